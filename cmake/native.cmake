@@ -1,0 +1,35 @@
+# Native Linux build: the fake machine and the unit tests, run by ctest.
+find_package(GTest REQUIRED)
+
+file(GLOB fake_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fake/*.cpp)
+if(NOT fake_srcs)
+  set(fake_srcs ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+endif()
+add_library(qv_fake STATIC ${fake_srcs})
+target_link_libraries(qv_fake PUBLIC qv_core)
+target_compile_definitions(qv_fake PUBLIC QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+include(GoogleTest)
+# One test program per folder below tests/unit and one for the fake machine itself.
+function(qv_test_program name dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(srcs)
+    add_executable(${name} ${srcs})
+    target_link_libraries(${name} PRIVATE qv_fake qv_core GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+  endif()
+endfunction()
+
+qv_test_program(qv_fake_tests ${CMAKE_SOURCE_DIR}/tests/fake)
+foreach(sub base app security discovery ui cleanup)
+  qv_test_program(qv_${sub}_tests ${CMAKE_SOURCE_DIR}/tests/unit/${sub})
+endforeach()
+
+if(QV_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  file(GLOB bench_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+  if(bench_srcs)
+    add_executable(qv_bench ${bench_srcs})
+    target_link_libraries(qv_bench PRIVATE qv_fake qv_core benchmark::benchmark benchmark::benchmark_main)
+  endif()
+endif()

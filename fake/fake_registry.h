@@ -1,0 +1,110 @@
+// The fake machine's registry: a Windows-faithful in-memory IRegistry (see the notes in
+// fake_registry.cpp for each rule and its source).
+//
+// Test setup addresses keys by a text path:
+//   "HKLM\Software\..." or "HKEY_LOCAL_MACHINE\...", "HKU\S-1-...\..." or "HKEY_USERS\...",
+//   "HKCU\..." or "HKEY_CURRENT_USER\..." (the hive of the running user), and
+//   "<hive file>|<path>" for a hive file that is not loaded, e.g. "C:\Users\ann\ntuser.dat|Software".
+// Setup calls create what is missing and never fail; they do not stamp times unless they say so.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port/registry.h"
+
+namespace qv::fake {
+
+// Seconds since 1970 <-> registry FileTime.
+FileTime FileTimeFromUnix(std::int64_t seconds);
+std::int64_t UnixFromFileTime(FileTime t);
+
+enum class RegOp { Open, Create, Enum, Query, Set, Delete, Flush, QueryInfo, Load, Unload };
+
+class FakeRegistry final : public IRegistry {
+public:
+    FakeRegistry();
+    ~FakeRegistry() override;
+
+    // --- wiring (done by FakeMachine) ---
+    // The clock that stamps last-write times (seconds since 1970).
+    void SetClock(std::function<std::int64_t()> now);
+    // Whether SeRestorePrivilege is enabled in the process token; RegLoadKeyA and RegUnLoadKeyA
+    // fail with 1314 otherwise.
+    void SetRestorePrivilegeCheck(std::function<bool()> enabled);
+    // The SID text whose hive HKEY_CURRENT_USER is (it must be mounted under HKEY_USERS).
+    void SetCurrentUserSid(std::string sid);
+
+    // --- setup ---
+    void CreateKey(std::string_view path);
+    void SetString(std::string_view path, std::string_view name, std::string_view value,
+                   std::uint32_t type = reg::kSz);  // stores the text and its NUL
+    void SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
+                     std::string_view bytes);
+    void DeleteTree(std::string_view path);
+    // A hive file on disk (not loaded); empty hive when it does not exist yet.
+    void CreateHiveFile(std::string_view file);
+    // A hive that the system loaded under HKEY_USERS\<name> (a logged-on user, .DEFAULT, the
+    // service accounts): usable in place, RegUnLoadKeyA refuses it.
+    void MountSystemHive(std::string_view name);
+    // Last-write time of a key, in seconds since 1970.
+    void SetKeyTime(std::string_view path, std::int64_t unixSeconds);
+    // Sets the time of the key and of every key below it.
+    void SetTreeTime(std::string_view path, std::int64_t unixSeconds);
+
+    // --- inspection ---
+    bool KeyExists(std::string_view path) const;
+    std::optional<std::string> GetString(std::string_view path, std::string_view name) const;
+    std::optional<std::int64_t> KeyTime(std::string_view path) const;
+    std::vector<std::string> SubKeyNames(std::string_view path) const;
+    std::vector<std::string> ValueNames(std::string_view path) const;
+    // Whether HKEY_USERS\<name> is present, and whether this process loaded it with RegLoadKeyA.
+    bool IsMounted(std::string_view name) const;
+    bool IsLoadedByApp(std::string_view name) const;
+    // Keys opened through the port and not closed yet, as "HKU\S-1-...\Software\..." paths.
+    std::vector<std::string> OpenKeyPaths() const;
+    std::size_t OpenKeyCount() const;
+    // How often each operation was called through the port.
+    int CallCount(RegOp op) const;
+    // Sub key names passed to RegLoadKeyA / RegUnLoadKeyA / RegFlushKey, in call order.
+    const std::vector<std::string>& LoadLog() const;
+    const std::vector<std::string>& UnloadLog() const;
+    const std::vector<std::string>& FlushLog() const;
+
+    // --- fault injection ---
+    // The next calls of `op` whose full key path (as OpenKeyPaths writes it, or the sub key name
+    // for Load and Unload) contains `pathPart` (case-insensitive; empty matches all) fail with
+    // `error`, `times` times (-1: always).
+    void InjectFault(RegOp op, std::string_view pathPart, Win32Error error, int times = 1);
+    void ClearFaults();
+
+    // --- IRegistry ---
+    Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                       HKey* key) noexcept override;
+    Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
+                         std::uint32_t access, HKey* key,
+                         std::uint32_t* disposition) noexcept override;
+    Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                       std::string* name) noexcept override;
+    Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
+                          std::uint32_t* type, std::string* data,
+                          std::uint32_t* neededBytes) noexcept override;
+    Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
+                        std::string_view data) noexcept override;
+    Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
+    Win32Error FlushKey(HKey key) noexcept override;
+    Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
+    Win32Error CloseKey(HKey key) noexcept override;
+    Win32Error LoadKey(HKey parent, std::string_view subKey, std::string_view file) noexcept override;
+    Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace qv::fake

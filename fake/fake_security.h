@@ -1,0 +1,78 @@
+// The fake machine's accounts, process token and privileges: an ISecurity with real SIDs in their
+// stored form.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port/security.h"
+
+namespace qv::fake {
+
+enum class SecOp {
+    Allocate, LookupSid, LookupName, LookupPrivilege, OpenToken, TokenInfoSize, TokenInfo,
+    Adjust, CloseToken, GetUserName
+};
+
+class FakeSecurity final : public ISecurity {
+public:
+    FakeSecurity();
+    ~FakeSecurity() override;
+
+    // --- setup ---
+    // An account that LookupAccountSidA and LookupAccountNameA know. Names are looked up in the
+    // order accounts were added (the first of two accounts with one name wins).
+    void AddAccount(std::string_view sidText, std::string_view name, std::string_view domain);
+    // The user running the tool: GetUserNameA returns `name`.
+    void SetUserName(std::string_view name);
+    // The groups of the process token, as SID texts with their attributes.
+    void SetTokenGroups(std::vector<std::pair<std::string, std::uint32_t>> groups);
+    // Adds or removes S-1-5-32-544 (attributes 0xF) in the token groups.
+    void SetAdministrator(bool admin);
+    // Privileges the token holds (disabled until adjusted). Holds SeRestorePrivilege by default.
+    void SetHeldPrivileges(std::vector<std::string> names);
+    // The library that exports the functions is missing: every call fails with 127.
+    void SetUnbound(bool unbound);
+    void InjectFault(SecOp op, Win32Error error, int times = 1);
+
+    // --- inspection ---
+    bool IsPrivilegeEnabled(std::string_view name) const;
+    std::size_t OpenTokenCount() const;
+    std::size_t LiveSidCount() const;  // SIDs allocated and not freed
+    // Builds a SID from its text for tests (stored form); empty on bad text.
+    static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
+
+    // --- ISecurity ---
+    Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                        std::uint8_t subAuthorityCount,
+                                        const std::uint32_t (&subAuthorities)[8],
+                                        Sid* sid) noexcept override;
+    void FreeSid(Sid sid) noexcept override;
+    bool IsValidSid(ConstSid sid) noexcept override;
+    const SidIdentifierAuthority* GetSidIdentifierAuthority(ConstSid sid) noexcept override;
+    const std::uint8_t* GetSidSubAuthorityCount(ConstSid sid) noexcept override;
+    const std::uint32_t* GetSidSubAuthority(ConstSid sid, std::uint32_t index) noexcept override;
+    bool EqualSid(ConstSid a, ConstSid b) noexcept override;
+    Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars, char* domain,
+                                std::uint32_t* domainChars, std::uint32_t* use) noexcept override;
+    Win32Error LookupAccountName(const char* accountName, Sid sid, std::uint32_t* sidBytes,
+                                 char* domain, std::uint32_t* domainChars,
+                                 std::uint32_t* use) noexcept override;
+    Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept override;
+    Win32Error OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept override;
+    Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
+                                   std::uint32_t length,
+                                   std::uint32_t* returnLength) noexcept override;
+    Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+                                    std::uint32_t attributes) noexcept override;
+    Win32Error CloseToken(TokenHandle token) noexcept override;
+    Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace qv::fake

@@ -1,0 +1,120 @@
+// The fake machine's system services, message boxes, debug output and resources.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port/system.h"
+#include "port/user.h"
+
+namespace qv::fake {
+
+class FakeFileSystem;
+
+class FakeSystem final : public ISystem {
+public:
+    explicit FakeSystem(FakeFileSystem& files);
+    ~FakeSystem() override;
+
+    // --- setup ---
+    void SetVersion(OsVersion v);                     // default 5.1, NT family
+    void SetEnv(std::string_view name, std::string_view value);
+    void UnsetEnv(std::string_view name);
+    void SetCurrentDirectory(std::string_view dir);   // default "C:\Tools"
+    void FailCurrentDirectory(bool fail = true);
+    void FailLibrary(std::string_view name, bool fail = true);  // LoadLibraryA returns 0
+    void SetNow(std::int64_t unixSeconds);            // default 2026-01-01 00:00:00 UTC
+    // Times for which the local-time round trip fails (besides years before 1900).
+    void FailLocalTime(std::int64_t unixSeconds);
+
+    // --- inspection ---
+    std::string CurrentDirectory() const;
+    std::int64_t Now() const;
+    int InitCommonControlsCalls() const;
+    std::vector<std::string> LoadedLibraries() const;  // names of libraries loaded and not freed
+    int FreeLibraryCalls() const;
+
+    // --- ISystem ---
+    void InitCommonControls() noexcept override;
+    Win32Error GetVersion(OsVersion* version) noexcept override;
+    ModuleHandle LoadLibrary(std::string_view name) noexcept override;
+    Win32Error FreeLibrary(ModuleHandle module) noexcept override;
+    void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept override;
+    std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                      std::string* directory) noexcept override;
+    std::uint32_t ExpandEnvironmentStrings(std::string_view source, std::uint32_t bufferChars,
+                                           std::string* expanded) noexcept override;
+    Win32Error GetEnvironmentVariable(std::string_view name, std::string* value) noexcept override;
+    // Reads the INI file from the fake file system, as GetPrivateProfileStringA does: section and
+    // key names case-insensitive, values trimmed of surrounding blanks and of one pair of quotes.
+    std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                        std::string_view defaultValue,
+                                        std::string_view file) noexcept override;
+    std::string FormatSystemMessage(Win32Error code) noexcept override;
+    std::int64_t CurrentTime() noexcept override;
+    bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+class FakeMessageBoxes final : public IMessageBoxes {
+public:
+    struct Box {
+        WindowRef owner;
+        std::string text;
+        std::string caption;
+        std::uint32_t style;
+    };
+    const std::vector<Box>& Shown() const { return shown_; }
+    void Clear() { shown_.clear(); }
+    // The answers of the next boxes, in order; when none is queued a box answers mb::kIdOk.
+    void QueueAnswer(int answer) { answers_.push_back(answer); }
+
+    int Show(WindowRef owner, std::string_view text, std::string_view caption,
+             std::uint32_t style) noexcept override;
+
+private:
+    std::vector<Box> shown_;
+    std::deque<int> answers_;
+};
+
+class FakeDebugOutput final : public IDebugOutput {
+public:
+    const std::vector<std::string>& Lines() const { return lines_; }
+    std::string Text() const;  // all writes joined
+    void Clear() { lines_.clear(); }
+    void Write(std::string_view text) noexcept override;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// Serves the tool's string table (in code page 932) and its two file lists, read from res/.
+class FakeResources final : public IResources {
+public:
+    FakeResources();
+    void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes);
+    void RemoveResource(std::uint32_t id, std::string_view type);
+    std::string LoadString(std::uint32_t id) noexcept override;
+    Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
+                                 std::string* bytes) noexcept override;
+
+private:
+    std::map<std::uint32_t, std::string> strings_;
+    std::map<std::pair<std::uint32_t, std::string>, std::string> blobs_;
+};
+
+// UTF-8 to code page 932, for tests that compare with the tool's Japanese texts.
+std::string Cp932(std::string_view utf8);
+// The string table entry `id` as the tool sees it (code page 932).
+std::string ResourceString(std::uint32_t id);
+
+}  // namespace qv::fake

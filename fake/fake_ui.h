@@ -1,0 +1,87 @@
+// The fake machine's tree view control and dialog window.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port/dialog_window.h"
+#include "port/tree.h"
+
+namespace qv::fake {
+
+// A tree view with TVS_CHECKBOXES: items in insertion order, state images, expansion.
+class FakeTree final : public ITreeControl {
+public:
+    FakeTree();
+    ~FakeTree() override;
+
+    // --- inspection ---
+    // The whole tree as text, one item a line: "[x] label" checked, "[ ] label" unchecked,
+    // "[?] label" no state image; children indented by two spaces; "+" after the box when the
+    // item is expanded: "[x]+ Ovaline 2004 (English)\n  [x] ann\n".
+    std::string Render() const;
+    std::size_t ItemCount() const;
+    std::vector<TreeItem> TopLevelItems() const;
+    std::vector<TreeItem> Children(TreeItem item) const;
+    TreeItem FindItem(std::string_view label, TreeItem parent = 0) const;  // 0 if none
+    bool IsChecked(TreeItem item) const;
+    bool IsExpanded(TreeItem item) const;
+    std::uint32_t Style() const;  // starts with TVS_CHECKBOXES set
+
+    // --- what the operator does ---
+    // Where a hit test lands: the item and TVHT_* flags for any point (tests set it before a
+    // simulated click); the default is no item, flags 1 (TVHT_NOWHERE).
+    void SetHitTestResult(TreeItem item, std::uint32_t flags);
+    void SetCaret(TreeItem item);
+    // The control's own toggle of an item's check box, after the notification returned.
+    void ToggleCheck(TreeItem item);
+
+    // --- ITreeControl ---
+    TreeItem InsertItem(TreeItem parent, std::string_view text) noexcept override;
+    TreeItem GetNextItem(TreeItem item, std::uint32_t code) noexcept override;
+    std::string GetItemText(TreeItem item) noexcept override;
+    std::uint32_t GetItemState(TreeItem item, std::uint32_t mask) noexcept override;
+    bool SetItemState(TreeItem item, std::uint32_t state, std::uint32_t mask) noexcept override;
+    bool ItemHasChildren(TreeItem item) noexcept override;
+    bool DeleteItem(TreeItem item) noexcept override;
+    bool Expand(TreeItem item, std::uint32_t code) noexcept override;
+    TreeItem HitTest(Point client, std::uint32_t* flags) noexcept override;
+    Point ScreenToClient(Point screen) noexcept override;
+    void ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+class FakeDialogWindow final : public IDialogWindow {
+public:
+    static constexpr WindowRef kHandle = 0x1234;
+
+    std::string ItemText(int controlId) const;
+    const std::string& Title() const { return title_; }
+    bool IsItemEnabled(int controlId) const;  // controls start enabled
+    bool Ended() const { return ended_; }
+    int EndResult() const { return endResult_; }
+    void SetMessagePos(Point p) { messagePos_ = p; }
+
+    WindowRef Handle() noexcept override { return kHandle; }
+    void SetItemText(int controlId, std::string_view text) noexcept override;
+    void SetTitle(std::string_view text) noexcept override;
+    void EnableItem(int controlId, bool enable) noexcept override;
+    void EndDialog(int result) noexcept override;
+    Point GetMessagePos() noexcept override { return messagePos_; }
+
+private:
+    std::map<int, std::string> texts_;
+    std::map<int, bool> enabled_;
+    std::string title_;
+    bool ended_ = false;
+    int endResult_ = 0;
+    Point messagePos_{};
+};
+
+}  // namespace qv::fake

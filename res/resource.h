@@ -1,0 +1,21 @@
+// Resource ids, shared by the resource script and the code.
+#pragma once
+
+#define IDD_QUORVANE_DIALOG 102
+#define IDI_QUORVANE 128
+#define IDS_REGISTRY_UNREADABLE 129
+#define IDS_NO_INVALID_ENTRIES 130
+#define IDS_CONFIRM_DELETE 131
+#define IDS_CAPTION 132
+#define IDS_DELETE_FAILED 133
+#define IDS_DELETED 134
+#define IDS_NOTHING_SELECTED 135
+#define IDS_HEADING 136
+#define IDS_WIN9X_REFUSED 137
+#define IDS_CLEANUP_NOT_NEEDED 138
+#define IDR_FILELIST_ALL 131
+#define IDR_FILELIST_CLEANUP 132
+#define IDC_TREE 1000
+#define IDC_HEADING 1002
+#define IDC_STATUS 1003
+#define IDC_STATIC -1

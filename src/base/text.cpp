@@ -1,0 +1,101 @@
+#include "base/text.h"
+
+
+namespace qv::text {
+namespace {
+
+LeadByteTable MakeCp932() noexcept {
+    LeadByteTable t{};
+    for (int c = 0x81; c <= 0x9F; ++c) t[c] = true;
+    for (int c = 0xE0; c <= 0xFC; ++c) t[c] = true;
+    return t;
+}
+
+LeadByteTable& Table() noexcept {
+    static LeadByteTable table = MakeCp932();
+    return table;
+}
+
+char FoldAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+}  // namespace
+
+LeadByteTable Cp932LeadBytes() noexcept { return MakeCp932(); }
+void SetLeadBytes(const LeadByteTable& table) noexcept { Table() = table; }
+bool IsLeadByte(unsigned char c) noexcept { return Table()[c]; }
+
+std::size_t CharLength(std::string_view s, std::size_t i) noexcept {
+    return (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
+}
+
+std::size_t Find(std::string_view s, char c, std::size_t from) noexcept {
+    for (std::size_t i = from; i < s.size(); i += CharLength(s, i)) {
+        if (s[i] == c) return i;
+    }
+    return npos;
+}
+
+std::size_t FindLast(std::string_view s, char c) noexcept {
+    std::size_t found = npos;
+    for (std::size_t i = 0; i < s.size(); i += CharLength(s, i)) {
+        if (s[i] == c) found = i;
+    }
+    return found;
+}
+
+std::size_t FindText(std::string_view s, std::string_view needle, std::size_t from) noexcept {
+    if (needle.empty()) return from <= s.size() ? from : npos;
+    for (std::size_t i = from; i < s.size(); i += CharLength(s, i)) {
+        if (s.compare(i, needle.size(), needle) == 0) return i;
+    }
+    return npos;
+}
+
+std::string TrimTrailingBackslashes(std::string_view s) {
+    // Find where the final run of "\" characters begins, stepping over whole characters.
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < s.size(); i += CharLength(s, i)) {
+        if (s[i] != '\\') end = i + CharLength(s, i);
+    }
+    return std::string(s.substr(0, end));
+}
+
+std::string CutBeforeLastBackslash(std::string_view s) {
+    std::size_t pos = FindLast(s, '\\');
+    return std::string(pos == npos ? s : s.substr(0, pos));
+}
+
+std::string AfterLastBackslash(std::string_view s) {
+    std::size_t pos = FindLast(s, '\\');
+    return std::string(pos == npos ? s : s.substr(pos + 1));
+}
+
+bool Equals(std::string_view a, std::string_view b) noexcept { return a == b; }
+
+int CompareNoCase(std::string_view a, std::string_view b) noexcept {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        std::size_t la = CharLength(a, i);
+        std::size_t lb = CharLength(b, j);
+        if (la == 1 && lb == 1) {
+            unsigned char ca = static_cast<unsigned char>(FoldAscii(a[i]));
+            unsigned char cb = static_cast<unsigned char>(FoldAscii(b[j]));
+            if (ca != cb) return ca < cb ? -1 : 1;
+        } else {
+            int c = a.substr(i, la).compare(b.substr(j, lb));
+            if (c != 0) return c < 0 ? -1 : 1;
+        }
+        i += la;
+        j += lb;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
+    return CompareNoCase(a, b) == 0;
+}
+
+}  // namespace qv::text

@@ -1,0 +1,47 @@
+// The placeholder table of one registration of one user, and the expansion of "%NAME%" references.
+#pragma once
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/tables.h"
+#include "base/win32_codes.h"
+#include "port/platform.h"
+
+namespace qv {
+
+class PlaceholderTable {
+public:
+    // Appends an entry; hr::kOk, or E_INVALIDARG for an absent name or value.
+    HResult Add(const char* name, const char* value);
+    HResult Add(std::string_view name, std::string_view value);
+    // The value of the first entry whose name equals `name` without regard to case.
+    std::optional<std::string> Lookup(std::string_view name) const;
+    void Clear();
+    std::size_t Size() const;
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+struct PlaceholderBuild {
+    Win32Error result = err::kSuccess;  // 0, or the registry error that stopped the build
+    std::string roamableRootFolder;      // trimmed "RoamableRootFolder"
+    std::string localRootFolder;         // trimmed "LocalRootFolder"
+};
+
+// Fills `table` for the registration at `registrationPath` (SID text + "\" + key path below
+// HKEY_USERS) of the user `sidText`.
+PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
+                                       std::string_view sidText, const StringTable& productIds,
+                                       PlaceholderTable* table);
+// Expands "%NAME%" references; hr::kOk and *expanded, or kBadPlaceholder, kFail (name of more
+// than 31 bytes) or kOutOfMemory with *expanded untouched.
+HResult ExpandPlaceholders(std::string_view text, const PlaceholderTable& table,
+                           std::string* expanded);
+
+}  // namespace qv

@@ -1,0 +1,22 @@
+// Removal of the checked users' registrations: files first, then the key subtree and the parent
+// keys left without sub keys, then flush and release of the hive.
+#pragma once
+#include <string_view>
+
+#include "port/registry.h"
+#include "ui/workspace.h"
+
+namespace qv {
+
+inline constexpr int kRemovalDone = 1;
+inline constexpr int kRemovalFailed = 0;
+inline constexpr int kRemovalNothingSelected = -1;
+
+// 1 every checked pair removed, 0 a removal failed (the walk stopped there), -1 nothing processed.
+int RemoveCheckedUserData(Workspace& ws);
+// Deletes `name` below `parent` with all its sub keys, depth first; 0 or the first error.
+Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name);
+// Deletes, under HKEY_USERS, each key above `path` while it has no sub key left.
+void PruneEmptyParentKeys(IRegistry& registry, std::string_view path);
+
+}  // namespace qv

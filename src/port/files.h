@@ -1,0 +1,68 @@
+// Files port: the kernel32 file calls of the tool. Methods return 0 or the Win32 error code.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/unique_handle.h"
+#include "base/win32_codes.h"
+
+namespace qv {
+
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+namespace fa {
+inline constexpr std::uint32_t kReadOnly = 0x1;
+inline constexpr std::uint32_t kHidden = 0x2;
+inline constexpr std::uint32_t kDirectory = 0x10;
+inline constexpr std::uint32_t kArchive = 0x20;
+inline constexpr std::uint32_t kNormal = 0x80;
+inline constexpr std::uint32_t kReparsePoint = 0x400;  // junctions and symbolic links
+}  // namespace fa
+
+using FindHandle = std::uintptr_t;  // 0 is none
+
+// The part of WIN32_FIND_DATAA that the tool reads.
+struct FindData {
+    std::uint32_t attributes = 0;
+    std::string fileName;
+};
+
+class IFileSystem {
+public:
+    IFileSystem() = default;
+    IFileSystem(const IFileSystem&) = delete;
+    IFileSystem& operator=(const IFileSystem&) = delete;
+    virtual ~IFileSystem() = default;
+
+    // GetFileAttributesA: kInvalidFileAttributes when the path does not exist (or cannot be read).
+    virtual std::uint32_t GetFileAttributes(std::string_view path) noexcept = 0;
+    // FindFirstFileA: on success *handle is open (close with FindClose) and *data the first entry.
+    virtual Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                                     FindData* data) noexcept = 0;
+    // FindNextFileA: err::kNoMoreFiles after the last entry.
+    virtual Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept = 0;
+    virtual Win32Error FindClose(FindHandle handle) noexcept = 0;
+    // GetFullPathNameA into a buffer of bufferChars characters; err::kInvalidName when the full
+    // path cannot be made or does not fit.
+    virtual Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                                       std::string* fullPath) noexcept = 0;
+    virtual Win32Error DeleteFile(std::string_view path) noexcept = 0;
+    virtual Win32Error RemoveDirectory(std::string_view path) noexcept = 0;
+};
+
+struct FindCloser {
+    using Value = FindHandle;
+    IFileSystem* files = nullptr;
+    static FindHandle Null() noexcept { return 0; }
+    bool Owns(FindHandle) const noexcept { return files != nullptr; }
+    Win32Error Close(FindHandle h) noexcept { return files->FindClose(h); }
+};
+
+class UniqueFind : public UniqueHandle<FindCloser> {
+public:
+    UniqueFind() = default;
+    explicit UniqueFind(IFileSystem& files, FindHandle h = 0) noexcept
+        : UniqueHandle<FindCloser>(FindCloser{&files}, h) {}
+};
+
+}  // namespace qv

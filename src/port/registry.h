@@ -1,0 +1,114 @@
+// Registry port: the advapi32 registry calls the tool makes, with the system's results.
+// Every method returns 0 or the Win32 error code the system call returns. Handles returned through
+// out-parameters belong to the caller, who closes them with CloseKey (use UniqueKey).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/unique_handle.h"
+#include "base/win32_codes.h"
+
+namespace qv {
+
+using HKey = std::uintptr_t;  // a registry key handle; 0 is none
+inline constexpr HKey kHkeyClassesRoot = 0x80000000u;
+inline constexpr HKey kHkeyCurrentUser = 0x80000001u;
+inline constexpr HKey kHkeyLocalMachine = 0x80000002u;
+inline constexpr HKey kHkeyUsers = 0x80000003u;
+constexpr bool IsPredefinedKey(HKey k) { return k >= 0x80000000u && k <= 0x80000006u; }
+
+// 100-nanosecond intervals since 1601-01-01 UTC, as the registry keeps last-write times.
+using FileTime = std::uint64_t;
+
+namespace reg {
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyWrite = 0x20006;
+inline constexpr std::uint32_t kKeyReadWrite = 0x2001F;
+inline constexpr std::uint32_t kMaximumAllowed = 0x02000000;  // what RegOpenKeyA asks for
+inline constexpr std::uint32_t kOptionNonVolatile = 0;
+inline constexpr std::uint32_t kCreatedNewKey = 1;
+inline constexpr std::uint32_t kOpenedExistingKey = 2;
+inline constexpr std::uint32_t kNone = 0;
+inline constexpr std::uint32_t kSz = 1;
+inline constexpr std::uint32_t kExpandSz = 2;
+inline constexpr std::uint32_t kBinary = 3;
+inline constexpr std::uint32_t kDword = 4;
+}  // namespace reg
+
+class IRegistry {
+public:
+    IRegistry() = default;
+    IRegistry(const IRegistry&) = delete;
+    IRegistry& operator=(const IRegistry&) = delete;
+    virtual ~IRegistry() = default;
+
+    // RegOpenKeyExA. An empty sub key on a predefined root gives that root back. On failure
+    // *key is 0.
+    [[nodiscard]] virtual Win32Error OpenKey(HKey parent, std::string_view subKey,
+                                             std::uint32_t access, HKey* key) noexcept = 0;
+    // RegCreateKeyExA with no class and no security attributes; creates missing intermediate keys.
+    // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey.
+    [[nodiscard]] virtual Win32Error CreateKey(HKey parent, std::string_view subKey,
+                                               std::uint32_t options, std::uint32_t access,
+                                               HKey* key, std::uint32_t* disposition) noexcept = 0;
+    // RegEnumKeyExA (and RegEnumKeyA): the name of the sub key at `index` into a buffer of
+    // `bufferChars` characters, the terminating NUL included. A name that does not fit gives
+    // err::kMoreData and leaves *name untouched; past the last sub key err::kNoMoreItems.
+    [[nodiscard]] virtual Win32Error EnumKey(HKey key, std::uint32_t index,
+                                             std::uint32_t bufferChars,
+                                             std::string* name) noexcept = 0;
+    // RegQueryValueExA into a buffer of `bufferBytes` bytes. On success *data holds the stored
+    // bytes exactly as stored (a string value normally ends in its NUL) and *type its type.
+    // When the data does not fit: err::kMoreData, *neededBytes (may be null) = the stored size,
+    // *data untouched. A missing value: err::kFileNotFound. type may be null.
+    [[nodiscard]] virtual Win32Error QueryValue(HKey key, std::string_view valueName,
+                                                std::uint32_t bufferBytes, std::uint32_t* type,
+                                                std::string* data,
+                                                std::uint32_t* neededBytes) noexcept = 0;
+    // RegSetValueExA: stores `data` as given (callers include the NUL of a string value).
+    [[nodiscard]] virtual Win32Error SetValue(HKey key, std::string_view valueName,
+                                              std::uint32_t type,
+                                              std::string_view data) noexcept = 0;
+    // RegDeleteKeyA: refuses a key that has sub keys (err::kAccessDenied).
+    [[nodiscard]] virtual Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept = 0;
+    // RegFlushKey.
+    [[nodiscard]] virtual Win32Error FlushKey(HKey key) noexcept = 0;
+    // RegQueryInfoKeyA, its last-write time output only.
+    [[nodiscard]] virtual Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept = 0;
+    // RegCloseKey. Closing a predefined root is a no-op that succeeds.
+    virtual Win32Error CloseKey(HKey key) noexcept = 0;
+    // RegLoadKeyA / RegUnLoadKeyA.
+    [[nodiscard]] virtual Win32Error LoadKey(HKey parent, std::string_view subKey,
+                                             std::string_view file) noexcept = 0;
+    [[nodiscard]] virtual Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept = 0;
+};
+
+struct KeyCloser {
+    using Value = HKey;
+    IRegistry* registry = nullptr;
+    static HKey Null() noexcept { return 0; }
+    bool Owns(HKey k) const noexcept { return registry != nullptr && !IsPredefinedKey(k); }
+    Win32Error Close(HKey k) noexcept { return registry->CloseKey(k); }
+};
+
+// An open registry key, closed when the owner goes out of scope.
+class UniqueKey : public UniqueHandle<KeyCloser> {
+public:
+    UniqueKey() = default;
+    explicit UniqueKey(IRegistry& registry, HKey k = 0) noexcept
+        : UniqueHandle<KeyCloser>(KeyCloser{&registry}, k) {}
+};
+
+// Opens `subKey` below `parent`; the key is empty when the open fails, and *result (may be null)
+// receives the system's result.
+inline UniqueKey OpenKey(IRegistry& registry, HKey parent, std::string_view subKey,
+                         std::uint32_t access, Win32Error* result = nullptr) noexcept {
+    UniqueKey key(registry);
+    Win32Error e = registry.OpenKey(parent, subKey, access, key.put());
+    if (result != nullptr) *result = e;
+    if (e != err::kSuccess) key.reset();
+    return key;
+}
+
+}  // namespace qv

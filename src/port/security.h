@@ -1,0 +1,84 @@
+// Security port: the 13 advapi32 security functions the tool binds by name at run time, the
+// user name of the running thread and the closing of a token handle. Methods take the arguments
+// of the system function of the same name; a BOOL result becomes 0 for TRUE or the thread's last
+// error for FALSE. On Windows the adapter resolves each function from the library handle that
+// start-up loaded ("Advapi32.dll") on its first call; when that handle is null or the name is not
+// exported, the call fails with err::kProcNotFound.
+#pragma once
+#include <cstdint>
+
+#include "base/win32_codes.h"
+
+namespace qv {
+
+// A SID in its stored form (revision, count, 6-byte authority, 32-bit sub-authorities).
+using Sid = void*;
+using ConstSid = const void*;
+using TokenHandle = std::uintptr_t;  // 0 is none
+using Luid = std::uint64_t;
+
+struct SidIdentifierAuthority {
+    std::uint8_t value[6];
+};
+
+// The layout that GetTokenInformation(TokenGroups) writes: a count, then that many entries.
+struct SidAndAttributes {
+    Sid sid;
+    std::uint32_t attributes;
+};
+struct TokenGroups {
+    std::uint32_t groupCount;
+    SidAndAttributes groups[1];
+};
+
+namespace sec {
+inline constexpr std::uint32_t kTokenQuery = 0x0008;
+inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
+inline constexpr std::uint32_t kTokenGroupsClass = 2;  // TOKEN_INFORMATION_CLASS TokenGroups
+inline constexpr std::uint32_t kPrivilegeEnabled = 0x2;  // SE_PRIVILEGE_ENABLED
+inline constexpr char kRestorePrivilege[] = "SeRestorePrivilege";
+}  // namespace sec
+
+class ISecurity {
+public:
+    ISecurity() = default;
+    ISecurity(const ISecurity&) = delete;
+    ISecurity& operator=(const ISecurity&) = delete;
+    virtual ~ISecurity() = default;
+
+    virtual Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                                std::uint8_t subAuthorityCount,
+                                                const std::uint32_t (&subAuthorities)[8],
+                                                Sid* sid) noexcept = 0;
+    virtual void FreeSid(Sid sid) noexcept = 0;
+    virtual bool IsValidSid(ConstSid sid) noexcept = 0;
+    virtual const SidIdentifierAuthority* GetSidIdentifierAuthority(ConstSid sid) noexcept = 0;
+    virtual const std::uint8_t* GetSidSubAuthorityCount(ConstSid sid) noexcept = 0;
+    virtual const std::uint32_t* GetSidSubAuthority(ConstSid sid, std::uint32_t index) noexcept = 0;
+    virtual bool EqualSid(ConstSid a, ConstSid b) noexcept = 0;
+    // LookupAccountSidA on the local system. Lengths are in characters; on entry the buffers'
+    // sizes, on a too small buffer (err::kInsufficientBuffer) the sizes needed, NUL included.
+    virtual Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
+                                        char* domain, std::uint32_t* domainChars,
+                                        std::uint32_t* use) noexcept = 0;
+    // LookupAccountNameA on the local system; *sidBytes and *domainChars as above.
+    virtual Win32Error LookupAccountName(const char* accountName, Sid sid, std::uint32_t* sidBytes,
+                                         char* domain, std::uint32_t* domainChars,
+                                         std::uint32_t* use) noexcept = 0;
+    virtual Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept = 0;
+    // OpenProcessToken on the current process.
+    virtual Win32Error OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept = 0;
+    virtual Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
+                                           void* buffer, std::uint32_t length,
+                                           std::uint32_t* returnLength) noexcept = 0;
+    // AdjustTokenPrivileges with a one-entry TOKEN_PRIVILEGES, no previous state. Returns 0 also
+    // when the token does not hold the privilege (the system's TRUE with ERROR_NOT_ALL_ASSIGNED).
+    virtual Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+                                            std::uint32_t attributes) noexcept = 0;
+    // CloseHandle on a token.
+    virtual Win32Error CloseToken(TokenHandle token) noexcept = 0;
+    // GetUserNameA; *chars in/out as the system's pcbBuffer.
+    virtual Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,80 @@
+// System port: version, libraries, current directory, environment, settings file, system message
+// texts, common controls and the C runtime's time functions.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/unique_handle.h"
+#include "base/win32_codes.h"
+
+namespace qv {
+
+using ModuleHandle = std::uintptr_t;  // 0 is none
+
+struct OsVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t platformId = 0;  // 1 Windows 95/98/Me, 2 NT family
+};
+inline constexpr std::uint32_t kVerPlatformWin32Windows = 1;
+inline constexpr std::uint32_t kVerPlatformWin32Nt = 2;
+
+class ISystem {
+public:
+    ISystem() = default;
+    ISystem(const ISystem&) = delete;
+    ISystem& operator=(const ISystem&) = delete;
+    virtual ~ISystem() = default;
+
+    // InitCommonControls.
+    virtual void InitCommonControls() noexcept = 0;
+    // GetVersionExA with an OSVERSIONINFOA of 148 bytes.
+    virtual Win32Error GetVersion(OsVersion* version) noexcept = 0;
+    // LoadLibraryA / FreeLibrary / GetProcAddress. LoadLibrary returns 0 on failure.
+    virtual ModuleHandle LoadLibrary(std::string_view name) noexcept = 0;
+    virtual Win32Error FreeLibrary(ModuleHandle module) noexcept = 0;
+    virtual void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept = 0;
+    // GetCurrentDirectoryA into a buffer of bufferChars characters; 0 on failure (or when the
+    // directory does not fit), else the length written.
+    virtual std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                              std::string* directory) noexcept = 0;
+    // ExpandEnvironmentStringsA into a buffer of bufferChars characters: 0 on failure, else the
+    // characters needed including the NUL; when that exceeds bufferChars *expanded is untouched.
+    virtual std::uint32_t ExpandEnvironmentStrings(std::string_view source,
+                                                   std::uint32_t bufferChars,
+                                                   std::string* expanded) noexcept = 0;
+    // GetEnvironmentVariableA: err::kEnvVarNotFound when the variable is not set; an empty value
+    // is set.
+    virtual Win32Error GetEnvironmentVariable(std::string_view name,
+                                              std::string* value) noexcept = 0;
+    // GetPrivateProfileStringA with a buffer of 4096 characters.
+    virtual std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                                std::string_view defaultValue,
+                                                std::string_view file) noexcept = 0;
+    // FormatMessageA(FROM_SYSTEM | IGNORE_INSERTS | ALLOCATE_BUFFER, language 0x400): the system's
+    // text for the code as it comes (normally ending in a line break), empty when none.
+    virtual std::string FormatSystemMessage(Win32Error code) noexcept = 0;
+    // time(NULL): seconds since 1970-01-01 UTC.
+    virtual std::int64_t CurrentTime() noexcept = 0;
+    // The C runtime's round trip through local time: localtime, then mktime of those fields.
+    // False when either step fails or the year is before 1900.
+    virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept = 0;
+};
+
+struct LibraryCloser {
+    using Value = ModuleHandle;
+    ISystem* system = nullptr;
+    static ModuleHandle Null() noexcept { return 0; }
+    bool Owns(ModuleHandle) const noexcept { return system != nullptr; }
+    Win32Error Close(ModuleHandle m) noexcept { return system->FreeLibrary(m); }
+};
+
+class UniqueLibrary : public UniqueHandle<LibraryCloser> {
+public:
+    UniqueLibrary() = default;
+    explicit UniqueLibrary(ISystem& system, ModuleHandle m = 0) noexcept
+        : UniqueHandle<LibraryCloser>(LibraryCloser{&system}, m) {}
+};
+
+}  // namespace qv

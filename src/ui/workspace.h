@@ -1,0 +1,19 @@
+// What the population and the clean-up work on: the machine, the dialog's tables, its tree model,
+// the administrator flag and the owner window of their message boxes. The engine sees no dialog,
+// so a console front end or a dry-run preview can drive it with a tree control of its own.
+#pragma once
+#include "app/tables.h"
+#include "port/platform.h"
+#include "ui/user_data_tree.h"
+
+namespace qv {
+
+struct Workspace {
+    Services services;
+    const Tables& tables;
+    UserDataTree& tree;
+    bool admin = false;
+    WindowRef owner = 0;
+};
+
+}  // namespace qv
