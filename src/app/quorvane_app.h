@@ -14,6 +14,8 @@ public:
     explicit CQuorvaneApp(Platform& os) : m_os(os) {}
     CQuorvaneApp(const CQuorvaneApp&) = delete;
     CQuorvaneApp& operator=(const CQuorvaneApp&) = delete;
+    // Frees a library that ExitInstance did not free (an exit path that skipped it).
+    ~CQuorvaneApp();
 
     // Constructs the clean-up dialog and runs it modally; the result is ignored.
     using DialogRunner = std::function<void(CQuorvaneApp&)>;

@@ -1,0 +1,134 @@
+#include "security/profiles.h"
+
+#include "app/defaults.h"
+#include "base/text.h"
+#include "security/sid_text.h"
+#include "security/token.h"
+
+namespace qv {
+namespace {
+
+constexpr char kProfileListParent[] = "SOFTWARE\\Microsoft\\";
+constexpr char kProfileListChild[] = "Windows NT\\CurrentVersion\\ProfileList\\";
+constexpr char kProfileImagePath[] = "ProfileImagePath";
+constexpr char kHiveFileName[] = "\\ntuser.dat";
+// The profile key's path is built in a buffer of this size.
+constexpr std::size_t kProfileKeyPathBytes = 1024;
+
+// The text of a string value read into a buffer of kMaxPath bytes: up to its first NUL. A value
+// without a NUL that fills the whole buffer leaves no room for one and is not a usable path.
+bool ValueText(const std::string& data, std::string* out) {
+    const std::size_t nul = data.find('\0');  // a NUL byte never ends a character
+    if (nul == std::string::npos && data.size() >= kMaxPath) return false;
+    *out = data.substr(0, nul);
+    return true;
+}
+
+// A SID text names a hive directly below HKEY_USERS. An empty text would name HKEY_USERS itself
+// and one with "\" a key inside some hive; neither is a user's hive.
+bool IsHiveName(std::string_view sidText) {
+    return !sidText.empty() && text::Find(sidText, '\\') == text::npos;
+}
+
+}  // namespace
+
+bool ListProfileSids(Platform& os, std::vector<std::string>* list) {
+    UniqueKey profiles = OpenKey(os.registry, kHkeyLocalMachine, kProfileListKey, reg::kKeyRead);
+    if (!profiles) return false;
+    // Stops at the first name that cannot be read as well as at the end: a name of 260 bytes or
+    // more does not fit the buffer and ends the list there.
+    for (std::uint32_t index = 0;; ++index) {
+        std::string name;
+        if (os.registry.EnumKey(profiles.get(), index, kMaxPath, &name) != err::kSuccess) break;
+        list->push_back(std::move(name));
+    }
+    return true;
+}
+
+bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder) {
+    std::string keyPath = std::string(kProfileListParent) + kProfileListChild;
+    keyPath += sidText;
+    if (keyPath.size() >= kProfileKeyPathBytes) return false;
+
+    UniqueKey profile = OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead);
+    if (!profile) return false;
+
+    // The value's type is not checked: it is normally REG_EXPAND_SZ, but a REG_SZ path works too.
+    std::string data;
+    if (os.registry.QueryValue(profile.get(), kProfileImagePath, kMaxPath, nullptr, &data,
+                               nullptr) != err::kSuccess) {
+        return false;
+    }
+    std::string raw;
+    if (!ValueText(data, &raw)) return false;
+
+    // Expanded with the tool's own environment. A result that does not fit the 260-byte buffer
+    // would be a truncated path, so it fails like an expansion that fails.
+    std::string expanded;
+    const std::uint32_t needed = os.system.ExpandEnvironmentStrings(raw, kMaxPath, &expanded);
+    if (needed == 0 || needed > kMaxPath) return false;
+    const std::size_t nul = expanded.find('\0');
+    if (nul != std::string::npos) expanded.resize(nul);
+
+    if (profile.close() != err::kSuccess) return false;
+    *folder = std::move(expanded);
+    return true;
+}
+
+bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path) {
+    std::string hive;
+    if (!ProfileFolder(os, sidText, &hive)) return false;
+    // A missing path reads as kInvalidFileAttributes, whose bits are not a directory's.
+    const std::uint32_t attributes = os.files.GetFileAttributes(hive);
+    if (attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0) {
+        // The hive file's name must fit a 260-byte path buffer with its NUL; a profile folder too
+        // long for that cannot be loaded from, so it fails here rather than load a cut-off name.
+        if (hive.size() + sizeof(kHiveFileName) > kMaxPath) return false;
+        hive += kHiveFileName;
+    }
+    *path = std::move(hive);
+    return true;
+}
+
+bool SwitchUserHive(const Services& services, std::string_view sidText, bool load,
+                    bool* loadedHere) {
+    Platform& os = services.os;
+    const std::string sid(sidText);
+
+    if (!load) {
+        if (!*loadedHere) return true;  // used in place: someone else's hive stays loaded
+        const Win32Error e = os.registry.UnLoadKey(kHkeyUsers, sid);
+        if (e != err::kSuccess && services.debug) {
+            ShowSystemError(os, e, "RegUnLoadKey error for " + sid + ": ");
+        }
+        (void)AdjustNamedPrivilege(os.security, false, sec::kRestorePrivilege);
+        return e == err::kSuccess;
+    }
+
+    if (!IsHiveName(sidText)) return false;
+
+    // Loaded already (a logged-on user, the operator, a service account): use it in place.
+    {
+        UniqueKey loaded = OpenKey(os.registry, kHkeyUsers, sid, reg::kKeyRead);
+        if (loaded) {
+            *loadedHere = false;
+            return true;
+        }
+    }
+
+    // Neither result is checked: without a path or without the privilege the load itself fails
+    // and reports why.
+    std::string hivePath;
+    (void)ProfileHivePath(os, sidText, &hivePath);
+    (void)AdjustNamedPrivilege(os.security, true, sec::kRestorePrivilege);
+
+    const Win32Error e = os.registry.LoadKey(kHkeyUsers, sid, hivePath);
+    if (e != err::kSuccess && services.debug) {
+        ShowSystemError(os, e, "RegLoadKey error for " + sid + ": ");
+    }
+    // Set also after a failed load; callers make no unload call when the load failed.
+    *loadedHere = true;
+    return e == err::kSuccess;
+}
+
+}  // namespace qv

@@ -1,0 +1,207 @@
+#include "security/sid_text.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/defaults.h"
+#include "base/text.h"
+
+namespace qv {
+namespace {
+
+// A number as "%lu" reads it from a piece of a SID text: the run of decimal digits at the start.
+// A piece that does not start with a digit, or whose number does not fit in 32 bits, gives 0:
+// a wrapped value would silently name some other account.
+std::uint32_t ReadDecimal(std::string_view piece) noexcept {
+    std::uint64_t value = 0;
+    std::size_t i = 0;
+    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
+        value = value * 10 + static_cast<std::uint64_t>(piece[i] - '0');
+        if (value > 0xFFFFFFFFu) return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+int HexDigit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The hexadecimal authority "0x" followed by six two-digit fields, read field by field as
+// "%02hx" reads them: each field takes one or two hex digits; the first field without a digit
+// ends the reading and the fields not read stay 0. Digits beyond the sixth field are ignored.
+void ReadHexAuthority(std::string_view digits, SidIdentifierAuthority* authority) noexcept {
+    std::size_t pos = 0;
+    for (std::uint8_t& byte : authority->value) {
+        int value = 0;
+        int taken = 0;
+        while (taken < 2 && pos < digits.size() && HexDigit(digits[pos]) >= 0) {
+            value = value * 16 + HexDigit(digits[pos]);
+            ++pos;
+            ++taken;
+        }
+        if (taken == 0) return;
+        byte = static_cast<std::uint8_t>(value);
+    }
+}
+
+// A zero-filled heap buffer whose allocation failure is a result, not an exception. Aligned for
+// the SIDs that the account lookup writes into it.
+struct HeapBuffer {
+    explicit HeapBuffer(std::uint32_t bytes) noexcept
+        : words(new (std::nothrow) std::uint64_t[bytes / 8 + 1]()), size(bytes) {}
+    explicit operator bool() const noexcept { return words != nullptr; }
+    char* chars() noexcept { return reinterpret_cast<char*>(words.get()); }
+    std::unique_ptr<std::uint64_t[]> words;
+    std::uint32_t size;
+};
+
+}  // namespace
+
+bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::string* text,
+               Win32Error* lastError) {
+    if (sid == nullptr || !security.IsValidSid(sid)) return false;
+    const SidIdentifierAuthority* authority = security.GetSidIdentifierAuthority(sid);
+    const std::uint8_t* count = security.GetSidSubAuthorityCount(sid);
+    if (authority == nullptr || count == nullptr) return false;
+    const std::uint32_t n = *count;
+
+    // The size rule is fixed by the count alone, so a caller learns the size it needs without the
+    // text being formatted, even when the actual text would be shorter.
+    const std::uint32_t needed = SidTextBufferSize(n);
+    if (*size < needed) {
+        *size = needed;
+        if (lastError != nullptr) *lastError = err::kInsufficientBuffer;
+        return false;
+    }
+
+    const std::uint8_t* a = authority->value;
+    char piece[32];
+    std::string out = "S-1-";
+    if (a[0] != 0 || a[1] != 0) {
+        std::snprintf(piece, sizeof piece, "0x%02x%02x%02x%02x%02x%02x", a[0], a[1], a[2], a[3],
+                      a[4], a[5]);
+    } else {
+        const unsigned long value = (static_cast<unsigned long>(a[2]) << 24) |
+                                    (static_cast<unsigned long>(a[3]) << 16) |
+                                    (static_cast<unsigned long>(a[4]) << 8) | a[5];
+        std::snprintf(piece, sizeof piece, "%lu", value);
+    }
+    out += piece;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t* sub = security.GetSidSubAuthority(sid, i);
+        if (sub == nullptr) return false;
+        std::snprintf(piece, sizeof piece, "-%lu", static_cast<unsigned long>(*sub));
+        out += piece;
+    }
+    *text = std::move(out);
+    return true;
+}
+
+UniqueSid TextToSid(ISecurity& security, std::string_view sidText) {
+    // The three separators after "S", the revision and the authority; the revision is not read.
+    const std::size_t first = text::Find(sidText, '-');
+    if (first == text::npos) return UniqueSid(security);
+    const std::size_t second = text::Find(sidText, '-', first + 1);
+    if (second == text::npos) return UniqueSid(security);
+    const std::size_t third = text::Find(sidText, '-', second + 1);
+    if (third == text::npos) return UniqueSid(security);
+
+    SidIdentifierAuthority authority{};
+    const std::string_view authorityText = sidText.substr(second + 1, third - second - 1);
+    if (authorityText.substr(0, 2) == "0x") {
+        ReadHexAuthority(authorityText.substr(2), &authority);
+    } else {
+        const std::uint32_t value = ReadDecimal(authorityText);
+        authority.value[2] = static_cast<std::uint8_t>(value >> 24);
+        authority.value[3] = static_cast<std::uint8_t>(value >> 16);
+        authority.value[4] = static_cast<std::uint8_t>(value >> 8);
+        authority.value[5] = static_cast<std::uint8_t>(value);
+    }
+
+    // One sub-authority per separator from the third on; a SID holds at most eight.
+    std::uint32_t subAuthorities[8] = {};
+    std::uint8_t count = 0;
+    std::size_t separator = third;
+    while (separator != text::npos && count < 8) {
+        const std::size_t next = text::Find(sidText, '-', separator + 1);
+        const std::size_t end = next == text::npos ? sidText.size() : next;
+        subAuthorities[count++] = ReadDecimal(sidText.substr(separator + 1, end - separator - 1));
+        separator = next;
+    }
+
+    UniqueSid sid(security);
+    if (security.AllocateAndInitializeSid(authority, count, subAuthorities, sid.put()) !=
+        err::kSuccess) {
+        sid.reset();
+    }
+    return sid;
+}
+
+bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name) {
+    UniqueSid sid = TextToSid(security, sidText);
+    if (!sid) return false;
+
+    // The first lookup only learns the lengths. It gets one-character buffers rather than none, so
+    // that nothing is written through a null pointer should a name fit.
+    char nameProbe[1] = {};
+    char domainProbe[1] = {};
+    std::uint32_t nameChars = 1;
+    std::uint32_t domainChars = 1;
+    std::uint32_t use = 0;
+    (void)security.LookupAccountSid(sid.get(), nameProbe, &nameChars, domainProbe, &domainChars,
+                                    &use);
+
+    HeapBuffer nameBuffer(nameChars);
+    HeapBuffer domainBuffer(domainChars);
+    if (!nameBuffer || !domainBuffer) return false;
+
+    if (security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars,
+                                  domainBuffer.chars(), &domainChars, &use) != err::kSuccess) {
+        return false;
+    }
+    *name = std::string(nameBuffer.chars(), ::strnlen(nameBuffer.chars(), nameBuffer.size));
+    return true;
+}
+
+std::string CurrentUserSidText(ISecurity& security) {
+    char userName[kMaxPath] = {};
+    std::uint32_t userChars = kMaxPath;
+    if (security.GetUserName(userName, &userChars) != err::kSuccess) return std::string();
+    userName[kMaxPath - 1] = '\0';
+
+    // The bare user name, without a domain: the first account of that name is the one found.
+    std::uint32_t sidBytes = 0;
+    std::uint32_t domainChars = 0;
+    std::uint32_t use = 0;
+    (void)security.LookupAccountName(userName, nullptr, &sidBytes, nullptr, &domainChars, &use);
+
+    HeapBuffer sidBuffer(sidBytes);
+    HeapBuffer domainBuffer(domainChars);
+    if (!sidBuffer || !domainBuffer) return std::string();
+    if (security.LookupAccountName(userName, sidBuffer.words.get(), &sidBytes,
+                                   domainBuffer.chars(), &domainChars, &use) != err::kSuccess) {
+        return std::string();
+    }
+
+    std::uint32_t size = kMaxPath;
+    std::string result;
+    if (!SidToText(security, sidBuffer.words.get(), &size, &result)) return std::string();
+    return result;
+}
+
+std::string SystemErrorText(ISystem& system, Win32Error code) {
+    return system.FormatSystemMessage(code);
+}
+
+void ShowSystemError(Platform& os, Win32Error code, std::string_view prefix) {
+    std::string message(prefix);
+    message += SystemErrorText(os.system, code);
+    os.messages.Show(0, message, kErrorCaption, mb::kIconInformation | mb::kOk);
+}
+
+}  // namespace qv
