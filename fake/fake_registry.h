@@ -6,6 +6,10 @@
 //   "HKCU\..." or "HKEY_CURRENT_USER\..." (the hive of the running user), and
 //   "<hive file>|<path>" for a hive file that is not loaded, e.g. "C:\Users\ann\ntuser.dat|Software".
 // Setup calls create what is missing and never fail; they do not stamp times unless they say so.
+//
+// Handles carry the access they were opened with, as on Windows: setting a value needs
+// KEY_SET_VALUE, reading values and the last-write time KEY_QUERY_VALUE, enumerating
+// KEY_ENUMERATE_SUB_KEYS (otherwise 5); reg::kMaximumAllowed grants everything.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -45,9 +49,12 @@ public:
                    std::uint32_t type = reg::kSz);  // stores the text and its NUL
     void SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
                      std::string_view bytes);
+    // Removes the key and everything below it (handles open on them then get 1018). The root of a
+    // hive is emptied instead, as a hive itself cannot be deleted. A missing key is no error.
     void DeleteTree(std::string_view path);
     // A hive file on disk (not loaded); empty hive when it does not exist yet.
     void CreateHiveFile(std::string_view file);
+    // A setup path "HKU\<name>\..." for a name not mounted mounts it this way first.
     // A hive that the system loaded under HKEY_USERS\<name> (a logged-on user, .DEFAULT, the
     // service accounts): usable in place, RegUnLoadKeyA refuses it.
     void MountSystemHive(std::string_view name);
@@ -58,19 +65,32 @@ public:
 
     // --- inspection ---
     bool KeyExists(std::string_view path) const;
+    // The value's bytes without the terminating NUL of a string (one NUL removed, if present).
     std::optional<std::string> GetString(std::string_view path, std::string_view name) const;
+    struct RawValue {
+        std::uint32_t type;
+        std::string bytes;
+    };
+    // The value exactly as stored.
+    std::optional<RawValue> GetValue(std::string_view path, std::string_view name) const;
     std::optional<std::int64_t> KeyTime(std::string_view path) const;
+    // In enumeration order (by name, case-insensitive).
     std::vector<std::string> SubKeyNames(std::string_view path) const;
+    // In the order the values were first set.
     std::vector<std::string> ValueNames(std::string_view path) const;
     // Whether HKEY_USERS\<name> is present, and whether this process loaded it with RegLoadKeyA.
     bool IsMounted(std::string_view name) const;
     bool IsLoadedByApp(std::string_view name) const;
+    // Whether CreateHiveFile (or a "<hive file>|" setup path) made this hive file.
+    bool HiveFileExists(std::string_view file) const;
     // Keys opened through the port and not closed yet, as "HKU\S-1-...\Software\..." paths.
     std::vector<std::string> OpenKeyPaths() const;
     std::size_t OpenKeyCount() const;
     // How often each operation was called through the port.
     int CallCount(RegOp op) const;
-    // Sub key names passed to RegLoadKeyA / RegUnLoadKeyA / RegFlushKey, in call order.
+    // Sub key names passed to RegLoadKeyA / RegUnLoadKeyA, in call order (failed calls too), and
+    // for each RegFlushKey on a valid handle the name of its hive under HKEY_USERS ("HKLM" for a
+    // key of HKEY_LOCAL_MACHINE).
     const std::vector<std::string>& LoadLog() const;
     const std::vector<std::string>& UnloadLog() const;
     const std::vector<std::string>& FlushLog() const;

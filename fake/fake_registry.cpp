@@ -1,0 +1,804 @@
+// The fake machine's registry.
+//
+// The store is a tree of keys per hive. HKEY_LOCAL_MACHINE is one tree; HKEY_USERS is a root whose
+// children are the roots of mounted hives. A hive file that is not loaded keeps its tree in the
+// store, and RegLoadKeyA mounts that very tree, so whatever the tool changes while it is loaded is
+// still there after RegUnLoadKeyA and the next load: Windows writes a loaded hive back to its file
+// (Wine 8 does not, and its tests allow for that).
+//
+// Handles hold their key by shared ownership. A key deleted while handles are open on it stays
+// alive for those handles but is marked deleted, and every call through such a handle other than
+// RegCloseKey then fails with ERROR_KEY_DELETED, as on Windows.
+//
+// Handle values are never reused, so that a handle used after its close gives
+// ERROR_INVALID_HANDLE instead of silently reaching another key (Windows may reuse values; the
+// fake is stricter on purpose).
+#include "fake/fake_registry.h"
+
+#include <map>
+#include <stdexcept>
+#include <utility>
+
+#include "base/text.h"
+
+namespace qv::fake {
+
+namespace {
+
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+
+// Windows refuses key names longer than 255 characters (Wine 8 still accepts 256). A double-byte
+// character of the ANSI code page is one character.
+constexpr std::size_t kMaxKeyNameChars = 255;
+
+// Before the machine wires its clock: 2004-11-09 00:00:00 UTC, a plain fixed moment.
+constexpr std::int64_t kDefaultNow = 1099958400;
+
+// Key access rights.
+constexpr std::uint32_t kKeyQueryValue = 0x0001;
+constexpr std::uint32_t kKeySetValue = 0x0002;
+constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+constexpr std::uint32_t kGenericAll = 0x10000000u;
+
+struct NoCaseLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+        return text::CompareNoCase(a, b) < 0;
+    }
+};
+
+struct Hive;
+
+struct Value {
+    std::string name;
+    std::uint32_t type = reg::kNone;
+    std::string data;
+};
+
+struct Node {
+    std::string name;
+    // Sub keys, ordered as a hive keeps them: by name, case-insensitively.
+    std::map<std::string, std::shared_ptr<Node>, NoCaseLess> children;
+    // Values in the order they were first set, as the system keeps them.
+    std::vector<Value> values;
+    FileTime time = 0;
+    Node* parent = nullptr;  // null for a root, a deleted key and the root of an unloaded hive
+    Hive* hive = nullptr;
+    bool deleted = false;
+
+    Value* FindValue(std::string_view valueName) {
+        for (Value& v : values) {
+            if (text::EqualsNoCase(v.name, valueName)) return &v;
+        }
+        return nullptr;
+    }
+    std::shared_ptr<Node> Child(std::string_view childName) const {
+        auto it = children.find(childName);
+        return it == children.end() ? nullptr : it->second;
+    }
+};
+
+enum class HiveKind { Machine, UsersRoot, File, System };
+
+struct Hive {
+    HiveKind kind = HiveKind::File;
+    std::string file;       // the hive file of a File hive
+    std::string mountName;  // the name under HKEY_USERS while mounted
+    bool loadedByApp = false;
+    std::shared_ptr<Node> root;
+};
+
+struct Handle {
+    std::shared_ptr<Node> node;
+    std::string path;
+    std::uint32_t access = 0;
+};
+
+struct Fault {
+    RegOp op;
+    std::string pathPart;
+    Win32Error error;
+    int times;
+};
+
+std::vector<std::string> SplitKeyPath(std::string_view path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = text::Find(path, '\\', start);
+        if (end == text::npos) end = path.size();
+        // Empty components (doubled or trailing backslashes) name nothing; the system skips them.
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::size_t CharCount(std::string_view s) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
+    return n;
+}
+
+// Folds the ASCII letters of single-byte characters, leaving double-byte characters as they are.
+std::string FoldCase(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size();) {
+        std::size_t len = text::CharLength(out, i);
+        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
+        i += len;
+    }
+    return out;
+}
+
+bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
+    return text::FindText(FoldCase(haystack), FoldCase(needle)) != text::npos;
+}
+
+std::uint32_t GrantedAccess(std::uint32_t requested) {
+    if ((requested & reg::kMaximumAllowed) != 0 || (requested & kGenericAll) != 0) {
+        return kKeyAllAccess;
+    }
+    std::uint32_t granted = requested & 0xFFFFu;
+    if ((requested & kGenericRead) != 0) granted |= reg::kKeyRead;
+    if ((requested & kGenericWrite) != 0) granted |= reg::kKeyWrite;
+    return granted;
+}
+
+std::string JoinPath(std::string_view base, const std::vector<std::string>& parts) {
+    std::string path(base);
+    for (const std::string& p : parts) {
+        if (!path.empty() && path.back() != '|') path += '\\';
+        path += p;
+    }
+    return path;
+}
+
+void MarkDeleted(Node& node) {
+    for (auto& entry : node.children) MarkDeleted(*entry.second);
+    node.children.clear();
+    node.deleted = true;
+    node.parent = nullptr;
+}
+
+void SetTimeBelow(Node& node, FileTime t) {
+    node.time = t;
+    for (auto& entry : node.children) SetTimeBelow(*entry.second, t);
+}
+
+}  // namespace
+
+FileTime FileTimeFromUnix(std::int64_t seconds) {
+    return static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+}
+
+std::int64_t UnixFromFileTime(FileTime t) {
+    return static_cast<std::int64_t>(t / kTicksPerSecond) - kSecondsFrom1601To1970;
+}
+
+struct FakeRegistry::State {
+    std::function<std::int64_t()> clock = [] { return kDefaultNow; };
+    std::function<bool()> restorePrivilege = [] { return false; };
+    std::string currentUserSid;
+
+    std::vector<std::unique_ptr<Hive>> hives;
+    Hive* machine = nullptr;
+    Hive* users = nullptr;
+
+    std::map<HKey, Handle> handles;
+    HKey nextHandle = 0x1000;
+
+    int calls[static_cast<int>(RegOp::Unload) + 1] = {};
+    std::vector<std::string> loadLog;
+    std::vector<std::string> unloadLog;
+    std::vector<std::string> flushLog;
+    std::vector<Fault> faults;
+
+    FileTime Now() const { return FileTimeFromUnix(clock()); }
+
+    std::shared_ptr<Node> NewNode(std::string name, Hive* hive) {
+        auto node = std::make_shared<Node>();
+        node->name = std::move(name);
+        node->hive = hive;
+        node->time = Now();
+        return node;
+    }
+
+    Hive* NewHive(HiveKind kind, std::string_view rootName) {
+        hives.push_back(std::make_unique<Hive>());
+        Hive* h = hives.back().get();
+        h->kind = kind;
+        h->root = NewNode(std::string(rootName), h);
+        return h;
+    }
+
+    static void Attach(Node& parent, const std::shared_ptr<Node>& child) {
+        parent.children.emplace(child->name, child);
+        child->parent = &parent;
+    }
+
+    Hive* FindHiveFile(std::string_view file) const {
+        for (const auto& h : hives) {
+            if (h->kind == HiveKind::File && text::EqualsNoCase(h->file, file)) return h.get();
+        }
+        return nullptr;
+    }
+
+    Hive* MountedHive(std::string_view name) const {
+        std::shared_ptr<Node> root = users->root->Child(name);
+        return root ? root->hive : nullptr;
+    }
+
+    void Mount(Hive& hive, std::string_view name) {
+        hive.mountName = std::string(name);
+        hive.root->name = hive.mountName;
+        Attach(*users->root, hive.root);
+    }
+
+    // The roots of HKEY_LOCAL_MACHINE and HKEY_USERS hold only hive mount points; the keys
+    // directly below them are hive roots, which RegDeleteKeyA never deletes.
+    bool IsRootOrHiveRoot(const Node& node) const {
+        return node.parent == nullptr || node.parent == machine->root.get() ||
+               node.parent == users->root.get();
+    }
+
+    std::string PathOf(const Node& node) const {
+        std::vector<const Node*> chain;
+        for (const Node* n = &node; n != nullptr; n = n->parent) chain.push_back(n);
+        std::string path;
+        const Node* top = chain.back();
+        if (top->hive->kind == HiveKind::File && top->hive->root.get() == top) {
+            // An unloaded hive, as setup paths name it.
+            path = top->hive->file + "|";
+        } else {
+            path = top->name;
+        }
+        for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+            if (path.back() != '|') path += '\\';
+            path += (*it)->name;
+        }
+        return path;
+    }
+
+    bool TakeFault(RegOp op, std::string_view path, Win32Error* error) {
+        for (auto it = faults.begin(); it != faults.end(); ++it) {
+            if (it->op != op || !ContainsNoCase(path, it->pathPart)) continue;
+            *error = it->error;
+            if (it->times > 0 && --it->times == 0) faults.erase(it);
+            return true;
+        }
+        return false;
+    }
+
+    // What a handle stands for. HKEY_CURRENT_USER is looked up on every call, as the system maps it
+    // to the running user's hive.
+    struct Ref {
+        std::shared_ptr<Node> node;
+        std::string path;
+        std::uint32_t access = 0;
+        bool predefined = false;
+    };
+
+    Win32Error Resolve(HKey key, Ref* ref) const {
+        if (IsPredefinedKey(key)) {
+            ref->predefined = true;
+            ref->access = kKeyAllAccess;
+            if (key == kHkeyLocalMachine) {
+                ref->node = machine->root;
+                ref->path = "HKLM";
+                return err::kSuccess;
+            }
+            if (key == kHkeyUsers) {
+                ref->node = users->root;
+                ref->path = "HKU";
+                return err::kSuccess;
+            }
+            if (key == kHkeyCurrentUser) {
+                ref->path = "HKU\\" + currentUserSid;
+                ref->node = currentUserSid.empty() ? nullptr : users->root->Child(currentUserSid);
+                // Without the user's hive there is nothing to map the handle to.
+                return ref->node ? err::kSuccess : err::kFileNotFound;
+            }
+            // The other predefined roots are not part of this machine.
+            return err::kInvalidHandle;
+        }
+        auto it = handles.find(key);
+        if (it == handles.end()) return err::kInvalidHandle;
+        ref->node = it->second.node;
+        ref->path = it->second.path;
+        ref->access = it->second.access;
+        return err::kSuccess;
+    }
+
+    HKey AddHandle(const std::shared_ptr<Node>& node, std::uint32_t access) {
+        HKey h = nextHandle;
+        nextHandle += 4;
+        handles[h] = Handle{node, PathOf(*node), GrantedAccess(access)};
+        return h;
+    }
+
+    // Setup paths: "HKLM\...", "HKU\...", "HKCU\..." (and the long root names), or
+    // "<hive file>|<path>". Returns the root node to start from and the components below it.
+    std::pair<std::shared_ptr<Node>, std::vector<std::string>> ParseSetupPath(
+        std::string_view path, bool create) {
+        std::size_t bar = text::Find(path, '|');
+        if (bar != text::npos) {
+            std::string_view file = path.substr(0, bar);
+            Hive* hive = FindHiveFile(file);
+            if (hive == nullptr && create) {
+                hive = NewHive(HiveKind::File, text::AfterLastBackslash(file));
+                hive->file = std::string(file);
+            }
+            return {hive ? hive->root : nullptr, SplitKeyPath(path.substr(bar + 1))};
+        }
+        std::vector<std::string> parts = SplitKeyPath(path);
+        if (parts.empty()) throw std::invalid_argument("FakeRegistry: empty key path");
+        std::string rootName = parts.front();
+        parts.erase(parts.begin());
+        if (text::EqualsNoCase(rootName, "HKLM") ||
+            text::EqualsNoCase(rootName, "HKEY_LOCAL_MACHINE")) {
+            return {machine->root, parts};
+        }
+        bool currentUser = text::EqualsNoCase(rootName, "HKCU") ||
+                           text::EqualsNoCase(rootName, "HKEY_CURRENT_USER");
+        if (currentUser) {
+            if (currentUserSid.empty()) {
+                if (create) throw std::logic_error("FakeRegistry: HKCU used before SetCurrentUserSid");
+                return {nullptr, parts};
+            }
+            parts.insert(parts.begin(), currentUserSid);
+        } else if (!text::EqualsNoCase(rootName, "HKU") &&
+                   !text::EqualsNoCase(rootName, "HKEY_USERS")) {
+            throw std::invalid_argument("FakeRegistry: unknown root in " + std::string(path));
+        }
+        // A setup path below HKEY_USERS names a mounted hive; a missing one is mounted as the
+        // system would have mounted it (setup creates what is missing).
+        if (create && !parts.empty() && MountedHive(parts.front()) == nullptr) {
+            Hive* hive = NewHive(HiveKind::System, parts.front());
+            Mount(*hive, parts.front());
+        }
+        return {users->root, parts};
+    }
+
+    std::shared_ptr<Node> FindSetup(std::string_view path) {
+        auto [node, parts] = ParseSetupPath(path, false);
+        for (const std::string& p : parts) {
+            if (!node) break;
+            node = node->Child(p);
+        }
+        return node;
+    }
+
+    std::shared_ptr<Node> CreateSetup(std::string_view path) {
+        auto [node, parts] = ParseSetupPath(path, true);
+        for (const std::string& p : parts) {
+            std::shared_ptr<Node> child = node->Child(p);
+            if (!child) {
+                child = NewNode(p, node->hive);
+                Attach(*node, child);
+            }
+            node = child;
+        }
+        return node;
+    }
+};
+
+FakeRegistry::FakeRegistry() : s_(std::make_unique<State>()) {
+    s_->machine = s_->NewHive(HiveKind::Machine, "HKLM");
+    s_->users = s_->NewHive(HiveKind::UsersRoot, "HKU");
+}
+
+FakeRegistry::~FakeRegistry() = default;
+
+// --- wiring ---
+
+void FakeRegistry::SetClock(std::function<std::int64_t()> now) { s_->clock = std::move(now); }
+
+void FakeRegistry::SetRestorePrivilegeCheck(std::function<bool()> enabled) {
+    s_->restorePrivilege = std::move(enabled);
+}
+
+void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std::move(sid); }
+
+// --- setup ---
+
+void FakeRegistry::CreateKey(std::string_view path) { s_->CreateSetup(path); }
+
+void FakeRegistry::SetString(std::string_view path, std::string_view name, std::string_view value,
+                             std::uint32_t type) {
+    std::string bytes(value);
+    bytes.push_back('\0');
+    SetRawValue(path, name, type, bytes);
+}
+
+void FakeRegistry::SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
+                               std::string_view bytes) {
+    std::shared_ptr<Node> node = s_->CreateSetup(path);
+    if (Value* v = node->FindValue(name)) {
+        v->type = type;
+        v->data = std::string(bytes);
+    } else {
+        node->values.push_back(Value{std::string(name), type, std::string(bytes)});
+    }
+}
+
+void FakeRegistry::DeleteTree(std::string_view path) {
+    std::shared_ptr<Node> node = s_->FindSetup(path);
+    if (!node) return;
+    if (node == s_->users->root) throw std::invalid_argument("FakeRegistry: DeleteTree of HKU");
+    if (node->parent == nullptr || node->parent == s_->users->root.get()) {
+        // A root stays (a hive cannot be deleted, only emptied).
+        for (auto& entry : node->children) MarkDeleted(*entry.second);
+        node->children.clear();
+        node->values.clear();
+        return;
+    }
+    Node* parent = node->parent;
+    MarkDeleted(*node);
+    parent->children.erase(node->name);
+}
+
+void FakeRegistry::CreateHiveFile(std::string_view file) {
+    if (s_->FindHiveFile(file) != nullptr) return;
+    Hive* hive = s_->NewHive(HiveKind::File, text::AfterLastBackslash(file));
+    hive->file = std::string(file);
+}
+
+void FakeRegistry::MountSystemHive(std::string_view name) {
+    if (s_->MountedHive(name) != nullptr) return;
+    Hive* hive = s_->NewHive(HiveKind::System, name);
+    s_->Mount(*hive, name);
+}
+
+void FakeRegistry::SetKeyTime(std::string_view path, std::int64_t unixSeconds) {
+    s_->CreateSetup(path)->time = FileTimeFromUnix(unixSeconds);
+}
+
+void FakeRegistry::SetTreeTime(std::string_view path, std::int64_t unixSeconds) {
+    SetTimeBelow(*s_->CreateSetup(path), FileTimeFromUnix(unixSeconds));
+}
+
+// --- inspection ---
+
+bool FakeRegistry::KeyExists(std::string_view path) const { return s_->FindSetup(path) != nullptr; }
+
+std::optional<std::string> FakeRegistry::GetString(std::string_view path,
+                                                   std::string_view name) const {
+    std::optional<RawValue> v = GetValue(path, name);
+    if (!v) return std::nullopt;
+    std::string text = std::move(v->bytes);
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+}
+
+std::optional<FakeRegistry::RawValue> FakeRegistry::GetValue(std::string_view path,
+                                                             std::string_view name) const {
+    std::shared_ptr<Node> node = s_->FindSetup(path);
+    if (!node) return std::nullopt;
+    const Value* v = node->FindValue(name);
+    if (v == nullptr) return std::nullopt;
+    return RawValue{v->type, v->data};
+}
+
+std::optional<std::int64_t> FakeRegistry::KeyTime(std::string_view path) const {
+    std::shared_ptr<Node> node = s_->FindSetup(path);
+    if (!node) return std::nullopt;
+    return UnixFromFileTime(node->time);
+}
+
+std::vector<std::string> FakeRegistry::SubKeyNames(std::string_view path) const {
+    std::vector<std::string> names;
+    if (std::shared_ptr<Node> node = s_->FindSetup(path)) {
+        for (const auto& entry : node->children) names.push_back(entry.second->name);
+    }
+    return names;
+}
+
+std::vector<std::string> FakeRegistry::ValueNames(std::string_view path) const {
+    std::vector<std::string> names;
+    if (std::shared_ptr<Node> node = s_->FindSetup(path)) {
+        for (const Value& v : node->values) names.push_back(v.name);
+    }
+    return names;
+}
+
+bool FakeRegistry::IsMounted(std::string_view name) const {
+    return s_->MountedHive(name) != nullptr;
+}
+
+bool FakeRegistry::IsLoadedByApp(std::string_view name) const {
+    Hive* hive = s_->MountedHive(name);
+    return hive != nullptr && hive->loadedByApp;
+}
+
+bool FakeRegistry::HiveFileExists(std::string_view file) const {
+    return s_->FindHiveFile(file) != nullptr;
+}
+
+std::vector<std::string> FakeRegistry::OpenKeyPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& entry : s_->handles) paths.push_back(entry.second.path);
+    return paths;
+}
+
+std::size_t FakeRegistry::OpenKeyCount() const { return s_->handles.size(); }
+
+int FakeRegistry::CallCount(RegOp op) const { return s_->calls[static_cast<int>(op)]; }
+
+const std::vector<std::string>& FakeRegistry::LoadLog() const { return s_->loadLog; }
+const std::vector<std::string>& FakeRegistry::UnloadLog() const { return s_->unloadLog; }
+const std::vector<std::string>& FakeRegistry::FlushLog() const { return s_->flushLog; }
+
+// --- fault injection ---
+
+void FakeRegistry::InjectFault(RegOp op, std::string_view pathPart, Win32Error error, int times) {
+    if (times == 0) return;
+    s_->faults.push_back(Fault{op, std::string(pathPart), error, times});
+}
+
+void FakeRegistry::ClearFaults() { s_->faults.clear(); }
+
+// --- IRegistry ---
+
+Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                 HKey* key) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Open)];
+    if (key == nullptr) return err::kInvalidParameter;
+    *key = 0;
+    State::Ref ref;
+    Win32Error e = s_->Resolve(parent, &ref);
+    if (e != err::kSuccess) return e;
+    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
+    std::vector<std::string> parts = SplitKeyPath(subKey);
+    if (s_->TakeFault(RegOp::Open, JoinPath(ref.path, parts), &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    // An empty name on a predefined root gives that root back; on any other key it opens a new
+    // handle to the same key.
+    if (parts.empty() && ref.predefined) {
+        *key = parent;
+        return err::kSuccess;
+    }
+    std::shared_ptr<Node> node = ref.node;
+    for (const std::string& p : parts) {
+        node = node->Child(p);
+        if (!node) return err::kFileNotFound;
+    }
+    *key = s_->AddHandle(node, access);
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
+                                   std::uint32_t access, HKey* key,
+                                   std::uint32_t* disposition) noexcept {
+    (void)options;  // volatile keys are not modelled; every key persists
+    ++s_->calls[static_cast<int>(RegOp::Create)];
+    if (key == nullptr) return err::kInvalidParameter;
+    *key = 0;
+    State::Ref ref;
+    Win32Error e = s_->Resolve(parent, &ref);
+    if (e != err::kSuccess) return e;
+    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
+    std::vector<std::string> parts = SplitKeyPath(subKey);
+    if (s_->TakeFault(RegOp::Create, JoinPath(ref.path, parts), &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    if (parts.empty() && ref.predefined) {
+        *key = parent;
+        if (disposition != nullptr) *disposition = reg::kOpenedExistingKey;
+        return err::kSuccess;
+    }
+    // Walk what exists; everything after that is created, after the whole path has been checked
+    // so that a refused name leaves no half-created keys behind.
+    std::shared_ptr<Node> node = ref.node;
+    std::size_t i = 0;
+    for (; i < parts.size(); ++i) {
+        std::shared_ptr<Node> child = node->Child(parts[i]);
+        if (!child) break;
+        node = child;
+    }
+    if (i < parts.size()) {
+        for (std::size_t j = i; j < parts.size(); ++j) {
+            // Over-long names: ERROR_INVALID_PARAMETER on Windows (unverified; older releases
+            // returned ERROR_BADKEY).
+            if (CharCount(parts[j]) > kMaxKeyNameChars) return err::kInvalidParameter;
+        }
+        // New keys cannot be made directly below HKEY_LOCAL_MACHINE or HKEY_USERS, whose
+        // children are hives; the system answers ERROR_ACCESS_DENIED.
+        if (node == s_->machine->root || node == s_->users->root) return err::kAccessDenied;
+        FileTime now = s_->Now();
+        // Creating a key stamps its parent only; the new keys carry the current time.
+        node->time = now;
+        for (std::size_t j = i; j < parts.size(); ++j) {
+            std::shared_ptr<Node> child = s_->NewNode(parts[j], node->hive);
+            child->time = now;
+            State::Attach(*node, child);
+            node = child;
+        }
+    }
+    *key = s_->AddHandle(node, access);
+    if (disposition != nullptr) {
+        *disposition = i < parts.size() ? reg::kCreatedNewKey : reg::kOpenedExistingKey;
+    }
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                                 std::string* name) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Enum)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(key, &ref);
+    if (e != err::kSuccess) return e;
+    if (s_->TakeFault(RegOp::Enum, ref.path, &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    if ((ref.access & kKeyEnumerateSubKeys) == 0) return err::kAccessDenied;
+    if (name == nullptr) return err::kInvalidParameter;
+    if (index >= ref.node->children.size()) return err::kNoMoreItems;
+    auto it = ref.node->children.begin();
+    std::advance(it, index);
+    const std::string& found = it->second->name;
+    // The buffer size counts the terminating NUL; a name that does not fit is not copied at all.
+    if (found.size() + 1 > bufferChars) return err::kMoreData;
+    *name = found;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName,
+                                    std::uint32_t bufferBytes, std::uint32_t* type,
+                                    std::string* data, std::uint32_t* neededBytes) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Query)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(key, &ref);
+    if (e != err::kSuccess) return e;
+    if (s_->TakeFault(RegOp::Query, ref.path, &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    const Value* v = ref.node->FindValue(valueName);
+    if (v == nullptr) return err::kFileNotFound;
+    std::uint32_t size = static_cast<std::uint32_t>(v->data.size());
+    if (type != nullptr) *type = v->type;
+    if (neededBytes != nullptr) *neededBytes = size;
+    // Without a buffer the call only reports type and size.
+    if (data == nullptr) return err::kSuccess;
+    // Windows leaves the buffer's contents undefined here; the fake leaves it untouched, which is
+    // what callers may at most rely on.
+    if (size > bufferBytes) return err::kMoreData;
+    *data = v->data;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::SetValue(HKey key, std::string_view valueName, std::uint32_t type,
+                                  std::string_view data) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Set)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(key, &ref);
+    if (e != err::kSuccess) return e;
+    if (s_->TakeFault(RegOp::Set, ref.path, &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    if (Value* v = ref.node->FindValue(valueName)) {
+        v->type = type;
+        v->data = std::string(data);
+    } else {
+        ref.node->values.push_back(Value{std::string(valueName), type, std::string(data)});
+    }
+    ref.node->time = s_->Now();
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Delete)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(parent, &ref);
+    if (e != err::kSuccess) return e;
+    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
+    std::vector<std::string> parts = SplitKeyPath(subKey);
+    if (s_->TakeFault(RegOp::Delete, JoinPath(ref.path, parts), &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    std::shared_ptr<Node> node = ref.node;
+    for (const std::string& p : parts) {
+        node = node->Child(p);
+        if (!node) return err::kFileNotFound;
+    }
+    // The root of a hive (HKEY_USERS\<SID>, HKEY_LOCAL_MACHINE\SOFTWARE) is never deleted; the
+    // code is unverified, ERROR_ACCESS_DENIED as for the other refusals.
+    if (s_->IsRootOrHiveRoot(*node)) return err::kAccessDenied;
+    // RegDeleteKeyA deletes one key: one that still has sub keys is refused, one that holds only
+    // values goes with its values.
+    if (!node->children.empty()) return err::kAccessDenied;
+    Node* up = node->parent;
+    up->children.erase(node->name);
+    node->deleted = true;
+    node->parent = nullptr;
+    up->time = s_->Now();
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Flush)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(key, &ref);
+    if (e != err::kSuccess) return e;
+    const Hive* hive = ref.node->hive;
+    s_->flushLog.push_back(hive->kind == HiveKind::Machine     ? std::string("HKLM")
+                           : hive->kind == HiveKind::UsersRoot ? std::string("HKU")
+                                                               : hive->mountName);
+    if (s_->TakeFault(RegOp::Flush, ref.path, &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    // The store is the hive file itself, so there is nothing left to write.
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::QueryInfo)];
+    State::Ref ref;
+    Win32Error e = s_->Resolve(key, &ref);
+    if (e != err::kSuccess) return e;
+    if (s_->TakeFault(RegOp::QueryInfo, ref.path, &e)) return e;
+    if (ref.node->deleted) return err::kKeyDeleted;
+    // RegQueryInfoKeyA needs KEY_QUERY_VALUE on the handle.
+    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    if (time == nullptr) return err::kInvalidParameter;
+    *time = ref.node->time;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
+    if (IsPredefinedKey(key)) return err::kSuccess;
+    if (s_->handles.erase(key) == 0) return err::kInvalidHandle;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
+                                 std::string_view file) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Load)];
+    s_->loadLog.emplace_back(subKey);
+    Win32Error e = err::kSuccess;
+    if (s_->TakeFault(RegOp::Load, subKey, &e)) return e;
+    // Hives are mounted only below HKEY_USERS on this machine.
+    if (parent != kHkeyUsers) return err::kInvalidParameter;
+    // The privilege is checked before anything else. Windows asks for the restore and backup
+    // privileges (code unverified, 1314 as Wine answers); the token check here is the restore
+    // privilege, which is what the tool enables.
+    if (!s_->restorePrivilege()) return err::kPrivilegeNotHeld;
+    if (subKey.empty() || text::Find(subKey, '\\') != text::npos ||
+        CharCount(subKey) > kMaxKeyNameChars) {
+        return err::kInvalidParameter;
+    }
+    if (file.empty()) return err::kInvalidParameter;
+    Hive* hive = s_->FindHiveFile(file);
+    if (hive == nullptr) return err::kFileNotFound;
+    // A hive file that is loaded is held open exclusively by the system.
+    if (hive->root->parent != nullptr) return err::kSharingViolation;
+    // The name is taken: the system's object name collision, ERROR_ALREADY_EXISTS (unverified).
+    if (s_->MountedHive(subKey) != nullptr) return err::kAlreadyExists;
+    s_->Mount(*hive, subKey);
+    hive->loadedByApp = true;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::UnLoadKey(HKey parent, std::string_view subKey) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Unload)];
+    s_->unloadLog.emplace_back(subKey);
+    Win32Error e = err::kSuccess;
+    if (s_->TakeFault(RegOp::Unload, subKey, &e)) return e;
+    if (parent != kHkeyUsers) return err::kInvalidParameter;
+    if (!s_->restorePrivilege()) return err::kPrivilegeNotHeld;
+    Hive* hive = subKey.empty() ? nullptr : s_->MountedHive(subKey);
+    if (hive == nullptr) return err::kFileNotFound;
+    // A hive the system loaded (a logged-on user, .DEFAULT) is in use by the system.
+    if (!hive->loadedByApp) return err::kAccessDenied;
+    // Windows refuses while any key of the hive is open (Wine 8 unloads anyway).
+    for (const auto& entry : s_->handles) {
+        if (entry.second.node->hive == hive) return err::kAccessDenied;
+    }
+    s_->users->root->children.erase(hive->mountName);
+    hive->root->parent = nullptr;
+    hive->loadedByApp = false;
+    hive->mountName.clear();
+    return err::kSuccess;
+}
+
+}  // namespace qv::fake
