@@ -33,7 +33,9 @@ public:
     void SetAdministrator(bool admin);
     // Privileges the token holds (disabled until adjusted). Holds SeRestorePrivilege by default.
     void SetHeldPrivileges(std::vector<std::string> names);
-    // The library that exports the functions is missing: every call fails with 127.
+    // The library that exports the functions is missing: every call of the 13 functions bound by
+    // name fails with 127 (those answering a pointer or a bool answer null or false).
+    // GetUserName and CloseToken are imported in the ordinary way and keep working.
     void SetUnbound(bool unbound);
     void InjectFault(SecOp op, Win32Error error, int times = 1);
 
@@ -41,6 +43,12 @@ public:
     bool IsPrivilegeEnabled(std::string_view name) const;
     std::size_t OpenTokenCount() const;
     std::size_t LiveSidCount() const;  // SIDs allocated and not freed
+    // FreeSid calls on memory that AllocateAndInitializeSid did not hand out or that was freed
+    // already (a lookup's own buffer, a double free).
+    std::size_t BadFreeSidCount() const;
+    // What the last AdjustTokenPrivilege left as the thread's last error: 0, or err::kNotAllAssigned
+    // when the token did not hold the privilege.
+    Win32Error LastAdjustStatus() const;
     // Builds a SID from its text for tests (stored form); empty on bad text.
     static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
 
