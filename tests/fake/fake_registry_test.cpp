@@ -1,0 +1,454 @@
+// The fake registry must answer as Windows does; these tests pin the rules the tool's code
+// depends on.
+#include "fake/fake_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qv::fake {
+namespace {
+
+constexpr char kSid[] = "S-1-5-21-7-8-9-1001";  // a logged-on user, HKEY_CURRENT_USER
+constexpr char kAnnSid[] = "S-1-5-21-7-8-9-1002";
+constexpr char kAnnHive[] = "C:\\Documents and Settings\\ann\\ntuser.dat";
+constexpr HKey kSentinel = 0xBAD0;
+
+class RegistryTest : public ::testing::Test {
+protected:
+    RegistryTest() {
+        reg.SetClock([this] { return now; });
+        reg.SetRestorePrivilegeCheck([this] { return privilege; });
+        reg.MountSystemHive(kSid);
+        reg.SetCurrentUserSid(kSid);
+        reg.CreateHiveFile(kAnnHive);
+        reg.CreateKey("HKLM\\Software");
+    }
+
+    HKey Open(HKey parent, std::string_view path, std::uint32_t access = reg::kKeyRead) {
+        HKey k = kSentinel;
+        EXPECT_EQ(err::kSuccess, reg.OpenKey(parent, path, access, &k)) << path;
+        return k;
+    }
+    HKey Create(HKey parent, std::string_view path, std::uint32_t* disposition = nullptr) {
+        HKey k = kSentinel;
+        EXPECT_EQ(err::kSuccess,
+                  reg.CreateKey(parent, path, 0, reg::kKeyReadWrite, &k, disposition))
+            << path;
+        return k;
+    }
+    void Close(HKey k) { EXPECT_EQ(err::kSuccess, reg.CloseKey(k)); }
+    std::int64_t Time(std::string_view path) { return reg.KeyTime(path).value_or(-1); }
+
+    std::int64_t now = 1200000000;
+    bool privilege = true;
+    FakeRegistry reg;
+};
+
+// --- paths ---
+
+TEST_F(RegistryTest, NamesAreCaseInsensitiveAndTrailingBackslashesAreAccepted) {
+    reg.CreateKey("HKLM\\Software\\Brennard\\Ovaline");
+    HKey k = Open(kHkeyLocalMachine, "SOFTWARE\\brennard\\OVALINE\\\\");
+    // The report names the key as stored, not as asked for.
+    EXPECT_EQ(std::vector<std::string>{"HKLM\\Software\\Brennard\\Ovaline"}, reg.OpenKeyPaths());
+    Close(k);
+}
+
+TEST_F(RegistryTest, FailedOpensLeaveNoHandle) {
+    reg.CreateKey("HKLM\\Software\\Brennard");
+    HKey k = kSentinel;
+    EXPECT_EQ(err::kBadPathname, reg.OpenKey(kHkeyLocalMachine, "\\Software", reg::kKeyRead, &k));
+    EXPECT_EQ(0u, k);
+    k = kSentinel;
+    EXPECT_EQ(err::kFileNotFound,
+              reg.OpenKey(kHkeyLocalMachine, "Software\\Missing", reg::kKeyRead, &k));
+    EXPECT_EQ(0u, k);
+    EXPECT_EQ(0u, reg.OpenKeyCount());
+}
+
+TEST_F(RegistryTest, EmptyNameOnARootGivesTheRootAndIsNeverCounted) {
+    for (HKey root : {kHkeyLocalMachine, kHkeyUsers, kHkeyCurrentUser}) {
+        EXPECT_EQ(root, Open(root, ""));
+        EXPECT_EQ(err::kSuccess, reg.CloseKey(root));
+    }
+    EXPECT_EQ(0u, reg.OpenKeyCount());
+    // On an ordinary key an empty name is a second handle of its own.
+    HKey a = Open(kHkeyLocalMachine, "Software");
+    HKey b = Open(a, "");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(2u, reg.OpenKeyCount());
+    Close(a);
+    Close(b);
+}
+
+TEST_F(RegistryTest, CurrentUserIsTheRunningUsersHive) {
+    reg.SetString("HKCU\\Software\\Brennard", "V", "x");
+    EXPECT_EQ("x", reg.GetString(std::string("HKU\\") + kSid + "\\Software\\Brennard", "V"));
+    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard");
+    EXPECT_EQ(std::vector<std::string>{std::string("HKU\\") + kSid + "\\Software\\Brennard"},
+              reg.OpenKeyPaths());
+    Close(k);
+}
+
+TEST_F(RegistryTest, HiveFilePathsWithAndWithoutBackslashNameTheSameKey) {
+    reg.SetString(std::string(kAnnHive) + "|Software\\Brennard", "A", "1");
+    reg.SetString(std::string(kAnnHive) + "|\\Software\\Brennard", "B", "2");
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}),
+              reg.ValueNames(std::string(kAnnHive) + "|Software\\Brennard"));
+    // The file name is case-insensitive, and the hive is not reachable before it is loaded.
+    EXPECT_TRUE(reg.KeyExists("c:\\documents and settings\\ANN\\NTUSER.DAT|Software\\Brennard"));
+    EXPECT_FALSE(reg.KeyExists(std::string("HKU\\") + kAnnSid));
+}
+
+// --- creation ---
+
+TEST_F(RegistryTest, CreateMakesMissingIntermediateKeysAndReportsDisposition) {
+    std::uint32_t disposition = 0;
+    Close(Create(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0", &disposition));
+    EXPECT_EQ(reg::kCreatedNewKey, disposition);
+    EXPECT_TRUE(reg.KeyExists("HKCU\\Software\\Brennard\\Ovaline\\R16.0"));
+    Close(Create(kHkeyCurrentUser, "software\\BRENNARD", &disposition));
+    EXPECT_EQ(reg::kOpenedExistingKey, disposition);
+    EXPECT_EQ(std::vector<std::string>{"Brennard"}, reg.SubKeyNames("HKCU\\Software"));
+}
+
+TEST_F(RegistryTest, KeyNamesAreLimitedTo255Characters) {
+    std::string longest(255, 'k');
+    Close(Create(kHkeyCurrentUser, "Software\\" + longest));
+    // One more character is refused, and the missing key before it is not made either.
+    HKey k = kSentinel;
+    EXPECT_EQ(err::kInvalidParameter,
+              reg.CreateKey(kHkeyCurrentUser, "Software\\New\\" + longest + "k", 0,
+                            reg::kKeyReadWrite, &k, nullptr));
+    EXPECT_EQ(0u, k);
+    EXPECT_FALSE(reg.KeyExists("HKCU\\Software\\New"));
+    // The limit counts characters: 255 double-byte characters (510 bytes) are a valid name.
+    std::string wide;
+    for (int i = 0; i < 255; ++i) wide += "\x83\x5C";  // a katakana whose trail byte is 0x5C
+    Close(Create(kHkeyCurrentUser, "Software\\" + wide));
+    EXPECT_TRUE(reg.KeyExists("HKCU\\Software\\" + wide));
+}
+
+TEST_F(RegistryTest, NoKeysAreCreatedDirectlyBelowTheRoots) {
+    HKey k = kSentinel;
+    EXPECT_EQ(err::kAccessDenied,
+              reg.CreateKey(kHkeyUsers, "Intruder", 0, reg::kKeyReadWrite, &k, nullptr));
+    EXPECT_FALSE(reg.IsMounted("Intruder"));
+}
+
+// --- enumeration ---
+
+class EnumTest : public RegistryTest {
+protected:
+    EnumTest() {
+        for (const char* name : {"beta", "a_b", "Gamma", "AB", "alpha"}) {
+            reg.CreateKey(std::string("HKLM\\Software\\Order\\") + name);
+        }
+    }
+};
+
+TEST_F(EnumTest, SubKeysComeSortedByNameIgnoringCase) {
+    HKey k = Open(kHkeyLocalMachine, "Software\\Order");
+    std::vector<std::string> names;
+    std::string name;
+    std::uint32_t i = 0;
+    Win32Error e;
+    while ((e = reg.EnumKey(k, i, 260, &name)) == err::kSuccess) {
+        names.push_back(name);
+        ++i;
+    }
+    EXPECT_EQ(err::kNoMoreItems, e);
+    // Letters compare as upper case, so "_" (0x5F) sorts after every letter: "A_B" > "ALPHA".
+    EXPECT_EQ((std::vector<std::string>{"AB", "alpha", "a_b", "beta", "Gamma"}), names);
+    EXPECT_EQ(err::kNoMoreItems, reg.EnumKey(k, 5, 260, &name));
+    Close(k);
+}
+
+TEST_F(EnumTest, TheBufferMustHoldTheNameAndItsNul) {
+    HKey k = Open(kHkeyLocalMachine, "Software\\Order");
+    std::string name = "untouched";
+    // Index 1 is "alpha": five characters need six.
+    EXPECT_EQ(err::kMoreData, reg.EnumKey(k, 1, 5, &name));
+    EXPECT_EQ("untouched", name);
+    EXPECT_EQ(err::kSuccess, reg.EnumKey(k, 1, 6, &name));
+    EXPECT_EQ("alpha", name);
+    Close(k);
+}
+
+TEST_F(EnumTest, AHandleWithoutEnumerateRightIsRefused) {
+    HKey k = Open(kHkeyLocalMachine, "Software\\Order", reg::kKeyWrite);
+    std::string name;
+    EXPECT_EQ(err::kAccessDenied, reg.EnumKey(k, 0, 260, &name));
+    Close(k);
+}
+
+// --- values ---
+
+TEST_F(RegistryTest, QueryGivesTheBytesAsStoredOrTheSizeNeeded) {
+    reg.SetString("HKCU\\Software\\Brennard", "LocalRootFolder", "C:\\Data");
+    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard");
+    const std::string stored = std::string("C:\\Data") + '\0';
+    std::uint32_t type = 0;
+    std::uint32_t needed = 0;
+    std::string data = "untouched";
+    EXPECT_EQ(err::kMoreData, reg.QueryValue(k, "LocalRootFolder", stored.size() - 1, &type,
+                                             &data, &needed));
+    EXPECT_EQ(stored.size(), needed);
+    EXPECT_EQ("untouched", data);
+    EXPECT_EQ(err::kSuccess,
+              reg.QueryValue(k, "localrootfolder", stored.size(), &type, &data, &needed));
+    EXPECT_EQ(stored, data);
+    EXPECT_EQ(reg::kSz, type);
+    EXPECT_EQ(err::kFileNotFound, reg.QueryValue(k, "Missing", 260, &type, &data, &needed));
+    Close(k);
+}
+
+TEST_F(RegistryTest, ExpandableStringsComeBackUnexpanded) {
+    reg.SetString("HKCU\\Software\\Brennard", "Path", "%TEMP%\\x", reg::kExpandSz);
+    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard");
+    std::uint32_t type = 0;
+    std::string data;
+    EXPECT_EQ(err::kSuccess, reg.QueryValue(k, "Path", 260, &type, &data, nullptr));
+    EXPECT_EQ(reg::kExpandSz, type);
+    EXPECT_EQ(std::string("%TEMP%\\x") + '\0', data);
+    Close(k);
+}
+
+TEST_F(RegistryTest, AReadHandleCannotSetValues) {
+    reg.SetString("HKCU\\Software\\Brennard", "V", "old");
+    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard", reg::kKeyRead);
+    EXPECT_EQ(err::kAccessDenied, reg.SetValue(k, "V", reg::kSz, std::string("new") + '\0'));
+    EXPECT_EQ("old", reg.GetString("HKCU\\Software\\Brennard", "V"));
+    Close(k);
+}
+
+// --- deletion ---
+
+class DeleteTest : public RegistryTest {
+protected:
+    const std::string release = std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline\\R16.0";
+    DeleteTest() {
+        reg.SetString(release + "\\OVLN-201:409", "LocalRootFolder", "C:\\x");
+        reg.SetString(release, "Kept", "v");
+    }
+};
+
+TEST_F(DeleteTest, AKeyWithSubKeysIsRefused) {
+    EXPECT_EQ(err::kAccessDenied,
+              reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0"));
+    EXPECT_TRUE(reg.KeyExists(release + "\\OVLN-201:409"));
+}
+
+TEST_F(DeleteTest, AKeyWithOnlyValuesGoesWithThem) {
+    EXPECT_EQ(err::kSuccess, reg.DeleteKey(kHkeyUsers, std::string(kSid) +
+                                                           "\\Software\\Brennard\\Ovaline\\R16.0"
+                                                           "\\OVLN-201:409"));
+    EXPECT_EQ(err::kSuccess,
+              reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0"));
+    EXPECT_FALSE(reg.KeyExists(release));
+    EXPECT_TRUE(reg.KeyExists(std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline"));
+    reg.CreateKey(release);
+    EXPECT_TRUE(reg.ValueNames(release).empty());
+    EXPECT_EQ(err::kFileNotFound,
+              reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\Missing"));
+}
+
+TEST_F(DeleteTest, TheRootOfAMountedHiveIsNeverDeleted) {
+    reg.DeleteTree(std::string("HKU\\") + kSid + "\\Software");
+    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(kHkeyUsers, kSid));
+    HKey root = Open(kHkeyUsers, kSid);
+    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(root, ""));
+    Close(root);
+    EXPECT_TRUE(reg.IsMounted(kSid));
+}
+
+TEST_F(DeleteTest, EveryCallOnADeletedKeyButCloseGivesKeyDeleted) {
+    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409",
+                  reg::kKeyReadWrite);
+    EXPECT_EQ(err::kSuccess, reg.DeleteKey(kHkeyCurrentUser,
+                                           "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409"));
+    std::string s;
+    std::uint32_t type = 0;
+    FileTime t = 0;
+    HKey sub = kSentinel;
+    EXPECT_EQ(err::kKeyDeleted, reg.EnumKey(k, 0, 260, &s));
+    EXPECT_EQ(err::kKeyDeleted, reg.QueryValue(k, "LocalRootFolder", 260, &type, &s, nullptr));
+    EXPECT_EQ(err::kKeyDeleted, reg.SetValue(k, "V", reg::kSz, "x"));
+    EXPECT_EQ(err::kKeyDeleted, reg.FlushKey(k));
+    EXPECT_EQ(err::kKeyDeleted, reg.QueryLastWriteTime(k, &t));
+    EXPECT_EQ(err::kKeyDeleted, reg.OpenKey(k, "", reg::kKeyRead, &sub));
+    EXPECT_EQ(err::kKeyDeleted, reg.CreateKey(k, "Sub", 0, reg::kKeyReadWrite, &sub, nullptr));
+    EXPECT_EQ(err::kKeyDeleted, reg.DeleteKey(k, ""));
+    EXPECT_EQ(0u, sub);
+    // Writing through the stale handle must not bring the key back.
+    EXPECT_FALSE(reg.KeyExists(release + "\\OVLN-201:409"));
+    EXPECT_EQ(err::kSuccess, reg.CloseKey(k));
+    EXPECT_EQ(err::kInvalidHandle, reg.CloseKey(k));
+}
+
+// --- last-write times ---
+
+class TimeTest : public RegistryTest {
+protected:
+    const std::string base = "HKLM\\Software\\Brennard";
+    TimeTest() {
+        reg.CreateKey(base + "\\Ovaline\\R16.0");
+        now += 100;
+    }
+};
+
+TEST_F(TimeTest, SettingAValueStampsThatKeyOnly) {
+    const std::int64_t created = now - 100;
+    HKey k = Open(kHkeyLocalMachine, "Software\\Brennard\\Ovaline", reg::kKeyReadWrite);
+    ASSERT_EQ(err::kSuccess, reg.SetValue(k, "V", reg::kSz, std::string("x") + '\0'));
+    EXPECT_EQ(now, Time(base + "\\Ovaline"));
+    EXPECT_EQ(created, Time(base));
+    EXPECT_EQ(created, Time(base + "\\Ovaline\\R16.0"));
+    FileTime t = 0;
+    ASSERT_EQ(err::kSuccess, reg.QueryLastWriteTime(k, &t));
+    EXPECT_EQ(static_cast<FileTime>(now + 11644473600) * 10000000u, t);
+    Close(k);
+}
+
+TEST_F(TimeTest, CreatingOrDeletingASubKeyStampsItsParentOnly) {
+    const std::int64_t created = now - 100;
+    Close(Create(kHkeyLocalMachine, "Software\\Brennard\\Ovaline\\R16.0\\A\\B"));
+    EXPECT_EQ(now, Time(base + "\\Ovaline\\R16.0"));
+    EXPECT_EQ(now, Time(base + "\\Ovaline\\R16.0\\A\\B"));
+    EXPECT_EQ(created, Time(base + "\\Ovaline"));
+    now += 50;
+    ASSERT_EQ(err::kSuccess,
+              reg.DeleteKey(kHkeyLocalMachine, "Software\\Brennard\\Ovaline\\R16.0\\A\\B"));
+    EXPECT_EQ(now, Time(base + "\\Ovaline\\R16.0\\A"));
+    EXPECT_EQ(now - 50, Time(base + "\\Ovaline\\R16.0"));
+}
+
+TEST_F(TimeTest, ReadingAndSetupLeaveTimesAlone) {
+    const std::int64_t created = now - 100;
+    reg.SetString(base + "\\Ovaline", "V", "x");
+    reg.CreateKey(base + "\\Ovaline\\Other");
+    EXPECT_EQ(created, Time(base + "\\Ovaline"));
+    EXPECT_EQ(now, Time(base + "\\Ovaline\\Other"));
+    HKey k = Open(kHkeyLocalMachine, "Software\\Brennard\\Ovaline");
+    std::string name;
+    EXPECT_EQ(err::kSuccess, reg.EnumKey(k, 0, 260, &name));
+    Close(k);
+    EXPECT_EQ(created, Time(base + "\\Ovaline"));
+    reg.SetTreeTime(base, 5000);
+    reg.SetKeyTime(base + "\\Ovaline", 7000);
+    EXPECT_EQ(5000, Time(base));
+    EXPECT_EQ(7000, Time(base + "\\Ovaline"));
+    EXPECT_EQ(5000, Time(base + "\\Ovaline\\R16.0"));
+}
+
+// --- hives ---
+
+class HiveTest : public RegistryTest {
+protected:
+    HiveTest() { reg.SetString(std::string(kAnnHive) + "|Software\\Brennard", "V", "before"); }
+    Win32Error Load() { return reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive); }
+};
+
+TEST_F(HiveTest, LoadNeedsTheRestorePrivilege) {
+    privilege = false;
+    EXPECT_EQ(err::kPrivilegeNotHeld, Load());
+    EXPECT_FALSE(reg.IsMounted(kAnnSid));
+    privilege = true;
+    ASSERT_EQ(err::kSuccess, Load());
+    EXPECT_TRUE(reg.IsLoadedByApp(kAnnSid));
+    privilege = false;
+    EXPECT_EQ(err::kPrivilegeNotHeld, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    EXPECT_TRUE(reg.IsMounted(kAnnSid));
+}
+
+TEST_F(HiveTest, LoadRefusals) {
+    EXPECT_EQ(err::kFileNotFound, reg.LoadKey(kHkeyUsers, kAnnSid, "C:\\nowhere\\ntuser.dat"));
+    EXPECT_EQ(err::kInvalidParameter, reg.LoadKey(kHkeyUsers, kAnnSid, ""));
+    EXPECT_EQ(err::kAlreadyExists, reg.LoadKey(kHkeyUsers, kSid, kAnnHive));
+    ASSERT_EQ(err::kSuccess, Load());
+    EXPECT_EQ(err::kSharingViolation, reg.LoadKey(kHkeyUsers, "S-1-5-21-7-8-9-1003", kAnnHive));
+    EXPECT_EQ((std::vector<std::string>{kAnnSid, kAnnSid, kSid, kAnnSid, "S-1-5-21-7-8-9-1003"}),
+              reg.LoadLog());
+}
+
+TEST_F(HiveTest, ChangesSurviveUnloadAndReload) {
+    ASSERT_EQ(err::kSuccess, Load());
+    HKey k = Open(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard", reg::kKeyReadWrite);
+    ASSERT_EQ(err::kSuccess, reg.SetValue(k, "V", reg::kSz, std::string("after") + '\0'));
+    Close(k);
+    ASSERT_EQ(err::kSuccess, reg.DeleteKey(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard"));
+    Close(Create(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Added"));
+    ASSERT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    EXPECT_FALSE(reg.IsMounted(kAnnSid));
+    EXPECT_FALSE(reg.KeyExists(std::string("HKU\\") + kAnnSid + "\\Software"));
+    ASSERT_EQ(err::kSuccess, Load());
+    EXPECT_EQ(std::vector<std::string>{"Added"},
+              reg.SubKeyNames(std::string("HKU\\") + kAnnSid + "\\Software"));
+}
+
+TEST_F(HiveTest, UnloadIsRefusedWhileAKeyOfTheHiveIsOpen) {
+    ASSERT_EQ(err::kSuccess, Load());
+    HKey k = Open(kHkeyUsers, std::string(kAnnSid) + "\\Software");
+    EXPECT_EQ(err::kAccessDenied, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    EXPECT_TRUE(reg.IsMounted(kAnnSid));
+    // Keys open in other hives do not hold this one.
+    Close(k);
+    HKey other = Open(kHkeyUsers, kSid);
+    HKey machine = Open(kHkeyLocalMachine, "Software");
+    EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    Close(machine);
+    Close(other);
+}
+
+TEST_F(HiveTest, SystemHivesAndUnknownNamesAreNotUnloaded) {
+    EXPECT_EQ(err::kAccessDenied, reg.UnLoadKey(kHkeyUsers, kSid));
+    EXPECT_TRUE(reg.IsMounted(kSid));
+    EXPECT_EQ(err::kFileNotFound, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    EXPECT_EQ((std::vector<std::string>{kSid, kAnnSid}), reg.UnloadLog());
+}
+
+TEST_F(HiveTest, FlushIsRecordedByHiveName) {
+    ASSERT_EQ(err::kSuccess, Load());
+    HKey k = Open(kHkeyUsers, kAnnSid);
+    EXPECT_EQ(err::kSuccess, reg.FlushKey(k));
+    Close(k);
+    EXPECT_EQ(std::vector<std::string>{kAnnSid}, reg.FlushLog());
+}
+
+// --- handles, call counts, faults ---
+
+TEST_F(RegistryTest, OpenHandlesAreReportedUntilClosed) {
+    reg.CreateKey("HKCU\\Software\\Brennard");
+    HKey a = Open(kHkeyCurrentUser, "Software\\Brennard");
+    HKey b = Create(kHkeyLocalMachine, "Software\\Brennard");
+    EXPECT_EQ((std::vector<std::string>{std::string("HKU\\") + kSid + "\\Software\\Brennard",
+                                        "HKLM\\Software\\Brennard"}),
+              reg.OpenKeyPaths());
+    Close(a);
+    EXPECT_EQ(std::vector<std::string>{"HKLM\\Software\\Brennard"}, reg.OpenKeyPaths());
+    Close(b);
+    EXPECT_EQ(0u, reg.OpenKeyCount());
+    EXPECT_EQ(err::kInvalidHandle, reg.CloseKey(0x7777));
+}
+
+TEST_F(RegistryTest, FaultsHitMatchingPathsTheGivenNumberOfTimes) {
+    reg.CreateKey("HKLM\\Software\\Brennard");
+    reg.InjectFault(RegOp::Open, "brennard", err::kAccessDenied, 1);
+    HKey k = kSentinel;
+    EXPECT_EQ(err::kAccessDenied,
+              reg.OpenKey(kHkeyLocalMachine, "Software\\Brennard", reg::kKeyRead, &k));
+    EXPECT_EQ(0u, k);
+    Close(Open(kHkeyLocalMachine, "Software\\Brennard"));
+    reg.InjectFault(RegOp::Load, kAnnSid, err::kSharingViolation, -1);
+    EXPECT_EQ(err::kSharingViolation, reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive));
+    EXPECT_EQ(err::kSharingViolation, reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive));
+    EXPECT_FALSE(reg.IsMounted(kAnnSid));
+    reg.ClearFaults();
+    EXPECT_EQ(err::kSuccess, reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive));
+    EXPECT_EQ(2, reg.CallCount(RegOp::Open));
+    EXPECT_EQ(3, reg.CallCount(RegOp::Load));
+}
+
+}  // namespace
+}  // namespace qv::fake
