@@ -23,15 +23,25 @@ public:
     void Clear();
     std::size_t Size() const;
 
+    // Folders that the file clean-up never removes, even when a walk up from an emptied folder
+    // reaches them (the user's profile and its shared data folders). They are no placeholders.
+    void AddKeptFolder(std::string_view folder);
+    std::vector<std::string> KeptFolders() const;
+
 private:
     mutable std::mutex lock_;
     std::vector<std::pair<std::string, std::string>> entries_;
+    std::vector<std::string> keptFolders_;
 };
 
 struct PlaceholderBuild {
     Win32Error result = err::kSuccess;  // 0, or the registry error that stopped the build
     std::string roamableRootFolder;      // trimmed "RoamableRootFolder"
     std::string localRootFolder;         // trimmed "LocalRootFolder"
+    // Why a root folder must not be deleted (it is not a folder of the user's own data); empty
+    // when it may be. A refused folder's placeholders name nothing.
+    std::string roamableRootRefusal;
+    std::string localRootRefusal;
 };
 
 // Fills `table` for the registration at `registrationPath` (SID text + "\" + key path below

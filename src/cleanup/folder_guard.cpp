@@ -1,0 +1,186 @@
+#include "cleanup/folder_guard.h"
+
+#include "base/text.h"
+#include "discovery/shell_folders.h"
+#include "security/profiles.h"
+
+namespace qv {
+namespace {
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// A name that the file system stores as written. Windows drops trailing dots and blanks when it
+// resolves a path, so "Application Data." would reach "Application Data" while comparing unequal
+// to it; such names, and everything a directory search would read as a wildcard, are refused.
+bool IsPlainName(std::string_view name) {
+    if (name.empty()) return false;
+    bool endsBadly = false;
+    for (std::size_t i = 0; i < name.size(); i += text::CharLength(name, i)) {
+        if (text::CharLength(name, i) == 2) {
+            endsBadly = false;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20) return false;
+        switch (c) {
+            case '*': case '?': case '<': case '>': case '"': case '|': case ':': case '/':
+                return false;
+            default:
+                break;
+        }
+        endsBadly = (c == '.' || c == ' ');
+    }
+    return !endsBadly;
+}
+
+bool SplitNames(std::string_view rest, std::vector<std::string>* names) {
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t sep = text::Find(rest, '\\', start);
+        std::string_view name = rest.substr(start, sep == text::npos ? text::npos : sep - start);
+        if (!IsPlainName(name)) return false;
+        names->emplace_back(name);
+        if (sep == text::npos) return true;
+        start = sep + 1;
+    }
+}
+
+bool SameNames(const PathParts& a, const PathParts& b, std::size_t count) {
+    if (!text::EqualsNoCase(a.volume, b.volume)) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!text::EqualsNoCase(a.names[i], b.names[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SplitAbsolutePath(std::string_view path, PathParts* parts) {
+    std::string trimmed = text::TrimTrailingBackslashes(path);
+    std::string_view s = trimmed;
+    PathParts out;
+    if (s.size() >= 2 && IsAsciiLetter(s[0]) && s[1] == ':') {
+        out.volume = std::string(s.substr(0, 2));
+        std::string_view rest = s.substr(2);
+        if (!rest.empty()) {
+            // "C:name" is relative to the drive's current directory.
+            if (rest[0] != '\\') return false;
+            if (!SplitNames(rest.substr(1), &out.names)) return false;
+        }
+    } else if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
+        std::string_view rest = s.substr(2);
+        std::size_t serverEnd = text::Find(rest, '\\');
+        if (serverEnd == text::npos) return false;
+        std::string_view server = rest.substr(0, serverEnd);
+        rest = rest.substr(serverEnd + 1);
+        std::size_t shareEnd = text::Find(rest, '\\');
+        std::string_view share = rest.substr(0, shareEnd);
+        // Device paths ("\\?\", "\\.\") fail here: "?" and "." are no server names.
+        if (!IsPlainName(server) || !IsPlainName(share)) return false;
+        out.volume = "\\\\" + std::string(server) + "\\" + std::string(share);
+        if (shareEnd != text::npos && !SplitNames(rest.substr(shareEnd + 1), &out.names)) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    *parts = std::move(out);
+    return true;
+}
+
+bool IsStrictlyInside(const PathParts& inner, const PathParts& outer) {
+    return inner.names.size() > outer.names.size() && SameNames(inner, outer, outer.names.size());
+}
+
+bool IsSameFolder(const PathParts& a, const PathParts& b) {
+    return a.names.size() == b.names.size() && SameNames(a, b, a.names.size());
+}
+
+bool IsUsableFolder(std::string_view path) {
+    PathParts parts;
+    return SplitAbsolutePath(path, &parts) && !parts.names.empty();
+}
+
+bool IsVolumeRootOrRelative(std::string_view path) {
+    std::string trimmed = text::TrimTrailingBackslashes(path);
+    std::string_view s = trimmed;
+    if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
+        std::size_t serverEnd = text::Find(s, '\\', 2);
+        if (serverEnd == text::npos) return true;
+        return text::Find(s, '\\', serverEnd + 1) == text::npos;
+    }
+    return text::Find(s, '\\') == text::npos;
+}
+
+ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
+    ProfileFolders result;
+    for (const char* name : {"AppData", "Local AppData", "Local Settings"}) {
+        std::string value;
+        if (ReadUserShellFolder(os.registry, sidText, name, &value) == err::kSuccess &&
+            !value.empty()) {
+            result.sharedFolders.push_back(value);
+        }
+    }
+    std::string profile;
+    if (!ProfileFolder(os, sidText, &profile)) return result;
+    profile = text::TrimTrailingBackslashes(profile);
+    if (!IsUsableFolder(profile)) return result;
+    result.known = true;
+    result.profile = profile;
+    // The usual places of these folders, for a hive whose shell folders are missing or point
+    // elsewhere.
+    for (const char* name : {"Application Data", "Local Settings", "Local Settings\\Application Data",
+                             "AppData", "AppData\\Local", "AppData\\LocalLow", "AppData\\Roaming"}) {
+        result.sharedFolders.push_back(profile + "\\" + name);
+    }
+    return result;
+}
+
+RootFolderVerdict CheckRootFolder(IFileSystem& files, const ProfileFolders& profile,
+                                  std::string_view folder) {
+    PathParts root;
+    if (!SplitAbsolutePath(folder, &root)) return RootFolderVerdict::kNotPlainPath;
+    PathParts home;
+    if (!profile.known || !SplitAbsolutePath(profile.profile, &home)) {
+        return RootFolderVerdict::kOutsideProfile;
+    }
+    if (IsSameFolder(root, home)) return RootFolderVerdict::kSharedFolder;
+    if (!IsStrictlyInside(root, home)) return RootFolderVerdict::kOutsideProfile;
+    // A short name ("APPLIC~1") is another spelling of a folder that the comparisons below would
+    // not recognise.
+    for (std::size_t i = home.names.size(); i < root.names.size(); ++i) {
+        if (text::Find(root.names[i], '~') != text::npos) return RootFolderVerdict::kNotPlainPath;
+    }
+    for (const std::string& shared : profile.sharedFolders) {
+        PathParts kept;
+        if (!SplitAbsolutePath(shared, &kept)) continue;
+        if (IsSameFolder(root, kept) || IsStrictlyInside(kept, root)) {
+            return RootFolderVerdict::kSharedFolder;
+        }
+    }
+    // The shell's deletion of a tree would follow a link to wherever it points; every folder from
+    // the first below the profile down to the root folder itself must be a plain folder.
+    std::string path = root.volume;
+    for (std::size_t i = 0; i < root.names.size(); ++i) {
+        path += '\\';
+        path += root.names[i];
+        if (i < home.names.size()) continue;
+        std::uint32_t attributes = files.GetFileAttributes(path);
+        if (attributes == kInvalidFileAttributes) break;  // nothing below it exists
+        if ((attributes & fa::kReparsePoint) != 0) return RootFolderVerdict::kThroughLink;
+    }
+    return RootFolderVerdict::kAllowed;
+}
+
+const char* RefusalReason(RootFolderVerdict verdict) {
+    switch (verdict) {
+        case RootFolderVerdict::kAllowed: return "";
+        case RootFolderVerdict::kNotPlainPath: return "not a plain folder path";
+        case RootFolderVerdict::kOutsideProfile: return "outside the user's profile";
+        case RootFolderVerdict::kSharedFolder: return "a folder of the profile itself";
+        case RootFolderVerdict::kThroughLink: return "reached through a link";
+    }
+    return "";
+}
+
+}  // namespace qv

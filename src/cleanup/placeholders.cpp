@@ -1,0 +1,283 @@
+#include "cleanup/placeholders.h"
+
+#include <new>
+
+#include "app/defaults.h"
+#include "base/text.h"
+#include "cleanup/file_list.h"
+#include "cleanup/folder_guard.h"
+#include "discovery/registration.h"
+#include "discovery/shell_folders.h"
+
+namespace qv {
+namespace {
+
+// Names longer than this are refused before any lookup: the expansion copies a name into a
+// 32-byte area with its terminating NUL.
+constexpr std::size_t kMaxPlaceholderName = 31;
+
+constexpr char kProgramFilesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr char kDefaultProgramFiles[] = "C:\\Program Files";
+constexpr char kDefaultTemp[] = "c:\\temp";
+constexpr char kDefaultRelease[] = "2004";
+
+const HResult kInvalidArgument = hr::FromWin32(err::kInvalidParameter);  // E_INVALIDARG
+
+// A folder value of a key: REG_SZ only, at most 260 bytes, the text up to its first NUL.
+Win32Error ReadFolderValue(IRegistry& registry, HKey key, std::string_view name,
+                           std::string* value) {
+    std::uint32_t type = reg::kNone;
+    std::string data;
+    Win32Error e = registry.QueryValue(key, name, kMaxPath, &type, &data, nullptr);
+    if (e != err::kSuccess) return e;
+    if (type != reg::kSz) return err::kInvalidData;
+    std::size_t nul = text::Find(data, '\0');
+    *value = data.substr(0, nul);
+    return err::kSuccess;
+}
+
+// A shell folder that the file list may build paths on; kUnknownFolder when it cannot be read or
+// is no absolute folder below a drive or share (an empty value would put the list's lines at the
+// root of the current drive, a relative one in the current directory).
+std::string FolderOrUnknown(Win32Error readResult, const std::string& folder) {
+    if (readResult == err::kSuccess && IsUsableFolder(folder)) return folder;
+    return kUnknownFolder;
+}
+
+// The registration path's parts: "...\<company>\<product>\<release>\<code>-<id>:<lcid>".
+struct RegistrationParts {
+    std::string productCode;
+    std::string productId;
+    std::string release;
+    std::string product;
+    std::string company;
+};
+
+RegistrationParts SplitRegistrationPath(std::string_view path) {
+    RegistrationParts parts;
+    std::size_t lastSep = text::FindLast(path, '\\');
+    std::size_t nameStart = lastSep == text::npos ? 0 : lastSep + 1;
+    std::string_view name = path.substr(nameStart);
+    // The last "-" of the name ends the product code; the product id runs to the first ":"
+    // after it.
+    std::size_t dash = text::FindLast(name, '-');
+    if (dash == text::npos) {
+        parts.productCode = std::string(name);
+    } else {
+        parts.productCode = std::string(name.substr(0, dash));
+        std::size_t colon = text::Find(name, ':', dash + 1);
+        parts.productId = std::string(
+            name.substr(dash + 1, colon == text::npos ? text::npos : colon - dash - 1));
+    }
+    std::string rest = text::CutBeforeLastBackslash(path);
+    parts.release = text::AfterLastBackslash(rest);
+    rest = text::CutBeforeLastBackslash(rest);
+    parts.product = text::AfterLastBackslash(rest);
+    rest = text::CutBeforeLastBackslash(rest);
+    parts.company = text::AfterLastBackslash(rest);
+    return parts;
+}
+
+// The release text from the product's configuration file in the folder above the local root
+// folder ("OVLN2004.cfg" gives "2004"); "2004" when there is none.
+std::string ProbeRelease(IFileSystem& files, std::string_view localRootParent,
+                         std::string_view productCode) {
+    std::string release = kDefaultRelease;
+    FileFind finder(files);
+    std::string pattern = std::string(localRootParent) + "\\" + std::string(productCode) + "*.cfg";
+    Win32Error e = err::kSuccess;
+    if (finder.FindFile(pattern, &e)) {
+        bool more = finder.FindNextFile(&e);
+        if (more || e == err::kNoMoreFiles) {
+            std::string title = finder.GetFileTitle();
+            release = title.size() > productCode.size() ? title.substr(productCode.size())
+                                                         : std::string();
+        }
+    }
+    finder.Close();
+    return release;
+}
+
+std::string TempFolder(Platform& os, std::string_view sidText) {
+    std::string temp = kDefaultTemp;
+    std::string env;
+    if (os.system.GetEnvironmentVariable("TEMP", &env) == err::kSuccess) temp = env;
+    std::string localSettings;
+    Win32Error e = ReadUserShellFolder(os.registry, sidText, "Local Settings", &localSettings);
+    // An unusable "Local Settings" value counts as a failed lookup.
+    if (e == err::kSuccess && IsUsableFolder(localSettings)) temp = localSettings + "\\Temp";
+    temp = text::TrimTrailingBackslashes(temp);
+    return IsUsableFolder(temp) ? temp : std::string(kUnknownFolder);
+}
+
+std::string ProgramFilesFolder(IRegistry& registry) {
+    std::string folder = kDefaultProgramFiles;
+    UniqueKey key = OpenKey(registry, kHkeyLocalMachine, kProgramFilesKey, reg::kKeyRead);
+    if (key) {
+        std::string value;
+        if (ReadFolderValue(registry, key.get(), "ProgramFilesDir", &value) == err::kSuccess) {
+            folder = value;
+        }
+    }
+    return folder;
+}
+
+}  // namespace
+
+HResult PlaceholderTable::Add(const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) return kInvalidArgument;
+    return Add(std::string_view(name), std::string_view(value));
+}
+
+HResult PlaceholderTable::Add(std::string_view name, std::string_view value) {
+    if (name.data() == nullptr || value.data() == nullptr) return kInvalidArgument;
+    std::lock_guard<std::mutex> hold(lock_);
+    try {
+        entries_.emplace_back(std::string(name), std::string(value));
+    } catch (const std::bad_alloc&) {
+        return hr::kOutOfMemory;
+    }
+    return hr::kOk;
+}
+
+std::optional<std::string> PlaceholderTable::Lookup(std::string_view name) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& entry : entries_) {
+        if (text::EqualsNoCase(entry.first, name)) return entry.second;
+    }
+    return std::nullopt;
+}
+
+void PlaceholderTable::Clear() {
+    std::lock_guard<std::mutex> hold(lock_);
+    entries_.clear();
+    keptFolders_.clear();
+}
+
+std::size_t PlaceholderTable::Size() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return entries_.size();
+}
+
+void PlaceholderTable::AddKeptFolder(std::string_view folder) {
+    std::lock_guard<std::mutex> hold(lock_);
+    try {
+        keptFolders_.emplace_back(folder);
+    } catch (const std::bad_alloc&) {
+        // Only the walk's extra stop is lost; the volume roots and placeholders still hold it.
+    }
+}
+
+std::vector<std::string> PlaceholderTable::KeptFolders() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return keptFolders_;
+}
+
+PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
+                                       std::string_view sidText, const StringTable& productIds,
+                                       PlaceholderTable* table) {
+    PlaceholderBuild build;
+    Win32Error e = err::kSuccess;
+    UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &e);
+    if (!key) {
+        build.result = e;
+        return build;
+    }
+
+    std::string roamable;
+    e = ReadFolderValue(os.registry, key.get(), "RoamableRootFolder", &roamable);
+    if (e != err::kSuccess) {
+        build.result = e;
+        return build;
+    }
+    // Where the user's profile is, from the machine's profile list: the root folders must lie
+    // inside it before they are deleted or walked up from.
+    ProfileFolders profile = ReadProfileFolders(os, sidText);
+
+    build.roamableRootFolder = text::TrimTrailingBackslashes(roamable);
+    RootFolderVerdict verdict = CheckRootFolder(os.files, profile, build.roamableRootFolder);
+    build.roamableRootRefusal = RefusalReason(verdict);
+    bool roamableAllowed = verdict == RootFolderVerdict::kAllowed;
+    table->Add("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
+    table->Add("ROAMABLEROOTPARENT", roamableAllowed
+                                         ? text::CutBeforeLastBackslash(build.roamableRootFolder)
+                                         : std::string(kUnknownFolder));
+
+    std::string local;
+    e = ReadFolderValue(os.registry, key.get(), "LocalRootFolder", &local);
+    if (e != err::kSuccess) {
+        build.result = e;
+        return build;
+    }
+    key.reset();  // nothing below reads the registration key
+
+    build.localRootFolder = text::TrimTrailingBackslashes(local);
+    verdict = CheckRootFolder(os.files, profile, build.localRootFolder);
+    build.localRootRefusal = RefusalReason(verdict);
+    bool localAllowed = verdict == RootFolderVerdict::kAllowed;
+    std::string localParent = localAllowed ? text::CutBeforeLastBackslash(build.localRootFolder)
+                                           : std::string(kUnknownFolder);
+    table->Add("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
+    table->Add("LANG", localAllowed ? text::AfterLastBackslash(build.localRootFolder)
+                                    : std::string(kUnknownFolderName));
+    table->Add("LOCALROOTPARENT", localParent);
+
+    RegistrationParts parts = SplitRegistrationPath(registrationPath);
+    table->Add("PRODNAME", parts.productCode);
+    table->Add("RELEASE", ProbeRelease(os.files, localParent, parts.productCode));
+    table->Add("REGRELEASE", parts.release);
+    table->Add("PRODUCT", parts.product);
+    table->Add("FULLPRODUCTNAME", ProductDisplayName(productIds, parts.product, parts.productId));
+    table->Add("COMPANY", parts.company);
+
+    std::string appData;
+    e = ReadUserShellFolder(os.registry, sidText, "AppData", &appData);
+    table->Add("APPDATAFOLDER", FolderOrUnknown(e, appData));
+    std::string commonAppData;
+    e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
+    table->Add("COMMONAPPDATAFOLDER", FolderOrUnknown(e, commonAppData));
+    table->Add("TEMP", TempFolder(os, sidText));
+    table->Add("PROGRAMFILES", ProgramFilesFolder(os.registry));
+    table->Add("PERCENT", "%");
+    table->Add("UNNAMEDPROFILE", "Unnamed Profile");
+
+    if (profile.known) table->AddKeptFolder(profile.profile);
+    for (const std::string& folder : profile.sharedFolders) table->AddKeptFolder(folder);
+    return build;
+}
+
+HResult ExpandPlaceholders(std::string_view text, const PlaceholderTable& table,
+                           std::string* expanded) {
+    std::string out;
+    try {
+        std::size_t i = 0;
+        while (i < text.size()) {
+            if (text[i] != '%') {
+                std::size_t length = text::CharLength(text, i);
+                out.append(text.substr(i, length));
+                i += length;
+                continue;
+            }
+            if (i + 1 < text.size() && text[i + 1] == '%') {
+                out += '%';
+                i += 2;
+                continue;
+            }
+            std::size_t close = text::Find(text, '%', i + 1);
+            if (close == text::npos) return hr::kBadPlaceholder;
+            std::string_view name = text.substr(i + 1, close - i - 1);
+            if (name.size() > kMaxPlaceholderName) return hr::kFail;
+            std::optional<std::string> value = table.Lookup(name);
+            if (!value) return hr::kBadPlaceholder;
+            // The value goes in as it is: a "%" inside it is not read as a reference.
+            out += *value;
+            i = close + 1;
+        }
+    } catch (const std::bad_alloc&) {
+        return hr::kOutOfMemory;
+    }
+    *expanded = std::move(out);
+    return hr::kOk;
+}
+
+}  // namespace qv
