@@ -1,0 +1,383 @@
+// tree_probe: reads the clean-up dialog of a running quorvane.exe from outside, for the end-to-end
+// tests. It runs in the same Wine prefix and session as the tool and prints what an operator sees:
+//
+//   tree_probe dump                 title, status line, clean-up button and the tree:
+//                                     title: <text>          title-hex: <bytes in hex>
+//                                     status: <text>         status-hex: <bytes in hex>
+//                                     ok: enabled | disabled
+//                                     tree:
+//                                     [x] Ovaline 2004 (English)
+//                                       [ ] SYSTEM
+//   tree_probe checkbox LABEL [PARENT]   screen "x y" of the item's check box
+//   tree_probe label LABEL [PARENT]      screen "x y" of the middle of the item's label
+//   tree_probe msgbox               the message box the tool shows, if any:
+//                                     caption: / caption-hex: / text: / text-hex:
+//                                     button <id> <text> [default] [focus]
+//
+// Texts are printed as the tool holds them (ANSI code page); the -hex lines let a script compare
+// Japanese texts byte for byte. Exit codes: 0 done, 2 no dialog (or no message box), 3 no such
+// item, 1 any other failure. The probe never waits: callers poll it.
+//
+// Tree items live in the tool's process, so TVM_GETITEMA, TVM_GETITEMRECT and TVM_HITTEST get
+// their structures and text buffers in memory allocated inside that process.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kTreeId = 1000;
+constexpr int kStatusId = 1003;
+
+// A handle closed on every path.
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (h_) CloseHandle(h_);
+    }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+// A block of memory inside the tool's process, released on every path.
+class RemoteBlock {
+public:
+    RemoteBlock(HANDLE process, SIZE_T size)
+        : process_(process),
+          address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE)) {}
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+    ~RemoteBlock() {
+        if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    }
+    bool ok() const { return address_ != nullptr; }
+    char* at(SIZE_T offset) const { return static_cast<char*>(address_) + offset; }
+    bool Write(SIZE_T offset, const void* data, SIZE_T size) const {
+        SIZE_T done = 0;
+        return WriteProcessMemory(process_, at(offset), data, size, &done) && done == size;
+    }
+    bool Read(SIZE_T offset, void* data, SIZE_T size) const {
+        SIZE_T done = 0;
+        return ReadProcessMemory(process_, at(offset), data, size, &done) && done == size;
+    }
+
+private:
+    HANDLE process_;
+    void* address_;
+};
+
+std::string ClassOf(HWND hwnd) {
+    char name[64] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+std::string TextOf(HWND hwnd) {
+    int length = GetWindowTextLengthA(hwnd);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    int got = GetWindowTextA(hwnd, &text[0], length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char part[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(part, sizeof part, "%02x", c);
+        out += part;
+    }
+    return out;
+}
+
+bool IsCleanupDialog(HWND hwnd) {
+    if (ClassOf(hwnd) != "#32770") return false;
+    HWND tree = GetDlgItem(hwnd, kTreeId);
+    return tree && ClassOf(tree) == WC_TREEVIEWA;
+}
+
+struct Search {
+    std::vector<HWND> found;
+    DWORD process = 0;  // for message boxes: the dialog's process
+};
+
+BOOL CALLBACK CollectDialogs(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    if (IsWindowVisible(hwnd) && IsCleanupDialog(hwnd)) search->found.push_back(hwnd);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectMessageBoxes(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (process == search->process && IsWindowVisible(hwnd) && ClassOf(hwnd) == "#32770" &&
+        !IsCleanupDialog(hwnd)) {
+        search->found.push_back(hwnd);
+    }
+    return TRUE;
+}
+
+HWND FindDialog() {
+    Search search;
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found.empty() ? nullptr : search.found.front();
+}
+
+// The tree control of the dialog and the tool's process, opened for reading and writing.
+class RemoteTree {
+public:
+    explicit RemoteTree(HWND tree)
+        : tree_(tree), process_(OpenOwner(tree)), block_(process_.get(), kBlockSize) {}
+
+    bool ok() const { return process_.get() && block_.ok(); }
+    HWND hwnd() const { return tree_; }
+
+    HTREEITEM Next(HTREEITEM item, UINT code) const {
+        return reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree_, TVM_GETNEXTITEM, code, reinterpret_cast<LPARAM>(item)));
+    }
+
+    // Label and state image (0 none, 1 unchecked, 2 checked) of an item.
+    bool Item(HTREEITEM item, std::string* label, int* stateImage) const {
+        TVITEMA query = {};
+        query.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_STATE;
+        query.hItem = item;
+        query.stateMask = TVIS_STATEIMAGEMASK;
+        query.pszText = block_.at(kTextOffset);
+        query.cchTextMax = kTextSize;
+        const char empty = '\0';
+        if (!block_.Write(0, &query, sizeof query) || !block_.Write(kTextOffset, &empty, 1)) {
+            return false;
+        }
+        if (!SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(block_.at(0)))) {
+            return false;
+        }
+        std::vector<char> text(kTextSize + 1, '\0');
+        if (!block_.Read(0, &query, sizeof query) || !block_.Read(kTextOffset, text.data(), kTextSize)) {
+            return false;
+        }
+        *label = std::string(text.data());
+        *stateImage = static_cast<int>((query.state & TVIS_STATEIMAGEMASK) >> 12);
+        return true;
+    }
+
+    // The label rectangle of an item, in the tree's client coordinates.
+    bool LabelRect(HTREEITEM item, RECT* rect) const {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            RECT in = {};
+            std::memcpy(&in, &item, sizeof item);  // TVM_GETITEMRECT takes the item in the RECT
+            if (!block_.Write(0, &in, sizeof in)) return false;
+            if (SendMessageA(tree_, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(block_.at(0)))) {
+                return block_.Read(0, rect, sizeof *rect);
+            }
+            // Not visible: scroll it into view once.
+            SendMessageA(tree_, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+        }
+        return false;
+    }
+
+    // TVM_HITTEST at a client point.
+    HTREEITEM HitTest(POINT client, UINT* flags) const {
+        TVHITTESTINFO info = {};
+        info.pt = client;
+        if (!block_.Write(0, &info, sizeof info)) return nullptr;
+        auto hit = reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree_, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(block_.at(0))));
+        if (!block_.Read(0, &info, sizeof info)) return nullptr;
+        *flags = info.flags;
+        return hit;
+    }
+
+private:
+    static constexpr SIZE_T kTextOffset = 256;
+    static constexpr int kTextSize = 1024;
+    static constexpr SIZE_T kBlockSize = kTextOffset + kTextSize + 16;
+
+    static HANDLE OpenOwner(HWND hwnd) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        return OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                               PROCESS_QUERY_INFORMATION,
+                           FALSE, process);
+    }
+
+    HWND tree_;
+    Handle process_;
+    RemoteBlock block_;
+};
+
+void PrintLine(const char* name, const std::string& text) {
+    std::printf("%s: %s\n%s-hex: %s\n", name, text.c_str(), name, Hex(text).c_str());
+}
+
+const char* Box(int stateImage) {
+    switch (stateImage) {
+        case 2: return "[x]";
+        case 1: return "[ ]";
+        default: return "[?]";
+    }
+}
+
+int Dump(HWND dialog, const RemoteTree& tree) {
+    PrintLine("title", TextOf(dialog));
+    PrintLine("status", TextOf(GetDlgItem(dialog, kStatusId)));
+    std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
+    std::printf("tree:\n");
+    for (HTREEITEM top = tree.Next(nullptr, TVGN_ROOT); top; top = tree.Next(top, TVGN_NEXT)) {
+        std::string label;
+        int state = 0;
+        if (!tree.Item(top, &label, &state)) return 1;
+        std::printf("%s %s\n", Box(state), label.c_str());
+        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child; child = tree.Next(child, TVGN_NEXT)) {
+            if (!tree.Item(child, &label, &state)) return 1;
+            std::printf("  %s %s\n", Box(state), label.c_str());
+        }
+    }
+    return 0;
+}
+
+// The first item labelled `label`: a top-level item, or, with `parent`, a child of the first
+// top-level item labelled `parent`.
+HTREEITEM FindItem(const RemoteTree& tree, const std::string& label, const char* parent) {
+    std::string text;
+    int state = 0;
+    for (HTREEITEM top = tree.Next(nullptr, TVGN_ROOT); top; top = tree.Next(top, TVGN_NEXT)) {
+        if (!tree.Item(top, &text, &state)) return nullptr;
+        if (!parent) {
+            if (text == label) return top;
+            continue;
+        }
+        if (text != parent) continue;
+        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child; child = tree.Next(child, TVGN_NEXT)) {
+            if (!tree.Item(child, &text, &state)) return nullptr;
+            if (text == label) return child;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void PrintScreenPoint(HWND tree, POINT client) {
+    ClientToScreen(tree, &client);
+    std::printf("%ld %ld\n", static_cast<long>(client.x), static_cast<long>(client.y));
+}
+
+// The check box is the state image left of the label. Its extent is found by hit-testing
+// leftwards from the label, so the point printed is one the control itself reports as
+// TVHT_ONITEMSTATEICON of this item.
+int CheckBoxPoint(const RemoteTree& tree, HTREEITEM item) {
+    RECT label;
+    if (!tree.LabelRect(item, &label)) return 1;
+    POINT p;
+    p.y = (label.top + label.bottom) / 2;
+    LONG first = -1, last = -1;
+    for (LONG x = label.left - 1; x >= 0 && x >= label.left - 64; --x) {
+        p.x = x;
+        UINT flags = 0;
+        HTREEITEM hit = tree.HitTest(p, &flags);
+        bool onBox = hit == item && flags == TVHT_ONITEMSTATEICON;
+        if (onBox) {
+            if (last < 0) last = x;
+            first = x;
+        } else if (last >= 0) {
+            break;
+        }
+    }
+    if (last < 0) return 1;
+    p.x = (first + last) / 2;
+    PrintScreenPoint(tree.hwnd(), p);
+    return 0;
+}
+
+int LabelPoint(const RemoteTree& tree, HTREEITEM item) {
+    RECT label;
+    if (!tree.LabelRect(item, &label)) return 1;
+    POINT p;
+    p.x = (label.left + label.right) / 2;
+    p.y = (label.top + label.bottom) / 2;
+    PrintScreenPoint(tree.hwnd(), p);
+    return 0;
+}
+
+struct Children {
+    std::vector<HWND> all;
+};
+
+BOOL CALLBACK CollectChildren(HWND hwnd, LPARAM param) {
+    reinterpret_cast<Children*>(param)->all.push_back(hwnd);
+    return TRUE;
+}
+
+int MessageBoxState(HWND dialog) {
+    Search search;
+    GetWindowThreadProcessId(dialog, &search.process);
+    EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&search));
+    if (search.found.empty()) return 2;
+    HWND box = search.found.front();
+
+    DWORD thread = GetWindowThreadProcessId(box, nullptr);
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    HWND focus = GetGUIThreadInfo(thread, &gui) ? gui.hwndFocus : nullptr;
+
+    Children children;
+    EnumChildWindows(box, CollectChildren, reinterpret_cast<LPARAM>(&children));
+    std::string text;
+    for (HWND child : children.all) {
+        if (ClassOf(child) == "Static" && text.empty()) text = TextOf(child);
+    }
+    PrintLine("caption", TextOf(box));
+    PrintLine("text", text);
+    for (HWND child : children.all) {
+        if (ClassOf(child) != "Button") continue;
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        std::printf("button %d %s%s%s\n", GetDlgCtrlID(child), TextOf(child).c_str(),
+                    (style & 0x0F) == BS_DEFPUSHBUTTON ? " default" : "",
+                    child == focus ? " focus" : "");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox\n");
+        return 1;
+    }
+    const std::string command = argv[1];
+    HWND dialog = FindDialog();
+    if (!dialog) {
+        std::fprintf(stderr, "tree_probe: no clean-up dialog\n");
+        return 2;
+    }
+    if (command == "msgbox") return MessageBoxState(dialog);
+
+    RemoteTree tree(GetDlgItem(dialog, kTreeId));
+    if (!tree.ok()) {
+        std::fprintf(stderr, "tree_probe: cannot reach the tool's process (%lu)\n", GetLastError());
+        return 1;
+    }
+    if (command == "dump") return Dump(dialog, tree);
+    if ((command == "checkbox" || command == "label") && argc >= 3) {
+        HTREEITEM item = FindItem(tree, argv[2], argc >= 4 ? argv[3] : nullptr);
+        if (!item) {
+            std::fprintf(stderr, "tree_probe: no item \"%s\"\n", argv[2]);
+            return 3;
+        }
+        return command == "checkbox" ? CheckBoxPoint(tree, item) : LabelPoint(tree, item);
+    }
+    std::fprintf(stderr, "tree_probe: unknown command \"%s\"\n", command.c_str());
+    return 1;
+}
