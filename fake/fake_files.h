@@ -28,6 +28,8 @@ public:
     // --- setup (absolute paths; parents are created) ---
     void AddDrive(char letter);
     void AddDirectory(std::string_view path);
+    // An existing file is replaced. `attributes`: fa::kReadOnly, fa::kHidden, ... (0: a plain
+    // file, which reports FILE_ATTRIBUTE_ARCHIVE).
     void AddFile(std::string_view path, std::string_view contents = {}, std::uint32_t attributes = 0);
     void SetReadOnly(std::string_view path, bool readOnly = true);
     // A file held open by another process: DeleteFileA fails with 32; its folder cannot go.
@@ -35,7 +37,9 @@ public:
     // A junction at `path` pointing to the folder `target`: attributes directory | reparse point;
     // searches below it see the target's entries; RemoveDirectoryA removes only the link.
     void AddJunction(std::string_view path, std::string_view target);
-    void Remove(std::string_view path);  // removes a file or a whole folder, no rules applied
+    // Removes a file, a junction (the link) or a whole folder, no rules applied; a missing path is
+    // ignored.
+    void Remove(std::string_view path);
 
     // --- inspection ---
     bool Exists(std::string_view path) const;
@@ -74,11 +78,19 @@ public:
         std::uint16_t flags;
     };
     const std::vector<Call>& Calls() const { return calls_; }
+    // The next `times` calls return `result` and delete nothing.
     void InjectFault(int result, int times = 1);
 
+    // Shell results (not Win32 codes): a source that could not be deleted for lack of access
+    // (DE_ACCESSDENIEDSRC), and a source path that is no path (DE_INVALIDFILES).
+    static constexpr int kResultAccessDenied = 0x78;
+    static constexpr int kResultInvalidFiles = 0x7C;
+
     // Deletes the folder (or file) with everything below it; files that are read-only or in use
-    // stay, and so do their folders. A missing source gives 2. Junctions inside the tree are
-    // removed as links, their targets are not entered.
+    // stay, and so do their folders, and the result is then that of the first entry that stayed
+    // (kResultAccessDenied for a read-only file, 32 for one in use). A missing source gives 2.
+    // Junctions inside the tree are removed as links, their targets are not entered; a junction
+    // as the source is removed as a link. Wildcards in the last component delete every match.
     int DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept override;
 
 private:

@@ -12,7 +12,10 @@
 
 namespace qv::fake {
 
-// A tree view with TVS_CHECKBOXES: items in insertion order, state images, expansion.
+// A tree view with TVS_CHECKBOXES: items in insertion order, state images, expansion. Item
+// handles are never reused. New items get state image 1 (an unchecked box) while the style has
+// TVS_CHECKBOXES, as the real control gives them. Expand (TVE_EXPAND, TVE_COLLAPSE, TVE_TOGGLE)
+// fails on an item without children. DeleteItem with 0 (or TVI_ROOT) empties the tree.
 class FakeTree final : public ITreeControl {
 public:
     FakeTree();
@@ -30,13 +33,19 @@ public:
     bool IsChecked(TreeItem item) const;
     bool IsExpanded(TreeItem item) const;
     std::uint32_t Style() const;  // starts with TVS_CHECKBOXES set
+    // The client point of the last hit test.
+    Point LastHitTestPoint() const;
+
+    // Where the tree's client area starts on the screen: ScreenToClient subtracts it.
+    static constexpr Point kClientOrigin{100, 100};
 
     // --- what the operator does ---
     // Where a hit test lands: the item and TVHT_* flags for any point (tests set it before a
     // simulated click); the default is no item, flags 1 (TVHT_NOWHERE).
     void SetHitTestResult(TreeItem item, std::uint32_t flags);
     void SetCaret(TreeItem item);
-    // The control's own toggle of an item's check box, after the notification returned.
+    // The control's own toggle of an item's check box, after the notification returned: state
+    // image 1 becomes 2 and 2 becomes 1; an item without a check box stays as it is.
     void ToggleCheck(TreeItem item);
 
     // --- ITreeControl ---
