@@ -160,8 +160,8 @@ bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::
     HeapBuffer domainBuffer(domainChars);
     if (!nameBuffer || !domainBuffer) return false;
 
-    if (security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars,
-                                  domainBuffer.chars(), &domainChars, &use) != err::kSuccess) {
+    if (security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars, domainBuffer.chars(),
+                                  &domainChars, &use) != err::kSuccess) {
         return false;
     }
     *name = std::string(nameBuffer.chars(), ::strnlen(nameBuffer.chars(), nameBuffer.size));
@@ -183,8 +183,8 @@ std::string CurrentUserSidText(ISecurity& security) {
     HeapBuffer sidBuffer(sidBytes);
     HeapBuffer domainBuffer(domainChars);
     if (!sidBuffer || !domainBuffer) return std::string();
-    if (security.LookupAccountName(userName, sidBuffer.words.get(), &sidBytes,
-                                   domainBuffer.chars(), &domainChars, &use) != err::kSuccess) {
+    if (security.LookupAccountName(userName, sidBuffer.words.get(), &sidBytes, domainBuffer.chars(),
+                                   &domainChars, &use) != err::kSuccess) {
         return std::string();
     }
 

@@ -1,0 +1,127 @@
+#include "app/quorvane_app.h"
+
+#include <gtest/gtest.h>
+
+#include "fake/fake_machine.h"
+
+namespace qv {
+namespace {
+
+using fake::FakeMachine;
+
+class StartUpTest : public ::testing::Test {
+  protected:
+    // Runs start-up with a dialog that only counts its runs.
+    bool Start(CQuorvaneApp& app, std::string_view commandLine) {
+        return app.InitInstance(commandLine, [this](CQuorvaneApp&) { ++dialogRuns; });
+    }
+    bool DebugFor(std::string_view commandLine) {
+        CQuorvaneApp app(m.platform());
+        Start(app, commandLine);
+        return app.m_bDebug;
+    }
+
+    FakeMachine m;
+    CQuorvaneApp app{m.platform()};
+    int dialogRuns = 0;
+};
+
+TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
+    EXPECT_FALSE(app.InitInstance("-d", [&](CQuorvaneApp& a) {
+        ++dialogRuns;
+        EXPECT_EQ(m.system.InitCommonControlsCalls(), 1);
+        EXPECT_EQ(m.system.LoadedLibraries(),
+                  (std::vector<std::string>{"Advapi32.dll", "oleacc.dll"}));
+        EXPECT_NE(a.m_hAdvapi32, 0u);
+        EXPECT_NE(a.m_hOleAcc, 0u);
+        EXPECT_EQ(a.m_pszProfileName, "C:\\Tools\\Quorvane.ini");
+        EXPECT_TRUE(a.services().debug);
+    }));
+    EXPECT_EQ(dialogRuns, 1);
+    EXPECT_TRUE(m.messages.Shown().empty());
+}
+
+TEST_F(StartUpTest, OnlyWindows9xIsRefusedAndBeforeAnythingLoads) {
+    for (OsVersion v : {OsVersion{4, 0, 1}, OsVersion{4, 10, 1}, OsVersion{4, 90, 1}}) {
+        FakeMachine machine;
+        machine.system.SetVersion(v);
+        CQuorvaneApp refused(machine.platform());
+        bool ran = false;
+        EXPECT_FALSE(refused.InitInstance("", [&](CQuorvaneApp&) { ran = true; }));
+        EXPECT_FALSE(ran);
+        EXPECT_TRUE(machine.system.LoadedLibraries().empty());
+        EXPECT_TRUE(refused.m_pszProfileName.empty());
+        ASSERT_EQ(machine.messages.Shown().size(), 1u);
+        const auto& box = machine.messages.Shown()[0];
+        EXPECT_EQ(box.owner, 0u);
+        EXPECT_EQ(box.text, fake::ResourceString(137));
+        EXPECT_EQ(box.caption, fake::ResourceString(132));
+        EXPECT_EQ(box.style, 16u);
+        EXPECT_EQ(refused.ExitInstance(), 0);
+        EXPECT_EQ(machine.system.FreeLibraryCalls(), 0);
+    }
+    // NT 4.0 runs; 3.255 on platform 1 lies just below the 4.0 line.
+    for (OsVersion v : {OsVersion{4, 0, 2}, OsVersion{3, 255, 1}}) {
+        m.system.SetVersion(v);
+        CQuorvaneApp runs(m.platform());
+        Start(runs, "");
+    }
+    EXPECT_EQ(dialogRuns, 2);
+    EXPECT_TRUE(m.messages.Shown().empty());
+}
+
+TEST_F(StartUpTest, DebugSwitchIsASubstringOfTheArguments) {
+    EXPECT_FALSE(DebugFor(""));
+    EXPECT_TRUE(DebugFor("-d"));
+    EXPECT_TRUE(DebugFor("/x -debug"));
+    EXPECT_TRUE(DebugFor("x-dx"));
+    EXPECT_TRUE(DebugFor("\x83\x5C-d"));  // after a double-byte character ending in 0x5C
+    EXPECT_FALSE(DebugFor("-D"));
+    EXPECT_FALSE(DebugFor("- d /d"));
+}
+
+TEST_F(StartUpTest, SettingsFileLiesInTheCurrentDirectory) {
+    m.system.SetCurrentDirectory("C:\\");
+    CQuorvaneApp root(m.platform());
+    Start(root, "");
+    EXPECT_EQ(root.m_pszProfileName, "C:\\\\Quorvane.ini");
+
+    m.system.FailCurrentDirectory();
+    CQuorvaneApp unknown(m.platform());
+    Start(unknown, "");
+    EXPECT_TRUE(unknown.m_pszProfileName.empty());
+    EXPECT_EQ(dialogRuns, 2);  // default mode: the dialog still runs
+}
+
+TEST_F(StartUpTest, ExitFreesWhatWasLoaded) {
+    m.system.FailLibrary("oleacc.dll");
+    Start(app, "");
+    EXPECT_EQ(app.m_hOleAcc, 0u);
+    EXPECT_EQ(app.ExitInstance(), 0);
+    EXPECT_TRUE(m.system.LoadedLibraries().empty());
+    EXPECT_EQ(m.system.FreeLibraryCalls(), 1);
+    app.ExitInstance();  // nothing is freed twice
+    EXPECT_EQ(m.system.FreeLibraryCalls(), 1);
+
+    {
+        CQuorvaneApp skipped(m.platform());
+        Start(skipped, "");
+    }
+    EXPECT_TRUE(m.system.LoadedLibraries().empty());
+}
+
+TEST_F(StartUpTest, AccessibilityEntriesComeFromTheLoadedLibraryOnly) {
+    EXPECT_EQ(app.AccessibilityEntry("CreateStdAccessibleObject"), nullptr);  // not loaded yet
+    Start(app, "");
+    EXPECT_NE(app.AccessibilityEntry("CreateStdAccessibleObject"), nullptr);
+    EXPECT_NE(app.AccessibilityEntry("LresultFromObject"), nullptr);
+    EXPECT_EQ(app.AccessibilityEntry("AccessibleObjectFromWindow"), nullptr);
+
+    m.system.FailLibrary("oleacc.dll");
+    CQuorvaneApp without(m.platform());
+    Start(without, "");
+    EXPECT_EQ(without.AccessibilityEntry("LresultFromObject"), nullptr);
+}
+
+}  // namespace
+}  // namespace qv

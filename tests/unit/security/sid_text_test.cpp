@@ -1,0 +1,163 @@
+#include "security/sid_text.h"
+
+#include <gtest/gtest.h>
+
+#include "fake/fake_machine.h"
+
+namespace qv {
+namespace {
+
+using fake::FakeMachine;
+using fake::SecOp;
+
+constexpr SidIdentifierAuthority kNt = {{0, 0, 0, 0, 0, 5}};
+
+class SidTextTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        EXPECT_EQ(m.security.LiveSidCount(), 0u);
+        EXPECT_EQ(m.security.BadFreeSidCount(), 0u);
+    }
+    // A SID made from its parts, not from text.
+    UniqueSid Make(SidIdentifierAuthority authority, std::vector<std::uint32_t> subs) {
+        std::uint32_t values[8] = {};
+        std::copy(subs.begin(), subs.end(), values);
+        UniqueSid sid(m.security);
+        EXPECT_EQ(m.security.AllocateAndInitializeSid(
+                      authority, static_cast<std::uint8_t>(subs.size()), values, sid.put()),
+                  0u);
+        return sid;
+    }
+    std::string Text(ConstSid sid) {
+        std::uint32_t size = 260;
+        std::string text = "unset";
+        EXPECT_TRUE(SidToText(m.security, sid, &size, &text));
+        return text;
+    }
+    // The text of TextToSid(input), or "none".
+    std::string Parsed(std::string_view input) {
+        UniqueSid sid = TextToSid(m.security, input);
+        return sid ? Text(sid.get()) : "none";
+    }
+
+    FakeMachine m;
+};
+
+TEST_F(SidTextTest, AuthorityIsDecimalUnlessItsTopBytesAreSet) {
+    EXPECT_EQ(Text(Make(kNt, {18}).get()), "S-1-5-18");
+    EXPECT_EQ(Text(Make(kNt, {21, 1, 2, 3, 1001}).get()), "S-1-5-21-1-2-3-1001");
+    EXPECT_EQ(Text(Make({{0, 1, 0, 0, 0, 0}}, {7}).get()), "S-1-0x000100000000-7");
+    EXPECT_EQ(Text(Make({{0xAB, 0, 0, 0, 0, 0x0C}}, {1}).get()), "S-1-0xab000000000c-1");
+    EXPECT_EQ(Text(Make({{0, 0, 1, 2, 3, 4}}, {0}).get()), "S-1-16909060-0");
+    EXPECT_EQ(Text(Make({{0, 0, 0xFF, 0xFF, 0xFF, 0xFF}}, {4294967295u}).get()),
+              "S-1-4294967295-4294967295");
+}
+
+TEST_F(SidTextTest, BufferSizeFollowsTheCountNotTheText) {
+    for (std::uint32_t n : {1u, 4u, 8u}) {
+        UniqueSid sid = Make(kNt, std::vector<std::uint32_t>(n, 1));
+        const std::uint32_t needed = 28 + 12 * n;
+        std::uint32_t size = needed - 1;
+        std::string text = "untouched";
+        Win32Error lastError = 0;
+        EXPECT_FALSE(SidToText(m.security, sid.get(), &size, &text, &lastError));
+        EXPECT_EQ(size, needed);
+        EXPECT_EQ(lastError, 122u);
+        EXPECT_EQ(text, "untouched");
+        EXPECT_TRUE(SidToText(m.security, sid.get(), &size, &text));
+    }
+}
+
+TEST_F(SidTextTest, InvalidSidGivesNoText) {
+    alignas(4) std::uint8_t bytes[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // revision 2
+    std::uint32_t size = 260;
+    std::string text = "untouched";
+    EXPECT_FALSE(SidToText(m.security, bytes, &size, &text));
+    EXPECT_EQ(size, 260u);
+    EXPECT_EQ(text, "untouched");
+}
+
+TEST_F(SidTextTest, TextRoundTripsForOneToEightSubAuthorities) {
+    for (SidIdentifierAuthority authority : {kNt, SidIdentifierAuthority{{0, 1, 2, 3, 4, 0xFE}}}) {
+        std::vector<std::uint32_t> subs;
+        for (std::uint32_t n = 1; n <= 8; ++n) {
+            subs.push_back(n == 8 ? 4294967295u : n * 1000003u);
+            UniqueSid sid = Make(authority, subs);
+            const std::string text = Text(sid.get());
+            UniqueSid parsed = TextToSid(m.security, text);
+            ASSERT_TRUE(parsed) << text;
+            EXPECT_TRUE(m.security.EqualSid(parsed.get(), sid.get())) << text;
+            EXPECT_EQ(Text(parsed.get()), text);
+        }
+    }
+}
+
+TEST_F(SidTextTest, ParseRules) {
+    EXPECT_EQ(Parsed("S-1-5"), "none");
+    EXPECT_EQ(Parsed("S-1"), "none");
+    EXPECT_EQ(Parsed(""), "none");
+    EXPECT_EQ(Parsed("S-7-5-18"), "S-1-5-18");  // the revision is not read
+    EXPECT_EQ(Parsed("S-1-5-1-2-3-4-5-6-7-8-9"), "S-1-5-1-2-3-4-5-6-7-8");
+    EXPECT_EQ(Parsed("S-1-5-21-abc-7"), "S-1-5-21-0-7");
+    EXPECT_EQ(Parsed("S-1-5-12x"), "S-1-5-12");
+    EXPECT_EQ(Parsed("S-1-5-18-"), "S-1-5-18-0");
+    EXPECT_EQ(Parsed("S-1-5-4294967296"), "S-1-5-0");
+    EXPECT_EQ(Parsed("S-1-5-" + std::string(5000, '9')), "S-1-5-0");
+    EXPECT_EQ(Parsed("S-1-16777216-1"), "S-1-16777216-1");
+    // Hexadecimal authority fields take up to two digits each.
+    EXPECT_EQ(Parsed("S-1-0x000100000000-5"), "S-1-0x000100000000-5");
+    EXPECT_EQ(Parsed("S-1-0x0102-5"), "S-1-0x010200000000-5");
+    EXPECT_EQ(Parsed("S-1-0x-5"), "S-1-0-5");
+    EXPECT_EQ(Parsed("S-1-0x00000000000599-5"), "S-1-5-5");  // beyond six fields: ignored
+    EXPECT_EQ(Parsed("S-1-0x01zz02-5"), "S-1-0x010000000000-5");
+    m.security.InjectFault(SecOp::Allocate, 8);
+    EXPECT_EQ(Parsed("S-1-5-18"), "none");
+}
+
+TEST_F(SidTextTest, AccountNamesComeWithoutDomain) {
+    m.security.AddAccount("S-1-5-21-1-1-1-1001", "ann", "QVTEST");
+    m.security.AddAccount("S-1-5-21-9-9-9-1001", "ann", "FARAWAY");
+    std::string first, second, system;
+    EXPECT_TRUE(AccountNameFromSidText(m.security, "S-1-5-21-1-1-1-1001", &first));
+    EXPECT_TRUE(AccountNameFromSidText(m.security, "S-1-5-21-9-9-9-1001", &second));
+    EXPECT_TRUE(AccountNameFromSidText(m.security, "S-1-5-18", &system));
+    EXPECT_EQ(first, "ann");
+    EXPECT_EQ(second, "ann");
+    EXPECT_EQ(system, "SYSTEM");
+
+    std::string name = "untouched";
+    EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5-21-4-4-4-4", &name));
+    EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5", &name));
+    m.security.InjectFault(SecOp::LookupSid, 1332, 2);
+    EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5-21-1-1-1-1001", &name));
+    EXPECT_EQ(name, "untouched");
+}
+
+TEST_F(SidTextTest, CurrentUserIsTheFirstAccountOfTheBareName) {
+    EXPECT_EQ(CurrentUserSidText(m.security), FakeMachine::kOperatorSid);
+
+    m.security.AddAccount("S-1-5-21-7-7-7-2001", "bob", "FARAWAY");
+    m.security.AddAccount("S-1-5-21-100-200-300-1001", "bob", "QVTEST");
+    m.security.SetUserName("bob");
+    EXPECT_EQ(CurrentUserSidText(m.security), "S-1-5-21-7-7-7-2001");
+
+    m.security.InjectFault(SecOp::GetUserName, 5);
+    EXPECT_EQ(CurrentUserSidText(m.security), "");
+    m.security.InjectFault(SecOp::LookupName, 1332, 2);
+    EXPECT_EQ(CurrentUserSidText(m.security), "");
+    m.security.SetUserName("nobody");
+    EXPECT_EQ(CurrentUserSidText(m.security), "");
+}
+
+TEST_F(SidTextTest, SystemErrorBoxAddsNoSeparator) {
+    ShowSystemError(m.platform(), 5, "Prefix:");
+    ASSERT_EQ(m.messages.Shown().size(), 1u);
+    const auto& box = m.messages.Shown()[0];
+    EXPECT_EQ(box.owner, 0u);
+    EXPECT_EQ(box.text, "Prefix:" + m.system.FormatSystemMessage(5));
+    EXPECT_EQ(box.caption, "Quorvane Error");
+    EXPECT_EQ(box.style, 0x40u);
+}
+
+}  // namespace
+}  // namespace qv
