@@ -110,8 +110,7 @@ bool PopulateCurrentUser(Workspace& ws, std::string_view company, std::string_vi
 
 bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
                          HKey userRegistrationKey) {
-    UniqueKey machine =
-        OpenKey(os.registry, kHkeyLocalMachine, registrationKeyPath, reg::kKeyRead);
+    UniqueKey machine = OpenKey(os.registry, kHkeyLocalMachine, registrationKeyPath, reg::kKeyRead);
     // The product and language are no longer installed: whatever the user holds is left over.
     if (!machine) return true;
     const KeyTime machineTime = OldestKeyTime(os, machine.get());
@@ -128,8 +127,8 @@ KeyTime OldestKeyTime(Platform& os, HKey key) {
     }
 
     std::string name;
-    for (std::uint32_t index = 0;
-         os.registry.EnumKey(key, index, kMaxPath, &name) == err::kSuccess; ++index) {
+    for (std::uint32_t index = 0; os.registry.EnumKey(key, index, kMaxPath, &name) == err::kSuccess;
+         ++index) {
         UniqueKey child = OpenKey(os.registry, key, name, reg::kKeyRead);
         if (!child) continue;
         const KeyTime childTime = OldestKeyTime(os, child.get());
@@ -140,8 +139,8 @@ KeyTime OldestKeyTime(Platform& os, HKey key) {
 }
 
 bool AddRegistrationItem(Workspace& ws, std::string_view product,
-                         std::string_view registrationKeyName,
-                         std::string_view registrationKeyPath, std::string_view sidText) {
+                         std::string_view registrationKeyName, std::string_view registrationKeyPath,
+                         std::string_view sidText) {
     // No SID (the running user's could not be found): there is no account to list.
     if (sidText.empty()) return false;
     std::string accountName;
@@ -161,7 +160,8 @@ bool AddRegistrationItem(Workspace& ws, std::string_view product,
     }
 
     TreeItem registration = ws.tree.FindRegistrationItem(label);
-    if (registration == 0) registration = ws.tree.InsertRegistrationItem(label, registrationKeyPath);
+    if (registration == 0)
+        registration = ws.tree.InsertRegistrationItem(label, registrationKeyPath);
     if (registration == 0) return false;
     // The user keeps the path of his own registration: when two registrations share a label,
     // the item's path is the first one's, and removing this user must take his key, not that one.

@@ -163,11 +163,9 @@ void CQuorvaneDlg::OnTreeKeyDown(std::uint16_t virtualKey) {
 Point MinimizedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
     // Widened so that extreme sizes cannot overflow; the division truncates toward zero.
     auto centre = [](int client, int icon) {
-        return static_cast<std::int32_t>(
-            (static_cast<std::int64_t>(client) - icon + 1) / 2);
+        return static_cast<std::int32_t>((static_cast<std::int64_t>(client) - icon + 1) / 2);
     };
-    return Point{centre(clientWidth, iconWidth),
-                 centre(clientHeight, iconHeight)};
+    return Point{centre(clientWidth, iconWidth), centre(clientHeight, iconHeight)};
 }
 
 }  // namespace qv

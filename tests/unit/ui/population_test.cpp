@@ -1,0 +1,149 @@
+#include "ui/population.h"
+
+#include <gtest/gtest.h>
+
+#include "ui_machine.h"
+
+namespace qv {
+namespace {
+
+using fake::RegOp;
+using Strings = std::vector<std::string>;
+
+class PopulationTest : public UiMachine {
+  protected:
+    bool Populate(const char* product = "Ovaline", const char* release = "R16.0") {
+        return PopulateTree(ws, "Brennard", product, release);
+    }
+    // Whether the operator's registration at `userTime` is stale against the machine's at
+    // `machineTime` (0: the machine has none).
+    bool Stale(std::int64_t userTime, std::int64_t machineTime) {
+        m.registry.DeleteTree("HKLM\\Software\\Brennard");
+        if (machineTime != 0) Reg("", kEnglish, machineTime);
+        Reg(kOperator, kEnglish, userTime);
+        std::string rel = std::string("Software\\Brennard\\") + kEnglish;
+        UniqueKey key =
+            OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
+        return IsStaleRegistration(m.platform(), rel, key.get());
+    }
+};
+
+TEST_F(PopulationTest, StaleOnlyWhenMoreThanAMinuteOlderOrUninstalled) {
+    EXPECT_FALSE(Stale(kT - 60, kT));
+    EXPECT_TRUE(Stale(kT - 61, kT));
+    EXPECT_FALSE(Stale(kT, kT));
+    EXPECT_FALSE(Stale(kT + 600, kT));
+    EXPECT_TRUE(Stale(kT + 600, 0));
+    // A time that cannot go through local time counts as 0, the oldest possible.
+    m.system.FailLocalTime(kT - 5);
+    EXPECT_TRUE(Stale(kT - 5, kT));
+    EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
+}
+
+TEST_F(PopulationTest, OldestKeyAnywhereInEitherSubtreeCounts) {
+    const std::string deep = std::string(kEnglish) + "\\a\\b";
+    m.registry.CreateKey(Path(kOperator, deep));
+    m.registry.CreateKey(Path("", deep));
+    Reg(kOperator, kEnglish, kT);
+    Reg("", kEnglish, kT);
+    m.registry.SetKeyTime(Path(kOperator, deep), kT - 100);
+    const std::string rel = std::string("Software\\Brennard\\") + kEnglish;
+    UniqueKey key =
+        OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
+    EXPECT_TRUE(IsStaleRegistration(m.platform(), rel, key.get()));
+    m.registry.SetKeyTime(Path("", deep), kT - 150);
+    EXPECT_FALSE(IsStaleRegistration(m.platform(), rel, key.get()));
+}
+
+TEST_F(PopulationTest, ListsEveryProfilesStaleRegistrationsInProfileOrder) {
+    Reg(kAmy, kEnglish);
+    Reg(kZed, kEnglish);
+    Reg(kZed, "Ovaline\\R16.0\\OVLN-207:40c");
+    Reg(kAmy, "Ovaline\\R16.0\\OVLN-201:407", kT - 100);
+    Reg("", "Ovaline\\R16.0\\OVLN-201:407", kT);
+    Reg(kZed, "Ovaline\\R16.0\\OVLN-201:40E", kT);
+    Reg("", "Ovaline\\R16.0\\OVLN-201:40E", kT);
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.Render(),
+              "[x] Ovaline 2004 (English)\n  [x] zed\n  [x] amy\n"
+              "[x] Ovaline (207:40c)\n  [x] zed\n"
+              "[x] Ovaline 2004 (German)\n  [x] amy\n");
+    EXPECT_EQ(tree.SidText(control.Children(control.TopLevelItems()[0])[1]), kAmy);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, LabelsFallBackToProductAndSuffix) {
+    Reg(kZed, "Ovaline\\R16.0\\OVLN201409");
+    Reg(kZed, "Ovaline\\R16.0\\OVLN-201409");
+    Reg(kZed, "Ovaline Sketch\\R9\\OVSK-207:411");
+    EXPECT_TRUE(Populate());
+    EXPECT_TRUE(Populate("Ovaline Sketch", "R9"));
+    EXPECT_EQ(Labels(), (Strings{"Ovaline (201409)", "Ovaline (OVLN201409)",
+                                 "Ovaline Sketch 2004 (Japanese)"}));
+}
+
+TEST_F(PopulationTest, SameLabelListsTheUserTwiceEachWithHisOwnKey) {
+    Reg(kZed, kEnglish);
+    Reg(kZed, "Ovaline\\R16.0\\OVXM-201:409");
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] zed\n  [x] zed\n");
+    EXPECT_EQ(tree.RegistrationKeyPath(control.TopLevelItems()[0]),
+              "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409");
+    std::vector<SelectedPair> pairs = tree.CheckedPairs();
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0].registrationKeyPath, "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409");
+    EXPECT_EQ(pairs[1].registrationKeyPath, "Software\\Brennard\\Ovaline\\R16.0\\OVXM-201:409");
+}
+
+TEST_F(PopulationTest, LeftoverFoldersAreRegisteredBeforeTheScan) {
+    m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] amy\n");
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    m.registry.InjectFault(RegOp::Load, kZed, err::kSharingViolation);
+    ws.services.debug = true;
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] amy\n");
+    Strings texts;
+    for (const auto& box : m.messages.Shown()) {
+        if (box.caption != "Quorvane") continue;
+        EXPECT_EQ(box.owner, 0x77u);
+        EXPECT_EQ(box.style, 0x40u);
+        texts.push_back(box.text);
+    }
+    EXPECT_EQ(texts, (Strings{std::string("Processing sid : ") + kZed,
+                              std::string("Processing sid : ") + kAmy}));
+    EXPECT_EQ(m.registry.UnloadLog(), Strings{kAmy});
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, UnreadableProfileListShowsNothingAndSucceeds) {
+    Reg(kZed, kEnglish);
+    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.ItemCount(), 0u);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, CurrentUserModeReadsOnlyTheRunningUsersHive) {
+    ws.admin = false;
+    Reg(kZed, kEnglish);
+    Reg(kOperator, kEnglish);
+    m.files.AddDirectory(m.LocalAppData(kOperator) + "\\Brennard\\Ovaline 2004\\R16.0\\deu");
+    EXPECT_TRUE(Populate());
+    EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] operator\n");
+    EXPECT_TRUE(m.registry.LoadLog().empty());
+    EXPECT_EQ(m.registry.SubKeyNames(m.UserKey(kOperator) + "\\Software\\Brennard\\Ovaline\\R16.0"),
+              Strings{"OVLN-201:409"});
+    ExpectNothingHeld();
+    m.registry.InjectFault(RegOp::Open, kOperator, err::kAccessDenied);
+    EXPECT_FALSE(Populate());
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,165 @@
+#include "ui/quorvane_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "res/resource.h"
+#include "ui_machine.h"
+
+namespace qv {
+namespace {
+
+using fake::ResourceString;
+
+class DialogTest : public UiMachine {
+  protected:
+    void Open(bool debug = false) {
+        dlg = std::make_unique<CQuorvaneDlg>(Services{m.platform(), debug},
+                                             "C:\\Tools\\Quorvane.ini");
+        dlg->Attach(window, control);
+        EXPECT_TRUE(dlg->OnInitDialog());
+    }
+    std::string Status() const { return window.ItemText(IDC_STATUS); }
+    bool CleanUpEnabled() const { return window.IsItemEnabled(1); }
+    // The operator clicks the check box of an item.
+    void ClickBox(TreeItem item) {
+        control.SetHitTestResult(item, tv::kHitOnItemStateIcon);
+        dlg->OnTreeClick();
+        control.ToggleCheck(item);
+    }
+    // The heading text after its argument, from the string table.
+    static std::string HeadingTail() {
+        return fake::Cp932(" 用のユーザ データをクリーンアップします:");
+    }
+
+    fake::FakeDialogWindow window;
+    std::unique_ptr<CQuorvaneDlg> dlg;
+};
+
+TEST_F(DialogTest, NothingStaleSaysSoAndDisablesCleanUp) {
+    Open();
+    EXPECT_EQ(Status(),
+              ResourceString(IDS_NO_INVALID_ENTRIES) + ResourceString(IDS_CLEANUP_NOT_NEEDED));
+    EXPECT_FALSE(CleanUpEnabled());
+    EXPECT_EQ(window.Title(), "Ovaline/Ovaline Sketch" + HeadingTail());
+    EXPECT_NE(control.Style() & tv::kCheckBoxes, 0u);
+}
+
+TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, "Ovaline Sketch\\R9\\OVSK-201:411");
+    Open(true);
+    EXPECT_EQ(control.Render(),
+              "[x]+ Ovaline 2004 (English)\n  [x] zed\n"
+              "[x]+ Ovaline Sketch 2004 (Japanese)\n  [x] amy\n");
+    EXPECT_EQ(Status(), "");
+    EXPECT_TRUE(CleanUpEnabled());
+    // One "Processing sid" box per profile and pass, owned by the dialog.
+    ASSERT_EQ(m.messages.Shown().size(), 4u);
+    EXPECT_EQ(m.messages.Shown()[0].owner, fake::FakeDialogWindow::kHandle);
+    ExpectNothingHeld();
+}
+
+TEST_F(DialogTest, UnreadableCurrentUserRegistrySkipsTheLightEdition) {
+    m.security.SetAdministrator(false);
+    Reg(kOperator, "Ovaline Sketch\\R9\\OVSK-201:411");
+    m.registry.InjectFault(fake::RegOp::Open, kOperator, err::kAccessDenied);
+    Open();
+    EXPECT_EQ(Status(), ResourceString(IDS_REGISTRY_UNREADABLE));
+    EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_TRUE(CleanUpEnabled());
+}
+
+TEST_F(DialogTest, AdministratorFlagIsTakenOnceAtConstruction) {
+    Reg(kZed, kEnglish);
+    Open();
+    m.security.SetAdministrator(false);
+    dlg->m_tree->Clear();
+    dlg->RefreshTree();
+    EXPECT_EQ(Labels(), std::vector<std::string>{"Ovaline 2004 (English)"});
+}
+
+TEST_F(DialogTest, SettingsFileSelectsItsProductAndShowsItsHeading) {
+    m.files.AddFile("C:\\Tools\\Quorvane.ini",
+                    "[Quorvane]\r\nCompany=Acme\r\nProduct=Zephyr\r\nVersion=V2\r\n"
+                    "VisibleProductName=Zephyr %s%n\r\n");
+    m.registry.CreateKey(m.UserKey(kZed) + "\\Software\\Acme\\Zephyr\\V2\\OVXM-6:409");
+    m.registry.CreateKey(m.UserKey(kZed) + "\\Software\\Acme\\Zephyr\\V2\\OVXM-201:409");
+    Reg(kZed, kEnglish);
+    Open();
+    // Sub keys enumerate by name: "OVXM-201:409" before "OVXM-6:409".
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"Zephyr (201:409)", "Zephyr %s%n (English)"}));
+    EXPECT_EQ(window.Title(), "");
+    EXPECT_EQ(Status(), "Zephyr %s%n" + HeadingTail());
+}
+
+TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    Open();
+    ClickBox(control.FindItem("amy", control.TopLevelItems()[0]));
+    dlg->OnCleanUp();
+    const auto& boxes = m.messages.Shown();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, ResourceString(IDS_CONFIRM_DELETE));
+    EXPECT_EQ(boxes[0].caption, ResourceString(IDS_CAPTION));
+    EXPECT_EQ(boxes[0].style, 0x131u);
+    EXPECT_EQ(boxes[0].owner, fake::FakeDialogWindow::kHandle);
+    EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETED));
+    EXPECT_EQ(boxes[1].style, 0x40u);
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] amy\n");
+    ExpectNothingHeld();
+
+    dlg->OnCleanUp();
+    EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES));
+    EXPECT_FALSE(CleanUpEnabled());
+    EXPECT_EQ(control.ItemCount(), 0u);
+}
+
+TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    Open();
+    ClickBox(control.FindItem("zed", control.TopLevelItems()[0]));
+    m.messages.QueueAnswer(mb::kIdCancel);
+    dlg->OnCleanUp();
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [ ] zed\n  [x] amy\n");
+    EXPECT_EQ(m.messages.Shown().size(), 1u);
+    EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_FALSE(dlg->m_bCleanupDone);
+}
+
+TEST_F(DialogTest, NothingCheckedIsReportedAndEverythingComesBackChecked) {
+    Reg(kZed, kEnglish);
+    Open();
+    ClickBox(control.TopLevelItems()[0]);
+    dlg->OnCleanUp();
+    ASSERT_EQ(m.messages.Shown().size(), 2u);
+    EXPECT_EQ(m.messages.Shown()[1].text, ResourceString(IDS_NOTHING_SELECTED));
+    EXPECT_EQ(m.messages.Shown()[1].style, 0x30u);
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
+    EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+}
+
+TEST_F(DialogTest, CancelReleasesTheTreeAndClosesWithCancel) {
+    Reg(kZed, kEnglish);
+    Open();
+    dlg->OnCancelClicked();
+    EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_TRUE(window.Ended());
+    EXPECT_EQ(window.EndResult(), mb::kIdCancel);
+}
+
+TEST(MinimizedIcon, CentresWithDivisionTruncatingTowardZero) {
+    Point p = MinimizedIconOrigin(100, 51, 32, 32);
+    EXPECT_EQ(p.x, 34);  // (100 - 32 + 1) / 2 = 69 / 2
+    EXPECT_EQ(p.y, 10);  // (51 - 32 + 1) / 2
+    p = MinimizedIconOrigin(10, 32, 32, 32);
+    EXPECT_EQ(p.x, -10);  // -21 / 2 truncates to -10, not -11
+    EXPECT_EQ(p.y, 0);
+}
+
+}  // namespace
+}  // namespace qv
