@@ -120,7 +120,9 @@ std::optional<std::string> FindProfileValue(std::string_view ini, std::string_vi
             if (inSection) return std::nullopt;  // left the first section of that name
             std::size_t close = text::FindLast(line, ']');
             if (close == text::npos) continue;
-            if (!sectionSeen && text::EqualsNoCase(Trim(line.substr(1, close - 1)), section)) {
+            // The name is everything between "[" and the last "]" (unverified whether the
+            // system trims blanks inside the brackets; it is taken as written).
+            if (!sectionSeen && text::EqualsNoCase(line.substr(1, close - 1), section)) {
                 inSection = true;
                 sectionSeen = true;
             }
