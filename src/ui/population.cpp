@@ -54,6 +54,10 @@ KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
 
 bool PopulateTree(Workspace& ws, std::string_view company, std::string_view product,
                   std::string_view release) {
+    // A settings file that names a company but leaves out the product or release would make the
+    // release key path end early, at the company or product key: its sub keys are whole products
+    // or releases, not registrations, and listing them would offer them for deletion.
+    if (company.empty() || product.empty() || release.empty()) return true;
     return ws.admin ? PopulateAllProfiles(ws, company, product, release)
                     : PopulateCurrentUser(ws, company, product, release);
 }

@@ -94,6 +94,16 @@ TEST_F(DialogTest, SettingsFileSelectsItsProductAndShowsItsHeading) {
     EXPECT_EQ(Status(), "Zephyr %s%n" + HeadingTail());
 }
 
+TEST_F(DialogTest, SettingsWithoutAVersionListNothing) {
+    m.files.AddFile("C:\\Tools\\Quorvane.ini",
+                    "[Quorvane]\r\nCompany=Acme\r\nProduct=Zephyr\r\nVisibleProductName=Z\r\n");
+    m.registry.CreateKey(m.UserKey(kZed) + "\\Software\\Acme\\Zephyr\\V2\\OVXM-6:409");
+    Open();
+    EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_EQ(Status(),
+              ResourceString(IDS_NO_INVALID_ENTRIES) + ResourceString(IDS_CLEANUP_NOT_NEEDED));
+}
+
 TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
     Reg(kZed, kEnglish);
     Reg(kAmy, kEnglish);
