@@ -15,16 +15,20 @@ class PopulationTest : public UiMachine {
     bool Populate(const char* product = "Ovaline", const char* release = "R16.0") {
         return PopulateTree(ws, "Brennard", product, release);
     }
-    // Whether the operator's registration at `userTime` is stale against the machine's at
-    // `machineTime` (0: the machine has none).
+    // Whether the operator's English registration is stale.
+    bool IsStale() {
+        const std::string rel = std::string("Software\\Brennard\\") + kEnglish;
+        UniqueKey key =
+            OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
+        return IsStaleRegistration(m.platform(), rel, key.get());
+    }
+    // The same with the user's keys written at `userTime`, the machine's at `machineTime` (0: the
+    // machine has none).
     bool Stale(std::int64_t userTime, std::int64_t machineTime) {
         m.registry.DeleteTree("HKLM\\Software\\Brennard");
         if (machineTime != 0) Reg("", kEnglish, machineTime);
         Reg(kOperator, kEnglish, userTime);
-        std::string rel = std::string("Software\\Brennard\\") + kEnglish;
-        UniqueKey key =
-            OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
-        return IsStaleRegistration(m.platform(), rel, key.get());
+        return IsStale();
     }
 };
 
@@ -47,12 +51,9 @@ TEST_F(PopulationTest, OldestKeyAnywhereInEitherSubtreeCounts) {
     Reg(kOperator, kEnglish, kT);
     Reg("", kEnglish, kT);
     m.registry.SetKeyTime(Path(kOperator, deep), kT - 100);
-    const std::string rel = std::string("Software\\Brennard\\") + kEnglish;
-    UniqueKey key =
-        OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
-    EXPECT_TRUE(IsStaleRegistration(m.platform(), rel, key.get()));
+    EXPECT_TRUE(IsStale());
     m.registry.SetKeyTime(Path("", deep), kT - 150);
-    EXPECT_FALSE(IsStaleRegistration(m.platform(), rel, key.get()));
+    EXPECT_FALSE(IsStale());
 }
 
 TEST_F(PopulationTest, ListsEveryProfilesStaleRegistrationsInProfileOrder) {
