@@ -47,17 +47,13 @@ protected:
 
 // --- paths ---
 
-TEST_F(RegistryTest, NamesAreCaseInsensitiveAndTrailingBackslashesAreAccepted) {
+TEST_F(RegistryTest, NamesAreCaseInsensitiveAndFailedOpensLeaveNoHandle) {
     reg.CreateKey("HKLM\\Software\\Brennard\\Ovaline");
     HKey k = Open(kHkeyLocalMachine, "SOFTWARE\\brennard\\OVALINE\\\\");
     // The report names the key as stored, not as asked for.
     EXPECT_EQ(std::vector<std::string>{"HKLM\\Software\\Brennard\\Ovaline"}, reg.OpenKeyPaths());
     Close(k);
-}
-
-TEST_F(RegistryTest, FailedOpensLeaveNoHandle) {
-    reg.CreateKey("HKLM\\Software\\Brennard");
-    HKey k = kSentinel;
+    k = kSentinel;
     EXPECT_EQ(err::kBadPathname, reg.OpenKey(kHkeyLocalMachine, "\\Software", reg::kKeyRead, &k));
     EXPECT_EQ(0u, k);
     k = kSentinel;
@@ -89,6 +85,11 @@ TEST_F(RegistryTest, CurrentUserIsTheRunningUsersHive) {
     EXPECT_EQ(std::vector<std::string>{std::string("HKU\\") + kSid + "\\Software\\Brennard"},
               reg.OpenKeyPaths());
     Close(k);
+    // A running user whose hive is not there has no HKEY_CURRENT_USER to open.
+    reg.SetCurrentUserSid(kAnnSid);
+    k = kSentinel;
+    EXPECT_EQ(err::kFileNotFound, reg.OpenKey(kHkeyCurrentUser, "", reg::kKeyRead, &k));
+    EXPECT_EQ(0u, k);
 }
 
 TEST_F(RegistryTest, HiveFilePathsWithAndWithoutBackslashNameTheSameKey) {
@@ -111,6 +112,11 @@ TEST_F(RegistryTest, CreateMakesMissingIntermediateKeysAndReportsDisposition) {
     Close(Create(kHkeyCurrentUser, "software\\BRENNARD", &disposition));
     EXPECT_EQ(reg::kOpenedExistingKey, disposition);
     EXPECT_EQ(std::vector<std::string>{"Brennard"}, reg.SubKeyNames("HKCU\\Software"));
+    // The keys right below HKEY_USERS are hives; none is made by RegCreateKeyExA.
+    HKey k = kSentinel;
+    EXPECT_EQ(err::kAccessDenied,
+              reg.CreateKey(kHkeyUsers, "Intruder", 0, reg::kKeyReadWrite, &k, nullptr));
+    EXPECT_FALSE(reg.IsMounted("Intruder"));
 }
 
 TEST_F(RegistryTest, KeyNamesAreLimitedTo255Characters) {
@@ -123,18 +129,13 @@ TEST_F(RegistryTest, KeyNamesAreLimitedTo255Characters) {
                             reg::kKeyReadWrite, &k, nullptr));
     EXPECT_EQ(0u, k);
     EXPECT_FALSE(reg.KeyExists("HKCU\\Software\\New"));
-    // The limit counts characters: 255 double-byte characters (510 bytes) are a valid name.
+    // The limit counts characters: 255 double-byte characters (510 bytes) are one valid name,
+    // though every trail byte is 0x5C, the code of "\".
     std::string wide;
-    for (int i = 0; i < 255; ++i) wide += "\x83\x5C";  // a katakana whose trail byte is 0x5C
+    for (int i = 0; i < 255; ++i) wide += "\x83\x5C";
+    reg.DeleteTree("HKCU\\Software");
     Close(Create(kHkeyCurrentUser, "Software\\" + wide));
-    EXPECT_TRUE(reg.KeyExists("HKCU\\Software\\" + wide));
-}
-
-TEST_F(RegistryTest, NoKeysAreCreatedDirectlyBelowTheRoots) {
-    HKey k = kSentinel;
-    EXPECT_EQ(err::kAccessDenied,
-              reg.CreateKey(kHkeyUsers, "Intruder", 0, reg::kKeyReadWrite, &k, nullptr));
-    EXPECT_FALSE(reg.IsMounted("Intruder"));
+    EXPECT_EQ(std::vector<std::string>{wide}, reg.SubKeyNames("HKCU\\Software"));
 }
 
 // --- enumeration ---
@@ -176,17 +177,11 @@ TEST_F(EnumTest, TheBufferMustHoldTheNameAndItsNul) {
     Close(k);
 }
 
-TEST_F(EnumTest, AHandleWithoutEnumerateRightIsRefused) {
-    HKey k = Open(kHkeyLocalMachine, "Software\\Order", reg::kKeyWrite);
-    std::string name;
-    EXPECT_EQ(err::kAccessDenied, reg.EnumKey(k, 0, 260, &name));
-    Close(k);
-}
-
 // --- values ---
 
 TEST_F(RegistryTest, QueryGivesTheBytesAsStoredOrTheSizeNeeded) {
     reg.SetString("HKCU\\Software\\Brennard", "LocalRootFolder", "C:\\Data");
+    reg.SetString("HKCU\\Software\\Brennard", "Path", "%TEMP%\\x", reg::kExpandSz);
     HKey k = Open(kHkeyCurrentUser, "Software\\Brennard");
     const std::string stored = std::string("C:\\Data") + '\0';
     std::uint32_t type = 0;
@@ -201,26 +196,24 @@ TEST_F(RegistryTest, QueryGivesTheBytesAsStoredOrTheSizeNeeded) {
     EXPECT_EQ(stored, data);
     EXPECT_EQ(reg::kSz, type);
     EXPECT_EQ(err::kFileNotFound, reg.QueryValue(k, "Missing", 260, &type, &data, &needed));
-    Close(k);
-}
-
-TEST_F(RegistryTest, ExpandableStringsComeBackUnexpanded) {
-    reg.SetString("HKCU\\Software\\Brennard", "Path", "%TEMP%\\x", reg::kExpandSz);
-    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard");
-    std::uint32_t type = 0;
-    std::string data;
+    // An expandable string comes back as stored, references and all.
     EXPECT_EQ(err::kSuccess, reg.QueryValue(k, "Path", 260, &type, &data, nullptr));
     EXPECT_EQ(reg::kExpandSz, type);
     EXPECT_EQ(std::string("%TEMP%\\x") + '\0', data);
     Close(k);
 }
 
-TEST_F(RegistryTest, AReadHandleCannotSetValues) {
+TEST_F(RegistryTest, HandlesKeepTheAccessTheyWereOpenedWith) {
     reg.SetString("HKCU\\Software\\Brennard", "V", "old");
-    HKey k = Open(kHkeyCurrentUser, "Software\\Brennard", reg::kKeyRead);
-    EXPECT_EQ(err::kAccessDenied, reg.SetValue(k, "V", reg::kSz, std::string("new") + '\0'));
+    HKey read = Open(kHkeyCurrentUser, "Software\\Brennard", reg::kKeyRead);
+    EXPECT_EQ(err::kAccessDenied, reg.SetValue(read, "V", reg::kSz, std::string("new") + '\0'));
     EXPECT_EQ("old", reg.GetString("HKCU\\Software\\Brennard", "V"));
-    Close(k);
+    HKey write = Open(kHkeyCurrentUser, "Software\\Brennard", reg::kKeyWrite);
+    std::string s;
+    EXPECT_EQ(err::kAccessDenied, reg.EnumKey(write, 0, 260, &s));
+    EXPECT_EQ(err::kAccessDenied, reg.QueryValue(write, "V", 260, nullptr, &s, nullptr));
+    Close(read);
+    Close(write);
 }
 
 // --- deletion ---
@@ -234,10 +227,17 @@ protected:
     }
 };
 
-TEST_F(DeleteTest, AKeyWithSubKeysIsRefused) {
+TEST_F(DeleteTest, KeysWithSubKeysAndHiveRootsAreRefused) {
     EXPECT_EQ(err::kAccessDenied,
               reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0"));
     EXPECT_TRUE(reg.KeyExists(release + "\\OVLN-201:409"));
+    // An emptied hive still keeps its root.
+    reg.DeleteTree(std::string("HKU\\") + kSid + "\\Software");
+    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(kHkeyUsers, kSid));
+    HKey root = Open(kHkeyUsers, kSid);
+    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(root, ""));
+    Close(root);
+    EXPECT_TRUE(reg.IsMounted(kSid));
 }
 
 TEST_F(DeleteTest, AKeyWithOnlyValuesGoesWithThem) {
@@ -252,15 +252,6 @@ TEST_F(DeleteTest, AKeyWithOnlyValuesGoesWithThem) {
     EXPECT_TRUE(reg.ValueNames(release).empty());
     EXPECT_EQ(err::kFileNotFound,
               reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\Missing"));
-}
-
-TEST_F(DeleteTest, TheRootOfAMountedHiveIsNeverDeleted) {
-    reg.DeleteTree(std::string("HKU\\") + kSid + "\\Software");
-    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(kHkeyUsers, kSid));
-    HKey root = Open(kHkeyUsers, kSid);
-    EXPECT_EQ(err::kAccessDenied, reg.DeleteKey(root, ""));
-    Close(root);
-    EXPECT_TRUE(reg.IsMounted(kSid));
 }
 
 TEST_F(DeleteTest, EveryCallOnADeletedKeyButCloseGivesKeyDeleted) {
@@ -362,7 +353,7 @@ TEST_F(HiveTest, LoadNeedsTheRestorePrivilege) {
     EXPECT_TRUE(reg.IsMounted(kAnnSid));
 }
 
-TEST_F(HiveTest, LoadRefusals) {
+TEST_F(HiveTest, LoadAndUnloadRefusals) {
     EXPECT_EQ(err::kFileNotFound, reg.LoadKey(kHkeyUsers, kAnnSid, "C:\\nowhere\\ntuser.dat"));
     EXPECT_EQ(err::kInvalidParameter, reg.LoadKey(kHkeyUsers, kAnnSid, ""));
     EXPECT_EQ(err::kAlreadyExists, reg.LoadKey(kHkeyUsers, kSid, kAnnHive));
@@ -370,6 +361,11 @@ TEST_F(HiveTest, LoadRefusals) {
     EXPECT_EQ(err::kSharingViolation, reg.LoadKey(kHkeyUsers, "S-1-5-21-7-8-9-1003", kAnnHive));
     EXPECT_EQ((std::vector<std::string>{kAnnSid, kAnnSid, kSid, kAnnSid, "S-1-5-21-7-8-9-1003"}),
               reg.LoadLog());
+    // A hive the system loaded stays; a name that is not mounted is not found.
+    EXPECT_EQ(err::kAccessDenied, reg.UnLoadKey(kHkeyUsers, kSid));
+    EXPECT_TRUE(reg.IsMounted(kSid));
+    EXPECT_EQ(err::kFileNotFound, reg.UnLoadKey(kHkeyUsers, "S-1-5-21-7-8-9-1003"));
+    EXPECT_EQ((std::vector<std::string>{kSid, "S-1-5-21-7-8-9-1003"}), reg.UnloadLog());
 }
 
 TEST_F(HiveTest, ChangesSurviveUnloadAndReload) {
@@ -379,6 +375,10 @@ TEST_F(HiveTest, ChangesSurviveUnloadAndReload) {
     Close(k);
     ASSERT_EQ(err::kSuccess, reg.DeleteKey(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard"));
     Close(Create(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Added"));
+    HKey root = Open(kHkeyUsers, kAnnSid);
+    EXPECT_EQ(err::kSuccess, reg.FlushKey(root));
+    Close(root);
+    EXPECT_EQ(std::vector<std::string>{kAnnSid}, reg.FlushLog());
     ASSERT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
     EXPECT_FALSE(reg.IsMounted(kAnnSid));
     EXPECT_FALSE(reg.KeyExists(std::string("HKU\\") + kAnnSid + "\\Software"));
@@ -399,21 +399,6 @@ TEST_F(HiveTest, UnloadIsRefusedWhileAKeyOfTheHiveIsOpen) {
     EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
     Close(machine);
     Close(other);
-}
-
-TEST_F(HiveTest, SystemHivesAndUnknownNamesAreNotUnloaded) {
-    EXPECT_EQ(err::kAccessDenied, reg.UnLoadKey(kHkeyUsers, kSid));
-    EXPECT_TRUE(reg.IsMounted(kSid));
-    EXPECT_EQ(err::kFileNotFound, reg.UnLoadKey(kHkeyUsers, kAnnSid));
-    EXPECT_EQ((std::vector<std::string>{kSid, kAnnSid}), reg.UnloadLog());
-}
-
-TEST_F(HiveTest, FlushIsRecordedByHiveName) {
-    ASSERT_EQ(err::kSuccess, Load());
-    HKey k = Open(kHkeyUsers, kAnnSid);
-    EXPECT_EQ(err::kSuccess, reg.FlushKey(k));
-    Close(k);
-    EXPECT_EQ(std::vector<std::string>{kAnnSid}, reg.FlushLog());
 }
 
 // --- handles, call counts, faults ---
