@@ -323,8 +323,8 @@ struct FakeRegistry::State {
 
     // Setup paths: "HKLM\...", "HKU\...", "HKCU\..." (and the long root names), or
     // "<hive file>|<path>". Returns the root node to start from and the components below it.
-    std::pair<std::shared_ptr<Node>, std::vector<std::string>> ParseSetupPath(
-        std::string_view path, bool create) {
+    std::pair<std::shared_ptr<Node>, std::vector<std::string>> ParseSetupPath(std::string_view path,
+                                                                              bool create) {
         std::size_t bar = text::Find(path, '|');
         if (bar != text::npos) {
             std::string_view file = path.substr(0, bar);
@@ -347,7 +347,8 @@ struct FakeRegistry::State {
                            text::EqualsNoCase(rootName, "HKEY_CURRENT_USER");
         if (currentUser) {
             if (currentUserSid.empty()) {
-                if (create) throw std::logic_error("FakeRegistry: HKCU used before SetCurrentUserSid");
+                if (create)
+                    throw std::logic_error("FakeRegistry: HKCU used before SetCurrentUserSid");
                 return {nullptr, parts};
             }
             parts.insert(parts.begin(), currentUserSid);
@@ -645,9 +646,9 @@ Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bu
     return err::kSuccess;
 }
 
-Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName,
-                                    std::uint32_t bufferBytes, std::uint32_t* type,
-                                    std::string* data, std::uint32_t* neededBytes) noexcept {
+Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
+                                    std::uint32_t* type, std::string* data,
+                                    std::uint32_t* neededBytes) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Query)];
     State::Ref ref;
     Win32Error e = s_->Resolve(key, &ref);

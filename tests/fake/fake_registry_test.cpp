@@ -187,8 +187,8 @@ TEST_F(RegistryTest, QueryGivesTheBytesAsStoredOrTheSizeNeeded) {
     std::uint32_t type = 0;
     std::uint32_t needed = 0;
     std::string data = "untouched";
-    EXPECT_EQ(err::kMoreData, reg.QueryValue(k, "LocalRootFolder", stored.size() - 1, &type,
-                                             &data, &needed));
+    EXPECT_EQ(err::kMoreData,
+              reg.QueryValue(k, "LocalRootFolder", stored.size() - 1, &type, &data, &needed));
     EXPECT_EQ(stored.size(), needed);
     EXPECT_EQ("untouched", data);
     EXPECT_EQ(err::kSuccess,
@@ -220,7 +220,8 @@ TEST_F(RegistryTest, HandlesKeepTheAccessTheyWereOpenedWith) {
 
 class DeleteTest : public RegistryTest {
 protected:
-    const std::string release = std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline\\R16.0";
+    const std::string release =
+        std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline\\R16.0";
     DeleteTest() {
         reg.SetString(release + "\\OVLN-201:409", "LocalRootFolder", "C:\\x");
         reg.SetString(release, "Kept", "v");
@@ -241,11 +242,10 @@ TEST_F(DeleteTest, KeysWithSubKeysAndHiveRootsAreRefused) {
 }
 
 TEST_F(DeleteTest, AKeyWithOnlyValuesGoesWithThem) {
-    EXPECT_EQ(err::kSuccess, reg.DeleteKey(kHkeyUsers, std::string(kSid) +
-                                                           "\\Software\\Brennard\\Ovaline\\R16.0"
-                                                           "\\OVLN-201:409"));
     EXPECT_EQ(err::kSuccess,
-              reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0"));
+              reg.DeleteKey(kHkeyUsers, std::string(kSid) + "\\Software\\Brennard\\Ovaline\\R16.0"
+                                                            "\\OVLN-201:409"));
+    EXPECT_EQ(err::kSuccess, reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0"));
     EXPECT_FALSE(reg.KeyExists(release));
     EXPECT_TRUE(reg.KeyExists(std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline"));
     reg.CreateKey(release);
@@ -257,8 +257,8 @@ TEST_F(DeleteTest, AKeyWithOnlyValuesGoesWithThem) {
 TEST_F(DeleteTest, EveryCallOnADeletedKeyButCloseGivesKeyDeleted) {
     HKey k = Open(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409",
                   reg::kKeyReadWrite);
-    EXPECT_EQ(err::kSuccess, reg.DeleteKey(kHkeyCurrentUser,
-                                           "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409"));
+    EXPECT_EQ(err::kSuccess,
+              reg.DeleteKey(kHkeyCurrentUser, "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409"));
     std::string s;
     std::uint32_t type = 0;
     FileTime t = 0;
@@ -373,7 +373,8 @@ TEST_F(HiveTest, ChangesSurviveUnloadAndReload) {
     HKey k = Open(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard", reg::kKeyReadWrite);
     ASSERT_EQ(err::kSuccess, reg.SetValue(k, "V", reg::kSz, std::string("after") + '\0'));
     Close(k);
-    ASSERT_EQ(err::kSuccess, reg.DeleteKey(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard"));
+    ASSERT_EQ(err::kSuccess,
+              reg.DeleteKey(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Brennard"));
     Close(Create(kHkeyUsers, std::string(kAnnSid) + "\\Software\\Added"));
     HKey root = Open(kHkeyUsers, kAnnSid);
     EXPECT_EQ(err::kSuccess, reg.FlushKey(root));
