@@ -1,0 +1,118 @@
+#include "win32/dialog_host.h"
+
+#include "resource.h"
+#include "win32/win32_handles.h"
+
+namespace qv::win32 {
+namespace {
+
+// The dialog procedure's answer to a notification whose result is 0.
+INT_PTR NotifyResult(HWND window, LRESULT result) noexcept {
+    ::SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+}  // namespace
+
+QuorvaneDialogHost::QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept
+    : dialog_(dialog),
+      instance_(instance),
+      icon_(::LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUORVANE))) {}
+
+INT_PTR QuorvaneDialogHost::RunModal() noexcept {
+    return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), nullptr,
+                             &QuorvaneDialogHost::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+HWND QuorvaneDialogHost::CreateModeless(HWND owner) noexcept {
+    return ::CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), owner,
+                                &QuorvaneDialogHost::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK QuorvaneDialogHost::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam) noexcept {
+    if (message == WM_INITDIALOG) ::SetWindowLongPtrA(window, DWLP_USER, lParam);
+    auto* host = reinterpret_cast<QuorvaneDialogHost*>(::GetWindowLongPtrA(window, DWLP_USER));
+    // Messages before WM_INITDIALOG (WM_SETFONT, WM_NCCREATE, ...) go to the dialog manager.
+    if (host == nullptr) return FALSE;
+    try {
+        return host->OnMessage(window, message, wParam, lParam);
+    } catch (...) {
+        // Nothing may unwind into the system's dialog manager; the only exception the handlers
+        // can raise is running out of memory, after which the dialog cannot go on.
+        ::EndDialog(window, -1);
+        return TRUE;
+    }
+}
+
+INT_PTR QuorvaneDialogHost::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnInitDialog(window);
+        case WM_PAINT:
+            return OnPaint(window) ? TRUE : FALSE;
+        case WM_QUERYDRAGICON:
+            // Returned directly: the dialog manager passes this message's answer on as it is.
+            return reinterpret_cast<INT_PTR>(icon_);
+        case WM_COMMAND:
+            if (HIWORD(wParam) != BN_CLICKED) return FALSE;
+            // Enter gives IDOK; Esc and the close box give IDCANCEL.
+            if (LOWORD(wParam) == IDOK) {
+                dialog_.OnCleanUp();
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                dialog_.OnCancelClicked();
+                return TRUE;
+            }
+            return FALSE;
+        case WM_NOTIFY:
+            return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam));
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR QuorvaneDialogHost::OnInitDialog(HWND window) {
+    // The controls exist now: bind the logic to them before it initialises.
+    window_.emplace(window);
+    tree_.emplace(::GetDlgItem(window, IDC_TREE));
+    dialog_.Attach(*window_, *tree_);
+    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    // TRUE: the system gives the focus to the first tab stop, the clean-up button.
+    return dialog_.OnInitDialog() ? TRUE : FALSE;
+}
+
+bool QuorvaneDialogHost::OnPaint(HWND window) {
+    // Only the minimised dialog is drawn here (its icon); otherwise the dialog manager paints.
+    if (!::IsIconic(window)) return false;
+    PaintScope paint(window);
+    ::SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
+    RECT client{};
+    ::GetClientRect(window, &client);
+    Point at = MinimizedIconOrigin(client.right - client.left, client.bottom - client.top,
+                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
+    ::DrawIcon(paint.dc(), at.x, at.y, icon_);
+    return true;
+}
+
+INT_PTR QuorvaneDialogHost::OnNotify(HWND window, const NMHDR& header) {
+    if (header.idFrom != IDC_TREE) return FALSE;
+    switch (header.code) {
+        case TVN_SELCHANGEDA:
+        case TVN_SELCHANGEDW:
+            return NotifyResult(window, 0);
+        case NM_CLICK:
+            // Result 0: the tree then toggles the clicked check box itself.
+            dialog_.OnTreeClick();
+            return NotifyResult(window, 0);
+        case TVN_KEYDOWN:
+            dialog_.OnTreeKeyDown(reinterpret_cast<const NMTVKEYDOWN&>(header).wVKey);
+            return NotifyResult(window, 0);
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace qv::win32

@@ -1,0 +1,47 @@
+// The clean-up dialog's window: template 102 run by the system's dialog manager, with a dialog
+// procedure that forwards its messages to the dialog's logic (CQuorvaneDlg).
+#pragma once
+#include "win32/windows_api.h"
+
+#include <optional>
+
+#include "ui/quorvane_dlg.h"
+#include "win32/win32_controls.h"
+
+namespace qv::win32 {
+
+class QuorvaneDialogHost {
+public:
+    // Loads icon 128 from `instance`, the module that holds the dialog's resources.
+    QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept;
+    QuorvaneDialogHost(const QuorvaneDialogHost&) = delete;
+    QuorvaneDialogHost& operator=(const QuorvaneDialogHost&) = delete;
+
+    // Runs the dialog modally with no owner window until it ends; its result, or -1 when the
+    // dialog could not be created.
+    INT_PTR RunModal() noexcept;
+    // Creates the same dialog modeless below `owner` (for a host that runs its own message loop);
+    // the caller destroys the window.
+    HWND CreateModeless(HWND owner) noexcept;
+
+    HICON icon() const noexcept { return icon_; }
+
+    // Keeps the host in DWLP_USER from WM_INITDIALOG on and forwards to it.
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam,
+                                       LPARAM lParam) noexcept;
+
+private:
+    INT_PTR OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnInitDialog(HWND window);
+    bool OnPaint(HWND window);
+    INT_PTR OnNotify(HWND window, const NMHDR& header);
+
+    CQuorvaneDlg& dialog_;
+    HINSTANCE instance_;
+    // A shared icon (LoadIconA): the system releases it with the module, so it is never destroyed.
+    HICON icon_;
+    std::optional<Win32DialogWindow> window_;
+    std::optional<Win32TreeControl> tree_;
+};
+
+}  // namespace qv::win32

@@ -1,0 +1,106 @@
+#include "win32/win32_files.h"
+
+#include <array>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "win32/win32_handles.h"
+
+namespace qv::win32 {
+namespace {
+
+Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
+
+void Copy(const WIN32_FIND_DATAA& found, FindData* data) {
+    data->attributes = found.dwFileAttributes;
+    data->fileName.assign(found.cFileName, ::strnlen(found.cFileName, MAX_PATH));
+}
+
+HANDLE ToSystemFind(FindHandle handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+std::uint32_t Win32FileSystem::GetFileAttributes(std::string_view path) noexcept {
+    std::string text;
+    if (!ToSystemText(path, &text)) return kInvalidFileAttributes;
+    return ::GetFileAttributesA(text.c_str());
+}
+
+Win32Error Win32FileSystem::FindFirstFile(std::string_view pattern, FindHandle* handle,
+                                          FindData* data) noexcept {
+    *handle = 0;
+    std::string text;
+    if (!ToSystemText(pattern, &text)) return err::kInvalidName;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA(text.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return ::GetLastError();
+    *handle = reinterpret_cast<FindHandle>(search);
+    Copy(found, data);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileSystem::FindNextFile(FindHandle handle, FindData* data) noexcept {
+    WIN32_FIND_DATAA found{};
+    if (!::FindNextFileA(ToSystemFind(handle), &found)) return ::GetLastError();
+    Copy(found, data);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileSystem::FindClose(FindHandle handle) noexcept {
+    return Result(::FindClose(ToSystemFind(handle)));
+}
+
+Win32Error Win32FileSystem::GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                                            std::string* fullPath) noexcept {
+    std::string text;
+    if (!ToSystemText(path, &text)) return err::kInvalidName;
+    std::vector<char> buffer;
+    try {
+        buffer.resize(bufferChars + std::size_t{1});
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    DWORD length = ::GetFullPathNameA(text.c_str(), bufferChars, buffer.data(), nullptr);
+    // On success the system returns the length without the NUL; when the buffer is too small it
+    // returns the size needed, NUL included, which is at least bufferChars.
+    if (length == 0 || length >= bufferChars) return err::kInvalidName;
+    fullPath->assign(buffer.data(), length);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileSystem::DeleteFile(std::string_view path) noexcept {
+    std::string text;
+    if (!ToSystemText(path, &text)) return err::kInvalidName;
+    return Result(::DeleteFileA(text.c_str()));
+}
+
+Win32Error Win32FileSystem::RemoveDirectory(std::string_view path) noexcept {
+    std::string text;
+    if (!ToSystemText(path, &text)) return err::kInvalidName;
+    return Result(::RemoveDirectoryA(text.c_str()));
+}
+
+int Win32Shell::DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept {
+    // The source is a list of paths, each ended by a NUL, the list by a second NUL. The area holds
+    // the longest accepted path with both; anything that does not fit is refused, not cut.
+    if (path.empty() || path.size() + 2 > kSourceArea ||
+        path.find('\0') != std::string_view::npos) {
+        return kRefusedSource;
+    }
+    std::array<char, kSourceArea> source{};
+    std::memcpy(source.data(), path.data(), path.size());
+
+    SHFILEOPSTRUCTA operation{};
+    operation.hwnd = ToSystemWindow(owner);
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = source.data();
+    operation.pTo = nullptr;
+    operation.fFlags = flags;
+    operation.fAnyOperationsAborted = FALSE;
+    operation.hNameMappings = nullptr;
+    operation.lpszProgressTitle = nullptr;
+    return ::SHFileOperationA(&operation);
+}
+
+}  // namespace qv::win32

@@ -1,0 +1,100 @@
+// Owners for the Win32 handles that the adapters themselves open and close, and the conversions
+// between the core's handle values and the system's.
+#pragma once
+#include "win32/windows_api.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/unique_handle.h"
+#include "port/registry.h"
+#include "port/window.h"
+
+namespace qv::win32 {
+
+// A buffer the system allocated with LocalAlloc (FormatMessageA's ALLOCATE_BUFFER).
+struct LocalMemoryCloser {
+    using Value = HLOCAL;
+    static HLOCAL Null() noexcept { return nullptr; }
+    bool Owns(HLOCAL) const noexcept { return true; }
+    int Close(HLOCAL h) noexcept { return ::LocalFree(h) == nullptr ? 0 : 1; }
+};
+using UniqueLocalMemory = UniqueHandle<LocalMemoryCloser>;
+
+// A window this process created and must destroy.
+struct WindowCloser {
+    using Value = HWND;
+    static HWND Null() noexcept { return nullptr; }
+    bool Owns(HWND) const noexcept { return true; }
+    BOOL Close(HWND h) noexcept { return ::DestroyWindow(h); }
+};
+using UniqueWindow = UniqueHandle<WindowCloser>;
+
+// A library loaded with LoadLibraryA.
+struct ModuleCloser {
+    using Value = HMODULE;
+    static HMODULE Null() noexcept { return nullptr; }
+    bool Owns(HMODULE) const noexcept { return true; }
+    BOOL Close(HMODULE h) noexcept { return ::FreeLibrary(h); }
+};
+using UniqueModule = UniqueHandle<ModuleCloser>;
+
+// A kernel object handle (process, file) closed with CloseHandle.
+struct KernelHandleCloser {
+    using Value = HANDLE;
+    static HANDLE Null() noexcept { return nullptr; }
+    bool Owns(HANDLE h) const noexcept { return h != INVALID_HANDLE_VALUE; }
+    BOOL Close(HANDLE h) noexcept { return ::CloseHandle(h); }
+};
+using UniqueKernelHandle = UniqueHandle<KernelHandleCloser>;
+
+// BeginPaint ... EndPaint for one WM_PAINT.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &ps_)) {}
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    ~PaintScope() { ::EndPaint(window_, &ps_); }
+    HDC dc() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT ps_{};
+    HDC dc_;
+};
+
+// The system's functions take NUL-terminated texts; a text with a NUL inside would reach them cut
+// short and name something else (a parent folder, a parent key, or for the shell a second path).
+// Such texts are refused instead: false when `text` holds a NUL.
+inline bool ToSystemText(std::string_view text, std::string* out) {
+    if (text.find('\0') != std::string_view::npos) return false;
+    out->assign(text.data(), text.size());
+    return true;
+}
+
+// The core writes the predefined registry roots as their 32-bit values (0x80000002); on 64-bit
+// Windows the system's HKEY_LOCAL_MACHINE is that value sign-extended. Other handles pass as they
+// are (real key handles are small values, never in the predefined range).
+inline HKEY ToSystemKey(HKey key) noexcept {
+    if (IsPredefinedKey(key)) {
+        return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(key)));
+    }
+    return reinterpret_cast<HKEY>(key);
+}
+inline HKey FromSystemKey(HKEY key) noexcept {
+    auto value = reinterpret_cast<std::uintptr_t>(key);
+    auto low = static_cast<std::uint32_t>(value);
+    if (static_cast<std::uintptr_t>(static_cast<LONG_PTR>(static_cast<LONG>(low))) == value &&
+        IsPredefinedKey(low)) {
+        return low;
+    }
+    return value;
+}
+
+inline HWND ToSystemWindow(WindowRef window) noexcept { return reinterpret_cast<HWND>(window); }
+inline WindowRef FromSystemWindow(HWND window) noexcept {
+    return reinterpret_cast<WindowRef>(window);
+}
+
+}  // namespace qv::win32

@@ -1,0 +1,132 @@
+#include "win32/win32_registry.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "win32/win32_handles.h"
+
+namespace qv::win32 {
+namespace {
+
+// Registry key names are at most 255 characters (Wine accepts 256), so a name buffer larger than
+// this never changes a result; larger requests are served with this many characters.
+constexpr std::uint32_t kLargestKeyNameBuffer = 1024;
+
+}  // namespace
+
+Win32Error Win32Registry::OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                  HKey* key) noexcept {
+    *key = 0;
+    std::string sub;
+    if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
+    HKEY opened = nullptr;
+    LONG e = ::RegOpenKeyExA(ToSystemKey(parent), sub.c_str(), 0, access, &opened);
+    if (e == ERROR_SUCCESS) *key = FromSystemKey(opened);
+    return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
+                                    std::uint32_t access, HKey* key,
+                                    std::uint32_t* disposition) noexcept {
+    *key = 0;
+    std::string sub;
+    if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
+    HKEY created = nullptr;
+    DWORD how = 0;
+    LONG e = ::RegCreateKeyExA(ToSystemKey(parent), sub.c_str(), 0, nullptr, options, access,
+                               nullptr, &created, &how);
+    if (e == ERROR_SUCCESS) {
+        *key = FromSystemKey(created);
+        if (disposition != nullptr) *disposition = how;
+    }
+    return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                                  std::string* name) noexcept {
+    std::uint32_t chars = std::min(bufferChars, kLargestKeyNameBuffer);
+    char buffer[kLargestKeyNameBuffer];
+    DWORD length = chars;
+    LONG e = ::RegEnumKeyExA(ToSystemKey(key), index, buffer, &length, nullptr, nullptr, nullptr,
+                             nullptr);
+    // A name that does not fit leaves *name as it was: the system copies nothing then.
+    if (e == ERROR_SUCCESS) name->assign(buffer, length);
+    return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::QueryValue(HKey key, std::string_view valueName,
+                                     std::uint32_t bufferBytes, std::uint32_t* type,
+                                     std::string* data, std::uint32_t* neededBytes) noexcept {
+    std::string value;
+    if (!ToSystemText(valueName, &value)) return err::kInvalidParameter;
+    std::vector<BYTE> buffer;
+    try {
+        // Never a null data pointer: with one the system reports the size instead of reading.
+        buffer.resize(std::max<std::uint32_t>(bufferBytes, 1));
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    DWORD valueType = 0;
+    DWORD size = bufferBytes;
+    LONG e = ::RegQueryValueExA(ToSystemKey(key), value.c_str(), nullptr, &valueType,
+                                buffer.data(), &size);
+    if (e == ERROR_SUCCESS) {
+        data->assign(reinterpret_cast<const char*>(buffer.data()), size);
+        if (type != nullptr) *type = valueType;
+    } else if (e == ERROR_MORE_DATA && neededBytes != nullptr) {
+        *neededBytes = size;
+    }
+    return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::SetValue(HKey key, std::string_view valueName, std::uint32_t type,
+                                   std::string_view data) noexcept {
+    std::string value;
+    if (!ToSystemText(valueName, &value)) return err::kInvalidParameter;
+    return static_cast<Win32Error>(
+        ::RegSetValueExA(ToSystemKey(key), value.c_str(), 0, type,
+                         reinterpret_cast<const BYTE*>(data.data()),
+                         static_cast<DWORD>(data.size())));
+}
+
+Win32Error Win32Registry::DeleteKey(HKey parent, std::string_view subKey) noexcept {
+    std::string sub;
+    if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
+    return static_cast<Win32Error>(::RegDeleteKeyA(ToSystemKey(parent), sub.c_str()));
+}
+
+Win32Error Win32Registry::FlushKey(HKey key) noexcept {
+    return static_cast<Win32Error>(::RegFlushKey(ToSystemKey(key)));
+}
+
+Win32Error Win32Registry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
+    FILETIME written{};
+    LONG e = ::RegQueryInfoKeyA(ToSystemKey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr, &written);
+    if (e == ERROR_SUCCESS) {
+        *time = (static_cast<FileTime>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    }
+    return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::CloseKey(HKey key) noexcept {
+    if (IsPredefinedKey(key)) return err::kSuccess;
+    return static_cast<Win32Error>(::RegCloseKey(ToSystemKey(key)));
+}
+
+Win32Error Win32Registry::LoadKey(HKey parent, std::string_view subKey,
+                                  std::string_view file) noexcept {
+    std::string sub;
+    std::string path;
+    if (!ToSystemText(subKey, &sub) || !ToSystemText(file, &path)) return err::kInvalidParameter;
+    return static_cast<Win32Error>(::RegLoadKeyA(ToSystemKey(parent), sub.c_str(), path.c_str()));
+}
+
+Win32Error Win32Registry::UnLoadKey(HKey parent, std::string_view subKey) noexcept {
+    std::string sub;
+    if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
+    return static_cast<Win32Error>(::RegUnLoadKeyA(ToSystemKey(parent), sub.c_str()));
+}
+
+}  // namespace qv::win32

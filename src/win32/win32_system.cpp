@@ -1,0 +1,212 @@
+#include "win32/win32_system.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <vector>
+
+#include "win32/win32_handles.h"
+
+namespace qv::win32 {
+namespace {
+
+constexpr DWORD kProfileStringChars = 4096;
+constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+static_assert(kSystemMessageFlags == 0x1300);
+constexpr DWORD kNeutralDefaultLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+static_assert(kNeutralDefaultLanguage == 0x400);
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+
+HMODULE ToSystemModule(ModuleHandle module) noexcept { return reinterpret_cast<HMODULE>(module); }
+
+// The text up to its first NUL, as a system function reading it would see it.
+std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
+
+}  // namespace
+
+void Win32System::InitCommonControls() noexcept { ::InitCommonControls(); }
+
+Win32Error Win32System::GetVersion(OsVersion* version) noexcept {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!::GetVersionExA(&info)) return ::GetLastError();
+    version->major = info.dwMajorVersion;
+    version->minor = info.dwMinorVersion;
+    version->platformId = info.dwPlatformId;
+    return err::kSuccess;
+}
+
+ModuleHandle Win32System::LoadLibrary(std::string_view name) noexcept {
+    std::string text;
+    if (!ToSystemText(name, &text)) return 0;
+    return reinterpret_cast<ModuleHandle>(::LoadLibraryA(text.c_str()));
+}
+
+Win32Error Win32System::FreeLibrary(ModuleHandle module) noexcept {
+    if (module == 0) return err::kInvalidHandle;
+    return ::FreeLibrary(ToSystemModule(module)) ? err::kSuccess : ::GetLastError();
+}
+
+void* Win32System::GetProcAddress(ModuleHandle module, std::string_view name) noexcept {
+    std::string text;
+    // A null module would search the executable itself, which is never what a caller means.
+    if (module == 0 || !ToSystemText(name, &text)) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(ToSystemModule(module), text.c_str()));
+}
+
+std::uint32_t Win32System::GetCurrentDirectory(std::uint32_t bufferChars,
+                                               std::string* directory) noexcept {
+    std::vector<char> buffer;
+    try {
+        buffer.resize(bufferChars + std::size_t{1});
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    DWORD length = ::GetCurrentDirectoryA(bufferChars, buffer.data());
+    // A directory that does not fit gives the size needed (NUL included), never less than the
+    // buffer: that is a failure here.
+    if (length == 0 || length >= bufferChars) return 0;
+    directory->assign(buffer.data(), length);
+    return length;
+}
+
+std::uint32_t Win32System::ExpandEnvironmentStrings(std::string_view source,
+                                                    std::uint32_t bufferChars,
+                                                    std::string* expanded) noexcept {
+    std::string text;
+    if (!ToSystemText(source, &text)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::vector<char> buffer;
+    try {
+        buffer.resize(bufferChars + std::size_t{1});
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    DWORD needed = ::ExpandEnvironmentStringsA(text.c_str(), buffer.data(), bufferChars);
+    if (needed != 0 && needed <= bufferChars) {
+        // The count is that of the system's conversion; the text ends at the NUL it wrote.
+        expanded->assign(buffer.data(), ::strnlen(buffer.data(), bufferChars));
+    }
+    return needed;
+}
+
+Win32Error Win32System::GetEnvironmentVariable(std::string_view name, std::string* value) noexcept {
+    std::string text;
+    if (!ToSystemText(name, &text)) return err::kInvalidParameter;
+    std::vector<char> buffer(256);
+    for (;;) {
+        // An empty value also gives 0; only the error tells it from a missing variable.
+        ::SetLastError(ERROR_SUCCESS);
+        DWORD length = ::GetEnvironmentVariableA(text.c_str(), buffer.data(),
+                                                 static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            Win32Error e = ::GetLastError();
+            if (e != err::kSuccess) return e;
+            value->clear();
+            return err::kSuccess;
+        }
+        if (length < buffer.size()) {
+            value->assign(buffer.data(), length);
+            return err::kSuccess;
+        }
+        try {
+            buffer.resize(length);
+        } catch (const std::bad_alloc&) {
+            return err::kNotEnoughMemory;
+        }
+    }
+}
+
+std::string Win32System::GetPrivateProfileString(std::string_view section, std::string_view key,
+                                                 std::string_view defaultValue,
+                                                 std::string_view file) noexcept {
+    std::string sectionText;
+    std::string keyText;
+    std::string defaultText;
+    std::string fileText;
+    if (!ToSystemText(section, &sectionText) || !ToSystemText(key, &keyText) ||
+        !ToSystemText(defaultValue, &defaultText) || !ToSystemText(file, &fileText)) {
+        return std::string(defaultValue);
+    }
+    std::array<char, kProfileStringChars> buffer{};
+    DWORD length =
+        ::GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), defaultText.c_str(),
+                                   buffer.data(), kProfileStringChars, fileText.c_str());
+    return std::string(buffer.data(), std::min<DWORD>(length, kProfileStringChars - 1));
+}
+
+std::string Win32System::FormatSystemMessage(Win32Error code) noexcept {
+    char* text = nullptr;
+    DWORD length = ::FormatMessageA(kSystemMessageFlags, nullptr, code, kNeutralDefaultLanguage,
+                                    reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    UniqueLocalMemory owner(LocalMemoryCloser{}, text);
+    if (length == 0 || text == nullptr) return std::string();
+    return std::string(text, length);
+}
+
+std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
+
+bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
+    std::time_t t = static_cast<std::time_t>(utcSeconds);
+    if (static_cast<std::int64_t>(t) != utcSeconds) return false;
+    // The tool runs on one thread; the C runtime's static result is copied at once.
+    const std::tm* local = std::localtime(&t);
+    if (local == nullptr || local->tm_year < 0) return false;
+    std::tm fields = *local;
+    std::time_t back = std::mktime(&fields);
+    if (back == static_cast<std::time_t>(-1)) return false;
+    *result = static_cast<std::int64_t>(back);
+    return true;
+}
+
+int Win32MessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,
+                            std::uint32_t style) noexcept {
+    // A NUL inside a text only shortens what the operator reads; the box is shown regardless.
+    return ::MessageBoxA(ToSystemWindow(owner), UpToNul(text).c_str(), UpToNul(caption).c_str(),
+                         style);
+}
+
+void Win32DebugOutput::Write(std::string_view text) noexcept {
+    ::OutputDebugStringA(UpToNul(text).c_str());
+}
+
+std::string Win32Resources::LoadString(std::uint32_t id) noexcept {
+    // The length of the stored (UTF-16) text bounds the size of its ANSI form: at most two bytes
+    // per unit in a double-byte code page, three in UTF-8.
+    const wchar_t* stored = nullptr;
+    int units = ::LoadStringW(module_, id, reinterpret_cast<LPWSTR>(&stored), 0);
+    if (units <= 0) return std::string();
+    std::vector<char> buffer(static_cast<std::size_t>(units) * 3 + 1);
+    int length = ::LoadStringA(module_, id, buffer.data(), static_cast<int>(buffer.size()));
+    if (length <= 0) return std::string();
+    return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+Win32Error Win32Resources::LoadResourceBytes(std::uint32_t id, std::string_view type,
+                                             std::string* bytes) noexcept {
+    std::string typeText;
+    if (!ToSystemText(type, &typeText)) return err::kInvalidParameter;
+    auto fail = []() noexcept -> Win32Error {
+        Win32Error e = ::GetLastError();
+        return e != err::kSuccess ? e : static_cast<Win32Error>(ERROR_RESOURCE_DATA_NOT_FOUND);
+    };
+    HRSRC found = ::FindResourceA(module_, MAKEINTRESOURCEA(id), typeText.c_str());
+    if (found == nullptr) return fail();
+    // Resources are part of the mapped module: nothing to free.
+    HGLOBAL loaded = ::LoadResource(module_, found);
+    if (loaded == nullptr) return fail();
+    ::SetLastError(ERROR_SUCCESS);
+    DWORD size = ::SizeofResource(module_, found);
+    if (size == 0 && ::GetLastError() != ERROR_SUCCESS) return ::GetLastError();
+    const void* data = ::LockResource(loaded);
+    if (data == nullptr && size != 0) return fail();
+    bytes->assign(static_cast<const char*>(data), size);
+    return err::kSuccess;
+}
+
+}  // namespace qv::win32

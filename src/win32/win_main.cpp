@@ -1,0 +1,38 @@
+// quorvane.exe: builds the machine, runs start-up and, from it, the clean-up dialog.
+#include "win32/windows_api.h"
+
+#include "app/quorvane_app.h"
+#include "ui/quorvane_dlg.h"
+#include "win32/accessibility.h"
+#include "win32/dialog_host.h"
+#include "win32/win32_platform.h"
+
+namespace {
+
+// The adapters and the application object. The security adapter keeps a reference to the
+// application's library field; it reads the field only when called, by which time the
+// application exists and start-up has loaded the library.
+struct Program {
+    explicit Program(HMODULE module) : machine(app.m_hAdvapi32, module), app(machine.platform()) {}
+    qv::win32::Win32Platform machine;
+    qv::CQuorvaneApp app;
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    // Every text the tool splits or compares is in the ANSI code page; its lead bytes come first.
+    qv::win32::InstallAnsiLeadBytes();
+
+    Program program(instance);
+    qv::CQuorvaneApp& app = program.app;
+    qv::win32::AccessibilityScope accessibility(app);
+
+    // The command line after the program's name; the dialog's result is not used.
+    app.InitInstance(commandLine != nullptr ? commandLine : "", [instance](qv::CQuorvaneApp& a) {
+        qv::CQuorvaneDlg dialog(a.services(), a.m_pszProfileName);
+        qv::win32::QuorvaneDialogHost host(dialog, instance);
+        host.RunModal();
+    });
+    return app.ExitInstance();
+}
