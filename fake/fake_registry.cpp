@@ -158,6 +158,38 @@ std::string JoinPath(std::string_view base, const std::vector<std::string>& part
     return path;
 }
 
+// A hive file name as the system resolves it before opening the file: "/" is a separator too,
+// runs of separators count as one, "." components go and ".." takes the previous one away.
+// Texts are compared case-insensitively afterwards.
+std::string NormalizeFilePath(std::string_view path) {
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&] {
+        if (part == "..") {
+            if (parts.size() > 1) parts.pop_back();  // never above the drive
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        part.clear();
+    };
+    for (std::size_t i = 0; i < path.size();) {
+        std::size_t len = text::CharLength(path, i);
+        if (len == 1 && (path[i] == '\\' || path[i] == '/')) {
+            flush();
+        } else {
+            part.append(path.substr(i, len));
+        }
+        i += len;
+    }
+    flush();
+    std::string out;
+    for (const std::string& p : parts) {
+        if (!out.empty()) out += '\\';
+        out += p;
+    }
+    return out;
+}
+
 void MarkDeleted(Node& node) {
     for (auto& entry : node.children) MarkDeleted(*entry.second);
     node.children.clear();
@@ -223,7 +255,10 @@ struct FakeRegistry::State {
 
     Hive* FindHiveFile(std::string_view file) const {
         for (const auto& h : hives) {
-            if (h->kind == HiveKind::File && text::EqualsNoCase(h->file, file)) return h.get();
+            if (h->kind == HiveKind::File &&
+                text::EqualsNoCase(NormalizeFilePath(h->file), NormalizeFilePath(file))) {
+                return h.get();
+            }
         }
         return nullptr;
     }

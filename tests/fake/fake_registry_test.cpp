@@ -388,6 +388,17 @@ TEST_F(HiveTest, ChangesSurviveUnloadAndReload) {
               reg.SubKeyNames(std::string("HKU\\") + kAnnSid + "\\Software"));
 }
 
+TEST_F(HiveTest, TheFileIsFoundUnderEverySpellingTheSystemAccepts) {
+    // A profile folder given with a trailing backslash gets a doubled one before "ntuser.dat".
+    ASSERT_EQ(err::kSuccess,
+              reg.LoadKey(kHkeyUsers, kAnnSid, "c:\\Documents and Settings\\ann\\\\NTUSER.DAT"));
+    EXPECT_EQ("before",
+              reg.GetString(std::string("HKU\\") + kAnnSid + "\\Software\\Brennard", "V"));
+    ASSERT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    EXPECT_EQ(err::kSuccess,
+              reg.LoadKey(kHkeyUsers, kAnnSid, "C:/Documents and Settings/x/../ann/./ntuser.dat"));
+}
+
 TEST_F(HiveTest, UnloadIsRefusedWhileAKeyOfTheHiveIsOpen) {
     ASSERT_EQ(err::kSuccess, Load());
     HKey k = Open(kHkeyUsers, std::string(kAnnSid) + "\\Software");
