@@ -4,7 +4,7 @@
 // children are the roots of mounted hives. A hive file that is not loaded keeps its tree in the
 // store, and RegLoadKeyA mounts that very tree, so whatever the tool changes while it is loaded is
 // still there after RegUnLoadKeyA and the next load: Windows writes a loaded hive back to its file
-// (Wine 8 does not, and its tests allow for that).
+// (Wine 8 does not; tests that run under Wine allow for that).
 //
 // Handles hold their key by shared ownership. A key deleted while handles are open on it stays
 // alive for those handles but is marked deleted, and every call through such a handle other than
