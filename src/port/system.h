@@ -36,7 +36,9 @@ public:
     virtual Win32Error FreeLibrary(ModuleHandle module) noexcept = 0;
     virtual void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept = 0;
     // GetCurrentDirectoryA into a buffer of bufferChars characters; 0 on failure (or when the
-    // directory does not fit), else the length written.
+    // directory does not fit), else the length written. The system itself answers a directory
+    // that does not fit with the size needed; that is reported as 0 here, so that no caller can
+    // mistake it for a length and read a directory that was never written.
     virtual std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
                                               std::string* directory) noexcept = 0;
     // ExpandEnvironmentStringsA into a buffer of bufferChars characters: 0 on failure, else the
