@@ -1,0 +1,241 @@
+#include "cleanup/file_list.h"
+
+#include <algorithm>
+
+#include "cleanup_fixture.h"
+
+namespace qv::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class FileFindTest : public ::testing::Test {
+protected:
+    fake::FakeMachine m;
+    FileFind find{m.files};
+    Win32Error e = err::kSuccess;
+};
+
+TEST_F(FileFindTest, ReturnsDotEntriesAndKeepsTheLastEntryCurrent) {
+    m.files.AddFile("C:\\Data\\a.txt");
+    ASSERT_TRUE(find.FindFile("C:\\Data\\*.*", &e));
+    std::vector<std::pair<std::string, bool>> seen;
+    bool more = true;
+    while (more) {
+        more = find.FindNextFile(&e);
+        seen.emplace_back(find.GetFileName(), find.IsDirectory());
+    }
+    EXPECT_EQ(e, err::kNoMoreFiles);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
+                        {".", true}, {"..", true}, {"a.txt", false}}));
+    EXPECT_EQ(find.GetFilePath(), "C:\\Data\\a.txt");
+    find.Close();
+    EXPECT_EQ(m.files.OpenFindCount(), 0u);
+}
+
+TEST_F(FileFindTest, RootIsTheFolderOfThePatternsFullPath) {
+    m.files.AddFile("C:\\Data\\Sub\\b.log");
+    ASSERT_TRUE(find.FindFile("C:/Data/x/../Sub/b.log", &e));
+    find.FindNextFile(&e);
+    EXPECT_EQ(find.GetRoot(), "C:\\Data\\Sub");
+    EXPECT_EQ(find.GetFilePath(), "C:\\Data\\Sub\\b.log");
+    EXPECT_EQ(find.GetFileTitle(), "b");
+
+    m.files.AddFile("C:\\boot.ini");
+    ASSERT_TRUE(find.FindFile("C:\\boot.ini", &e));
+    find.FindNextFile(&e);
+    EXPECT_EQ(find.GetFilePath(), "C:\\boot.ini");
+}
+
+TEST_F(FileFindTest, PatternWhoseFullPathDoesNotFitFailsWith123AndClosesTheSearch) {
+    // The pattern is short, but relative to a deep current folder its full path is not.
+    const std::string folder = "C:\\" + std::string(120, 'd') + "\\" + std::string(128, 'e');
+    m.files.AddFile(folder + "\\sub\\x.txt");
+    m.system.SetCurrentDirectory(folder);
+    EXPECT_FALSE(find.FindFile("sub\\*.txt", &e));
+    EXPECT_EQ(e, err::kInvalidName);
+    EXPECT_EQ(m.files.OpenFindCount(), 0u);
+}
+
+class DeleteBufferTest : public ::testing::Test {
+protected:
+    DeleteBufferTest() { table.Add("TEMP", "C:\\Temp"); }
+    Lines Run(const std::string& text) {
+        m.debug.Clear();
+        EXPECT_EQ(DeleteBuffer(m.platform(), text, table), hr::kOk);
+        EXPECT_EQ(m.files.OpenFindCount(), 0u);
+        return m.debug.Lines();
+    }
+    bool Traced(const std::string& line) {
+        const Lines& lines = m.debug.Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    fake::FakeMachine m;
+    PlaceholderTable table;
+};
+
+TEST_F(DeleteBufferTest, TracesEveryStep) {
+    m.files.AddFile("C:\\Data\\keep.txt");
+    m.files.AddFile("C:\\Data\\Sub\\a.txt");
+    const std::string text =
+        "C:\\Data\\Sub\\*.txt\r\nC:\\Missing\\x.txt\r\n\r\nC:\\Data\r\nC:\\Data\\keep.txt";
+    EXPECT_EQ(Run(text), (Lines{"Start of DeleteBuffer\n",
+                                text,
+                                "End of DeleteBuffer\n",
+                                "Processing \"C:\\Data\\Sub\\*.txt\"\n",
+                                "\tFound \"C:\\Data\\Sub\\a.txt\"\n",
+                                "\tRemoving \"C:\\Data\\Sub\\a.txt\"\n",
+                                "\tAttempting to remove directory \"C:\\Data\\Sub\"\n",
+                                "\tAttempting to remove directory \"C:\\Data\"\n",
+                                "\tERROR: Couldn't remove directory (145)\n",
+                                "Processing \"C:\\Missing\\x.txt\"\n",
+                                "\tERROR: FindFile failed. (3)\n",
+                                "Processing \"\"\n",
+                                "\tERROR: FindFile failed. (3)\n",
+                                "Processing \"C:\\Data\"\n",
+                                "\tFound \"C:\\Data\"\n",
+                                "\tThis is a directory.\n",
+                                "\tAttempting to remove directory \"C:\\Data\"\n",
+                                "\tERROR: Couldn't remove directory (145)\n"}));
+    EXPECT_FALSE(m.files.Exists("C:\\Data\\Sub"));
+    // The text after the last line feed is no line.
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\keep.txt"));
+}
+
+TEST_F(DeleteBufferTest, WalkUpStopsAtWellKnownFoldersAndDriveRoots) {
+    m.files.AddDrive('D');
+    table.Add("APPDATAFOLDER", "C:\\Users\\ann\\AppData\\Roaming");
+    table.Add("COMMONAPPDATAFOLDER", "C:\\ProgramData");
+    table.Add("PROGRAMFILES", "c:\\PROGRAM FILES\\");
+    table.AddKeptFolder("C:\\Users\\ann\\AppData\\Local");
+    table.AddKeptFolder("C:\\Home\\cy");
+    const Lines kept = {"C:\\Temp", "C:\\Users\\ann\\AppData\\Roaming", "C:\\ProgramData",
+                        "C:\\Program Files", "C:\\Users\\ann\\AppData\\Local", "C:\\Home\\cy"};
+    std::string text;
+    for (const std::string& folder : kept) {
+        m.files.AddFile(folder + "\\Sub\\f.log");
+        text += folder + "\\Sub\\f.log\r\n";
+    }
+    m.files.AddFile("C:\\Temp\\ovln1.tmp");
+    m.files.AddFile("D:\\Lone\\f.log");
+    text += "c:\\temp\\ovln1.tmp\r\nD:\\Lone\\f.log\r\n";
+    Run(text);
+
+    for (const std::string& folder : kept) {
+        SCOPED_TRACE(folder);
+        EXPECT_FALSE(m.files.Exists(folder + "\\Sub"));
+        EXPECT_TRUE(m.files.Exists(folder));
+        EXPECT_FALSE(Traced("\tAttempting to remove directory \"" + folder + "\"\n"));
+    }
+    EXPECT_FALSE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
+    EXPECT_FALSE(m.files.Exists("D:\\Lone"));
+    EXPECT_FALSE(Traced("\tAttempting to remove directory \"D:\"\n"));
+}
+
+TEST_F(DeleteBufferTest, ReadOnlyAndInUseFilesStayAndAreTraced) {
+    m.files.AddFile("C:\\Data\\ro.txt", "", fa::kReadOnly);
+    m.files.AddFile("C:\\Data\\busy.txt");
+    m.files.SetInUse("C:\\Data\\busy.txt");
+    Lines lines = Run("C:\\Data\\*.txt\r\n");
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\ro.txt"));
+    EXPECT_TRUE(m.files.Exists("C:\\Data\\busy.txt"));
+    EXPECT_TRUE(Traced("\tRemoving \"C:\\Data\\ro.txt\"\n"));
+    EXPECT_TRUE(Traced("\tRemoving \"C:\\Data\\busy.txt\"\n"));
+    EXPECT_EQ(lines.back(), "\tERROR: Couldn't remove directory (145)\n");
+}
+
+TEST_F(DeleteBufferTest, OverlongTraceLineIsCutBetweenCharacters) {
+    // "Processing \"" and "\"\n" take 14 of the 1023 bytes; "ab" and 503 double-byte characters
+    // fill 1008 of the 1009 left, and the next character does not fit whole.
+    std::string dbcs;
+    for (int i = 0; i < 600; ++i) dbcs += "\x95\x5C";
+    Lines lines = Run("ab" + dbcs + "\r\n");
+    EXPECT_EQ(lines[3], "Processing \"ab" + dbcs.substr(0, 2 * 503) + "\"\n");
+}
+
+TEST_F(DeleteBufferTest, ListWithABadReferenceDeletesAndTracesNothing) {
+    m.files.AddFile("C:\\Temp\\ovln1.tmp");
+    m.resources.SetBytes(132, kFileListType,
+                         "%TEMP%\\ovln*.tmp\r\n%ABCDEFGHIJKLMNOPQRSTUVWXYZ012345%\r\n");
+    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kFail);
+    m.resources.SetBytes(132, kFileListType, "%TEMP%\\ovln*.tmp\r\n%APIVERSION%\r\n");
+    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kBadPlaceholder);
+    EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
+    EXPECT_TRUE(m.debug.Lines().empty());
+
+    // A NUL ends the list.
+    m.files.AddFile("C:\\Temp\\ovln2.tmp");
+    static const char kCutList[] = "%TEMP%\\ovln1.tmp\r\n\0%TEMP%\\ovln2.tmp\r\n";
+    m.resources.SetBytes(132, kFileListType, std::string(kCutList, sizeof kCutList - 1));
+    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kOk);
+    EXPECT_FALSE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
+    EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln2.tmp"));
+}
+
+TEST_F(DeleteBufferTest, MissingListGivesTheSystemErrorAsHResult) {
+    m.resources.RemoveResource(132, kFileListType);
+    // ERROR_RESOURCE_NAME_NOT_FOUND (1814) and ERROR_RESOURCE_TYPE_NOT_FOUND (1813).
+    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table),
+              static_cast<HResult>(0x80070716u));
+    EXPECT_EQ(LoadFileList(m.platform(), 132, "NOSUCHTYPE", table),
+              static_cast<HResult>(0x80070715u));
+}
+
+class FileListDataTest : public CleanupTest {
+protected:
+    std::string Bytes(std::uint32_t id) {
+        std::string bytes;
+        EXPECT_EQ(m.resources.LoadResourceBytes(id, kFileListType, &bytes), err::kSuccess);
+        return bytes;
+    }
+    static Lines SplitCrLf(const std::string& bytes) {
+        Lines lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos;
+             start = end + 2) {
+            lines.push_back(bytes.substr(start, end - start));
+        }
+        EXPECT_EQ(start, bytes.size()) << "text after the last line end";
+        return lines;
+    }
+    static void ExpectPlainAscii(const std::string& bytes) {
+        for (char c : bytes) {
+            bool plain = (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n';
+            ASSERT_TRUE(plain) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+        }
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
+                  std::count(bytes.begin(), bytes.end(), '\r'));
+    }
+};
+
+TEST_F(FileListDataTest, CleanUpListHasItsThirtyLinesAndExpandsForARealUser) {
+    const std::string bytes = Bytes(132);
+    ExpectPlainAscii(bytes);
+    Lines lines = SplitCrLf(bytes);
+    ASSERT_EQ(lines.size(), 30u);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(lines[i].rfind("%TEMP%\\", 0), 0u) << lines[i];
+    for (int i = 10; i < 26; ++i) {
+        EXPECT_EQ(lines[i].rfind("%COMMONAPPDATAFOLDER%\\%COMPANY%\\%FULLPRODUCTNAME%\\", 0), 0u);
+    }
+    EXPECT_EQ(lines[28], "%LOCALROOTPARENT%");
+    EXPECT_EQ(lines[29], "%ROAMABLEROOTPARENT%");
+
+    Register(kAnn);
+    PlaceholderTable table;
+    ASSERT_EQ(BuildPlaceholderTable(m.platform(), RegistrationPath(kAnn), kAnn, tables.productIds,
+                                    &table)
+                  .result,
+              err::kSuccess);
+    std::string expanded;
+    EXPECT_EQ(ExpandPlaceholders(bytes, table, &expanded), hr::kOk);
+    // The full list names a placeholder that no table defines.
+    const std::string full = Bytes(131);
+    ExpectPlainAscii(full);
+    EXPECT_EQ(SplitCrLf(full).size(), 355u);
+    EXPECT_EQ(full.substr(full.size() - 4), "\r\n\r\n");
+    EXPECT_EQ(ExpandPlaceholders(full, table, &expanded), hr::kBadPlaceholder);
+}
+
+}  // namespace
+}  // namespace qv::test

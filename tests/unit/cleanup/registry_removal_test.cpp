@@ -1,0 +1,199 @@
+#include "cleanup/registry_removal.h"
+
+#include <algorithm>
+
+#include "cleanup_fixture.h"
+
+namespace qv::test {
+namespace {
+
+constexpr char kLabel[] = "Ovaline 2004 (English)";
+
+bool Contains(const std::vector<std::string>& log, std::string_view part) {
+    return std::any_of(log.begin(), log.end(), [part](const std::string& entry) {
+        return entry.find(part) != std::string::npos;
+    });
+}
+
+// ann and bob are not logged on: the removal loads and unloads their hives.
+class RemovalTest : public CleanupTest {
+protected:
+    RemovalTest() : CleanupTest(false) {}
+
+    TreeItem Check(const char* sid, const char* name, const std::string& key = kOvalineKey) {
+        TreeItem registration = tree.FindRegistrationItem(kLabel);
+        if (registration == 0) registration = tree.InsertRegistrationItem(kLabel, key);
+        return tree.InsertUserItem(registration, name, sid, key);
+    }
+    bool HasKey(const char* sid, const std::string& key) {
+        return m.registry.KeyExists(KeyOf(sid, key));
+    }
+};
+
+TEST_F(RemovalTest, TypicalRoadRemovesFilesKeyAndEmptyParents) {
+    Register(kAnn);
+    Register(kBob);
+    m.registry.CreateKey(KeyOf(kAnn, kOvalineKey) + "\\Profiles\\Unnamed Profile\\General");
+    const std::string temp = m.LocalSettings(kAnn) + "\\Temp";
+    m.files.AddFile(temp + "\\ovln4711.tmp");
+    m.files.AddFile(temp + "\\notes.txt");
+    const std::string shared =
+        std::string(kCommonAppData) + "\\Brennard\\Ovaline 2004\\R16.0\\Shared\\ovlreg2004_enu.dat";
+    m.files.AddFile(shared);
+    Check(kAnn, "ann");
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
+
+    EXPECT_FALSE(m.files.Exists(Roaming(kAnn)));
+    EXPECT_FALSE(m.files.Exists(Local(kAnn)));
+    // The folders above the product folders went once empty, the user's own folders stay.
+    EXPECT_FALSE(m.files.Exists(m.AppData(kAnn) + "\\Brennard"));
+    EXPECT_FALSE(m.files.Exists(m.LocalAppData(kAnn) + "\\Brennard"));
+    EXPECT_TRUE(m.files.Exists(m.AppData(kAnn)));
+    EXPECT_TRUE(m.files.Exists(m.LocalAppData(kAnn)));
+    EXPECT_FALSE(m.files.Exists(temp + "\\ovln4711.tmp"));
+    EXPECT_TRUE(m.files.Exists(temp + "\\notes.txt"));
+    EXPECT_FALSE(m.files.Exists(std::string(kCommonAppData) + "\\Brennard"));
+    EXPECT_TRUE(m.files.Exists(kCommonAppData));
+
+    EXPECT_FALSE(HasKey(kAnn, "Software\\Brennard"));
+    EXPECT_TRUE(HasKey(kAnn, "Software\\Microsoft"));
+    EXPECT_TRUE(Contains(m.registry.FlushLog(), kAnn));
+    EXPECT_TRUE(Contains(m.registry.UnloadLog(), kAnn));
+
+    // bob was not checked.
+    EXPECT_TRUE(HasKey(kBob, kOvalineKey));
+    EXPECT_TRUE(m.files.Exists(Roaming(kBob) + "\\Support\\ovlbase.hpt"));
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RemovalTest, NothingCheckedGivesMinusOne) {
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalNothingSelected);
+    EXPECT_EQ(m.registry.CallCount(fake::RegOp::Open), 0);
+
+    Register(kAnn);
+    tree.SetCheck(Check(kAnn, "ann"), false);
+    ASSERT_EQ(tree.GetCheck(tree.FindRegistrationItem(kLabel)), 1);
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalNothingSelected);
+    EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
+    EXPECT_EQ(m.registry.CallCount(fake::RegOp::Load), 0);
+}
+
+TEST_F(RemovalTest, SubKeyNameTooLongForTheEnumerationStopsTheWalkWithZero) {
+    Register(kAnn);
+    Register(kBob);
+    // 254 characters and the NUL fill the 255-character buffer.
+    m.registry.CreateKey(KeyOf(kAnn, kOvalineKey) + "\\" + std::string(254, 'k'));
+    m.registry.CreateKey(KeyOf(kBob, kOvalineKey) + "\\" + std::string(255, 'k'));
+    Check(kAnn, "ann");
+    Check(kBob, "bob");
+    const std::string sketchKey = "Software\\Brennard\\Ovaline Sketch\\R9\\OVSK-201:409";
+    m.registry.CreateKey(KeyOf(kAnn, sketchKey));
+    TreeItem sketch = tree.InsertRegistrationItem("Ovaline Sketch 2004 (English)", sketchKey);
+    tree.InsertUserItem(sketch, "ann", kAnn, sketchKey);
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
+    EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
+    EXPECT_TRUE(HasKey(kBob, kOvalineKey));
+    EXPECT_TRUE(Contains(m.registry.UnloadLog(), kBob));
+    // The walk stopped: ann's later registration was not visited.
+    EXPECT_TRUE(HasKey(kAnn, sketchKey));
+    ExpectNothingLeftOpen();
+}
+
+class FlushFailureTest : public RemovalTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FlushFailureTest, GivesZeroAndABoxOnlyWithTheDebugSwitch) {
+    ws.services.debug = GetParam();
+    Register(kAnn);
+    Register(kBob);
+    m.registry.InjectFault(fake::RegOp::Flush, kAnn, err::kKeyDeleted);
+    Check(kAnn, "ann");
+    Check(kBob, "bob");
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
+    EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
+    EXPECT_TRUE(HasKey(kBob, kOvalineKey));
+    ASSERT_EQ(m.messages.Shown().size(), GetParam() ? 1u : 0u);
+    if (GetParam()) {
+        EXPECT_EQ(m.messages.Shown()[0].text.rfind("Flushing error:", 0), 0u);
+        EXPECT_EQ(m.messages.Shown()[0].caption, "Quorvane Error");
+    }
+    ExpectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(DebugSwitch, FlushFailureTest, ::testing::Bool());
+
+TEST_F(RemovalTest, UserWhoseHiveCannotBeLoadedIsSkippedAndTheRunIsNoSuccess) {
+    Register(kAnn);
+    Register(kBob);
+    m.registry.InjectFault(fake::RegOp::Load, kAnn, err::kSharingViolation, -1);
+    Check(kAnn, "ann");
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
+
+    Check(kBob, "bob");
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
+    EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
+    EXPECT_TRUE(m.files.Exists(Roaming(kAnn)));
+    EXPECT_FALSE(HasKey(kBob, kOvalineKey));
+    EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
+    EXPECT_FALSE(Contains(m.registry.UnloadLog(), kAnn));
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RemovalTest, UsersUnderOneLabelEachLoseTheirOwnRegistration) {
+    const std::string otherCode = "Software\\Brennard\\Ovaline\\R16.0\\OVXM-201:409";
+    Register(kAnn);
+    Register(kBob, otherCode);
+    Check(kAnn, "ann");
+    Check(kBob, "bob", otherCode);
+    ASSERT_EQ(control.Children(tree.FindRegistrationItem(kLabel)).size(), 2u);
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
+    EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
+    EXPECT_FALSE(HasKey(kBob, otherCode));
+    EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
+    ExpectNothingLeftOpen();
+}
+
+TEST_F(RemovalTest, ReleaseKeyGoesWithValuesOnlyWithTheLastRegistrationBelowIt) {
+    const std::string japanese = "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:411";
+    Register(kAnn);
+    Register(kAnn, japanese);
+    m.registry.SetString(KeyOf(kAnn, "Software\\Brennard\\Ovaline\\R16.0"), "Seen", "1");
+    m.registry.CreateKey(KeyOf(kAnn, "Software\\Brennard\\Viewer"));
+    TreeItem user = Check(kAnn, "ann");
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
+    EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Ovaline\\R16.0"));
+
+    tree.SetCheck(user, false);
+    TreeItem other = tree.InsertRegistrationItem("Ovaline 2004 (Japanese)", japanese);
+    tree.InsertUserItem(other, "ann", kAnn, japanese);
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
+    EXPECT_FALSE(HasKey(kAnn, "Software\\Brennard\\Ovaline"));
+    EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Viewer"));
+    ExpectNothingLeftOpen();
+}
+
+TEST(LoggedOnRemovalTest, HiveInPlaceIsNeitherFlushedNorUnloaded) {
+    fake::FakeMachine m;
+    Tables tables;
+    tables.FillBuiltIn();
+    fake::FakeTree control;
+    UserDataTree tree{control};
+    Workspace ws{Services{m.platform(), false}, tables, tree, true, 0};
+    const char* sid = fake::FakeMachine::kOperatorSid;
+    m.registry.CreateKey(m.UserKey(sid) + "\\" + kOvalineKey);
+    tree.InsertUserItem(tree.InsertRegistrationItem(kLabel, kOvalineKey), "operator", sid,
+                        kOvalineKey);
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
+    EXPECT_FALSE(m.registry.KeyExists(m.UserKey(sid) + "\\" + kOvalineKey));
+    EXPECT_TRUE(m.registry.IsMounted(sid));
+    EXPECT_TRUE(m.registry.FlushLog().empty());
+    EXPECT_TRUE(m.registry.UnloadLog().empty());
+}
+
+}  // namespace
+}  // namespace qv::test
