@@ -28,7 +28,9 @@ public:
     void UnsetEnv(std::string_view name);
     void SetCurrentDirectory(std::string_view dir);   // default "C:\Tools"
     void FailCurrentDirectory(bool fail = true);
-    void FailLibrary(std::string_view name, bool fail = true);  // LoadLibraryA returns 0
+    // LoadLibraryA of that library returns 0. Known libraries (advapi32, oleacc, kernel32, user32,
+    // comctl32, shell32, ...) load under any case, with or without ".dll"; others never load.
+    void FailLibrary(std::string_view name, bool fail = true);
     void SetNow(std::int64_t unixSeconds);            // default 2026-01-01 00:00:00 UTC
     // Times for which the local-time round trip fails (besides years before 1900).
     void FailLocalTime(std::int64_t unixSeconds);
@@ -37,7 +39,9 @@ public:
     std::string CurrentDirectory() const;
     std::int64_t Now() const;
     int InitCommonControlsCalls() const;
-    std::vector<std::string> LoadedLibraries() const;  // names of libraries loaded and not freed
+    // One name (as passed to LoadLibraryA) per load not yet matched by a FreeLibrary: a library
+    // loaded twice and freed once is still listed.
+    std::vector<std::string> LoadedLibraries() const;
     int FreeLibraryCalls() const;
 
     // --- ISystem ---
@@ -52,7 +56,9 @@ public:
                                            std::string* expanded) noexcept override;
     Win32Error GetEnvironmentVariable(std::string_view name, std::string* value) noexcept override;
     // Reads the INI file from the fake file system, as GetPrivateProfileStringA does: section and
-    // key names case-insensitive, values trimmed of surrounding blanks and of one pair of quotes.
+    // key names case-insensitive, the first of each name counts, values trimmed of surrounding
+    // blanks and of one pair of quotes, cut to 4095 characters; a missing file, section or key
+    // gives the default without its trailing blanks. A bare file name is read from C:\WINDOWS.
     std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                         std::string_view defaultValue,
                                         std::string_view file) noexcept override;
