@@ -14,6 +14,10 @@ namespace {
 // one of its own ancestors reached through the path).
 constexpr Win32Error kCantResolveFilename = 1921;
 constexpr int kMaxJunctionDepth = 32;
+// ERROR_FILENAME_EXCED_RANGE: the ANSI file functions convert the name into a buffer of MAX_PATH
+// (260) UTF-16 characters, its NUL included, before anything else happens.
+constexpr Win32Error kFilenameExcedRange = 206;
+constexpr std::size_t kMaxPath = 260;
 
 // Attribute bits that setup may store; directory and reparse point follow from the entry's kind,
 // and FILE_ATTRIBUTE_NORMAL only ever means "no other attribute".
@@ -57,6 +61,13 @@ bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
         }
     }
     return false;
+}
+
+// A double-byte character becomes one UTF-16 character, so the limit counts characters.
+bool TooLongForAnsiCall(std::string_view path) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < path.size(); i += text::CharLength(path, i)) ++chars;
+    return chars + 1 > kMaxPath;
 }
 
 bool HasWildcard(std::string_view name) {
@@ -692,6 +703,7 @@ std::size_t FakeFileSystem::OpenFindCount() const { return s_->searches.size(); 
 // --- IFileSystem ---
 
 std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept {
+    if (TooLongForAnsiCall(path)) return kInvalidFileAttributes;
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return kInvalidFileAttributes;
     Lookup l = s_->Resolve(*p);
@@ -707,6 +719,7 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
     if (handle == nullptr || data == nullptr) return err::kInvalidParameter;
     // Windows answers an empty pattern with 3 (what Wine does; no Windows test settles it).
     if (pattern.empty()) return err::kPathNotFound;
+    if (TooLongForAnsiCall(pattern)) return kFilenameExcedRange;
     // The folder is the full path without its last component; the last component is the mask.
     // Its trailing dots stay: they mean something to the match.
     std::optional<FullPath> full = s_->Full(pattern, false);
@@ -769,11 +782,13 @@ Win32Error FakeFileSystem::FindClose(FindHandle handle) noexcept {
 
 Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                            std::string* fullPath) noexcept {
+    if (TooLongForAnsiCall(path)) return err::kInvalidName;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     std::string text = full->Text();
-    // The system reports a result that does not fit with the size it needs; the port folds that
-    // into 123, since no caller can use a path it could not hold. The NUL needs its character.
+    // The system reports a result that does not fit with the size it needs, and a name too long
+    // for the ANSI call with 206; the port folds both into 123, since no caller can use a path it
+    // could not hold. The NUL needs its character.
     if (text.size() + 1 > bufferChars) return err::kInvalidName;
     if (fullPath != nullptr) *fullPath = std::move(text);
     return err::kSuccess;
@@ -782,6 +797,7 @@ Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t 
 Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
     // An empty name: 3, as for the search (unverified).
     if (path.empty()) return err::kPathNotFound;
+    if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     if (full->IsDriveRoot()) return err::kAccessDenied;
@@ -798,6 +814,7 @@ Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
 
 Win32Error FakeFileSystem::RemoveDirectory(std::string_view path) noexcept {
     if (path.empty()) return err::kPathNotFound;
+    if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     // A drive root cannot be removed. Windows's code for it is not settled by a test; the fake

@@ -1,6 +1,6 @@
 #include "fake/fake_ui.h"
 
-#include <algorithm>
+#include <unordered_map>
 
 namespace qv::fake {
 namespace {
@@ -19,15 +19,21 @@ std::uint32_t ImageOf(std::uint32_t state) { return (state & tv::kStateImageMask
 }  // namespace
 
 struct FakeTree::State {
+    // Items are linked to their parent and siblings as in the real control, so that every step
+    // of a walk costs the same however many items a level holds.
     struct Item {
         std::string text;
         std::uint32_t state = 0;
         TreeItem parent = 0;
-        std::vector<TreeItem> children;
+        TreeItem prev = 0;
+        TreeItem next = 0;
+        TreeItem firstChild = 0;
+        TreeItem lastChild = 0;
     };
 
-    std::map<TreeItem, Item> items;
-    std::vector<TreeItem> roots;
+    std::unordered_map<TreeItem, Item> items;
+    TreeItem firstRoot = 0;
+    TreeItem lastRoot = 0;
     // Handles count up and are never given out twice, so a stale handle never names a new item.
     TreeItem nextHandle = 0x10000;
     TreeItem caret = 0;
@@ -45,16 +51,43 @@ struct FakeTree::State {
         return it == items.end() ? nullptr : &it->second;
     }
 
-    const std::vector<TreeItem>& Level(TreeItem parent) const {
-        return parent == 0 ? roots : items.at(parent).children;
-    }
-    std::vector<TreeItem>& Level(TreeItem parent) {
-        return parent == 0 ? roots : items.at(parent).children;
+    TreeItem First(TreeItem parent) const {
+        return parent == 0 ? firstRoot : items.at(parent).firstChild;
     }
 
-    void Erase(TreeItem item) {
+    std::vector<TreeItem> Level(TreeItem parent) const {
+        std::vector<TreeItem> out;
+        for (TreeItem i = First(parent); i != 0; i = items.at(i).next) out.push_back(i);
+        return out;
+    }
+
+    void Append(TreeItem parent, TreeItem item) {
+        TreeItem& first = parent == 0 ? firstRoot : items.at(parent).firstChild;
+        TreeItem& last = parent == 0 ? lastRoot : items.at(parent).lastChild;
         Item& it = items.at(item);
-        for (TreeItem child : it.children) Erase(child);
+        it.parent = parent;
+        it.prev = last;
+        it.next = 0;
+        if (last != 0) items.at(last).next = item;
+        last = item;
+        if (first == 0) first = item;
+    }
+
+    void Unlink(TreeItem item) {
+        Item& it = items.at(item);
+        TreeItem& first = it.parent == 0 ? firstRoot : items.at(it.parent).firstChild;
+        TreeItem& last = it.parent == 0 ? lastRoot : items.at(it.parent).lastChild;
+        if (it.prev != 0) items.at(it.prev).next = it.next; else first = it.next;
+        if (it.next != 0) items.at(it.next).prev = it.prev; else last = it.prev;
+    }
+
+    // Forgets an unlinked item and everything below it.
+    void Erase(TreeItem item) {
+        for (TreeItem c = items.at(item).firstChild; c != 0;) {
+            TreeItem next = items.at(c).next;
+            Erase(c);
+            c = next;
+        }
         if (caret == item) caret = 0;
         if (hitItem == item) {
             hitItem = 0;
@@ -63,8 +96,8 @@ struct FakeTree::State {
         items.erase(item);
     }
 
-    void Render(const std::vector<TreeItem>& level, int depth, std::string* out) const {
-        for (TreeItem item : level) {
+    void Render(TreeItem first, int depth, std::string* out) const {
+        for (TreeItem item = first; item != 0; item = items.at(item).next) {
             const Item& it = items.at(item);
             out->append(static_cast<std::size_t>(depth) * 2, ' ');
             switch (ImageOf(it.state)) {
@@ -76,7 +109,7 @@ struct FakeTree::State {
             *out += ' ';
             *out += it.text;
             *out += '\n';
-            Render(it.children, depth + 1, out);
+            Render(it.firstChild, depth + 1, out);
         }
     }
 };
@@ -88,22 +121,22 @@ FakeTree::~FakeTree() = default;
 
 std::string FakeTree::Render() const {
     std::string out;
-    s_->Render(s_->roots, 0, &out);
+    s_->Render(s_->firstRoot, 0, &out);
     return out;
 }
 
 std::size_t FakeTree::ItemCount() const { return s_->items.size(); }
 
-std::vector<TreeItem> FakeTree::TopLevelItems() const { return s_->roots; }
+std::vector<TreeItem> FakeTree::TopLevelItems() const { return s_->Level(0); }
 
 std::vector<TreeItem> FakeTree::Children(TreeItem item) const {
-    const State::Item* it = s_->Find(item);
-    return it != nullptr ? it->children : std::vector<TreeItem>{};
+    if (s_->Find(item) == nullptr) return {};
+    return s_->Level(item);
 }
 
 TreeItem FakeTree::FindItem(std::string_view label, TreeItem parent) const {
     if (parent != 0 && s_->Find(parent) == nullptr) return 0;
-    for (TreeItem item : s_->Level(parent)) {
+    for (TreeItem item = s_->First(parent); item != 0; item = s_->items.at(item).next) {
         if (s_->items.at(item).text == label) return item;
     }
     return 0;
@@ -152,38 +185,27 @@ TreeItem FakeTree::InsertItem(TreeItem parent, std::string_view text) noexcept {
     s_->nextHandle += 0x10;
     State::Item it;
     it.text = std::string(text);
-    it.parent = parent;
     // With TVS_CHECKBOXES the control gives every new item state image 1, an unchecked box;
     // without the style an item has no state image.
     if (s_->style & tv::kCheckBoxes) it.state = tv::StateImage(1);
     s_->items.emplace(item, std::move(it));
-    s_->Level(parent).push_back(item);
+    s_->Append(parent, item);
     return item;
 }
 
 TreeItem FakeTree::GetNextItem(TreeItem item, std::uint32_t code) noexcept {
-    if (code == tv::kGetRoot) return s_->roots.empty() ? 0 : s_->roots.front();
+    if (code == tv::kGetRoot) return s_->firstRoot;
     if (code == tv::kGetCaret) return s_->caret;
     // TVGN_CHILD of no item (or TVI_ROOT) is the first top-level item.
-    if (code == tv::kGetChild && (item == 0 || item == kRootItem)) {
-        return s_->roots.empty() ? 0 : s_->roots.front();
-    }
+    if (code == tv::kGetChild && (item == 0 || item == kRootItem)) return s_->firstRoot;
     const State::Item* it = s_->Find(item);
     if (it == nullptr) return 0;
     switch (code) {
-        case tv::kGetChild:
-            return it->children.empty() ? 0 : it->children.front();
-        case tv::kGetParent:
-            return it->parent;
-        case tv::kGetNext:
-        case kGetPrevious: {
-            const std::vector<TreeItem>& level = s_->Level(it->parent);
-            auto pos = std::find(level.begin(), level.end(), item);
-            if (code == tv::kGetNext) return pos + 1 == level.end() ? 0 : *(pos + 1);
-            return pos == level.begin() ? 0 : *(pos - 1);
-        }
-        default:
-            return 0;
+        case tv::kGetChild: return it->firstChild;
+        case tv::kGetParent: return it->parent;
+        case tv::kGetNext: return it->next;
+        case kGetPrevious: return it->prev;
+        default: return 0;
     }
 }
 
@@ -206,20 +228,20 @@ bool FakeTree::SetItemState(TreeItem item, std::uint32_t state, std::uint32_t ma
 
 bool FakeTree::ItemHasChildren(TreeItem item) noexcept {
     const State::Item* it = s_->Find(item);
-    return it != nullptr && !it->children.empty();
+    return it != nullptr && it->firstChild != 0;
 }
 
 bool FakeTree::DeleteItem(TreeItem item) noexcept {
     if (item == 0 || item == kRootItem) {
-        std::vector<TreeItem> roots = s_->roots;
-        for (TreeItem r : roots) s_->Erase(r);
-        s_->roots.clear();
+        while (s_->firstRoot != 0) {
+            TreeItem r = s_->firstRoot;
+            s_->Unlink(r);
+            s_->Erase(r);
+        }
         return true;
     }
-    State::Item* it = s_->Find(item);
-    if (it == nullptr) return false;
-    std::vector<TreeItem>& level = s_->Level(it->parent);
-    level.erase(std::find(level.begin(), level.end(), item));
+    if (s_->Find(item) == nullptr) return false;
+    s_->Unlink(item);
     s_->Erase(item);
     return true;
 }
@@ -228,7 +250,7 @@ bool FakeTree::Expand(TreeItem item, std::uint32_t code) noexcept {
     State::Item* it = s_->Find(item);
     if (it == nullptr) return false;
     // The control refuses to expand or collapse an item without children.
-    if (it->children.empty()) return false;
+    if (it->firstChild == 0) return false;
     switch (code & 0x3) {
         case tv::kExpand: it->state |= kStateExpanded; return true;
         case kCollapse: it->state &= ~kStateExpanded; return true;

@@ -78,6 +78,26 @@ TEST_F(FakeFilesTest, FullPathNeedsRoomForItsNul) {
     EXPECT_EQ(out, "untouched");
 }
 
+TEST_F(FakeFilesTest, AnsiCallsTakeNamesUpToMaxPath) {
+    const std::string folder = "C:\\" + std::string(250, 'a');  // 253 characters
+    const std::string fits = folder + "\\b.txt";                 // 259 and the NUL: 260
+    const std::string tooLong = folder + "\\bb.txt";
+    files.AddFile(fits);
+    files.AddFile(tooLong);
+    EXPECT_EQ(files.GetFileAttributes(fits), fa::kArchive);
+    EXPECT_EQ(files.GetFileAttributes(tooLong), kInvalidFileAttributes);
+    EXPECT_EQ(SearchError(tooLong), 206u);
+    EXPECT_EQ(files.DeleteFile(tooLong), 206u);
+    EXPECT_EQ(files.RemoveDirectory(tooLong), 206u);
+    EXPECT_EQ(Full(tooLong, 1000), "error 123");
+    EXPECT_EQ(files.DeleteFile(fits), err::kSuccess);
+    // The limit counts characters: a double-byte character is one.
+    std::string wide = "C:\\";
+    for (int i = 0; i < 200; ++i) wide += kHyo;
+    files.AddFile(wide + "\\x.txt");
+    EXPECT_EQ(files.GetFileAttributes(wide + "\\x.txt"), fa::kArchive);
+}
+
 TEST_F(FakeFilesTest, NamesAreCaseInsensitiveAndKeepTheirCase) {
     files.AddFile("C:\\Data\\Report.TXT", "r");
     EXPECT_EQ(files.ReadFile("c:\\DATA\\report.txt"), "r");

@@ -83,6 +83,20 @@ TEST_F(FakeTreeTest, DeleteItemTakesItsChildrenAndHandlesAreNotReused) {
     EXPECT_EQ(tree.GetNextItem(0, tv::kGetRoot), 0u);
 }
 
+TEST_F(FakeTreeTest, DeletingAMiddleItemKeepsItsSiblingsInOrder) {
+    TreeItem dan = tree.InsertItem(reg1, "dan");
+    EXPECT_TRUE(tree.DeleteItem(bob));
+    EXPECT_EQ(tree.GetNextItem(ann, tv::kGetNext), dan);
+    EXPECT_TRUE(tree.DeleteItem(ann));
+    EXPECT_EQ(tree.GetNextItem(reg1, tv::kGetChild), dan);
+    TreeItem eve = tree.InsertItem(reg1, "eve");
+    EXPECT_EQ(tree.Children(reg1), (std::vector<TreeItem>{dan, eve}));
+    EXPECT_TRUE(tree.DeleteItem(reg1));
+    EXPECT_EQ(tree.GetNextItem(0, tv::kGetRoot), reg2);
+    TreeItem reg3 = tree.InsertItem(0, "third");
+    EXPECT_EQ(tree.GetNextItem(reg2, tv::kGetNext), reg3);
+}
+
 TEST_F(FakeTreeTest, StateImagesAndToggle) {
     EXPECT_TRUE(tree.SetItemState(ann, kChecked, tv::kStateImageMask));
     EXPECT_TRUE(tree.IsChecked(ann));
