@@ -5,6 +5,7 @@
 //                                     title: <text>          title-hex: <bytes in hex>
 //                                     status: <text>         status-hex: <bytes in hex>
 //                                     ok: enabled | disabled
+//                                     rect: <left> <top> <right> <bottom> (screen)
 //                                     tree:
 //                                     [x] Ovaline 2004 (English)
 //                                       [ ] SYSTEM
@@ -22,6 +23,9 @@
 // their structures and text buffers in memory allocated inside that process.
 #include <windows.h>
 #include <commctrl.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstring>
@@ -233,6 +237,10 @@ int Dump(HWND dialog, const RemoteTree& tree) {
     PrintLine("title", TextOf(dialog));
     PrintLine("status", TextOf(GetDlgItem(dialog, kStatusId)));
     std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    std::printf("rect: %ld %ld %ld %ld\n", static_cast<long>(frame.left), static_cast<long>(frame.top),
+                static_cast<long>(frame.right), static_cast<long>(frame.bottom));
     std::printf("tree:\n");
     for (HTREEITEM top = tree.Next(nullptr, TVGN_ROOT); top; top = tree.Next(top, TVGN_NEXT)) {
         std::string label;
@@ -352,6 +360,8 @@ int MessageBoxState(HWND dialog) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Lines end in a bare line feed, for the shell scripts that read them.
+    _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2) {
         std::fprintf(stderr, "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox\n");
         return 1;

@@ -1,0 +1,229 @@
+# Building Windows machines for the demo and the end-to-end tests inside a Wine prefix: profiles,
+# users' hives, product registrations with their times, data folders and the files the built-in
+# file list names. Source wine.sh and winereg.sh first; QV_SOURCE must name the source tree.
+#
+# The prefix's wineserver must be down while system.reg, user.reg or hive files are written.
+
+QV_COMPANY=Brennard
+QV_RUNNER_SID=S-1-5-21-0-0-0-1000
+
+# 'C:\users\ann' -> <prefix>/drive_c/users/ann
+qv_unix_path() {
+  local prefix="$1" win="$2"
+  local rest="${win#[Cc]:}"
+  rest="${rest//\\//}"
+  printf '%s/drive_c%s' "$prefix" "$rest"
+}
+
+# A string value of a key in one of Wine's registry text files (unescaped), e.g.
+#   qv_reg_file_value system.reg 'Software\...\ProfileList\S-1-...' ProfileImagePath
+qv_reg_file_value() {
+  local file="$1" key name="$3"
+  key=$(qv_reg_escape "$2")
+  awk -v key="[$key]" -v name="\"$name\"=" '
+    index($0, "[") == 1 { inkey = (index($0, key " ") == 1 || $0 == key); next }
+    inkey && index($0, name) == 1 {
+      v = substr($0, length(name) + 1)
+      sub(/^str\([0-9]+\):/, "", v)
+      v = substr(v, 2, length(v) - 2)
+      gsub(/\\\\/, "\001", v); gsub(/\\"/, "\"", v); gsub(/\001/, "\\", v)
+      print v; exit
+    }' "$file"
+}
+
+# The running user's profile folder (Windows path), from the prefix's profile list.
+qv_runner_profile() {
+  qv_reg_file_value "$1/system.reg" \
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$QV_RUNNER_SID" ProfileImagePath
+}
+
+# Adds a profile list entry to system.reg.
+qv_add_profile() {
+  local prefix="$1" sid="$2" profile="$3" time="$4"
+  local key="Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$sid"
+  qv_reg_key "$prefix/system.reg" "$key" "$time"
+  qv_reg_expand_sz "$prefix/system.reg" ProfileImagePath "$profile"
+}
+
+# A hive file for a profile that is not loaded: <profile>\ntuser.dat with the user's shell folders
+# in the older layout ("Application Data", "Local Settings\Application Data"). Sets the globals
+# QV_APPDATA and QV_LOCAL_APPDATA and QV_LOCAL_SETTINGS to the Windows paths.
+qv_new_user_hive() {
+  local prefix="$1" sid="$2" profile="$3" time="$4"
+  local hive
+  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
+  QV_APPDATA="$profile\\Application Data"
+  QV_LOCAL_SETTINGS="$profile\\Local Settings"
+  QV_LOCAL_APPDATA="$QV_LOCAL_SETTINGS\\Application Data"
+  qv_hive_new "$hive" "$sid"
+  qv_reg_key "$hive" "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders" "$time"
+  qv_reg_sz "$hive" AppData "$QV_APPDATA"
+  qv_reg_sz "$hive" "Local AppData" "$QV_LOCAL_APPDATA"
+  qv_reg_sz "$hive" "Local Settings" "$QV_LOCAL_SETTINGS"
+  mkdir -p "$(qv_unix_path "$prefix" "$QV_APPDATA")" "$(qv_unix_path "$prefix" "$QV_LOCAL_APPDATA")" \
+    "$(qv_unix_path "$prefix" "$QV_LOCAL_SETTINGS")/Temp"
+}
+
+# A machine registration in system.reg.
+qv_add_machine_registration() {
+  local prefix="$1" keypath="$2" time="$3"
+  qv_reg_key "$prefix/system.reg" "$keypath" "$time"
+}
+
+# The expanded lines of a file list (Windows paths) for one registration of one user: the
+# placeholders get the values the tool computes for that user. Lines that are a root folder's
+# parent alone are left out: they name folders, not listed files.
+#   qv_expand_list LIST  keypath roaming local appdata temp
+qv_expand_list() {
+  local list="$1" keypath="$2" roaming="$3" local_root="$4" appdata="$5" temp="$6"
+  local name="${keypath##*\\}"
+  local rest="${keypath%\\*}"
+  local release="${rest##*\\}"; rest="${rest%\\*}"
+  local product="${rest##*\\}"; rest="${rest%\\*}"
+  local company="${rest##*\\}"
+  local code="${name%%-*}"
+  local full
+  if [ "$product" = "Ovaline Sketch" ]; then full="Ovaline Sketch 2004"; else full="Ovaline 2004"; fi
+  awk -v ROAM="$roaming" -v LOCAL="$local_root" -v APPDATA="$appdata" -v TEMPDIR="$temp" \
+      -v COMPANY="$company" -v PRODUCT="$product" -v REGRELEASE="$release" -v PRODNAME="$code" \
+      -v FULL="$full" '
+    function parent(p) { sub(/\\[^\\]*$/, "", p); return p }
+    function last(p) { sub(/.*\\/, "", p); return p }
+    BEGIN {
+      v["ROAMABLEROOTFOLDER"] = ROAM; v["ROAMABLEROOTPARENT"] = parent(ROAM)
+      v["LOCALROOTFOLDER"] = LOCAL; v["LOCALROOTPARENT"] = parent(LOCAL); v["LANG"] = last(LOCAL)
+      v["PRODNAME"] = PRODNAME; v["RELEASE"] = "2004"; v["REGRELEASE"] = REGRELEASE
+      v["PRODUCT"] = PRODUCT; v["FULLPRODUCTNAME"] = FULL; v["COMPANY"] = COMPANY
+      v["APPDATAFOLDER"] = APPDATA; v["COMMONAPPDATAFOLDER"] = "C:\\ProgramData"
+      v["TEMP"] = TEMPDIR; v["PROGRAMFILES"] = "C:\\Program Files"; v["PERCENT"] = "%"
+      v["UNNAMEDPROFILE"] = "Unnamed Profile"
+    }
+    {
+      sub(/\r$/, "")
+      if ($0 == "%LOCALROOTPARENT%" || $0 == "%ROAMABLEROOTPARENT%" || $0 == "") next
+      out = ""; s = $0
+      while ((i = index(s, "%")) > 0) {
+        out = out substr(s, 1, i - 1); s = substr(s, i + 1)
+        j = index(s, "%"); if (j == 0) { out = out "%" s; s = ""; break }
+        key = toupper(substr(s, 1, j - 1)); s = substr(s, j + 1)
+        if (key == "") out = out "%"; else out = out v[key]
+      }
+      print out s
+    }' "$list"
+}
+
+# Creates, below the prefix, something that each expanded list line finds: for a pattern a file
+# whose name the pattern matches, for a name with an extension that file, otherwise an empty
+# folder. Prints the unix paths it created.
+qv_create_listed() {
+  local prefix="$1" line path leaf
+  while IFS= read -r line; do
+    path=$(qv_unix_path "$prefix" "$line")
+    leaf="${path##*/}"
+    leaf="${leaf//\*/demo}"
+    leaf="${leaf//\?/x}"
+    path="${path%/*}/$leaf"
+    if [[ "$leaf" == *.* ]]; then
+      mkdir -p "${path%/*}"
+      printf 'listed file\r\n' >"$path"
+    else
+      mkdir -p "$path"
+    fi
+    printf '%s\n' "$path"
+  done
+}
+
+# A user's registration: the key with its time and its two folder values in the hive file (or
+# user.reg), the two data folders with some files, and the files of the file list.
+#   qv_add_user_registration PREFIX HIVEFILE KEYPATH TIME APPDATA LOCALAPPDATA TEMP
+qv_add_user_registration() {
+  local prefix="$1" hive="$2" keypath="$3" time="$4" appdata="$5" local_appdata="$6" temp="$7"
+  local name="${keypath##*\\}"
+  local rest="${keypath%\\*}"
+  local release="${rest##*\\}"; rest="${rest%\\*}"
+  local product="${rest##*\\}"
+  local lcid="${name##*:}" lang full
+  case "$lcid" in
+    409) lang=enu ;; 411) lang=jpn ;; 407) lang=deu ;; 40C) lang=fra ;; *) lang=enu ;;
+  esac
+  if [ "$product" = "Ovaline Sketch" ]; then full="Ovaline Sketch 2004"; else full="Ovaline 2004"; fi
+  local roaming="$appdata\\$QV_COMPANY\\$full\\$release\\$lang"
+  local local_root="$local_appdata\\$QV_COMPANY\\$full\\$release\\$lang"
+  qv_reg_key "$hive" "$keypath" "$time"
+  qv_reg_sz "$hive" RoamableRootFolder "$roaming"
+  qv_reg_sz "$hive" LocalRootFolder "$local_root"
+  qv_add_data_folders "$prefix" "$roaming" "$local_root"
+  if [ -s "$QV_SOURCE/res/filelist132.txt" ]; then
+    qv_expand_list "$QV_SOURCE/res/filelist132.txt" "$keypath" "$roaming" "$local_root" \
+      "$appdata" "$temp" | qv_create_listed "$prefix" >/dev/null
+  fi
+}
+
+# A product's roaming and local data folders with a few files, as the product leaves them.
+qv_add_data_folders() {
+  local prefix="$1" roaming local_root
+  roaming=$(qv_unix_path "$prefix" "$2")
+  local_root=$(qv_unix_path "$prefix" "$3")
+  mkdir -p "$roaming/Support/Profiles" "$roaming/Palettes" "$local_root/Templates"
+  printf 'recent=\r\n' >"$roaming/Support/Profiles/default.ini"
+  printf 'palette\r\n' >"$roaming/Palettes/standard.pal"
+  printf 'template\r\n' >"$local_root/Templates/drawing.tpl"
+}
+
+# The demo machine (see README.md). Written into a new prefix whose wineserver is down.
+qv_build_demo_machine() {
+  local prefix="$1"
+  local now t0 stale
+  now=$(date +%s)
+  t0=$((now - 30 * 86400))   # when the users' registrations were written
+  stale=$((t0 + 3600))       # a machine registration written an hour later
+
+  # The machine: English main product and Japanese light edition reinstalled an hour after the
+  # users' registrations, the Japanese main product as old as the users'. German main product
+  # and English light edition are not installed any more.
+  qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$stale"
+  qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' "$t0"
+  qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' "$stale"
+
+  # Three profiles whose hives are files, not loaded: the service accounts, which the system can
+  # name.
+  local sid profile hive
+  sid=S-1-5-18; profile='C:\users\svc-system'
+  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
+  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
+  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
+  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0" \
+    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' "$t0" \
+    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+
+  sid=S-1-5-19; profile='C:\users\svc-local'
+  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
+  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
+  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
+  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0" \
+    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:409' "$t0" \
+    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+
+  sid=S-1-5-20; profile='C:\users\svc-network'
+  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
+  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
+  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
+  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' "$t0" \
+    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  # German data left behind without a registration: the tool registers it when it scans.
+  qv_add_data_folders "$prefix" "$QV_APPDATA\\Brennard\\Ovaline 2004\\R16.0\\deu" \
+    "$QV_LOCAL_APPDATA\\Brennard\\Ovaline 2004\\R16.0\\deu"
+
+  # The running user, whose hive is loaded (HKEY_CURRENT_USER, user.reg): a German registration
+  # the machine lacks, and a Japanese light edition only 30 seconds older than the machine's.
+  profile=$(qv_runner_profile "$prefix")
+  local user_reg="$prefix/user.reg"
+  local appdata="$profile\\AppData\\Roaming" local_appdata="$profile\\AppData\\Local"
+  local temp="$profile\\AppData\\Local\\Temp"
+  qv_add_user_registration "$prefix" "$user_reg" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' "$t0" \
+    "$appdata" "$local_appdata" "$temp"
+  qv_add_user_registration "$prefix" "$user_reg" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' \
+    "$((stale - 30))" "$appdata" "$local_appdata" "$temp"
+}
