@@ -21,8 +21,7 @@ constexpr std::size_t kMaxPath = 260;
 
 // Attribute bits that setup may store; directory and reparse point follow from the entry's kind,
 // and FILE_ATTRIBUTE_NORMAL only ever means "no other attribute".
-constexpr std::uint32_t kStoredAttributes =
-    ~(fa::kDirectory | fa::kReparsePoint | fa::kNormal);
+constexpr std::uint32_t kStoredAttributes = ~(fa::kDirectory | fa::kReparsePoint | fa::kNormal);
 
 // ---------------------------------------------------------------------------------------------
 // Names
@@ -51,9 +50,14 @@ bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
     for (std::size_t i = 0; i < name.size(); i += text::CharLength(name, i)) {
         if (text::CharLength(name, i) != 1) continue;
         switch (name[i]) {
-            case '<': case '>': case '"': case '|': case ':':
+            case '<':
+            case '>':
+            case '"':
+            case '|':
+            case ':':
                 return true;
-            case '*': case '?':
+            case '*':
+            case '?':
                 if (!allowWildcards) return true;
                 break;
             default:
@@ -109,7 +113,7 @@ bool SameChar(std::string_view a, std::string_view b) {
 }
 
 class MaskMatcher {
-public:
+  public:
     explicit MaskMatcher(std::string_view mask) {
         if (mask == "*.*") mask = "*";
         std::vector<std::string_view> chars = Characters(mask);
@@ -138,7 +142,7 @@ public:
         return Match(0, 0);
     }
 
-private:
+  private:
     bool Match(std::size_t p, std::size_t n) const {
         signed char& m = memo_[p * (name_.size() + 1) + n];
         if (m < 0) m = Compute(p, n) ? 1 : 0;
@@ -366,7 +370,7 @@ struct Node {
 
 // Where a path leads.
 struct Lookup {
-    Node* node = nullptr;  // the entry itself; a junction at the end is not followed
+    Node* node = nullptr;              // the entry itself; a junction at the end is not followed
     Win32Error error = err::kSuccess;  // 2 entry missing, 3 a folder on the way missing, ...
 };
 
@@ -513,7 +517,8 @@ struct FakeFileSystem::State {
 
     Node* Existing(std::string_view path) const {
         Lookup l = Resolve(SetupPath(path));
-        if (l.node == nullptr) throw std::logic_error("FakeFileSystem: missing " + std::string(path));
+        if (l.node == nullptr)
+            throw std::logic_error("FakeFileSystem: missing " + std::string(path));
         return l.node;
     }
 
@@ -746,8 +751,8 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
         // A folder that is not a drive root holds "." and "..", and they come first.
         if (matcher.Matches(".")) search.entries.push_back({folder->Attributes(), "."});
         if (matcher.Matches("..")) {
-            std::uint32_t up = folder->parent != nullptr ? folder->parent->Attributes()
-                                                         : fa::kDirectory;
+            std::uint32_t up =
+                folder->parent != nullptr ? folder->parent->Attributes() : fa::kDirectory;
             search.entries.push_back({up, ".."});
         }
     }

@@ -77,8 +77,14 @@ struct FakeTree::State {
         Item& it = items.at(item);
         TreeItem& first = it.parent == 0 ? firstRoot : items.at(it.parent).firstChild;
         TreeItem& last = it.parent == 0 ? lastRoot : items.at(it.parent).lastChild;
-        if (it.prev != 0) items.at(it.prev).next = it.next; else first = it.next;
-        if (it.next != 0) items.at(it.next).prev = it.prev; else last = it.prev;
+        if (it.prev != 0)
+            items.at(it.prev).next = it.next;
+        else
+            first = it.next;
+        if (it.next != 0)
+            items.at(it.next).prev = it.prev;
+        else
+            last = it.prev;
     }
 
     // Forgets an unlinked item and everything below it.
@@ -101,9 +107,15 @@ struct FakeTree::State {
             const Item& it = items.at(item);
             out->append(static_cast<std::size_t>(depth) * 2, ' ');
             switch (ImageOf(it.state)) {
-                case 1: *out += "[ ]"; break;
-                case 2: *out += "[x]"; break;
-                default: *out += "[?]"; break;  // no state image, or one the box has not
+                case 1:
+                    *out += "[ ]";
+                    break;
+                case 2:
+                    *out += "[x]";
+                    break;
+                default:
+                    *out += "[?]";
+                    break;  // no state image, or one the box has not
             }
             if (it.state & kStateExpanded) *out += '+';
             *out += ' ';
@@ -201,11 +213,16 @@ TreeItem FakeTree::GetNextItem(TreeItem item, std::uint32_t code) noexcept {
     const State::Item* it = s_->Find(item);
     if (it == nullptr) return 0;
     switch (code) {
-        case tv::kGetChild: return it->firstChild;
-        case tv::kGetParent: return it->parent;
-        case tv::kGetNext: return it->next;
-        case kGetPrevious: return it->prev;
-        default: return 0;
+        case tv::kGetChild:
+            return it->firstChild;
+        case tv::kGetParent:
+            return it->parent;
+        case tv::kGetNext:
+            return it->next;
+        case kGetPrevious:
+            return it->prev;
+        default:
+            return 0;
     }
 }
 
@@ -252,10 +269,17 @@ bool FakeTree::Expand(TreeItem item, std::uint32_t code) noexcept {
     // The control refuses to expand or collapse an item without children.
     if (it->firstChild == 0) return false;
     switch (code & 0x3) {
-        case tv::kExpand: it->state |= kStateExpanded; return true;
-        case kCollapse: it->state &= ~kStateExpanded; return true;
-        case kToggle: it->state ^= kStateExpanded; return true;
-        default: return false;
+        case tv::kExpand:
+            it->state |= kStateExpanded;
+            return true;
+        case kCollapse:
+            it->state &= ~kStateExpanded;
+            return true;
+        case kToggle:
+            it->state ^= kStateExpanded;
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -80,7 +80,7 @@ TEST_F(FakeFilesTest, FullPathNeedsRoomForItsNul) {
 
 TEST_F(FakeFilesTest, AnsiCallsTakeNamesUpToMaxPath) {
     const std::string folder = "C:\\" + std::string(250, 'a');  // 253 characters
-    const std::string fits = folder + "\\b.txt";                 // 259 and the NUL: 260
+    const std::string fits = folder + "\\b.txt";                // 259 and the NUL: 260
     const std::string tooLong = folder + "\\bb.txt";
     files.AddFile(fits);
     files.AddFile(tooLong);
@@ -185,9 +185,7 @@ TEST_F(FakeFilesTest, SearchHandlesAreCountedAndCloseOnce) {
     EXPECT_EQ(files.FindClose(a), err::kInvalidHandle);
     EXPECT_EQ(files.FindNextFile(a, &d), err::kInvalidHandle);
     EXPECT_EQ(files.OpenFindCount(), 1u);
-    {
-        UniqueFind owned(files, b);
-    }
+    { UniqueFind owned(files, b); }
     EXPECT_EQ(files.OpenFindCount(), 0u);
     EXPECT_EQ(files.FindClose(0x4242), err::kInvalidHandle);
 }
