@@ -522,8 +522,8 @@ struct FakeFileSystem::State {
         return l.node;
     }
 
-    // Puts an entry named by the last component of `p` into its folder; an existing entry is
-    // replaced when `replace` allows it.
+    // Puts an entry named by the last component of `p` into its folder. An existing file is
+    // handed back for a new file to overwrite; any other entry in the way is a setup mistake.
     Node* Place(const FullPath& p, Node::Kind kind) {
         if (p.parts.empty()) throw std::logic_error("FakeFileSystem: a drive root is no file");
         Node* folder = EnsureFolder(p, p.parts.size() - 1);
@@ -686,7 +686,9 @@ std::vector<std::string> FakeFileSystem::List(std::string_view folder) const {
 std::vector<std::string> FakeFileSystem::AllPaths(std::string_view folder) const {
     std::vector<std::string> out;
     if (folder.empty()) {
-        for (const auto& [root, node] : s_->drives) s_->Collect(node.get(), root, &out);
+        for (const auto& drive : s_->drives) {
+            s_->Collect(drive.second.get(), drive.second->name, &out);
+        }
     } else {
         std::optional<FullPath> p = s_->Full(folder, false);
         if (!p) return out;
