@@ -138,7 +138,7 @@ bool FileFind::FindFile(std::string_view pattern, Win32Error* error) {
     FindData first;
     Win32Error e = files_.FindFirstFile(pattern, handle_.put(), &first);
     if (e != err::kSuccess) {
-        handle_.reset();
+        (void)handle_.release();  // a failed search hands out no handle to close
         *error = e;
         return false;
     }

@@ -48,6 +48,14 @@ protected:
         m.files.AddFile(Local(sid) + "\\Template\\Blank.ovt");
     }
 
+    // A checked user item under the registration item of `label`, holding the user's own key.
+    TreeItem Check(const char* sid, const char* name, const std::string& key = kOvalineKey,
+                   const char* label = "Ovaline 2004 (English)") {
+        TreeItem registration = tree.FindRegistrationItem(label);
+        if (registration == 0) registration = tree.InsertRegistrationItem(label, key);
+        return tree.InsertUserItem(registration, name, sid, key);
+    }
+
     void ExpectNothingLeftOpen() {
         EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
         EXPECT_EQ(m.files.OpenFindCount(), 0u);

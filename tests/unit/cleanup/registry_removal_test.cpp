@@ -20,11 +20,6 @@ class RemovalTest : public CleanupTest {
 protected:
     RemovalTest() : CleanupTest(false) {}
 
-    TreeItem Check(const char* sid, const char* name, const std::string& key = kOvalineKey) {
-        TreeItem registration = tree.FindRegistrationItem(kLabel);
-        if (registration == 0) registration = tree.InsertRegistrationItem(kLabel, key);
-        return tree.InsertUserItem(registration, name, sid, key);
-    }
     bool HasKey(const char* sid, const std::string& key) {
         return m.registry.KeyExists(KeyOf(sid, key));
     }
@@ -89,8 +84,7 @@ TEST_F(RemovalTest, SubKeyNameTooLongForTheEnumerationStopsTheWalkWithZero) {
     Check(kBob, "bob");
     const std::string sketchKey = "Software\\Brennard\\Ovaline Sketch\\R9\\OVSK-201:409";
     m.registry.CreateKey(KeyOf(kAnn, sketchKey));
-    TreeItem sketch = tree.InsertRegistrationItem("Ovaline Sketch 2004 (English)", sketchKey);
-    tree.InsertUserItem(sketch, "ann", kAnn, sketchKey);
+    Check(kAnn, "ann", sketchKey, "Ovaline Sketch 2004 (English)");
 
     EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
     EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
@@ -168,29 +162,21 @@ TEST_F(RemovalTest, ReleaseKeyGoesWithValuesOnlyWithTheLastRegistrationBelowIt) 
     EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Ovaline\\R16.0"));
 
     tree.SetCheck(user, false);
-    TreeItem other = tree.InsertRegistrationItem("Ovaline 2004 (Japanese)", japanese);
-    tree.InsertUserItem(other, "ann", kAnn, japanese);
+    Check(kAnn, "ann", japanese, "Ovaline 2004 (Japanese)");
     EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
     EXPECT_FALSE(HasKey(kAnn, "Software\\Brennard\\Ovaline"));
     EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Viewer"));
     ExpectNothingLeftOpen();
 }
 
-TEST(LoggedOnRemovalTest, HiveInPlaceIsNeitherFlushedNorUnloaded) {
-    fake::FakeMachine m;
-    Tables tables;
-    tables.FillBuiltIn();
-    fake::FakeTree control;
-    UserDataTree tree{control};
-    Workspace ws{Services{m.platform(), false}, tables, tree, true, 0};
-    const char* sid = fake::FakeMachine::kOperatorSid;
-    m.registry.CreateKey(m.UserKey(sid) + "\\" + kOvalineKey);
-    tree.InsertUserItem(tree.InsertRegistrationItem(kLabel, kOvalineKey), "operator", sid,
-                        kOvalineKey);
+class LoggedOnRemovalTest : public CleanupTest {};
 
+TEST_F(LoggedOnRemovalTest, HiveInPlaceIsNeitherFlushedNorUnloaded) {
+    Register(kAnn);
+    Check(kAnn, "ann");
     EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalDone);
-    EXPECT_FALSE(m.registry.KeyExists(m.UserKey(sid) + "\\" + kOvalineKey));
-    EXPECT_TRUE(m.registry.IsMounted(sid));
+    EXPECT_FALSE(m.registry.KeyExists(KeyOf(kAnn, kOvalineKey)));
+    EXPECT_TRUE(m.registry.IsMounted(kAnn));
     EXPECT_TRUE(m.registry.FlushLog().empty());
     EXPECT_TRUE(m.registry.UnloadLog().empty());
 }
