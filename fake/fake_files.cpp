@@ -67,6 +67,10 @@ bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
     return false;
 }
 
+// The Windows adapter refuses a text with a NUL inside before the system sees it (the system
+// would read it cut short and name another file), with 123; the fake answers as it does.
+bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
 // A double-byte character becomes one UTF-16 character, so the limit counts characters.
 bool TooLongForAnsiCall(std::string_view path) {
     std::size_t chars = 0;
@@ -710,7 +714,7 @@ std::size_t FakeFileSystem::OpenFindCount() const { return s_->searches.size(); 
 // --- IFileSystem ---
 
 std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept {
-    if (TooLongForAnsiCall(path)) return kInvalidFileAttributes;
+    if (HoldsNul(path) || TooLongForAnsiCall(path)) return kInvalidFileAttributes;
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return kInvalidFileAttributes;
     Lookup l = s_->Resolve(*p);
@@ -726,6 +730,7 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
     if (handle == nullptr || data == nullptr) return err::kInvalidParameter;
     // Windows answers an empty pattern with 3 (what Wine does; no Windows test settles it).
     if (pattern.empty()) return err::kPathNotFound;
+    if (HoldsNul(pattern)) return err::kInvalidName;
     if (TooLongForAnsiCall(pattern)) return kFilenameExcedRange;
     // The folder is the full path without its last component; the last component is the mask.
     // Its trailing dots stay: they mean something to the match.
@@ -789,7 +794,7 @@ Win32Error FakeFileSystem::FindClose(FindHandle handle) noexcept {
 
 Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                            std::string* fullPath) noexcept {
-    if (TooLongForAnsiCall(path)) return err::kInvalidName;
+    if (HoldsNul(path) || TooLongForAnsiCall(path)) return err::kInvalidName;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     std::string text = full->Text();
@@ -804,6 +809,7 @@ Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t 
 Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
     // An empty name: 3, as for the search (unverified).
     if (path.empty()) return err::kPathNotFound;
+    if (HoldsNul(path)) return err::kInvalidName;
     if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
@@ -821,6 +827,7 @@ Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
 
 Win32Error FakeFileSystem::RemoveDirectory(std::string_view path) noexcept {
     if (path.empty()) return err::kPathNotFound;
+    if (HoldsNul(path)) return err::kInvalidName;
     if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
@@ -856,9 +863,11 @@ int FakeShell::DeleteTree(WindowRef owner, std::string_view path, std::uint16_t 
         return faultResult_;
     }
     FakeFileSystem::State& s = *files_.s_;
-    // A missing source gives 2 on Vista and later (0x402 on XP). An empty source names nothing
-    // either (unverified).
-    if (path.empty()) return static_cast<int>(err::kFileNotFound);
+    // The source goes to the shell in a 260-byte area followed by a second NUL; the Windows
+    // adapter refuses, before the shell is asked, a source that is empty, does not fit or holds a
+    // NUL (which the shell would read as a second path).
+    if (path.empty() || path.size() >= 260 || HoldsNul(path)) return kResultInvalidFiles;
+    // A missing source gives 2 on Vista and later (0x402 on XP).
     std::optional<FullPath> full = s.Full(path, true);
     if (!full) return kResultInvalidFiles;
     Node* cwd = s.CurrentDirectoryNode();

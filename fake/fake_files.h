@@ -89,6 +89,8 @@ public:
     // Deletes the folder (or file) with everything below it; files that are read-only or in use
     // stay, and so do their folders, and the result is then that of the first entry that stayed
     // (kResultAccessDenied for a read-only file, 32 for one in use). A missing source gives 2.
+    // An empty source, one of 260 bytes or more, or one holding a NUL is refused with
+    // kResultInvalidFiles and nothing is deleted, as the Windows adapter refuses it.
     // Junctions inside the tree are removed as links, their targets are not entered; a junction
     // as the source is removed as a link. Wildcards in the last component delete every match.
     int DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept override;

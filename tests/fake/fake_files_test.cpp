@@ -8,6 +8,8 @@
 namespace qv::fake {
 namespace {
 
+using namespace std::string_literals;
+
 // "表" in code page 932: its second byte is "\".
 constexpr char kHyo[] = "\x95\x5C";
 
@@ -231,6 +233,8 @@ TEST_F(FakeFilesTest, DeleteFileRules) {
     EXPECT_EQ(files.DeleteFile("C:\\d\\none.txt"), err::kFileNotFound);
     EXPECT_EQ(files.DeleteFile("C:\\none\\x.txt"), err::kPathNotFound);
     EXPECT_EQ(files.DeleteFile("C:\\d"), err::kAccessDenied);
+    // A NUL inside would name "ok.txt" to the system: refused.
+    EXPECT_EQ(files.DeleteFile("C:\\d\\ok.txt\0.bak"s), err::kInvalidName);
     EXPECT_EQ(files.DeleteFile("c:/D/OK.TXT"), err::kSuccess);
     EXPECT_EQ(files.List("C:\\d"), (Names{"ro.txt", "busy.txt"}));
 }
@@ -306,6 +310,21 @@ TEST_F(FakeShellTest, JunctionsAreRemovedWithoutEnteringThem) {
     EXPECT_EQ(shell.DeleteTree(0, "C:\\u\\root-link", 0x0410), 0);
     EXPECT_EQ(files.AllPaths("C:\\u"), Names{});
     EXPECT_TRUE(files.Exists("C:\\elsewhere\\precious.txt"));
+}
+
+TEST_F(FakeShellTest, RefusesSourcesThatCannotReachTheShellWhole) {
+    const std::string folder = "C:\\" + std::string(250, 'a');
+    const std::string longest = folder + "\\bbbbb";  // 259 bytes, its two NULs fit in 261
+    files.AddFile(longest + "x\\f.txt");
+    files.AddFile(longest + "\\f.txt");
+    files.AddFile("C:\\u\\f.txt");
+    EXPECT_EQ(shell.DeleteTree(0, "", 0x0410), FakeShell::kResultInvalidFiles);
+    EXPECT_EQ(shell.DeleteTree(0, "C:\\u\0C:\\Tools"s, 0x0410), FakeShell::kResultInvalidFiles);
+    EXPECT_EQ(shell.DeleteTree(0, longest + "x", 0x0410), FakeShell::kResultInvalidFiles);
+    EXPECT_TRUE(files.Exists("C:\\u\\f.txt"));
+    EXPECT_TRUE(files.Exists(longest + "x\\f.txt"));
+    EXPECT_EQ(shell.DeleteTree(0, longest, 0x0410), 0);
+    EXPECT_FALSE(files.Exists(longest));
 }
 
 TEST_F(FakeShellTest, MissingSourceAndInjectedFaults) {
