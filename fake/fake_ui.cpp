@@ -5,9 +5,6 @@
 namespace qv::fake {
 namespace {
 
-// TVI_ROOT: as a parent it means the top level; TVM_DELETEITEM with it (or with NULL) empties
-// the whole tree.
-constexpr TreeItem kRootItem = static_cast<TreeItem>(0xFFFF0000u);
 constexpr std::uint32_t kGetPrevious = 0x0002;    // TVGN_PREVIOUS
 constexpr std::uint32_t kStateExpanded = 0x0020;  // TVIS_EXPANDED
 constexpr std::uint32_t kCollapse = 0x0001;       // TVE_COLLAPSE
@@ -191,12 +188,12 @@ void FakeTree::ToggleCheck(TreeItem item) {
 // --- ITreeControl ---
 
 TreeItem FakeTree::InsertItem(TreeItem parent, std::string_view text) noexcept {
-    if (parent == kRootItem) parent = 0;
     if (parent != 0 && s_->Find(parent) == nullptr) return 0;
     TreeItem item = s_->nextHandle;
     s_->nextHandle += 0x10;
     State::Item it;
-    it.text = std::string(text);
+    // The Windows adapter hands the control a NUL-terminated text: a label ends at a NUL.
+    it.text = std::string(text.substr(0, text.find('\0')));
     // With TVS_CHECKBOXES the control gives every new item state image 1, an unchecked box;
     // without the style an item has no state image.
     if (s_->style & tv::kCheckBoxes) it.state = tv::StateImage(1);
@@ -208,8 +205,8 @@ TreeItem FakeTree::InsertItem(TreeItem parent, std::string_view text) noexcept {
 TreeItem FakeTree::GetNextItem(TreeItem item, std::uint32_t code) noexcept {
     if (code == tv::kGetRoot) return s_->firstRoot;
     if (code == tv::kGetCaret) return s_->caret;
-    // TVGN_CHILD of no item (or TVI_ROOT) is the first top-level item.
-    if (code == tv::kGetChild && (item == 0 || item == kRootItem)) return s_->firstRoot;
+    // The control answers TVGN_CHILD of no item with the first top-level item.
+    if (code == tv::kGetChild && item == 0) return s_->firstRoot;
     const State::Item* it = s_->Find(item);
     if (it == nullptr) return 0;
     switch (code) {
@@ -249,14 +246,7 @@ bool FakeTree::ItemHasChildren(TreeItem item) noexcept {
 }
 
 bool FakeTree::DeleteItem(TreeItem item) noexcept {
-    if (item == 0 || item == kRootItem) {
-        while (s_->firstRoot != 0) {
-            TreeItem r = s_->firstRoot;
-            s_->Unlink(r);
-            s_->Erase(r);
-        }
-        return true;
-    }
+    // The control would read a null item as "delete every item"; the Windows adapter refuses it.
     if (s_->Find(item) == nullptr) return false;
     s_->Unlink(item);
     s_->Erase(item);

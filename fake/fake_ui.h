@@ -15,7 +15,8 @@ namespace qv::fake {
 // A tree view with TVS_CHECKBOXES: items in insertion order, state images, expansion. Item
 // handles are never reused. New items get state image 1 (an unchecked box) while the style has
 // TVS_CHECKBOXES, as the real control gives them. Expand (TVE_EXPAND, TVE_COLLAPSE, TVE_TOGGLE)
-// fails on an item without children. DeleteItem with 0 (or TVI_ROOT) empties the tree.
+// fails on an item without children. DeleteItem(0) fails and deletes nothing, as the Windows
+// adapter refuses it.
 class FakeTree final : public ITreeControl {
 public:
     FakeTree();

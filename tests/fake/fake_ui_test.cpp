@@ -78,7 +78,10 @@ TEST_F(FakeTreeTest, DeleteItemTakesItsChildrenAndHandlesAreNotReused) {
     TreeItem fresh = tree.InsertItem(0, "fresh");
     for (TreeItem old : used) EXPECT_NE(fresh, old);
 
-    EXPECT_TRUE(tree.DeleteItem(0));  // the whole tree
+    EXPECT_FALSE(tree.DeleteItem(0));
+    EXPECT_EQ(tree.ItemCount(), 3u);
+    EXPECT_TRUE(tree.DeleteItem(reg2));
+    EXPECT_TRUE(tree.DeleteItem(fresh));
     EXPECT_EQ(tree.ItemCount(), 0u);
     EXPECT_EQ(tree.GetNextItem(0, tv::kGetRoot), 0u);
 }
