@@ -1,0 +1,159 @@
+// The compiled resources as the system serves them: string table in the ANSI code page, the file
+// list byte for byte, dialog template 102 exactly as designed, and the code page's lead bytes.
+#include <cstring>
+#include <map>
+
+#include "base/text.h"
+#include "resource.h"
+#include "windows_test_support.h"
+
+namespace qv::win32::testing {
+namespace {
+
+// The string table's source texts (UTF-8), read from the same file the resource script includes.
+const std::map<std::uint32_t, std::string>& SourceStrings() {
+    static const std::map<std::uint32_t, std::string> strings = {
+#define QV_STRING(id, text) {id, text},
+#include "strings.inc"
+#undef QV_STRING
+    };
+    return strings;
+}
+
+using ResourcesOfTheModule = RealMachine;
+
+TEST_F(ResourcesOfTheModule, StringsArriveInCodePage932) {
+    ASSERT_EQ(::GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8";
+    ASSERT_EQ(SourceStrings().size(), 10u);
+    for (const auto& [id, utf8] : SourceStrings()) {
+        EXPECT_EQ(os().resources.LoadString(id), Cp932FromUtf8(utf8)) << id;
+    }
+    // The caption and the text that begins with a space, spelled out in code page 932.
+    EXPECT_EQ(os().resources.LoadString(IDS_CAPTION).substr(0, 4), "\x83\x86\x81\x5B");
+    EXPECT_EQ(os().resources.LoadString(IDS_CLEANUP_NOT_NEEDED).substr(0, 3), " \x83\x4E");
+    EXPECT_EQ(os().resources.LoadString(999), "");
+}
+
+TEST_F(ResourcesOfTheModule, FileListIsTheSourceFileByteForByte) {
+    const std::string expected =
+#include "filelist132_expected.inc"
+        ;
+    std::string bytes;
+    ASSERT_EQ(os().resources.LoadResourceBytes(IDR_FILELIST_CLEANUP, "FILELIST", &bytes),
+              err::kSuccess);
+    EXPECT_EQ(bytes, expected);
+    ASSERT_EQ(os().resources.LoadResourceBytes(IDR_FILELIST_ALL, "FILELIST", &bytes),
+              err::kSuccess);
+    EXPECT_FALSE(bytes.empty());
+
+    std::string untouched = "unchanged";
+    EXPECT_EQ(os().resources.LoadResourceBytes(133, "FILELIST", &untouched),
+              static_cast<Win32Error>(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_EQ(os().resources.LoadResourceBytes(132, "NOLIST", &untouched),
+              static_cast<Win32Error>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    EXPECT_EQ(untouched, "unchanged");
+}
+
+// Reads dialog template 102 (DLGTEMPLATEEX) field by field.
+class TemplateReader {
+public:
+    TemplateReader() {
+        HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), RT_DIALOG);
+        p_ = found ? static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)))
+                   : nullptr;
+    }
+    bool found() const { return p_ != nullptr; }
+    template <typename T>
+    T Read() {
+        T value;
+        std::memcpy(&value, p_, sizeof value);
+        p_ += sizeof value;
+        return value;
+    }
+    // A name field: a string, or 0xFFFF and an ordinal (returned as "#<n>").
+    std::wstring Name() {
+        if (Read<WORD>() == 0xFFFF) return L"#" + std::to_wstring(Read<WORD>());
+        p_ -= sizeof(WORD);
+        std::wstring text(reinterpret_cast<const wchar_t*>(p_));
+        p_ += (text.size() + 1) * sizeof(wchar_t);
+        return text;
+    }
+    void AlignTo4() {
+        while (reinterpret_cast<std::uintptr_t>(p_) % 4 != 0) ++p_;
+    }
+
+private:
+    const BYTE* p_;
+};
+
+struct ControlRow {
+    DWORD style, exStyle;
+    short x, y, cx, cy;
+    DWORD id;
+    const wchar_t* classOrdinal;  // as the system's resource compiler writes the class
+    const wchar_t* className;     // as windres writes it
+    const wchar_t* text;
+};
+
+TEST(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
+    TemplateReader t;
+    ASSERT_TRUE(t.found());
+    EXPECT_EQ(t.Read<WORD>(), 1);       // version
+    EXPECT_EQ(t.Read<WORD>(), 0xFFFF);  // extended template
+    t.Read<DWORD>();                    // help id
+    EXPECT_EQ(t.Read<DWORD>(), 0x00040000u);
+    EXPECT_EQ(t.Read<DWORD>(), 0x90C800C8u);
+    ASSERT_EQ(t.Read<WORD>(), 4);
+    EXPECT_EQ(t.Read<short>(), 0);
+    EXPECT_EQ(t.Read<short>(), 0);
+    EXPECT_EQ(t.Read<short>(), 341);
+    EXPECT_EQ(t.Read<short>(), 188);
+    EXPECT_EQ(t.Name(), L"");  // no menu
+    EXPECT_EQ(t.Name(), L"");  // the dialog class
+    EXPECT_EQ(t.Name(), L"ユーザ データをクリーンアップ");
+    EXPECT_EQ(t.Read<WORD>(), 8);  // points
+    t.Read<WORD>();                // weight
+    t.Read<WORD>();                // italic, character set
+    EXPECT_EQ(t.Name(), L"MS Shell Dlg");
+
+    const ControlRow rows[] = {
+        {0x50010001, 0, 199, 155, 50, 16, IDOK, L"#128", L"Button", L"クリーンアップ"},
+        {0x50010000, 0, 251, 155, 50, 16, IDCANCEL, L"#128", L"Button", L"キャンセル"},
+        {0x50800117, 0x00004220, 15, 5, 315, 145, IDC_TREE, L"", L"SysTreeView32", L""},
+        {0x50020000, 0, 16, 173, 315, 8, IDC_STATUS, L"#130", L"Static", L""},
+    };
+    for (const ControlRow& row : rows) {
+        t.AlignTo4();
+        t.Read<DWORD>();  // help id
+        EXPECT_EQ(t.Read<DWORD>(), row.exStyle) << row.id;
+        EXPECT_EQ(t.Read<DWORD>(), row.style) << row.id;
+        EXPECT_EQ(t.Read<short>(), row.x);
+        EXPECT_EQ(t.Read<short>(), row.y);
+        EXPECT_EQ(t.Read<short>(), row.cx);
+        EXPECT_EQ(t.Read<short>(), row.cy);
+        EXPECT_EQ(t.Read<DWORD>(), row.id);
+        std::wstring className = t.Name();
+        EXPECT_TRUE(className == row.classOrdinal || _wcsicmp(className.c_str(), row.className) == 0)
+            << row.id;
+        EXPECT_EQ(t.Name(), row.text) << row.id;
+        t.Read<WORD>();  // no creation data
+    }
+}
+
+TEST(LeadBytes, FollowEachCodePage) {
+    text::LeadByteTable table{};
+    ASSERT_TRUE(LeadBytesOfCodePage(932, &table));
+    EXPECT_EQ(table, text::Cp932LeadBytes());
+    // Simplified Chinese: every byte from 0x81 to 0xFE leads.
+    ASSERT_TRUE(LeadBytesOfCodePage(936, &table));
+    for (int c = 0; c < 256; ++c) EXPECT_EQ(table[c], c >= 0x81 && c <= 0xFE) << c;
+    ASSERT_TRUE(LeadBytesOfCodePage(1252, &table));
+    EXPECT_EQ(table, text::LeadByteTable{});
+
+    InstallAnsiLeadBytes();
+    EXPECT_TRUE(text::IsLeadByte(0x95));   // 表 is 0x95 0x5C in code page 932
+    EXPECT_FALSE(text::IsLeadByte(0xA0));  // a single-byte katakana range neighbour
+}
+
+}  // namespace
+}  // namespace qv::win32::testing

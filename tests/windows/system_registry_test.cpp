@@ -1,0 +1,143 @@
+// The system and registry adapters on the system: buffer limits, the protocol of each call for
+// texts that do not fit, and names that hold a NUL.
+#include "windows_test_support.h"
+
+namespace qv::win32::testing {
+namespace {
+
+class SystemOnWindows : public ::testing::Test {
+protected:
+    Win32System system_;
+};
+
+TEST_F(SystemOnWindows, VersionIsOfTheNtFamily) {
+    OsVersion version;
+    ASSERT_EQ(system_.GetVersion(&version), err::kSuccess);
+    EXPECT_EQ(version.platformId, kVerPlatformWin32Nt);
+    EXPECT_GE(version.major, 5u);
+}
+
+TEST_F(SystemOnWindows, CurrentDirectoryMustFitWithItsNul) {
+    ScratchFolder folder;
+    char previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryA(folder.path().c_str()));
+    const auto length = static_cast<std::uint32_t>(folder.path().size());
+    std::string directory = "unchanged";
+    EXPECT_EQ(system_.GetCurrentDirectory(length, &directory), 0u);
+    EXPECT_EQ(directory, "unchanged");
+    EXPECT_EQ(system_.GetCurrentDirectory(length + 1, &directory), length);
+    EXPECT_EQ(directory, folder.path());
+    ::SetCurrentDirectoryA(previous);
+}
+
+TEST_F(SystemOnWindows, EnvironmentIsExpandedOnlyWhenItFits) {
+    ASSERT_TRUE(::SetEnvironmentVariableA("QV_TEST_HOME", "C:\\Users\\ann"));
+    std::string expanded = "unchanged";
+    // "C:\Users\ann\ntuser.dat" and its NUL: 24 characters.
+    EXPECT_EQ(system_.ExpandEnvironmentStrings("%QV_TEST_HOME%\\ntuser.dat", 23, &expanded), 24u);
+    EXPECT_EQ(expanded, "unchanged");
+    EXPECT_EQ(system_.ExpandEnvironmentStrings("%QV_TEST_HOME%\\ntuser.dat", 24, &expanded), 24u);
+    EXPECT_EQ(expanded, "C:\\Users\\ann\\ntuser.dat");
+
+    std::string value = "unchanged";
+    EXPECT_EQ(system_.GetEnvironmentVariable("QV_TEST_HOME", &value), err::kSuccess);
+    EXPECT_EQ(value, "C:\\Users\\ann");
+    ASSERT_TRUE(::SetEnvironmentVariableA("QV_TEST_HOME", ""));
+    EXPECT_EQ(system_.GetEnvironmentVariable("QV_TEST_HOME", &value), err::kSuccess);
+    EXPECT_EQ(value, "");
+    ASSERT_TRUE(::SetEnvironmentVariableA("QV_TEST_HOME", nullptr));
+    EXPECT_EQ(system_.GetEnvironmentVariable("QV_TEST_HOME", &value), err::kEnvVarNotFound);
+}
+
+TEST_F(SystemOnWindows, SettingsAreReadFromTheNamedFile) {
+    ScratchFolder folder;
+    WriteFile(folder / "Quorvane.ini", "[Quorvane]\r\nCompany=Brennard\r\n");
+    const std::string ini = folder / "Quorvane.ini";
+    EXPECT_EQ(system_.GetPrivateProfileString("Quorvane", "Company", "", ini), "Brennard");
+    EXPECT_EQ(system_.GetPrivateProfileString("Quorvane", "Product", "none", ini), "none");
+}
+
+TEST_F(SystemOnWindows, SystemMessagesAndTimes) {
+    std::string text = system_.FormatSystemMessage(err::kFileNotFound);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_EQ(system_.FormatSystemMessage(0x2000FFFFu), "");
+
+    // Away from a daylight-saving change the round trip gives the time back.
+    std::int64_t back = 0;
+    ASSERT_TRUE(system_.LocalTimeRoundTrip(1136073600, &back));  // 2006-01-01
+    EXPECT_EQ(back, 1136073600);
+    // The C runtime has no local time before 1970, so none before 1900 either.
+    EXPECT_FALSE(system_.LocalTimeRoundTrip(-1, &back));
+    EXPECT_FALSE(system_.LocalTimeRoundTrip(-2208988801LL, &back));  // 1899-12-31
+}
+
+class RegistryOnWindows : public ::testing::Test {
+protected:
+    HKey Scratch() { return FromSystemKey(key_.get()); }
+    ScratchKey key_;
+    Win32Registry registry_;
+};
+
+TEST_F(RegistryOnWindows, SubKeyNameMustFitWithItsNul) {
+    UniqueKey sub(registry_);
+    ASSERT_EQ(registry_.CreateKey(Scratch(), "abcde", 0, reg::kKeyReadWrite, sub.put(), nullptr),
+              err::kSuccess);
+    std::string name = "unchanged";
+    EXPECT_EQ(registry_.EnumKey(Scratch(), 0, 5, &name), err::kMoreData);
+    EXPECT_EQ(name, "unchanged");
+    EXPECT_EQ(registry_.EnumKey(Scratch(), 0, 6, &name), err::kSuccess);
+    EXPECT_EQ(name, "abcde");
+    EXPECT_EQ(registry_.EnumKey(Scratch(), 1, 260, &name), err::kNoMoreItems);
+}
+
+TEST_F(RegistryOnWindows, ValueThatDoesNotFitReportsItsSize) {
+    const std::string stored("hello", 6);
+    ASSERT_EQ(registry_.SetValue(Scratch(), "Greeting", reg::kSz, stored), err::kSuccess);
+    std::string data = "unchanged";
+    std::uint32_t needed = 0;
+    std::uint32_t type = 0;
+    EXPECT_EQ(registry_.QueryValue(Scratch(), "Greeting", 5, &type, &data, &needed),
+              err::kMoreData);
+    EXPECT_EQ(needed, 6u);
+    EXPECT_EQ(data, "unchanged");
+    EXPECT_EQ(registry_.QueryValue(Scratch(), "Greeting", 6, &type, &data, &needed),
+              err::kSuccess);
+    EXPECT_EQ(data, stored);
+    EXPECT_EQ(type, reg::kSz);
+    EXPECT_EQ(registry_.QueryValue(Scratch(), "Missing", 260, &type, &data, &needed),
+              err::kFileNotFound);
+}
+
+TEST_F(RegistryOnWindows, DeletionKeepsParentsAndRefusesCutNames) {
+    UniqueKey child(registry_);
+    ASSERT_EQ(registry_.CreateKey(Scratch(), "victim\\child", 0, reg::kKeyReadWrite, child.put(),
+                                  nullptr),
+              err::kSuccess);
+    child.reset();
+    EXPECT_EQ(registry_.DeleteKey(Scratch(), "victim"), err::kAccessDenied);
+    EXPECT_EQ(registry_.DeleteKey(Scratch(), std::string("victim\\child\0x", 14)),
+              err::kInvalidParameter);
+    EXPECT_TRUE(OpenKey(registry_, Scratch(), "victim\\child", reg::kKeyRead));
+    EXPECT_EQ(registry_.DeleteKey(Scratch(), "victim\\child"), err::kSuccess);
+    EXPECT_EQ(registry_.DeleteKey(Scratch(), "victim"), err::kSuccess);
+}
+
+TEST_F(RegistryOnWindows, PredefinedRootsAreReachedByTheirPortValues) {
+    UniqueKey software = OpenKey(registry_, kHkeyCurrentUser, "Software", reg::kKeyRead);
+    EXPECT_TRUE(software);
+    UniqueKey profiles = OpenKey(registry_, kHkeyLocalMachine,
+                                 "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\",
+                                 reg::kKeyRead);
+    EXPECT_TRUE(profiles);
+    // An empty sub key opens the root itself; whatever handle comes back enumerates it and closes.
+    HKey root = 0;
+    ASSERT_EQ(registry_.OpenKey(kHkeyCurrentUser, "", reg::kKeyRead, &root), err::kSuccess);
+    std::string name;
+    EXPECT_EQ(registry_.EnumKey(root, 0, 260, &name), err::kSuccess);
+    EXPECT_EQ(registry_.CloseKey(root), err::kSuccess);
+}
+
+}  // namespace
+}  // namespace qv::win32::testing
