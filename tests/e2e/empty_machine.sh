@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# A machine without any registration of the products: the tree stays empty, the status line says
+# that there are no invalid entries and that no clean-up is needed, and the clean-up button is
+# disabled from the start. Esc closes the dialog.
+. "$(dirname "$0")/lib.sh"
+
+e2e_new_prefix empty_machine
+e2e_start_tool
+
+e2e_check "the dialog appears" e2e_wait_dialog
+e2e_check "the title is the heading for both products" \
+  test "$(e2e_field title-hex)" = "$(e2e_default_title_hex)"
+# String 130 followed directly by string 138 (which begins with a space), in code page 932.
+expected_status="$(e2e_string_hex 130)$(e2e_string_hex 138)"
+e2e_check "the status line reads 'no invalid entries' and 'no clean-up needed'" \
+  test "$(e2e_field status-hex)" = "$expected_status"
+e2e_check "the clean-up button is disabled" test "$(e2e_field ok)" = disabled
+e2e_check "the tree is empty" test -z "$(e2e_tree)"
+
+# Enter would start the clean-up, but the disabled button cannot be the target: no confirmation.
+e2e_key Escape
+e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
+
+e2e_finish

@@ -1,0 +1,153 @@
+# Shared by the end-to-end tests: running quorvane.exe in a prepared prefix, reading its dialog
+# with the probe, clicking and typing with xdotool, and reporting one PASS/FAIL line per check.
+# Source it from a test; run_all.sh sets QV_SOURCE, QV_BUILD, QV_E2E_BASE_PREFIX and DISPLAY.
+set -uo pipefail
+
+: "${QV_SOURCE:?}" "${QV_BUILD:?}" "${QV_E2E_BASE_PREFIX:?}" "${DISPLAY:?}"
+. "$QV_SOURCE/scripts/lib/wine.sh"
+. "$QV_SOURCE/scripts/lib/winereg.sh"
+. "$QV_SOURCE/scripts/lib/machine.sh"
+
+E2E_EXE="$QV_BUILD/mingw/quorvane.exe"
+E2E_PROBE="$QV_BUILD/mingw/tree_probe.exe"
+E2E_PASSED=0
+E2E_FAILED=0
+E2E_TOOL_PID=""
+
+# --- reporting -----------------------------------------------------------------------------------
+
+e2e_check() {
+  local name="$1"
+  shift
+  if "$@"; then
+    echo "PASS: $name"
+    E2E_PASSED=$((E2E_PASSED + 1))
+  else
+    echo "FAIL: $name"
+    E2E_FAILED=$((E2E_FAILED + 1))
+  fi
+}
+
+e2e_finish() {
+  e2e_stop_tool
+  echo "$E2E_PASSED passed, $E2E_FAILED failed"
+  [ "$E2E_FAILED" -eq 0 ] && [ "$E2E_PASSED" -gt 0 ]
+}
+
+# --- the machine ---------------------------------------------------------------------------------
+
+# A prefix for one test, copied from the base prefix, with Wine drawing its own window frames so
+# that keyboard focus goes to the tool's windows without a window manager. Sets E2E_PREFIX and
+# E2E_WORK (the tool's current directory) and the Wine environment.
+e2e_new_prefix() {
+  E2E_WORK="$QV_BUILD/e2e/$1"
+  E2E_PREFIX="$E2E_WORK/prefix"
+  mkdir -p "$E2E_WORK"
+  qv_copy_prefix "$QV_E2E_BASE_PREFIX" "$E2E_PREFIX"
+  qv_reg_key "$E2E_PREFIX/user.reg" 'Software\Wine\X11 Driver' "$(date +%s)"
+  qv_reg_sz "$E2E_PREFIX/user.reg" Managed N
+  rm -f "$E2E_WORK/Quorvane.ini"
+  qv_wine_env "$E2E_PREFIX"
+}
+
+# The names under HKEY_USERS, one a line ("S-1-5-21-0-0-0-1000", ".Default", ...).
+e2e_loaded_hives() {
+  wine reg query 'HKU' 2>/dev/null | tr -d '\r' | sed -n 's/^HKEY_USERS\\//p'
+}
+
+# Whether a registry key exists (a full path such as 'HKU\S-1-5-20\Software\Brennard').
+e2e_key_exists() {
+  wine reg query "$1" >/dev/null 2>&1
+}
+
+# --- the tool ------------------------------------------------------------------------------------
+
+e2e_start_tool() {
+  (cd "$E2E_WORK" && exec wine "$E2E_EXE" "$@") >/dev/null 2>&1 &
+  E2E_TOOL_PID=$!
+}
+
+e2e_tool_ended() { ! kill -0 "$E2E_TOOL_PID" 2>/dev/null; }
+
+# Ends the tool if it still runs, and the prefix's wineserver with it.
+e2e_stop_tool() {
+  if [ -n "$E2E_TOOL_PID" ]; then
+    qv_end_wine
+    wait "$E2E_TOOL_PID" 2>/dev/null || true
+    E2E_TOOL_PID=""
+  fi
+}
+
+e2e_probe() { wine "$E2E_PROBE" "$@" 2>/dev/null; }
+
+# The dialog as the probe reads it, into $E2E_WORK/dialog.txt. The dialog becomes visible only
+# after its first refresh, so a dump that succeeds shows a filled tree.
+e2e_dump() { e2e_probe dump >"$E2E_WORK/dialog.txt"; }
+
+e2e_wait_dialog() { qv_poll 240 e2e_dump; }
+
+# A field of the last dump ("status-hex", "ok", ...).
+e2e_field() { grep -a "^$1: " "$E2E_WORK/dialog.txt" | head -n 1 | cut -d' ' -f2-; }
+
+# The tree part of the last dump.
+e2e_tree() { sed -n '/^tree:$/,$p' "$E2E_WORK/dialog.txt" | tail -n +2; }
+
+# Polls until the tree equals the expected text (the first argument).
+e2e_wait_tree() {
+  local expected="$1"
+  tree_is() { e2e_dump && [ "$(e2e_tree)" = "$expected" ]; }
+  qv_poll 40 tree_is
+}
+
+# A click on the dialog's own background, below the buttons, which does nothing. Two clicks on
+# one spot in quick succession make a double click, which the tree control handles on its own
+# (NM_DBLCLK, no NM_CLICK); a click elsewhere in between keeps every click a single one.
+e2e_click_background() {
+  local left top right bottom
+  read -r left top right bottom < <(e2e_field rect) || return 1
+  xdotool mousemove "$((left + (right - left) * 3 / 4))" "$((bottom - 6))" click 1
+}
+
+# Clicks the check box of an item: e2e_click_checkbox LABEL [PARENT].
+e2e_click_checkbox() {
+  local x y
+  read -r x y < <(e2e_probe checkbox "$@") || return 1
+  e2e_click_background
+  xdotool mousemove "$x" "$y" click 1
+}
+
+e2e_click_label() {
+  local x y
+  read -r x y < <(e2e_probe label "$@") || return 1
+  e2e_click_background
+  xdotool mousemove "$x" "$y" click 1
+}
+
+e2e_key() { xdotool key "$@"; }
+
+# The message box the tool shows, into $E2E_WORK/msgbox.txt; fails while there is none.
+e2e_msgbox() { e2e_probe msgbox >"$E2E_WORK/msgbox.txt"; }
+e2e_wait_msgbox() { qv_poll 60 e2e_msgbox; }
+e2e_no_msgbox() { ! e2e_msgbox; }
+e2e_msgbox_field() { grep -a "^$1: " "$E2E_WORK/msgbox.txt" | head -n 1 | cut -d' ' -f2-; }
+
+# --- expected texts ------------------------------------------------------------------------------
+
+# A string of the tool's string table in code page 932, as hex: e2e_string_hex 130.
+e2e_string_text() {
+  sed -n "s/^QV_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$QV_SOURCE/res/strings.inc"
+}
+e2e_hex() { iconv -f UTF-8 -t CP932 | od -An -tx1 | tr -d ' \n'; }
+e2e_string_hex() { e2e_string_text "$1" | tr -d '\n' | e2e_hex; }
+
+# The dialog's title in the default configuration: string 136 with the two product key names.
+e2e_default_title_hex() {
+  local heading
+  heading=$(e2e_string_text 136)
+  printf '%s' "${heading/\%s/Ovaline/Ovaline Sketch}" | e2e_hex
+}
+
+# The running user's account name as Wine's own programs see it.
+e2e_runner_name() {
+  wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r\n'
+}

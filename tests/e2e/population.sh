@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The demo machine (scripts/lib/machine.sh): which registrations are listed, under which users,
+# in which order; that the hives the tool loaded are unloaded again; and how check boxes follow
+# clicks and the space key.
+. "$(dirname "$0")/lib.sh"
+
+e2e_new_prefix population
+qv_build_demo_machine "$E2E_PREFIX"
+runner=$(e2e_runner_name)
+e2e_start_tool
+
+# What the machine holds, and what the tool must make of it:
+# - The machine has OVLN-201:409 and OVSK-201:411 an hour newer than the users' keys (stale), and
+#   OVLN-201:411 as old as theirs (fresh, not listed); OVLN-201:407 and OVSK-201:409 are not on
+#   the machine (stale whatever their times).
+# - Profiles, in the order the profile list enumerates them: S-1-5-18 (SYSTEM: 409, 411),
+#   S-1-5-19 (LOCAL SERVICE: 409, OVSK 409), S-1-5-20 (NETWORK SERVICE: OVSK 411, and German data
+#   folders without a key, which the tool registers as OVLN-201:407), the running user (407, and
+#   OVSK 411 only 30 seconds older than the machine's, not listed).
+# - The main product is scanned before the light edition; registration items appear in the order
+#   of their first user; a second user with the same label joins the existing item.
+# - Every item starts checked; every registration item is shown expanded.
+expected_tree="[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
+e2e_check "the dialog appears" e2e_wait_dialog
+e2e_check "the stale registrations are listed with their users, all checked" \
+  test "$(e2e_tree)" = "$expected_tree"
+e2e_check "the status line is empty" test -z "$(e2e_field status-hex)"
+e2e_check "the clean-up button is enabled" test "$(e2e_field ok)" = enabled
+e2e_check "the title is the heading for both products" \
+  test "$(e2e_field title-hex)" = "$(e2e_default_title_hex)"
+
+no_service_hive_loaded() {
+  ! e2e_loaded_hives | grep -qE '^S-1-5-(18|19|20)$'
+}
+e2e_check "the hives the tool loaded for the scan are unloaded again" no_service_hive_loaded
+runner_hive_loaded() { e2e_loaded_hives | grep -qx "$QV_RUNNER_SID"; }
+e2e_check "the running user's hive, used in place, is still loaded" runner_hive_loaded
+
+# Clicking a registration item's check box gives all its users its new state.
+e2e_click_checkbox "Ovaline 2004 (English)"
+e2e_check "unchecking a registration item unchecks all its users" e2e_wait_tree "[ ] Ovaline 2004 (English)
+  [ ] SYSTEM
+  [ ] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
+e2e_click_checkbox "Ovaline 2004 (English)"
+e2e_check "checking it again checks all its users" e2e_wait_tree "$expected_tree"
+
+# A user item: the registration item stays checked while another of its users is.
+e2e_click_checkbox "NETWORK SERVICE" "Ovaline 2004 (German)"
+e2e_check "unchecking one of two users leaves the registration checked" e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [ ] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
+e2e_click_checkbox "$runner" "Ovaline 2004 (German)"
+e2e_check "unchecking the last checked user unchecks the registration" e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[ ] Ovaline 2004 (German)
+  [ ] NETWORK SERVICE
+  [ ] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
+e2e_click_checkbox "NETWORK SERVICE" "Ovaline 2004 (German)"
+after_recheck="[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [ ] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+e2e_check "checking a user checks its registration" e2e_wait_tree "$after_recheck"
+
+# A click on a label selects the item and changes no check box; the space key then toggles the
+# selected item's box with the same propagation. Events are handled in order, so the state after
+# the space key shows whether the label click changed anything.
+e2e_click_label "Ovaline Sketch 2004 (Japanese)"
+e2e_key space
+e2e_check "a label click changes nothing; space toggles the selected registration and its users" \
+  e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [ ] $runner
+[x] Ovaline Sketch 2004 (English)
+  [x] LOCAL SERVICE
+[ ] Ovaline Sketch 2004 (Japanese)
+  [ ] NETWORK SERVICE"
+
+# Arrow keys move the selection and change no check box: Up selects the item above, LOCAL SERVICE,
+# the only user of the light edition's English registration; space then toggles it.
+e2e_key Up space
+e2e_check "an arrow key changes nothing; space toggles the user above" e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [ ] $runner
+[ ] Ovaline Sketch 2004 (English)
+  [ ] LOCAL SERVICE
+[ ] Ovaline Sketch 2004 (Japanese)
+  [ ] NETWORK SERVICE"
+
+e2e_key Escape
+e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
+
+e2e_finish

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs every end-to-end test (tests/e2e/*.sh except the helpers) against the Windows build under
+# Wine, each in a prefix of its own copied from one fresh base prefix. Needs the mingw build
+# (quorvane.exe, tree_probe.exe); starts an X server of its own when $DISPLAY is not set. Prints
+# every check and ends with "N passed, N failed" over all checks.
+set -uo pipefail
+
+QV_SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
+. "$QV_SOURCE/scripts/lib/wine.sh"
+. "$QV_SOURCE/scripts/lib/build.sh"
+export QV_SOURCE QV_BUILD
+
+for f in quorvane.exe tree_probe.exe; do
+  if [ ! -f "$QV_BUILD/mingw/$f" ]; then
+    echo "e2e: $QV_BUILD/mingw/$f is missing; build the mingw preset first" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+done
+
+if [ -z "${DISPLAY:-}" ]; then
+  qv_start_display || { echo "0 passed, 1 failed"; exit 1; }
+  trap qv_stop_display EXIT
+fi
+
+export QV_E2E_BASE_PREFIX="$QV_BUILD/e2e/base-prefix"
+echo "e2e: preparing a fresh base prefix"
+if ! qv_new_prefix "$QV_E2E_BASE_PREFIX"; then
+  echo "e2e: wineboot failed" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+passed=0
+failed=0
+for test in "$QV_SOURCE"/tests/e2e/*.sh; do
+  case "$(basename "$test")" in lib.sh | run_all.sh) continue ;; esac
+  echo "=== $(basename "$test" .sh)"
+  log="$QV_BUILD/e2e/$(basename "$test" .sh).log"
+  mkdir -p "$QV_BUILD/e2e"
+  bash "$test" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  summary=$(tail -n 1 "$log")
+  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+    if [ "$status" -ne 0 ] && [ "${BASH_REMATCH[2]}" -eq 0 ]; then failed=$((failed + 1)); fi
+  else
+    echo "FAIL: $(basename "$test" .sh) ended without its summary (status $status)"
+    failed=$((failed + 1))
+  fi
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
