@@ -69,10 +69,10 @@ e2e_start_tool() {
 
 e2e_tool_ended() { ! kill -0 "$E2E_TOOL_PID" 2>/dev/null; }
 
-# Ends the tool if it still runs, and the prefix's wineserver with it.
+# Ends the prefix's wineserver, and with it the tool if it still runs.
 e2e_stop_tool() {
+  qv_end_wine
   if [ -n "$E2E_TOOL_PID" ]; then
-    qv_end_wine
     wait "$E2E_TOOL_PID" 2>/dev/null || true
     E2E_TOOL_PID=""
   fi
