@@ -28,8 +28,8 @@ AccessibilityScope::~AccessibilityScope() { g_application = previous_; }
 
 extern "C" HRESULT WINAPI CreateStdAccessibleObject(HWND hwnd, LONG idObject, REFIID riid,
                                                     void** ppvObject) {
-    auto forward = qv::win32::Entry<decltype(&::CreateStdAccessibleObject)>(
-        "CreateStdAccessibleObject");
+    auto forward =
+        qv::win32::Entry<decltype(&::CreateStdAccessibleObject)>("CreateStdAccessibleObject");
     if (forward == nullptr) return 0;
     return forward(hwnd, idObject, riid, ppvObject);
 }

@@ -50,8 +50,8 @@ std::string Win32TreeControl::GetItemText(TreeItem item) noexcept {
 }
 
 std::uint32_t Win32TreeControl::GetItemState(TreeItem item, std::uint32_t mask) noexcept {
-    return static_cast<std::uint32_t>(
-        ::SendMessageA(tree_, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ToSystemItem(item)), mask));
+    return static_cast<std::uint32_t>(::SendMessageA(
+        tree_, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ToSystemItem(item)), mask));
 }
 
 bool Win32TreeControl::SetItemState(TreeItem item, std::uint32_t state,
@@ -74,8 +74,8 @@ bool Win32TreeControl::ItemHasChildren(TreeItem item) noexcept {
 
 bool Win32TreeControl::DeleteItem(TreeItem item) noexcept {
     if (item == 0) return false;
-    return ::SendMessageA(tree_, TVM_DELETEITEM, 0,
-                          reinterpret_cast<LPARAM>(ToSystemItem(item))) != 0;
+    return ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(ToSystemItem(item))) !=
+           0;
 }
 
 bool Win32TreeControl::Expand(TreeItem item, std::uint32_t code) noexcept {

@@ -69,8 +69,8 @@ Win32Error Win32Registry::QueryValue(HKey key, std::string_view valueName,
     }
     DWORD valueType = 0;
     DWORD size = bufferBytes;
-    LONG e = ::RegQueryValueExA(ToSystemKey(key), value.c_str(), nullptr, &valueType,
-                                buffer.data(), &size);
+    LONG e = ::RegQueryValueExA(ToSystemKey(key), value.c_str(), nullptr, &valueType, buffer.data(),
+                                &size);
     if (e == ERROR_SUCCESS) {
         data->assign(reinterpret_cast<const char*>(buffer.data()), size);
         if (type != nullptr) *type = valueType;
@@ -84,10 +84,9 @@ Win32Error Win32Registry::SetValue(HKey key, std::string_view valueName, std::ui
                                    std::string_view data) noexcept {
     std::string value;
     if (!ToSystemText(valueName, &value)) return err::kInvalidParameter;
-    return static_cast<Win32Error>(
-        ::RegSetValueExA(ToSystemKey(key), value.c_str(), 0, type,
-                         reinterpret_cast<const BYTE*>(data.data()),
-                         static_cast<DWORD>(data.size())));
+    return static_cast<Win32Error>(::RegSetValueExA(ToSystemKey(key), value.c_str(), 0, type,
+                                                    reinterpret_cast<const BYTE*>(data.data()),
+                                                    static_cast<DWORD>(data.size())));
 }
 
 Win32Error Win32Registry::DeleteKey(HKey parent, std::string_view subKey) noexcept {

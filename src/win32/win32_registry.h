@@ -26,7 +26,8 @@ public:
     Win32Error FlushKey(HKey key) noexcept override;
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
     Win32Error CloseKey(HKey key) noexcept override;
-    Win32Error LoadKey(HKey parent, std::string_view subKey, std::string_view file) noexcept override;
+    Win32Error LoadKey(HKey parent, std::string_view subKey,
+                       std::string_view file) noexcept override;
     Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;
 };
 

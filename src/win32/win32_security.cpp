@@ -8,10 +8,18 @@ namespace {
 
 // Exported names, in the order of Win32Security::Entry.
 constexpr const char* kEntryNames[Win32Security::kEntryCount] = {
-    "GetSidIdentifierAuthority", "GetSidSubAuthorityCount", "GetSidSubAuthority",
-    "IsValidSid",                "EqualSid",                "FreeSid",
-    "AllocateAndInitializeSid",  "LookupAccountSidA",       "LookupAccountNameA",
-    "AdjustTokenPrivileges",     "LookupPrivilegeValueA",   "OpenProcessToken",
+    "GetSidIdentifierAuthority",
+    "GetSidSubAuthorityCount",
+    "GetSidSubAuthority",
+    "IsValidSid",
+    "EqualSid",
+    "FreeSid",
+    "AllocateAndInitializeSid",
+    "LookupAccountSidA",
+    "LookupAccountNameA",
+    "AdjustTokenPrivileges",
+    "LookupPrivilegeValueA",
+    "OpenProcessToken",
     "GetTokenInformation",
 };
 
@@ -61,8 +69,8 @@ Win32Error Win32Security::AllocateAndInitializeSid(const SidIdentifierAuthority&
     std::memcpy(systemAuthority.Value, authority.value, sizeof systemAuthority.Value);
     PSID made = nullptr;
     BOOL ok = allocate(&systemAuthority, subAuthorityCount, subAuthorities[0], subAuthorities[1],
-                       subAuthorities[2], subAuthorities[3], subAuthorities[4],
-                       subAuthorities[5], subAuthorities[6], subAuthorities[7], &made);
+                       subAuthorities[2], subAuthorities[3], subAuthorities[4], subAuthorities[5],
+                       subAuthorities[6], subAuthorities[7], &made);
     if (!ok) return ::GetLastError();
     *sid = made;
     return err::kSuccess;
@@ -90,8 +98,7 @@ const std::uint8_t* Win32Security::GetSidSubAuthorityCount(ConstSid sid) noexcep
     return get(Mutable(sid));
 }
 
-const std::uint32_t* Win32Security::GetSidSubAuthority(ConstSid sid,
-                                                       std::uint32_t index) noexcept {
+const std::uint32_t* Win32Security::GetSidSubAuthority(ConstSid sid, std::uint32_t index) noexcept {
     auto get = Bound<decltype(&::GetSidSubAuthority)>(kGetSidSubAuthority);
     if (get == nullptr || sid == nullptr) return nullptr;
     return reinterpret_cast<const std::uint32_t*>(get(Mutable(sid), index));
@@ -176,8 +183,8 @@ Win32Error Win32Security::AdjustTokenPrivilege(TokenHandle token, bool disableAl
     change.Privileges[0].Luid = ToSystemLuid(luid);
     change.Privileges[0].Attributes = attributes;
     // TRUE also when the token lacks the privilege (ERROR_NOT_ALL_ASSIGNED): not a failure here.
-    return Result(adjust(ToSystemToken(token), disableAll ? TRUE : FALSE, &change, 0, nullptr,
-                         nullptr));
+    return Result(
+        adjust(ToSystemToken(token), disableAll ? TRUE : FALSE, &change, 0, nullptr, nullptr));
 }
 
 Win32Error Win32Security::CloseToken(TokenHandle token) noexcept {

@@ -13,8 +13,8 @@ namespace qv::win32 {
 namespace {
 
 constexpr DWORD kProfileStringChars = 4096;
-constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+constexpr DWORD kSystemMessageFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 static_assert(kSystemMessageFlags == 0x1300);
 constexpr DWORD kNeutralDefaultLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 static_assert(kNeutralDefaultLanguage == 0x400);

@@ -66,12 +66,19 @@ LRESULT CALLBACK CancelOnCreate(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+struct HookCloser {
+    using Value = HHOOK;
+    static HHOOK Null() noexcept { return nullptr; }
+    bool Owns(HHOOK) const noexcept { return true; }
+    BOOL Close(HHOOK h) noexcept { return ::UnhookWindowsHookEx(h); }
+};
+
 TEST_F(DialogOnSystem, CancelEndsTheModalRunWithCancel) {
-    HHOOK hook = ::SetWindowsHookExA(WH_CBT, &CancelOnCreate, nullptr, ::GetCurrentThreadId());
-    ASSERT_NE(hook, nullptr);
-    INT_PTR result = host_.RunModal();
-    ::UnhookWindowsHookEx(hook);
-    EXPECT_EQ(result, IDCANCEL);
+    UniqueHandle<HookCloser> hook(
+        HookCloser{},
+        ::SetWindowsHookExA(WH_CBT, &CancelOnCreate, nullptr, ::GetCurrentThreadId()));
+    ASSERT_TRUE(hook);
+    EXPECT_EQ(host_.RunModal(), IDCANCEL);
 }
 
 TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {

@@ -133,7 +133,8 @@ TEST(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
         EXPECT_EQ(t.Read<short>(), row.cy);
         EXPECT_EQ(t.Read<DWORD>(), row.id);
         std::wstring className = t.Name();
-        EXPECT_TRUE(className == row.classOrdinal || _wcsicmp(className.c_str(), row.className) == 0)
+        EXPECT_TRUE(className == row.classOrdinal ||
+                    _wcsicmp(className.c_str(), row.className) == 0)
             << row.id;
         EXPECT_EQ(t.Name(), row.text) << row.id;
         t.Read<WORD>();  // no creation data

@@ -20,8 +20,9 @@ struct SystemSid {
 };
 
 TEST_F(SecurityOnSystem, SidTextsSurviveTheRoundTripAndMatchTheSystemsParse) {
-    for (const char* text : {"S-1-5-18", "S-1-5-32-544", "S-1-5-21-1004336348-1177238915-682003330-512",
-                             "S-1-5-21-4294967295-1-2-3-4-5-6"}) {
+    for (const char* text :
+         {"S-1-5-18", "S-1-5-32-544", "S-1-5-21-1004336348-1177238915-682003330-512",
+          "S-1-5-21-4294967295-1-2-3-4-5-6"}) {
         UniqueSid sid = TextToSid(os().security, text);
         ASSERT_TRUE(sid) << text;
         SystemSid expected(text);

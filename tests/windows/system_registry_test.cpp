@@ -10,13 +10,6 @@ protected:
     Win32System system_;
 };
 
-TEST_F(SystemOnWindows, VersionIsOfTheNtFamily) {
-    OsVersion version;
-    ASSERT_EQ(system_.GetVersion(&version), err::kSuccess);
-    EXPECT_EQ(version.platformId, kVerPlatformWin32Nt);
-    EXPECT_GE(version.major, 5u);
-}
-
 TEST_F(SystemOnWindows, CurrentDirectoryMustFitWithItsNul) {
     ScratchFolder folder;
     char previous[MAX_PATH] = {};
@@ -48,14 +41,6 @@ TEST_F(SystemOnWindows, EnvironmentIsExpandedOnlyWhenItFits) {
     EXPECT_EQ(value, "");
     ASSERT_TRUE(::SetEnvironmentVariableA("QV_TEST_HOME", nullptr));
     EXPECT_EQ(system_.GetEnvironmentVariable("QV_TEST_HOME", &value), err::kEnvVarNotFound);
-}
-
-TEST_F(SystemOnWindows, SettingsAreReadFromTheNamedFile) {
-    ScratchFolder folder;
-    WriteFile(folder / "Quorvane.ini", "[Quorvane]\r\nCompany=Brennard\r\n");
-    const std::string ini = folder / "Quorvane.ini";
-    EXPECT_EQ(system_.GetPrivateProfileString("Quorvane", "Company", "", ini), "Brennard");
-    EXPECT_EQ(system_.GetPrivateProfileString("Quorvane", "Product", "none", ini), "none");
 }
 
 TEST_F(SystemOnWindows, SystemMessagesAndTimes) {
@@ -102,8 +87,7 @@ TEST_F(RegistryOnWindows, ValueThatDoesNotFitReportsItsSize) {
               err::kMoreData);
     EXPECT_EQ(needed, 6u);
     EXPECT_EQ(data, "unchanged");
-    EXPECT_EQ(registry_.QueryValue(Scratch(), "Greeting", 6, &type, &data, &needed),
-              err::kSuccess);
+    EXPECT_EQ(registry_.QueryValue(Scratch(), "Greeting", 6, &type, &data, &needed), err::kSuccess);
     EXPECT_EQ(data, stored);
     EXPECT_EQ(type, reg::kSz);
     EXPECT_EQ(registry_.QueryValue(Scratch(), "Missing", 260, &type, &data, &needed),
@@ -127,9 +111,9 @@ TEST_F(RegistryOnWindows, DeletionKeepsParentsAndRefusesCutNames) {
 TEST_F(RegistryOnWindows, PredefinedRootsAreReachedByTheirPortValues) {
     UniqueKey software = OpenKey(registry_, kHkeyCurrentUser, "Software", reg::kKeyRead);
     EXPECT_TRUE(software);
-    UniqueKey profiles = OpenKey(registry_, kHkeyLocalMachine,
-                                 "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\",
-                                 reg::kKeyRead);
+    UniqueKey profiles =
+        OpenKey(registry_, kHkeyLocalMachine,
+                "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\", reg::kKeyRead);
     EXPECT_TRUE(profiles);
     // An empty sub key opens the root itself; whatever handle comes back enumerates it and closes.
     HKey root = 0;

@@ -17,8 +17,7 @@ protected:
                                                    nullptr, nullptr, nullptr, nullptr)),
           window_(WindowCloser{},
                   ::CreateWindowExA(0x00004220, WC_TREEVIEWA, "", 0x50800117, 0, 0, 460, 300,
-                                    frame_.get(), reinterpret_cast<HMENU>(1000), nullptr,
-                                    nullptr)),
+                                    frame_.get(), reinterpret_cast<HMENU>(1000), nullptr, nullptr)),
           tree_(window_.get()) {}
 
     void SetUp() override {
@@ -95,8 +94,8 @@ TEST_F(TreeOnSystem, HitTestTellsTheCheckBoxFromTheLabel) {
     RECT label{};
     // TVM_GETITEMRECT takes the item in the rectangle's first bytes.
     std::memcpy(&label, &ann_, sizeof ann_);
-    ASSERT_TRUE(::SendMessageA(window_.get(), TVM_GETITEMRECT, TRUE,
-                               reinterpret_cast<LPARAM>(&label)));
+    ASSERT_TRUE(
+        ::SendMessageA(window_.get(), TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&label)));
     const int middle = (label.top + label.bottom) / 2;
     // The state image sits just left of the label.
     POINT screen{label.left - 8, middle};
