@@ -67,10 +67,10 @@ if(qv_windows_test_srcs)
   target_link_libraries(qv_windows_tests PRIVATE qv_win32 qv_core gtest gtest_main ${QV_WIN32_LIBS})
   target_link_options(qv_windows_tests PRIVATE ${QV_STATIC_LINK})
   # The tests need a display for their windows and the Japanese ANSI code page; the script runs
-  # them under Wine with both (see the script for the environment it sets).
+  # them with the toolchain's emulator (Wine) with both (see the script for the environment).
   add_test(NAME qv_windows_tests
            COMMAND sh ${CMAKE_SOURCE_DIR}/tests/windows/run_under_wine.sh
-                   $<TARGET_FILE:qv_windows_tests>)
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:qv_windows_tests>)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/tests/e2e/probe.cmake OPTIONAL)
