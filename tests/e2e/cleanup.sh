@@ -193,6 +193,26 @@ well_known_stay() {
 }
 e2e_check "the users' and the machine's well-known folders and unrelated files stay" well_known_stay
 
+# A second run takes the rest. The tree is then empty, and since a clean-up has run, the status
+# line says only that there are no invalid entries; the button is disabled for good.
+e2e_key Return
+e2e_check "Enter asks for the second run" e2e_wait_msgbox
+e2e_key Tab
+e2e_check "Tab moves the focus to OK again" qv_poll 40 ok_focused
+e2e_key Return
+e2e_check "the second run reports the deletion" qv_poll 120 deleted_box
+e2e_key Return
+e2e_check "the report closes" qv_poll 60 e2e_no_msgbox
+empty_after_cleanup() {
+  e2e_dump && [ -z "$(e2e_tree)" ] && [ "$(e2e_field status-hex)" = "$(e2e_string_hex 130)" ]
+}
+e2e_check "the tree is empty and the status line shows string 130 alone" qv_poll 40 empty_after_cleanup
+e2e_check "the clean-up button is disabled" test "$(e2e_field ok)" = disabled
+e2e_check "LOCAL SERVICE's company key is gone too" \
+  bash -c "! wine reg query 'HKU\\S-1-5-19\\Software\\Brennard' >/dev/null 2>&1"
+e2e_check "LOCAL SERVICE's data folders are gone" none_exist "$kept"
+e2e_check "the well-known folders and unrelated files still stay" well_known_stay
+
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
 

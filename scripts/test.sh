@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Sets the machine up and runs every test: the native unit tests (ASan, UBSan), the Windows test
+# program under Wine in a fresh prefix, and the end-to-end tests of quorvane.exe under Wine on a
+# virtual X server. Runs without a terminal or standard input (CI). Exits non-zero when anything
+# fails; the last line it prints is "N passed, N failed", counting the tests ctest ran and the
+# checks of the end-to-end tests, and one failure for each step that could not run.
+set -uo pipefail
+
+QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+cd "$QV_SOURCE"
+. scripts/lib/wine.sh
+. scripts/lib/build.sh
+
+passed=0
+failed=0
+
+finish() {
+  echo
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+step() { echo; echo "=== $*"; }
+
+# Adds the counts of a ctest run from its summary ("95% tests passed, 2 tests failed out of 40");
+# a run without a summary counts as one failure.
+count_ctest() {
+  local log="$1" line
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [[ "$line" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[1]))
+  else
+    echo "FAIL: no test summary in $log"
+    failed=$((failed + 1))
+  fi
+}
+
+step "setup"
+if ! bash scripts/setup.sh </dev/null; then
+  echo "FAIL: setting up the machine"
+  failed=$((failed + 1))
+  finish
+fi
+mkdir -p "$QV_BUILD"
+
+step "native build and unit tests"
+if qv_configure native && qv_build native; then
+  qv_ctest native --parallel 2 --timeout 600 </dev/null 2>&1 | tee "$QV_BUILD/native-tests.log"
+  count_ctest "$QV_BUILD/native-tests.log"
+else
+  echo "FAIL: native build"
+  failed=$((failed + 1))
+fi
+
+step "Windows cross build"
+if ! { qv_configure mingw && qv_build mingw; }; then
+  echo "FAIL: Windows cross build"
+  failed=$((failed + 1))
+  finish
+fi
+
+# Every Windows program runs on an X server of our own, also when the caller has a display.
+unset DISPLAY
+if ! qv_start_display; then
+  echo "FAIL: starting Xvfb"
+  failed=$((failed + 1))
+  finish
+fi
+trap qv_stop_display EXIT
+
+step "Windows tests under Wine"
+prefix="$QV_BUILD/wine-prefix"
+if qv_new_prefix "$prefix"; then
+  (
+    qv_wine_env "$prefix"
+    qv_ctest mingw --timeout 1200 </dev/null 2>&1
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+  ) | tee "$QV_BUILD/windows-tests.log"
+  count_ctest "$QV_BUILD/windows-tests.log"
+else
+  echo "FAIL: creating the Wine prefix $prefix"
+  failed=$((failed + 1))
+fi
+
+step "end-to-end tests under Wine"
+timeout 2700 bash tests/e2e/run_all.sh </dev/null 2>&1 | tee "$QV_BUILD/e2e-tests.log"
+summary=$(tail -n 1 "$QV_BUILD/e2e-tests.log")
+if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+else
+  echo "FAIL: the end-to-end tests ended without their summary"
+  failed=$((failed + 1))
+fi
+
+finish
