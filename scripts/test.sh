@@ -7,7 +7,7 @@
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
-cd "$QV_SOURCE"
+cd "$QV_SOURCE" || exit 1
 . scripts/lib/wine.sh
 . scripts/lib/build.sh
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Configuring, building and testing through the project's presets. Source it after setting
 # QV_SOURCE. Everything is built below build/ of the source tree; QV_BUILD_DIR moves it elsewhere
 # (for a second working copy of the same tree), with one folder per preset as the presets name it.

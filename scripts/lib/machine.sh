@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Building Windows machines for the demo and the end-to-end tests inside a Wine prefix: profiles,
 # users' hives, product registrations with their times, data folders and the files the built-in
 # file list names. Source wine.sh and winereg.sh first; QV_SOURCE must name the source tree.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Wine and X helpers shared by the demo, the test command and the end-to-end tests. Source it.
 
 # The environment every Wine process of ours runs in: a 64-bit prefix, no Wine chatter, no Mono or
@@ -11,10 +12,19 @@ qv_wine_env() {
   export LC_ALL=ja_JP.UTF-8
 }
 
+# Removes a prefix, ending its wineserver first if one still runs (a demo left open, a test that
+# was interrupted).
+qv_remove_prefix() {
+  if [ -d "$1" ]; then
+    WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$1"
+  fi
+}
+
 # A new prefix at $1 (removed first when it exists), ready when this returns.
 qv_new_prefix() {
   local prefix="$1"
-  rm -rf "$prefix"
+  qv_remove_prefix "$prefix"
   mkdir -p "$(dirname "$prefix")"
   ( qv_wine_env "$prefix" && wineboot -i >/dev/null 2>&1 && wineserver -w )
   [ -f "$prefix/system.reg" ] && [ -f "$prefix/user.reg" ]
@@ -22,7 +32,7 @@ qv_new_prefix() {
 
 # Copies a prepared prefix; cheaper than a new one for each end-to-end test.
 qv_copy_prefix() {
-  rm -rf "$2"
+  qv_remove_prefix "$2"
   cp -a "$1" "$2"
 }
 

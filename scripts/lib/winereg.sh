@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Writing registry keys in Wine's text format ("WINE REGISTRY Version 2"): the format of the
 # prefix's system.reg and user.reg and of the hive files that RegLoadKeyA reads under Wine.
 # Edit system.reg and user.reg only while the prefix's wineserver is down (it rewrites them on

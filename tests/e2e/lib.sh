@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end tests: running quorvane.exe in a prepared prefix, reading its dialog
 # with the probe, clicking and typing with xdotool, and reporting one PASS/FAIL line per check.
 # Source it from a test; run_all.sh sets QV_SOURCE, QV_BUILD, QV_E2E_BASE_PREFIX and DISPLAY.
@@ -103,8 +104,8 @@ e2e_wait_tree() {
 # one spot in quick succession make a double click, which the tree control handles on its own
 # (NM_DBLCLK, no NM_CLICK); a click elsewhere in between keeps every click a single one.
 e2e_click_background() {
-  local left top right bottom
-  read -r left top right bottom < <(e2e_field rect) || return 1
+  local left right bottom
+  read -r left _ right bottom < <(e2e_field rect) || return 1
   xdotool mousemove "$((left + (right - left) * 3 / 4))" "$((bottom - 6))" click 1
 }
 
