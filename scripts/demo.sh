@@ -27,6 +27,10 @@ out="$QV_BUILD/demo"
 echo "demo: preparing the demo machine in $prefix"
 qv_new_prefix "$prefix"
 qv_build_demo_machine "$prefix"
+# The dialog font "MS Shell Dlg" has no Japanese glyphs here; a Japanese system draws it with a
+# Japanese UI font, as does this proportional one from the set-up's packages.
+qv_reg_key "$prefix/system.reg" 'Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' "$(date +%s)"
+qv_reg_sz "$prefix/system.reg" "MS Shell Dlg" "VL PGothic"
 qv_wine_env "$prefix"
 mkdir -p "$out"
 # The tool reads Quorvane.ini from its current directory; the demo runs without one.
@@ -44,10 +48,6 @@ fi
 # Headless: Wine draws the window frames itself (no window manager), so the title shows.
 qv_reg_key "$prefix/user.reg" 'Software\Wine\X11 Driver' "$(date +%s)"
 qv_reg_sz "$prefix/user.reg" Managed N
-# The dialog font "MS Shell Dlg" has no Japanese glyphs here; a Japanese system draws it with a
-# Japanese UI font, as does this proportional one from the set-up's packages.
-qv_reg_key "$prefix/system.reg" 'Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' "$(date +%s)"
-qv_reg_sz "$prefix/system.reg" "MS Shell Dlg" "VL PGothic"
 
 qv_start_display
 cleanup() {
