@@ -104,6 +104,10 @@ INT_PTR QuorvaneDialogHost::OnNotify(HWND window, const NMHDR& header) {
         case TVN_SELCHANGEDW:
             return NotifyResult(window, 0);
         case NM_CLICK:
+        case NM_DBLCLK:
+            // The second click of a double click comes as NM_DBLCLK alone, and the tree toggles
+            // the check box under it after this notification as it does for a single click, so
+            // both propagate alike; the hit test leaves a double click anywhere else alone.
             // Result 0: the tree then toggles the clicked check box itself.
             dialog_.OnTreeClick();
             return NotifyResult(window, 0);

@@ -131,6 +131,65 @@ e2e_check "an arrow key changes nothing; space toggles the user above" e2e_wait_
 [ ] Ovaline Sketch 2004 (Japanese)
   [ ] NETWORK SERVICE"
 
+# Two quick clicks on one spot make a double click: the tree control toggles a check box on the
+# second click as on the first, and the propagation has to follow both. A click on the background
+# first keeps the earlier clicks out of the pair.
+double_click() {
+  local x y
+  read -r x y < <(e2e_probe "$@") || return 1
+  e2e_click_background
+  xdotool mousemove "$x" "$y" click --repeat 2 --delay 50 1
+}
+
+# The German registration is checked with one of its two users unchecked: the first click
+# unchecks it and both users, the second checks all three.
+double_click checkbox "Ovaline 2004 (German)"
+e2e_check "a double click on a registration's check box leaves it and all its users checked" \
+  e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [x] $runner
+[ ] Ovaline Sketch 2004 (English)
+  [ ] LOCAL SERVICE
+[ ] Ovaline Sketch 2004 (Japanese)
+  [ ] NETWORK SERVICE"
+
+# The only user of an unchecked registration: the first click checks the user and the
+# registration, the second unchecks both again. The caret is on that user (keyboard above), so
+# Down then space toggle the Japanese registration below; events are handled in order, so that
+# change shows that both clicks were handled.
+double_click checkbox "LOCAL SERVICE" "Ovaline Sketch 2004 (English)"
+e2e_key Down space
+e2e_check "a double click on a user's check box takes its registration along both times" \
+  e2e_wait_tree "[x] Ovaline 2004 (English)
+  [x] SYSTEM
+  [x] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [x] $runner
+[ ] Ovaline Sketch 2004 (English)
+  [ ] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
+# A double click on a label selects the item (and may fold it) but changes no check box; space
+# then toggles the selected registration with its user.
+double_click label "Ovaline 2004 (English)"
+e2e_key space
+e2e_check "a double click on a label changes nothing; space then toggles that registration" \
+  e2e_wait_tree "[ ] Ovaline 2004 (English)
+  [ ] SYSTEM
+  [ ] LOCAL SERVICE
+[x] Ovaline 2004 (German)
+  [x] NETWORK SERVICE
+  [x] $runner
+[ ] Ovaline Sketch 2004 (English)
+  [ ] LOCAL SERVICE
+[x] Ovaline Sketch 2004 (Japanese)
+  [x] NETWORK SERVICE"
+
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
 
