@@ -15,8 +15,10 @@
 // fake is stricter on purpose).
 #include "fake/fake_registry.h"
 
+#include <iterator>
 #include <map>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 #include "base/text.h"
@@ -52,6 +54,83 @@ struct NoCaseLess {
 };
 
 struct Hive;
+struct Node;
+
+// Folds the ASCII letters of single-byte characters, leaving double-byte characters as they are:
+// two texts fold to the same bytes exactly when they compare equal case-insensitively.
+std::string FoldCase(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size();) {
+        std::size_t len = text::CharLength(out, i);
+        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
+        i += len;
+    }
+    return out;
+}
+
+// The sub keys of a key, in the order a hive keeps them (by name, case-insensitively). HKEY_USERS
+// and the profile list hold one key per profile, so a lookup by name goes through a hash of the
+// folded name rather than comparing names down the tree, and RegEnumKeyExA stepping through the
+// keys by index continues from where the previous call stopped instead of counting from the
+// first key (the cursor is dropped whenever the set of keys changes).
+class SubKeys {
+public:
+    using Map = std::map<std::string, std::shared_ptr<Node>, NoCaseLess>;
+    using const_iterator = Map::const_iterator;
+
+    SubKeys() = default;
+    SubKeys(const SubKeys&) = delete;  // the index points into the map
+    SubKeys& operator=(const SubKeys&) = delete;
+
+    bool empty() const { return ordered_.empty(); }
+    std::size_t size() const { return ordered_.size(); }
+    const_iterator begin() const { return ordered_.begin(); }
+    const_iterator end() const { return ordered_.end(); }
+
+    std::shared_ptr<Node> Find(std::string_view name) const {
+        auto it = byName_.find(FoldCase(name));
+        return it == byName_.end() ? nullptr : it->second->second;
+    }
+    // Keeps the key already there when one of that name exists; says whether `child` went in.
+    bool Insert(const std::string& name, const std::shared_ptr<Node>& child) {
+        auto [it, inserted] = ordered_.emplace(name, child);
+        if (inserted) {
+            byName_.emplace(FoldCase(name), it);
+            cursorValid_ = false;
+        }
+        return inserted;
+    }
+    void Erase(std::string_view name) {
+        auto it = byName_.find(FoldCase(name));
+        if (it == byName_.end()) return;
+        ordered_.erase(it->second);
+        byName_.erase(it);
+        cursorValid_ = false;
+    }
+    void Clear() {
+        ordered_.clear();
+        byName_.clear();
+        cursorValid_ = false;
+    }
+    // The key at `index` in enumeration order; `index` must be below size().
+    const std::shared_ptr<Node>& At(std::size_t index) const {
+        if (!cursorValid_ || cursorIndex_ > index) {
+            cursor_ = ordered_.begin();
+            cursorIndex_ = 0;
+            cursorValid_ = true;
+        }
+        std::advance(cursor_, static_cast<std::ptrdiff_t>(index - cursorIndex_));
+        cursorIndex_ = index;
+        return cursor_->second;
+    }
+
+private:
+    Map ordered_;
+    std::unordered_map<std::string, const_iterator> byName_;  // folded name -> entry
+    mutable const_iterator cursor_;
+    mutable std::size_t cursorIndex_ = 0;
+    mutable bool cursorValid_ = false;
+};
 
 struct Value {
     std::string name;
@@ -61,8 +140,7 @@ struct Value {
 
 struct Node {
     std::string name;
-    // Sub keys, ordered as a hive keeps them: by name, case-insensitively.
-    std::map<std::string, std::shared_ptr<Node>, NoCaseLess> children;
+    SubKeys children;
     // Values in the order they were first set, as the system keeps them.
     std::vector<Value> values;
     FileTime time = 0;
@@ -77,8 +155,7 @@ struct Node {
         return nullptr;
     }
     std::shared_ptr<Node> Child(std::string_view childName) const {
-        auto it = children.find(childName);
-        return it == children.end() ? nullptr : it->second;
+        return children.Find(childName);
     }
 };
 
@@ -90,6 +167,8 @@ struct Hive {
     std::string mountName;  // the name under HKEY_USERS while mounted
     bool loadedByApp = false;
     std::shared_ptr<Node> root;
+    // Handles open on keys of this hive: RegUnLoadKeyA refuses while there are any.
+    std::size_t openHandles = 0;
 };
 
 struct Handle {
@@ -122,17 +201,6 @@ std::size_t CharCount(std::string_view s) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
     return n;
-}
-
-// Folds the ASCII letters of single-byte characters, leaving double-byte characters as they are.
-std::string FoldCase(std::string_view s) {
-    std::string out(s);
-    for (std::size_t i = 0; i < out.size();) {
-        std::size_t len = text::CharLength(out, i);
-        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
-        i += len;
-    }
-    return out;
 }
 
 bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
@@ -192,7 +260,7 @@ std::string NormalizeFilePath(std::string_view path) {
 
 void MarkDeleted(Node& node) {
     for (auto& entry : node.children) MarkDeleted(*entry.second);
-    node.children.clear();
+    node.children.Clear();
     node.deleted = true;
     node.parent = nullptr;
 }
@@ -218,6 +286,9 @@ struct FakeRegistry::State {
     std::string currentUserSid;
 
     std::vector<std::unique_ptr<Hive>> hives;
+    // The hive files by their normalised, case-folded name: a machine has a hive file per
+    // profile, and every RegLoadKeyA looks one up.
+    std::unordered_map<std::string, Hive*> hiveFiles;
     Hive* machine = nullptr;
     Hive* users = nullptr;
 
@@ -249,18 +320,20 @@ struct FakeRegistry::State {
     }
 
     static void Attach(Node& parent, const std::shared_ptr<Node>& child) {
-        parent.children.emplace(child->name, child);
+        parent.children.Insert(child->name, child);
         child->parent = &parent;
     }
 
+    Hive* NewHiveFile(std::string_view file) {
+        Hive* hive = NewHive(HiveKind::File, text::AfterLastBackslash(file));
+        hive->file = std::string(file);
+        hiveFiles.emplace(FoldCase(NormalizeFilePath(file)), hive);
+        return hive;
+    }
+
     Hive* FindHiveFile(std::string_view file) const {
-        for (const auto& h : hives) {
-            if (h->kind == HiveKind::File &&
-                text::EqualsNoCase(NormalizeFilePath(h->file), NormalizeFilePath(file))) {
-                return h.get();
-            }
-        }
-        return nullptr;
+        auto it = hiveFiles.find(FoldCase(NormalizeFilePath(file)));
+        return it == hiveFiles.end() ? nullptr : it->second;
     }
 
     Hive* MountedHive(std::string_view name) const {
@@ -353,6 +426,7 @@ struct FakeRegistry::State {
         HKey h = nextHandle;
         nextHandle += 4;
         handles[h] = Handle{node, PathOf(*node), GrantedAccess(access)};
+        ++node->hive->openHandles;
         return h;
     }
 
@@ -364,10 +438,7 @@ struct FakeRegistry::State {
         if (bar != text::npos) {
             std::string_view file = path.substr(0, bar);
             Hive* hive = FindHiveFile(file);
-            if (hive == nullptr && create) {
-                hive = NewHive(HiveKind::File, text::AfterLastBackslash(file));
-                hive->file = std::string(file);
-            }
+            if (hive == nullptr && create) hive = NewHiveFile(file);
             return {hive ? hive->root : nullptr, SplitKeyPath(path.substr(bar + 1))};
         }
         std::vector<std::string> parts = SplitKeyPath(path);
@@ -469,19 +540,17 @@ void FakeRegistry::DeleteTree(std::string_view path) {
     if (node->parent == nullptr || node->parent == s_->users->root.get()) {
         // A root stays (a hive cannot be deleted, only emptied).
         for (auto& entry : node->children) MarkDeleted(*entry.second);
-        node->children.clear();
+        node->children.Clear();
         node->values.clear();
         return;
     }
     Node* parent = node->parent;
     MarkDeleted(*node);
-    parent->children.erase(node->name);
+    parent->children.Erase(node->name);
 }
 
 void FakeRegistry::CreateHiveFile(std::string_view file) {
-    if (s_->FindHiveFile(file) != nullptr) return;
-    Hive* hive = s_->NewHive(HiveKind::File, text::AfterLastBackslash(file));
-    hive->file = std::string(file);
+    if (s_->FindHiveFile(file) == nullptr) s_->NewHiveFile(file);
 }
 
 void FakeRegistry::MountSystemHive(std::string_view name) {
@@ -672,9 +741,7 @@ Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bu
     if ((ref.access & kKeyEnumerateSubKeys) == 0) return err::kAccessDenied;
     if (name == nullptr) return err::kInvalidParameter;
     if (index >= ref.node->children.size()) return err::kNoMoreItems;
-    auto it = ref.node->children.begin();
-    std::advance(it, index);
-    const std::string& found = it->second->name;
+    const std::string& found = ref.node->children.At(index)->name;
     // The buffer size counts the terminating NUL; a name that does not fit is not copied at all.
     if (found.size() + 1 > bufferChars) return err::kMoreData;
     *name = found;
@@ -745,7 +812,7 @@ Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcep
     // values goes with its values.
     if (!node->children.empty()) return err::kAccessDenied;
     Node* up = node->parent;
-    up->children.erase(node->name);
+    up->children.Erase(node->name);
     node->deleted = true;
     node->parent = nullptr;
     up->time = s_->Now();
@@ -783,7 +850,10 @@ Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
 
 Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
     if (IsPredefinedKey(key)) return err::kSuccess;
-    if (s_->handles.erase(key) == 0) return err::kInvalidHandle;
+    auto it = s_->handles.find(key);
+    if (it == s_->handles.end()) return err::kInvalidHandle;
+    --it->second.node->hive->openHandles;
+    s_->handles.erase(it);
     return err::kSuccess;
 }
 
@@ -827,10 +897,8 @@ Win32Error FakeRegistry::UnLoadKey(HKey parent, std::string_view subKey) noexcep
     // A hive the system loaded (a logged-on user, .DEFAULT) is in use by the system.
     if (!hive->loadedByApp) return err::kAccessDenied;
     // Windows refuses while any key of the hive is open (Wine 8 unloads anyway).
-    for (const auto& entry : s_->handles) {
-        if (entry.second.node->hive == hive) return err::kAccessDenied;
-    }
-    s_->users->root->children.erase(hive->mountName);
+    if (hive->openHandles != 0) return err::kAccessDenied;
+    s_->users->root->children.Erase(hive->mountName);
     hive->root->parent = nullptr;
     hive->loadedByApp = false;
     hive->mountName.clear();

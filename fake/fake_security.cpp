@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
+#include <utility>
 
 #include "base/text.h"
 
@@ -102,11 +104,6 @@ std::size_t SidLength(ConstSid sid) {
     return kSidHeaderBytes + 4u * p[1];
 }
 
-Bytes CopySid(ConstSid sid) {
-    std::size_t n = SidLength(sid);
-    const auto* p = static_cast<const std::uint8_t*>(sid);
-    return Bytes(p, p + n);
-}
 
 // Copies `s` and its NUL into a caller's buffer that was checked to be large enough.
 void CopyText(const std::string& s, char* out) {
@@ -114,6 +111,23 @@ void CopyText(const std::string& s, char* out) {
 }
 
 const char kAdministratorsSid[] = "S-1-5-32-544";
+
+// An account name as the index holds it: ASCII letters folded, double-byte characters kept
+// whole, so that two names have one key exactly when they compare equal case-insensitively.
+std::string FoldName(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size();) {
+        std::size_t len = text::CharLength(out, i);
+        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
+        i += len;
+    }
+    return out;
+}
+
+// A SID's stored form as the index holds it.
+std::string SidKey(const void* sid, std::size_t length) {
+    return std::string(static_cast<const char*>(sid), length);
+}
 
 }  // namespace
 
@@ -134,6 +148,11 @@ struct FakeSecurity::State {
     };
 
     std::vector<Account> accounts;  // in the order added
+    // A machine has an account per profile and the tool looks up every profile's, so lookups
+    // go through indexes instead of walking the accounts: by SID (the first account added with
+    // it), and by folded name (every account of that name, in the order added).
+    std::unordered_map<std::string, std::size_t> bySid;
+    std::unordered_map<std::string, std::vector<std::size_t>> byName;
     std::string userName = "operator";
     std::vector<Group> groups;
     std::vector<Privilege> held;  // privileges of the process token
@@ -157,6 +176,13 @@ struct FakeSecurity::State {
         return it->second.first;
     }
 
+    void Add(Account account) {
+        std::size_t at = accounts.size();
+        bySid.emplace(SidKey(account.sid.data(), account.sid.size()), at);
+        byName[FoldName(account.name)].push_back(at);
+        accounts.push_back(std::move(account));
+    }
+
     Privilege* Held(Luid luid) {
         for (Privilege& p : held) {
             if (p.luid == luid) return &p;
@@ -167,12 +193,10 @@ struct FakeSecurity::State {
 
 FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
     // The well-known accounts every NT machine resolves.
-    s_->accounts.push_back({SidOrThrow("S-1-5-18"), "SYSTEM", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->accounts.push_back(
-        {SidOrThrow("S-1-5-19"), "LOCAL SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->accounts.push_back(
-        {SidOrThrow("S-1-5-20"), "NETWORK SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->accounts.push_back({SidOrThrow(kAdministratorsSid), "Administrators", "BUILTIN", kSidTypeAlias});
+    s_->Add({SidOrThrow("S-1-5-18"), "SYSTEM", "NT AUTHORITY", kSidTypeWellKnownGroup});
+    s_->Add({SidOrThrow("S-1-5-19"), "LOCAL SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
+    s_->Add({SidOrThrow("S-1-5-20"), "NETWORK SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
+    s_->Add({SidOrThrow(kAdministratorsSid), "Administrators", "BUILTIN", kSidTypeAlias});
 
     // An ordinary interactive user's token: Everyone, Users, INTERACTIVE, Authenticated Users,
     // LOCAL, all mandatory, enabled by default and enabled (7).
@@ -187,8 +211,7 @@ FakeSecurity::~FakeSecurity() = default;
 
 void FakeSecurity::AddAccount(std::string_view sidText, std::string_view name,
                               std::string_view domain) {
-    s_->accounts.push_back(
-        {SidOrThrow(sidText), std::string(name), std::string(domain), kSidTypeUser});
+    s_->Add({SidOrThrow(sidText), std::string(name), std::string(domain), kSidTypeUser});
 }
 
 void FakeSecurity::SetUserName(std::string_view name) { s_->userName = std::string(name); }
@@ -355,15 +378,9 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
     if (nameChars == nullptr || domainChars == nullptr) return err::kInvalidParameter;
     if (SidLength(sid) == 0) return kInvalidSid;
 
-    Bytes wanted = CopySid(sid);
-    const State::Account* found = nullptr;
-    for (const State::Account& a : s_->accounts) {
-        if (a.sid == wanted) {
-            found = &a;
-            break;
-        }
-    }
-    if (found == nullptr) return err::kNoneMapped;
+    auto entry = s_->bySid.find(SidKey(sid, SidLength(sid)));
+    if (entry == s_->bySid.end()) return err::kNoneMapped;
+    const State::Account* found = &s_->accounts[entry->second];
 
     auto nameNeeded = static_cast<std::uint32_t>(found->name.size() + 1);
     auto domainNeeded = static_cast<std::uint32_t>(found->domain.size() + 1);
@@ -405,11 +422,14 @@ Win32Error FakeSecurity::LookupAccountName(const char* accountName, Sid sid,
         wantName = full.substr(slash + 1);
     }
     const State::Account* found = nullptr;
-    for (const State::Account& a : s_->accounts) {
-        if (text::EqualsNoCase(a.name, wantName) &&
-            (!qualified || text::EqualsNoCase(a.domain, wantDomain))) {
-            found = &a;
-            break;
+    auto named = s_->byName.find(FoldName(wantName));
+    if (named != s_->byName.end()) {
+        for (std::size_t at : named->second) {
+            const State::Account& a = s_->accounts[at];
+            if (!qualified || text::EqualsNoCase(a.domain, wantDomain)) {
+                found = &a;
+                break;
+            }
         }
     }
     if (found == nullptr) return err::kNoneMapped;

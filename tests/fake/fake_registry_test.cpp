@@ -177,6 +177,37 @@ TEST_F(EnumTest, TheBufferMustHoldTheNameAndItsNul) {
     Close(k);
 }
 
+TEST_F(EnumTest, AnIndexNamesThePositionInTheKeysAsTheyAreNow) {
+    HKey k = Open(kHkeyLocalMachine, "Software\\Order", reg::kKeyReadWrite);
+    HKey other = Open(kHkeyLocalMachine, "Software\\Order");
+    auto at = [&](HKey key, std::uint32_t index) {
+        std::string name;
+        Win32Error e = reg.EnumKey(key, index, 260, &name);
+        return e == err::kSuccess ? name : "error " + std::to_string(e);
+    };
+    // AB, alpha, a_b, beta, Gamma
+    EXPECT_EQ("AB", at(k, 0));
+    EXPECT_EQ("alpha", at(k, 1));
+    EXPECT_EQ("a_b", at(k, 2));
+    // A key added before the position moves every later key one place on.
+    Close(Create(k, "Aardvark"));
+    EXPECT_EQ("a_b", at(k, 3));
+    // A key removed before the position moves them back; going back to 0 starts over.
+    ASSERT_EQ(err::kSuccess, reg.DeleteKey(k, "ab"));
+    EXPECT_EQ("beta", at(k, 3));
+    EXPECT_EQ("Aardvark", at(k, 0));
+    // Two handles on one key step through it independently.
+    EXPECT_EQ("Gamma", at(other, 4));
+    EXPECT_EQ("alpha", at(k, 1));
+    EXPECT_EQ("error " + std::to_string(err::kNoMoreItems), at(other, 5));
+    EXPECT_EQ("a_b", at(other, 2));
+    // A key that setup removes is gone from the next call's count.
+    reg.DeleteTree("HKLM\\Software\\Order\\beta");
+    EXPECT_EQ("Gamma", at(k, 3));
+    Close(other);
+    Close(k);
+}
+
 // --- values ---
 
 TEST_F(RegistryTest, QueryGivesTheBytesAsStoredOrTheSizeNeeded) {
@@ -397,6 +428,53 @@ TEST_F(HiveTest, TheFileIsFoundUnderEverySpellingTheSystemAccepts) {
     ASSERT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
     EXPECT_EQ(err::kSuccess,
               reg.LoadKey(kHkeyUsers, kAnnSid, "C:/Documents and Settings/x/../ann/./ntuser.dat"));
+}
+
+TEST_F(HiveTest, OneFileUnderTwoSpellingsIsOneHive) {
+    reg.CreateHiveFile("c:/documents and settings/ANN/./NTUSER.DAT");
+    reg.SetString("C:\\Documents and Settings\\ANN\\\\ntuser.dat|Software\\Brennard", "W", "w");
+    EXPECT_TRUE(reg.HiveFileExists("C:\\DOCUMENTS AND SETTINGS\\ann\\ntuser.dat"));
+    EXPECT_FALSE(reg.HiveFileExists("C:\\Documents and Settings\\bob\\ntuser.dat"));
+    ASSERT_EQ(err::kSuccess, Load());
+    // Both values went into the one hive the constructor's spelling made.
+    std::string key = std::string("HKU\\") + kAnnSid + "\\Software\\Brennard";
+    EXPECT_EQ("before", reg.GetString(key, "V"));
+    EXPECT_EQ("w", reg.GetString(key, "W"));
+}
+
+TEST_F(HiveTest, MountNamesCompareIgnoringCase) {
+    auto lowerCase = [](std::string sid) {
+        sid[0] = 's';
+        return sid;
+    };
+    const std::string lower = lowerCase(kAnnSid);
+    EXPECT_EQ(err::kAlreadyExists, reg.LoadKey(kHkeyUsers, lowerCase(kSid), kAnnHive));
+    ASSERT_EQ(err::kSuccess, Load());
+    EXPECT_TRUE(reg.IsMounted(lower));
+    ASSERT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, lower));
+    EXPECT_FALSE(reg.IsMounted(kAnnSid));
+    EXPECT_EQ(err::kFileNotFound, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    // The name is free again, under either spelling.
+    ASSERT_EQ(err::kSuccess, reg.LoadKey(kHkeyUsers, lower, kAnnHive));
+    EXPECT_EQ("before", reg.GetString(std::string("HKU\\") + kAnnSid + "\\Software\\Brennard", "V"));
+    EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+}
+
+TEST_F(HiveTest, UnloadWaitsForEveryHandleOfTheHiveEvenOnADeletedKey) {
+    ASSERT_EQ(err::kSuccess, Load());
+    std::string software = std::string(kAnnSid) + "\\Software";
+    HKey root = Open(kHkeyUsers, kAnnSid);
+    HKey deleted = Open(kHkeyUsers, software + "\\Brennard");
+    reg.DeleteTree(std::string("HKU\\") + software + "\\Brennard");
+    Close(root);
+    // A second close of the same handle frees nothing more.
+    EXPECT_EQ(err::kInvalidHandle, reg.CloseKey(root));
+    EXPECT_EQ(err::kAccessDenied, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    Close(deleted);
+    EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
+    // Handles opened and closed while it was loaded do not hold it the next time.
+    ASSERT_EQ(err::kSuccess, Load());
+    EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
 }
 
 TEST_F(HiveTest, UnloadIsRefusedWhileAKeyOfTheHiveIsOpen) {

@@ -112,6 +112,31 @@ TEST_F(FakeSecurityTest, LookupAccountSidReportsSizesWithTheNulThenCopies) {
               err::kNoneMapped);
 }
 
+TEST_F(FakeSecurityTest, LookupAccountSidFindsTheFirstAccountAddedWithThatSid) {
+    security.AddAccount("S-1-5-21-1-2-3-1001", "ann", "ONE");
+    security.AddAccount("S-1-5-21-1-2-3-1002", "bob", "ONE");
+    security.AddAccount("S-1-5-21-1-2-3-1001", "impostor", "TWO");
+    char name[16];
+    char domain[16];
+    std::uint32_t nameChars = sizeof name;
+    std::uint32_t domainChars = sizeof domain;
+    Bytes sid = FakeSecurity::SidBytes("S-1-5-21-1-2-3-1001");
+    ASSERT_EQ(security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
+              err::kSuccess);
+    EXPECT_STREQ(name, "ann");
+    EXPECT_STREQ(domain, "ONE");
+    // A SID that is a prefix of a known one, or has one sub-authority more, names nobody.
+    nameChars = domainChars = sizeof name;
+    Bytes shorter = FakeSecurity::SidBytes("S-1-5-21-1-2-3");
+    EXPECT_EQ(security.LookupAccountSid(shorter.data(), name, &nameChars, domain, &domainChars,
+                                        nullptr),
+              err::kNoneMapped);
+    Bytes longer = FakeSecurity::SidBytes("S-1-5-21-1-2-3-1001-1");
+    EXPECT_EQ(security.LookupAccountSid(longer.data(), name, &nameChars, domain, &domainChars,
+                                        nullptr),
+              err::kNoneMapped);
+}
+
 TEST_F(FakeSecurityTest, LookupAccountNameFindsTheFirstAccountOfThatName) {
     security.AddAccount("S-1-5-21-1-2-3-1001", "ann", "ONE");
     security.AddAccount("S-1-5-21-9-9-9-1001", "ANN", "TWO");
@@ -137,6 +162,10 @@ TEST_F(FakeSecurityTest, LookupAccountNameFindsTheFirstAccountOfThatName) {
               err::kSuccess);
     EXPECT_EQ(sid, FakeSecurity::SidBytes("S-1-5-21-9-9-9-1001"));
     EXPECT_EQ(security.LookupAccountName("nobody", sid.data(), &sidBytes, domain.data(),
+                                         &domainChars, nullptr),
+              err::kNoneMapped);
+    // A domain that has no account of that name finds none, whoever else has the name.
+    EXPECT_EQ(security.LookupAccountName("THREE\\ann", sid.data(), &sidBytes, domain.data(),
                                          &domainChars, nullptr),
               err::kNoneMapped);
 }
