@@ -21,7 +21,9 @@ qv_unix_path() {
 qv_reg_file_value() {
   local file="$1" key name="$3"
   key=$(qv_reg_escape "$2")
-  awk -v key="[$key]" -v name="\"$name\"=" '
+  # Passed through the environment: awk -v would undo the file's escaping of backslashes.
+  QV_AWK_KEY="[$key]" QV_AWK_NAME="\"$name\"=" awk '
+    BEGIN { key = ENVIRON["QV_AWK_KEY"]; name = ENVIRON["QV_AWK_NAME"] }
     index($0, "[") == 1 { inkey = (index($0, key " ") == 1 || $0 == key); next }
     inkey && index($0, name) == 1 {
       v = substr($0, length(name) + 1)
