@@ -26,24 +26,6 @@ constexpr std::uint32_t kStoredAttributes = ~(fa::kDirectory | fa::kReparsePoint
 // ---------------------------------------------------------------------------------------------
 // Names
 
-// The key under which a folder indexes a name: ASCII letters upper-cased, double-byte characters
-// kept whole, so that a trail byte in 'a'..'z' does not fold into another character.
-std::string FoldName(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t n = text::CharLength(s, i);
-        if (n == 1) {
-            char c = s[i];
-            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-        } else {
-            out.append(s.substr(i, n));
-        }
-        i += n;
-    }
-    return out;
-}
-
 // Characters the system refuses in a file name. A trail byte may equal one of them ('|' is 0x7C),
 // so the scan steps over whole characters.
 bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
@@ -109,11 +91,7 @@ std::vector<std::string_view> Characters(std::string_view s) {
 }
 
 bool SameChar(std::string_view a, std::string_view b) {
-    if (a.size() == 1 && b.size() == 1) {
-        auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-        return fold(a[0]) == fold(b[0]);
-    }
-    return a == b;
+    return text::EqualsNoCase(a, b);
 }
 
 class MaskMatcher {
@@ -333,7 +311,7 @@ struct Node {
     // Entries in the order they were created: this volume returns them unsorted, in creation
     // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
     std::vector<std::unique_ptr<Node>> children;
-    std::unordered_map<std::string, Node*> index;  // FoldName(name) -> child
+    std::unordered_map<std::string, Node*> index;  // text::FoldCase(name) -> child
 
     bool IsFolder() const { return kind == Kind::kFolder; }
     bool IsFile() const { return kind == Kind::kFile; }
@@ -341,20 +319,20 @@ struct Node {
     bool IsReadOnly() const { return (attributes & fa::kReadOnly) != 0; }
 
     Node* Child(std::string_view childName) const {
-        auto it = index.find(FoldName(childName));
+        auto it = index.find(text::FoldCase(childName));
         return it == index.end() ? nullptr : it->second;
     }
 
     Node* Add(std::unique_ptr<Node> child) {
         child->parent = this;
         Node* raw = child.get();
-        index[FoldName(raw->name)] = raw;
+        index[text::FoldCase(raw->name)] = raw;
         children.push_back(std::move(child));
         return raw;
     }
 
     void Unlink(Node* child) {
-        index.erase(FoldName(child->name));
+        index.erase(text::FoldCase(child->name));
         children.erase(std::find_if(children.begin(), children.end(),
                                     [child](const auto& c) { return c.get() == child; }));
     }
@@ -399,7 +377,7 @@ struct FakeFileSystem::State {
     }
 
     Node* Drive(std::string_view root) const {
-        auto it = drives.find(FoldName(root));
+        auto it = drives.find(text::FoldCase(root));
         return it == drives.end() ? nullptr : it->second.get();
     }
 
@@ -482,7 +460,7 @@ struct FakeFileSystem::State {
     // --- setup ---
 
     Node* EnsureFolder(const FullPath& p, std::size_t count) {
-        auto& drive = drives[FoldName(p.root)];
+        auto& drive = drives[text::FoldCase(p.root)];
         if (!drive) {
             drive = std::make_unique<Node>();
             drive->name = p.root;

@@ -56,18 +56,6 @@ struct NoCaseLess {
 struct Hive;
 struct Node;
 
-// Folds the ASCII letters of single-byte characters, leaving double-byte characters as they are:
-// two texts fold to the same bytes exactly when they compare equal case-insensitively.
-std::string FoldCase(std::string_view s) {
-    std::string out(s);
-    for (std::size_t i = 0; i < out.size();) {
-        std::size_t len = text::CharLength(out, i);
-        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
-        i += len;
-    }
-    return out;
-}
-
 // The sub keys of a key, in the order a hive keeps them (by name, case-insensitively). HKEY_USERS
 // and the profile list hold one key per profile, so a lookup by name goes through a hash of the
 // folded name rather than comparing names down the tree, and RegEnumKeyExA stepping through the
@@ -88,20 +76,20 @@ public:
     const_iterator end() const { return ordered_.end(); }
 
     std::shared_ptr<Node> Find(std::string_view name) const {
-        auto it = byName_.find(FoldCase(name));
+        auto it = byName_.find(text::FoldCase(name));
         return it == byName_.end() ? nullptr : it->second->second;
     }
     // Keeps the key already there when one of that name exists; says whether `child` went in.
     bool Insert(const std::string& name, const std::shared_ptr<Node>& child) {
         auto [it, inserted] = ordered_.emplace(name, child);
         if (inserted) {
-            byName_.emplace(FoldCase(name), it);
+            byName_.emplace(text::FoldCase(name), it);
             cursorValid_ = false;
         }
         return inserted;
     }
     void Erase(std::string_view name) {
-        auto it = byName_.find(FoldCase(name));
+        auto it = byName_.find(text::FoldCase(name));
         if (it == byName_.end()) return;
         ordered_.erase(it->second);
         byName_.erase(it);
@@ -204,7 +192,7 @@ std::size_t CharCount(std::string_view s) {
 }
 
 bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
-    return text::FindText(FoldCase(haystack), FoldCase(needle)) != text::npos;
+    return text::FindText(text::FoldCase(haystack), text::FoldCase(needle)) != text::npos;
 }
 
 std::uint32_t GrantedAccess(std::uint32_t requested) {
@@ -327,12 +315,12 @@ struct FakeRegistry::State {
     Hive* NewHiveFile(std::string_view file) {
         Hive* hive = NewHive(HiveKind::File, text::AfterLastBackslash(file));
         hive->file = std::string(file);
-        hiveFiles.emplace(FoldCase(NormalizeFilePath(file)), hive);
+        hiveFiles.emplace(text::FoldCase(NormalizeFilePath(file)), hive);
         return hive;
     }
 
     Hive* FindHiveFile(std::string_view file) const {
-        auto it = hiveFiles.find(FoldCase(NormalizeFilePath(file)));
+        auto it = hiveFiles.find(text::FoldCase(NormalizeFilePath(file)));
         return it == hiveFiles.end() ? nullptr : it->second;
     }
 

@@ -104,25 +104,12 @@ std::size_t SidLength(ConstSid sid) {
     return kSidHeaderBytes + 4u * p[1];
 }
 
-
 // Copies `s` and its NUL into a caller's buffer that was checked to be large enough.
 void CopyText(const std::string& s, char* out) {
     std::memcpy(out, s.c_str(), s.size() + 1);
 }
 
 const char kAdministratorsSid[] = "S-1-5-32-544";
-
-// An account name as the index holds it: ASCII letters folded, double-byte characters kept
-// whole, so that two names have one key exactly when they compare equal case-insensitively.
-std::string FoldName(std::string_view s) {
-    std::string out(s);
-    for (std::size_t i = 0; i < out.size();) {
-        std::size_t len = text::CharLength(out, i);
-        if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
-        i += len;
-    }
-    return out;
-}
 
 // A SID's stored form as the index holds it.
 std::string SidKey(const void* sid, std::size_t length) {
@@ -179,7 +166,7 @@ struct FakeSecurity::State {
     void Add(Account account) {
         std::size_t at = accounts.size();
         bySid.emplace(SidKey(account.sid.data(), account.sid.size()), at);
-        byName[FoldName(account.name)].push_back(at);
+        byName[text::FoldCase(account.name)].push_back(at);
         accounts.push_back(std::move(account));
     }
 
@@ -422,7 +409,7 @@ Win32Error FakeSecurity::LookupAccountName(const char* accountName, Sid sid,
         wantName = full.substr(slash + 1);
     }
     const State::Account* found = nullptr;
-    auto named = s_->byName.find(FoldName(wantName));
+    auto named = s_->byName.find(text::FoldCase(wantName));
     if (named != s_->byName.end()) {
         for (std::size_t at : named->second) {
             const State::Account& a = s_->accounts[at];

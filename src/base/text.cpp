@@ -98,4 +98,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
     return CompareNoCase(a, b) == 0;
 }
 
+std::string FoldCase(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) {
+        if (CharLength(out, i) == 1) out[i] = FoldAscii(out[i]);
+    }
+    return out;
+}
+
 }  // namespace qv::text

@@ -42,5 +42,9 @@ bool Equals(std::string_view a, std::string_view b) noexcept;
 // characters compare as units. Returns <0, 0, >0.
 int CompareNoCase(std::string_view a, std::string_view b) noexcept;
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
+// The text as the case-insensitive comparison sees it: ASCII letters upper-cased, double-byte
+// characters kept whole (a trail byte in 'a'..'z' is not a letter). Two texts are EqualsNoCase
+// exactly when their folded forms are equal, so the folded form can key a hash index.
+std::string FoldCase(std::string_view s);
 
 }  // namespace qv::text

@@ -60,5 +60,12 @@ TEST_F(TextTest, ComparisonsFoldAsciiLettersOnly) {
     EXPECT_FALSE(Equals("40c", "40C"));
 }
 
+TEST_F(TextTest, FoldedFormsAreEqualExactlyWhenTheTextsCompareEqual) {
+    EXPECT_EQ(FoldCase("Local Settings\\temp"), FoldCase("LOCAL SETTINGS\\Temp"));
+    // A trail byte in 'a'..'z' stays as it is: the two double-byte characters differ.
+    EXPECT_NE(FoldCase("\x82\x61"), FoldCase("\x82\x41"));
+    EXPECT_EQ(FoldCase("\x82\x61x"), std::string("\x82\x61X"));
+}
+
 }  // namespace
 }  // namespace qv::text
