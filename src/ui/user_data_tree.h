@@ -3,7 +3,7 @@
 // Clear().
 #pragma once
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,8 +67,8 @@ private:
         std::string ownKeyPath;
     };
     ITreeControl& control_;
-    std::map<TreeItem, std::string> registrations_;
-    std::map<TreeItem, UserData> users_;
+    std::unordered_map<TreeItem, std::string> registrations_;
+    std::unordered_map<TreeItem, UserData> users_;
 };
 
 }  // namespace qv
