@@ -40,6 +40,15 @@ qv_runner_profile() {
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\$QV_RUNNER_SID" ProfileImagePath
 }
 
+# The running user's temporary folder (Windows path): the TEMP of his environment in user.reg.
+# His shell folders have no "Local Settings", so the tool takes the process's TEMP for him, which
+# Wine sets from there.
+qv_runner_temp() {
+  local temp
+  temp=$(qv_reg_file_value "$1/user.reg" Environment TEMP)
+  printf '%s' "${temp//%USERPROFILE%/$(qv_runner_profile "$1")}"
+}
+
 # Adds a profile list entry to system.reg.
 qv_add_profile() {
   local prefix="$1" sid="$2" profile="$3" time="$4"
@@ -87,12 +96,19 @@ qv_expand_list() {
   local code="${name%%-*}"
   local full
   if [ "$product" = "Ovaline Sketch" ]; then full="Ovaline Sketch 2004"; else full="Ovaline 2004"; fi
-  awk -v ROAM="$roaming" -v LOCAL="$local_root" -v APPDATA="$appdata" -v TEMPDIR="$temp" \
-      -v COMPANY="$company" -v PRODUCT="$product" -v REGRELEASE="$release" -v PRODNAME="$code" \
-      -v FULL="$full" '
+  # Passed through the environment: awk -v would read "\r" in "C:\users\root" or "\f" in
+  # "...\fra" as escapes.
+  QV_AWK_ROAM="$roaming" QV_AWK_LOCAL="$local_root" QV_AWK_APPDATA="$appdata" QV_AWK_TEMP="$temp" \
+    QV_AWK_COMPANY="$company" QV_AWK_PRODUCT="$product" QV_AWK_REGRELEASE="$release" \
+    QV_AWK_PRODNAME="$code" QV_AWK_FULL="$full" awk '
     function parent(p) { sub(/\\[^\\]*$/, "", p); return p }
     function last(p) { sub(/.*\\/, "", p); return p }
     BEGIN {
+      ROAM = ENVIRON["QV_AWK_ROAM"]; LOCAL = ENVIRON["QV_AWK_LOCAL"]
+      APPDATA = ENVIRON["QV_AWK_APPDATA"]; TEMPDIR = ENVIRON["QV_AWK_TEMP"]
+      COMPANY = ENVIRON["QV_AWK_COMPANY"]; PRODUCT = ENVIRON["QV_AWK_PRODUCT"]
+      REGRELEASE = ENVIRON["QV_AWK_REGRELEASE"]; PRODNAME = ENVIRON["QV_AWK_PRODNAME"]
+      FULL = ENVIRON["QV_AWK_FULL"]
       v["ROAMABLEROOTFOLDER"] = ROAM; v["ROAMABLEROOTPARENT"] = parent(ROAM)
       v["LOCALROOTFOLDER"] = LOCAL; v["LOCALROOTPARENT"] = parent(LOCAL); v["LANG"] = last(LOCAL)
       v["PRODNAME"] = PRODNAME; v["RELEASE"] = "2004"; v["REGRELEASE"] = REGRELEASE
@@ -135,12 +151,14 @@ qv_create_listed() {
     printf '%s\n' "$path"
   done
 }
-
-# A user's registration: the key with its time and its two folder values in the hive file (or
-# user.reg), the two data folders with some files, and the files of the file list.
-#   qv_add_user_registration PREFIX HIVEFILE KEYPATH TIME APPDATA LOCALAPPDATA TEMP
-qv_add_user_registration() {
-  local prefix="$1" hive="$2" keypath="$3" time="$4" appdata="$5" local_appdata="$6" temp="$7"
+# The data that a user's registration KEYPATH names: the user's roaming and local data folders
+# (in APPDATA and LOCALAPPDATA) with a few files, and the files of the file list for that user
+# (TEMP: the user's temporary folder). Sets QV_ROAMING and QV_LOCAL_ROOT to the two folders
+# (Windows paths). When QV_MANIFEST names a file, appends to it one line for each data folder
+# and each listed file or folder created: "SID<tab>KEYPATH<tab>data|listed<tab><unix path>".
+#   qv_add_user_data PREFIX SID KEYPATH APPDATA LOCALAPPDATA TEMP
+qv_add_user_data() {
+  local prefix="$1" sid="$2" keypath="$3" appdata="$4" local_appdata="$5" temp="$6"
   local name="${keypath##*\\}"
   local rest="${keypath%\\*}"
   local release="${rest##*\\}"; rest="${rest%\\*}"
@@ -150,16 +168,31 @@ qv_add_user_registration() {
     409) lang=enu ;; 411) lang=jpn ;; 407) lang=deu ;; 40C) lang=fra ;; *) lang=enu ;;
   esac
   if [ "$product" = "Ovaline Sketch" ]; then full="Ovaline Sketch 2004"; else full="Ovaline 2004"; fi
-  local roaming="$appdata\\$QV_COMPANY\\$full\\$release\\$lang"
-  local local_root="$local_appdata\\$QV_COMPANY\\$full\\$release\\$lang"
-  qv_reg_key "$hive" "$keypath" "$time"
-  qv_reg_sz "$hive" RoamableRootFolder "$roaming"
-  qv_reg_sz "$hive" LocalRootFolder "$local_root"
-  qv_add_data_folders "$prefix" "$roaming" "$local_root"
+  QV_ROAMING="$appdata\\$QV_COMPANY\\$full\\$release\\$lang"
+  QV_LOCAL_ROOT="$local_appdata\\$QV_COMPANY\\$full\\$release\\$lang"
+  local manifest="${QV_MANIFEST:-/dev/null}" path
+  qv_add_data_folders "$prefix" "$QV_ROAMING" "$QV_LOCAL_ROOT"
+  for path in "$QV_ROAMING" "$QV_LOCAL_ROOT"; do
+    printf '%s\t%s\tdata\t%s\n' "$sid" "$keypath" "$(qv_unix_path "$prefix" "$path")" >>"$manifest"
+  done
   if [ -s "$QV_SOURCE/res/filelist132.txt" ]; then
-    qv_expand_list "$QV_SOURCE/res/filelist132.txt" "$keypath" "$roaming" "$local_root" \
-      "$appdata" "$temp" | qv_create_listed "$prefix" >/dev/null
+    qv_expand_list "$QV_SOURCE/res/filelist132.txt" "$keypath" "$QV_ROAMING" "$QV_LOCAL_ROOT" \
+      "$appdata" "$temp" | qv_create_listed "$prefix" |
+      while IFS= read -r path; do
+        printf '%s\t%s\tlisted\t%s\n' "$sid" "$keypath" "$path"
+      done >>"$manifest"
   fi
+}
+
+# A user's registration: the key with its time and its two folder values in the hive file (or
+# user.reg), and the data it names (qv_add_user_data).
+#   qv_add_user_registration PREFIX SID HIVEFILE KEYPATH TIME APPDATA LOCALAPPDATA TEMP
+qv_add_user_registration() {
+  local prefix="$1" sid="$2" hive="$3" keypath="$4" time="$5"
+  qv_add_user_data "$prefix" "$sid" "$keypath" "$6" "$7" "$8"
+  qv_reg_key "$hive" "$keypath" "$time"
+  qv_reg_sz "$hive" RoamableRootFolder "$QV_ROAMING"
+  qv_reg_sz "$hive" LocalRootFolder "$QV_LOCAL_ROOT"
 }
 
 # A product's roaming and local data folders with a few files, as the product leaves them.
@@ -173,60 +206,73 @@ qv_add_data_folders() {
   printf 'template\r\n' >"$local_root/Templates/drawing.tpl"
 }
 
-# The demo machine (see README.md). Written into a new prefix whose wineserver is down.
+# The demo machine (see README.md). Written into a new prefix whose wineserver is down. With a
+# second argument, lists in that file what each user's registration owns (see qv_add_user_data),
+# the leftover data under the registration that the tool makes for it.
+#   qv_build_demo_machine PREFIX [MANIFEST]
 qv_build_demo_machine() {
   local prefix="$1"
+  local QV_MANIFEST="${2:-}"
+  if [ -n "$QV_MANIFEST" ]; then : >"$QV_MANIFEST"; fi
   local now t0 stale
   now=$(date +%s)
   t0=$((now - 30 * 86400))   # when the users' registrations were written
   stale=$((t0 + 3600))       # a machine registration written an hour later
 
   # The machine: English main product and Japanese light edition reinstalled an hour after the
-  # users' registrations, the Japanese main product as old as the users'. German main product
-  # and English light edition are not installed any more.
+  # users' registrations, the Japanese main product as old as the users'. German and French main
+  # product and English light edition are not installed (any more).
   qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$stale"
   qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' "$t0"
   qv_add_machine_registration "$prefix" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' "$stale"
 
   # Three profiles whose hives are files, not loaded: the service accounts, which the system can
-  # name.
+  # name. Every registration they show is a key in the hive file: Wine does not write back a hive
+  # loaded from a file, so a key that the tool's scan created there would be gone again when the
+  # clean-up loads the hive, and the clean-up would stop at it.
   local sid profile hive
   sid=S-1-5-18; profile='C:\users\svc-system'
   qv_add_profile "$prefix" "$sid" "$profile" "$t0"
   qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
   hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0" \
-    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' "$t0" \
-    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
 
   sid=S-1-5-19; profile='C:\users\svc-local'
   qv_add_profile "$prefix" "$sid" "$profile" "$t0"
   qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
   hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0" \
-    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:409' "$t0" \
-    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:409' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
 
   sid=S-1-5-20; profile='C:\users\svc-network'
   qv_add_profile "$prefix" "$sid" "$profile" "$t0"
   qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
   hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' "$t0" \
-    "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  # German data left behind without a registration: the tool registers it when it scans.
-  qv_add_data_folders "$prefix" "$QV_APPDATA\\Brennard\\Ovaline 2004\\R16.0\\deu" \
-    "$QV_LOCAL_APPDATA\\Brennard\\Ovaline 2004\\R16.0\\deu"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' \
+    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
 
   # The running user, whose hive is loaded (HKEY_CURRENT_USER, user.reg): a German registration
   # the machine lacks, and a Japanese light edition only 30 seconds older than the machine's.
+  sid=$QV_RUNNER_SID
   profile=$(qv_runner_profile "$prefix")
   local user_reg="$prefix/user.reg"
   local appdata="$profile\\AppData\\Roaming" local_appdata="$profile\\AppData\\Local"
-  local temp="$profile\\AppData\\Local\\Temp"
-  qv_add_user_registration "$prefix" "$user_reg" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' "$t0" \
-    "$appdata" "$local_appdata" "$temp"
-  qv_add_user_registration "$prefix" "$user_reg" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' \
+  local temp
+  temp=$(qv_runner_temp "$prefix")
+  qv_add_user_registration "$prefix" "$sid" "$user_reg" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' \
+    "$t0" "$appdata" "$local_appdata" "$temp"
+  qv_add_user_registration "$prefix" "$sid" "$user_reg" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' \
     "$((stale - 30))" "$appdata" "$local_appdata" "$temp"
+  # French data and listed files left behind without a registration: the tool's scan registers
+  # them as OVLN-201:40C. The running user's hive is used in place, so under Wine that key lasts
+  # as long as the wineserver session and a clean-up finds it.
+  qv_add_user_data "$prefix" "$sid" 'Software\Brennard\Ovaline\R16.0\OVLN-201:40C' \
+    "$appdata" "$local_appdata" "$temp"
 }

@@ -11,20 +11,23 @@ e2e_start_tool
 
 # What the machine holds, and what the tool must make of it:
 # - The machine has OVLN-201:409 and OVSK-201:411 an hour newer than the users' keys (stale), and
-#   OVLN-201:411 as old as theirs (fresh, not listed); OVLN-201:407 and OVSK-201:409 are not on
-#   the machine (stale whatever their times).
+#   OVLN-201:411 as old as theirs (fresh, not listed); OVLN-201:407, OVLN-201:40C and
+#   OVSK-201:409 are not on the machine (stale whatever their times).
 # - Profiles, in the order the profile list enumerates them: S-1-5-18 (SYSTEM: 409, 411),
-#   S-1-5-19 (LOCAL SERVICE: 409, OVSK 409), S-1-5-20 (NETWORK SERVICE: OVSK 411, and German data
-#   folders without a key, which the tool registers as OVLN-201:407), the running user (407, and
-#   OVSK 411 only 30 seconds older than the machine's, not listed).
-# - The main product is scanned before the light edition; registration items appear in the order
-#   of their first user; a second user with the same label joins the existing item.
+#   S-1-5-19 (LOCAL SERVICE: 409, OVSK 409), S-1-5-20 (NETWORK SERVICE: 407, OVSK 411), the
+#   running user (407; French data folders without a key, which the tool registers as
+#   OVLN-201:40C; OVSK 411 only 30 seconds older than the machine's, not listed).
+# - The main product is scanned before the light edition; within a user, registrations come in
+#   the order of their key names (407 before 40C); registration items appear in the order of their
+#   first user; a second user with the same label joins the existing item.
 # - Every item starts checked; every registration item is shown expanded.
 expected_tree="[x] Ovaline 2004 (English)
   [x] SYSTEM
   [x] LOCAL SERVICE
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline 2004 (French)
   [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
@@ -46,6 +49,20 @@ e2e_check "the hives the tool loaded for the scan are unloaded again" no_service
 runner_hive_loaded() { e2e_loaded_hives | grep -qx "$QV_RUNNER_SID"; }
 e2e_check "the running user's hive, used in place, is still loaded" runner_hive_loaded
 
+# The scan registered the running user's French leftover in his hive, with the folders it found:
+# the local one decided, the roaming one is its counterpart below the user's "AppData".
+leftover_value() {
+  wine reg query "HKU\\$QV_RUNNER_SID\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:40C" /v "$1" \
+    2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"
+}
+leftover_registered() {
+  local profile
+  profile=$(qv_runner_profile "$E2E_PREFIX")
+  [ "$(leftover_value LocalRootFolder)" = "$profile\\AppData\\Local\\Brennard\\Ovaline 2004\\R16.0\\fra" ] &&
+    [ "$(leftover_value RoamableRootFolder)" = "$profile\\AppData\\Roaming\\Brennard\\Ovaline 2004\\R16.0\\fra" ]
+}
+e2e_check "the scan registered the running user's leftover French folders in his hive" leftover_registered
+
 # Clicking a registration item's check box gives all its users its new state.
 e2e_click_checkbox "Ovaline 2004 (English)"
 e2e_check "unchecking a registration item unchecks all its users" e2e_wait_tree "[ ] Ovaline 2004 (English)
@@ -53,6 +70,8 @@ e2e_check "unchecking a registration item unchecks all its users" e2e_wait_tree 
   [ ] LOCAL SERVICE
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline 2004 (French)
   [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
@@ -70,6 +89,8 @@ e2e_check "unchecking one of two users leaves the registration checked" e2e_wait
 [x] Ovaline 2004 (German)
   [ ] NETWORK SERVICE
   [x] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
 [x] Ovaline Sketch 2004 (Japanese)
@@ -82,6 +103,8 @@ e2e_check "unchecking the last checked user unchecks the registration" e2e_wait_
 [ ] Ovaline 2004 (German)
   [ ] NETWORK SERVICE
   [ ] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
 [x] Ovaline Sketch 2004 (Japanese)
@@ -94,6 +117,8 @@ after_recheck="[x] Ovaline 2004 (English)
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
   [ ] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
 [x] Ovaline Sketch 2004 (Japanese)
@@ -112,6 +137,8 @@ e2e_check "a label click changes nothing; space toggles the selected registratio
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
   [ ] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [x] Ovaline Sketch 2004 (English)
   [x] LOCAL SERVICE
 [ ] Ovaline Sketch 2004 (Japanese)
@@ -126,6 +153,8 @@ e2e_check "an arrow key changes nothing; space toggles the user above" e2e_wait_
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
   [ ] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [ ] Ovaline Sketch 2004 (English)
   [ ] LOCAL SERVICE
 [ ] Ovaline Sketch 2004 (Japanese)
@@ -151,6 +180,8 @@ e2e_check "a double click on a registration's check box leaves it and all its us
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
   [x] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [ ] Ovaline Sketch 2004 (English)
   [ ] LOCAL SERVICE
 [ ] Ovaline Sketch 2004 (Japanese)
@@ -169,6 +200,8 @@ e2e_check "a double click on a user's check box takes its registration along bot
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
   [x] $runner
+[x] Ovaline 2004 (French)
+  [x] $runner
 [ ] Ovaline Sketch 2004 (English)
   [ ] LOCAL SERVICE
 [x] Ovaline Sketch 2004 (Japanese)
@@ -184,6 +217,8 @@ e2e_check "a double click on a label changes nothing; space then toggles that re
   [ ] LOCAL SERVICE
 [x] Ovaline 2004 (German)
   [x] NETWORK SERVICE
+  [x] $runner
+[x] Ovaline 2004 (French)
   [x] $runner
 [ ] Ovaline Sketch 2004 (English)
   [ ] LOCAL SERVICE
