@@ -8,8 +8,6 @@
 namespace qv {
 namespace {
 
-constexpr char kProfileListParent[] = "SOFTWARE\\Microsoft\\";
-constexpr char kProfileListChild[] = "Windows NT\\CurrentVersion\\ProfileList\\";
 constexpr char kProfileImagePath[] = "ProfileImagePath";
 constexpr char kHiveFileName[] = "\\ntuser.dat";
 // The profile key's path is built in a buffer of this size.
@@ -46,7 +44,7 @@ bool ListProfileSids(Platform& os, std::vector<std::string>* list) {
 }
 
 bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder) {
-    std::string keyPath = std::string(kProfileListParent) + kProfileListChild;
+    std::string keyPath = kProfileListKey;
     keyPath += sidText;
     if (keyPath.size() >= kProfileKeyPathBytes) return false;
 
