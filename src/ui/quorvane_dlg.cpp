@@ -13,8 +13,6 @@
 namespace qv {
 namespace {
 
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
 constexpr std::uint32_t kConfirmStyle = mb::kOkCancel | mb::kIconExclamation | mb::kDefButton2;
 
 // The heading is a resource text with one "%s". It is never used as a format string of its own:
@@ -67,8 +65,8 @@ bool CQuorvaneDlg::RefreshTree() {
     };
 
     bool result = false;
-    if (!setting(kSettingsCompany).empty()) {
-        const std::string company = setting(kSettingsCompany);
+    const std::string company = setting(kSettingsCompany);
+    if (!company.empty()) {
         const std::string product = setting(kSettingsProduct);
         const std::string version = setting(kSettingsVersion);
         const std::string visibleName = setting(kSettingsVisibleProductName);
@@ -94,7 +92,7 @@ bool CQuorvaneDlg::RefreshTree() {
         if (!m_bCleanupDone) status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
         m_window->SetItemText(IDC_STATUS, status);
         // Stays disabled: only a clean-up could change the registry, and nothing is left to clean.
-        m_window->EnableItem(kIdOk, false);
+        m_window->EnableItem(mb::kIdOk, false);
         return true;
     }
     m_tree->ExpandAll();
@@ -118,7 +116,7 @@ void CQuorvaneDlg::OnCleanUp() {
     const WindowRef owner = m_window->Handle();
     const std::string caption = os.resources.LoadString(IDS_CAPTION);
     if (os.messages.Show(owner, os.resources.LoadString(IDS_CONFIRM_DELETE), caption,
-                         kConfirmStyle) != kIdOk) {
+                         kConfirmStyle) != mb::kIdOk) {
         return;
     }
 
@@ -147,7 +145,7 @@ void CQuorvaneDlg::OnCleanUp() {
 
 void CQuorvaneDlg::OnCancelClicked() {
     if (m_tree != nullptr) m_tree->Clear();
-    if (m_window != nullptr) m_window->EndDialog(kIdCancel);
+    if (m_window != nullptr) m_window->EndDialog(mb::kIdCancel);
 }
 
 void CQuorvaneDlg::OnTreeClick() {
