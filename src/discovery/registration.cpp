@@ -139,11 +139,11 @@ void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_vi
     for (const StringTable::Row& productRow : tables.productIds.Rows()) {
         const std::string& name = productRow.first;
         const std::string& id = productRow.second;
-        if (!EitherIsDirectory(os.files, Join(roamCompany, name), Join(localCompany, name))) {
-            continue;
-        }
-        const std::string roamRel = Join(Join(roamCompany, name), release);
-        const std::string localRel = Join(Join(localCompany, name), release);
+        const std::string roamProduct = Join(roamCompany, name);
+        const std::string localProduct = Join(localCompany, name);
+        if (!EitherIsDirectory(os.files, roamProduct, localProduct)) continue;
+        const std::string roamRel = Join(roamProduct, release);
+        const std::string localRel = Join(localProduct, release);
 
         for (const StringTable::Row& languageRow : tables.localeCodes.Rows()) {
             const std::string roamLang = Join(roamRel, languageRow.first);
