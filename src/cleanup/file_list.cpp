@@ -82,14 +82,12 @@ private:
 
 // Removes the candidate folder if it is empty, then each parent while the removal succeeds.
 void RemoveEmptyFolders(Platform& os, std::string folder, const WalkStops& stops) {
-    if (stops.StopsAt(folder)) return;
-    Trace(os.debug, "\tAttempting to remove directory \"", folder, "\"\n");
-    Win32Error e = os.files.RemoveDirectory(folder);
-    while (e == err::kSuccess) {
-        folder = text::CutBeforeLastBackslash(folder);
+    Win32Error e = err::kSuccess;
+    for (;; folder = text::CutBeforeLastBackslash(folder)) {
         if (stops.StopsAt(folder)) return;
         Trace(os.debug, "\tAttempting to remove directory \"", folder, "\"\n");
         e = os.files.RemoveDirectory(folder);
+        if (e != err::kSuccess) break;
     }
     TraceError(os.debug, "\tERROR: Couldn't remove directory (", e);
     // A folder whose last file was still being released can go on the second try.

@@ -36,6 +36,16 @@ Win32Error ReadFolderValue(IRegistry& registry, HKey key, std::string_view name,
     return err::kSuccess;
 }
 
+// Trims a root folder value into *folder and checks it; true when it may be deleted, else
+// *refusal says why.
+bool CheckRoot(IFileSystem& files, const ProfileFolders& profile, std::string_view value,
+               std::string* folder, std::string* refusal) {
+    *folder = text::TrimTrailingBackslashes(value);
+    const RootFolderVerdict verdict = CheckRootFolder(files, profile, *folder);
+    *refusal = RefusalReason(verdict);
+    return verdict == RootFolderVerdict::kAllowed;
+}
+
 // A shell folder that the file list may build paths on; kUnknownFolder when it cannot be read or
 // is no absolute folder below a drive or share (an empty value would put the list's lines at the
 // root of the current drive, a relative one in the current directory).
@@ -194,10 +204,8 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     // inside it before they are deleted or walked up from.
     ProfileFolders profile = ReadProfileFolders(os, sidText);
 
-    build.roamableRootFolder = text::TrimTrailingBackslashes(roamable);
-    RootFolderVerdict verdict = CheckRootFolder(os.files, profile, build.roamableRootFolder);
-    build.roamableRootRefusal = RefusalReason(verdict);
-    bool roamableAllowed = verdict == RootFolderVerdict::kAllowed;
+    const bool roamableAllowed = CheckRoot(os.files, profile, roamable, &build.roamableRootFolder,
+                                           &build.roamableRootRefusal);
     table->Add("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
     table->Add("ROAMABLEROOTPARENT", roamableAllowed
                                          ? text::CutBeforeLastBackslash(build.roamableRootFolder)
@@ -211,10 +219,8 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     }
     key.reset();  // nothing below reads the registration key
 
-    build.localRootFolder = text::TrimTrailingBackslashes(local);
-    verdict = CheckRootFolder(os.files, profile, build.localRootFolder);
-    build.localRootRefusal = RefusalReason(verdict);
-    bool localAllowed = verdict == RootFolderVerdict::kAllowed;
+    const bool localAllowed =
+        CheckRoot(os.files, profile, local, &build.localRootFolder, &build.localRootRefusal);
     std::string localParent = localAllowed ? text::CutBeforeLastBackslash(build.localRootFolder)
                                            : std::string(kUnknownFolder);
     table->Add("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
