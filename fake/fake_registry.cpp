@@ -142,6 +142,15 @@ struct Node {
         }
         return nullptr;
     }
+    // A value set again keeps its name as first written and its place in the order.
+    void SetValue(std::string_view valueName, std::uint32_t type, std::string_view data) {
+        if (Value* v = FindValue(valueName)) {
+            v->type = type;
+            v->data = std::string(data);
+        } else {
+            values.push_back(Value{std::string(valueName), type, std::string(data)});
+        }
+    }
     std::shared_ptr<Node> Child(std::string_view childName) const {
         return children.Find(childName);
     }
@@ -258,6 +267,15 @@ void SetTimeBelow(Node& node, FileTime t) {
     for (auto& entry : node.children) SetTimeBelow(*entry.second, t);
 }
 
+// The key `parts` names below `node`; null when one of them is missing (or `node` is null).
+std::shared_ptr<Node> Descend(std::shared_ptr<Node> node, const std::vector<std::string>& parts) {
+    for (const std::string& p : parts) {
+        if (!node) break;
+        node = node->Child(p);
+    }
+    return node;
+}
+
 }  // namespace
 
 FileTime FileTimeFromUnix(std::int64_t seconds) {
@@ -333,6 +351,12 @@ struct FakeRegistry::State {
         hive.mountName = std::string(name);
         hive.root->name = hive.mountName;
         Attach(*users->root, hive.root);
+    }
+
+    // A hive the system itself mounted under HKEY_USERS\<name>, unless one is there already.
+    void MountSystemHive(std::string_view name) {
+        if (MountedHive(name) != nullptr) return;
+        Mount(*NewHive(HiveKind::System, name), name);
     }
 
     // The roots of HKEY_LOCAL_MACHINE and HKEY_USERS hold only hive mount points; the keys
@@ -418,6 +442,27 @@ struct FakeRegistry::State {
         return h;
     }
 
+    // What every call on a key checks first, in this order: the handle, an injected fault, and a
+    // key deleted while the handle was open.
+    Win32Error Reach(RegOp op, HKey key, Ref* ref) {
+        Win32Error e = Resolve(key, ref);
+        if (e != err::kSuccess) return e;
+        if (TakeFault(op, ref->path, &e)) return e;
+        return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
+    }
+
+    // The same for a call that names a sub key of `parent`, split into `parts`; a name that
+    // starts with "\" is refused once the handle is known good.
+    Win32Error ReachBelow(RegOp op, HKey parent, std::string_view subKey, Ref* ref,
+                          std::vector<std::string>* parts) {
+        Win32Error e = Resolve(parent, ref);
+        if (e != err::kSuccess) return e;
+        if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
+        *parts = SplitKeyPath(subKey);
+        if (TakeFault(op, JoinPath(ref->path, *parts), &e)) return e;
+        return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
+    }
+
     // Setup paths: "HKLM\...", "HKU\...", "HKCU\..." (and the long root names), or
     // "<hive file>|<path>". Returns the root node to start from and the components below it.
     std::pair<std::shared_ptr<Node>, std::vector<std::string>> ParseSetupPath(std::string_view path,
@@ -452,20 +497,13 @@ struct FakeRegistry::State {
         }
         // A setup path below HKEY_USERS names a mounted hive; a missing one is mounted as the
         // system would have mounted it (setup creates what is missing).
-        if (create && !parts.empty() && MountedHive(parts.front()) == nullptr) {
-            Hive* hive = NewHive(HiveKind::System, parts.front());
-            Mount(*hive, parts.front());
-        }
+        if (create && !parts.empty()) MountSystemHive(parts.front());
         return {users->root, parts};
     }
 
     std::shared_ptr<Node> FindSetup(std::string_view path) {
         auto [node, parts] = ParseSetupPath(path, false);
-        for (const std::string& p : parts) {
-            if (!node) break;
-            node = node->Child(p);
-        }
-        return node;
+        return Descend(node, parts);
     }
 
     std::shared_ptr<Node> CreateSetup(std::string_view path) {
@@ -512,13 +550,7 @@ void FakeRegistry::SetString(std::string_view path, std::string_view name, std::
 
 void FakeRegistry::SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
                                std::string_view bytes) {
-    std::shared_ptr<Node> node = s_->CreateSetup(path);
-    if (Value* v = node->FindValue(name)) {
-        v->type = type;
-        v->data = std::string(bytes);
-    } else {
-        node->values.push_back(Value{std::string(name), type, std::string(bytes)});
-    }
+    s_->CreateSetup(path)->SetValue(name, type, bytes);
 }
 
 void FakeRegistry::DeleteTree(std::string_view path) {
@@ -541,11 +573,7 @@ void FakeRegistry::CreateHiveFile(std::string_view file) {
     if (s_->FindHiveFile(file) == nullptr) s_->NewHiveFile(file);
 }
 
-void FakeRegistry::MountSystemHive(std::string_view name) {
-    if (s_->MountedHive(name) != nullptr) return;
-    Hive* hive = s_->NewHive(HiveKind::System, name);
-    s_->Mount(*hive, name);
-}
+void FakeRegistry::MountSystemHive(std::string_view name) { s_->MountSystemHive(name); }
 
 void FakeRegistry::SetKeyTime(std::string_view path, std::int64_t unixSeconds) {
     s_->CreateSetup(path)->time = FileTimeFromUnix(unixSeconds);
@@ -643,23 +671,17 @@ Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint
     if (key == nullptr) return err::kInvalidParameter;
     *key = 0;
     State::Ref ref;
-    Win32Error e = s_->Resolve(parent, &ref);
+    std::vector<std::string> parts;
+    Win32Error e = s_->ReachBelow(RegOp::Open, parent, subKey, &ref, &parts);
     if (e != err::kSuccess) return e;
-    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
-    std::vector<std::string> parts = SplitKeyPath(subKey);
-    if (s_->TakeFault(RegOp::Open, JoinPath(ref.path, parts), &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     // An empty name on a predefined root gives that root back; on any other key it opens a new
     // handle to the same key.
     if (parts.empty() && ref.predefined) {
         *key = parent;
         return err::kSuccess;
     }
-    std::shared_ptr<Node> node = ref.node;
-    for (const std::string& p : parts) {
-        node = node->Child(p);
-        if (!node) return err::kFileNotFound;
-    }
+    std::shared_ptr<Node> node = Descend(ref.node, parts);
+    if (!node) return err::kFileNotFound;
     *key = s_->AddHandle(node, access);
     return err::kSuccess;
 }
@@ -672,12 +694,9 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     if (key == nullptr) return err::kInvalidParameter;
     *key = 0;
     State::Ref ref;
-    Win32Error e = s_->Resolve(parent, &ref);
+    std::vector<std::string> parts;
+    Win32Error e = s_->ReachBelow(RegOp::Create, parent, subKey, &ref, &parts);
     if (e != err::kSuccess) return e;
-    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
-    std::vector<std::string> parts = SplitKeyPath(subKey);
-    if (s_->TakeFault(RegOp::Create, JoinPath(ref.path, parts), &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     if (parts.empty() && ref.predefined) {
         *key = parent;
         if (disposition != nullptr) *disposition = reg::kOpenedExistingKey;
@@ -722,10 +741,8 @@ Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bu
                                  std::string* name) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Enum)];
     State::Ref ref;
-    Win32Error e = s_->Resolve(key, &ref);
+    Win32Error e = s_->Reach(RegOp::Enum, key, &ref);
     if (e != err::kSuccess) return e;
-    if (s_->TakeFault(RegOp::Enum, ref.path, &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     if ((ref.access & kKeyEnumerateSubKeys) == 0) return err::kAccessDenied;
     if (name == nullptr) return err::kInvalidParameter;
     if (index >= ref.node->children.size()) return err::kNoMoreItems;
@@ -741,10 +758,8 @@ Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::u
                                     std::uint32_t* neededBytes) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Query)];
     State::Ref ref;
-    Win32Error e = s_->Resolve(key, &ref);
+    Win32Error e = s_->Reach(RegOp::Query, key, &ref);
     if (e != err::kSuccess) return e;
-    if (s_->TakeFault(RegOp::Query, ref.path, &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
     const Value* v = ref.node->FindValue(valueName);
     if (v == nullptr) return err::kFileNotFound;
@@ -764,17 +779,10 @@ Win32Error FakeRegistry::SetValue(HKey key, std::string_view valueName, std::uin
                                   std::string_view data) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Set)];
     State::Ref ref;
-    Win32Error e = s_->Resolve(key, &ref);
+    Win32Error e = s_->Reach(RegOp::Set, key, &ref);
     if (e != err::kSuccess) return e;
-    if (s_->TakeFault(RegOp::Set, ref.path, &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
-    if (Value* v = ref.node->FindValue(valueName)) {
-        v->type = type;
-        v->data = std::string(data);
-    } else {
-        ref.node->values.push_back(Value{std::string(valueName), type, std::string(data)});
-    }
+    ref.node->SetValue(valueName, type, data);
     ref.node->time = s_->Now();
     return err::kSuccess;
 }
@@ -782,17 +790,11 @@ Win32Error FakeRegistry::SetValue(HKey key, std::string_view valueName, std::uin
 Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Delete)];
     State::Ref ref;
-    Win32Error e = s_->Resolve(parent, &ref);
+    std::vector<std::string> parts;
+    Win32Error e = s_->ReachBelow(RegOp::Delete, parent, subKey, &ref, &parts);
     if (e != err::kSuccess) return e;
-    if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
-    std::vector<std::string> parts = SplitKeyPath(subKey);
-    if (s_->TakeFault(RegOp::Delete, JoinPath(ref.path, parts), &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
-    std::shared_ptr<Node> node = ref.node;
-    for (const std::string& p : parts) {
-        node = node->Child(p);
-        if (!node) return err::kFileNotFound;
-    }
+    std::shared_ptr<Node> node = Descend(ref.node, parts);
+    if (!node) return err::kFileNotFound;
     // The root of a hive (HKEY_USERS\<SID>, HKEY_LOCAL_MACHINE\SOFTWARE) is never deleted; the
     // code is unverified, ERROR_ACCESS_DENIED as for the other refusals.
     if (s_->IsRootOrHiveRoot(*node)) return err::kAccessDenied;
@@ -825,10 +827,8 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
 Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
     ++s_->calls[static_cast<int>(RegOp::QueryInfo)];
     State::Ref ref;
-    Win32Error e = s_->Resolve(key, &ref);
+    Win32Error e = s_->Reach(RegOp::QueryInfo, key, &ref);
     if (e != err::kSuccess) return e;
-    if (s_->TakeFault(RegOp::QueryInfo, ref.path, &e)) return e;
-    if (ref.node->deleted) return err::kKeyDeleted;
     // RegQueryInfoKeyA needs KEY_QUERY_VALUE on the handle.
     if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
     if (time == nullptr) return err::kInvalidParameter;
