@@ -60,6 +60,15 @@ bool TooLongForAnsiCall(std::string_view path) {
     return chars + 1 > kMaxPath;
 }
 
+// What the ANSI file functions answer for a name before they look for it: an empty one 3 (what
+// Wine does; no Windows test settles it), one holding a NUL 123, one too long 206.
+Win32Error CheckAnsiName(std::string_view path) {
+    if (path.empty()) return err::kPathNotFound;
+    if (HoldsNul(path)) return err::kInvalidName;
+    if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
+    return err::kSuccess;
+}
+
 bool HasWildcard(std::string_view name) {
     return text::Find(name, '*') != text::npos || text::Find(name, '?') != text::npos;
 }
@@ -381,6 +390,15 @@ struct FakeFileSystem::State {
         return it == drives.end() ? nullptr : it->second.get();
     }
 
+    Node* EnsureDrive(std::string_view root) {
+        auto& drive = drives[text::FoldCase(root)];
+        if (!drive) {
+            drive = std::make_unique<Node>();
+            drive->name = std::string(root);
+        }
+        return drive.get();
+    }
+
     // The folder a junction leads to, or null when it leads nowhere (*error says why).
     Node* Follow(Node* n, int depth, Win32Error* error) const {
         while (n != nullptr && n->IsJunction()) {
@@ -448,6 +466,13 @@ struct FakeFileSystem::State {
         return Resolve(*p);
     }
 
+    // The folder `p` names, junctions followed; null when it names no folder.
+    Node* FolderAt(const FullPath& p) const {
+        Win32Error e = err::kSuccess;
+        Node* n = Follow(Resolve(p).node, 0, &e);
+        return n != nullptr && !n->IsFile() ? n : nullptr;
+    }
+
     // The node of the process's current directory, junctions followed.
     Node* CurrentDirectoryNode() const {
         std::optional<FullPath> p = ParseAbsolute(ToBackslashes(CurrentDirectory()));
@@ -460,12 +485,7 @@ struct FakeFileSystem::State {
     // --- setup ---
 
     Node* EnsureFolder(const FullPath& p, std::size_t count) {
-        auto& drive = drives[text::FoldCase(p.root)];
-        if (!drive) {
-            drive = std::make_unique<Node>();
-            drive->name = p.root;
-        }
-        Node* cur = drive.get();
+        Node* cur = EnsureDrive(p.root);
         for (std::size_t i = 0; i < count; ++i) {
             Win32Error e = err::kSuccess;
             cur = Follow(cur, 0, &e);
@@ -555,9 +575,14 @@ struct FakeFileSystem::State {
     int DeleteContents(Node* folder, Node* cwd) {
         std::vector<Node*> children;
         for (const auto& c : folder->children) children.push_back(c.get());
+        return DeleteEach(children, cwd);
+    }
+
+    // Returns 0 or the result of the first entry that stayed.
+    int DeleteEach(const std::vector<Node*>& entries, Node* cwd) {
         int result = 0;
-        for (Node* c : children) {
-            int r = DeleteWhatCan(c, cwd);
+        for (Node* n : entries) {
+            int r = DeleteWhatCan(n, cwd);
             if (result == 0) result = r;
         }
         return result;
@@ -583,12 +608,7 @@ void FakeFileSystem::SetCurrentDirectoryProvider(std::function<std::string()> cu
 
 void FakeFileSystem::AddDrive(char letter) {
     if (!IsDriveLetter(letter)) throw std::logic_error("FakeFileSystem: bad drive letter");
-    std::string root{static_cast<char>(letter & ~0x20), ':'};
-    auto& drive = s_->drives[root];
-    if (!drive) {
-        drive = std::make_unique<Node>();
-        drive->name = root;
-    }
+    s_->EnsureDrive(std::string{static_cast<char>(letter & ~0x20), ':'});
 }
 
 void FakeFileSystem::AddDirectory(std::string_view path) {
@@ -657,10 +677,9 @@ std::optional<std::string> FakeFileSystem::ReadFile(std::string_view path) const
 
 std::vector<std::string> FakeFileSystem::List(std::string_view folder) const {
     std::vector<std::string> out;
-    Lookup l = s_->Resolve(folder, false);
-    Win32Error e = err::kSuccess;
-    Node* n = s_->Follow(l.node, 0, &e);
-    if (n == nullptr || n->IsFile()) return out;
+    std::optional<FullPath> p = s_->Full(folder, false);
+    Node* n = p ? s_->FolderAt(*p) : nullptr;
+    if (n == nullptr) return out;
     for (const auto& c : n->children) out.push_back(c->name);
     return out;
 }
@@ -673,11 +692,8 @@ std::vector<std::string> FakeFileSystem::AllPaths(std::string_view folder) const
         }
     } else {
         std::optional<FullPath> p = s_->Full(folder, false);
-        if (!p) return out;
-        Lookup l = s_->Resolve(*p);
-        Win32Error e = err::kSuccess;
-        Node* n = s_->Follow(l.node, 0, &e);
-        if (n == nullptr || n->IsFile()) return out;
+        Node* n = p ? s_->FolderAt(*p) : nullptr;
+        if (n == nullptr) return out;
         p->trailingSeparator = false;
         std::string prefix = p->Text();
         if (p->IsDriveRoot()) prefix = p->root;
@@ -706,10 +722,7 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
                                          FindData* data) noexcept {
     if (handle != nullptr) *handle = 0;
     if (handle == nullptr || data == nullptr) return err::kInvalidParameter;
-    // Windows answers an empty pattern with 3 (what Wine does; no Windows test settles it).
-    if (pattern.empty()) return err::kPathNotFound;
-    if (HoldsNul(pattern)) return err::kInvalidName;
-    if (TooLongForAnsiCall(pattern)) return kFilenameExcedRange;
+    if (Win32Error e = CheckAnsiName(pattern)) return e;
     // The folder is the full path without its last component; the last component is the mask.
     // Its trailing dots stay: they mean something to the match.
     std::optional<FullPath> full = s_->Full(pattern, false);
@@ -785,10 +798,7 @@ Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t 
 }
 
 Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
-    // An empty name: 3, as for the search (unverified).
-    if (path.empty()) return err::kPathNotFound;
-    if (HoldsNul(path)) return err::kInvalidName;
-    if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
+    if (Win32Error e = CheckAnsiName(path)) return e;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     if (full->IsDriveRoot()) return err::kAccessDenied;
@@ -804,9 +814,7 @@ Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
 }
 
 Win32Error FakeFileSystem::RemoveDirectory(std::string_view path) noexcept {
-    if (path.empty()) return err::kPathNotFound;
-    if (HoldsNul(path)) return err::kInvalidName;
-    if (TooLongForAnsiCall(path)) return kFilenameExcedRange;
+    if (Win32Error e = CheckAnsiName(path)) return e;
     std::optional<FullPath> full = s_->Full(path, true);
     if (!full) return err::kInvalidName;
     // A drive root cannot be removed. Windows's code for it is not settled by a test; the fake
@@ -853,22 +861,15 @@ int FakeShell::DeleteTree(WindowRef owner, std::string_view path, std::uint16_t 
     // The shell expands wildcards in the last component of the source.
     if (!full->IsDriveRoot() && HasWildcard(full->parts.back())) {
         if (HasInvalidNameChar(full->parts.back(), true)) return kResultInvalidFiles;
-        Lookup l = s.Resolve(full->Parent());
-        Win32Error e = err::kSuccess;
-        Node* folder = s.Follow(l.node, 0, &e);
-        if (folder == nullptr || folder->IsFile()) return static_cast<int>(err::kFileNotFound);
+        Node* folder = s.FolderAt(full->Parent());
+        if (folder == nullptr) return static_cast<int>(err::kFileNotFound);
         MaskMatcher matcher(full->parts.back());
         std::vector<Node*> matches;
         for (const auto& c : folder->children) {
             if (matcher.Matches(c->name)) matches.push_back(c.get());
         }
         if (matches.empty()) return static_cast<int>(err::kFileNotFound);
-        int result = 0;
-        for (Node* n : matches) {
-            int r = s.DeleteWhatCan(n, cwd);
-            if (result == 0) result = r;
-        }
-        return result;
+        return s.DeleteEach(matches, cwd);
     }
 
     Lookup l = s.Resolve(*full);
