@@ -244,10 +244,8 @@ void FakeSecurity::InjectFault(SecOp op, Win32Error error, int times) {
 bool FakeSecurity::IsPrivilegeEnabled(std::string_view name) const {
     const PrivilegeName* p = FindPrivilege(name);
     if (p == nullptr) return false;
-    for (const State::Privilege& h : s_->held) {
-        if (h.luid == p->luid) return h.enabled;
-    }
-    return false;
+    const State::Privilege* held = s_->Held(p->luid);
+    return held != nullptr && held->enabled;
 }
 
 std::size_t FakeSecurity::OpenTokenCount() const { return s_->openTokens.size(); }
