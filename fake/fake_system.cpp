@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "base/unique_handle.h"
 #include "fake/fake_files.h"
 
 namespace qv::fake {
@@ -176,6 +177,15 @@ std::optional<std::string> ReadBinaryFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A conversion descriptor, closed however the conversion ends.
+struct IconvCloser {
+    using Value = iconv_t;
+    static Value Null() { return reinterpret_cast<iconv_t>(-1); }
+    bool Owns(Value) const { return true; }
+    int Close(Value v) { return iconv_close(v); }
+};
+using UniqueIconv = UniqueHandle<IconvCloser>;
+
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 std::size_t Utf8Length(unsigned char lead) {
     if (lead >= 0xF0 && lead <= 0xF4) return 4;
@@ -196,7 +206,7 @@ struct FakeSystem::State {
     std::vector<std::pair<std::string, std::string>> env;  // names keep the case they were set in
     std::string currentDirectory = "C:\\Tools";
     bool failCurrentDirectory = false;
-    std::set<std::string> failingLibraries;  // lower-case file names
+    std::set<std::string> failingLibraries;  // file names, text::FoldCase
     std::int64_t now = kDefaultNow;
     std::set<std::int64_t> failingLocalTimes;
     int initCommonControlsCalls = 0;
@@ -239,10 +249,7 @@ void FakeSystem::SetCurrentDirectory(std::string_view dir) { s_->currentDirector
 void FakeSystem::FailCurrentDirectory(bool fail) { s_->failCurrentDirectory = fail; }
 
 void FakeSystem::FailLibrary(std::string_view name, bool fail) {
-    std::string file = LibraryFileName(name);
-    for (char& c : file) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
+    std::string file = text::FoldCase(LibraryFileName(name));
     if (fail) {
         s_->failingLibraries.insert(file);
     } else {
@@ -276,7 +283,7 @@ ModuleHandle FakeSystem::LoadLibrary(std::string_view name) noexcept {
     std::string file = LibraryFileName(name);
     for (std::size_t i = 0; i < std::size(kSystemLibraries); ++i) {
         if (!text::EqualsNoCase(file, kSystemLibraries[i])) continue;
-        if (s_->failingLibraries.count(kSystemLibraries[i]) != 0) return 0;
+        if (s_->failingLibraries.count(text::FoldCase(file)) != 0) return 0;
         // A library has one handle however often it is loaded; each load is a reference.
         ModuleHandle handle = kFirstModule + i * kModuleStride;
         s_->loaded.push_back({handle, std::string(name)});
@@ -461,8 +468,8 @@ Win32Error FakeResources::LoadResourceBytes(std::uint32_t id, std::string_view t
 // --- code page 932 ---
 
 std::string Cp932(std::string_view utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    UniqueIconv cd(IconvCloser{}, iconv_open("CP932", "UTF-8"));
+    if (!cd) {
         throw std::runtime_error("Cp932: the C library cannot convert to CP932 (gconv modules)");
     }
     std::string out;
@@ -473,7 +480,7 @@ std::string Cp932(std::string_view utf8) {
     while (srcLeft > 0) {
         char* dst = buffer;
         std::size_t dstLeft = sizeof buffer;
-        std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
         out.append(buffer, static_cast<std::size_t>(dst - buffer));
         if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
         // A character the code page lacks becomes "?", as the system's conversion writes its
@@ -483,7 +490,6 @@ std::string Cp932(std::string_view utf8) {
         src += skip;
         srcLeft -= skip;
     }
-    iconv_close(cd);
     return out;
 }
 
