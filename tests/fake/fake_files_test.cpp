@@ -80,6 +80,19 @@ TEST_F(FakeFilesTest, FullPathNeedsRoomForItsNul) {
     EXPECT_EQ(out, "untouched");
 }
 
+TEST_F(FakeFilesTest, EmptyNamesAndNamesHoldingANulAreRefusedBeforeAnyLookup) {
+    files.AddDirectory("C:\\d");
+    // Cut at its NUL each name would be an existing folder, which the call must not reach.
+    const std::string withNul = "C:\\d\0x"s;
+    EXPECT_EQ(SearchError(""), err::kPathNotFound);
+    EXPECT_EQ(files.DeleteFile(""), err::kPathNotFound);
+    EXPECT_EQ(files.RemoveDirectory(""), err::kPathNotFound);
+    EXPECT_EQ(SearchError(withNul), err::kInvalidName);
+    EXPECT_EQ(files.DeleteFile(withNul), err::kInvalidName);
+    EXPECT_EQ(files.RemoveDirectory(withNul), err::kInvalidName);
+    EXPECT_TRUE(files.IsDirectory("C:\\d"));
+}
+
 TEST_F(FakeFilesTest, AnsiCallsTakeNamesUpToMaxPath) {
     const std::string folder = "C:\\" + std::string(250, 'a');  // 253 characters
     const std::string fits = folder + "\\b.txt";                // 259 and the NUL: 260
