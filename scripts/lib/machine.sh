@@ -206,6 +206,20 @@ qv_add_data_folders() {
   printf 'template\r\n' >"$local_root/Templates/drawing.tpl"
 }
 
+# A profile whose hive is a file (not loaded), with its profile list entry, its hive and one
+# registration, data folders and listed files per key path given after the time.
+qv_add_service_profile() {
+  local prefix="$1" sid="$2" profile="$3" time="$4" hive keypath
+  shift 4
+  qv_add_profile "$prefix" "$sid" "$profile" "$time"
+  qv_new_user_hive "$prefix" "$sid" "$profile" "$time"
+  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
+  for keypath in "$@"; do
+    qv_add_user_registration "$prefix" "$sid" "$hive" "$keypath" \
+      "$time" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  done
+}
+
 # The demo machine (see README.md). Written into a new prefix whose wineserver is down. With a
 # second argument, lists in that file what each user's registration owns (see qv_add_user_data),
 # the leftover data under the registration that the tool makes for it.
@@ -230,37 +244,16 @@ qv_build_demo_machine() {
   # name. Every registration they show is a key in the hive file: Wine does not write back a hive
   # loaded from a file, so a key that the tool's scan created there would be gone again when the
   # clean-up loads the hive, and the clean-up would stop at it.
-  local sid profile hive
-  sid=S-1-5-18; profile='C:\users\svc-system'
-  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
-  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
-  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:411' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-
-  sid=S-1-5-19; profile='C:\users\svc-local'
-  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
-  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
-  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:409' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:409' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-
-  sid=S-1-5-20; profile='C:\users\svc-network'
-  qv_add_profile "$prefix" "$sid" "$profile" "$t0"
-  qv_new_user_hive "$prefix" "$sid" "$profile" "$t0"
-  hive="$(qv_unix_path "$prefix" "$profile")/ntuser.dat"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
-  qv_add_user_registration "$prefix" "$sid" "$hive" 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411' \
-    "$t0" "$QV_APPDATA" "$QV_LOCAL_APPDATA" "$QV_LOCAL_SETTINGS\\Temp"
+  qv_add_service_profile "$prefix" S-1-5-18 'C:\users\svc-system' "$t0" \
+    'Software\Brennard\Ovaline\R16.0\OVLN-201:409' 'Software\Brennard\Ovaline\R16.0\OVLN-201:411'
+  qv_add_service_profile "$prefix" S-1-5-19 'C:\users\svc-local' "$t0" \
+    'Software\Brennard\Ovaline\R16.0\OVLN-201:409' 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:409'
+  qv_add_service_profile "$prefix" S-1-5-20 'C:\users\svc-network' "$t0" \
+    'Software\Brennard\Ovaline\R16.0\OVLN-201:407' 'Software\Brennard\Ovaline Sketch\R9\OVSK-201:411'
 
   # The running user, whose hive is loaded (HKEY_CURRENT_USER, user.reg): a German registration
   # the machine lacks, and a Japanese light edition only 30 seconds older than the machine's.
-  sid=$QV_RUNNER_SID
+  local sid=$QV_RUNNER_SID profile
   profile=$(qv_runner_profile "$prefix")
   local user_reg="$prefix/user.reg"
   local appdata="$profile\\AppData\\Roaming" local_appdata="$profile\\AppData\\Local"
