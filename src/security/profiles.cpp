@@ -95,11 +95,14 @@ bool SwitchUserHive(const Services& services, std::string_view sidText, bool loa
 
     if (!load) {
         if (!*loadedHere) return true;  // used in place: someone else's hive stays loaded
-        const Win32Error e = os.registry.UnLoadKey(kHkeyUsers, sid);
+        Win32Error e = err::kSuccess;
+        {
+            const ScopedPrivilege restore(os.security, sec::kRestorePrivilege);
+            e = os.registry.UnLoadKey(kHkeyUsers, sid);
+        }
         if (e != err::kSuccess && services.debug) {
             ShowSystemError(os, e, "RegUnLoadKey error for " + sid + ": ");
         }
-        (void)AdjustNamedPrivilege(os.security, false, sec::kRestorePrivilege);
         return e == err::kSuccess;
     }
 
@@ -118,9 +121,14 @@ bool SwitchUserHive(const Services& services, std::string_view sidText, bool loa
     // and reports why.
     std::string hivePath;
     (void)ProfileHivePath(os, sidText, &hivePath);
-    (void)AdjustNamedPrivilege(os.security, true, sec::kRestorePrivilege);
 
-    const Win32Error e = os.registry.LoadKey(kHkeyUsers, sid, hivePath);
+    // The restore privilege lets the process pass file permissions: it is on for the load alone,
+    // never while the tool reads or deletes the user's files.
+    Win32Error e = err::kSuccess;
+    {
+        const ScopedPrivilege restore(os.security, sec::kRestorePrivilege);
+        e = os.registry.LoadKey(kHkeyUsers, sid, hivePath);
+    }
     if (e != err::kSuccess && services.debug) {
         ShowSystemError(os, e, "RegLoadKey error for " + sid + ": ");
     }

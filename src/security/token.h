@@ -1,5 +1,6 @@
 // The administrator check and the privilege switch, on the tool's own process token.
 #pragma once
+#include <string>
 #include <string_view>
 
 #include "port/platform.h"
@@ -26,5 +27,27 @@ public:
 bool IsMemberOfAdministrators(Platform& os);
 // Enables or disables one privilege; true when the change call and closing the token succeeded.
 bool AdjustNamedPrivilege(ISecurity& security, bool enable, std::string_view privilegeName);
+
+// Enables a privilege for the lifetime of the object and disables it again at its end, on every
+// path: a privilege such as SeRestorePrivilege lets the process pass file permissions, so it is
+// on only around the one call that needs it.
+class ScopedPrivilege {
+public:
+    ScopedPrivilege(ISecurity& security, std::string_view privilegeName)
+        : security_(security),
+          name_(privilegeName),
+          enabled_(AdjustNamedPrivilege(security, true, privilegeName)) {}
+    ~ScopedPrivilege() { (void)AdjustNamedPrivilege(security_, false, name_); }
+    ScopedPrivilege(const ScopedPrivilege&) = delete;
+    ScopedPrivilege& operator=(const ScopedPrivilege&) = delete;
+
+    // Whether the switch call succeeded (a token without the privilege still answers yes).
+    bool enabled() const noexcept { return enabled_; }
+
+private:
+    ISecurity& security_;
+    std::string name_;
+    bool enabled_;
+};
 
 }  // namespace qv

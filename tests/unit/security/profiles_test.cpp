@@ -122,6 +122,9 @@ TEST_F(ProfilesTest, HiveLoadedHereIsUnloadedWithThePrivilegeOff) {
     ASSERT_TRUE(Switch(kAnn, true, &loadedHere));
     EXPECT_TRUE(loadedHere);
     EXPECT_TRUE(m.registry.IsLoadedByApp(kAnn));
+    // The load needed the privilege, but the user's files are read and deleted while the hive is
+    // loaded: the privilege is off again by then.
+    EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
     EXPECT_TRUE(m.registry.KeyExists("HKU\\" + kAnn + "\\Software"));
     EXPECT_TRUE(Switch(kAnn, false, &loadedHere));
     EXPECT_FALSE(m.registry.IsMounted(kAnn));
@@ -138,6 +141,7 @@ TEST_F(ProfilesTest, FailedLoadIsShownOnlyWithTheSwitch) {
         EXPECT_FALSE(Switch(kAnn, true, &loadedHere));
         EXPECT_TRUE(loadedHere);
         EXPECT_FALSE(m.registry.IsMounted(kAnn));
+        EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
     }
     // Without the restore privilege in the token the load fails with the system's reason.
     m.security.SetHeldPrivileges({});

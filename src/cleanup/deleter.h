@@ -1,0 +1,72 @@
+// The one deleter of the clean-up. Every removal of a file or folder goes through it: a product
+// folder tree, a file a list line matches, an emptied folder of the walk upwards.
+//
+// It works only below trusted folders (the anchors: a user's profile folder from the machine's
+// profile list, the machine's own shell and program folders). An anchor is opened by its path
+// once; every name below it is opened relative to its parent's handle without reparse
+// processing, and each handle is checked before anything is done through it: a folder on the
+// way must be a plain folder (no junction, no symbolic link, no mount point) on the anchor's
+// volume. What is deleted is deleted through the handle that was checked, so a link swapped in
+// after a check is never followed; a link met inside a tree is removed as the link.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/win32_codes.h"
+#include "port/file_handles.h"
+
+namespace qv {
+
+enum class DeleteOutcome {
+    kDeleted,  // everything asked for is gone
+    kMissing,  // there was nothing to delete (no entry at the path, or nothing matched)
+    kRefused,  // the path or something on the way to it was not safe to act on; nothing done there
+    kFailed,   // the system refused an open or a deletion; what could go is gone
+};
+
+struct DeleteReport {
+    DeleteOutcome outcome = DeleteOutcome::kDeleted;
+    // The system's error for kFailed and kMissing (2, 3, 145, 32, 5, ...); 0 otherwise.
+    Win32Error error = err::kSuccess;
+    // For kRefused and kFailed: the path that stopped it, and for kRefused why (for the trace).
+    std::string path;
+    std::string reason;
+
+    bool ok() const {
+        return outcome == DeleteOutcome::kDeleted || outcome == DeleteOutcome::kMissing;
+    }
+};
+
+class Deleter {
+  public:
+    // `anchors` are absolute folder paths named by the machine. A path is handled below the
+    // innermost anchor that holds it; a path outside every anchor, or equal to one, is refused.
+    Deleter(IFileHandles& files, std::vector<std::string> anchors);
+    ~Deleter();
+    Deleter(const Deleter&) = delete;
+    Deleter& operator=(const Deleter&) = delete;
+
+    // Deletes the folder at `path` with everything below it. Read-only entries are deleted too.
+    // An entry that changed between the listing and its open (another kind, or a link now) is
+    // left and makes the outcome kFailed; so does any entry that could not be deleted.
+    [[nodiscard]] DeleteReport DeleteTree(std::string_view path);
+    // Deletes the file (or the link) at `path`; a folder is not touched (kFailed, 5).
+    [[nodiscard]] DeleteReport DeleteFile(std::string_view path);
+    // Removes the folder at `path` when it is empty (kFailed with 145 when it is not).
+    [[nodiscard]] DeleteReport RemoveEmptyFolder(std::string_view path);
+    // The entries of the folder at `path` that match `mask` (see IFileHandles::ListFolder), the
+    // folder reached as a deletion would reach it. kMissing with 2 when nothing matches, with 3
+    // when the folder is missing.
+    [[nodiscard]] DeleteReport List(std::string_view path, std::string_view mask,
+                                    std::vector<FolderEntry>* entries);
+
+  private:
+    struct Walk;
+    IFileHandles& files_;
+    std::vector<std::string> anchors_;
+};
+
+}  // namespace qv
