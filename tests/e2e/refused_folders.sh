@@ -7,7 +7,6 @@
 
 e2e_new_prefix refused_folders
 qv_build_demo_machine "$E2E_PREFIX"
-runner=$(e2e_runner_name)
 key='Software\Brennard\Ovaline\R16.0\OVLN-201:40A'
 victim_profile='C:\users\svc-network\Documents\Secret'
 qv_reg_key "$E2E_PREFIX/user.reg" "$key" "$(($(date +%s) - 30 * 86400))"
@@ -19,10 +18,15 @@ mkdir -p "$(dirname "${canaries[1]}")"
 for canary in "${canaries[@]}"; do printf 'keep\r\n' >"$canary"; done
 windows_files() { find "$(qv_unix_path "$E2E_PREFIX" 'C:\windows\system32')" -maxdepth 1 | wc -l; }
 system32_before=$(windows_files)
+# Only now: asking Wine for the name starts the prefix's wineserver, which then holds user.reg.
+runner=$(e2e_runner_name)
 
 spanish_listed() {
-  e2e_dump && e2e_tree | grep -qxF '[x] Ovaline 2004 (Spanish)' &&
-    e2e_tree | grep -A1 -xF '[x] Ovaline 2004 (Spanish)' | grep -qxF "  [x] $runner"
+  local tree
+  e2e_dump || return 1
+  tree=$(e2e_tree)
+  [[ "$tree" == *"[x] Ovaline 2004 (Spanish)
+  [x] $runner"* ]]
 }
 e2e_start_tool
 e2e_check "the dialog appears" e2e_wait_dialog
