@@ -10,6 +10,7 @@ FakeMachine::FakeMachine()
     registry.SetRestorePrivilegeCheck(
         [this] { return security.IsPrivilegeEnabled(sec::kRestorePrivilege); });
     files.SetCurrentDirectoryProvider([this] { return system.CurrentDirectory(); });
+    registry.SetFileCheck([this](std::string_view file) { return files.Exists(file); });
 
     files.AddDirectory("C:\\Tools");
     files.AddDirectory("C:\\Temp");

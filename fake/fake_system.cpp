@@ -208,6 +208,7 @@ struct FakeSystem::State {
     bool failCurrentDirectory = false;
     std::set<std::string> failingLibraries;  // file names, text::FoldCase
     std::int64_t now = kDefaultNow;
+    std::vector<std::uint32_t> sleeps;
     std::set<std::int64_t> failingLocalTimes;
     int initCommonControlsCalls = 0;
     int freeLibraryCalls = 0;
@@ -392,6 +393,12 @@ std::string FakeSystem::FormatSystemMessage(Win32Error code) noexcept {
 }
 
 std::int64_t FakeSystem::CurrentTime() noexcept { return s_->now; }
+
+void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept {
+    s_->sleeps.push_back(milliseconds);
+}
+
+const std::vector<std::uint32_t>& FakeSystem::Sleeps() const { return s_->sleeps; }
 
 bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
     // The machine's time zone is UTC without daylight saving, so local time equals UTC.

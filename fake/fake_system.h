@@ -64,6 +64,9 @@ public:
                                         std::string_view file) noexcept override;
     std::string FormatSystemMessage(Win32Error code) noexcept override;
     std::int64_t CurrentTime() noexcept override;
+    // Waits no time; the wait is noted.
+    void Sleep(std::uint32_t milliseconds) noexcept override;
+    const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
 
 private:

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "ui_machine.h"
 
 namespace qv {
@@ -123,11 +126,18 @@ TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
     ExpectNothingHeld();
 }
 
-TEST_F(PopulationTest, UnreadableProfileListShowsNothingAndSucceeds) {
+TEST_F(PopulationTest, UnreadableProfileListOrHiveIsNoEmptyMachine) {
     Reg(kZed, kEnglish);
-    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+    std::set<std::string> unreadable;
+    ws.unreadableUsers = &unreadable;
+    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, 1);
+    EXPECT_FALSE(Populate());
+    EXPECT_EQ(control.ItemCount(), 0u);
+    // A hive that cannot be loaded: the user is noted, not taken for one with nothing to clean.
+    m.registry.InjectFault(RegOp::Load, kZed, err::kSharingViolation, -1);
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_EQ(unreadable, std::set<std::string>{kZed});
     ExpectNothingHeld();
 }
 
