@@ -1,11 +1,10 @@
 // The security functions bound by name, SID texts and account names, the administrator check and
 // the privilege switch, on the system's own security library.
-#include "windows_test_support.h"
-
 #include <sddl.h>
 
 #include "security/sid_text.h"
 #include "security/token.h"
+#include "windows_test_support.h"
 
 namespace qv::win32::testing {
 namespace {
@@ -48,7 +47,7 @@ TEST_F(SecurityOnSystem, ServiceAccountsHaveTheirNamesWithoutDomain) {
     EXPECT_FALSE(AccountNameFromSidText(os().security, "S-1-5-21-9-9-9-9", &unknown));
 }
 
-TEST_F(SecurityOnSystem, RunningUserIsFoundByNameAndNamedBack) {
+TEST_F(SecurityOnSystem, RunningUserComesFromTheTokenAndIsNamedBack) {
     std::string sid = CurrentUserSidText(os().security);
     EXPECT_EQ(sid, TokenUserSidText());
     char user[260] = {};
