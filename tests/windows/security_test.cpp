@@ -1,10 +1,11 @@
 // The security functions bound by name, SID texts and account names, the administrator check and
 // the privilege switch, on the system's own security library.
+#include "windows_test_support.h"
+// The Windows headers first (through the support header), then what builds on them.
 #include <sddl.h>
 
 #include "security/sid_text.h"
 #include "security/token.h"
-#include "windows_test_support.h"
 
 namespace qv::win32::testing {
 namespace {
