@@ -231,16 +231,22 @@ void FakeSecurity::SetTokenGroups(std::vector<std::pair<std::string, std::uint32
 }
 
 void FakeSecurity::SetAdministrator(bool admin) {
+    SetAdministrator(admin ? AdminGroup::kEnabled : AdminGroup::kAbsent);
+}
+
+void FakeSecurity::SetAdministrator(AdminGroup group) {
     Bytes adminSid = SidOrThrow(kAdministratorsSid);
     auto& groups = s_->groups;
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [&](const State::Group& g) { return g.sid == adminSid; }),
                  groups.end());
-    if (admin) {
+    if (group != AdminGroup::kAbsent) {
         // A real token lists the alias after the first groups, not first or last: a walk that
         // looks at only one end of the list does not find it.
         std::size_t at = std::min<std::size_t>(1, groups.size());
-        groups.insert(groups.begin() + static_cast<std::ptrdiff_t>(at), {adminSid, 0xF});
+        const std::uint32_t attributes =
+            group == AdminGroup::kEnabled ? 0xFu : sec::kGroupUseForDenyOnly;
+        groups.insert(groups.begin() + static_cast<std::ptrdiff_t>(at), {adminSid, attributes});
     }
 }
 

@@ -40,7 +40,13 @@ class FakeSecurity final : public ISecurity {
     void SetTokenUser(std::string_view sidText);
     // The groups of the process token, as SID texts with their attributes.
     void SetTokenGroups(std::vector<std::pair<std::string, std::uint32_t>> groups);
-    // Adds or removes S-1-5-32-544 (attributes 0xF) in the token groups.
+    // How the token groups list S-1-5-32-544: not at all; enabled (0xF: mandatory, enabled by
+    // default, enabled, owner), as an elevated administrator's token does; or deny-only (0x10), as
+    // the token of an administrator without elevation under UAC does (such a token also lacks the
+    // restore privilege: SetHeldPrivileges({})).
+    enum class AdminGroup { kAbsent, kEnabled, kDenyOnly };
+    void SetAdministrator(AdminGroup group);
+    // kEnabled or kAbsent.
     void SetAdministrator(bool admin);
     // Privileges the token holds (disabled until adjusted). Holds SeRestorePrivilege by default.
     void SetHeldPrivileges(std::vector<std::string> names);

@@ -42,6 +42,10 @@ inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
 inline constexpr std::uint32_t kTokenUserClass = 1;      // TOKEN_INFORMATION_CLASS TokenUser
 inline constexpr std::uint32_t kTokenGroupsClass = 2;    // TOKEN_INFORMATION_CLASS TokenGroups
 inline constexpr std::uint32_t kPrivilegeEnabled = 0x2;  // SE_PRIVILEGE_ENABLED
+inline constexpr std::uint32_t kGroupEnabled = 0x4;      // SE_GROUP_ENABLED
+// A group that only denies access: an administrator's token without elevation under UAC lists
+// Administrators so.
+inline constexpr std::uint32_t kGroupUseForDenyOnly = 0x10;  // SE_GROUP_USE_FOR_DENY_ONLY
 inline constexpr char kRestorePrivilege[] = "SeRestorePrivilege";
 }  // namespace sec
 

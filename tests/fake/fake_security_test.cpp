@@ -26,8 +26,8 @@ class FakeSecurityTest : public ::testing::Test {
         return token;
     }
 
-    // The SIDs of the token groups, read with the two calls the tool makes.
-    std::vector<Bytes> Groups() {
+    // The token groups, SID and attributes, read with the two calls the tool makes.
+    std::vector<std::pair<Bytes, std::uint32_t>> Groups() {
         TokenHandle token = Open(sec::kTokenQuery);
         std::uint32_t needed = 0;
         (void)security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed);
@@ -36,12 +36,12 @@ class FakeSecurityTest : public ::testing::Test {
                                                &needed),
                   err::kSuccess);
         EXPECT_EQ(security.CloseToken(token), err::kSuccess);
-        std::vector<Bytes> sids;
+        std::vector<std::pair<Bytes, std::uint32_t>> out;
         const auto* groups = reinterpret_cast<const TokenGroups*>(buffer.data());
         for (std::uint32_t i = 0; i < groups->groupCount; ++i) {
-            sids.push_back(SidAt(groups->groups[i].sid));
+            out.emplace_back(SidAt(groups->groups[i].sid), groups->groups[i].attributes);
         }
-        return sids;
+        return out;
     }
 
     FakeSecurity security;
@@ -272,15 +272,24 @@ TEST_F(FakeSecurityTest, TokenUserSizeProtocolAndLayout) {
 
 TEST_F(FakeSecurityTest, AdministratorAliasIsListedOnceAndNotAtAnEnd) {
     const Bytes admin = FakeSecurity::SidBytes("S-1-5-32-544");
+    auto listings = [&] {
+        std::vector<std::uint32_t> attributes;
+        for (const auto& [sid, attr] : Groups()) {
+            if (sid == admin) attributes.push_back(attr);
+        }
+        return attributes;
+    };
     security.SetAdministrator(true);
     security.SetAdministrator(true);
-    std::vector<Bytes> groups = Groups();
-    ASSERT_EQ(std::count(groups.begin(), groups.end(), admin), 1);
-    EXPECT_NE(groups.front(), admin);
-    EXPECT_NE(groups.back(), admin);
+    EXPECT_EQ(listings(), std::vector<std::uint32_t>{0xF});
+    const auto groups = Groups();
+    EXPECT_NE(groups.front().first, admin);
+    EXPECT_NE(groups.back().first, admin);
+    // The unelevated token under UAC: the same alias, deny-only.
+    security.SetAdministrator(FakeSecurity::AdminGroup::kDenyOnly);
+    EXPECT_EQ(listings(), std::vector<std::uint32_t>{sec::kGroupUseForDenyOnly});
     security.SetAdministrator(false);
-    groups = Groups();
-    EXPECT_EQ(std::count(groups.begin(), groups.end(), admin), 0);
+    EXPECT_TRUE(listings().empty());
 }
 
 TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
