@@ -29,6 +29,7 @@ FakeMachine::FakeMachine()
     registry.DeleteTree(std::string(kProfileListKey) + "\\" + kOperatorSid);
     registry.SetCurrentUserSid(kOperatorSid);
     security.SetUserName(kOperatorName);
+    security.SetTokenUser(kOperatorSid);
     security.SetAdministrator(true);
 }
 

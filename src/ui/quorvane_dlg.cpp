@@ -36,9 +36,21 @@ CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
     m_tables.FillBuiltIn();
 }
 
-void CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
+DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
     m_window = &window;
     m_tree = std::make_unique<UserDataTree>(tree);
+    return DialogBinding(DialogBindingCloser{}, this);
+}
+
+void CQuorvaneDlg::Detach() noexcept {
+    // The model's end empties the tree through the control, which is still there.
+    m_tree.reset();
+    m_window = nullptr;
+}
+
+int DialogBindingCloser::Close(CQuorvaneDlg* dialog) noexcept {
+    dialog->Detach();
+    return 0;
 }
 
 bool CQuorvaneDlg::OnInitDialog() {
