@@ -68,6 +68,7 @@ bool CQuorvaneDlg::RefreshTree() {
     if (m_tree == nullptr || m_window == nullptr) return false;
     Platform& os = m_services.os;
     m_window->SetItemText(IDC_STATUS, "");
+    m_unreadableUsers.clear();
 
     // Without a settings file name (the current directory was unknown at start-up) the tool
     // works in default mode.
@@ -99,9 +100,19 @@ bool CQuorvaneDlg::RefreshTree() {
         m_window->SetItemText(IDC_STATUS, os.resources.LoadString(IDS_REGISTRY_UNREADABLE));
         return false;
     }
+    // Users whose registry could not be read are never passed over as "nothing to clean".
+    std::string unreadable;
+    if (!m_unreadableUsers.empty()) {
+        unreadable = FormatHeading(os.resources.LoadString(IDS_USERS_UNREADABLE),
+                                   std::to_string(m_unreadableUsers.size()));
+    }
     if (!m_tree->HasItems()) {
         std::string status = os.resources.LoadString(IDS_NO_INVALID_ENTRIES);
-        if (!m_bCleanupDone) status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
+        if (!unreadable.empty()) {
+            status += unreadable;
+        } else if (!m_bCleanupDone) {
+            status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
+        }
         m_window->SetItemText(IDC_STATUS, status);
         // Stays disabled: only a clean-up could change the registry, and nothing is left to clean.
         m_window->EnableItem(mb::kIdOk, false);
@@ -111,14 +122,17 @@ bool CQuorvaneDlg::RefreshTree() {
     // The dialog has no heading control; in settings mode the heading names the configured
     // product, and it takes the status line whenever that line has nothing else to say. Default
     // mode shows its heading as the dialog's title instead.
-    if (!m_settingsHeading.empty()) m_window->SetItemText(IDC_STATUS, m_settingsHeading);
+    if (!m_settingsHeading.empty() || !unreadable.empty()) {
+        m_window->SetItemText(IDC_STATUS, m_settingsHeading + unreadable);
+    }
     return true;
 }
 
 bool CQuorvaneDlg::PopulateTree(std::string_view company, std::string_view product,
                                 std::string_view release) {
     if (m_tree == nullptr || m_window == nullptr) return false;
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, m_window->Handle()};
+    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, m_window->Handle(), &m_hives,
+                 &m_unreadableUsers};
     return qv::PopulateTree(ws, company, product, release);
 }
 
@@ -132,7 +146,7 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, owner};
+    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, owner, &m_hives};
     switch (RemoveCheckedUserData(ws)) {
         case kRemovalDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "port/dialog_window.h"
 #include "port/platform.h"
 #include "port/tree.h"
+#include "security/profiles.h"
 #include "ui/user_data_tree.h"
 
 namespace qv {
@@ -67,6 +69,10 @@ class CQuorvaneDlg {
     std::string m_settingsFile;
     IDialogWindow* m_window = nullptr;
     std::string m_settingsHeading;
+    // The hives this dialog's runs could not unload, and the users whose registry the last
+    // refresh could not read.
+    HiveBook m_hives;
+    std::set<std::string> m_unreadableUsers;
 };
 
 // Where OnPaint draws the icon of the minimised dialog: (client - icon + 1) / 2 on each axis,

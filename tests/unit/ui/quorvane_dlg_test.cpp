@@ -63,6 +63,23 @@ TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
     ExpectNothingHeld();
 }
 
+TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    // Both hives stay out of reach for both passes: each user counts once.
+    m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
+    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    Open();
+    const std::string twoUnreadable = fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
+    EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
+    // With one of them listed, the line still tells of the other.
+    m.registry.ClearFaults();
+    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    dlg->RefreshTree();
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
+    EXPECT_EQ(Status(), fake::Cp932(" 1 人のユーザ レジストリを読み込めませんでした。"));
+}
+
 TEST_F(DialogTest, UnreadableCurrentUserRegistrySkipsTheLightEdition) {
     m.security.SetAdministrator(false);
     Reg(kOperator, "Ovaline Sketch\\R9\\OVSK-201:411");
