@@ -64,6 +64,12 @@ target_link_libraries(quorvane PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
 target_link_options(quorvane PRIVATE -mwindows ${QV_STATIC_LINK})
 qv_program_resources(quorvane ${QV_RES_DIR}/quorvane_program.rc)
 
+# The speed of the deleter against the shell's deletion of a tree (scripts/delete_speed.sh runs
+# it under Wine). A console program, not a test.
+add_executable(qv_delete_speed ${CMAKE_SOURCE_DIR}/bench/windows/delete_speed.cpp)
+target_link_libraries(qv_delete_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
+target_link_options(qv_delete_speed PRIVATE ${QV_STATIC_LINK})
+
 # GoogleTest, cross-compiled from Debian's sources into this build.
 set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-compile")
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
