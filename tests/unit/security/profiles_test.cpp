@@ -95,7 +95,25 @@ TEST_F(ProfilesTest, HivePathFailures) {
     m.registry.SetRawValue(kList + "\\" + kAnn, "ProfileImagePath", reg::kExpandSz,
                            std::string(260, 'y'));  // no room for the NUL
     EXPECT_EQ(HivePath(kAnn), "failed");
-    EXPECT_EQ(HivePath(std::string(1000, '1')), "failed");
+}
+
+TEST_F(ProfilesTest, ProfileKeyPathMustFitItsBufferOf1024Bytes) {
+    // A profile key whose path below HKEY_LOCAL_MACHINE is `length` bytes, in components short
+    // enough for the registry, with a usable image path.
+    auto profileOfPathLength = [&](std::size_t length) {
+        const std::size_t sidLength = length - std::string_view(kProfileListKey).size();
+        std::string sid;
+        while (sid.size() < sidLength) {
+            if (!sid.empty()) sid += '\\';
+            sid += std::string(200, 's');
+        }
+        sid.resize(sidLength);
+        SetImagePath(sid, "C:\\Documents and Settings\\ann");
+        return sid;
+    };
+    // 1,023 bytes and the NUL fill the buffer; one byte more does not fit.
+    EXPECT_EQ(HivePath(profileOfPathLength(1023)), "C:\\Documents and Settings\\ann\\ntuser.dat");
+    EXPECT_EQ(HivePath(profileOfPathLength(1024)), "failed");
 }
 
 TEST_F(ProfilesTest, HiveFileNameMustFitTheBuffer) {

@@ -45,7 +45,10 @@ TEST_F(DialogTest, NothingStaleSaysSoAndDisablesCleanUp) {
               ResourceString(IDS_NO_INVALID_ENTRIES) + ResourceString(IDS_CLEANUP_NOT_NEEDED));
     EXPECT_FALSE(CleanUpEnabled());
     EXPECT_EQ(window.Title(), "Ovaline/Ovaline Sketch" + HeadingTail());
+    // The tree starts without its check-box images, as the template makes it; initialisation
+    // sets the style on the window, which makes them.
     EXPECT_NE(control.Style() & tv::kCheckBoxes, 0u);
+    EXPECT_TRUE(control.HasCheckBoxImages());
 }
 
 TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
