@@ -32,23 +32,8 @@ e2e_start_tool
 e2e_check "the dialog appears" e2e_wait_dialog
 e2e_check "the hostile registration is listed under the running user" spanish_listed
 
-e2e_click_background
-e2e_key Return
-e2e_check "Enter asks for confirmation" e2e_wait_msgbox
-e2e_key Tab
-ok_focused() { e2e_msgbox && LC_ALL=C grep -aqE '^button 1 .*focus$' "$E2E_WORK/msgbox.txt"; }
-e2e_check "Tab moves the focus to OK" qv_poll 40 ok_focused
-e2e_key Return
-result_box() {
-  e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" != "$(e2e_string_hex 131)" ]
-}
-reports_failure() {
-  [ "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex 133)" ] && return 0
-  echo "  the result box says: $(e2e_msgbox_field text | iconv -f CP932 -t UTF-8 2>/dev/null)"
-  return 1
-}
-e2e_check "a result box appears" qv_poll 240 result_box
-e2e_check "the tool reports that the user data could not be deleted" reports_failure
+e2e_confirm_cleanup
+e2e_check "the tool reports that the user data could not be deleted" e2e_result_is 133
 e2e_key Return
 e2e_check "the report closes with Enter" qv_poll 60 e2e_no_msgbox
 
