@@ -19,7 +19,7 @@
 #include "fake/fake_ui.h"
 #include "ui/population.h"
 #include "ui/user_data_tree.h"
-#include "ui/workspace.h"
+#include "engine/workspace.h"
 
 namespace {
 
@@ -66,10 +66,10 @@ struct Machine {
 void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
     const int profiles = static_cast<int>(state.range(0));
     auto machine = std::make_unique<Machine>(profiles, loggedOn);
-    qv::Workspace ws{machine->services, machine->tables, machine->tree, true, 0};
+    qv::Workspace ws{machine->services, machine->tables, true, 0};
 
     // What one refresh must produce: ten registration items with one user item per profile.
-    qv::PopulateTree(ws, "Brennard", "Ovaline", "R16.0");
+    qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0");
     const std::size_t expectedItems =
         static_cast<std::size_t>(kRegistrationsPerProfile) * (static_cast<std::size_t>(profiles) + 1);
     if (machine->control.ItemCount() != expectedItems ||
@@ -80,7 +80,7 @@ void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
     machine->tree.Clear();
 
     for (auto _ : state) {
-        benchmark::DoNotOptimize(qv::PopulateTree(ws, "Brennard", "Ovaline", "R16.0"));
+        benchmark::DoNotOptimize(qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0"));
         state.PauseTiming();
         machine->tree.Clear();
         state.ResumeTiming();

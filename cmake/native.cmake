@@ -21,7 +21,7 @@ function(qv_test_program name dir)
 endfunction()
 
 qv_test_program(qv_fake_tests ${CMAKE_SOURCE_DIR}/tests/fake)
-foreach(sub base app security discovery ui cleanup)
+foreach(sub base app security discovery ui cleanup engine)
   qv_test_program(qv_${sub}_tests ${CMAKE_SOURCE_DIR}/tests/unit/${sub})
 endforeach()
 

@@ -1,35 +1,23 @@
-// Filling the tree with the stale product registrations of every profile (administrator) or of
-// the running user.
+// The dialog's tree filled from what the scan finds.
 #pragma once
-#include <cstdint>
+#include <set>
+#include <string>
 #include <string_view>
 
-#include "port/registry.h"
-#include "ui/workspace.h"
+#include "engine/findings.h"
+#include "engine/workspace.h"
+#include "ui/user_data_tree.h"
 
 namespace qv {
 
-// A key time: seconds since 1970, after the round trip through local time.
-using KeyTime = std::int64_t;
-
-bool PopulateTree(Workspace& ws, std::string_view company, std::string_view product,
-                  std::string_view release);
-// Always true.
-bool PopulateAllProfiles(Workspace& ws, std::string_view company, std::string_view product,
-                         std::string_view release);
-// False only when HKEY_CURRENT_USER cannot be opened.
-bool PopulateCurrentUser(Workspace& ws, std::string_view company, std::string_view product,
-                         std::string_view release);
-// True when the machine lacks the registration or its oldest key is more than 60 seconds newer
-// than the oldest key of the user's registration.
-bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
-                         HKey userRegistrationKey);
-// The oldest last-write time of the key and its whole subtree.
-KeyTime OldestKeyTime(Platform& os, HKey key);
-// Adds a user item (and its registration item when the label is new); false when the account
-// name cannot be found.
-bool AddRegistrationItem(Workspace& ws, std::string_view product,
-                         std::string_view registrationKeyName,
-                         std::string_view registrationKeyPath, std::string_view sidText);
+// Adds the findings' registrations and users to the tree, in the scan's order; a registration
+// whose label the tree lists already gets the new users below it.
+void FillTree(UserDataTree& tree, const Findings& findings);
+// Scans one company, product and release and fills the tree with what it finds; the users whose
+// registry could not be read are added to *unreadableUsers (optional). False when the registry
+// cannot be read.
+bool PopulateTree(Workspace& ws, UserDataTree& tree, std::string_view company,
+                  std::string_view product, std::string_view release,
+                  std::set<std::string>* unreadableUsers = nullptr);
 
 }  // namespace qv

@@ -4,11 +4,11 @@
 
 #include "app/defaults.h"
 #include "base/text.h"
-#include "cleanup/registry_removal.h"
+#include "engine/removal.h"
 #include "res/resource.h"
 #include "security/token.h"
 #include "ui/population.h"
-#include "ui/workspace.h"
+#include "engine/workspace.h"
 
 namespace qv {
 namespace {
@@ -131,9 +131,8 @@ bool CQuorvaneDlg::RefreshTree() {
 bool CQuorvaneDlg::PopulateTree(std::string_view company, std::string_view product,
                                 std::string_view release) {
     if (m_tree == nullptr || m_window == nullptr) return false;
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, m_window->Handle(), &m_hives,
-                 &m_unreadableUsers};
-    return qv::PopulateTree(ws, company, product, release);
+    Workspace ws{m_services, m_tables, m_bAdmin, m_window->Handle(), &m_hives};
+    return qv::PopulateTree(ws, *m_tree, company, product, release, &m_unreadableUsers);
 }
 
 void CQuorvaneDlg::OnCleanUp() {
@@ -146,8 +145,8 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, owner, &m_hives};
-    switch (RemoveCheckedUserData(ws)) {
+    Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives};
+    switch (RemoveCheckedUserData(ws, m_tree->CheckedPairs())) {
         case kRemovalDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
                              mb::kIconInformation);

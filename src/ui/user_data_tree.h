@@ -8,17 +8,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/findings.h"
 #include "port/tree.h"
 
 namespace qv {
 
 // One checked user item: the registration key path to remove (relative to the user's hive root)
 // and the user's SID text.
-struct SelectedPair {
-    std::string registrationKeyPath;
-    std::string sidText;
-};
-
 class UserDataTree {
   public:
     explicit UserDataTree(ITreeControl& control) : control_(control) {}

@@ -9,7 +9,7 @@
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "ui/user_data_tree.h"
-#include "ui/workspace.h"
+#include "engine/workspace.h"
 
 namespace qv::test {
 
@@ -67,8 +67,7 @@ protected:
     Tables tables;
     fake::FakeTree control;
     UserDataTree tree{control};
-    Workspace ws{Services{m.platform(), false}, tables, tree, true,
-                 fake::FakeDialogWindow::kHandle};
+    Workspace ws{Services{m.platform(), false}, tables, true, fake::FakeDialogWindow::kHandle};
 };
 
 }  // namespace qv::test

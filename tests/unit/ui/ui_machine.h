@@ -10,7 +10,7 @@
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "ui/user_data_tree.h"
-#include "ui/workspace.h"
+#include "engine/workspace.h"
 
 namespace qv {
 
@@ -55,7 +55,7 @@ class UiMachine : public ::testing::Test {
     Tables tables;
     fake::FakeTree control;
     UserDataTree tree{control};
-    Workspace ws{Services{m.platform(), false}, tables, tree, true, 0x77};
+    Workspace ws{Services{m.platform(), false}, tables, true, 0x77};
 };
 
 }  // namespace qv

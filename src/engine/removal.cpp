@@ -1,4 +1,4 @@
-#include "cleanup/registry_removal.h"
+#include "engine/removal.h"
 
 #include <string>
 
@@ -27,7 +27,7 @@ Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
 
 }  // namespace
 
-int RemoveCheckedUserData(Workspace& ws) {
+int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection) {
     Platform& os = ws.services.os;
     int result = kRemovalNothingSelected;
     // A checked user whose hive could not be made available, or whose product folders could not
@@ -36,7 +36,7 @@ int RemoveCheckedUserData(Workspace& ws) {
     bool userSkipped = false;
     // Each pair carries the user's own registration key path: two registrations that share a
     // label stand under one registration item, and each user is removed with his own.
-    for (const SelectedPair& pair : ws.tree.CheckedPairs()) {
+    for (const SelectedPair& pair : selection) {
         HiveLease hive(ws.services, pair.sidText, ws.hives);
         if (!hive.available()) {
             userSkipped = true;

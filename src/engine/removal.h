@@ -3,8 +3,11 @@
 #pragma once
 #include <string_view>
 
+#include <vector>
+
+#include "engine/findings.h"
+#include "engine/workspace.h"
 #include "port/registry.h"
-#include "ui/workspace.h"
 
 namespace qv {
 
@@ -13,7 +16,7 @@ inline constexpr int kRemovalFailed = 0;
 inline constexpr int kRemovalNothingSelected = -1;
 
 // 1 every checked pair removed, 0 a removal failed (the walk stopped there), -1 nothing processed.
-int RemoveCheckedUserData(Workspace& ws);
+int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection);
 // Deletes `name` below `parent` with all its sub keys, depth first; 0 or the first error.
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name);
 // Deletes, under HKEY_USERS, each key above `path` while it has no sub key left.

@@ -1,11 +1,12 @@
-#include "ui/population.h"
+#include "engine/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "ui_machine.h"
+#include "tests/unit/ui/ui_machine.h"
+#include "ui/population.h"
 
 namespace qv {
 namespace {
@@ -16,7 +17,7 @@ using Strings = std::vector<std::string>;
 class PopulationTest : public UiMachine {
   protected:
     bool Populate(const char* product = "Ovaline", const char* release = "R16.0") {
-        return PopulateTree(ws, "Brennard", product, release);
+        return PopulateTree(ws, tree, "Brennard", product, release, &unreadable);
     }
     // Whether the operator's English registration is stale.
     bool IsStale() {
@@ -33,6 +34,8 @@ class PopulationTest : public UiMachine {
         Reg(kOperator, kEnglish, userTime);
         return IsStale();
     }
+
+    std::set<std::string> unreadable;
 };
 
 TEST_F(PopulationTest, StaleOnlyWhenMoreThanAMinuteOlderOrUninstalled) {
@@ -77,6 +80,43 @@ TEST_F(PopulationTest, ListsEveryProfilesStaleRegistrationsInProfileOrder) {
               "[x] Ovaline (207:40C)\n  [x] zed\n"
               "[x] Ovaline 2004 (German)\n  [x] amy\n");
     EXPECT_EQ(tree.SidText(control.Children(control.TopLevelItems()[0])[1]), kAmy);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, FindingsCarryTheEvidenceOfEachUser) {
+    Reg("", kEnglish, kT);
+    Reg(kZed, kEnglish, kT - 3600);                      // reinstalled since
+    Reg(kAmy, "Ovaline\\R16.0\\OVLN-201:407", kT - 10);  // German is not installed
+    constexpr char kCy[] = "S-1-5-21-7-7-7-1003";
+    m.AddUser({kCy, "cy", "QVTEST", {}, /*loggedOn=*/true});
+    Reg(kCy, kEnglish, kT - 60);  // fresh: not found
+    m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, 1);
+    Findings findings;
+    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings));
+    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings));
+
+    ASSERT_EQ(findings.registrations.size(), 2u);
+    const RegistrationFinding& english = findings.registrations[0];
+    EXPECT_EQ(english.label, "Ovaline 2004 (English)");
+    EXPECT_EQ(english.product, "Ovaline");
+    ASSERT_EQ(english.users.size(), 2u);  // zed, once per scan
+    const UserFinding& zed = english.users[0];
+    EXPECT_EQ(zed.sid, kZed);
+    EXPECT_EQ(zed.account, "zed");
+    EXPECT_EQ(zed.keyPath, std::string("Software\\Brennard\\") + kEnglish);
+    EXPECT_EQ(zed.reason, StaleReason::kReinstalled);
+    EXPECT_EQ(zed.machineOldestKeyTime - zed.userOldestKeyTime, 3600);
+    const RegistrationFinding& german = findings.registrations[1];
+    ASSERT_EQ(german.users.size(), 1u);  // amy's hive could be read only the second time
+    EXPECT_EQ(german.users[0].reason, StaleReason::kMachineKeyMissing);
+    EXPECT_EQ(german.users[0].machineOldestKeyTime, 0);
+
+    std::vector<ProfileState> states;
+    for (const ProfileFinding& p : findings.profiles) states.push_back(p.state);
+    const std::vector<ProfileState> expected = {
+        ProfileState::kLoaded,     ProfileState::kUnreadable, ProfileState::kInPlace,
+        ProfileState::kLoaded,     ProfileState::kLoaded,     ProfileState::kInPlace};
+    EXPECT_EQ(states, expected);
     ExpectNothingHeld();
 }
 
@@ -132,8 +172,6 @@ TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
 
 TEST_F(PopulationTest, UnreadableProfileListOrHiveIsNoEmptyMachine) {
     Reg(kZed, kEnglish);
-    std::set<std::string> unreadable;
-    ws.unreadableUsers = &unreadable;
     m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, 1);
     EXPECT_FALSE(Populate());
     EXPECT_EQ(control.ItemCount(), 0u);

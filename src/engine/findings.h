@@ -1,0 +1,60 @@
+// What a scan finds, and what a front end hands back to clean: plain values, in the order the
+// scan met them.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/win32_codes.h"
+
+namespace qv {
+
+// A key time: seconds since 1970, after the round trip through local time.
+using KeyTime = std::int64_t;
+
+enum class StaleReason {
+    kMachineKeyMissing,  // the machine has no registration of that path (uninstalled)
+    kReinstalled,        // the machine's registration is more than a minute newer
+};
+
+enum class ProfileState {
+    kInPlace,     // the hive was loaded already (a logged-on user, a service account)
+    kLoaded,      // the scan loaded the hive and unloaded it again
+    kUnreadable,  // the hive could not be made available: this user was not scanned
+};
+
+struct ProfileFinding {
+    std::string sid;
+    ProfileState state = ProfileState::kInPlace;
+};
+
+// One user's stale registration, with the evidence.
+struct UserFinding {
+    std::string sid;
+    std::string account;
+    std::string keyPath;  // below the user's hive root
+    StaleReason reason = StaleReason::kMachineKeyMissing;
+    KeyTime userOldestKeyTime = 0;
+    KeyTime machineOldestKeyTime = 0;  // 0 with kMachineKeyMissing
+};
+
+// A registration as the dialog lists it: one label, the users who hold it.
+struct RegistrationFinding {
+    std::string label;
+    std::string keyPath;  // of the first user who holds it
+    std::string product;
+    std::vector<UserFinding> users;
+};
+
+struct Findings {
+    std::vector<ProfileFinding> profiles;
+    std::vector<RegistrationFinding> registrations;
+};
+
+// One user's registration to clean: his own key path (two registrations may share a label).
+struct SelectedPair {
+    std::string registrationKeyPath;
+    std::string sidText;
+};
+
+}  // namespace qv

@@ -1,0 +1,236 @@
+#include "engine/scan.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include <string>
+#include <vector>
+
+#include "app/defaults.h"
+#include "base/text.h"
+#include "discovery/registration.h"
+#include "security/profiles.h"
+#include "security/sid_text.h"
+
+namespace qv {
+namespace {
+
+// Registry last-write times count 100-nanosecond intervals from 1601; key times count seconds
+// from 1970.
+constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+
+// A user's registration counts as stale only when its oldest key is more than this many seconds
+// older than the oldest key of the machine's registration.
+constexpr KeyTime kStaleMarginSeconds = 60;
+
+constexpr char kProcessingSid[] = "Processing sid : ";
+
+// A key's last-write time as a key time, 0 when it cannot be taken through local time.
+KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
+    const std::int64_t utc =
+        static_cast<std::int64_t>(time / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
+    std::int64_t local = 0;
+    return system.LocalTimeRoundTrip(utc, &local) ? local : 0;
+}
+
+// The machine's oldest key time of each registration path, taken once per scan: every user of a
+// registration is judged against the same machine key.
+class MachineTimes {
+public:
+    explicit MachineTimes(Platform& os) : os_(os) {}
+    // False when the machine has no key of that path.
+    bool Oldest(const std::string& registrationKeyPath, KeyTime* time) {
+        auto it = times_.find(registrationKeyPath);
+        if (it == times_.end()) {
+            std::optional<KeyTime> value;
+            UniqueKey machine =
+                OpenKey(os_.registry, kHkeyLocalMachine, registrationKeyPath, reg::kKeyRead);
+            if (machine) value = OldestKeyTime(os_, machine.get());
+            it = times_.emplace(registrationKeyPath, value).first;
+        }
+        if (!it->second) return false;
+        *time = *it->second;
+        return true;
+    }
+
+private:
+    Platform& os_;
+    std::map<std::string, std::optional<KeyTime>> times_;
+};
+
+// Whether the user's registration is stale; *user gets the reason and the times.
+bool JudgeRegistration(Platform& os, MachineTimes& machineTimes,
+                       const std::string& registrationKeyPath, HKey userRegistrationKey,
+                       UserFinding* user) {
+    KeyTime machineTime = 0;
+    const bool onMachine = machineTimes.Oldest(registrationKeyPath, &machineTime);
+    const KeyTime userTime = OldestKeyTime(os, userRegistrationKey);
+    user->userOldestKeyTime = userTime;
+    user->machineOldestKeyTime = onMachine ? machineTime : 0;
+    // The product and language are no longer installed: whatever the user holds is left over.
+    user->reason = onMachine ? StaleReason::kReinstalled : StaleReason::kMachineKeyMissing;
+    return !onMachine || userTime + kStaleMarginSeconds < machineTime;
+}
+
+// Tests each registration key below an open release key and notes the stale ones for `sidText`.
+// A sub key name that does not fit the buffer, or any other enumeration error, ends the walk.
+void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey releaseKey,
+                           std::string_view releaseKeyPath, std::string_view product,
+                           std::string_view sidText, Findings* findings) {
+    IRegistry& registry = ws.services.os.registry;
+    std::string name;
+    for (std::uint32_t index = 0;
+         registry.EnumKey(releaseKey, index, kMaxPath, &name) == err::kSuccess; ++index) {
+        std::string registrationKeyPath(releaseKeyPath);
+        registrationKeyPath += '\\';
+        registrationKeyPath += name;
+        UniqueKey registration = OpenKey(registry, releaseKey, name, reg::kKeyRead);
+        if (!registration) continue;
+        UserFinding user;
+        if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath,
+                              registration.get(), &user)) {
+            user.sid = std::string(sidText);
+            user.keyPath = registrationKeyPath;
+            AddRegistrationFinding(ws, product, name, std::move(user), findings);
+        }
+    }
+}
+
+}  // namespace
+
+bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
+                       std::string_view release, Findings* findings) {
+    // A settings file that names a company but leaves out the product or release would make the
+    // release key path end early, at the company or product key: its sub keys are whole products
+    // or releases, not registrations. Nothing is listed then.
+    if (company.empty() || product.empty() || release.empty()) return true;
+    return ws.admin ? ScanAllProfiles(ws, company, product, release, findings)
+                    : ScanCurrentUser(ws, company, product, release, findings);
+}
+
+bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view product,
+                     std::string_view release, Findings* findings) {
+    Platform& os = ws.services.os;
+    std::vector<std::string> sids;
+    // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
+    if (!ListProfileSids(os, &sids)) return false;
+
+    MachineTimes machineTimes(os);
+    const std::string releaseKeyPath = ReleaseKeyPath(company, product, release);
+    for (const std::string& sid : sids) {
+        std::string userReleaseKeyPath = sid;
+        userReleaseKeyPath += '\\';
+        userReleaseKeyPath += releaseKeyPath;
+
+        if (ws.services.debug) {
+            os.messages.Show(ws.owner, std::string(kProcessingSid) + sid, kSettingsSection,
+                             mb::kIconInformation);
+        }
+
+        HiveLease hive(ws.services, sid, ws.hives);
+        if (!hive.available()) {
+            // Not "nothing to clean": the front end tells how many users could not be read.
+            findings->profiles.push_back({sid, ProfileState::kUnreadable});
+            continue;
+        }
+        findings->profiles.push_back(
+            {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
+
+        RegisterOrphanedUserData(os, ws.tables, sid, company, product, release);
+        {
+            // Every key of the hive is closed at the end of this block, before the unload: the
+            // system refuses to unload a hive with open keys.
+            UniqueKey releaseKey =
+                OpenKey(os.registry, kHkeyUsers, userReleaseKeyPath, reg::kKeyRead);
+            if (releaseKey) {
+                AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, product,
+                                      sid, findings);
+            }
+        }
+        // A failed unload is reported by the lease itself; the scan of this user is complete.
+        (void)hive.Release();
+    }
+    return true;
+}
+
+bool ScanCurrentUser(Workspace& ws, std::string_view company, std::string_view product,
+                     std::string_view release, Findings* findings) {
+    Platform& os = ws.services.os;
+    Win32Error opened = err::kSuccess;
+    UniqueKey currentUser = OpenKey(os.registry, kHkeyCurrentUser, "", reg::kKeyRead, &opened);
+    if (opened != err::kSuccess) return false;
+
+    const std::string sid = CurrentUserSidText(os.security);
+    const std::string releaseKeyPath = ReleaseKeyPath(company, product, release);
+    UniqueKey releaseKey = OpenKey(os.registry, currentUser.get(), releaseKeyPath, reg::kKeyRead);
+    if (releaseKey) {
+        MachineTimes machineTimes(os);
+        AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, product, sid,
+                              findings);
+    }
+    return true;
+}
+
+bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
+                         HKey userRegistrationKey) {
+    MachineTimes machineTimes(os);
+    UserFinding ignored;
+    return JudgeRegistration(os, machineTimes, std::string(registrationKeyPath),
+                             userRegistrationKey, &ignored);
+}
+
+KeyTime OldestKeyTime(Platform& os, HKey key) {
+    KeyTime oldest = os.system.CurrentTime();
+    FileTime written = 0;
+    if (os.registry.QueryLastWriteTime(key, &written) == err::kSuccess) {
+        oldest = KeyTimeFromFileTime(os.system, written);
+    }
+
+    std::string name;
+    for (std::uint32_t index = 0; os.registry.EnumKey(key, index, kMaxPath, &name) == err::kSuccess;
+         ++index) {
+        UniqueKey child = OpenKey(os.registry, key, name, reg::kKeyRead);
+        if (!child) continue;
+        const KeyTime childTime = OldestKeyTime(os, child.get());
+        child.reset();
+        if (childTime < oldest) oldest = childTime;
+    }
+    return oldest;
+}
+
+bool AddRegistrationFinding(Workspace& ws, std::string_view product,
+                            std::string_view registrationKeyName, UserFinding user,
+                            Findings* findings) {
+    // No SID (the running user's could not be found): there is no account to list.
+    if (user.sid.empty()) return false;
+    if (!AccountNameFromSidText(ws.services.os.security, user.sid, &user.account)) return false;
+
+    const RegistrationName parts = SplitRegistrationKeyName(registrationKeyName);
+    const std::string displayName =
+        ProductDisplayName(ws.tables.productIds, product, parts.productId);
+    const std::string languageName =
+        ws.tables.languageNames.Lookup(parts.localeId).value_or(std::string());
+
+    std::string label;
+    if (!displayName.empty() && !languageName.empty()) {
+        label = displayName + " (" + languageName + ")";
+    } else {
+        label = std::string(product) + " (" + parts.suffix + ")";
+    }
+
+    // Registrations that share a label are listed as one; each user keeps the path of his own
+    // registration, so that removing him takes his key, not the first one's.
+    auto& registrations = findings->registrations;
+    auto it = std::find_if(registrations.begin(), registrations.end(),
+                           [&](const RegistrationFinding& r) { return r.label == label; });
+    if (it == registrations.end()) {
+        registrations.push_back({label, user.keyPath, std::string(product), {}});
+        it = registrations.end() - 1;
+    }
+    it->users.push_back(std::move(user));
+    return true;
+}
+
+}  // namespace qv

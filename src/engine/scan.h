@@ -1,0 +1,32 @@
+// The scan: the stale product registrations of every profile (administrator) or of the running
+// user, with the evidence of each, as findings that a front end presents.
+#pragma once
+#include <string_view>
+
+#include "engine/findings.h"
+#include "engine/workspace.h"
+#include "port/registry.h"
+
+namespace qv {
+
+// Appends to *findings what the scan of one company, product and release finds. False when the
+// registry cannot be read (the profile list, or HKEY_CURRENT_USER in current-user mode).
+bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
+                       std::string_view release, Findings* findings);
+bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view product,
+                     std::string_view release, Findings* findings);
+bool ScanCurrentUser(Workspace& ws, std::string_view company, std::string_view product,
+                     std::string_view release, Findings* findings);
+// True when the machine lacks the registration or its oldest key is more than 60 seconds newer
+// than the oldest key of the user's registration.
+bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
+                         HKey userRegistrationKey);
+// The oldest last-write time of the key and its whole subtree.
+KeyTime OldestKeyTime(Platform& os, HKey key);
+// Adds a user's stale registration under its label (a new registration when the label is new);
+// false when the account name cannot be found.
+bool AddRegistrationFinding(Workspace& ws, std::string_view product,
+                            std::string_view registrationKeyName, UserFinding user,
+                            Findings* findings);
+
+}  // namespace qv
