@@ -17,7 +17,7 @@
 namespace qv::fake {
 
 class FakeFileSystem final : public IFileSystem {
-public:
+  public:
     FakeFileSystem();  // drive C: exists and is empty
     ~FakeFileSystem() override;
 
@@ -30,7 +30,8 @@ public:
     void AddDirectory(std::string_view path);
     // An existing file is replaced. `attributes`: fa::kReadOnly, fa::kHidden, ... (0: a plain
     // file, which reports FILE_ATTRIBUTE_ARCHIVE).
-    void AddFile(std::string_view path, std::string_view contents = {}, std::uint32_t attributes = 0);
+    void AddFile(std::string_view path, std::string_view contents = {},
+                 std::uint32_t attributes = 0);
     void SetReadOnly(std::string_view path, bool readOnly = true);
     // A file held open by another process: DeleteFileA fails with 32; its folder cannot go.
     void SetInUse(std::string_view path, bool inUse = true);
@@ -49,6 +50,16 @@ public:
     std::vector<std::string> List(std::string_view folder) const;
     // Every file and folder below `folder` (or the whole disk), as full paths, sorted.
     std::vector<std::string> AllPaths(std::string_view folder = {}) const;
+    // Every file, folder and junction of the disk as AllPaths lists them, with its attributes, a
+    // file's contents and a junction's target: what a test compares to see whether anything
+    // changed.
+    struct EntryRecord {
+        std::string path;
+        std::uint32_t attributes;
+        std::string contents;
+        std::string target;
+    };
+    std::vector<EntryRecord> AllEntries() const;
     std::size_t OpenFindCount() const;
 
     // --- IFileSystem ---
@@ -62,14 +73,14 @@ public:
     Win32Error DeleteFile(std::string_view path) noexcept override;
     Win32Error RemoveDirectory(std::string_view path) noexcept override;
 
-private:
+  private:
     friend class FakeShell;
     struct State;
     std::unique_ptr<State> s_;
 };
 
 class FakeShell final : public IShell {
-public:
+  public:
     explicit FakeShell(FakeFileSystem& files);
 
     struct Call {
@@ -95,7 +106,7 @@ public:
     // as the source is removed as a link. Wildcards in the last component delete every match.
     int DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept override;
 
-private:
+  private:
     FakeFileSystem& files_;
     std::vector<Call> calls_;
     int faultResult_ = 0;
