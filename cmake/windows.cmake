@@ -16,7 +16,7 @@ add_custom_command(OUTPUT ${QV_RC_OBJECT}
   COMMENT "Compiling the resources"
   VERBATIM)
 
-set(QV_WIN32_LIBS comctl32 shell32 advapi32 user32 gdi32 kernel32)
+set(QV_WIN32_LIBS comctl32 shell32 advapi32 user32 gdi32 kernel32 ntdll)
 set(QV_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 # The adapters: every source of src/win32 except the program's entry point.

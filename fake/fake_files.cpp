@@ -69,9 +69,6 @@ Win32Error CheckAnsiName(std::string_view path) {
     return err::kSuccess;
 }
 
-bool HasWildcard(std::string_view name) {
-    return text::Find(name, '*') != text::npos || text::Find(name, '?') != text::npos;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Wildcards, as FindFirstFileA matches them.
@@ -315,6 +312,8 @@ struct Node {
     std::string contents;
     std::string target;  // junction: full path of the folder it points to
     Node* parent = nullptr;
+    std::uint64_t volumeSerial = 0;  // of the drive the entry was made on
+    bool deleted = false;            // no longer reachable by any path; a handle may still name it
     // Entries in the order they were created: this volume returns them unsorted, in creation
     // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
     std::vector<std::unique_ptr<Node>> children;
@@ -332,16 +331,26 @@ struct Node {
 
     Node* Add(std::unique_ptr<Node> child) {
         child->parent = this;
+        child->volumeSerial = volumeSerial;
         Node* raw = child.get();
         index[text::FoldCase(raw->name)] = raw;
         children.push_back(std::move(child));
         return raw;
     }
 
-    void Unlink(Node* child) {
+    // Takes the child out of this folder and hands it over: an open handle may still name it.
+    std::unique_ptr<Node> Detach(Node* child) {
         index.erase(text::FoldCase(child->name));
-        children.erase(std::find_if(children.begin(), children.end(),
-                                    [child](const auto& c) { return c.get() == child; }));
+        auto it = std::find_if(children.begin(), children.end(),
+                               [child](const auto& c) { return c.get() == child; });
+        std::unique_ptr<Node> out = std::move(*it);
+        children.erase(it);
+        return out;
+    }
+
+    void MarkDeleted() {
+        deleted = true;
+        for (const auto& c : children) c->MarkDeleted();
     }
 
     std::uint32_t Attributes() const {
@@ -376,6 +385,29 @@ struct FakeFileSystem::State {
     // Searches take a snapshot of the folder when they start; handles are never reused.
     std::map<FindHandle, Search> searches;
     FindHandle nextHandle = 0x1000;
+    std::vector<std::unique_ptr<Node>> graveyard;  // entries taken out of the tree
+    // Handles of the handle port: the entry and what it was opened for.
+    struct Open {
+        Node* node = nullptr;
+        std::uint32_t intent = 0;
+    };
+    std::map<FileRef, Open> opens;
+    FileRef nextRef = 0x2000;
+    FakeFileSystem::HandleHook hook;
+    struct Fault {
+        HandleOp op;
+        std::string name;  // folded
+        Win32Error error;
+    };
+    std::vector<Fault> faults;
+
+    // The injected error of `op` on the entry `name`, or 0.
+    Win32Error FaultOf(HandleOp op, std::string_view name) const {
+        for (const Fault& f : faults) {
+            if (f.op == op && f.name == text::FoldCase(name)) return f.error;
+        }
+        return err::kSuccess;
+    }
 
     std::string CurrentDirectory() const { return current ? current() : std::string("C:\\"); }
 
@@ -393,8 +425,40 @@ struct FakeFileSystem::State {
         if (!drive) {
             drive = std::make_unique<Node>();
             drive->name = std::string(root);
+            // Each volume has a serial number of its own.
+            drive->volumeSerial = 0x5EC0000u + drives.size();
         }
         return drive.get();
+    }
+
+    // Takes an entry out of the tree. Its node lives on while the file system does: a handle
+    // opened on it (or below it) goes on naming it, as a handle on Windows names the file, not
+    // the path.
+    void Unlink(Node* n) {
+        std::unique_ptr<Node> gone = n->parent->Detach(n);
+        gone->MarkDeleted();
+        graveyard.push_back(std::move(gone));
+    }
+
+    // The entries a search of `folder` with `mask` returns, in order: "." and ".." first except
+    // in a drive root, then the children in creation order.
+    std::vector<FindData> Matches(const Node& folder, bool driveRoot, std::string_view mask) const {
+        std::vector<FindData> entries;
+        MaskMatcher matcher(mask);
+        if (!driveRoot) {
+            if (matcher.Matches(".")) entries.push_back({folder.Attributes(), "."});
+            if (matcher.Matches("..")) {
+                std::uint32_t up =
+                    folder.parent != nullptr ? folder.parent->Attributes() : fa::kDirectory;
+                entries.push_back({up, ".."});
+            }
+        }
+        // A junction opened as itself is the empty folder that carries the link.
+        if (folder.IsJunction()) return entries;
+        for (const auto& c : folder.children) {
+            if (matcher.Matches(c->name)) entries.push_back({c->Attributes(), c->name});
+        }
+        return entries;
     }
 
     // The folder a junction leads to, or null when it leads nowhere (*error says why).
@@ -543,49 +607,6 @@ struct FakeFileSystem::State {
         return folder->Add(std::move(n));
     }
 
-    // --- the shell's deletion ---
-
-    // Deletes `n` with everything below it that can go; junctions are unlinked, not entered.
-    // Returns 0 or the result of the first entry that stayed.
-    int DeleteWhatCan(Node* n, Node* cwd) {
-        if (n->IsJunction()) {
-            n->parent->Unlink(n);
-            return 0;
-        }
-        if (n->IsFile()) {
-            // The shell's result is not a Win32 code: a read-only file gives 0x78
-            // (DE_ACCESSDENIEDSRC); for a file in use the shell of Vista and later passes the
-            // system's 32 through (unverified).
-            if (n->inUse) return static_cast<int>(err::kSharingViolation);
-            if (n->IsReadOnly()) return FakeShell::kResultAccessDenied;
-            n->parent->Unlink(n);
-            return 0;
-        }
-        int result = DeleteContents(n, cwd);
-        if (!n->children.empty()) return result;
-        if (n == cwd) return result != 0 ? result : static_cast<int>(err::kSharingViolation);
-        if (n->IsReadOnly()) return result != 0 ? result : FakeShell::kResultAccessDenied;
-        if (n->parent == nullptr) return result;  // a drive root stays
-        n->parent->Unlink(n);
-        return result;
-    }
-
-    int DeleteContents(Node* folder, Node* cwd) {
-        std::vector<Node*> children;
-        for (const auto& c : folder->children) children.push_back(c.get());
-        return DeleteEach(children, cwd);
-    }
-
-    // Returns 0 or the result of the first entry that stayed.
-    int DeleteEach(const std::vector<Node*>& entries, Node* cwd) {
-        int result = 0;
-        for (Node* n : entries) {
-            int r = DeleteWhatCan(n, cwd);
-            if (result == 0) result = r;
-        }
-        return result;
-    }
-
     void Collect(Node* folder, const std::string& prefix, std::vector<std::string>* out) const {
         for (const auto& c : folder->children) {
             std::string path = prefix + "\\" + c->name;
@@ -648,7 +669,7 @@ void FakeFileSystem::Remove(std::string_view path) {
         l.node->index.clear();
         return;
     }
-    l.node->parent->Unlink(l.node);
+    s_->Unlink(l.node);
 }
 
 // --- inspection ---
@@ -761,19 +782,7 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
     if (HasInvalidNameChar(mask, true)) return err::kInvalidName;
 
     Search search;
-    MaskMatcher matcher(mask);
-    if (!folderPath.IsDriveRoot()) {
-        // A folder that is not a drive root holds "." and "..", and they come first.
-        if (matcher.Matches(".")) search.entries.push_back({folder->Attributes(), "."});
-        if (matcher.Matches("..")) {
-            std::uint32_t up =
-                folder->parent != nullptr ? folder->parent->Attributes() : fa::kDirectory;
-            search.entries.push_back({up, ".."});
-        }
-    }
-    for (const auto& c : folder->children) {
-        if (matcher.Matches(c->name)) search.entries.push_back({c->Attributes(), c->name});
-    }
+    search.entries = s_->Matches(*folder, folderPath.IsDriveRoot(), mask);
     if (search.entries.empty()) return err::kFileNotFound;
 
     *data = search.entries[0];
@@ -814,86 +823,166 @@ Win32Error FakeFileSystem::GetFullPathName(std::string_view path, std::uint32_t 
     return err::kSuccess;
 }
 
-Win32Error FakeFileSystem::DeleteFile(std::string_view path) noexcept {
-    if (Win32Error e = CheckAnsiName(path)) return e;
-    std::optional<FullPath> full = s_->Full(path, true);
-    if (!full) return err::kInvalidName;
-    if (full->IsDriveRoot()) return err::kAccessDenied;
-    Lookup l = s_->Resolve(*full);
-    if (l.node == nullptr) return l.error;
-    if (!l.node->IsFile()) return err::kAccessDenied;
-    if (full->trailingSeparator) return err::kInvalidName;
-    // The other process's handle refuses the delete access before the read-only flag is seen.
-    if (l.node->inUse) return err::kSharingViolation;
-    if (l.node->IsReadOnly()) return err::kAccessDenied;
-    l.node->parent->Unlink(l.node);
-    return err::kSuccess;
-}
+// --- handle port ---
+//
+// Relative opens follow NtCreateFile with a root folder handle and FILE_OPEN_REPARSE_POINT: the
+// last name is never followed (a junction opens as itself), folders on the way of a name holding
+// "\" are. Deletion follows the POSIX semantics of FileDispositionInfoEx: the name goes at once.
 
-Win32Error FakeFileSystem::RemoveDirectory(std::string_view path) noexcept {
-    if (Win32Error e = CheckAnsiName(path)) return e;
-    std::optional<FullPath> full = s_->Full(path, true);
-    if (!full) return err::kInvalidName;
-    // A drive root cannot be removed. Windows's code for it is not settled by a test; the fake
-    // says 5, as for any folder the caller may not remove (Wine says 145).
-    if (full->IsDriveRoot()) return err::kAccessDenied;
-    // Missing: 2, or 3 when a folder above it is missing too (unverified; Wine says 2).
-    Lookup l = s_->Resolve(*full);
-    if (l.node == nullptr) return l.error;
-    if (l.node->IsFile()) return err::kDirectory;
-    // The process holds its current directory open without sharing delete access.
-    if (l.node == s_->CurrentDirectoryNode()) return err::kSharingViolation;
-    if (l.node->IsReadOnly()) return err::kAccessDenied;
-    // A junction goes as a link; what it points to stays as it is.
-    if (l.node->IsFolder() && !l.node->children.empty()) return err::kDirNotEmpty;
-    l.node->parent->Unlink(l.node);
-    return err::kSuccess;
-}
+namespace {
+constexpr std::uint32_t kReparseTagMountPoint = 0xA0000003u;  // IO_REPARSE_TAG_MOUNT_POINT
+constexpr std::uint32_t kSettableAttributes =
+    fa::kReadOnly | fa::kHidden | 0x4u /* system */ | fa::kArchive;
+}  // namespace
 
-// ---------------------------------------------------------------------------------------------
-
-FakeShell::FakeShell(FakeFileSystem& files) : files_(files) {}
-
-void FakeShell::InjectFault(int result, int times) {
-    faultResult_ = result;
-    faultTimes_ = times;
-}
-
-int FakeShell::DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept {
-    calls_.push_back({owner, std::string(path), flags});
-    if (faultTimes_ > 0) {
-        --faultTimes_;
-        return faultResult_;
+void FakeFileSystem::Move(std::string_view from, std::string_view to) {
+    Node* n = s_->Existing(from);
+    if (n->parent == nullptr) throw std::logic_error("FakeFileSystem: a drive root cannot move");
+    FullPath target = s_->SetupPath(to);
+    if (target.parts.empty()) throw std::logic_error("FakeFileSystem: no name to move to");
+    Node* folder = s_->EnsureFolder(target, target.parts.size() - 1);
+    if (folder->Child(target.parts.back()) != nullptr) {
+        throw std::logic_error("FakeFileSystem: already exists: " + target.Text());
     }
-    FakeFileSystem::State& s = *files_.s_;
-    // The source goes to the shell in a 260-byte area followed by a second NUL; the Windows
-    // adapter refuses, before the shell is asked, a source that is empty, does not fit or holds a
-    // NUL (which the shell would read as a second path).
-    if (path.empty() || path.size() >= 260 || HoldsNul(path)) return kResultInvalidFiles;
-    // A missing source gives 2 on Vista and later (0x402 on XP).
-    std::optional<FullPath> full = s.Full(path, true);
-    if (!full) return kResultInvalidFiles;
-    Node* cwd = s.CurrentDirectoryNode();
+    if (folder->volumeSerial != n->volumeSerial) {
+        throw std::logic_error("FakeFileSystem: a move stays on its drive");
+    }
+    std::unique_ptr<Node> moving = n->parent->Detach(n);
+    moving->name = target.parts.back();
+    folder->Add(std::move(moving));
+}
 
-    // The shell expands wildcards in the last component of the source.
-    if (!full->IsDriveRoot() && HasWildcard(full->parts.back())) {
-        if (HasInvalidNameChar(full->parts.back(), true)) return kResultInvalidFiles;
-        Node* folder = s.FolderAt(full->Parent());
-        if (folder == nullptr) return static_cast<int>(err::kFileNotFound);
-        MaskMatcher matcher(full->parts.back());
-        std::vector<Node*> matches;
-        for (const auto& c : folder->children) {
-            if (matcher.Matches(c->name)) matches.push_back(c.get());
+void FakeFileSystem::SetHandleHook(HandleHook hook) { s_->hook = std::move(hook); }
+
+void FakeFileSystem::InjectHandleFault(HandleOp op, std::string_view name, Win32Error error) {
+    s_->faults.push_back({op, text::FoldCase(name), error});
+}
+
+std::size_t FakeFileSystem::OpenHandleCount() const { return s_->opens.size(); }
+
+Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) noexcept {
+    if (handle == nullptr) return err::kInvalidParameter;
+    *handle = 0;
+    if (s_->hook) s_->hook(HandleOp::kOpenFolder, path);
+    if (Win32Error e = CheckAnsiName(path)) return e;
+    if (Win32Error e = s_->FaultOf(HandleOp::kOpenFolder, path)) return e;
+    std::string s = ToBackslashes(path);
+    std::optional<FullPath> full = ParseAbsolute(s);
+    if (!full) return err::kInvalidName;
+    Lookup l = s_->Resolve(*full);
+    if (l.node == nullptr) return l.error;
+    Win32Error e = err::kSuccess;
+    Node* folder = s_->Follow(l.node, 0, &e);
+    if (folder == nullptr) return e;
+    if (folder->IsFile()) return err::kDirectory;
+    *handle = s_->nextRef;
+    s_->nextRef += 4;
+    s_->opens[*handle] = {folder, open_intent::kList};
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name,
+                                        std::uint32_t intent, FileRef* handle) noexcept {
+    if (handle == nullptr) return err::kInvalidParameter;
+    *handle = 0;
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    if (s_->hook) s_->hook(HandleOp::kOpenRelative, name);
+    if (name.empty() || HoldsNul(name)) return err::kInvalidName;
+    std::vector<std::string_view> parts = SplitAtBackslashes(name);
+    Node* cur = it->second.node;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::string_view part = parts[i];
+        if (part.empty() || part == "." || part == ".." || HasInvalidNameChar(part, false)) {
+            return err::kInvalidName;
         }
-        if (matches.empty()) return static_cast<int>(err::kFileNotFound);
-        return s.DeleteEach(matches, cwd);
+        if (i > 0) {
+            // A folder on the way is reparsed as in any open.
+            Win32Error e = err::kSuccess;
+            cur = s_->Follow(cur, 0, &e);
+            if (cur == nullptr) return e;
+        }
+        // A file has no entries; a junction opened as itself is an empty folder.
+        Node* child = cur->IsFolder() ? cur->Child(part) : nullptr;
+        if (child == nullptr) return i + 1 == parts.size() ? err::kFileNotFound : err::kPathNotFound;
+        cur = child;
     }
+    if (Win32Error e = s_->FaultOf(HandleOp::kOpenRelative, cur->name)) return e;
+    if ((intent & open_intent::kList) != 0 && cur->IsFile()) return err::kDirectory;
+    if ((intent & open_intent::kDelete) != 0) {
+        // Another process's handle without delete sharing, or the process's own current
+        // directory, refuses delete access.
+        if (cur->inUse || cur == s_->CurrentDirectoryNode()) return err::kSharingViolation;
+    }
+    *handle = s_->nextRef;
+    s_->nextRef += 4;
+    s_->opens[*handle] = {cur, intent};
+    return err::kSuccess;
+}
 
-    Lookup l = s.Resolve(*full);
-    if (l.node == nullptr) return static_cast<int>(err::kFileNotFound);
-    // A drive root as the source: what is below it goes, the root stays (unverified; the fake
-    // deletes so that a test sees the damage such a call does).
-    return s.DeleteWhatCan(l.node, cwd);
+Win32Error FakeFileSystem::QueryFacts(FileRef handle, FileFacts* facts) noexcept {
+    auto it = s_->opens.find(handle);
+    if (it == s_->opens.end() || facts == nullptr) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kQueryFacts, n.name);
+    if (Win32Error e = s_->FaultOf(HandleOp::kQueryFacts, n.name)) return e;
+    facts->attributes = n.Attributes();
+    facts->reparseTag = n.IsJunction() ? kReparseTagMountPoint : 0;
+    facts->volumeSerial = n.volumeSerial;
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
+                                      std::vector<FolderEntry>* entries) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end() || entries == nullptr) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kListFolder, mask);
+    if ((it->second.intent & open_intent::kList) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->FaultOf(HandleOp::kListFolder, n.name)) return e;
+    if (mask.empty() || HoldsNul(mask) || HasInvalidNameChar(mask, true)) return err::kInvalidName;
+    // A deleted folder is empty, and a folder whose delete is pending lists nothing more.
+    const bool driveRoot = n.parent == nullptr && !n.deleted;
+    std::vector<FolderEntry> out;
+    for (FindData& d : s_->Matches(n, driveRoot, mask)) {
+        out.push_back({d.attributes, std::move(d.fileName)});
+    }
+    if (out.empty()) return err::kFileNotFound;
+    *entries = std::move(out);
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::SetAttributes(FileRef handle, std::uint32_t attributes) noexcept {
+    auto it = s_->opens.find(handle);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    Node& n = *it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kSetAttributes, n.name);
+    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->FaultOf(HandleOp::kSetAttributes, n.name)) return e;
+    n.attributes = (n.attributes & ~kSettableAttributes) | (attributes & kSettableAttributes);
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::DeleteByHandle(FileRef handle) noexcept {
+    auto it = s_->opens.find(handle);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    Node* n = it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kDelete, n->name);
+    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->FaultOf(HandleOp::kDelete, n->name)) return e;
+    if (n->deleted) return err::kSuccess;  // already gone: the disposition is set again
+    if (n->parent == nullptr) return err::kAccessDenied;  // a volume's root folder
+    // STATUS_CANNOT_DELETE for a read-only entry, STATUS_DIRECTORY_NOT_EMPTY for a folder with
+    // entries; a junction goes as the link whatever its target holds.
+    if (n->IsReadOnly()) return err::kAccessDenied;
+    if (n->IsFolder() && !n->children.empty()) return err::kDirNotEmpty;
+    s_->Unlink(n);
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::Close(FileRef handle) noexcept {
+    if (s_->opens.erase(handle) == 0) return err::kInvalidHandle;
+    return err::kSuccess;
 }
 
 }  // namespace qv::fake

@@ -1,7 +1,8 @@
-// The fake machine's file system and shell: Windows rules for paths (drive letters, "\" and "/",
+// The fake machine's file system: Windows rules for paths (drive letters, "\" and "/",
 // case-insensitive names, "." and ".."), directory search ("*" and "?" as FindFirstFileA matches
 // them, "." and ".." first outside a drive root), read-only and in-use files, folders that are not
-// empty, junctions, and the shell's deletion of a folder tree.
+// empty, junctions, and the handle calls of the deleter (relative opens that do not follow links,
+// deletion by handle).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -11,13 +12,29 @@
 #include <string_view>
 #include <vector>
 
+#include "port/file_handles.h"
 #include "port/files.h"
-#include "port/shell.h"
 
 namespace qv::fake {
 
-class FakeFileSystem final : public IFileSystem {
+// The calls of the handle port, for hooks and injected faults.
+enum class HandleOp {
+    kOpenFolder,
+    kOpenRelative,
+    kQueryFacts,
+    kListFolder,
+    kSetAttributes,
+    kDelete
+};
+
+class FakeFileSystem final : public IFileSystem, public IFileHandles {
   public:
+    // Called at the start of every call of the handle port with the call and the name it acts on
+    // (the path, the relative name, the mask, or the name of the entry a handle names). A test
+    // changes the disk from here, between two calls of the code under test, as another process
+    // could.
+    using HandleHook = std::function<void(HandleOp op, std::string_view name)>;
+
     FakeFileSystem();  // drive C: exists and is empty
     ~FakeFileSystem() override;
 
@@ -41,6 +58,13 @@ class FakeFileSystem final : public IFileSystem {
     // Removes a file, a junction (the link) or a whole folder, no rules applied; a missing path is
     // ignored.
     void Remove(std::string_view path);
+    // Moves (renames) an entry to a new path on the same drive, as MoveFileA does; handles open
+    // on it, or below it, go on naming it.
+    void Move(std::string_view from, std::string_view to);
+    void SetHandleHook(HandleHook hook);
+    // From now on `op` on the entry called `name` (any case) fails with `error`.
+    void InjectHandleFault(HandleOp op, std::string_view name, Win32Error error);
+    std::size_t OpenHandleCount() const;
 
     // --- inspection ---
     bool Exists(std::string_view path) const;
@@ -70,47 +94,21 @@ class FakeFileSystem final : public IFileSystem {
     Win32Error FindClose(FindHandle handle) noexcept override;
     Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                std::string* fullPath) noexcept override;
-    Win32Error DeleteFile(std::string_view path) noexcept override;
-    Win32Error RemoveDirectory(std::string_view path) noexcept override;
+
+    // --- IFileHandles ---
+    Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
+    Win32Error OpenRelative(FileRef folder, std::string_view name, std::uint32_t intent,
+                            FileRef* handle) noexcept override;
+    Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override;
+    Win32Error ListFolder(FileRef folder, std::string_view mask,
+                          std::vector<FolderEntry>* entries) noexcept override;
+    Win32Error SetAttributes(FileRef handle, std::uint32_t attributes) noexcept override;
+    Win32Error DeleteByHandle(FileRef handle) noexcept override;
+    Win32Error Close(FileRef handle) noexcept override;
 
   private:
-    friend class FakeShell;
     struct State;
     std::unique_ptr<State> s_;
-};
-
-class FakeShell final : public IShell {
-  public:
-    explicit FakeShell(FakeFileSystem& files);
-
-    struct Call {
-        WindowRef owner;
-        std::string path;
-        std::uint16_t flags;
-    };
-    const std::vector<Call>& Calls() const { return calls_; }
-    // The next `times` calls return `result` and delete nothing.
-    void InjectFault(int result, int times = 1);
-
-    // Shell results (not Win32 codes): a source that could not be deleted for lack of access
-    // (DE_ACCESSDENIEDSRC), and a source path that is no path (DE_INVALIDFILES).
-    static constexpr int kResultAccessDenied = 0x78;
-    static constexpr int kResultInvalidFiles = 0x7C;
-
-    // Deletes the folder (or file) with everything below it; files that are read-only or in use
-    // stay, and so do their folders, and the result is then that of the first entry that stayed
-    // (kResultAccessDenied for a read-only file, 32 for one in use). A missing source gives 2.
-    // An empty source, one of 260 bytes or more, or one holding a NUL is refused with
-    // kResultInvalidFiles and nothing is deleted, as the Windows adapter refuses it.
-    // Junctions inside the tree are removed as links, their targets are not entered; a junction
-    // as the source is removed as a link. Wildcards in the last component delete every match.
-    int DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept override;
-
-  private:
-    FakeFileSystem& files_;
-    std::vector<Call> calls_;
-    int faultResult_ = 0;
-    int faultTimes_ = 0;
 };
 
 }  // namespace qv::fake

@@ -1,4 +1,4 @@
-// A whole fake Windows machine for tests: registry, accounts and token, files and shell, system
+// A whole fake Windows machine for tests: registry, accounts and token, files, system
 // services, message boxes, debug output and resources, wired together as on Windows (hive loads
 // need the restore privilege of the token; HKEY_CURRENT_USER is the running user's hive; the
 // settings file and the hive files live in the file system).
@@ -51,7 +51,6 @@ public:
     FakeRegistry registry;
     FakeSecurity security;
     FakeFileSystem files;
-    FakeShell shell{files};
     FakeSystem system{files};
     FakeMessageBoxes messages;
     FakeDebugOutput debug;

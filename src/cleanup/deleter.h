@@ -64,7 +64,15 @@ class Deleter {
                                     std::vector<FolderEntry>* entries);
 
   private:
-    struct Walk;
+    struct Target {
+        UniqueFileRef handle;
+        FileFacts facts;
+        std::uint64_t volume = 0;  // the anchor's
+    };
+    // Walks to the folder that holds `path`, checking each folder on the way, and opens the
+    // entry itself with `intent` (a file where kList asked for a folder is opened without it).
+    DeleteReport OpenTarget(std::string_view path, std::uint32_t intent, Target* target);
+
     IFileHandles& files_;
     std::vector<std::string> anchors_;
 };

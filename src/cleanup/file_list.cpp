@@ -4,6 +4,7 @@
 
 #include "app/defaults.h"
 #include "base/text.h"
+#include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
 #include "res/resource.h"
 
@@ -35,6 +36,11 @@ void Trace(IDebugOutput& debug, std::string_view before, std::string_view insert
 
 void TraceError(IDebugOutput& debug, std::string_view before, Win32Error code) {
     Trace(debug, before, std::to_string(static_cast<int>(code)), ")\n");
+}
+
+// "\tRefused to delete "<path>": <reason>\n": a path the clean-up would not act on, and why.
+void TraceRefusal(IDebugOutput& debug, const DeleteReport& report) {
+    Trace(debug, "\tRefused to delete \"", report.path, "\": " + report.reason + "\n");
 }
 
 std::string FullFolder(IFileSystem& files, std::string_view path) {
@@ -80,18 +86,27 @@ private:
     std::vector<std::string> folders_;
 };
 
-// Removes the candidate folder if it is empty, then each parent while the removal succeeds.
-void RemoveEmptyFolders(Platform& os, std::string folder, const WalkStops& stops) {
+// Removes the candidate folder if it is empty, then each parent while the removal succeeds. The
+// trace names the folders as the line named them; the deleter acts on their full paths.
+void RemoveEmptyFolders(Platform& os, Deleter& deleter, std::string folder,
+                        const WalkStops& stops) {
     Win32Error e = err::kSuccess;
     for (;; folder = text::CutBeforeLastBackslash(folder)) {
         if (stops.StopsAt(folder)) return;
         Trace(os.debug, "\tAttempting to remove directory \"", folder, "\"\n");
-        e = os.files.RemoveDirectory(folder);
-        if (e != err::kSuccess) break;
+        DeleteReport report = deleter.RemoveEmptyFolder(FullFolder(os.files, folder));
+        if (report.outcome == DeleteOutcome::kRefused) {
+            TraceRefusal(os.debug, report);
+            return;
+        }
+        if (report.outcome != DeleteOutcome::kDeleted) {
+            e = report.error;
+            break;
+        }
     }
     TraceError(os.debug, "\tERROR: Couldn't remove directory (", e);
     // A folder whose last file was still being released can go on the second try.
-    os.files.RemoveDirectory(folder);
+    (void)deleter.RemoveEmptyFolder(FullFolder(os.files, folder));
 }
 
 // The line from `start` up to the line feed at `lf`, without the line feed and without the one
@@ -102,135 +117,92 @@ std::string_view LineBefore(std::string_view text, std::size_t start, std::size_
     return text.substr(start, lastChar - start);
 }
 
-void DeleteLine(Platform& os, FileFind& finder, std::string_view line, const WalkStops& stops) {
+void DeleteLine(Platform& os, Deleter& deleter, std::string_view line, const WalkStops& stops) {
     Trace(os.debug, "Processing \"", line, "\"\n");
-    Win32Error e = err::kSuccess;
-    if (!finder.FindFile(line, &e)) {
+    // The line is a search pattern: the folder searched, and the mask of its last name. The
+    // folder is taken as the system takes a path (GetFullPathNameA: repeated separators, "."
+    // and ".." resolved); an empty pattern names no folder.
+    std::string full;
+    Win32Error e = line.empty() ? err::kPathNotFound
+                                : os.files.GetFullPathName(line, kMaxPath, &full);
+    if (e != err::kSuccess) {
         TraceError(os.debug, "\tERROR: FindFile failed. (", e);
         return;
     }
+    std::size_t cut = text::FindLast(full, '\\');
+    std::string root = cut == text::npos ? std::string() : full.substr(0, cut);
+    std::string mask = cut == text::npos ? full : full.substr(cut + 1);
+    std::vector<FolderEntry> entries;
+    DeleteReport found = deleter.List(root, mask, &entries);
+    if (found.outcome == DeleteOutcome::kRefused) {
+        TraceRefusal(os.debug, found);
+        return;
+    }
+    if (found.outcome != DeleteOutcome::kDeleted) {
+        TraceError(os.debug, "\tERROR: FindFile failed. (", found.error);
+        return;
+    }
     std::string candidate;
-    for (;;) {
-        bool more = finder.FindNextFile(&e);
-        if (!more && e != err::kNoMoreFiles) return;  // the search broke off: no folder walk
-        std::string path = finder.GetFilePath();
+    for (const FolderEntry& entry : entries) {
+        std::string path = root + "\\" + entry.name;
         Trace(os.debug, "\tFound \"", path, "\"\n");
-        if (finder.IsDirectory()) {
+        if ((entry.attributes & fa::kDirectory) != 0) {
             candidate = path;
             os.debug.Write("\tThis is a directory.\n");
-        } else {
-            Trace(os.debug, "\tRemoving \"", path, "\"\n");
-            candidate = finder.GetRoot();
-            // A read-only or open file stays; the walk then stops at its folder.
-            os.files.DeleteFile(path);
+            continue;
         }
-        if (!more) break;
+        Trace(os.debug, "\tRemoving \"", path, "\"\n");
+        candidate = root;
+        // A read-only or open file stays; the walk then stops at its folder.
+        DeleteReport removed = deleter.DeleteFile(path);
+        if (removed.outcome == DeleteOutcome::kRefused) TraceRefusal(os.debug, removed);
     }
-    RemoveEmptyFolders(os, candidate, stops);
+    RemoveEmptyFolders(os, deleter, candidate, stops);
 }
 
 }  // namespace
 
-bool FileFind::FindFile(std::string_view pattern, Win32Error* error) {
-    Close();
-    FindData first;
-    Win32Error e = files_.FindFirstFile(pattern, handle_.put(), &first);
-    if (e != err::kSuccess) {
-        (void)handle_.release();  // a failed search hands out no handle to close
-        *error = e;
-        return false;
-    }
-    std::string full;
-    if (files_.GetFullPathName(pattern, kMaxPath, &full) != err::kSuccess) {
-        Close();
-        *error = err::kInvalidName;
-        return false;
-    }
-    std::size_t backslash = text::FindLast(full, '\\');
-    std::size_t slash = text::FindLast(full, '/');
-    std::size_t cut = backslash;
-    if (cut == text::npos || (slash != text::npos && slash > cut)) cut = slash;
-    root_ = cut == text::npos ? std::string() : full.substr(0, cut);
-    next_ = std::move(first);
-    hasNext_ = true;
-    *error = err::kSuccess;
-    return true;
-}
-
-bool FileFind::FindNextFile(Win32Error* error) {
-    if (!hasNext_) {
-        *error = handle_ ? err::kNoMoreFiles : err::kInvalidHandle;
-        return false;
-    }
-    current_ = std::move(next_);
-    next_ = FindData{};
-    Win32Error e = files_.FindNextFile(handle_.get(), &next_);
-    if (e != err::kSuccess) {
-        hasNext_ = false;
-        *error = e;
-        return false;
-    }
-    *error = err::kSuccess;
-    return true;
-}
-
-std::string FileFind::GetFilePath() const {
-    std::string path = root_;
-    bool endsInSeparator = !path.empty() && (text::FindLast(path, '\\') == path.size() - 1 ||
-                                             text::FindLast(path, '/') == path.size() - 1);
-    if (!endsInSeparator) path += '\\';
-    path += current_.fileName;
-    return path;
-}
-
-std::string FileFind::GetFileTitle() const {
-    std::size_t dot = text::FindLast(current_.fileName, '.');
-    return dot == text::npos ? current_.fileName : current_.fileName.substr(0, dot);
-}
-
-bool FileFind::IsDirectory() const { return (current_.attributes & fa::kDirectory) != 0; }
-
-void FileFind::Close() {
-    handle_.reset();
-    hasNext_ = false;
-    root_.clear();
-}
-
-Win32Error CleanProductFiles(Platform& os, const StringTable& productIds, WindowRef owner,
-                             std::string_view registrationPath, std::string_view sidText) {
+ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
+                                      std::string_view registrationPath, std::string_view sidText,
+                                      Win32Error* tableError) {
     PlaceholderTable table;
-    PlaceholderBuild build =
-        BuildPlaceholderTable(os, registrationPath, sidText, productIds, &table);
-    if (build.result != err::kSuccess) {
-        table.Clear();
-        return build.result;
+    PlaceholderBuild build = BuildPlaceholderTable(os, registrationPath, sidText, tables, &table);
+    if (tableError != nullptr) *tableError = build.result;
+    if (build.result != err::kSuccess) return ProductFilesOutcome::kNoTable;
+    for (const FolderRefusal& refusal : build.refusals) {
+        Trace(os.debug, "\tRefused to use \"", refusal.value,
+              "\" as " + refusal.placeholder + ": " + refusal.reason + "\n");
     }
+    Deleter deleter(os.handles, build.anchors);
+    bool dataLeft = false;
     struct Root {
         const std::string& folder;
         const std::string& refusal;
     };
     for (const Root& root : {Root{build.localRootFolder, build.localRootRefusal},
                              Root{build.roamableRootFolder, build.roamableRootRefusal}}) {
-        if (root.refusal.empty()) {
-            DeleteFolderTree(os, owner, root.folder);
+        DeleteReport report;
+        if (!root.refusal.empty()) {
+            report.outcome = DeleteOutcome::kRefused;
+            report.path = root.folder;
+            report.reason = root.refusal;
         } else {
-            Trace(os.debug, "\tRefused to delete \"", root.folder,
-                  "\": " + root.refusal + "\n");
+            report = deleter.DeleteTree(root.folder);
+        }
+        if (report.outcome == DeleteOutcome::kRefused) {
+            TraceRefusal(os.debug, report);
+            dataLeft = true;
+        } else if (report.outcome == DeleteOutcome::kFailed) {
+            Trace(os.debug, "\tERROR: Couldn't delete \"", report.path,
+                  "\" (" + std::to_string(report.error) + ")\n");
+            dataLeft = true;
         }
     }
-    LoadFileList(os, IDR_FILELIST_CLEANUP, kFileListType, table);
-    table.Clear();
-    return err::kSuccess;
+    (void)LoadFileList(os, deleter, IDR_FILELIST_CLEANUP, kFileListType, table);  // traced
+    return dataLeft ? ProductFilesOutcome::kDataLeft : ProductFilesOutcome::kRemoved;
 }
 
-void DeleteFolderTree(Platform& os, WindowRef owner, std::string_view folder) {
-    // The shell takes the source in a 260-byte area ending in two NULs; a longer path would not
-    // fit, and an empty one names no folder.
-    if (folder.empty() || folder.size() >= kMaxPath) return;
-    os.shell.DeleteTree(owner, folder, shell::kFofNoConfirmation | shell::kFofNoErrorUi);
-}
-
-HResult LoadFileList(Platform& os, std::uint32_t id, std::string_view type,
+HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id, std::string_view type,
                      const PlaceholderTable& table) {
     std::string bytes;
     Win32Error e = os.resources.LoadResourceBytes(id, type, &bytes);
@@ -241,22 +213,21 @@ HResult LoadFileList(Platform& os, std::uint32_t id, std::string_view type,
     std::string expanded;
     HResult result = ExpandPlaceholders(listText, table, &expanded);
     if (result != hr::kOk) return result;
-    return DeleteBuffer(os, expanded, table);
+    return DeleteBuffer(os, deleter, expanded, table);
 }
 
-HResult DeleteBuffer(Platform& os, std::string_view text, const PlaceholderTable& table) {
+HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
+                     const PlaceholderTable& table) {
     os.debug.Write("Start of DeleteBuffer\n");
     os.debug.Write(text);
     os.debug.Write("End of DeleteBuffer\n");
 
     WalkStops stops(os.files, table);
-    FileFind finder(os.files);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text::Find(text, '\n', start);
         if (lf == text::npos) break;  // text after the last line feed is no line
-        DeleteLine(os, finder, LineBefore(text, start, lf), stops);
-        finder.Close();
+        DeleteLine(os, deleter, LineBefore(text, start, lf), stops);
         start = lf + 1;
     }
     return hr::kOk;

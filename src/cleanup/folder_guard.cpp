@@ -121,6 +121,15 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
             result.sharedFolders.push_back(value);
         }
     }
+    std::vector<std::string> sids;
+    if (ListProfileSids(os, &sids)) {
+        for (const std::string& sid : sids) {
+            std::string folder;
+            if (!text::EqualsNoCase(sid, sidText) && ProfileFolder(os, sid, &folder)) {
+                result.otherProfiles.push_back(text::TrimTrailingBackslashes(folder));
+            }
+        }
+    }
     std::string profile;
     if (!ProfileFolder(os, sidText, &profile)) return result;
     profile = text::TrimTrailingBackslashes(profile);
@@ -136,21 +145,62 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
     return result;
 }
 
-RootFolderVerdict CheckRootFolder(IFileSystem& files, const ProfileFolders& profile,
-                                  std::string_view folder) {
-    PathParts root;
-    if (!SplitAbsolutePath(folder, &root)) return RootFolderVerdict::kNotPlainPath;
+namespace {
+
+// The user's own profile folder, split; false when it is unknown.
+bool Home(const ProfileFolders& profile, PathParts* home) {
+    return profile.known && SplitAbsolutePath(profile.profile, home);
+}
+
+// Whether `folder` lies in the folder of another profile nested inside this user's (or is one),
+// or, with `orHolds`, holds one. A profile that holds this user's profile is not in the way: a
+// path inside this user's profile is his before it is the outer one's.
+bool TouchesNestedProfile(const ProfileFolders& profile, const PathParts& home,
+                          const PathParts& folder, bool orHolds) {
+    for (const std::string& other : profile.otherProfiles) {
+        PathParts theirs;
+        if (!SplitAbsolutePath(other, &theirs) || !IsStrictlyInside(theirs, home)) continue;
+        if (IsSameFolder(folder, theirs) || IsStrictlyInside(folder, theirs)) return true;
+        if (orHolds && IsStrictlyInside(theirs, folder)) return true;
+    }
+    return false;
+}
+
+// A short name ("APPLIC~1") is another spelling of a folder that the comparisons would not
+// recognise.
+bool HasShortName(const PathParts& folder, const PathParts& home) {
+    for (std::size_t i = home.names.size(); i < folder.names.size(); ++i) {
+        if (text::Find(folder.names[i], '~') != text::npos) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+RootFolderVerdict CheckUserFolder(const ProfileFolders& profile, std::string_view folder) {
+    PathParts path;
+    if (!SplitAbsolutePath(folder, &path) || path.volume[0] == '\\') {
+        return RootFolderVerdict::kNotPlainPath;
+    }
     PathParts home;
-    if (!profile.known || !SplitAbsolutePath(profile.profile, &home)) {
+    if (!Home(profile, &home) || !IsStrictlyInside(path, home)) {
         return RootFolderVerdict::kOutsideProfile;
     }
+    if (HasShortName(path, home)) return RootFolderVerdict::kNotPlainPath;
+    if (TouchesNestedProfile(profile, home, path, false)) return RootFolderVerdict::kOtherProfile;
+    return RootFolderVerdict::kAllowed;
+}
+
+RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_view folder) {
+    PathParts root;
+    if (!SplitAbsolutePath(folder, &root) || root.volume[0] == '\\') {
+        return RootFolderVerdict::kNotPlainPath;
+    }
+    PathParts home;
+    if (!Home(profile, &home)) return RootFolderVerdict::kOutsideProfile;
     if (IsSameFolder(root, home)) return RootFolderVerdict::kSharedFolder;
     if (!IsStrictlyInside(root, home)) return RootFolderVerdict::kOutsideProfile;
-    // A short name ("APPLIC~1") is another spelling of a folder that the comparisons below would
-    // not recognise.
-    for (std::size_t i = home.names.size(); i < root.names.size(); ++i) {
-        if (text::Find(root.names[i], '~') != text::npos) return RootFolderVerdict::kNotPlainPath;
-    }
+    if (HasShortName(root, home)) return RootFolderVerdict::kNotPlainPath;
     for (const std::string& shared : profile.sharedFolders) {
         PathParts kept;
         if (!SplitAbsolutePath(shared, &kept)) continue;
@@ -158,17 +208,9 @@ RootFolderVerdict CheckRootFolder(IFileSystem& files, const ProfileFolders& prof
             return RootFolderVerdict::kSharedFolder;
         }
     }
-    // The shell's deletion of a tree would follow a link to wherever it points; every folder from
-    // the first below the profile down to the root folder itself must be a plain folder.
-    std::string path = root.volume;
-    for (std::size_t i = 0; i < root.names.size(); ++i) {
-        path += '\\';
-        path += root.names[i];
-        if (i < home.names.size()) continue;
-        std::uint32_t attributes = files.GetFileAttributes(path);
-        if (attributes == kInvalidFileAttributes) break;  // nothing below it exists
-        if ((attributes & fa::kReparsePoint) != 0) return RootFolderVerdict::kThroughLink;
-    }
+    // A tree deletion takes everything below the folder: it must neither lie in another user's
+    // profile nor hold one.
+    if (TouchesNestedProfile(profile, home, root, true)) return RootFolderVerdict::kOtherProfile;
     return RootFolderVerdict::kAllowed;
 }
 
@@ -177,8 +219,8 @@ const char* RefusalReason(RootFolderVerdict verdict) {
         case RootFolderVerdict::kAllowed: return "";
         case RootFolderVerdict::kNotPlainPath: return "not a plain folder path";
         case RootFolderVerdict::kOutsideProfile: return "outside the user's profile";
+        case RootFolderVerdict::kOtherProfile: return "another user's profile";
         case RootFolderVerdict::kSharedFolder: return "a folder of the profile itself";
-        case RootFolderVerdict::kThroughLink: return "reached through a link";
     }
     return "";
 }

@@ -15,8 +15,9 @@ namespace qv {
 // exist (a device path with no such device), so a list line built on it matches nothing, and it
 // never turns a line into a path at a drive root or in the current directory.
 inline constexpr char kUnknownFolder[] = "\\\\?\\qv-unknown-folder";
-// The same for a placeholder that stands for a single folder name (the language folder).
-inline constexpr char kUnknownFolderName[] = "qv-unknown-folder";
+// The same for a placeholder that stands for a single name (the language folder, the release):
+// no file name can hold "<" or ">", so a line built on it is refused before anything is opened.
+inline constexpr char kRefusedName[] = "<refused>";
 
 // An absolute path split into its volume ("C:" or "\\server\share") and its folder names.
 struct PathParts {
@@ -47,19 +48,26 @@ struct ProfileFolders {
     // "AppData", "Local AppData" and "Local Settings" as the user's hive names them, and the
     // usual names of these folders below the profile.
     std::vector<std::string> sharedFolders;
+    // The folders of every other profile of the machine's profile list: one may lie inside this
+    // profile's folder, and its data is not this user's.
+    std::vector<std::string> otherProfiles;
 };
 ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText);
 
 enum class RootFolderVerdict {
     kAllowed,
-    kNotPlainPath,      // relative, "." or "..", wildcards, short names, ...
+    kNotPlainPath,      // relative, UNC, device, "." or "..", wildcards, short names, ...
     kOutsideProfile,    // not strictly inside the user's profile folder (or no profile known)
+    kOtherProfile,      // inside another user's profile folder, or holding one
     kSharedFolder,      // the profile folder or one of its shared folders, or above one of them
-    kThroughLink,       // a junction or symbolic link, or below one inside the profile
 };
-// Whether a product root folder of the user may be deleted whole.
-RootFolderVerdict CheckRootFolder(IFileSystem& files, const ProfileFolders& profile,
-                                  std::string_view folder);
+// Whether a product root folder of the user may be deleted whole. Links are not judged here: the
+// deleter never follows one.
+RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_view folder);
+// Whether a folder that the user's hive names (his "AppData", his temporary folder) may be
+// searched and deleted in: a local path strictly inside his own profile folder and not inside
+// another profile's. kAllowed, kNotPlainPath, kOutsideProfile or kOtherProfile.
+RootFolderVerdict CheckUserFolder(const ProfileFolders& profile, std::string_view folder);
 // The reason written to the debug trace for a refused folder.
 const char* RefusalReason(RootFolderVerdict verdict);
 

@@ -4,7 +4,7 @@
 
 #include "app/defaults.h"
 #include "base/text.h"
-#include "cleanup/file_list.h"
+#include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
 #include "discovery/registration.h"
 #include "discovery/shell_folders.h"
@@ -38,20 +38,43 @@ Win32Error ReadFolderValue(IRegistry& registry, HKey key, std::string_view name,
 
 // Trims a root folder value into *folder and checks it; true when it may be deleted, else
 // *refusal says why.
-bool CheckRoot(IFileSystem& files, const ProfileFolders& profile, std::string_view value,
-               std::string* folder, std::string* refusal) {
+bool CheckRoot(const ProfileFolders& profile, std::string_view value, std::string* folder,
+               std::string* refusal) {
     *folder = text::TrimTrailingBackslashes(value);
-    const RootFolderVerdict verdict = CheckRootFolder(files, profile, *folder);
+    const RootFolderVerdict verdict = CheckRootFolder(profile, *folder);
     *refusal = RefusalReason(verdict);
     return verdict == RootFolderVerdict::kAllowed;
 }
 
-// A shell folder that the file list may build paths on; kUnknownFolder when it cannot be read or
-// is no absolute folder below a drive or share (an empty value would put the list's lines at the
-// root of the current drive, a relative one in the current directory).
+// A machine shell folder that the file list may build paths on; kUnknownFolder when it cannot be
+// read or is no absolute folder below a drive or share (an empty value would put the list's lines
+// at the root of the current drive, a relative one in the current directory).
 std::string FolderOrUnknown(Win32Error readResult, const std::string& folder) {
     if (readResult == err::kSuccess && IsUsableFolder(folder)) return folder;
     return kUnknownFolder;
+}
+
+// A folder of the user's own: kept when it lies inside his profile, else noted as refused and
+// replaced by kUnknownFolder.
+std::string UserFolderOrUnknown(const ProfileFolders& profile, const char* placeholder,
+                                std::string folder, PlaceholderBuild* build) {
+    const RootFolderVerdict verdict = CheckUserFolder(profile, folder);
+    if (verdict == RootFolderVerdict::kAllowed) return folder;
+    build->refusals.push_back({placeholder, std::move(folder), RefusalReason(verdict)});
+    return kUnknownFolder;
+}
+
+// A release text from a file name: letters, digits, ".", "_" and "-", at most 32 of them. It is
+// put into file names of the machine's shared folder, so it must not widen a name into a
+// pattern or lead into another folder.
+bool IsPlainRelease(std::string_view release) {
+    if (release.size() > 32) return false;
+    for (char c : release) {
+        bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                     c == '.' || c == '_' || c == '-';
+        if (!plain) return false;
+    }
+    return true;
 }
 
 // The registration path's parts: "...\<company>\<product>\<release>\<code>-<id>:<lcid>".
@@ -89,35 +112,40 @@ RegistrationParts SplitRegistrationPath(std::string_view path) {
 }
 
 // The release text from the product's configuration file in the folder above the local root
-// folder ("OVLN2004.cfg" gives "2004"); "2004" when there is none.
-std::string ProbeRelease(IFileSystem& files, std::string_view localRootParent,
+// folder ("OVLN2004.cfg" gives "2004"); "2004" when there is none. The folder is searched as the
+// deleter reaches it: never through a link, never outside the user's profile.
+std::string ProbeRelease(Deleter& deleter, std::string_view localRootParent,
                          std::string_view productCode) {
-    std::string release = kDefaultRelease;
-    FileFind finder(files);
-    std::string pattern = std::string(localRootParent) + "\\" + std::string(productCode) + "*.cfg";
-    Win32Error e = err::kSuccess;
-    if (finder.FindFile(pattern, &e)) {
-        bool more = finder.FindNextFile(&e);
-        if (more || e == err::kNoMoreFiles) {
-            std::string title = finder.GetFileTitle();
-            release = title.size() > productCode.size() ? title.substr(productCode.size())
-                                                         : std::string();
-        }
-    }
-    finder.Close();
-    return release;
+    std::vector<FolderEntry> found;
+    DeleteReport report = deleter.List(localRootParent, std::string(productCode) + "*.cfg", &found);
+    if (report.outcome != DeleteOutcome::kDeleted || found.empty()) return kDefaultRelease;
+    const std::string& name = found.front().name;
+    std::size_t dot = text::FindLast(name, '.');
+    std::string title = dot == text::npos ? name : name.substr(0, dot);
+    return title.size() > productCode.size() ? title.substr(productCode.size()) : std::string();
 }
 
-std::string TempFolder(Platform& os, std::string_view sidText) {
+// Whether `name` is one of the product's three-letter language folder names (any case).
+bool IsLanguageCode(const Tables& tables, std::string_view name) {
+    for (const StringTable::Row& row : tables.localeCodes.Rows()) {
+        if (text::EqualsNoCase(row.first, name)) return true;
+    }
+    return false;
+}
+
+// TEMP: the user's "Local Settings" followed by "\Temp"; without that value the tool's own
+// TEMP, else "c:\temp". Either must lie inside the user's profile.
+std::string TempFolder(Platform& os, std::string_view sidText, const ProfileFolders& profile,
+                       PlaceholderBuild* build) {
     std::string temp = kDefaultTemp;
     std::string env;
     if (os.system.GetEnvironmentVariable("TEMP", &env) == err::kSuccess) temp = env;
     std::string localSettings;
-    Win32Error e = ReadUserShellFolder(os.registry, sidText, "Local Settings", &localSettings);
-    // An unusable "Local Settings" value counts as a failed lookup.
-    if (e == err::kSuccess && IsUsableFolder(localSettings)) temp = localSettings + "\\Temp";
-    temp = text::TrimTrailingBackslashes(temp);
-    return IsUsableFolder(temp) ? temp : std::string(kUnknownFolder);
+    if (ReadUserShellFolder(os.registry, sidText, "Local Settings", &localSettings) ==
+        err::kSuccess) {
+        temp = localSettings + "\\Temp";
+    }
+    return UserFolderOrUnknown(profile, "TEMP", text::TrimTrailingBackslashes(temp), build);
 }
 
 std::string ProgramFilesFolder(IRegistry& registry) {
@@ -184,7 +212,7 @@ std::vector<std::string> PlaceholderTable::KeptFolders() const {
 }
 
 PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
-                                       std::string_view sidText, const StringTable& productIds,
+                                       std::string_view sidText, const Tables& tables,
                                        PlaceholderTable* table) {
     PlaceholderBuild build;
     Win32Error e = err::kSuccess;
@@ -200,17 +228,6 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
         build.result = e;
         return build;
     }
-    // Where the user's profile is, from the machine's profile list: the root folders must lie
-    // inside it before they are deleted or walked up from.
-    ProfileFolders profile = ReadProfileFolders(os, sidText);
-
-    const bool roamableAllowed = CheckRoot(os.files, profile, roamable, &build.roamableRootFolder,
-                                           &build.roamableRootRefusal);
-    table->Add("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
-    table->Add("ROAMABLEROOTPARENT", roamableAllowed
-                                         ? text::CutBeforeLastBackslash(build.roamableRootFolder)
-                                         : std::string(kUnknownFolder));
-
     std::string local;
     e = ReadFolderValue(os.registry, key.get(), "LocalRootFolder", &local);
     if (e != err::kSuccess) {
@@ -219,31 +236,64 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     }
     key.reset();  // nothing below reads the registration key
 
+    // Where the user's profile is, from the machine's profile list: every folder that his hive
+    // names must lie inside it before it is deleted, searched or walked up from.
+    ProfileFolders profile = ReadProfileFolders(os, sidText);
+    std::string commonAppData;
+    e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
+    commonAppData = FolderOrUnknown(e, commonAppData);
+    const std::string programFiles = ProgramFilesFolder(os.registry);
+    if (profile.known) build.anchors.push_back(profile.profile);
+    for (const std::string& machineFolder : {commonAppData, programFiles}) {
+        if (IsUsableFolder(machineFolder)) build.anchors.push_back(machineFolder);
+    }
+    Deleter deleter(os.handles, build.anchors);
+
+    const bool roamableAllowed =
+        CheckRoot(profile, roamable, &build.roamableRootFolder, &build.roamableRootRefusal);
+    table->Add("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
+    table->Add("ROAMABLEROOTPARENT", roamableAllowed
+                                         ? text::CutBeforeLastBackslash(build.roamableRootFolder)
+                                         : std::string(kUnknownFolder));
+
     const bool localAllowed =
-        CheckRoot(os.files, profile, local, &build.localRootFolder, &build.localRootRefusal);
+        CheckRoot(profile, local, &build.localRootFolder, &build.localRootRefusal);
     std::string localParent = localAllowed ? text::CutBeforeLastBackslash(build.localRootFolder)
                                            : std::string(kUnknownFolder);
     table->Add("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
-    table->Add("LANG", localAllowed ? text::AfterLastBackslash(build.localRootFolder)
-                                    : std::string(kUnknownFolderName));
+    // The language folder's name picks per-language files in the machine's folders: it must be
+    // one of the product's language codes.
+    std::string language = localAllowed ? text::AfterLastBackslash(build.localRootFolder)
+                                        : std::string(kRefusedName);
+    if (localAllowed && !IsLanguageCode(tables, language)) {
+        build.refusals.push_back({"LANG", language, "not a language folder of the product"});
+        language = kRefusedName;
+    }
+    table->Add("LANG", language);
     table->Add("LOCALROOTPARENT", localParent);
 
     RegistrationParts parts = SplitRegistrationPath(registrationPath);
     table->Add("PRODNAME", parts.productCode);
-    table->Add("RELEASE", ProbeRelease(os.files, localParent, parts.productCode));
+    std::string release = ProbeRelease(deleter, localParent, parts.productCode);
+    if (!IsPlainRelease(release)) {
+        build.refusals.push_back({"RELEASE", release, "not a plain release name"});
+        release = kRefusedName;
+    }
+    table->Add("RELEASE", release);
     table->Add("REGRELEASE", parts.release);
     table->Add("PRODUCT", parts.product);
-    table->Add("FULLPRODUCTNAME", ProductDisplayName(productIds, parts.product, parts.productId));
+    table->Add("FULLPRODUCTNAME",
+               ProductDisplayName(tables.productIds, parts.product, parts.productId));
     table->Add("COMPANY", parts.company);
 
     std::string appData;
     e = ReadUserShellFolder(os.registry, sidText, "AppData", &appData);
-    table->Add("APPDATAFOLDER", FolderOrUnknown(e, appData));
-    std::string commonAppData;
-    e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
-    table->Add("COMMONAPPDATAFOLDER", FolderOrUnknown(e, commonAppData));
-    table->Add("TEMP", TempFolder(os, sidText));
-    table->Add("PROGRAMFILES", ProgramFilesFolder(os.registry));
+    table->Add("APPDATAFOLDER", e == err::kSuccess ? UserFolderOrUnknown(profile, "APPDATAFOLDER",
+                                                                         appData, &build)
+                                                   : std::string(kUnknownFolder));
+    table->Add("COMMONAPPDATAFOLDER", commonAppData);
+    table->Add("TEMP", TempFolder(os, sidText, profile, &build));
+    table->Add("PROGRAMFILES", programFiles);
     table->Add("PERCENT", "%");
     table->Add("UNNAMEDPROFILE", "Unnamed Profile");
 

@@ -34,6 +34,13 @@ private:
     std::vector<std::string> keptFolders_;
 };
 
+// A folder or name from the user's hive that the clean-up will not use, and why.
+struct FolderRefusal {
+    std::string placeholder;
+    std::string value;
+    std::string reason;
+};
+
 struct PlaceholderBuild {
     Win32Error result = err::kSuccess;  // 0, or the registry error that stopped the build
     std::string roamableRootFolder;      // trimmed "RoamableRootFolder"
@@ -42,12 +49,17 @@ struct PlaceholderBuild {
     // when it may be. A refused folder's placeholders name nothing.
     std::string roamableRootRefusal;
     std::string localRootRefusal;
+    // The other values of the user's hive that were refused: lines built on them match nothing.
+    std::vector<FolderRefusal> refusals;
+    // The folders the deleter may work below: the user's profile folder and the machine's
+    // common application-data and program-files folders.
+    std::vector<std::string> anchors;
 };
 
 // Fills `table` for the registration at `registrationPath` (SID text + "\" + key path below
 // HKEY_USERS) of the user `sidText`.
 PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
-                                       std::string_view sidText, const StringTable& productIds,
+                                       std::string_view sidText, const Tables& tables,
                                        PlaceholderTable* table);
 // Expands "%NAME%" references; hr::kOk and *expanded, or kBadPlaceholder, kFail (name of more
 // than 31 bytes) or kOutOfMemory with *expanded untouched.

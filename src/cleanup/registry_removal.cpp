@@ -30,8 +30,9 @@ Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
 int RemoveCheckedUserData(Workspace& ws) {
     Platform& os = ws.services.os;
     int result = kRemovalNothingSelected;
-    // A checked user whose hive could not be made available was not cleaned: the run must not
-    // end as a success, nor as "nothing selected".
+    // A checked user whose hive could not be made available, or whose product folders could not
+    // be deleted whole, was not cleaned: the run must not end as a success, nor as "nothing
+    // selected".
     bool userSkipped = false;
     // Each pair carries the user's own registration key path: two registrations that share a
     // label stand under one registration item, and each user is removed with his own.
@@ -43,7 +44,14 @@ int RemoveCheckedUserData(Workspace& ws) {
         }
         std::string registrationPath = pair.sidText + "\\" + pair.registrationKeyPath;
         // The files first: their folders are named by values of the key deleted next.
-        CleanProductFiles(os, ws.tables.productIds, ws.owner, registrationPath, pair.sidText);
+        if (CleanProductFiles(os, ws.tables, registrationPath, pair.sidText) ==
+            ProductFilesOutcome::kDataLeft) {
+            // The key is the only record of the data left behind: it stays, and the user stays
+            // listed. The other users are still cleaned.
+            userSkipped = true;
+            SwitchUserHive(ws.services, pair.sidText, false, &loadedHere);
+            continue;
+        }
         Win32Error e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
         result = e == err::kSuccess ? kRemovalDone : kRemovalFailed;
         if (e == err::kSuccess) PruneEmptyParentKeys(os.registry, registrationPath);

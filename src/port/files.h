@@ -1,4 +1,6 @@
-// Files port: the kernel32 file calls of the tool. Methods return 0 or the Win32 error code.
+// Files port: the kernel32 file calls of the tool that read by path. Methods return 0 or the
+// Win32 error code. Nothing is deleted by path: removals go through the handle port
+// (port/file_handles.h) and the deleter.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -46,8 +48,6 @@ public:
     // path cannot be made or does not fit.
     virtual Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                        std::string* fullPath) noexcept = 0;
-    virtual Win32Error DeleteFile(std::string_view path) noexcept = 0;
-    virtual Win32Error RemoveDirectory(std::string_view path) noexcept = 0;
 };
 
 struct FindCloser {

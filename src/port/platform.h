@@ -1,10 +1,10 @@
 // Everything of the machine that the core reaches, in one place. A Platform is built by the
 // Windows adapters (src/win32) or by the fake machine (fake/).
 #pragma once
+#include "port/file_handles.h"
 #include "port/files.h"
 #include "port/registry.h"
 #include "port/security.h"
-#include "port/shell.h"
 #include "port/system.h"
 #include "port/user.h"
 
@@ -14,7 +14,7 @@ struct Platform {
     IRegistry& registry;
     ISecurity& security;
     IFileSystem& files;
-    IShell& shell;
+    IFileHandles& handles;
     ISystem& system;
     IMessageBoxes& messages;
     IDebugOutput& debug;

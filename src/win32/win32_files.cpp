@@ -1,6 +1,5 @@
 #include "win32/win32_files.h"
 
-#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -67,40 +66,6 @@ Win32Error Win32FileSystem::GetFullPathName(std::string_view path, std::uint32_t
     if (length == 0 || length >= bufferChars) return err::kInvalidName;
     fullPath->assign(buffer.data(), length);
     return err::kSuccess;
-}
-
-Win32Error Win32FileSystem::DeleteFile(std::string_view path) noexcept {
-    std::string text;
-    if (!ToSystemText(path, &text)) return err::kInvalidName;
-    return Result(::DeleteFileA(text.c_str()));
-}
-
-Win32Error Win32FileSystem::RemoveDirectory(std::string_view path) noexcept {
-    std::string text;
-    if (!ToSystemText(path, &text)) return err::kInvalidName;
-    return Result(::RemoveDirectoryA(text.c_str()));
-}
-
-int Win32Shell::DeleteTree(WindowRef owner, std::string_view path, std::uint16_t flags) noexcept {
-    // The source is a list of paths, each ended by a NUL, the list by a second NUL. The area holds
-    // the longest accepted path with both; anything that does not fit is refused, not cut.
-    if (path.empty() || path.size() + 2 > kSourceArea ||
-        path.find('\0') != std::string_view::npos) {
-        return kRefusedSource;
-    }
-    std::array<char, kSourceArea> source{};
-    std::memcpy(source.data(), path.data(), path.size());
-
-    SHFILEOPSTRUCTA operation{};
-    operation.hwnd = ToSystemWindow(owner);
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = source.data();
-    operation.pTo = nullptr;
-    operation.fFlags = flags;
-    operation.fAnyOperationsAborted = FALSE;
-    operation.hNameMappings = nullptr;
-    operation.lpszProgressTitle = nullptr;
-    return ::SHFileOperationA(&operation);
 }
 
 }  // namespace qv::win32

@@ -5,7 +5,7 @@ namespace qv::win32 {
 Win32Platform::Win32Platform(const ModuleHandle& advapi32, HMODULE module) noexcept
     : security(advapi32),
       resources(module),
-      platform_{registry, security, files, shell, system, messages, debug, resources} {}
+      platform_{registry, security, files, handles, system, messages, debug, resources} {}
 
 bool LeadBytesOfCodePage(UINT codePage, text::LeadByteTable* table) noexcept {
     CPINFO info{};

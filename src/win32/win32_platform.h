@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "port/platform.h"
+#include "win32/win32_file_handles.h"
 #include "win32/win32_files.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_security.h"
@@ -25,7 +26,7 @@ public:
     Win32Registry registry;
     Win32Security security;
     Win32FileSystem files;
-    Win32Shell shell;
+    Win32FileHandles handles;
     Win32System system;
     Win32MessageBoxes messages;
     Win32DebugOutput debug;

@@ -81,16 +81,12 @@ TEST_F(FakeFilesTest, FullPathNeedsRoomForItsNul) {
     EXPECT_EQ(out, "untouched");
 }
 
-TEST_F(FakeFilesTest, EmptyNamesAndNamesHoldingANulAreRefusedBeforeAnyLookup) {
+TEST_F(FakeFilesTest, EmptySearchesAndSearchesHoldingANulAreRefusedBeforeAnyLookup) {
     files.AddDirectory("C:\\d");
     // Cut at its NUL each name would be an existing folder, which the call must not reach.
     const std::string withNul = "C:\\d\0x"s;
     EXPECT_EQ(SearchError(""), err::kPathNotFound);
-    EXPECT_EQ(files.DeleteFile(""), err::kPathNotFound);
-    EXPECT_EQ(files.RemoveDirectory(""), err::kPathNotFound);
     EXPECT_EQ(SearchError(withNul), err::kInvalidName);
-    EXPECT_EQ(files.DeleteFile(withNul), err::kInvalidName);
-    EXPECT_EQ(files.RemoveDirectory(withNul), err::kInvalidName);
     EXPECT_TRUE(files.IsDirectory("C:\\d"));
 }
 
@@ -103,10 +99,7 @@ TEST_F(FakeFilesTest, AnsiCallsTakeNamesUpToMaxPath) {
     EXPECT_EQ(files.GetFileAttributes(fits), fa::kArchive);
     EXPECT_EQ(files.GetFileAttributes(tooLong), kInvalidFileAttributes);
     EXPECT_EQ(SearchError(tooLong), 206u);
-    EXPECT_EQ(files.DeleteFile(tooLong), 206u);
-    EXPECT_EQ(files.RemoveDirectory(tooLong), 206u);
     EXPECT_EQ(Full(tooLong, 1000), "error 123");
-    EXPECT_EQ(files.DeleteFile(fits), err::kSuccess);
     // The limit counts characters: a double-byte character is one.
     std::string wide = "C:\\";
     for (int i = 0; i < 200; ++i) wide += kHyo;
@@ -212,9 +205,9 @@ TEST_F(FakeFilesTest, SearchGoesOnWhileItsEntriesAreDeleted) {
     FindHandle h = 0;
     FindData d;
     ASSERT_EQ(files.FindFirstFile("C:\\d\\*.tmp", &h, &d), err::kSuccess);
-    EXPECT_EQ(files.DeleteFile("C:\\d\\" + d.fileName), err::kSuccess);
+    files.Remove("C:\\d\\" + d.fileName);
     ASSERT_EQ(files.FindNextFile(h, &d), err::kSuccess);
-    EXPECT_EQ(files.DeleteFile("C:\\d\\" + d.fileName), err::kSuccess);
+    files.Remove("C:\\d\\" + d.fileName);
     EXPECT_EQ(files.FindNextFile(h, &d), err::kNoMoreFiles);
     EXPECT_EQ(files.FindClose(h), err::kSuccess);
     EXPECT_TRUE(files.List("C:\\d").empty());
@@ -237,52 +230,6 @@ TEST_F(FakeFilesTest, Attributes) {
     EXPECT_EQ(files.GetFileAttributes("C:\\d\\nothing"), kInvalidFileAttributes);
 }
 
-TEST_F(FakeFilesTest, DeleteFileRules) {
-    files.AddFile("C:\\d\\ro.txt", "", fa::kReadOnly);
-    files.AddFile("C:\\d\\busy.txt");
-    files.SetInUse("C:\\d\\busy.txt");
-    files.AddFile("C:\\d\\ok.txt");
-    EXPECT_EQ(files.DeleteFile("C:\\d\\ro.txt"), err::kAccessDenied);
-    EXPECT_EQ(files.DeleteFile("C:\\d\\busy.txt"), err::kSharingViolation);
-    EXPECT_EQ(files.DeleteFile("C:\\d\\none.txt"), err::kFileNotFound);
-    EXPECT_EQ(files.DeleteFile("C:\\none\\x.txt"), err::kPathNotFound);
-    EXPECT_EQ(files.DeleteFile("C:\\d"), err::kAccessDenied);
-    // A NUL inside would name "ok.txt" to the system: refused.
-    EXPECT_EQ(files.DeleteFile("C:\\d\\ok.txt\0.bak"s), err::kInvalidName);
-    EXPECT_EQ(files.DeleteFile("c:/D/OK.TXT"), err::kSuccess);
-    EXPECT_EQ(files.List("C:\\d"), (Names{"ro.txt", "busy.txt"}));
-}
-
-TEST_F(FakeFilesTest, RemoveDirectoryRules) {
-    files.AddFile("C:\\full\\f.txt");
-    files.AddFile("C:\\busy\\f.txt");
-    files.SetInUse("C:\\busy\\f.txt");
-    files.AddDirectory("C:\\empty");
-    EXPECT_EQ(files.RemoveDirectory("C:\\full"), err::kDirNotEmpty);
-    EXPECT_EQ(files.DeleteFile("C:\\busy\\f.txt"), err::kSharingViolation);
-    EXPECT_EQ(files.RemoveDirectory("C:\\busy"), err::kDirNotEmpty);
-    EXPECT_EQ(files.RemoveDirectory("C:\\none"), err::kFileNotFound);
-    EXPECT_EQ(files.RemoveDirectory("C:\\none\\deeper"), err::kPathNotFound);
-    EXPECT_EQ(files.RemoveDirectory("C:\\"), err::kAccessDenied);
-    EXPECT_EQ(files.RemoveDirectory("C:\\full\\f.txt"), err::kDirectory);
-    EXPECT_EQ(files.RemoveDirectory("C:\\Tools"), err::kSharingViolation);
-    // "C:" alone is the current directory of drive C.
-    EXPECT_EQ(files.RemoveDirectory("C:"), err::kSharingViolation);
-    EXPECT_TRUE(files.Exists("C:\\Tools"));
-    EXPECT_EQ(files.RemoveDirectory("C:\\empty\\"), err::kSuccess);
-    EXPECT_FALSE(files.Exists("C:\\empty"));
-}
-
-TEST_F(FakeFilesTest, JunctionIsRemovedAsALink) {
-    files.AddFile("C:\\target\\keep.txt", "k");
-    files.AddJunction("C:\\p\\link", "C:\\target");
-    EXPECT_EQ(Search("C:\\p\\link\\*.txt"), Names{"keep.txt"});
-    EXPECT_EQ(files.ReadFile("C:\\p\\link\\keep.txt"), "k");
-    EXPECT_EQ(files.RemoveDirectory("C:\\p\\link"), err::kSuccess);
-    EXPECT_FALSE(files.Exists("C:\\p\\link"));
-    EXPECT_EQ(files.ReadFile("C:\\target\\keep.txt"), "k");
-}
-
 TEST_F(FakeFilesTest, AllEntriesGiveWhatAComparisonNeeds) {
     files.AddFile("C:\\u\\ro.txt", "data", fa::kReadOnly);
     files.AddJunction("C:\\u\\link", "C:\\Tools");
@@ -302,73 +249,128 @@ TEST_F(FakeFilesTest, AllEntriesGiveWhatAComparisonNeeds) {
     EXPECT_EQ(paths, files.AllPaths());
 }
 
-// --- the shell's deletion ---
+// --- the handle port ---
 
-class FakeShellTest : public FakeFilesTest {
+class FakeHandlesTest : public FakeFilesTest {
   protected:
-    FakeShell shell{files};
+    UniqueFileRef Folder(std::string_view path) {
+        UniqueFileRef h(files);
+        EXPECT_EQ(files.OpenFolder(path, h.put()), err::kSuccess) << path;
+        return h;
+    }
+    Win32Error Open(const UniqueFileRef& folder, std::string_view name, std::uint32_t intent,
+                    UniqueFileRef* out) {
+        *out = UniqueFileRef(files);
+        Win32Error e = files.OpenRelative(folder.get(), name, intent, out->put());
+        if (e != err::kSuccess) {
+            EXPECT_EQ(out->release(), 0u);  // nothing handed out
+        }
+        return e;
+    }
+    Names ListNames(const UniqueFileRef& folder, std::string_view mask = "*") {
+        std::vector<FolderEntry> entries;
+        Names names;
+        if (files.ListFolder(folder.get(), mask, &entries) != err::kSuccess) return names;
+        for (const FolderEntry& e : entries) names.push_back(e.name);
+        return names;
+    }
+    static constexpr std::uint32_t kBoth = open_intent::kList | open_intent::kDelete;
 };
 
-TEST_F(FakeShellTest, DeletesAWholeTree) {
-    files.AddFile("C:\\u\\data\\a\\b\\c.txt");
-    files.AddFile("C:\\u\\data\\top.txt");
-    files.AddFile("C:\\u\\other.txt");
-    EXPECT_EQ(shell.DeleteTree(0x77, "C:\\u\\data", 0x0410), 0);
-    EXPECT_EQ(files.AllPaths("C:\\u"), Names{"C:\\u\\other.txt"});
-    ASSERT_EQ(shell.Calls().size(), 1u);
-    EXPECT_EQ(shell.Calls()[0].owner, 0x77u);
-    EXPECT_EQ(shell.Calls()[0].path, "C:\\u\\data");
-    EXPECT_EQ(shell.Calls()[0].flags, 0x0410);
+TEST_F(FakeHandlesTest, ALinkOpensAsItselfAndGoesAsTheLink) {
+    files.AddFile("C:\\target\\keep.txt", "k");
+    files.AddJunction("C:\\p\\link", "C:\\target");
+    UniqueFileRef p = Folder("C:\\p");
+    UniqueFileRef link;
+    ASSERT_EQ(Open(p, "link", kBoth, &link), err::kSuccess);
+    FileFacts facts;
+    ASSERT_EQ(files.QueryFacts(link.get(), &facts), err::kSuccess);
+    EXPECT_EQ(facts.attributes, fa::kDirectory | fa::kReparsePoint);
+    EXPECT_EQ(facts.reparseTag, 0xA0000003u);
+    // Opened as itself, a junction is the empty folder that carries the link.
+    EXPECT_EQ(ListNames(link), (Names{".", ".."}));
+    UniqueFileRef inside;
+    EXPECT_EQ(Open(link, "keep.txt", open_intent::kDelete, &inside), err::kFileNotFound);
+    // A name holding "\" is walked, and a folder on the way is followed; so is an anchor's path.
+    EXPECT_EQ(Open(p, "link\\keep.txt", open_intent::kDelete, &inside), err::kSuccess);
+    EXPECT_EQ(ListNames(Folder("C:\\p\\link"), "*.txt"), Names{"keep.txt"});
+    inside.reset();
+
+    EXPECT_EQ(files.DeleteByHandle(link.get()), err::kSuccess);
+    link.reset();
+    EXPECT_FALSE(files.Exists("C:\\p\\link"));
+    EXPECT_EQ(files.ReadFile("C:\\target\\keep.txt"), "k");
+    EXPECT_EQ(files.OpenHandleCount(), 1u);  // p
 }
 
-TEST_F(FakeShellTest, BlockedFilesStayWithTheirFolders) {
-    files.AddFile("C:\\u\\data\\ro\\locked.txt", "", fa::kReadOnly);
-    files.AddFile("C:\\u\\data\\ro\\gone.txt");
-    files.AddFile("C:\\u\\data\\free\\gone.txt");
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u\\data", 0x0410), FakeShell::kResultAccessDenied);
-    EXPECT_EQ(files.AllPaths("C:\\u"),
-              (Names{"C:\\u\\data", "C:\\u\\data\\ro", "C:\\u\\data\\ro\\locked.txt"}));
+TEST_F(FakeHandlesTest, OpenAndDeleteRules) {
+    files.AddFile("C:\\d\\ro.txt", "", fa::kReadOnly);
+    files.AddFile("C:\\d\\busy.txt");
+    files.SetInUse("C:\\d\\busy.txt");
+    files.AddFile("C:\\d\\ok.txt");
+    files.AddFile("C:\\d\\full\\f.txt");
+    UniqueFileRef d = Folder("C:\\d");
+    UniqueFileRef h;
+    EXPECT_EQ(Open(d, "ok.txt", open_intent::kList, &h), err::kDirectory);
+    EXPECT_EQ(Open(d, "none.txt", open_intent::kDelete, &h), err::kFileNotFound);
+    EXPECT_EQ(Open(d, "none\\x.txt", open_intent::kDelete, &h), err::kPathNotFound);
+    for (std::string bad : {""s, "."s, ".."s, "ok.txt\0x"s, "a|b"s}) {
+        EXPECT_EQ(Open(d, bad, open_intent::kDelete, &h), err::kInvalidName) << bad;
+    }
+    // Another process's handle refuses delete access, not a look at the attributes.
+    EXPECT_EQ(Open(d, "busy.txt", open_intent::kDelete, &h), err::kSharingViolation);
+    EXPECT_EQ(Open(d, "busy.txt", 0, &h), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(h.get()), err::kAccessDenied);  // not opened for deletion
 
-    files.AddFile("C:\\v\\busy.txt");
-    files.SetInUse("C:\\v\\busy.txt");
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\v", 0x0410), static_cast<int>(err::kSharingViolation));
-    EXPECT_TRUE(files.Exists("C:\\v\\busy.txt"));
+    ASSERT_EQ(Open(d, "ro.txt", open_intent::kDelete, &h), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(h.get()), err::kAccessDenied);
+    EXPECT_EQ(files.SetAttributes(h.get(), 0), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(h.get()), err::kSuccess);
+    // The name is gone at once; the handle still names the deleted file.
+    EXPECT_FALSE(files.Exists("C:\\d\\ro.txt"));
+    FileFacts facts;
+    EXPECT_EQ(files.QueryFacts(h.get(), &facts), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(h.get()), err::kSuccess);
+
+    ASSERT_EQ(Open(d, "full", kBoth, &h), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(h.get()), err::kDirNotEmpty);
+    EXPECT_EQ(files.DeleteByHandle(d.get()), err::kAccessDenied);  // opened for listing only
+    // The process's current directory and a drive's root folder cannot go.
+    UniqueFileRef root = Folder("C:\\");
+    EXPECT_EQ(Open(root, "Tools", kBoth, &h), err::kSharingViolation);
+    UniqueFileRef missing(files);
+    EXPECT_EQ(files.OpenFolder("C:\\d\\ok.txt", missing.put()), err::kDirectory);
+    (void)missing.release();
+    EXPECT_EQ(ListNames(root), (Names{"Tools", "d"}));  // no "." or ".." in a root folder
+    EXPECT_EQ(ListNames(d, "*.zip"), Names{});
+    h.reset();
+    d.reset();
+    root.reset();
+    EXPECT_EQ(files.OpenHandleCount(), 0u);
 }
 
-TEST_F(FakeShellTest, JunctionsAreRemovedWithoutEnteringThem) {
-    files.AddFile("C:\\elsewhere\\precious.txt");
-    files.AddJunction("C:\\u\\data\\link", "C:\\elsewhere");
-    files.AddJunction("C:\\u\\root-link", "C:\\elsewhere");
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u\\data", 0x0410), 0);
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u\\root-link", 0x0410), 0);
-    EXPECT_EQ(files.AllPaths("C:\\u"), Names{});
-    EXPECT_TRUE(files.Exists("C:\\elsewhere\\precious.txt"));
-}
+TEST_F(FakeHandlesTest, AHandleFollowsItsEntryNotThePath) {
+    files.AddFile("C:\\u\\data\\f.txt");
+    std::vector<std::string> calls;
+    files.SetHandleHook([&](HandleOp, std::string_view name) { calls.emplace_back(name); });
+    UniqueFileRef u = Folder("C:\\u");
+    UniqueFileRef data;
+    ASSERT_EQ(Open(u, "data", kBoth, &data), err::kSuccess);
+    // Another process renames the folder and puts a link in its place.
+    files.Move("C:\\u\\data", "C:\\u\\moved");
+    files.AddJunction("C:\\u\\data", "C:\\Tools");
+    files.AddFile("C:\\Tools\\f.txt");
+    UniqueFileRef f;
+    ASSERT_EQ(Open(data, "f.txt", open_intent::kDelete, &f), err::kSuccess);
+    EXPECT_EQ(files.DeleteByHandle(f.get()), err::kSuccess);
+    EXPECT_FALSE(files.Exists("C:\\u\\moved\\f.txt"));
+    EXPECT_TRUE(files.Exists("C:\\Tools\\f.txt"));
+    EXPECT_EQ(calls, (Names{"C:\\u", "data", "f.txt", "f.txt"}));
 
-TEST_F(FakeShellTest, RefusesSourcesThatCannotReachTheShellWhole) {
-    const std::string folder = "C:\\" + std::string(250, 'a');
-    const std::string longest = folder + "\\bbbbb";  // 259 bytes, its two NULs fit in 261
-    files.AddFile(longest + "x\\f.txt");
-    files.AddFile(longest + "\\f.txt");
-    files.AddFile("C:\\u\\f.txt");
-    EXPECT_EQ(shell.DeleteTree(0, "", 0x0410), FakeShell::kResultInvalidFiles);
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u\0C:\\Tools"s, 0x0410), FakeShell::kResultInvalidFiles);
-    EXPECT_EQ(shell.DeleteTree(0, longest + "x", 0x0410), FakeShell::kResultInvalidFiles);
-    EXPECT_TRUE(files.Exists("C:\\u\\f.txt"));
-    EXPECT_TRUE(files.Exists(longest + "x\\f.txt"));
-    EXPECT_EQ(shell.DeleteTree(0, longest, 0x0410), 0);
-    EXPECT_FALSE(files.Exists(longest));
-}
-
-TEST_F(FakeShellTest, MissingSourceAndInjectedFaults) {
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\nothing", 0x0410), 2);
-    files.AddFile("C:\\u\\f.txt");
-    shell.InjectFault(0x7C);
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u", 0x0410), 0x7C);
-    EXPECT_TRUE(files.Exists("C:\\u\\f.txt"));
-    EXPECT_EQ(shell.DeleteTree(0, "C:\\u", 0x0410), 0);
-    EXPECT_FALSE(files.Exists("C:\\u"));
-    EXPECT_EQ(shell.Calls().size(), 3u);
+    files.InjectHandleFault(HandleOp::kQueryFacts, "MOVED", err::kAccessDenied);
+    FileFacts facts;
+    EXPECT_EQ(files.QueryFacts(data.get(), &facts), err::kAccessDenied);
+    EXPECT_EQ(files.QueryFacts(u.get(), &facts), err::kSuccess);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The file and shell adapters on the system: the search and deletion results the fake machine
-// copies, full paths at the buffer limit, and the shell's tree deletion with its refusals.
+// The files adapter on the system: the search results the fake machine copies, and full paths at
+// the buffer limit.
 #include <algorithm>
 #include <vector>
 
@@ -33,7 +33,6 @@ protected:
 
     ScratchFolder dir_;
     Win32FileSystem files_;
-    Win32Shell shell_;
 };
 
 TEST_F(FilesOnSystem, SearchGivesDotEntriesFirstThenEveryName) {
@@ -61,18 +60,6 @@ TEST_F(FilesOnSystem, SearchFailuresGiveTheirCodes) {
     EXPECT_TRUE(end == err::kDirectory || end == err::kInvalidName) << end;
 }
 
-TEST_F(FilesOnSystem, DeletionRefusalsGiveTheirCodes) {
-    EXPECT_EQ(files_.RemoveDirectory(dir_ / "sub"), err::kDirNotEmpty);
-    EXPECT_EQ(files_.RemoveDirectory(dir_ / "missing"), err::kFileNotFound);
-    EXPECT_EQ(files_.DeleteFile(dir_ / "missing.txt"), err::kFileNotFound);
-    ASSERT_TRUE(::SetFileAttributesA((dir_ / "b").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(files_.DeleteFile(dir_ / "b"), err::kAccessDenied);
-    EXPECT_TRUE(Exists(dir_ / "b"));
-    // A NUL inside a name would cut it to another name: refused, nothing deleted.
-    EXPECT_EQ(files_.DeleteFile(dir_ / std::string("a.txt\0.bak", 10)), err::kInvalidName);
-    EXPECT_TRUE(Exists(dir_ / "a.txt"));
-}
-
 TEST_F(FilesOnSystem, FullPathIsCleanedAndMustFitWithItsNul) {
     std::string full;
     ASSERT_EQ(files_.GetFullPathName("C:\\a\\..\\a\\*.txt", 260, &full), err::kSuccess);
@@ -84,35 +71,6 @@ TEST_F(FilesOnSystem, FullPathIsCleanedAndMustFitWithItsNul) {
     kept = "unchanged";
     EXPECT_EQ(files_.GetFullPathName("C:\\a\\*.txt", length, &kept), err::kInvalidName);
     EXPECT_EQ(kept, "unchanged");
-}
-
-TEST_F(FilesOnSystem, ShellDeletesTheWholeTreeAndNothingBeside) {
-    EXPECT_EQ(shell_.DeleteTree(0, dir_ / "sub", 0x0410), 0);
-    EXPECT_FALSE(Exists(dir_ / "sub"));
-    EXPECT_TRUE(Exists(dir_ / "a.txt"));
-    // Windows XP answers 0x402, later Windows and Wine 2.
-    int missing = shell_.DeleteTree(0, dir_ / "sub", 0x0410);
-    EXPECT_TRUE(missing == 2 || missing == 0x402) << missing;
-}
-
-TEST_F(FilesOnSystem, ShellRefusesSourcesThatDoNotFitOrNameTwoPaths) {
-    // Two paths in one text: the shell would delete both.
-    std::string two = (dir_ / "a.txt") + std::string(1, '\0') + (dir_ / "b");
-    EXPECT_EQ(shell_.DeleteTree(0, two, 0x0410), Win32Shell::kRefusedSource);
-    EXPECT_TRUE(Exists(dir_ / "a.txt"));
-    EXPECT_TRUE(Exists(dir_ / "b"));
-    EXPECT_EQ(shell_.DeleteTree(0, "", 0x0410), Win32Shell::kRefusedSource);
-
-    // The longest accepted path has 259 characters; one more is refused.
-    std::string folder = dir_.path() + "\\";
-    std::string longest = folder + std::string(259 - folder.size(), 'n');
-    ASSERT_EQ(longest.size(), 259u);
-    WriteFile(longest, "x");
-    ASSERT_TRUE(Exists(longest));
-    EXPECT_EQ(shell_.DeleteTree(0, longest + "x", 0x0410), Win32Shell::kRefusedSource);
-    EXPECT_TRUE(Exists(longest));
-    EXPECT_EQ(shell_.DeleteTree(0, longest, 0x0410), 0);
-    EXPECT_FALSE(Exists(longest));
 }
 
 }  // namespace

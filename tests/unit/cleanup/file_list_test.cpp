@@ -9,61 +9,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class FileFindTest : public ::testing::Test {
-protected:
-    fake::FakeMachine m;
-    FileFind find{m.files};
-    Win32Error e = err::kSuccess;
-};
-
-TEST_F(FileFindTest, ReturnsDotEntriesAndKeepsTheLastEntryCurrent) {
-    m.files.AddFile("C:\\Data\\a.txt");
-    ASSERT_TRUE(find.FindFile("C:\\Data\\*.*", &e));
-    std::vector<std::pair<std::string, bool>> seen;
-    bool more = true;
-    while (more) {
-        more = find.FindNextFile(&e);
-        seen.emplace_back(find.GetFileName(), find.IsDirectory());
-    }
-    EXPECT_EQ(e, err::kNoMoreFiles);
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
-                        {".", true}, {"..", true}, {"a.txt", false}}));
-    EXPECT_EQ(find.GetFilePath(), "C:\\Data\\a.txt");
-    find.Close();
-    EXPECT_EQ(m.files.OpenFindCount(), 0u);
-}
-
-TEST_F(FileFindTest, RootIsTheFolderOfThePatternsFullPath) {
-    m.files.AddFile("C:\\Data\\Sub\\b.log");
-    ASSERT_TRUE(find.FindFile("C:/Data/x/../Sub/b.log", &e));
-    find.FindNextFile(&e);
-    EXPECT_EQ(find.GetRoot(), "C:\\Data\\Sub");
-    EXPECT_EQ(find.GetFilePath(), "C:\\Data\\Sub\\b.log");
-    EXPECT_EQ(find.GetFileTitle(), "b");
-
-    m.files.AddFile("C:\\boot.ini");
-    ASSERT_TRUE(find.FindFile("C:\\boot.ini", &e));
-    find.FindNextFile(&e);
-    EXPECT_EQ(find.GetFilePath(), "C:\\boot.ini");
-}
-
-TEST_F(FileFindTest, PatternWhoseFullPathDoesNotFitFailsWith123AndClosesTheSearch) {
-    // The pattern is short, but relative to a deep current folder its full path is not.
-    const std::string folder = "C:\\" + std::string(120, 'd') + "\\" + std::string(128, 'e');
-    m.files.AddFile(folder + "\\sub\\x.txt");
-    m.system.SetCurrentDirectory(folder);
-    EXPECT_FALSE(find.FindFile("sub\\*.txt", &e));
-    EXPECT_EQ(e, err::kInvalidName);
-    EXPECT_EQ(m.files.OpenFindCount(), 0u);
-}
-
 class DeleteBufferTest : public ::testing::Test {
 protected:
     DeleteBufferTest() { table.Add("TEMP", "C:\\Temp"); }
     Lines Run(const std::string& text) {
         m.debug.Clear();
-        EXPECT_EQ(DeleteBuffer(m.platform(), text, table), hr::kOk);
-        EXPECT_EQ(m.files.OpenFindCount(), 0u);
+        EXPECT_EQ(DeleteBuffer(m.platform(), deleter, text, table), hr::kOk);
+        EXPECT_EQ(m.files.OpenHandleCount(), 0u);
         return m.debug.Lines();
     }
     bool Traced(const std::string& line) {
@@ -73,6 +25,8 @@ protected:
 
     fake::FakeMachine m;
     PlaceholderTable table;
+    // Every drive is the deleter's to work in, as far as these tests go.
+    Deleter deleter{m.files, {"C:\\", "D:\\"}};
 };
 
 TEST_F(DeleteBufferTest, TracesEveryStep) {
@@ -158,9 +112,9 @@ TEST_F(DeleteBufferTest, ListWithABadReferenceDeletesAndTracesNothing) {
     m.files.AddFile("C:\\Temp\\ovln1.tmp");
     m.resources.SetBytes(132, kFileListType,
                          "%TEMP%\\ovln*.tmp\r\n%ABCDEFGHIJKLMNOPQRSTUVWXYZ012345%\r\n");
-    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kFail);
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kFail);
     m.resources.SetBytes(132, kFileListType, "%TEMP%\\ovln*.tmp\r\n%APIVERSION%\r\n");
-    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kBadPlaceholder);
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kBadPlaceholder);
     EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
     EXPECT_TRUE(m.debug.Lines().empty());
 
@@ -168,7 +122,7 @@ TEST_F(DeleteBufferTest, ListWithABadReferenceDeletesAndTracesNothing) {
     m.files.AddFile("C:\\Temp\\ovln2.tmp");
     static const char kCutList[] = "%TEMP%\\ovln1.tmp\r\n\0%TEMP%\\ovln2.tmp\r\n";
     m.resources.SetBytes(132, kFileListType, std::string(kCutList, sizeof kCutList - 1));
-    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table), hr::kOk);
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kOk);
     EXPECT_FALSE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
     EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln2.tmp"));
 }
@@ -176,9 +130,9 @@ TEST_F(DeleteBufferTest, ListWithABadReferenceDeletesAndTracesNothing) {
 TEST_F(DeleteBufferTest, MissingListGivesTheSystemErrorAsHResult) {
     m.resources.RemoveResource(132, kFileListType);
     // ERROR_RESOURCE_NAME_NOT_FOUND (1814) and ERROR_RESOURCE_TYPE_NOT_FOUND (1813).
-    EXPECT_EQ(LoadFileList(m.platform(), 132, kFileListType, table),
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table),
               static_cast<HResult>(0x80070716u));
-    EXPECT_EQ(LoadFileList(m.platform(), 132, "NOSUCHTYPE", table),
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, "NOSUCHTYPE", table),
               static_cast<HResult>(0x80070715u));
 }
 
@@ -223,8 +177,7 @@ TEST_F(FileListDataTest, CleanUpListHasItsThirtyLinesAndExpandsForARealUser) {
 
     Register(kAnn);
     PlaceholderTable table;
-    ASSERT_EQ(BuildPlaceholderTable(m.platform(), RegistrationPath(kAnn), kAnn, tables.productIds,
-                                    &table)
+    ASSERT_EQ(BuildPlaceholderTable(m.platform(), RegistrationPath(kAnn), kAnn, tables, &table)
                   .result,
               err::kSuccess);
     std::string expanded;

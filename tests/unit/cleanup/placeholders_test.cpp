@@ -11,8 +11,8 @@ class PlaceholderBuildTest : public CleanupTest {
 protected:
     PlaceholderBuild Build(const std::string& key = kOvalineKey, const char* sid = kAnn) {
         table.Clear();
-        return BuildPlaceholderTable(m.platform(), RegistrationPath(sid, key), sid,
-                                     tables.productIds, &table);
+        return BuildPlaceholderTable(m.platform(), RegistrationPath(sid, key), sid, tables,
+                                     &table);
     }
     std::string Value(std::string_view name) { return table.Lookup(name).value_or("<undefined>"); }
 
@@ -106,16 +106,25 @@ TEST_F(PlaceholderBuildTest, UnknownFoldersNameNoPlaceAndTempFallsBack) {
     m.registry.SetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                          "D:\\Apps", reg::kExpandSz);
 
-    m.system.SetEnv("TEMP", "D:\\T\\\\");
+    // Without a "Local Settings" value TEMP falls back to the tool's own, which must still be a
+    // folder of this user's profile: the operator's own temporary files are no one else's.
+    m.system.SetEnv("TEMP", m.ProfileDir(kCy) + "\\T\\\\");
     ASSERT_EQ(Build(kOvalineKey, kCy).result, err::kSuccess);
-    EXPECT_EQ(Value("TEMP"), "D:\\T");
+    EXPECT_EQ(Value("TEMP"), m.ProfileDir(kCy) + "\\T");
     EXPECT_EQ(Value("APPDATAFOLDER"), kUnknownFolder);
     EXPECT_EQ(Value("COMMONAPPDATAFOLDER"), kUnknownFolder);
     EXPECT_EQ(Value("PROGRAMFILES"), "C:\\Program Files");
 
+    m.system.SetEnv("TEMP", "D:\\T\\\\");
+    PlaceholderBuild build = Build(kOvalineKey, kCy);
+    EXPECT_EQ(Value("TEMP"), kUnknownFolder);
+    ASSERT_EQ(build.refusals.size(), 1u);
+    EXPECT_EQ(build.refusals[0].placeholder, "TEMP");
+    EXPECT_EQ(build.refusals[0].value, "D:\\T");
+
     m.system.UnsetEnv("TEMP");
     Build(kOvalineKey, kCy);
-    EXPECT_EQ(Value("TEMP"), "c:\\temp");
+    EXPECT_EQ(Value("TEMP"), kUnknownFolder);  // "c:\temp" is nobody's profile
 
     // An empty TEMP would put the list's temporary files at the root of the current drive.
     m.system.SetEnv("TEMP", "");
@@ -126,11 +135,17 @@ TEST_F(PlaceholderBuildTest, UnknownFoldersNameNoPlaceAndTempFallsBack) {
 TEST_F(PlaceholderBuildTest, DoubleByteNamesEndingInTheBackslashByteStayWhole) {
     // 0x95 0x5C is one character in code page 932; its second byte is no separator.
     const std::string dbcs = "\x95\x5C";
-    SetFolders(kAnn, kOvalineKey, Roaming(kAnn), m.LocalAppData(kAnn) + "\\Brennard\\" + dbcs);
+    const std::string folder = m.LocalAppData(kAnn) + "\\Brennard\\" + dbcs;
+    SetFolders(kAnn, kOvalineKey, Roaming(kAnn), folder + "\\enu");
     ASSERT_EQ(Build().result, err::kSuccess);
-    EXPECT_EQ(Value("LOCALROOTFOLDER"), m.LocalAppData(kAnn) + "\\Brennard\\" + dbcs);
-    EXPECT_EQ(Value("LANG"), dbcs);
+    EXPECT_EQ(Value("LOCALROOTFOLDER"), folder + "\\enu");
+    EXPECT_EQ(Value("LANG"), "enu");
+    EXPECT_EQ(Value("LOCALROOTPARENT"), folder);
+    // A last name that is no language folder of the product picks nothing.
+    SetFolders(kAnn, kOvalineKey, Roaming(kAnn), folder);
+    ASSERT_EQ(Build().result, err::kSuccess);
     EXPECT_EQ(Value("LOCALROOTPARENT"), m.LocalAppData(kAnn) + "\\Brennard");
+    EXPECT_EQ(Value("LANG"), kRefusedName);
 }
 
 class ExpandTest : public ::testing::Test {

@@ -135,6 +135,33 @@ TEST_F(RemovalTest, UserWhoseHiveCannotBeLoadedIsSkippedAndTheRunIsNoSuccess) {
     ExpectNothingLeftOpen();
 }
 
+TEST_F(RemovalTest, RefusedProductFolderKeepsTheKeyOthersAreStillCleanedAndNoPrivilegeIsOn) {
+    Register(kAnn);
+    Register(kBob);
+    // ann's roaming product folder is the Windows folder.
+    m.files.AddFile("C:\\WINDOWS\\system32\\kernel.dll");
+    SetFolders(kAnn, kOvalineKey, "C:\\WINDOWS", Local(kAnn));
+    Check(kAnn, "ann");
+    Check(kBob, "bob");
+    // The restore privilege lets a process pass file permissions: never on while files go.
+    int callsWithPrivilege = 0;
+    m.files.SetHandleHook([&](fake::HandleOp, std::string_view) {
+        if (m.security.IsPrivilegeEnabled("SeRestorePrivilege")) ++callsWithPrivilege;
+    });
+
+    EXPECT_EQ(RemoveCheckedUserData(ws), kRemovalFailed);
+
+    EXPECT_EQ(callsWithPrivilege, 0);
+    EXPECT_TRUE(m.files.Exists("C:\\WINDOWS\\system32\\kernel.dll"));
+    // The key records the data left behind; ann's own local folder went all the same.
+    EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
+    EXPECT_FALSE(m.files.Exists(Local(kAnn)));
+    EXPECT_FALSE(HasKey(kBob, kOvalineKey));
+    EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
+    EXPECT_TRUE(Contains(m.debug.Lines(), "Refused to delete \"C:\\WINDOWS\": outside the user's profile"));
+    ExpectNothingLeftOpen();
+}
+
 TEST_F(RemovalTest, UsersUnderOneLabelEachLoseTheirOwnRegistration) {
     const std::string otherCode = "Software\\Brennard\\Ovaline\\R16.0\\OVXM-201:409";
     Register(kAnn);

@@ -1,0 +1,328 @@
+#include "cleanup/deleter.h"
+
+#include <utility>
+
+#include "base/text.h"
+#include "cleanup/folder_guard.h"
+
+namespace qv {
+namespace {
+
+bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
+bool IsFolder(std::uint32_t attributes) { return (attributes & fa::kDirectory) != 0; }
+
+std::string Join(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += '\\';
+    path += name;
+    return path;
+}
+
+DeleteReport Refused(std::string path, std::string reason) {
+    DeleteReport r;
+    r.outcome = DeleteOutcome::kRefused;
+    r.path = std::move(path);
+    r.reason = std::move(reason);
+    return r;
+}
+
+DeleteReport Failed(std::string path, Win32Error error) {
+    DeleteReport r;
+    r.outcome = DeleteOutcome::kFailed;
+    r.error = error;
+    r.path = std::move(path);
+    return r;
+}
+
+DeleteReport Missing(Win32Error error) {
+    DeleteReport r;
+    r.outcome = DeleteOutcome::kMissing;
+    r.error = error;
+    return r;
+}
+
+// A name that a search mask may hold: a plain name in which "*" and "?" are allowed.
+bool IsPlainMask(std::string_view mask) {
+    if (mask.empty()) return false;
+    for (std::size_t i = 0; i < mask.size(); i += text::CharLength(mask, i)) {
+        if (text::CharLength(mask, i) == 2) continue;
+        unsigned char c = static_cast<unsigned char>(mask[i]);
+        if (c < 0x20) return false;
+        switch (c) {
+            case '<':
+            case '>':
+            case '"':
+            case '|':
+            case ':':
+            case '/':
+            case '\\':
+                return false;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors)
+    : files_(files), anchors_(std::move(anchors)) {}
+
+Deleter::~Deleter() = default;
+
+namespace {
+
+// Checks an opened folder on the way: a plain folder on the anchor's volume. Empty when it is
+// one, else the reason.
+std::string CheckFolderOnTheWay(IFileHandles& files, FileRef handle, std::uint64_t volume,
+                                Win32Error* error) {
+    FileFacts facts;
+    *error = files.QueryFacts(handle, &facts);
+    if (*error != err::kSuccess) return "its attributes cannot be read";
+    if (IsLink(facts)) return "reached through a link";
+    if (!IsFolder(facts.attributes)) return "not a folder";
+    if (facts.volumeSerial != volume) return "on another volume";
+    return std::string();
+}
+
+// Opens the anchor that holds `parts` and walks down to the folder `depth` names below the
+// volume, checking each folder on the way. `allowAnchor`: the path may be the anchor itself.
+DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
+                    const PathParts& parts, std::size_t depth, bool allowAnchor,
+                    UniqueFileRef* folder, std::uint64_t* volume) {
+    // The innermost anchor that holds the path.
+    const PathParts* best = nullptr;
+    std::string bestText;
+    std::vector<PathParts> split(anchors.size());
+    for (std::size_t i = 0; i < anchors.size(); ++i) {
+        if (!SplitAbsolutePath(anchors[i], &split[i])) continue;
+        bool holds =
+            IsStrictlyInside(parts, split[i]) || (allowAnchor && IsSameFolder(parts, split[i]));
+        if (holds && (best == nullptr || split[i].names.size() > best->names.size())) {
+            best = &split[i];
+            bestText = anchors[i];
+        }
+    }
+    if (best == nullptr)
+        return Refused(std::string(), "outside the folders the clean-up may change");
+
+    Win32Error e = files.OpenFolder(bestText, folder->put());
+    if (e != err::kSuccess) {
+        (void)folder->release();  // a failed open hands out no handle
+        if (e == err::kFileNotFound || e == err::kPathNotFound) return Missing(err::kPathNotFound);
+        return Failed(bestText, e);
+    }
+    FileFacts facts;
+    e = files.QueryFacts(folder->get(), &facts);
+    if (e != err::kSuccess || !IsFolder(facts.attributes)) {
+        return Refused(bestText, "its attributes cannot be read");
+    }
+    *volume = facts.volumeSerial;
+
+    std::string path = best->volume;
+    for (const std::string& name : best->names) path = Join(path, name);
+    for (std::size_t i = best->names.size(); i < depth; ++i) {
+        path = Join(path, parts.names[i]);
+        UniqueFileRef next(files);
+        e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
+        if (e != err::kSuccess) {
+            (void)next.release();
+            if (e == err::kFileNotFound || e == err::kPathNotFound) {
+                return Missing(err::kPathNotFound);
+            }
+            // 267: a file stands where a folder was named.
+            if (e == err::kDirectory) return Refused(path, "not a folder");
+            return Refused(path, "cannot be checked (error " + std::to_string(e) + ")");
+        }
+        std::string reason = CheckFolderOnTheWay(files, next.get(), *volume, &e);
+        if (!reason.empty()) return Refused(path, reason);
+        *folder = std::move(next);
+    }
+    return DeleteReport{};
+}
+
+// Deletes the entry that `handle` names; a read-only one loses the attribute first when
+// `readOnlyToo`, as the shell's deletion does.
+Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
+                        bool readOnlyToo) {
+    Win32Error e = files.DeleteByHandle(handle);
+    if (e == err::kAccessDenied && readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) {
+        if (files.SetAttributes(handle, facts.attributes & ~fa::kReadOnly) == err::kSuccess) {
+            e = files.DeleteByHandle(handle);
+        }
+    }
+    return e;
+}
+
+class TreeDeletion {
+  public:
+    TreeDeletion(IFileHandles& files, std::uint64_t volume) : files_(files), volume_(volume) {}
+
+    // Deletes everything in the open folder, then the folder itself.
+    void DeleteFolder(FileRef folder, const FileFacts& facts, const std::string& path) {
+        std::vector<FolderEntry> entries;
+        Win32Error e = files_.ListFolder(folder, "*", &entries);
+        if (e != err::kSuccess && e != err::kFileNotFound) {
+            Note(Failed(path, e));
+            return;
+        }
+        const std::size_t before = problems_;
+        for (const FolderEntry& entry : entries) {
+            if (entry.name == "." || entry.name == "..") continue;
+            DeleteEntry(folder, entry, Join(path, entry.name));
+        }
+        // A folder that kept an entry cannot go; its entry was reported already.
+        if (problems_ != before) return;
+        e = DeleteOpened(files_, folder, facts, true);
+        if (e != err::kSuccess) Note(Failed(path, e));
+    }
+
+    DeleteReport& first() { return first_; }
+
+  private:
+    void DeleteEntry(FileRef folder, const FolderEntry& listed, const std::string& path) {
+        const bool listedLink = (listed.attributes & fa::kReparsePoint) != 0;
+        const bool listedFolder = IsFolder(listed.attributes) && !listedLink;
+        UniqueFileRef entry(files_);
+        std::uint32_t intent = open_intent::kDelete | (listedFolder ? open_intent::kList : 0u);
+        Win32Error e = files_.OpenRelative(folder, listed.name, intent, entry.put());
+        if (e != err::kSuccess) {
+            (void)entry.release();
+            // Gone or turned into a file since the listing: it changed, and is left alone.
+            if (e == err::kFileNotFound || e == err::kDirectory) {
+                Note(Refused(path, "changed since its folder was listed"));
+            } else {
+                Note(Failed(path, e));
+            }
+            return;
+        }
+        FileFacts facts;
+        e = files_.QueryFacts(entry.get(), &facts);
+        if (e != err::kSuccess) {
+            Note(Refused(path, "its attributes cannot be read"));
+            return;
+        }
+        if (IsLink(facts) != listedLink ||
+            IsFolder(facts.attributes) != IsFolder(listed.attributes)) {
+            Note(Refused(path, "changed since its folder was listed"));
+            return;
+        }
+        if (facts.volumeSerial != volume_) {
+            Note(Refused(path, "on another volume"));
+            return;
+        }
+        if (listedFolder) {
+            DeleteFolder(entry.get(), facts, path);
+            return;
+        }
+        // A file, or a link of any kind, which goes as the link: its target is never entered.
+        e = DeleteOpened(files_, entry.get(), facts, true);
+        if (e != err::kSuccess) Note(Failed(path, e));
+    }
+
+    void Note(DeleteReport problem) {
+        if (problems_++ == 0) first_ = std::move(problem);
+    }
+
+    IFileHandles& files_;
+    std::uint64_t volume_;
+    std::size_t problems_ = 0;
+    DeleteReport first_;
+};
+
+}  // namespace
+
+DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Target* target) {
+    PathParts parts;
+    if (!SplitAbsolutePath(path, &parts) || parts.names.empty()) {
+        return Refused(std::string(path), "not a plain path");
+    }
+    UniqueFileRef parent(files_);
+    DeleteReport walk =
+        WalkTo(files_, anchors_, parts, parts.names.size() - 1, false, &parent, &target->volume);
+    if (walk.outcome != DeleteOutcome::kDeleted) {
+        if (walk.path.empty()) walk.path = std::string(path);
+        return walk;
+    }
+    const std::string& name = parts.names.back();
+    target->handle = UniqueFileRef(files_);
+    Win32Error e = files_.OpenRelative(parent.get(), name, intent, target->handle.put());
+    if (e == err::kDirectory && (intent & open_intent::kList) != 0) {
+        // A file where a folder was named: opened as what it is.
+        e = files_.OpenRelative(parent.get(), name, intent & ~open_intent::kList,
+                                target->handle.put());
+    }
+    if (e != err::kSuccess) {
+        (void)target->handle.release();
+        if (e == err::kFileNotFound) return Missing(e);
+        return Failed(std::string(path), e);
+    }
+    if (files_.QueryFacts(target->handle.get(), &target->facts) != err::kSuccess) {
+        return Refused(std::string(path), "its attributes cannot be read");
+    }
+    if (target->facts.volumeSerial != target->volume) {
+        return Refused(std::string(path), "on another volume");
+    }
+    return DeleteReport{};
+}
+
+DeleteReport Deleter::DeleteTree(std::string_view path) {
+    Target target;
+    DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
+    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    // A product folder that is itself a link is not the user's data but a way elsewhere.
+    if (IsLink(target.facts)) return Refused(std::string(path), "a link");
+    if (!IsFolder(target.facts.attributes)) {
+        Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, true);
+        return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+    }
+    TreeDeletion deletion(files_, target.volume);
+    deletion.DeleteFolder(target.handle.get(), target.facts, std::string(path));
+    return deletion.first();
+}
+
+DeleteReport Deleter::DeleteFile(std::string_view path) {
+    Target target;
+    DeleteReport report = OpenTarget(path, open_intent::kDelete, &target);
+    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    // A folder is no file (DeleteFileA answers 5); a link of any kind goes as the link.
+    if (IsFolder(target.facts.attributes) && !IsLink(target.facts)) {
+        return Failed(std::string(path), err::kAccessDenied);
+    }
+    // A read-only file stays, as DeleteFileA leaves it.
+    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false);
+    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+}
+
+DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
+    Target target;
+    DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
+    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    // RemoveDirectoryA's answer for a file.
+    if (!IsFolder(target.facts.attributes)) return Failed(std::string(path), err::kDirectory);
+    // An empty folder, or a junction, which goes as the link as RemoveDirectoryA removes it.
+    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false);
+    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+}
+
+DeleteReport Deleter::List(std::string_view path, std::string_view mask,
+                           std::vector<FolderEntry>* entries) {
+    PathParts parts;
+    if (!SplitAbsolutePath(path, &parts) || !IsPlainMask(mask)) {
+        return Refused(Join(path, mask), "not a plain path");
+    }
+    UniqueFileRef folder(files_);
+    std::uint64_t volume = 0;
+    DeleteReport walk = WalkTo(files_, anchors_, parts, parts.names.size(), true, &folder, &volume);
+    if (walk.outcome != DeleteOutcome::kDeleted) {
+        if (walk.path.empty()) walk.path = Join(path, mask);
+        return walk;
+    }
+    Win32Error e = files_.ListFolder(folder.get(), mask, entries);
+    if (e == err::kFileNotFound) return Missing(e);
+    if (e != err::kSuccess) return Failed(Join(path, mask), e);
+    return DeleteReport{};
+}
+
+}  // namespace qv

@@ -1,0 +1,411 @@
+#include "win32/win32_file_handles.h"
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "win32/win32_handles.h"
+
+// The directory query and the upper-casing of ntdll; the import library has them, the user-mode
+// headers do not declare them.
+extern "C" NTSYSAPI WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR SourceCharacter);
+extern "C" NTSYSAPI NTSTATUS NTAPI
+NtQueryDirectoryFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
+                     PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation, ULONG Length,
+                     FILE_INFORMATION_CLASS FileInformationClass, BOOLEAN ReturnSingleEntry,
+                     PUNICODE_STRING FileName, BOOLEAN RestartScan);
+
+namespace qv::win32 {
+namespace {
+
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
+constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000Fu);
+
+// FileDispositionInfoEx and its flags (Windows 10 1607 and later; the headers show them only to
+// builds for that version).
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+struct DispositionInfoEx {
+    DWORD flags;
+};
+
+// The wildcards of the file systems' DOS matching (DOS_STAR, DOS_QM, DOS_DOT).
+constexpr wchar_t kDosStar = L'<';
+constexpr wchar_t kDosQm = L'>';
+constexpr wchar_t kDosDot = L'"';
+
+// The only attribute bits SetAttributes takes.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// A listing's buffer: a folder of a few hundred entries comes back in one call.
+constexpr std::size_t kListingBufferBytes = 64 * 1024;
+
+HANDLE ToSystemFile(FileRef handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
+FileRef FromSystemFile(HANDLE handle) noexcept { return reinterpret_cast<FileRef>(handle); }
+
+Win32Error FromStatus(NTSTATUS status) noexcept {
+    return status == kStatusSuccess ? err::kSuccess : ::RtlNtStatusToDosError(status);
+}
+
+Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
+
+// An ANSI text as the system's UTF-16. Refused (123): a text holding a NUL, which the system
+// would read cut short, and bytes that are not text of the ANSI code page.
+Win32Error ToWide(std::string_view text, std::wstring* wide) noexcept {
+    wide->clear();
+    if (text.empty()) return err::kSuccess;
+    if (text.find('\0') != std::string_view::npos) return err::kInvalidName;
+    const int length = static_cast<int>(std::min<std::size_t>(text.size(), 0x7FFFFFFF));
+    if (static_cast<std::size_t>(length) != text.size()) return err::kInvalidName;
+    int units =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (units <= 0) return err::kInvalidName;
+    try {
+        wide->resize(static_cast<std::size_t>(units));
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), length, wide->data(),
+                              units) != units) {
+        return err::kInvalidName;
+    }
+    return err::kSuccess;
+}
+
+// A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
+// conversion would put a default character or a look-alike ("e" for "é") in its place, and that
+// text would name another entry or none. The text must convert back to the same name.
+bool ToAnsi(const wchar_t* name, std::size_t units, std::string* out) {
+    if (units == 0 || units > 0x7FFF) return false;
+    const int length = static_cast<int>(units);
+    // CP_UTF8 as the ANSI code page takes neither flag nor default-character report; every name
+    // fits it, and the check below finds the unpaired surrogates it cannot hold.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+    int bytes =
+        ::WideCharToMultiByte(CP_ACP, flags, name, length, nullptr, 0, nullptr, usedDefaultOut);
+    if (bytes <= 0 || usedDefault) return false;
+    out->resize(static_cast<std::size_t>(bytes));
+    if (::WideCharToMultiByte(CP_ACP, flags, name, length, out->data(), bytes, nullptr,
+                              usedDefaultOut) != bytes ||
+        usedDefault) {
+        return false;
+    }
+    std::wstring back;
+    if (ToWide(*out, &back) != err::kSuccess) return false;
+    return back.size() == units && std::wmemcmp(back.data(), name, units) == 0;
+}
+
+bool IsDotEntry(std::string_view name) noexcept { return name == "." || name == ".."; }
+
+// A counted string over `text` for the system; false when it is too long for one.
+bool ToCounted(std::wstring& text, UNICODE_STRING* counted) noexcept {
+    if (text.size() > 0x7FFF) return false;
+    counted->Length = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    counted->MaximumLength = counted->Length;
+    counted->Buffer = text.empty() ? nullptr : text.data();
+    return true;
+}
+
+// FindFirstFileA's mask in the DOS form that kernel32 hands to the file systems: "*.*" is "*"; "?"
+// is DOS_QM; a "*" before a "." is DOS_STAR; a "." before a "?" or a "*", or at the end, is
+// DOS_DOT. So "*.*" matches names without a dot, "a?.txt" matches "a.txt" and "name." matches
+// "name", as the searches always did.
+std::wstring ToDosMask(std::wstring mask) {
+    if (mask == L"*.*") return L"*";
+    for (std::size_t i = 0; i < mask.size(); ++i) {
+        const wchar_t next = i + 1 < mask.size() ? mask[i + 1] : L'\0';
+        switch (mask[i]) {
+            case L'?':
+                mask[i] = kDosQm;
+                break;
+            case L'*':
+                if (next == L'.') mask[i] = kDosStar;
+                break;
+            case L'.':
+                if (next == L'?' || next == L'*' || next == L'\0') mask[i] = kDosDot;
+                break;
+            default:
+                break;
+        }
+    }
+    return mask;
+}
+
+// Whether `name` matches the DOS-form `mask` as the file systems compare them (case folded with
+// the system's upper-casing): "*" matches any run; DOS_STAR any run that does not take the name's
+// last "."; DOS_QM one character other than ".", or nothing at a "." or the end; DOS_DOT a "." or
+// the end of the name. The set of mask positions reached is carried along the name, so a mask
+// of many stars costs no more than one pass per character.
+//
+// The matching is done here rather than by the directory query: Wine 8's query knows DOS_QM but
+// takes DOS_STAR and DOS_DOT as plain characters, and given the mask before its conversion it
+// matches as a Unix shell would ("*." finds every name, "a?.txt" misses "a.txt").
+bool MatchesDosMask(std::wstring_view mask, std::wstring_view name) {
+    const std::size_t lastDot = name.rfind(L'.');
+    std::vector<unsigned char> reached(mask.size() + 1, 0);
+    std::vector<unsigned char> next(mask.size() + 1, 0);
+    // Adds the positions reached without taking a character at name position n.
+    auto close = [&](std::vector<unsigned char>& set, std::size_t n) {
+        const bool atEnd = n == name.size();
+        for (std::size_t m = 0; m < mask.size(); ++m) {
+            if (!set[m]) continue;
+            const wchar_t c = mask[m];
+            if (c == L'*' || c == kDosStar || (c == kDosQm && (atEnd || name[n] == L'.')) ||
+                (c == kDosDot && atEnd)) {
+                set[m + 1] = 1;
+            }
+        }
+    };
+    reached[0] = 1;
+    close(reached, 0);
+    for (std::size_t n = 0; n < name.size(); ++n) {
+        std::fill(next.begin(), next.end(), 0);
+        const wchar_t ch = name[n];
+        bool any = false;
+        for (std::size_t m = 0; m < mask.size(); ++m) {
+            if (!reached[m]) continue;
+            const wchar_t c = mask[m];
+            if (c == L'*' || (c == kDosStar && n != lastDot)) {
+                next[m] = 1;
+            } else if (c == L'?' || (c == kDosQm && ch != L'.') || (c == kDosDot && ch == L'.') ||
+                       (c != kDosStar && c != kDosQm && c != kDosDot &&
+                        ::RtlUpcaseUnicodeChar(c) == ::RtlUpcaseUnicodeChar(ch))) {
+                next[m + 1] = 1;
+            } else {
+                continue;
+            }
+            any = true;
+        }
+        if (!any) return false;
+        close(next, n + 1);
+        reached.swap(next);
+    }
+    return reached[mask.size()] != 0;
+}
+
+// Whether an open folder is the root folder of its volume (its name on the volume is "\"). A
+// longer name does not fit the buffer (234), which also says it is not the root.
+Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
+    struct {
+        FILE_NAME_INFO info;
+        wchar_t more[8];
+    } name{};
+    if (!::GetFileInformationByHandleEx(folder, FileNameInfo, &name, sizeof(name))) {
+        Win32Error error = ::GetLastError();
+        if (error != err::kMoreData) return error;
+        *root = false;
+        return err::kSuccess;
+    }
+    *root = name.info.FileNameLength == sizeof(wchar_t) && name.info.FileName[0] == L'\\';
+    return err::kSuccess;
+}
+
+}  // namespace
+
+Win32Error Win32FileHandles::OpenFolder(std::string_view path, FileRef* handle) noexcept {
+    *handle = 0;
+    // Only absolute paths: a drive path ("C:\...") or a UNC path ("\\server\share\..."). A
+    // relative path would be resolved against the current directory.
+    const bool drivePath =
+        path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/') &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    const bool uncPath = path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
+    if (!drivePath && !uncPath) return err::kBadPathname;
+    std::wstring wide;
+    if (Win32Error error = ToWide(path, &wide); error != err::kSuccess) return error;
+    // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, which also asks for backup intent. That
+    // intent grants nothing unless the backup or restore privilege is enabled in the token, and
+    // the tool enables the restore privilege only around loading and unloading a hive, never
+    // around a deletion; so this open is checked against the folder's security as any other.
+    UniqueKernelHandle folder(
+        KernelHandleCloser{},
+        ::CreateFileW(wide.c_str(),
+                      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (folder.get() == INVALID_HANDLE_VALUE) return ::GetLastError();
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
+        return ::GetLastError();
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return err::kDirectory;
+    *handle = FromSystemFile(folder.release());
+    return err::kSuccess;
+}
+
+Win32Error Win32FileHandles::OpenRelative(FileRef folder, std::string_view name,
+                                          std::uint32_t intent, FileRef* handle) noexcept {
+    *handle = 0;
+    if ((intent & ~(open_intent::kList | open_intent::kDelete)) != 0) {
+        return err::kInvalidParameter;
+    }
+    // "." and ".." would name the folder itself or its parent; ":" would name a stream of the
+    // entry rather than the entry.
+    if (name.empty() || name == "." || name == "..") return err::kInvalidName;
+    std::wstring wide;
+    if (Win32Error error = ToWide(name, &wide); error != err::kSuccess) return error;
+    if (wide.find(L':') != std::wstring::npos) return err::kInvalidName;
+    UNICODE_STRING objectName{};
+    if (!ToCounted(wide, &objectName)) return err::kInvalidName;
+
+    ACCESS_MASK access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    // Without reparse processing a junction or a symbolic link at `name` opens as itself. Never
+    // with backup intent: the open is checked against the entry's security.
+    ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+    if (intent & open_intent::kList) {
+        access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+        options |= FILE_DIRECTORY_FILE;
+    }
+    if (intent & open_intent::kDelete) access |= DELETE | FILE_WRITE_ATTRIBUTES;
+
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    NTSTATUS status = ::NtCreateFile(&opened, access, &attributes, &io, nullptr, 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     FILE_OPEN, options, nullptr, 0);
+    if (status != kStatusSuccess) return FromStatus(status);
+    *handle = FromSystemFile(opened);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileHandles::QueryFacts(FileRef handle, FileFacts* facts) noexcept {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(ToSystemFile(handle), FileAttributeTagInfo, &tag,
+                                        sizeof(tag))) {
+        return ::GetLastError();
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(ToSystemFile(handle), &information)) {
+        return ::GetLastError();
+    }
+    facts->attributes = tag.FileAttributes;
+    facts->reparseTag = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? tag.ReparseTag : 0;
+    facts->volumeSerial = information.dwVolumeSerialNumber;
+    return err::kSuccess;
+}
+
+// A name that the ANSI code page cannot hold fails the listing (ERROR_NO_UNICODE_TRANSLATION)
+// rather than being left out: leaving it out would list a folder as emptier than it is, and any
+// text put in its place would name another entry. Failing is what the deleter reports.
+Win32Error Win32FileHandles::ListFolder(FileRef folder, std::string_view mask,
+                                        std::vector<FolderEntry>* entries) noexcept {
+    // One name's mask; a "\" would reach into another folder. Looked for in the converted text,
+    // where a trail byte 0x5C of a double-byte character is no longer a "\".
+    if (mask.empty()) return err::kInvalidName;
+    std::wstring wideMask;
+    if (Win32Error error = ToWide(mask, &wideMask); error != err::kSuccess) return error;
+    if (wideMask.find(L'\\') != std::wstring::npos) return err::kInvalidName;
+    try {
+        const std::wstring dosMask = ToDosMask(std::move(wideMask));
+        const bool all = dosMask == L"*";
+        std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));
+        std::vector<FolderEntry> found;
+        // Every entry, from the first on (RestartScan), without a mask: the handle would keep the
+        // mask of its first query for all later ones, and the matching is done below.
+        for (bool first = true;; first = false) {
+            IO_STATUS_BLOCK io{};
+            NTSTATUS status = ::NtQueryDirectoryFile(
+                ToSystemFile(folder), nullptr, nullptr, nullptr, &io, buffer.data(),
+                static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), FileBothDirectoryInformation,
+                FALSE, nullptr, first ? TRUE : FALSE);
+            if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) break;
+            if (status != kStatusSuccess) return FromStatus(status);
+            if (io.Information == 0) break;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+            for (std::size_t offset = 0;;) {
+                const auto* entry =
+                    reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(bytes + offset);
+                std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+                // A mask also matches an entry by its 8.3 short name, where the volume keeps one.
+                std::wstring_view shortName(
+                    entry->ShortName,
+                    std::min<std::size_t>(
+                        static_cast<unsigned char>(entry->ShortNameLength) / sizeof(wchar_t),
+                        std::size(entry->ShortName)));
+                if (all || MatchesDosMask(dosMask, name) ||
+                    (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
+                    FolderEntry item;
+                    item.attributes = entry->FileAttributes;
+                    if (!ToAnsi(name.data(), name.size(), &item.name)) {
+                        return ERROR_NO_UNICODE_TRANSLATION;
+                    }
+                    found.push_back(std::move(item));
+                }
+                if (entry->NextEntryOffset == 0) break;
+                offset += entry->NextEntryOffset;
+            }
+        }
+
+        // "." and ".." first, as the searches give them, and none in a volume's root folder.
+        auto dots = std::stable_partition(found.begin(), found.end(),
+                                          [](const FolderEntry& e) { return IsDotEntry(e.name); });
+        if (dots != found.begin()) {
+            bool root = false;
+            if (Win32Error error = IsVolumeRoot(ToSystemFile(folder), &root);
+                error != err::kSuccess) {
+                return error;
+            }
+            if (root) found.erase(found.begin(), dots);
+        }
+        if (found.empty()) return err::kFileNotFound;
+        entries->swap(found);
+        return err::kSuccess;
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+}
+
+Win32Error Win32FileHandles::SetAttributes(FileRef handle, std::uint32_t attributes) noexcept {
+    // Zero times leave the times as they are; zero attributes would too, so "none" is written as
+    // FILE_ATTRIBUTE_NORMAL.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & kSettableAttributes;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return Result(
+        ::SetFileInformationByHandle(ToSystemFile(handle), FileBasicInfo, &basic, sizeof(basic)));
+}
+
+Win32Error Win32FileHandles::DeleteByHandle(FileRef handle) noexcept {
+    // POSIX semantics take the name away at once, even while another process still holds the
+    // entry open with delete sharing, so the parent folder can go right after. Without the
+    // flag that ignores the read-only attribute: a read-only entry is refused (5) as with the
+    // plain disposition. A system that does not know the class (before Windows 10 1607) or the
+    // semantics (file systems other than NTFS) rejects the request, and the plain disposition
+    // removes the name when the last handle is closed.
+    DispositionInfoEx posix{kDispositionDelete | kDispositionPosixSemantics};
+    if (::SetFileInformationByHandle(ToSystemFile(handle), kFileDispositionInfoEx, &posix,
+                                     sizeof(posix))) {
+        return err::kSuccess;
+    }
+    Win32Error error = ::GetLastError();
+    if (error != err::kInvalidParameter && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_INVALID_FUNCTION) {
+        return error;
+    }
+    // FILE_DISPOSITION_INFO, whose member the headers' DeleteFile macro renamed.
+    struct {
+        BOOLEAN deleteFile;
+    } plain{TRUE};
+    return Result(::SetFileInformationByHandle(ToSystemFile(handle), FileDispositionInfo, &plain,
+                                               sizeof(plain)));
+}
+
+Win32Error Win32FileHandles::Close(FileRef handle) noexcept {
+    return FromStatus(::NtClose(ToSystemFile(handle)));
+}
+
+}  // namespace qv::win32
