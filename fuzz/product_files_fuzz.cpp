@@ -250,8 +250,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Another process swaps a junction in, only strictly inside the profile (not through a link
-    // that leads out of it), never at or above a kept folder or another profile: what it changes
-    // itself is the user's own.
+    // that leads out of it), never at or above a kept folder or another profile, and only in a
+    // folder that exists (making folders on the way would put back what the clean-up removed):
+    // what it changes itself is the user's own.
     int handleCalls = 0;
     bool swapped = false;
     m.files.SetHandleHook([&](fake::HandleOp, std::string_view) {
@@ -260,7 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (swap.at != handleCalls) continue;
             const std::string at = Canonical(m.files, swap.path);
             if (!IsStrictlyBelow(at, profile) || text::Find(at, '~') != text::npos ||
-                PassesALink(m.files, at, profile) || Canonical(m.files, swap.target).empty()) {
+                PassesALink(m.files, at, profile) ||
+                !m.files.IsDirectory(text::CutBeforeLastBackslash(at)) ||
+                Canonical(m.files, swap.target).empty()) {
                 continue;
             }
             bool guarded = IsAtOrBelow(bob, at) || IsAtOrBelow(at, bob);
