@@ -87,7 +87,9 @@ Scenario Parse(std::string_view input) {
     Scenario s;
     // "bob=" first: "$B" in the other lines names the folder it gives.
     for (std::string_view line : SplitLines(input)) {
-        if (line.substr(0, 4) == "bob=") s.bobProfile = std::string(line.substr(4));
+        if (line.substr(0, 4) != "bob=") continue;
+        s.bobProfile = ReplaceAll(std::string(line.substr(4)), "$P", kAnnProfile);
+        s.bobProfile = ReplaceAll(s.bobProfile, "$C", kCommonAppData);
     }
     const std::string roam = s.roam;
     const std::string local = s.local;
@@ -96,6 +98,14 @@ Scenario Parse(std::string_view input) {
         if (eq == std::string_view::npos) continue;
         const std::string name(line.substr(0, eq));
         std::string value(line.substr(eq + 1));
+        // "swap=<n>:...": the count comes before any "C:" that a macro brings in.
+        int swapAt = 0;
+        if (name == "swap") {
+            const std::size_t colon = text::Find(value, ':');
+            if (colon == text::npos) continue;
+            swapAt = std::atoi(value.substr(0, colon).c_str());
+            value = value.substr(colon + 1);
+        }
         // Macro texts are byte sequences no double-byte character holds ("$" is no trail byte).
         value = ReplaceAll(value, "$R", roam);
         value = ReplaceAll(value, "$L", local);
@@ -113,14 +123,9 @@ Scenario Parse(std::string_view input) {
         } else if (name == "settings") {
             s.localSettings = value;
         } else if (name == "swap") {
-            const std::size_t colon = text::Find(value, ':');
             const std::size_t arrow = text::Find(value, '>');
-            if (colon == text::npos || arrow == text::npos || arrow < colon) continue;
-            Swap swap;
-            swap.at = std::atoi(value.substr(0, colon).c_str());
-            swap.path = value.substr(colon + 1, arrow - colon - 1);
-            swap.target = value.substr(arrow + 1);
-            s.swaps.push_back(swap);
+            if (arrow == text::npos) continue;
+            s.swaps.push_back(Swap{swapAt, value.substr(0, arrow), value.substr(arrow + 1)});
         } else if (name != "bob") {
             s.entries.emplace_back(name, value);
         }
