@@ -4,17 +4,43 @@
 # or on a bare Windows machine without any MinGW DLL beside them.
 set(QV_RES_DIR ${CMAKE_SOURCE_DIR}/res)
 set(QV_RC_SCRIPT ${QV_RES_DIR}/quorvane.rc)
-# The resource script is compiled by a command of its own rather than as an RC source, so that the
-# C++ warning options of the project never reach windres. windres reads the script as UTF-8 (the
-# captions and the string table are Japanese) and finds the icon and the file lists through -I.
-# It does not report the files the script pulls in, so they are listed as dependencies.
+set(QV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+
+# The project's version for the resource scripts: a header for the version information and the
+# application manifest, both generated from project(... VERSION) whenever CMake configures.
+set(QV_VERSION_FOUR_PARTS
+    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+configure_file(${QV_RES_DIR}/quorvane_version.h.in ${QV_GENERATED_DIR}/quorvane_version.h @ONLY)
+configure_file(${QV_RES_DIR}/quorvane.manifest.in ${QV_GENERATED_DIR}/quorvane.manifest @ONLY)
+
+# Compiles a resource script into `output`; the files it pulls in are the further arguments.
+# Resource scripts are compiled by a command of their own rather than as RC sources, so that the
+# C++ warning options of the project never reach windres. windres reads them as UTF-8 (the
+# captions and the string table are Japanese) and finds the files they name (icon, file lists,
+# manifest, generated header) through -I. It does not report the files a script pulls in, so they
+# are listed as dependencies.
+function(qv_compile_resources output script)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_RC_COMPILER} -c 65001 -I ${QV_RES_DIR} -I ${QV_GENERATED_DIR} -O coff
+            -i ${script} -o ${output}
+    DEPENDS ${script} ${ARGN}
+    COMMENT "Compiling the resources of ${script}"
+    VERBATIM)
+endfunction()
+
 set(QV_RC_OBJECT ${CMAKE_BINARY_DIR}/quorvane_rc.o)
-add_custom_command(OUTPUT ${QV_RC_OBJECT}
-  COMMAND ${CMAKE_RC_COMPILER} -c 65001 -I ${QV_RES_DIR} -O coff -i ${QV_RC_SCRIPT} -o ${QV_RC_OBJECT}
-  DEPENDS ${QV_RC_SCRIPT} ${QV_RES_DIR}/resource.h ${QV_RES_DIR}/strings.inc
-          ${QV_RES_DIR}/quorvane.ico ${QV_RES_DIR}/filelist131.txt ${QV_RES_DIR}/filelist132.txt
-  COMMENT "Compiling the resources"
-  VERBATIM)
+qv_compile_resources(${QV_RC_OBJECT} ${QV_RC_SCRIPT}
+  ${QV_RES_DIR}/resource.h ${QV_RES_DIR}/strings.inc ${QV_RES_DIR}/quorvane.ico
+  ${QV_RES_DIR}/filelist131.txt ${QV_RES_DIR}/filelist132.txt)
+
+# What every program carries (res/program.rc): the application manifest and the version
+# information, from a script of the program's own that names it and includes program.rc.
+function(qv_program_resources target script)
+  set(object ${CMAKE_BINARY_DIR}/${target}_program_rc.o)
+  qv_compile_resources(${object} ${script} ${QV_RES_DIR}/program.rc
+    ${QV_GENERATED_DIR}/quorvane_version.h ${QV_GENERATED_DIR}/quorvane.manifest)
+  target_sources(${target} PRIVATE ${object})
+endfunction()
 
 set(QV_WIN32_LIBS comctl32 shell32 advapi32 user32 gdi32 kernel32 ntdll)
 set(QV_STATIC_LINK -static -static-libgcc -static-libstdc++)
@@ -36,6 +62,13 @@ add_executable(quorvane WIN32 ${QV_WINMAIN} ${QV_RC_OBJECT})
 target_include_directories(quorvane PRIVATE ${QV_RES_DIR})
 target_link_libraries(quorvane PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
 target_link_options(quorvane PRIVATE -mwindows ${QV_STATIC_LINK})
+qv_program_resources(quorvane ${QV_RES_DIR}/quorvane_program.rc)
+
+# The speed of the deleter against the shell's deletion of a tree (scripts/delete_speed.sh runs
+# it under Wine). A console program, not a test.
+add_executable(qv_delete_speed ${CMAKE_SOURCE_DIR}/bench/windows/delete_speed.cpp)
+target_link_libraries(qv_delete_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
+target_link_options(qv_delete_speed PRIVATE ${QV_STATIC_LINK})
 
 # GoogleTest, cross-compiled from Debian's sources into this build.
 set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-compile")
@@ -66,6 +99,15 @@ if(qv_windows_test_srcs)
   target_include_directories(qv_windows_tests PRIVATE ${QV_RES_DIR} ${CMAKE_BINARY_DIR}/generated)
   target_link_libraries(qv_windows_tests PRIVATE qv_win32 qv_core gtest gtest_main ${QV_WIN32_LIBS})
   target_link_options(qv_windows_tests PRIVATE ${QV_STATIC_LINK})
+  qv_program_resources(qv_windows_tests ${CMAKE_SOURCE_DIR}/tests/windows/windows_tests.rc)
+  # The tests read quorvane.exe's version information and manifest, and compare the version with
+  # the project's as CMake has it (not through the generated header the resources use).
+  add_dependencies(qv_windows_tests quorvane)
+  target_compile_definitions(qv_windows_tests PRIVATE
+    QV_PROJECT_VERSION="${PROJECT_VERSION}" QV_PROJECT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    QV_PROJECT_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    QV_PROJECT_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+  target_link_libraries(qv_windows_tests PRIVATE version)
   # The tests need a display for their windows and the Japanese ANSI code page; the script runs
   # them with the toolchain's emulator (Wine) with both (see the script for the environment).
   add_test(NAME qv_windows_tests

@@ -10,6 +10,7 @@ FakeMachine::FakeMachine()
     registry.SetRestorePrivilegeCheck(
         [this] { return security.IsPrivilegeEnabled(sec::kRestorePrivilege); });
     files.SetCurrentDirectoryProvider([this] { return system.CurrentDirectory(); });
+    registry.SetFileCheck([this](std::string_view file) { return files.Exists(file); });
 
     files.AddDirectory("C:\\Tools");
     files.AddDirectory("C:\\Temp");
@@ -28,6 +29,7 @@ FakeMachine::FakeMachine()
     registry.DeleteTree(std::string(kProfileListKey) + "\\" + kOperatorSid);
     registry.SetCurrentUserSid(kOperatorSid);
     security.SetUserName(kOperatorName);
+    security.SetTokenUser(kOperatorSid);
     security.SetAdministrator(true);
 }
 

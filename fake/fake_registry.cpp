@@ -289,6 +289,7 @@ std::int64_t UnixFromFileTime(FileTime t) {
 struct FakeRegistry::State {
     std::function<std::int64_t()> clock = [] { return kDefaultNow; };
     std::function<bool()> restorePrivilege = [] { return false; };
+    std::function<bool(std::string_view)> fileExists;
     std::string currentUserSid;
 
     std::vector<std::unique_ptr<Hive>> hives;
@@ -536,6 +537,10 @@ void FakeRegistry::SetRestorePrivilegeCheck(std::function<bool()> enabled) {
 }
 
 void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std::move(sid); }
+
+void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
+    s_->fileExists = std::move(exists);
+}
 
 // --- setup ---
 
@@ -892,6 +897,7 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
         return err::kInvalidParameter;
     }
     if (file.empty()) return err::kInvalidParameter;
+    if (s_->fileExists && !s_->fileExists(file)) return err::kFileNotFound;
     Hive* hive = s_->FindHiveFile(file);
     if (hive == nullptr) return err::kFileNotFound;
     // A hive file that is loaded is held open exclusively by the system.

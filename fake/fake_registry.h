@@ -43,6 +43,9 @@ class FakeRegistry final : public IRegistry {
     void SetRestorePrivilegeCheck(std::function<bool()> enabled);
     // The SID text whose hive HKEY_CURRENT_USER is (it must be mounted under HKEY_USERS).
     void SetCurrentUserSid(std::string sid);
+    // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file, so a
+    // hive whose file is gone fails to load with 2 (without a check every hive file exists).
+    void SetFileCheck(std::function<bool(std::string_view)> exists);
 
     // --- setup ---
     void CreateKey(std::string_view path);

@@ -37,20 +37,34 @@ struct PrivilegeName {
     Luid luid;
 };
 constexpr PrivilegeName kPrivileges[] = {
-    {"SeCreateTokenPrivilege", 2},        {"SeAssignPrimaryTokenPrivilege", 3},
-    {"SeLockMemoryPrivilege", 4},         {"SeIncreaseQuotaPrivilege", 5},
-    {"SeMachineAccountPrivilege", 6},     {"SeTcbPrivilege", 7},
-    {"SeSecurityPrivilege", 8},           {"SeTakeOwnershipPrivilege", 9},
-    {"SeLoadDriverPrivilege", 10},        {"SeSystemProfilePrivilege", 11},
-    {"SeSystemtimePrivilege", 12},        {"SeProfileSingleProcessPrivilege", 13},
-    {"SeIncreaseBasePriorityPrivilege", 14}, {"SeCreatePagefilePrivilege", 15},
-    {"SeCreatePermanentPrivilege", 16},   {"SeBackupPrivilege", 17},
-    {"SeRestorePrivilege", 18},           {"SeShutdownPrivilege", 19},
-    {"SeDebugPrivilege", 20},             {"SeAuditPrivilege", 21},
-    {"SeSystemEnvironmentPrivilege", 22}, {"SeChangeNotifyPrivilege", 23},
-    {"SeRemoteShutdownPrivilege", 24},    {"SeUndockPrivilege", 25},
-    {"SeSyncAgentPrivilege", 26},         {"SeEnableDelegationPrivilege", 27},
-    {"SeManageVolumePrivilege", 28},      {"SeImpersonatePrivilege", 29},
+    {"SeCreateTokenPrivilege", 2},
+    {"SeAssignPrimaryTokenPrivilege", 3},
+    {"SeLockMemoryPrivilege", 4},
+    {"SeIncreaseQuotaPrivilege", 5},
+    {"SeMachineAccountPrivilege", 6},
+    {"SeTcbPrivilege", 7},
+    {"SeSecurityPrivilege", 8},
+    {"SeTakeOwnershipPrivilege", 9},
+    {"SeLoadDriverPrivilege", 10},
+    {"SeSystemProfilePrivilege", 11},
+    {"SeSystemtimePrivilege", 12},
+    {"SeProfileSingleProcessPrivilege", 13},
+    {"SeIncreaseBasePriorityPrivilege", 14},
+    {"SeCreatePagefilePrivilege", 15},
+    {"SeCreatePermanentPrivilege", 16},
+    {"SeBackupPrivilege", 17},
+    {"SeRestorePrivilege", 18},
+    {"SeShutdownPrivilege", 19},
+    {"SeDebugPrivilege", 20},
+    {"SeAuditPrivilege", 21},
+    {"SeSystemEnvironmentPrivilege", 22},
+    {"SeChangeNotifyPrivilege", 23},
+    {"SeRemoteShutdownPrivilege", 24},
+    {"SeUndockPrivilege", 25},
+    {"SeSyncAgentPrivilege", 26},
+    {"SeEnableDelegationPrivilege", 27},
+    {"SeManageVolumePrivilege", 28},
+    {"SeImpersonatePrivilege", 29},
     {"SeCreateGlobalPrivilege", 30},
 };
 
@@ -63,7 +77,8 @@ const PrivilegeName* FindPrivilege(std::string_view name) {
 
 Bytes SidOrThrow(std::string_view sidText) {
     Bytes sid = FakeSecurity::SidBytes(sidText);
-    if (sid.empty()) throw std::invalid_argument("FakeSecurity: bad SID text " + std::string(sidText));
+    if (sid.empty())
+        throw std::invalid_argument("FakeSecurity: bad SID text " + std::string(sidText));
     return sid;
 }
 
@@ -85,10 +100,14 @@ bool ParseHex(std::string_view s, std::uint64_t limit, std::uint64_t* value) {
     std::uint64_t v = 0;
     for (char c : s) {
         std::uint64_t digit;
-        if (c >= '0' && c <= '9') digit = static_cast<std::uint64_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') digit = static_cast<std::uint64_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') digit = static_cast<std::uint64_t>(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<std::uint64_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<std::uint64_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<std::uint64_t>(c - 'A' + 10);
+        else
+            return false;
         v = v * 16 + digit;
         if (v > limit) return false;
     }
@@ -105,9 +124,7 @@ std::size_t SidLength(ConstSid sid) {
 }
 
 // Copies `s` and its NUL into a caller's buffer that was checked to be large enough.
-void CopyText(const std::string& s, char* out) {
-    std::memcpy(out, s.c_str(), s.size() + 1);
-}
+void CopyText(const std::string& s, char* out) { std::memcpy(out, s.c_str(), s.size() + 1); }
 
 const char kAdministratorsSid[] = "S-1-5-32-544";
 
@@ -141,6 +158,7 @@ struct FakeSecurity::State {
     std::unordered_map<std::string, std::size_t> bySid;
     std::unordered_map<std::string, std::vector<std::size_t>> byName;
     std::string userName = "operator";
+    Bytes tokenUser;
     std::vector<Group> groups;
     std::vector<Privilege> held;  // privileges of the process token
 
@@ -187,9 +205,10 @@ FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
 
     // An ordinary interactive user's token: Everyone, Users, INTERACTIVE, Authenticated Users,
     // LOCAL, all mandatory, enabled by default and enabled (7).
-    SetTokenGroups({{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-4", 7}, {"S-1-5-11", 7},
-                    {"S-1-2-0", 7}});
+    SetTokenGroups(
+        {{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-4", 7}, {"S-1-5-11", 7}, {"S-1-2-0", 7}});
     SetHeldPrivileges({sec::kRestorePrivilege});
+    SetTokenUser("S-1-5-18");
 }
 
 FakeSecurity::~FakeSecurity() = default;
@@ -203,6 +222,8 @@ void FakeSecurity::AddAccount(std::string_view sidText, std::string_view name,
 
 void FakeSecurity::SetUserName(std::string_view name) { s_->userName = std::string(name); }
 
+void FakeSecurity::SetTokenUser(std::string_view sidText) { s_->tokenUser = SidOrThrow(sidText); }
+
 void FakeSecurity::SetTokenGroups(std::vector<std::pair<std::string, std::uint32_t>> groups) {
     std::vector<State::Group> out;
     for (const auto& g : groups) out.push_back({SidOrThrow(g.first), g.second});
@@ -210,16 +231,22 @@ void FakeSecurity::SetTokenGroups(std::vector<std::pair<std::string, std::uint32
 }
 
 void FakeSecurity::SetAdministrator(bool admin) {
+    SetAdministrator(admin ? AdminGroup::kEnabled : AdminGroup::kAbsent);
+}
+
+void FakeSecurity::SetAdministrator(AdminGroup group) {
     Bytes adminSid = SidOrThrow(kAdministratorsSid);
     auto& groups = s_->groups;
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [&](const State::Group& g) { return g.sid == adminSid; }),
                  groups.end());
-    if (admin) {
+    if (group != AdminGroup::kAbsent) {
         // A real token lists the alias after the first groups, not first or last: a walk that
         // looks at only one end of the list does not find it.
         std::size_t at = std::min<std::size_t>(1, groups.size());
-        groups.insert(groups.begin() + static_cast<std::ptrdiff_t>(at), {adminSid, 0xF});
+        const std::uint32_t attributes =
+            group == AdminGroup::kEnabled ? 0xFu : sec::kGroupUseForDenyOnly;
+        groups.insert(groups.begin() + static_cast<std::ptrdiff_t>(at), {adminSid, attributes});
     }
 }
 
@@ -307,7 +334,8 @@ Win32Error FakeSecurity::AllocateAndInitializeSid(const SidIdentifierAuthority& 
     std::memcpy(&memory[2], authority.value, 6);
     for (std::size_t i = 0; i < subAuthorityCount; ++i) {
         for (int b = 0; b < 4; ++b) {
-            memory[kSidHeaderBytes + 4 * i + b] = static_cast<std::uint8_t>(subAuthorities[i] >> (8 * b));
+            memory[kSidHeaderBytes + 4 * i + b] =
+                static_cast<std::uint8_t>(subAuthorities[i] >> (8 * b));
         }
     }
     *sid = memory.get();
@@ -329,7 +357,8 @@ bool FakeSecurity::IsValidSid(ConstSid sid) noexcept {
 
 const SidIdentifierAuthority* FakeSecurity::GetSidIdentifierAuthority(ConstSid sid) noexcept {
     if (s_->unbound || sid == nullptr) return nullptr;
-    return reinterpret_cast<const SidIdentifierAuthority*>(static_cast<const std::uint8_t*>(sid) + 2);
+    return reinterpret_cast<const SidIdentifierAuthority*>(static_cast<const std::uint8_t*>(sid) +
+                                                           2);
 }
 
 const std::uint8_t* FakeSecurity::GetSidSubAuthorityCount(ConstSid sid) noexcept {
@@ -470,21 +499,46 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
     auto open = s_->openTokens.find(token);
     if (open == s_->openTokens.end()) return err::kInvalidHandle;
     if ((open->second & sec::kTokenQuery) == 0) return err::kAccessDenied;
-    // The fake knows only the one information class the tool asks for.
-    if (infoClass != sec::kTokenGroupsClass || returnLength == nullptr) {
-        return err::kInvalidParameter;
+    if (returnLength == nullptr) return err::kInvalidParameter;
+    switch (infoClass) {
+        case sec::kTokenUserClass:
+            return WriteTokenUser(buffer, length, returnLength);
+        case sec::kTokenGroupsClass:
+            return WriteTokenGroups(buffer, length, returnLength);
+        default:
+            // The fake knows only the information classes the tool asks for.
+            return err::kInvalidParameter;
     }
+}
 
-    // TOKEN_GROUPS: the count, the entries, then the SIDs the entries point to, all in the
-    // caller's buffer. SID sizes are multiples of 4 and the entries end on a pointer boundary,
-    // so every SID is 4-byte aligned as the system lays them out.
+// Both answers are laid out as the system lays them out: the fixed part, then the SIDs its
+// entries point to, all in the caller's buffer. SID sizes are multiples of 4 and the entries end
+// on a pointer boundary, so every SID is 4-byte aligned. A buffer too small for the whole answer
+// gets nothing, 122 and the size needed, also when it is null or empty.
+Win32Error FakeSecurity::WriteTokenUser(void* buffer, std::uint32_t length,
+                                        std::uint32_t* returnLength) noexcept {
+    const Bytes& sid = s_->tokenUser;
+    const std::size_t needed = sizeof(TokenUser) + sid.size();
+    *returnLength = static_cast<std::uint32_t>(needed);
+    if (buffer == nullptr || length < needed) return err::kInsufficientBuffer;
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::memcpy(out + sizeof(TokenUser), sid.data(), sid.size());
+    // A token's user entry carries no attributes.
+    const SidAndAttributes entry{out + sizeof(TokenUser), 0};
+    std::memcpy(out + offsetof(TokenUser, user), &entry, sizeof entry);
+    return err::kSuccess;
+}
+
+Win32Error FakeSecurity::WriteTokenGroups(void* buffer, std::uint32_t length,
+                                          std::uint32_t* returnLength) noexcept {
     const auto& groups = s_->groups;
     std::size_t header = offsetof(TokenGroups, groups) + groups.size() * sizeof(SidAndAttributes);
     std::size_t needed = header;
     for (const State::Group& g : groups) needed += g.sid.size();
 
     *returnLength = static_cast<std::uint32_t>(needed);
-    if (sizeOnly || length < needed) return err::kInsufficientBuffer;
+    if (buffer == nullptr || length < needed) return err::kInsufficientBuffer;
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint32_t count = static_cast<std::uint32_t>(groups.size());

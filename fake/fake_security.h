@@ -12,12 +12,20 @@
 namespace qv::fake {
 
 enum class SecOp {
-    Allocate, LookupSid, LookupName, LookupPrivilege, OpenToken, TokenInfoSize, TokenInfo,
-    Adjust, CloseToken, GetUserName
+    Allocate,
+    LookupSid,
+    LookupName,
+    LookupPrivilege,
+    OpenToken,
+    TokenInfoSize,
+    TokenInfo,
+    Adjust,
+    CloseToken,
+    GetUserName
 };
 
 class FakeSecurity final : public ISecurity {
-public:
+  public:
     FakeSecurity();
     ~FakeSecurity() override;
 
@@ -27,9 +35,18 @@ public:
     void AddAccount(std::string_view sidText, std::string_view name, std::string_view domain);
     // The user running the tool: GetUserNameA returns `name`.
     void SetUserName(std::string_view name);
+    // The user of the process token, as GetTokenInformation(TokenUser) answers it; S-1-5-18 until
+    // set. Independent of SetUserName, as a token and an account name are on Windows.
+    void SetTokenUser(std::string_view sidText);
     // The groups of the process token, as SID texts with their attributes.
     void SetTokenGroups(std::vector<std::pair<std::string, std::uint32_t>> groups);
-    // Adds or removes S-1-5-32-544 (attributes 0xF) in the token groups.
+    // How the token groups list S-1-5-32-544: not at all; enabled (0xF: mandatory, enabled by
+    // default, enabled, owner), as an elevated administrator's token does; or deny-only (0x10), as
+    // the token of an administrator without elevation under UAC does (such a token also lacks the
+    // restore privilege: SetHeldPrivileges({})).
+    enum class AdminGroup { kAbsent, kEnabled, kDenyOnly };
+    void SetAdministrator(AdminGroup group);
+    // kEnabled or kAbsent.
     void SetAdministrator(bool admin);
     // Privileges the token holds (disabled until adjusted). Holds SeRestorePrivilege by default.
     void SetHeldPrivileges(std::vector<std::string> names);
@@ -46,8 +63,8 @@ public:
     // FreeSid calls on memory that AllocateAndInitializeSid did not hand out or that was freed
     // already (a lookup's own buffer, a double free).
     std::size_t BadFreeSidCount() const;
-    // What the last AdjustTokenPrivilege left as the thread's last error: 0, or err::kNotAllAssigned
-    // when the token did not hold the privilege.
+    // What the last AdjustTokenPrivilege left as the thread's last error: 0, or
+    // err::kNotAllAssigned when the token did not hold the privilege.
     Win32Error LastAdjustStatus() const;
     // Builds a SID from its text for tests (stored form); empty on bad text.
     static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
@@ -78,7 +95,12 @@ public:
     Win32Error CloseToken(TokenHandle token) noexcept override;
     Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;
 
-private:
+  private:
+    Win32Error WriteTokenUser(void* buffer, std::uint32_t length,
+                              std::uint32_t* returnLength) noexcept;
+    Win32Error WriteTokenGroups(void* buffer, std::uint32_t length,
+                                std::uint32_t* returnLength) noexcept;
+
     struct State;
     std::unique_ptr<State> s_;
 };

@@ -19,18 +19,41 @@ namespace {
 constexpr Win32Error kResourceTypeNotFound = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
 constexpr Win32Error kResourceNameNotFound = 1814;  // ERROR_RESOURCE_NAME_NOT_FOUND
 
-constexpr std::int64_t kDefaultNow = 1767225600;      // 2026-01-01 00:00:00 UTC
-constexpr std::int64_t kFirstOf1900 = -2208988800;    // 1900-01-01 00:00:00 UTC
-constexpr std::size_t kProfileBufferChars = 4096;     // the settings lookup's buffer
+constexpr std::int64_t kDefaultNow = 1767225600;    // 2026-01-01 00:00:00 UTC
+constexpr std::int64_t kFirstOf1900 = -2208988800;  // 1900-01-01 00:00:00 UTC
+constexpr std::size_t kProfileBufferChars = 4096;   // the settings lookup's buffer
 constexpr char kWindowsDirectory[] = "C:\\WINDOWS";
 
 // The libraries a machine has; LoadLibraryA finds them under any case, with or without ".dll".
 constexpr const char* kSystemLibraries[] = {
-    "advapi32.dll", "oleacc.dll",   "kernel32.dll", "user32.dll", "comctl32.dll",
-    "shell32.dll",  "gdi32.dll",    "ntdll.dll",    "ole32.dll",  "oleaut32.dll",
+    "advapi32.dll", "oleacc.dll", "kernel32.dll", "user32.dll", "comctl32.dll",
+    "shell32.dll",  "gdi32.dll",  "ntdll.dll",    "ole32.dll",  "oleaut32.dll",
 };
 constexpr ModuleHandle kFirstModule = 0x77000000;
 constexpr ModuleHandle kModuleStride = 0x00100000;
+// Where a module's exports lie, inside its image: one slot apart each, in the order first looked
+// up.
+constexpr std::uintptr_t kFirstExport = 0x1000;
+constexpr std::uintptr_t kExportStride = 0x10;
+
+// The exports of oleacc.dll, the library whose entries the tool resolves by name through the
+// system port.
+constexpr const char* kOleaccExports[] = {
+    "AccessibleChildren",
+    "AccessibleObjectFromEvent",
+    "AccessibleObjectFromPoint",
+    "AccessibleObjectFromWindow",
+    "CreateStdAccessibleObject",
+    "CreateStdAccessibleProxyA",
+    "CreateStdAccessibleProxyW",
+    "GetRoleTextA",
+    "GetRoleTextW",
+    "GetStateTextA",
+    "GetStateTextW",
+    "LresultFromObject",
+    "ObjectFromLresult",
+    "WindowFromAccessibleObject",
+};
 
 // The English system texts, as FormatMessageA returns them.
 struct SystemMessage {
@@ -208,6 +231,7 @@ struct FakeSystem::State {
     bool failCurrentDirectory = false;
     std::set<std::string> failingLibraries;  // file names, text::FoldCase
     std::int64_t now = kDefaultNow;
+    std::vector<std::uint32_t> sleeps;
     std::set<std::int64_t> failingLocalTimes;
     int initCommonControlsCalls = 0;
     int freeLibraryCalls = 0;
@@ -217,6 +241,10 @@ struct FakeSystem::State {
         std::string name;  // as passed to LoadLibraryA
     };
     std::vector<LoadedModule> loaded;  // one entry per reference not yet freed
+    // The addresses handed out by GetProcAddress, per module and exact name.
+    std::map<std::pair<ModuleHandle, std::string>, void*, std::less<>> exports;
+    std::map<ModuleHandle, std::uintptr_t> exportCount;
+    bool failExpansion = false;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -245,7 +273,9 @@ void FakeSystem::UnsetEnv(std::string_view name) {
     if (it != s_->env.end()) s_->env.erase(it);
 }
 
-void FakeSystem::SetCurrentDirectory(std::string_view dir) { s_->currentDirectory = std::string(dir); }
+void FakeSystem::SetCurrentDirectory(std::string_view dir) {
+    s_->currentDirectory = std::string(dir);
+}
 void FakeSystem::FailCurrentDirectory(bool fail) { s_->failCurrentDirectory = fail; }
 
 void FakeSystem::FailLibrary(std::string_view name, bool fail) {
@@ -257,8 +287,11 @@ void FakeSystem::FailLibrary(std::string_view name, bool fail) {
     }
 }
 
+void FakeSystem::FailExpansion(bool fail) { s_->failExpansion = fail; }
 void FakeSystem::SetNow(std::int64_t unixSeconds) { s_->now = unixSeconds; }
-void FakeSystem::FailLocalTime(std::int64_t unixSeconds) { s_->failingLocalTimes.insert(unixSeconds); }
+void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
+    s_->failingLocalTimes.insert(unixSeconds);
+}
 
 std::string FakeSystem::CurrentDirectory() const { return s_->currentDirectory; }
 std::int64_t FakeSystem::Now() const { return s_->now; }
@@ -305,14 +338,24 @@ Win32Error FakeSystem::FreeLibrary(ModuleHandle module) noexcept {
 }
 
 void* FakeSystem::GetProcAddress(ModuleHandle module, std::string_view name) noexcept {
-    // Any export of a loaded library resolves; the address is never called by the fake's users,
-    // only tested against null.
-    static char exports[1];
     if (module == 0 || name.empty()) return nullptr;
-    for (const auto& m : s_->loaded) {
-        if (m.handle == module) return exports;
+    const auto loaded =
+        std::find_if(s_->loaded.begin(), s_->loaded.end(),
+                     [&](const State::LoadedModule& m) { return m.handle == module; });
+    if (loaded == s_->loaded.end()) return nullptr;
+    if (text::EqualsNoCase(LibraryFileName(loaded->name), "oleacc.dll") &&
+        std::find(std::begin(kOleaccExports), std::end(kOleaccExports), name) ==
+            std::end(kOleaccExports)) {
+        return nullptr;
     }
-    return nullptr;
+    // An address inside the module's image; the fake's users compare and store it, never call it.
+    auto key = std::make_pair(module, std::string(name));
+    auto known = s_->exports.find(key);
+    if (known != s_->exports.end()) return known->second;
+    const std::uintptr_t slot = s_->exportCount[module]++;
+    void* address = reinterpret_cast<void*>(module + kFirstExport + slot * kExportStride);
+    s_->exports.emplace(std::move(key), address);
+    return address;
 }
 
 std::uint32_t FakeSystem::GetCurrentDirectory(std::uint32_t bufferChars,
@@ -331,6 +374,7 @@ std::uint32_t FakeSystem::ExpandEnvironmentStrings(std::string_view source,
     // which is not scanned again. An undefined or empty name, or a "%" with no closing one, is
     // left as written; the closing "%" of an undefined name may open the next reference
     // (unverified: the system's expansion resumes there), so "%%" stays "%%".
+    if (s_->failExpansion) return 0;
     std::string out;
     std::size_t i = 0;
     while (i < source.size()) {
@@ -393,6 +437,12 @@ std::string FakeSystem::FormatSystemMessage(Win32Error code) noexcept {
 
 std::int64_t FakeSystem::CurrentTime() noexcept { return s_->now; }
 
+void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept {
+    s_->sleeps.push_back(milliseconds);
+}
+
+const std::vector<std::uint32_t>& FakeSystem::Sleeps() const { return s_->sleeps; }
+
 bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
     // The machine's time zone is UTC without daylight saving, so local time equals UTC.
     if (result == nullptr || utcSeconds < kFirstOf1900) return false;
@@ -425,8 +475,10 @@ void FakeDebugOutput::Write(std::string_view text) noexcept { lines_.emplace_bac
 FakeResources::FakeResources() {
     for (const StringEntry& e : kStringTable) strings_[e.id] = Cp932(e.utf8);
     for (std::uint32_t id : {131u, 132u}) {
-        std::string path = std::string(QV_SOURCE_DIR) + "/res/filelist" + std::to_string(id) + ".txt";
-        if (std::optional<std::string> bytes = ReadBinaryFile(path)) SetBytes(id, "FILELIST", *bytes);
+        std::string path =
+            std::string(QV_SOURCE_DIR) + "/res/filelist" + std::to_string(id) + ".txt";
+        if (std::optional<std::string> bytes = ReadBinaryFile(path))
+            SetBytes(id, "FILELIST", *bytes);
     }
 }
 

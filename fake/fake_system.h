@@ -18,20 +18,23 @@ namespace qv::fake {
 class FakeFileSystem;
 
 class FakeSystem final : public ISystem {
-public:
+  public:
     explicit FakeSystem(FakeFileSystem& files);
     ~FakeSystem() override;
 
     // --- setup ---
-    void SetVersion(OsVersion v);                     // default 5.1, NT family
+    void SetVersion(OsVersion v);  // default 5.1, NT family
     void SetEnv(std::string_view name, std::string_view value);
     void UnsetEnv(std::string_view name);
-    void SetCurrentDirectory(std::string_view dir);   // default "C:\Tools"
+    // ExpandEnvironmentStringsA fails (answers 0, the buffer untouched), as it does when the system
+    // runs out of memory or a text exceeds its 32K limit.
+    void FailExpansion(bool fail = true);
+    void SetCurrentDirectory(std::string_view dir);  // default "C:\Tools"
     void FailCurrentDirectory(bool fail = true);
     // LoadLibraryA of that library returns 0. Known libraries (advapi32, oleacc, kernel32, user32,
     // comctl32, shell32, ...) load under any case, with or without ".dll"; others never load.
     void FailLibrary(std::string_view name, bool fail = true);
-    void SetNow(std::int64_t unixSeconds);            // default 2026-01-01 00:00:00 UTC
+    void SetNow(std::int64_t unixSeconds);  // default 2026-01-01 00:00:00 UTC
     // Times for which the local-time round trip fails (besides years before 1900).
     void FailLocalTime(std::int64_t unixSeconds);
 
@@ -49,6 +52,10 @@ public:
     Win32Error GetVersion(OsVersion* version) noexcept override;
     ModuleHandle LoadLibrary(std::string_view name) noexcept override;
     Win32Error FreeLibrary(ModuleHandle module) noexcept override;
+    // GetProcAddress gives every export of a loaded library an address of its own, the same on
+    // every lookup and distinct from every other library's and entry's. Names are exact
+    // (case-sensitive); for oleacc.dll, whose entries the tool looks up by name, a name the
+    // library does not export gives null.
     void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept override;
     std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
                                       std::string* directory) noexcept override;
@@ -64,15 +71,18 @@ public:
                                         std::string_view file) noexcept override;
     std::string FormatSystemMessage(Win32Error code) noexcept override;
     std::int64_t CurrentTime() noexcept override;
+    // Waits no time; the wait is noted.
+    void Sleep(std::uint32_t milliseconds) noexcept override;
+    const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> s_;
 };
 
 class FakeMessageBoxes final : public IMessageBoxes {
-public:
+  public:
     struct Box {
         WindowRef owner;
         std::string text;
@@ -87,25 +97,25 @@ public:
     int Show(WindowRef owner, std::string_view text, std::string_view caption,
              std::uint32_t style) noexcept override;
 
-private:
+  private:
     std::vector<Box> shown_;
     std::deque<int> answers_;
 };
 
 class FakeDebugOutput final : public IDebugOutput {
-public:
+  public:
     const std::vector<std::string>& Lines() const { return lines_; }
     std::string Text() const;  // all writes joined
     void Clear() { lines_.clear(); }
     void Write(std::string_view text) noexcept override;
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 
 // Serves the tool's string table (in code page 932) and its two file lists, read from res/.
 class FakeResources final : public IResources {
-public:
+  public:
     FakeResources();
     void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes);
     void RemoveResource(std::uint32_t id, std::string_view type);
@@ -113,7 +123,7 @@ public:
     Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
                                  std::string* bytes) noexcept override;
 
-private:
+  private:
     std::map<std::uint32_t, std::string> strings_;
     std::map<std::pair<std::uint32_t, std::string>, std::string> blobs_;
 };

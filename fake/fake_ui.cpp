@@ -38,6 +38,7 @@ struct FakeTree::State {
     std::uint32_t hitFlags = kHitNowhere;
     Point lastHitTestPoint{};
     std::uint32_t style = tv::kCheckBoxes;
+    bool checkBoxImages = false;
 
     Item* Find(TreeItem item) {
         auto it = items.find(item);
@@ -163,6 +164,8 @@ bool FakeTree::IsExpanded(TreeItem item) const {
 
 std::uint32_t FakeTree::Style() const { return s_->style; }
 
+bool FakeTree::HasCheckBoxImages() const { return s_->checkBoxImages; }
+
 Point FakeTree::LastHitTestPoint() const { return s_->lastHitTestPoint; }
 
 // --- what the operator does ---
@@ -284,7 +287,18 @@ Point FakeTree::ScreenToClient(Point screen) noexcept {
 }
 
 void FakeTree::ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept {
-    s_->style = (s_->style & ~remove) | add;
+    const std::uint32_t old = s_->style;
+    s_->style = (old & ~remove) | add;
+    const bool had = (old & tv::kCheckBoxes) != 0;
+    const bool has = (s_->style & tv::kCheckBoxes) != 0;
+    if (had && !has) s_->checkBoxImages = false;
+    if (!had && has) {
+        // The control makes its images and gives every item an unchecked box.
+        s_->checkBoxImages = true;
+        for (auto& [handle, item] : s_->items) {
+            item.state = (item.state & ~tv::kStateImageMask) | tv::StateImage(1);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,8 +17,14 @@ namespace qv::fake {
 // TVS_CHECKBOXES, as the real control gives them. Expand (TVE_EXPAND, TVE_COLLAPSE, TVE_TOGGLE)
 // fails on an item without children. DeleteItem(0) fails and deletes nothing, as the Windows
 // adapter refuses it.
+//
+// The control starts as a dialog template makes it: with the TVS_CHECKBOXES style but without the
+// check-box images, which it makes only when the style is set on the existing window (observed
+// under Wine 8; Windows asks for the style to be set so, before the tree is filled). Setting the
+// style then also gives every existing item an unchecked box (Wine 8); removing it drops the
+// images and leaves the items' states.
 class FakeTree final : public ITreeControl {
-public:
+  public:
     FakeTree();
     ~FakeTree() override;
 
@@ -34,6 +40,8 @@ public:
     bool IsChecked(TreeItem item) const;
     bool IsExpanded(TreeItem item) const;
     std::uint32_t Style() const;  // starts with TVS_CHECKBOXES set
+    // Whether the control has its check-box images (TVM_GETIMAGELIST, TVSIL_STATE, is not null).
+    bool HasCheckBoxImages() const;
     // The client point of the last hit test.
     Point LastHitTestPoint() const;
 
@@ -62,13 +70,13 @@ public:
     Point ScreenToClient(Point screen) noexcept override;
     void ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> s_;
 };
 
 class FakeDialogWindow final : public IDialogWindow {
-public:
+  public:
     static constexpr WindowRef kHandle = 0x1234;
 
     std::string ItemText(int controlId) const;
@@ -85,7 +93,7 @@ public:
     void EndDialog(int result) noexcept override;
     Point GetMessagePos() noexcept override { return messagePos_; }
 
-private:
+  private:
     std::map<int, std::string> texts_;
     std::map<int, bool> enabled_;
     std::string title_;

@@ -37,8 +37,8 @@ int RemoveCheckedUserData(Workspace& ws) {
     // Each pair carries the user's own registration key path: two registrations that share a
     // label stand under one registration item, and each user is removed with his own.
     for (const SelectedPair& pair : ws.tree.CheckedPairs()) {
-        bool loadedHere = false;
-        if (!SwitchUserHive(ws.services, pair.sidText, true, &loadedHere)) {
+        HiveLease hive(ws.services, pair.sidText, ws.hives);
+        if (!hive.available()) {
             userSkipped = true;
             continue;
         }
@@ -49,16 +49,16 @@ int RemoveCheckedUserData(Workspace& ws) {
             // The key is the only record of the data left behind: it stays, and the user stays
             // listed. The other users are still cleaned.
             userSkipped = true;
-            SwitchUserHive(ws.services, pair.sidText, false, &loadedHere);
             continue;
         }
         Win32Error e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
         result = e == err::kSuccess ? kRemovalDone : kRemovalFailed;
         if (e == err::kSuccess) PruneEmptyParentKeys(os.registry, registrationPath);
-        if (loadedHere && FlushUserHive(ws.services, pair.sidText) != err::kSuccess) {
+        if (hive.loadedHere() && FlushUserHive(ws.services, pair.sidText) != err::kSuccess) {
             result = kRemovalFailed;
         }
-        SwitchUserHive(ws.services, pair.sidText, false, &loadedHere);
+        // A hive left loaded is no success either (the lease has shown why).
+        if (hive.Release() != err::kSuccess) result = kRemovalFailed;
         if (result == kRemovalFailed) return kRemovalFailed;
     }
     return userSkipped ? kRemovalFailed : result;

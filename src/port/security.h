@@ -30,17 +30,27 @@ struct TokenGroups {
     std::uint32_t groupCount;
     SidAndAttributes groups[1];
 };
+// The layout that GetTokenInformation(TokenUser) writes: the entry of the token's user, whose SID
+// the system stores in the same buffer after the entry.
+struct TokenUser {
+    SidAndAttributes user;
+};
 
 namespace sec {
 inline constexpr std::uint32_t kTokenQuery = 0x0008;
 inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
-inline constexpr std::uint32_t kTokenGroupsClass = 2;  // TOKEN_INFORMATION_CLASS TokenGroups
+inline constexpr std::uint32_t kTokenUserClass = 1;      // TOKEN_INFORMATION_CLASS TokenUser
+inline constexpr std::uint32_t kTokenGroupsClass = 2;    // TOKEN_INFORMATION_CLASS TokenGroups
 inline constexpr std::uint32_t kPrivilegeEnabled = 0x2;  // SE_PRIVILEGE_ENABLED
+inline constexpr std::uint32_t kGroupEnabled = 0x4;      // SE_GROUP_ENABLED
+// A group that only denies access: an administrator's token without elevation under UAC lists
+// Administrators so.
+inline constexpr std::uint32_t kGroupUseForDenyOnly = 0x10;  // SE_GROUP_USE_FOR_DENY_ONLY
 inline constexpr char kRestorePrivilege[] = "SeRestorePrivilege";
 }  // namespace sec
 
 class ISecurity {
-public:
+  public:
     ISecurity() = default;
     ISecurity(const ISecurity&) = delete;
     ISecurity& operator=(const ISecurity&) = delete;
@@ -68,8 +78,8 @@ public:
     virtual Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept = 0;
     // OpenProcessToken on the current process.
     virtual Win32Error OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept = 0;
-    virtual Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
-                                           void* buffer, std::uint32_t length,
+    virtual Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
+                                           std::uint32_t length,
                                            std::uint32_t* returnLength) noexcept = 0;
     // AdjustTokenPrivileges with a one-entry TOKEN_PRIVILEGES, no previous state. Returns 0 also
     // when the token does not hold the privilege (the system's TRUE with ERROR_NOT_ALL_ASSIGNED).

@@ -59,6 +59,8 @@ public:
     virtual std::string FormatSystemMessage(Win32Error code) noexcept = 0;
     // time(NULL): seconds since 1970-01-01 UTC.
     virtual std::int64_t CurrentTime() noexcept = 0;
+    // Sleep: the thread waits that many milliseconds.
+    virtual void Sleep(std::uint32_t milliseconds) noexcept = 0;
     // The C runtime's round trip through local time: localtime, then mktime of those fields.
     // False when either step fails or the year is before 1900.
     virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept = 0;

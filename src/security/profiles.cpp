@@ -88,37 +88,36 @@ bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path) 
     return true;
 }
 
-bool SwitchUserHive(const Services& services, std::string_view sidText, bool load,
-                    bool* loadedHere) {
+bool HiveBook::IsStuck(std::string_view sidText) const {
+    return stuck_.find(sidText) != stuck_.end();
+}
+
+void HiveBook::SetStuck(std::string_view sidText, bool stuck) {
+    if (stuck) {
+        stuck_.emplace(sidText);
+    } else if (auto it = stuck_.find(sidText); it != stuck_.end()) {
+        stuck_.erase(it);
+    }
+}
+
+HiveLease::HiveLease(const Services& services, std::string_view sidText, HiveBook* book)
+    : services_(services), sid_(sidText), book_(book) {
     Platform& os = services.os;
-    const std::string sid(sidText);
+    if (!IsHiveName(sidText)) return;
 
-    if (!load) {
-        if (!*loadedHere) return true;  // used in place: someone else's hive stays loaded
-        Win32Error e = err::kSuccess;
-        {
-            const ScopedPrivilege restore(os.security, sec::kRestorePrivilege);
-            e = os.registry.UnLoadKey(kHkeyUsers, sid);
-        }
-        if (e != err::kSuccess && services.debug) {
-            ShowSystemError(os, e, "RegUnLoadKey error for " + sid + ": ");
-        }
-        return e == err::kSuccess;
-    }
-
-    if (!IsHiveName(sidText)) return false;
-
-    // Loaded already (a logged-on user, the operator, a service account): use it in place.
+    // Loaded already (a logged-on user, the operator, a service account): used in place. A hive
+    // this run loaded and could not unload is its own, not a logged-on user's.
     {
-        UniqueKey loaded = OpenKey(os.registry, kHkeyUsers, sid, reg::kKeyRead);
+        UniqueKey loaded = OpenKey(os.registry, kHkeyUsers, sid_, reg::kKeyRead);
         if (loaded) {
-            *loadedHere = false;
-            return true;
+            available_ = true;
+            loadedHere_ = book_ != nullptr && book_->IsStuck(sid_);
+            return;
         }
     }
+    if (book_ != nullptr) book_->SetStuck(sid_, false);  // unloaded by someone since
 
-    // Neither result is checked: without a path or without the privilege the load itself fails
-    // and reports why.
+    // Not checked: without a path the load itself fails and reports why.
     std::string hivePath;
     (void)ProfileHivePath(os, sidText, &hivePath);
 
@@ -127,14 +126,36 @@ bool SwitchUserHive(const Services& services, std::string_view sidText, bool loa
     Win32Error e = err::kSuccess;
     {
         const ScopedPrivilege restore(os.security, sec::kRestorePrivilege);
-        e = os.registry.LoadKey(kHkeyUsers, sid, hivePath);
+        e = os.registry.LoadKey(kHkeyUsers, sid_, hivePath);
     }
-    if (e != err::kSuccess && services.debug) {
-        ShowSystemError(os, e, "RegLoadKey error for " + sid + ": ");
+    if (e != err::kSuccess) {
+        if (services.debug) ShowSystemError(os, e, "RegLoadKey error for " + sid_ + ": ");
+        return;
     }
-    // Set also after a failed load; callers make no unload call when the load failed.
-    *loadedHere = true;
-    return e == err::kSuccess;
+    available_ = true;
+    loadedHere_ = true;
+}
+
+HiveLease::~HiveLease() { (void)Release(); }
+
+Win32Error HiveLease::Release() {
+    if (!loadedHere_) return err::kSuccess;  // used in place: someone else's hive stays loaded
+    loadedHere_ = false;
+    available_ = false;
+    Platform& os = services_.os;
+    Win32Error e = err::kSuccess;
+    for (std::size_t attempt = 0;; ++attempt) {
+        {
+            const ScopedPrivilege restore(os.security, sec::kRestorePrivilege);
+            e = os.registry.UnLoadKey(kHkeyUsers, sid_);
+        }
+        if (e == err::kSuccess || attempt == std::size(kUnloadRetryWaits)) break;
+        os.system.Sleep(kUnloadRetryWaits[attempt]);
+    }
+    if (book_ != nullptr) book_->SetStuck(sid_, e != err::kSuccess);
+    // A hive left loaded is never left silently.
+    if (e != err::kSuccess) ShowSystemError(os, e, "RegUnLoadKey error for " + sid_ + ": ");
+    return e;
 }
 
 }  // namespace qv

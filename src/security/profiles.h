@@ -1,5 +1,8 @@
 // The machine's profile list and the users' registry hives.
 #pragma once
+#include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +23,49 @@ bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder);
 // The full name of the profile's hive file: the folder + "\ntuser.dat", or the path itself when it
 // names a file.
 bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path);
-// The hive bracket. The caller sets *loadedHere to false, calls with load = true, and only when
-// that returned true uses HKEY_USERS\<sidText> and calls again with load = false and the same flag.
-bool SwitchUserHive(const Services& services, std::string_view sidText, bool load,
-                    bool* loadedHere);
+// The hives this run loaded and could not unload again. Such a hive is under HKEY_USERS as a
+// logged-on user's is, but it is the tool's own: a later lease takes it as loaded here and tries
+// the unload again, instead of leaving it loaded for good.
+class HiveBook {
+public:
+    bool IsStuck(std::string_view sidText) const;
+    void SetStuck(std::string_view sidText, bool stuck);
+    std::size_t StuckCount() const { return stuck_.size(); }
+
+private:
+    std::set<std::string, std::less<>> stuck_;
+};
+
+// A user's hive made available under HKEY_USERS\<sidText> for the lifetime of the lease: used in
+// place when it is loaded already (a logged-on user, a service account), else loaded from the
+// profile's hive file with the restore privilege on for the load alone. At its end the lease
+// unloads what it loaded, on every path. A failed unload is tried again a few times after short
+// waits (a virus scanner or an indexer may hold a key for a moment); a hive that still stays
+// loaded is reported with a message box and noted in the book.
+class HiveLease {
+public:
+    HiveLease(const Services& services, std::string_view sidText, HiveBook* book = nullptr);
+    ~HiveLease();
+    HiveLease(const HiveLease&) = delete;
+    HiveLease& operator=(const HiveLease&) = delete;
+
+    // Whether HKEY_USERS\<sidText> can be used.
+    bool available() const noexcept { return available_; }
+    // Whether this lease loaded the hive (and so flushes and unloads it).
+    bool loadedHere() const noexcept { return loadedHere_; }
+    // Unloads now what the lease loaded; 0, or the error of the last unload attempt. The
+    // destructor does this for a lease not released.
+    [[nodiscard]] Win32Error Release();
+
+    // How often and after which waits (milliseconds) a failed unload is tried again.
+    static constexpr std::uint32_t kUnloadRetryWaits[] = {100, 250, 500};
+
+private:
+    Services services_;
+    std::string sid_;
+    HiveBook* book_;
+    bool available_ = false;
+    bool loadedHere_ = false;
+};
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 
 #include "app/defaults.h"
 #include "base/text.h"
+#include "security/token.h"
 
 namespace qv {
 namespace {
@@ -59,6 +60,18 @@ struct HeapBuffer {
     std::unique_ptr<std::uint64_t[]> words;
     std::uint32_t size;
 };
+
+// Whether `sid` lies wholly inside the `length` bytes at `buffer`, after a TOKEN_USER entry, as
+// the system lays out its answer: the entry's pointer is not followed anywhere else.
+bool SidLiesInside(ConstSid sid, const char* buffer, std::uint32_t length) noexcept {
+    constexpr std::uintptr_t kHeader = 8;  // revision, count, 6-byte authority
+    const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
+    const auto end = begin + length;
+    const auto at = reinterpret_cast<std::uintptr_t>(sid);
+    if (at < begin + sizeof(TokenUser) || at > end || end - at < kHeader) return false;
+    const std::uint8_t count = static_cast<const std::uint8_t*>(sid)[1];
+    return end - at >= kHeader + 4u * count;
+}
 
 }  // namespace
 
@@ -169,28 +182,31 @@ bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::
 }
 
 std::string CurrentUserSidText(ISecurity& security) {
-    char userName[kMaxPath] = {};
-    std::uint32_t userChars = kMaxPath;
-    if (security.GetUserName(userName, &userChars) != err::kSuccess) return std::string();
-    userName[kMaxPath - 1] = '\0';
-
-    // The bare user name, without a domain: the first account of that name is the one found.
-    std::uint32_t sidBytes = 0;
-    std::uint32_t domainChars = 0;
-    std::uint32_t use = 0;
-    (void)security.LookupAccountName(userName, nullptr, &sidBytes, nullptr, &domainChars, &use);
-
-    HeapBuffer sidBuffer(sidBytes);
-    HeapBuffer domainBuffer(domainChars);
-    if (!sidBuffer || !domainBuffer) return std::string();
-    if (security.LookupAccountName(userName, sidBuffer.words.get(), &sidBytes, domainBuffer.chars(),
-                                   &domainChars, &use) != err::kSuccess) {
+    // The user the process runs as, from its own token: a lookup by account name could find
+    // another account of the same name (a domain account beside a local one) and with it another
+    // user's hive and profile.
+    UniqueToken token(security);
+    if (security.OpenProcessToken(sec::kTokenQuery, token.put()) != err::kSuccess) {
         return std::string();
     }
+    std::uint32_t length = 0;
+    (void)security.GetTokenInformation(token.get(), sec::kTokenUserClass, nullptr, 0, &length);
+    if (length < sizeof(TokenUser)) return std::string();
 
-    std::uint32_t size = kMaxPath;
+    // Zero-filled and aligned for the entry's pointer; the system writes the SID after the entry.
+    HeapBuffer buffer(length);
+    if (!buffer) return std::string();
+    std::uint32_t written = 0;
+    if (security.GetTokenInformation(token.get(), sec::kTokenUserClass, buffer.words.get(), length,
+                                     &written) != err::kSuccess) {
+        return std::string();
+    }
+    const auto* user = reinterpret_cast<const TokenUser*>(buffer.words.get());
+    if (!SidLiesInside(user->user.sid, buffer.chars(), length)) return std::string();
+
+    std::uint32_t size = SidTextBufferSize(kMaxSidSubAuthorities);
     std::string result;
-    if (!SidToText(security, sidBuffer.words.get(), &size, &result)) return std::string();
+    if (!SidToText(security, user->user.sid, &size, &result)) return std::string();
     return result;
 }
 

@@ -23,11 +23,14 @@ struct SidCloser {
 
 // A SID made by AllocateAndInitializeSid, released with FreeSid.
 class UniqueSid : public UniqueHandle<SidCloser> {
-public:
+  public:
     UniqueSid() = default;
     explicit UniqueSid(ISecurity& security, Sid s = nullptr) noexcept
         : UniqueHandle<SidCloser>(SidCloser{&security}, s) {}
 };
+
+// A SID holds at most this many sub-authorities (SID_MAX_SUB_AUTHORITIES).
+inline constexpr std::uint32_t kMaxSidSubAuthorities = 15;
 
 // The buffer a SID text with `subAuthorities` sub-authorities needs: 28 + 12 * n bytes.
 constexpr std::uint32_t SidTextBufferSize(std::uint32_t subAuthorities) {
@@ -43,7 +46,7 @@ bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::stri
 UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
 // The account name (without domain) of a SID text.
 bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name);
-// The SID text of the running user, looked up by bare user name; empty on any failure.
+// The SID text of the user the process runs as, from its token (TokenUser); empty on any failure.
 std::string CurrentUserSidText(ISecurity& security);
 
 // The system's message text for an error code, empty when it has none.

@@ -56,7 +56,11 @@ bool IsMemberOfAdministrators(Platform& os) {
     const std::size_t count = groups->groupCount < room ? groups->groupCount : room;
     const SidAndAttributes* entries = groups->groups;
     for (std::size_t i = 0; i < count; ++i) {
-        // Enabled, disabled or deny-only: membership alone decides.
+        const std::uint32_t attributes = entries[i].attributes;
+        if ((attributes & sec::kGroupEnabled) == 0 ||
+            (attributes & sec::kGroupUseForDenyOnly) != 0) {
+            continue;
+        }
         if (entries[i].sid != nullptr && security.EqualSid(entries[i].sid, administrators.get())) {
             return true;
         }

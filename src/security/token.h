@@ -16,14 +16,16 @@ struct TokenCloser {
 };
 
 class UniqueToken : public UniqueHandle<TokenCloser> {
-public:
+  public:
     UniqueToken() = default;
     explicit UniqueToken(ISecurity& security, TokenHandle t = 0) noexcept
         : UniqueHandle<TokenCloser>(TokenCloser{&security}, t) {}
 };
 
-// Whether the process token lists the Administrators group (S-1-5-32-544), whatever its
-// attributes. Any failure answers false.
+// Whether the process token holds the Administrators group (S-1-5-32-544) enabled, as access
+// checks count it: an entry that is deny-only (an administrator's token without elevation under
+// UAC) or not enabled is no membership, since such a token cannot load another user's hive.
+// Any failure answers false.
 bool IsMemberOfAdministrators(Platform& os);
 // Enables or disables one privilege; true when the change call and closing the token succeeded.
 bool AdjustNamedPrivilege(ISecurity& security, bool enable, std::string_view privilegeName);
@@ -32,7 +34,7 @@ bool AdjustNamedPrivilege(ISecurity& security, bool enable, std::string_view pri
 // path: a privilege such as SeRestorePrivilege lets the process pass file permissions, so it is
 // on only around the one call that needs it.
 class ScopedPrivilege {
-public:
+  public:
     ScopedPrivilege(ISecurity& security, std::string_view privilegeName)
         : security_(security),
           name_(privilegeName),
@@ -44,7 +46,7 @@ public:
     // Whether the switch call succeeded (a token without the privilege still answers yes).
     bool enabled() const noexcept { return enabled_; }
 
-private:
+  private:
     ISecurity& security_;
     std::string name_;
     bool enabled_;

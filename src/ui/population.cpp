@@ -66,8 +66,8 @@ bool PopulateAllProfiles(Workspace& ws, std::string_view company, std::string_vi
                          std::string_view release) {
     Platform& os = ws.services.os;
     std::vector<std::string> sids;
-    // A profile list that cannot be read leaves the list empty: nothing to show, no failure.
-    (void)ListProfileSids(os, &sids);
+    // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
+    if (!ListProfileSids(os, &sids)) return false;
 
     const std::string releaseKeyPath = ReleaseKeyPath(company, product, release);
     for (const std::string& sid : sids) {
@@ -80,8 +80,12 @@ bool PopulateAllProfiles(Workspace& ws, std::string_view company, std::string_vi
                              mb::kIconInformation);
         }
 
-        bool loadedHere = false;
-        if (!SwitchUserHive(ws.services, sid, true, &loadedHere)) continue;
+        HiveLease hive(ws.services, sid, ws.hives);
+        if (!hive.available()) {
+            // Not "nothing to clean": the operator is told how many users could not be read.
+            if (ws.unreadableUsers != nullptr) ws.unreadableUsers->insert(sid);
+            continue;
+        }
 
         RegisterOrphanedUserData(os, ws.tables, sid, company, product, release);
         {
@@ -93,7 +97,8 @@ bool PopulateAllProfiles(Workspace& ws, std::string_view company, std::string_vi
                 AddStaleRegistrations(ws, releaseKey.get(), releaseKeyPath, product, sid);
             }
         }
-        (void)SwitchUserHive(ws.services, sid, false, &loadedHere);
+        // A failed unload is reported by the lease itself; the scan of this user is complete.
+        (void)hive.Release();
     }
     return true;
 }

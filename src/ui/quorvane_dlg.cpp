@@ -36,9 +36,21 @@ CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
     m_tables.FillBuiltIn();
 }
 
-void CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
+DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
     m_window = &window;
     m_tree = std::make_unique<UserDataTree>(tree);
+    return DialogBinding(DialogBindingCloser{}, this);
+}
+
+void CQuorvaneDlg::Detach() noexcept {
+    // The model's end empties the tree through the control, which is still there.
+    m_tree.reset();
+    m_window = nullptr;
+}
+
+int DialogBindingCloser::Close(CQuorvaneDlg* dialog) noexcept {
+    dialog->Detach();
+    return 0;
 }
 
 bool CQuorvaneDlg::OnInitDialog() {
@@ -56,6 +68,7 @@ bool CQuorvaneDlg::RefreshTree() {
     if (m_tree == nullptr || m_window == nullptr) return false;
     Platform& os = m_services.os;
     m_window->SetItemText(IDC_STATUS, "");
+    m_unreadableUsers.clear();
 
     // Without a settings file name (the current directory was unknown at start-up) the tool
     // works in default mode.
@@ -87,9 +100,19 @@ bool CQuorvaneDlg::RefreshTree() {
         m_window->SetItemText(IDC_STATUS, os.resources.LoadString(IDS_REGISTRY_UNREADABLE));
         return false;
     }
+    // Users whose registry could not be read are never passed over as "nothing to clean".
+    std::string unreadable;
+    if (!m_unreadableUsers.empty()) {
+        unreadable = FormatHeading(os.resources.LoadString(IDS_USERS_UNREADABLE),
+                                   std::to_string(m_unreadableUsers.size()));
+    }
     if (!m_tree->HasItems()) {
         std::string status = os.resources.LoadString(IDS_NO_INVALID_ENTRIES);
-        if (!m_bCleanupDone) status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
+        if (!unreadable.empty()) {
+            status += unreadable;
+        } else if (!m_bCleanupDone) {
+            status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
+        }
         m_window->SetItemText(IDC_STATUS, status);
         // Stays disabled: only a clean-up could change the registry, and nothing is left to clean.
         m_window->EnableItem(mb::kIdOk, false);
@@ -99,14 +122,17 @@ bool CQuorvaneDlg::RefreshTree() {
     // The dialog has no heading control; in settings mode the heading names the configured
     // product, and it takes the status line whenever that line has nothing else to say. Default
     // mode shows its heading as the dialog's title instead.
-    if (!m_settingsHeading.empty()) m_window->SetItemText(IDC_STATUS, m_settingsHeading);
+    if (!m_settingsHeading.empty() || !unreadable.empty()) {
+        m_window->SetItemText(IDC_STATUS, m_settingsHeading + unreadable);
+    }
     return true;
 }
 
 bool CQuorvaneDlg::PopulateTree(std::string_view company, std::string_view product,
                                 std::string_view release) {
     if (m_tree == nullptr || m_window == nullptr) return false;
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, m_window->Handle()};
+    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, m_window->Handle(), &m_hives,
+                 &m_unreadableUsers};
     return qv::PopulateTree(ws, company, product, release);
 }
 
@@ -120,7 +146,7 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, owner};
+    Workspace ws{m_services, m_tables, *m_tree, m_bAdmin, owner, &m_hives};
     switch (RemoveCheckedUserData(ws)) {
         case kRemovalDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,

@@ -3,19 +3,36 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "app/tables.h"
+#include "base/unique_handle.h"
 #include "port/dialog_window.h"
 #include "port/platform.h"
 #include "port/tree.h"
+#include "security/profiles.h"
 #include "ui/user_data_tree.h"
 
 namespace qv {
 
+class CQuorvaneDlg;
+
+// The dialog's logic bound to its window and tree control (CQuorvaneDlg::Attach). Whoever owns
+// the controls' adapters holds the binding beside them and ends it first: its end empties the
+// tree model through the still living control and unbinds the logic, so a dialog object that
+// outlives its window (as it does in the program) never reaches a destroyed control.
+struct DialogBindingCloser {
+    using Value = CQuorvaneDlg*;
+    static CQuorvaneDlg* Null() noexcept { return nullptr; }
+    bool Owns(CQuorvaneDlg*) const noexcept { return true; }
+    int Close(CQuorvaneDlg* dialog) noexcept;
+};
+using DialogBinding = UniqueHandle<DialogBindingCloser>;
+
 class CQuorvaneDlg {
-public:
+  public:
     // Fills the tables and takes the administrator flag once. `settingsFile` is the full name of
     // Quorvane.ini (empty: no settings file).
     CQuorvaneDlg(Services services, std::string settingsFile);
@@ -23,8 +40,9 @@ public:
     CQuorvaneDlg& operator=(const CQuorvaneDlg&) = delete;
 
     // Binds the dialog's window and its tree control (control 1000) once they exist, before
-    // OnInitDialog.
-    void Attach(IDialogWindow& window, ITreeControl& tree);
+    // OnInitDialog, until the binding ends. The dialog outlives its binding; one binding at a
+    // time (end the previous one before binding again).
+    [[nodiscard]] DialogBinding Attach(IDialogWindow& window, ITreeControl& tree);
 
     bool OnInitDialog();
     bool RefreshTree();
@@ -42,11 +60,19 @@ public:
     Tables m_tables;
     std::unique_ptr<UserDataTree> m_tree;
 
-private:
+  private:
+    friend struct DialogBindingCloser;
+    // The binding's end: empties and drops the tree model, forgets the window.
+    void Detach() noexcept;
+
     Services m_services;
     std::string m_settingsFile;
     IDialogWindow* m_window = nullptr;
     std::string m_settingsHeading;
+    // The hives this dialog's runs could not unload, and the users whose registry the last
+    // refresh could not read.
+    HiveBook m_hives;
+    std::set<std::string> m_unreadableUsers;
 };
 
 // Where OnPaint draws the icon of the minimised dialog: (client - icon + 1) / 2 on each axis,

@@ -3,9 +3,9 @@
 // Clear().
 #pragma once
 #include <cstdint>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "port/tree.h"
@@ -20,10 +20,12 @@ struct SelectedPair {
 };
 
 class UserDataTree {
-public:
+  public:
     explicit UserDataTree(ITreeControl& control) : control_(control) {}
     UserDataTree(const UserDataTree&) = delete;
     UserDataTree& operator=(const UserDataTree&) = delete;
+    // Empties the tree through the control, so the model ends before its control does (the
+    // dialog's binding, DialogBinding, ends it while the window's controls exist).
     ~UserDataTree() { Clear(); }
 
     ITreeControl& control() { return control_; }
@@ -61,7 +63,7 @@ public:
     // Releases all item data and deletes all items.
     void Clear();
 
-private:
+  private:
     struct UserData {
         std::string sidText;
         std::string ownKeyPath;

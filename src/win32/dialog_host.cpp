@@ -19,6 +19,11 @@ QuorvaneDialogHost::QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance)
       instance_(instance),
       icon_(::LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUORVANE))) {}
 
+QuorvaneDialogHost::~QuorvaneDialogHost() {
+    binding_.reset();
+    if (window_) ::SetWindowLongPtrA(ToSystemWindow(window_->Handle()), DWLP_USER, 0);
+}
+
 INT_PTR QuorvaneDialogHost::RunModal() noexcept {
     return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), nullptr,
                              &QuorvaneDialogHost::DialogProc, reinterpret_cast<LPARAM>(this));
@@ -68,6 +73,9 @@ INT_PTR QuorvaneDialogHost::OnMessage(HWND window, UINT message, WPARAM wParam, 
             return FALSE;
         case WM_NOTIFY:
             return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam));
+        case WM_DESTROY:
+            OnDestroy(window);
+            return FALSE;
         default:
             return FALSE;
     }
@@ -75,13 +83,24 @@ INT_PTR QuorvaneDialogHost::OnMessage(HWND window, UINT message, WPARAM wParam, 
 
 INT_PTR QuorvaneDialogHost::OnInitDialog(HWND window) {
     // The controls exist now: bind the logic to them before it initialises.
+    binding_.reset();
     window_.emplace(window);
     tree_.emplace(::GetDlgItem(window, IDC_TREE));
-    dialog_.Attach(*window_, *tree_);
+    binding_ = dialog_.Attach(*window_, *tree_);
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     // TRUE: the system gives the focus to the first tab stop, the clean-up button.
     return dialog_.OnInitDialog() ? TRUE : FALSE;
+}
+
+void QuorvaneDialogHost::OnDestroy(HWND window) noexcept {
+    // The dialog gets WM_DESTROY before its controls are destroyed: the tree model is emptied
+    // through the living tree, then the window's adapters go with the window. The host itself may
+    // live on (it can create the dialog again).
+    binding_.reset();
+    ::SetWindowLongPtrA(window, DWLP_USER, 0);
+    tree_.reset();
+    window_.reset();
 }
 
 bool QuorvaneDialogHost::OnPaint(HWND window) {

@@ -2,7 +2,7 @@
 // procedure that forwards its messages to the dialog's logic (CQuorvaneDlg).
 #pragma once
 #include "win32/windows_api.h"
-
+// The Windows headers first, then everything that builds on them.
 #include <optional>
 
 #include "ui/quorvane_dlg.h"
@@ -11,9 +11,11 @@
 namespace qv::win32 {
 
 class QuorvaneDialogHost {
-public:
+  public:
     // Loads icon 128 from `instance`, the module that holds the dialog's resources.
     QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept;
+    // Unbinds the dialog, and a modeless window that is still open no longer reaches this host.
+    ~QuorvaneDialogHost();
     QuorvaneDialogHost(const QuorvaneDialogHost&) = delete;
     QuorvaneDialogHost& operator=(const QuorvaneDialogHost&) = delete;
 
@@ -30,9 +32,10 @@ public:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam,
                                        LPARAM lParam) noexcept;
 
-private:
+  private:
     INT_PTR OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnInitDialog(HWND window);
+    void OnDestroy(HWND window) noexcept;
     bool OnPaint(HWND window);
     INT_PTR OnNotify(HWND window, const NMHDR& header);
 
@@ -40,8 +43,13 @@ private:
     HINSTANCE instance_;
     // A shared icon (LoadIconA): the system releases it with the module, so it is never destroyed.
     HICON icon_;
+    // The adapters of the window and its tree control, and the dialog's binding to them. The
+    // binding is declared last so that it ends first, while its adapters and controls exist; it
+    // ends at WM_DESTROY of the window at the latest, and the dialog object (which outlives the
+    // host) keeps nothing of either.
     std::optional<Win32DialogWindow> window_;
     std::optional<Win32TreeControl> tree_;
+    DialogBinding binding_;
 };
 
 }  // namespace qv::win32

@@ -24,6 +24,7 @@ namespace qv::win32 {
 namespace {
 
 constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005u);
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000Fu);
 
@@ -288,13 +289,20 @@ Win32Error Win32FileHandles::QueryFacts(FileRef handle, FileFacts* facts) noexce
                                         sizeof(tag))) {
         return ::GetLastError();
     }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(ToSystemFile(handle), &information)) {
-        return ::GetLastError();
-    }
+    // The volume's serial number as GetFileInformationByHandle reports it, asked for alone: that
+    // call also reads the entry's times, sizes and links, which cost a round trip of their own
+    // under Wine. The label after the fixed part may not fit (a warning status); the serial does.
+    struct {
+        FILE_FS_VOLUME_INFORMATION info;
+        wchar_t label[MAX_PATH];
+    } volume{};
+    IO_STATUS_BLOCK io{};
+    NTSTATUS status = ::NtQueryVolumeInformationFile(ToSystemFile(handle), &io, &volume,
+                                                     sizeof(volume), FileFsVolumeInformation);
+    if (status != kStatusSuccess && status != kStatusBufferOverflow) return FromStatus(status);
     facts->attributes = tag.FileAttributes;
     facts->reparseTag = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? tag.ReparseTag : 0;
-    facts->volumeSerial = information.dwVolumeSerialNumber;
+    facts->volumeSerial = volume.info.VolumeSerialNumber;
     return err::kSuccess;
 }
 

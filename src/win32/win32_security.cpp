@@ -29,6 +29,8 @@ static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
 static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES));
 static_assert(offsetof(SidAndAttributes, attributes) == offsetof(SID_AND_ATTRIBUTES, Attributes));
 static_assert(offsetof(TokenGroups, groups) == offsetof(TOKEN_GROUPS, Groups));
+static_assert(sizeof(qv::TokenUser) == sizeof(TOKEN_USER));
+static_assert(sec::kTokenUserClass == ::TokenUser && sec::kTokenGroupsClass == ::TokenGroups);
 
 Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
 

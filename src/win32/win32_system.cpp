@@ -151,6 +151,8 @@ std::string Win32System::FormatSystemMessage(Win32Error code) noexcept {
 
 std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
 
+void Win32System::Sleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
+
 bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
     std::time_t t = static_cast<std::time_t>(utcSeconds);
     if (static_cast<std::int64_t>(t) != utcSeconds) return false;

@@ -27,6 +27,7 @@ public:
                                         std::string_view file) noexcept override;
     std::string FormatSystemMessage(Win32Error code) noexcept override;
     std::int64_t CurrentTime() noexcept override;
+    void Sleep(std::uint32_t milliseconds) noexcept override;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
 };
 

@@ -1,6 +1,6 @@
 // quorvane.exe: builds the machine, runs start-up and, from it, the clean-up dialog.
 #include "win32/windows_api.h"
-
+// The Windows headers first, then everything that builds on them.
 #include "app/quorvane_app.h"
 #include "ui/quorvane_dlg.h"
 #include "win32/accessibility.h"
@@ -30,6 +30,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     // The command line after the program's name; the dialog's result is not used.
     app.InitInstance(commandLine != nullptr ? commandLine : "", [instance](qv::CQuorvaneApp& a) {
+        // The dialog object outlives its host and the window: the host ends the dialog's binding
+        // to the window's controls when the window is destroyed, so the dialog's own end later
+        // touches none of them.
         qv::CQuorvaneDlg dialog(a.services(), a.m_pszProfileName);
         qv::win32::QuorvaneDialogHost host(dialog, instance);
         host.RunModal();

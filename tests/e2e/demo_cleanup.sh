@@ -74,29 +74,8 @@ runner_key() { printf 'HKU\\%s\\Software\\Brennard\\%s' "$QV_RUNNER_SID" "$1"; }
 e2e_check "the running user's French leftover is registered before the clean-up" \
   e2e_key_exists "$(runner_key 'Ovaline\R16.0\OVLN-201:40C')"
 
-# Enter starts the clean-up (a click on the dialog's background first gives it the keyboard);
-# the confirmation's default is Cancel, so Tab to OK, then Enter.
-e2e_click_background
-e2e_key Return
-e2e_check "Enter asks for confirmation" e2e_wait_msgbox
-e2e_key Tab
-ok_focused() { e2e_msgbox && LC_ALL=C grep -aqE '^button 1 .*focus$' "$E2E_WORK/msgbox.txt"; }
-e2e_check "Tab moves the focus to OK" qv_poll 40 ok_focused
-e2e_key Return
-
-# The next message box is the result, whatever it says; the check then compares its text.
-result_box() {
-  e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" != "$(e2e_string_hex 131)" ]
-}
-reports_deleted() {
-  local got
-  got=$(e2e_msgbox_field text-hex)
-  [ "$got" = "$(e2e_string_hex 134)" ] && return 0
-  echo "  the result box says: $(e2e_msgbox_field text | iconv -f CP932 -t UTF-8 2>/dev/null)"
-  return 1
-}
-e2e_check "a result box appears" qv_poll 240 result_box
-e2e_check "the tool reports that the selected user data was deleted" reports_deleted
+e2e_confirm_cleanup
+e2e_check "the tool reports that the selected user data was deleted" e2e_result_is 134
 e2e_key Return
 e2e_check "the report closes with Enter" qv_poll 60 e2e_no_msgbox
 

@@ -130,6 +130,30 @@ e2e_key() { xdotool key "$@"; }
 e2e_msgbox() { e2e_probe msgbox >"$E2E_WORK/msgbox.txt"; }
 e2e_wait_msgbox() { qv_poll 60 e2e_msgbox; }
 e2e_no_msgbox() { ! e2e_msgbox; }
+# The confirmation's OK button has the keyboard focus.
+e2e_ok_focused() { e2e_msgbox && LC_ALL=C grep -aqE '^button 1 .*focus$' "$E2E_WORK/msgbox.txt"; }
+# A message box other than the confirmation: the clean-up's result, whatever it says.
+e2e_result_box() { e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" != "$(e2e_string_hex 131)" ]; }
+
+# A clean-up started and confirmed from the keyboard, each step a check: Enter starts it (a click
+# on the dialog's background first gives it the keyboard); the confirmation's default is Cancel,
+# so Tab to OK, then Enter; then the result box appears.
+e2e_confirm_cleanup() {
+  e2e_click_background
+  e2e_key Return
+  e2e_check "Enter asks for confirmation" e2e_wait_msgbox
+  e2e_key Tab
+  e2e_check "Tab moves the focus to OK" qv_poll 40 e2e_ok_focused
+  e2e_key Return
+  e2e_check "a result box appears" qv_poll 240 e2e_result_box
+}
+
+# Whether the result box says string $1; prints what it says otherwise.
+e2e_result_is() {
+  [ "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex "$1")" ] && return 0
+  echo "  the result box says: $(e2e_msgbox_field text | iconv -f CP932 -t UTF-8 2>/dev/null)"
+  return 1
+}
 e2e_msgbox_field() { grep -a "^$1: " "$E2E_WORK/msgbox.txt" | head -n 1 | cut -d' ' -f2-; }
 
 # --- expected texts ------------------------------------------------------------------------------

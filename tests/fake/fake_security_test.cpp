@@ -19,15 +19,15 @@ Bytes SidAt(const void* sid) {
 }
 
 class FakeSecurityTest : public ::testing::Test {
-protected:
+  protected:
     TokenHandle Open(std::uint32_t access) {
         TokenHandle token = 0;
         EXPECT_EQ(security.OpenProcessToken(access, &token), err::kSuccess);
         return token;
     }
 
-    // The SIDs of the token groups, read with the two calls the tool makes.
-    std::vector<Bytes> Groups() {
+    // The token groups, SID and attributes, read with the two calls the tool makes.
+    std::vector<std::pair<Bytes, std::uint32_t>> Groups() {
         TokenHandle token = Open(sec::kTokenQuery);
         std::uint32_t needed = 0;
         (void)security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed);
@@ -36,12 +36,12 @@ protected:
                                                &needed),
                   err::kSuccess);
         EXPECT_EQ(security.CloseToken(token), err::kSuccess);
-        std::vector<Bytes> sids;
+        std::vector<std::pair<Bytes, std::uint32_t>> out;
         const auto* groups = reinterpret_cast<const TokenGroups*>(buffer.data());
         for (std::uint32_t i = 0; i < groups->groupCount; ++i) {
-            sids.push_back(SidAt(groups->groups[i].sid));
+            out.emplace_back(SidAt(groups->groups[i].sid), groups->groups[i].attributes);
         }
-        return sids;
+        return out;
     }
 
     FakeSecurity security;
@@ -81,35 +81,37 @@ TEST_F(FakeSecurityTest, LookupAccountSidReportsSizesWithTheNulThenCopies) {
     Bytes sid = FakeSecurity::SidBytes("S-1-5-21-1-2-3-1001");
     std::uint32_t nameChars = 1;
     std::uint32_t domainChars = 1;
-    EXPECT_EQ(security.LookupAccountSid(sid.data(), nullptr, &nameChars, nullptr, &domainChars,
-                                        nullptr),
-              err::kInsufficientBuffer);
+    EXPECT_EQ(
+        security.LookupAccountSid(sid.data(), nullptr, &nameChars, nullptr, &domainChars, nullptr),
+        err::kInsufficientBuffer);
     EXPECT_EQ(nameChars, 4u);    // "ann" and its NUL
     EXPECT_EQ(domainChars, 7u);  // "QVTEST" and its NUL
 
     char name[16] = "sentinel";
     char domain[16];
     nameChars = 3;  // one short
-    EXPECT_EQ(security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
-              err::kInsufficientBuffer);
+    EXPECT_EQ(
+        security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kInsufficientBuffer);
     EXPECT_STREQ(name, "sentinel");
-    ASSERT_EQ(security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
-              err::kSuccess);
+    ASSERT_EQ(
+        security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kSuccess);
     EXPECT_STREQ(name, "ann");
     EXPECT_STREQ(domain, "QVTEST");
 
     Bytes system = FakeSecurity::SidBytes("S-1-5-18");
     nameChars = domainChars = sizeof name;
-    ASSERT_EQ(security.LookupAccountSid(system.data(), name, &nameChars, domain, &domainChars,
-                                        nullptr),
-              err::kSuccess);
+    ASSERT_EQ(
+        security.LookupAccountSid(system.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kSuccess);
     EXPECT_STREQ(name, "SYSTEM");
     EXPECT_STREQ(domain, "NT AUTHORITY");
 
     Bytes unknown = FakeSecurity::SidBytes("S-1-5-21-7-7-7-1001");
-    EXPECT_EQ(security.LookupAccountSid(unknown.data(), name, &nameChars, domain, &domainChars,
-                                        nullptr),
-              err::kNoneMapped);
+    EXPECT_EQ(
+        security.LookupAccountSid(unknown.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kNoneMapped);
 }
 
 TEST_F(FakeSecurityTest, LookupAccountSidFindsTheFirstAccountAddedWithThatSid) {
@@ -121,20 +123,21 @@ TEST_F(FakeSecurityTest, LookupAccountSidFindsTheFirstAccountAddedWithThatSid) {
     std::uint32_t nameChars = sizeof name;
     std::uint32_t domainChars = sizeof domain;
     Bytes sid = FakeSecurity::SidBytes("S-1-5-21-1-2-3-1001");
-    ASSERT_EQ(security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
-              err::kSuccess);
+    ASSERT_EQ(
+        security.LookupAccountSid(sid.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kSuccess);
     EXPECT_STREQ(name, "ann");
     EXPECT_STREQ(domain, "ONE");
     // A SID that is a prefix of a known one, or has one sub-authority more, names nobody.
     nameChars = domainChars = sizeof name;
     Bytes shorter = FakeSecurity::SidBytes("S-1-5-21-1-2-3");
-    EXPECT_EQ(security.LookupAccountSid(shorter.data(), name, &nameChars, domain, &domainChars,
-                                        nullptr),
-              err::kNoneMapped);
+    EXPECT_EQ(
+        security.LookupAccountSid(shorter.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kNoneMapped);
     Bytes longer = FakeSecurity::SidBytes("S-1-5-21-1-2-3-1001-1");
-    EXPECT_EQ(security.LookupAccountSid(longer.data(), name, &nameChars, domain, &domainChars,
-                                        nullptr),
-              err::kNoneMapped);
+    EXPECT_EQ(
+        security.LookupAccountSid(longer.data(), name, &nameChars, domain, &domainChars, nullptr),
+        err::kNoneMapped);
 }
 
 TEST_F(FakeSecurityTest, LookupAccountNameFindsTheFirstAccountOfThatName) {
@@ -216,9 +219,9 @@ TEST_F(FakeSecurityTest, TokenGroupsSizeProtocolAndLayout) {
               err::kInsufficientBuffer);
     EXPECT_EQ(buffer[0], 0xCD);
 
-    ASSERT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, buffer.data(), size,
-                                           &needed),
-              err::kSuccess);
+    ASSERT_EQ(
+        security.GetTokenInformation(token, sec::kTokenGroupsClass, buffer.data(), size, &needed),
+        err::kSuccess);
     const auto* groups = reinterpret_cast<const TokenGroups*>(buffer.data());
     ASSERT_EQ(groups->groupCount, 2u);
     const char* texts[] = {"S-1-1-0", "S-1-5-32-544"};
@@ -234,17 +237,59 @@ TEST_F(FakeSecurityTest, TokenGroupsSizeProtocolAndLayout) {
     EXPECT_EQ(security.CloseToken(token), err::kSuccess);
 }
 
+TEST_F(FakeSecurityTest, TokenUserSizeProtocolAndLayout) {
+    // The token names its user whatever the account name says (as the system's does: Wine 8
+    // answers 44 bytes for S-1-5-21-0-0-0-1000, the SID at offset 16 after the entry).
+    security.SetUserName("bob");
+    security.SetTokenUser("S-1-5-21-0-0-0-1000");
+    TokenHandle token = Open(sec::kTokenQuery);
+    const auto size = static_cast<std::uint32_t>(sizeof(TokenUser) + 8 + 4 * 5);
+
+    std::uint32_t needed = 0;
+    EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenUserClass, nullptr, 0, &needed),
+              err::kInsufficientBuffer);
+    EXPECT_EQ(needed, size);
+    Bytes buffer(size, 0xCD);
+    needed = 0;
+    EXPECT_EQ(
+        security.GetTokenInformation(token, sec::kTokenUserClass, buffer.data(), size - 1, &needed),
+        err::kInsufficientBuffer);
+    EXPECT_EQ(needed, size);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xCD), static_cast<std::ptrdiff_t>(size));
+
+    ASSERT_EQ(
+        security.GetTokenInformation(token, sec::kTokenUserClass, buffer.data(), size, &needed),
+        err::kSuccess);
+    const auto* user = reinterpret_cast<const TokenUser*>(buffer.data());
+    EXPECT_EQ(user->user.sid, buffer.data() + sizeof(TokenUser));
+    EXPECT_EQ(user->user.attributes, 0u);
+    EXPECT_EQ(SidAt(user->user.sid), FakeSecurity::SidBytes("S-1-5-21-0-0-0-1000"));
+    // Classes the fake does not know are refused, not answered with another class's layout.
+    EXPECT_EQ(security.GetTokenInformation(token, 3, buffer.data(), size, &needed),
+              err::kInvalidParameter);
+    EXPECT_EQ(security.CloseToken(token), err::kSuccess);
+}
+
 TEST_F(FakeSecurityTest, AdministratorAliasIsListedOnceAndNotAtAnEnd) {
     const Bytes admin = FakeSecurity::SidBytes("S-1-5-32-544");
+    auto listings = [&] {
+        std::vector<std::uint32_t> attributes;
+        for (const auto& [sid, attr] : Groups()) {
+            if (sid == admin) attributes.push_back(attr);
+        }
+        return attributes;
+    };
     security.SetAdministrator(true);
     security.SetAdministrator(true);
-    std::vector<Bytes> groups = Groups();
-    ASSERT_EQ(std::count(groups.begin(), groups.end(), admin), 1);
-    EXPECT_NE(groups.front(), admin);
-    EXPECT_NE(groups.back(), admin);
+    EXPECT_EQ(listings(), std::vector<std::uint32_t>{0xF});
+    const auto groups = Groups();
+    EXPECT_NE(groups.front().first, admin);
+    EXPECT_NE(groups.back().first, admin);
+    // The unelevated token under UAC: the same alias, deny-only.
+    security.SetAdministrator(FakeSecurity::AdminGroup::kDenyOnly);
+    EXPECT_EQ(listings(), std::vector<std::uint32_t>{sec::kGroupUseForDenyOnly});
     security.SetAdministrator(false);
-    groups = Groups();
-    EXPECT_EQ(std::count(groups.begin(), groups.end(), admin), 0);
+    EXPECT_TRUE(listings().empty());
 }
 
 TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
@@ -254,9 +299,9 @@ TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
     EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed),
               err::kInsufficientBuffer);
     Bytes buffer(needed);
-    EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, buffer.data(), needed,
-                                           &needed),
-              err::kNotEnoughMemory);
+    EXPECT_EQ(
+        security.GetTokenInformation(token, sec::kTokenGroupsClass, buffer.data(), needed, &needed),
+        err::kNotEnoughMemory);
     security.InjectFault(SecOp::TokenInfoSize, err::kAccessDenied);
     EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed),
               err::kAccessDenied);
@@ -277,12 +322,14 @@ TEST_F(FakeSecurityTest, HeldPrivilegeIsSwitchedOthersAreNotAssigned) {
     EXPECT_EQ(security.LookupPrivilegeValue("SeNoSuchPrivilege", &restore), 1313u);
     TokenHandle token = Open(sec::kTokenAdjustPrivileges | sec::kTokenQuery);
 
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, sec::kPrivilegeEnabled), err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, sec::kPrivilegeEnabled),
+              err::kSuccess);
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
     EXPECT_EQ(security.LastAdjustStatus(), err::kSuccess);
 
     // Not held: the call succeeds, the status says not all were assigned, nothing changes.
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 19, sec::kPrivilegeEnabled), err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 19, sec::kPrivilegeEnabled),
+              err::kSuccess);
     EXPECT_EQ(security.LastAdjustStatus(), err::kNotAllAssigned);
     EXPECT_FALSE(security.IsPrivilegeEnabled("SeShutdownPrivilege"));
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));

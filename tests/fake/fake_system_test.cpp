@@ -12,7 +12,7 @@ namespace qv::fake {
 namespace {
 
 class FakeSystemTest : public ::testing::Test {
-protected:
+  protected:
     std::string Expand(std::string_view source) {
         std::string out = "untouched";
         std::uint32_t needed = system.ExpandEnvironmentStrings(source, 1024, &out);
@@ -59,6 +59,16 @@ TEST_F(FakeSystemTest, ExpansionNeedsRoomForTheNul) {
     EXPECT_EQ(out, "C:\\Temp\\a");
 }
 
+TEST_F(FakeSystemTest, FailedExpansionAnswersZeroAndLeavesTheBuffer) {
+    system.SetEnv("TEMP", "C:\\Temp");
+    system.FailExpansion();
+    std::string out = "untouched";
+    EXPECT_EQ(system.ExpandEnvironmentStrings("%TEMP%\\a", 260, &out), 0u);
+    EXPECT_EQ(out, "untouched");
+    system.FailExpansion(false);
+    EXPECT_EQ(Expand("%TEMP%\\a"), "C:\\Temp\\a");
+}
+
 TEST_F(FakeSystemTest, EnvironmentVariableUnsetAndEmptyDiffer) {
     std::string value = "untouched";
     EXPECT_EQ(system.GetEnvironmentVariable("TEMP", &value), err::kEnvVarNotFound);
@@ -102,6 +112,25 @@ TEST_F(FakeSystemTest, LibrariesAreReferenceCountedAndCanFail) {
     EXPECT_EQ(system.GetProcAddress(advapi, "LookupAccountSidA"), nullptr);
 }
 
+TEST_F(FakeSystemTest, EveryExportHasAnAddressOfItsOwn) {
+    ModuleHandle oleacc = system.LoadLibrary("oleacc.dll");
+    ModuleHandle user32 = system.LoadLibrary("user32.dll");
+    void* create = system.GetProcAddress(oleacc, "CreateStdAccessibleObject");
+    void* lresult = system.GetProcAddress(oleacc, "LresultFromObject");
+    ASSERT_NE(create, nullptr);
+    ASSERT_NE(lresult, nullptr);
+    EXPECT_NE(create, lresult);
+    EXPECT_EQ(system.GetProcAddress(oleacc, "CreateStdAccessibleObject"), create);
+    // The same name in another library is another entry.
+    void* other = system.GetProcAddress(user32, "CreateStdAccessibleObject");
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(other, create);
+    EXPECT_NE(other, lresult);
+    // Names are exact, and a library exports only its own entries.
+    EXPECT_EQ(system.GetProcAddress(oleacc, "createstdaccessibleobject"), nullptr);
+    EXPECT_EQ(system.GetProcAddress(oleacc, "LookupAccountSidA"), nullptr);
+}
+
 // --- settings file ---
 
 TEST_F(FakeSystemTest, SettingsFileSectionsKeysBlanksAndQuotes) {
@@ -137,9 +166,9 @@ TEST_F(FakeSystemTest, SettingsFileSectionsKeysBlanksAndQuotes) {
 }
 
 TEST_F(FakeSystemTest, SettingsFileMissingGivesTheDefaultWithoutTrailingBlanks) {
-    EXPECT_EQ(system.GetPrivateProfileString("Quorvane", "Company", "dflt  ",
-                                             "C:\\Tools\\Quorvane.ini"),
-              "dflt");
+    EXPECT_EQ(
+        system.GetPrivateProfileString("Quorvane", "Company", "dflt  ", "C:\\Tools\\Quorvane.ini"),
+        "dflt");
     // A bare file name is looked for in the Windows directory, not the current one.
     files.AddFile("C:\\Tools\\bare.ini", "[S]\r\nK=here\r\n");
     files.AddFile("C:\\WINDOWS\\bare.ini", "[S]\r\nK=windows\r\n");
@@ -159,8 +188,8 @@ TEST_F(FakeSystemTest, SettingsValueIsCutToTheBuffer) {
 // --- messages, time ---
 
 TEST_F(FakeSystemTest, SystemMessagesEndInALineBreak) {
-    for (Win32Error code : {2u, 3u, 5u, 6u, 13u, 18u, 32u, 87u, 122u, 145u, 234u, 259u, 1010u,
-                            1018u, 1314u, 1332u}) {
+    for (Win32Error code :
+         {2u, 3u, 5u, 6u, 13u, 18u, 32u, 87u, 122u, 145u, 234u, 259u, 1010u, 1018u, 1314u, 1332u}) {
         std::string text = system.FormatSystemMessage(code);
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
@@ -194,7 +223,7 @@ TEST(FakeResourcesTest, StringsComeInCodePage932) {
     std::string refused = resources.LoadString(137);
     EXPECT_NE(refused.find("Windows 95/98/Me"), std::string::npos);
     EXPECT_EQ(refused.back(), ' ');
-    EXPECT_EQ(resources.LoadString(139), "");
+    EXPECT_EQ(resources.LoadString(999), "");
 
     EXPECT_EQ(Cp932("表"), "\x95\x5C");             // a trail byte that reads as "\"
     EXPECT_EQ(Cp932("a\xF0\x9F\x98\x80z"), "a?z");  // U+1F600 has no code in the page
@@ -219,7 +248,8 @@ TEST(FakeResourcesTest, FileListsAreTheResourceFilesByteForByte) {
         std::ifstream in(std::string(QV_SOURCE_DIR) + "/res/filelist" + std::to_string(id) + ".txt",
                          std::ios::binary);
         ASSERT_TRUE(in) << id;
-        std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string expected((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
         std::string bytes;
         ASSERT_EQ(resources.LoadResourceBytes(id, "FILELIST", &bytes), err::kSuccess);
         EXPECT_EQ(bytes, expected);

@@ -13,7 +13,7 @@ constexpr std::uint32_t kChecked = tv::StateImage(2);
 
 // Two registrations, the first with two users.
 class FakeTreeTest : public ::testing::Test {
-protected:
+  protected:
     FakeTreeTest() {
         reg1 = tree.InsertItem(0, "Ovaline 2004 (English)");
         ann = tree.InsertItem(reg1, "ann");
@@ -37,6 +37,25 @@ TEST_F(FakeTreeTest, NewItemsHaveAnUncheckedBox) {
     EXPECT_EQ(tree.GetItemState(bare, tv::kStateImageMask), 0u);
     tree.ModifyStyle(0, tv::kCheckBoxes);
     EXPECT_TRUE(tree.Style() & tv::kCheckBoxes);
+}
+
+TEST_F(FakeTreeTest, CheckBoxImagesComeOnlyWhenTheStyleIsSetOnTheWindow) {
+    // As the dialog template makes it: the style, no images.
+    EXPECT_FALSE(tree.HasCheckBoxImages());
+    tree.ModifyStyle(0, tv::kCheckBoxes);  // already set: no change
+    EXPECT_FALSE(tree.HasCheckBoxImages());
+    ASSERT_TRUE(tree.SetItemState(ann, kChecked, tv::kStateImageMask));
+
+    tree.ModifyStyle(tv::kCheckBoxes, 0);
+    EXPECT_FALSE(tree.HasCheckBoxImages());
+    EXPECT_TRUE(tree.IsChecked(ann));  // removing the style leaves the states
+    TreeItem bare = tree.InsertItem(0, "bare");
+    tree.ModifyStyle(0, tv::kCheckBoxes);
+    EXPECT_TRUE(tree.HasCheckBoxImages());
+    // Setting the style gives every item an unchecked box, a checked one included.
+    for (TreeItem item : {ann, bob, cat, bare}) {
+        EXPECT_EQ(tree.GetItemState(item, tv::kStateImageMask), kUnchecked) << item;
+    }
 }
 
 TEST_F(FakeTreeTest, NavigationFollowsInsertionOrder) {

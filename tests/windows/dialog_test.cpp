@@ -10,7 +10,7 @@ namespace qv::win32::testing {
 namespace {
 
 class DialogOnSystem : public RealMachine {
-protected:
+  protected:
     DialogOnSystem()
         : dialog_(Services{os(), false}, ""), host_(dialog_, ::GetModuleHandleA(nullptr)) {}
 
@@ -20,6 +20,7 @@ protected:
         return text;
     }
 
+    // Made and ended in the program's order: the dialog outlives its host.
     CQuorvaneDlg dialog_;
     QuorvaneDialogHost host_;
 };
@@ -79,6 +80,20 @@ TEST_F(DialogOnSystem, CancelEndsTheModalRunWithCancel) {
         ::SetWindowsHookExA(WH_CBT, &CancelOnCreate, nullptr, ::GetCurrentThreadId()));
     ASSERT_TRUE(hook);
     EXPECT_EQ(host_.RunModal(), IDCANCEL);
+    // The window is gone, and the dialog object that outlives it holds nothing of it.
+    EXPECT_EQ(dialog_.m_tree, nullptr);
+}
+
+TEST_F(DialogOnSystem, DestroyedWindowUnbindsTheDialogAndTheHostCanShowItAgain) {
+    {
+        UniqueWindow window(WindowCloser{}, host_.CreateModeless(nullptr));
+        ASSERT_NE(window.get(), nullptr);
+        EXPECT_NE(dialog_.m_tree, nullptr);
+    }
+    EXPECT_EQ(dialog_.m_tree, nullptr);
+    UniqueWindow again(WindowCloser{}, host_.CreateModeless(nullptr));
+    ASSERT_NE(again.get(), nullptr);
+    EXPECT_NE(dialog_.m_tree, nullptr);
 }
 
 TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {

@@ -129,6 +129,9 @@ TEST_F(HandlesOnSystem, RelativeOpensReachFilesAndFoldersAndRefuseWhatIsNotOne) 
     EXPECT_NE(subFacts.attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_EQ(subFacts.attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_EQ(subFacts.reparseTag, 0u);
+    BY_HANDLE_FILE_INFORMATION byHandle{};
+    ASSERT_TRUE(::GetFileInformationByHandle(reinterpret_cast<HANDLE>(anchor_.get()), &byHandle));
+    EXPECT_EQ(anchorFacts.volumeSerial, byHandle.dwVolumeSerialNumber);
     EXPECT_EQ(fileFacts.volumeSerial, anchorFacts.volumeSerial);
     EXPECT_EQ(subFacts.volumeSerial, anchorFacts.volumeSerial);
 

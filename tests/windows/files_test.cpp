@@ -1,5 +1,5 @@
-// The files adapter on the system: the search results the fake machine copies, and full paths at
-// the buffer limit.
+// The file adapter on the system: the search results the fake machine copies and full paths at
+// the buffer limit. Deletion goes through the handle port (file_handles_test.cpp).
 #include <algorithm>
 #include <vector>
 
@@ -10,7 +10,7 @@ namespace {
 
 // A folder with a file, a file without a dot, and a sub folder holding a file.
 class FilesOnSystem : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         WriteFile(dir_ / "a.txt", "a");
         WriteFile(dir_ / "b", "b");

@@ -75,12 +75,13 @@ TEST_F(HiveOnSystem, BracketLoadsFromTheProfileFolderAndLeavesNothingBehind) {
                                          std::string(path.c_str(), path.size() + 1)),
                   err::kSuccess);
     }
-    Services services{os(), false};
-    bool loadedHere = false;
-    EXPECT_TRUE(SwitchUserHive(services, sid_, true, &loadedHere));
-    EXPECT_TRUE(loadedHere);
-    EXPECT_TRUE(Mounted());
-    EXPECT_TRUE(SwitchUserHive(services, sid_, false, &loadedHere));
+    {
+        HiveLease hive(Services{os(), false}, sid_);
+        EXPECT_TRUE(hive.available());
+        EXPECT_TRUE(hive.loadedHere());
+        EXPECT_TRUE(Mounted());
+        EXPECT_FALSE(IsPrivilegeEnabled(sec::kRestorePrivilege));
+    }
     EXPECT_FALSE(Mounted());
     EXPECT_FALSE(IsPrivilegeEnabled(sec::kRestorePrivilege));
 
@@ -93,11 +94,12 @@ TEST_F(RealMachine, RunningUserIsListedAndItsHiveIsUsedInPlace) {
     ASSERT_TRUE(ListProfileSids(os(), &profiles));
     EXPECT_NE(std::find(profiles.begin(), profiles.end(), sid), profiles.end()) << sid;
 
-    Services services{os(), false};
-    bool loadedHere = true;
-    EXPECT_TRUE(SwitchUserHive(services, sid, true, &loadedHere));
-    EXPECT_FALSE(loadedHere);
-    EXPECT_TRUE(SwitchUserHive(services, sid, false, &loadedHere));
+    {
+        HiveLease hive(Services{os(), false}, sid);
+        EXPECT_TRUE(hive.available());
+        EXPECT_FALSE(hive.loadedHere());
+        EXPECT_EQ(hive.Release(), err::kSuccess);
+    }
     UniqueKey root = OpenKey(os().registry, kHkeyUsers, sid, reg::kKeyRead);
     EXPECT_TRUE(root);
 }

@@ -1,8 +1,12 @@
 // The security functions bound by name, SID texts and account names, the administrator check and
 // the privilege switch, on the system's own security library.
 #include "windows_test_support.h"
-
+// The Windows headers first (through the support header), then what builds on them.
 #include <sddl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "security/sid_text.h"
 #include "security/token.h"
@@ -48,7 +52,7 @@ TEST_F(SecurityOnSystem, ServiceAccountsHaveTheirNamesWithoutDomain) {
     EXPECT_FALSE(AccountNameFromSidText(os().security, "S-1-5-21-9-9-9-9", &unknown));
 }
 
-TEST_F(SecurityOnSystem, RunningUserIsFoundByNameAndNamedBack) {
+TEST_F(SecurityOnSystem, RunningUserComesFromTheTokenAndIsNamedBack) {
     std::string sid = CurrentUserSidText(os().security);
     EXPECT_EQ(sid, TokenUserSidText());
     char user[260] = {};
@@ -59,13 +63,77 @@ TEST_F(SecurityOnSystem, RunningUserIsFoundByNameAndNamedBack) {
     EXPECT_EQ(name, user);
 }
 
-TEST_F(SecurityOnSystem, AdministratorCheckAgreesWithTheSystem) {
+// Set for the copy of the test program that the administrator check runs under a token whose
+// Administrators entry is deny-only.
+constexpr char kDenyOnlyChild[] = "QV_TEST_DENY_ONLY_CHILD";
+constexpr char kAdministratorTest[] = "SecurityOnSystem.AdministratorCheckAgreesWithTheSystem";
+
+// What the check and its oracle answer in this process, as an exit code: 0x40, plus 1 when the
+// tool's check answers yes, 2 when the system's does, 4 when the token lists Administrators
+// deny-only. CheckTokenMembership counts a group only when it is enabled and not deny-only, which
+// is what the tool's check means by membership.
+int AdministratorAnswers(Platform& os) {
     SystemSid administrators("S-1-5-32-544");
     BOOL member = FALSE;
-    ASSERT_TRUE(::CheckTokenMembership(nullptr, administrators.sid, &member));
-    EXPECT_EQ(IsMemberOfAdministrators(os()), member != FALSE);
+    if (!::CheckTokenMembership(nullptr, administrators.sid, &member)) return 0;
+    int answers = 0x40 | (IsMemberOfAdministrators(os) ? 1 : 0) | (member ? 2 : 0);
+
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+    UniqueKernelHandle owner(KernelHandleCloser{}, token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, ::TokenGroups, nullptr, 0, &size);
+    std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+    if (!::GetTokenInformation(token, ::TokenGroups, buffer.data(), size, &size)) return 0;
+    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (::EqualSid(groups->Groups[i].Sid, administrators.sid) &&
+            (groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0) {
+            answers |= 4;
+        }
+    }
+    return answers;
+}
+
+TEST_F(SecurityOnSystem, AdministratorCheckAgreesWithTheSystem) {
+    if (::GetEnvironmentVariableA(kDenyOnlyChild, nullptr, 0) != 0) {
+        // The copy under the restricted token reports and ends here.
+        ::ExitProcess(static_cast<UINT>(AdministratorAnswers(os())));
+    }
     // Wine's user is an administrator; so is anyone who runs these tests on Windows elevated.
-    EXPECT_TRUE(member);
+    EXPECT_EQ(AdministratorAnswers(os()), 0x43);
+
+    // The same program under this token with Administrators made deny-only, as UAC gives an
+    // administrator who did not elevate: neither the system nor the tool counts the group.
+    SystemSid administrators("S-1-5-32-544");
+    HANDLE own = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(),
+                                   TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY, &own));
+    UniqueKernelHandle ownOwner(KernelHandleCloser{}, own);
+    SID_AND_ATTRIBUTES denyOnly{administrators.sid, 0};
+    HANDLE restricted = nullptr;
+    ASSERT_TRUE(::CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted));
+    UniqueKernelHandle restrictedOwner(KernelHandleCloser{}, restricted);
+
+    char program[MAX_PATH] = {};
+    ASSERT_NE(::GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    std::string commandLine = std::string("\"") + program + "\" --gtest_brief=1 --gtest_filter=";
+    commandLine += kAdministratorTest;
+    ASSERT_TRUE(::SetEnvironmentVariableA(kDenyOnlyChild, "1"));
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL started =
+        ::CreateProcessAsUserA(restricted, nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process);
+    ::SetEnvironmentVariableA(kDenyOnlyChild, nullptr);
+    ASSERT_TRUE(started) << ::GetLastError();
+    UniqueKernelHandle processOwner(KernelHandleCloser{}, process.hProcess);
+    UniqueKernelHandle threadOwner(KernelHandleCloser{}, process.hThread);
+    ASSERT_EQ(::WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(::GetExitCodeProcess(process.hProcess, &exitCode));
+    EXPECT_EQ(exitCode, 0x44u);
 }
 
 TEST_F(SecurityOnSystem, RestorePrivilegeIsSwitchedInTheToken) {

@@ -111,9 +111,9 @@ std::string TokenUserSidText() {
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
     UniqueKernelHandle owner(KernelHandleCloser{}, token);
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    ::GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
     std::vector<char> buffer(size);
-    if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+    if (!::GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size)) return {};
     char* text = nullptr;
     if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
         return {};

@@ -113,8 +113,14 @@ TEST_F(StartUpTest, ExitFreesWhatWasLoaded) {
 TEST_F(StartUpTest, AccessibilityEntriesComeFromTheLoadedLibraryOnly) {
     EXPECT_EQ(app.AccessibilityEntry("CreateStdAccessibleObject"), nullptr);  // not loaded yet
     Start(app, "");
-    EXPECT_NE(app.AccessibilityEntry("CreateStdAccessibleObject"), nullptr);
-    EXPECT_NE(app.AccessibilityEntry("LresultFromObject"), nullptr);
+    // Each name gives its own entry, also once it is kept.
+    for (int lookup = 0; lookup < 2; ++lookup) {
+        for (const char* name : {"CreateStdAccessibleObject", "LresultFromObject"}) {
+            void* expected = m.system.GetProcAddress(app.m_hOleAcc, name);
+            ASSERT_NE(expected, nullptr);
+            EXPECT_EQ(app.AccessibilityEntry(name), expected) << name;
+        }
+    }
     EXPECT_EQ(app.AccessibilityEntry("AccessibleObjectFromWindow"), nullptr);
 
     m.system.FailLibrary("oleacc.dll");

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <stdexcept>
+
 #include "fake/fake_machine.h"
 
 namespace qv {
@@ -30,9 +33,7 @@ class ProfilesTest : public ::testing::Test {
         std::string path = "none";
         return ProfileHivePath(m.platform(), sid, &path) ? path : "failed";
     }
-    bool Switch(std::string_view sid, bool load, bool* loadedHere) {
-        return SwitchUserHive(Services{m.platform(), debug}, sid, load, loadedHere);
-    }
+    Services services() { return Services{m.platform(), debug}; }
     std::string Box(std::string_view prefix, std::string_view sid, Win32Error code) {
         return std::string(prefix) + std::string(sid) + ": " + m.system.FormatSystemMessage(code);
     }
@@ -94,7 +95,25 @@ TEST_F(ProfilesTest, HivePathFailures) {
     m.registry.SetRawValue(kList + "\\" + kAnn, "ProfileImagePath", reg::kExpandSz,
                            std::string(260, 'y'));  // no room for the NUL
     EXPECT_EQ(HivePath(kAnn), "failed");
-    EXPECT_EQ(HivePath(std::string(1000, '1')), "failed");
+}
+
+TEST_F(ProfilesTest, ProfileKeyPathMustFitItsBufferOf1024Bytes) {
+    // A profile key whose path below HKEY_LOCAL_MACHINE is `length` bytes, in components short
+    // enough for the registry, with a usable image path.
+    auto profileOfPathLength = [&](std::size_t length) {
+        const std::size_t sidLength = length - std::string_view(kProfileListKey).size();
+        std::string sid;
+        while (sid.size() < sidLength) {
+            if (!sid.empty()) sid += '\\';
+            sid += std::string(200, 's');
+        }
+        sid.resize(sidLength);
+        SetImagePath(sid, "C:\\Documents and Settings\\ann");
+        return sid;
+    };
+    // 1,023 bytes and the NUL fill the buffer; one byte more does not fit.
+    EXPECT_EQ(HivePath(profileOfPathLength(1023)), "C:\\Documents and Settings\\ann\\ntuser.dat");
+    EXPECT_EQ(HivePath(profileOfPathLength(1024)), "failed");
 }
 
 TEST_F(ProfilesTest, HiveFileNameMustFitTheBuffer) {
@@ -108,72 +127,109 @@ TEST_F(ProfilesTest, HiveFileNameMustFitTheBuffer) {
 }
 
 TEST_F(ProfilesTest, LoadedHiveIsUsedInPlace) {
-    bool loadedHere = true;
-    EXPECT_TRUE(Switch(FakeMachine::kOperatorSid, true, &loadedHere));
-    EXPECT_FALSE(loadedHere);
-    EXPECT_TRUE(Switch(FakeMachine::kOperatorSid, false, &loadedHere));
+    {
+        HiveLease hive(services(), FakeMachine::kOperatorSid);
+        EXPECT_TRUE(hive.available());
+        EXPECT_FALSE(hive.loadedHere());
+    }
     EXPECT_TRUE(m.registry.LoadLog().empty());
     EXPECT_TRUE(m.registry.UnloadLog().empty());
     EXPECT_TRUE(m.registry.IsMounted(FakeMachine::kOperatorSid));
 }
 
-TEST_F(ProfilesTest, HiveLoadedHereIsUnloadedWithThePrivilegeOff) {
-    bool loadedHere = false;
-    ASSERT_TRUE(Switch(kAnn, true, &loadedHere));
-    EXPECT_TRUE(loadedHere);
-    EXPECT_TRUE(m.registry.IsLoadedByApp(kAnn));
-    // The load needed the privilege, but the user's files are read and deleted while the hive is
-    // loaded: the privilege is off again by then.
-    EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
-    EXPECT_TRUE(m.registry.KeyExists("HKU\\" + kAnn + "\\Software"));
-    EXPECT_TRUE(Switch(kAnn, false, &loadedHere));
+TEST_F(ProfilesTest, HiveLoadedHereIsUnloadedOnEveryPathWithThePrivilegeOff) {
+    {
+        HiveLease hive(services(), kAnn);
+        ASSERT_TRUE(hive.available());
+        EXPECT_TRUE(hive.loadedHere());
+        EXPECT_TRUE(m.registry.IsLoadedByApp(kAnn));
+        // The load needed the privilege, but the user's files are read and deleted while the
+        // hive is loaded: the privilege is off again by then.
+        EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
+        EXPECT_TRUE(m.registry.KeyExists("HKU\\" + kAnn + "\\Software"));
+    }
     EXPECT_FALSE(m.registry.IsMounted(kAnn));
     EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
-    EXPECT_EQ(m.registry.LoadLog(), std::vector<std::string>{kAnn});
-    EXPECT_EQ(m.registry.UnloadLog(), std::vector<std::string>{kAnn});
+    // Also when the code using the hive leaves by an exception.
+    try {
+        HiveLease hive(services(), kAnn);
+        ASSERT_TRUE(hive.loadedHere());
+        throw std::runtime_error("out");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(m.registry.IsMounted(kAnn));
+    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kAnn, kAnn}));
+    EXPECT_EQ(m.registry.UnloadLog(), (std::vector<std::string>{kAnn, kAnn}));
 }
 
 TEST_F(ProfilesTest, FailedLoadIsShownOnlyWithTheSwitch) {
     for (bool withSwitch : {false, true}) {
         debug = withSwitch;
         m.registry.InjectFault(RegOp::Load, kAnn, 32);
-        bool loadedHere = false;
-        EXPECT_FALSE(Switch(kAnn, true, &loadedHere));
-        EXPECT_TRUE(loadedHere);
+        HiveLease hive(services(), kAnn);
+        EXPECT_FALSE(hive.available());
+        EXPECT_FALSE(hive.loadedHere());
         EXPECT_FALSE(m.registry.IsMounted(kAnn));
         EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
     }
-    // Without the restore privilege in the token the load fails with the system's reason.
+    // Without the restore privilege in the token the load fails with the system's reason; and
+    // so does a hive file that is gone.
     m.security.SetHeldPrivileges({});
-    bool loadedHere = false;
-    EXPECT_FALSE(Switch(kAnn, true, &loadedHere));
-    ASSERT_EQ(m.messages.Shown().size(), 2u);
+    EXPECT_FALSE(HiveLease(services(), kAnn).available());
+    m.security.SetHeldPrivileges({"SeRestorePrivilege"});
+    m.files.Remove(m.ProfileDir(kAnn) + "\\ntuser.dat");
+    EXPECT_FALSE(HiveLease(services(), kAnn).available());
+    ASSERT_EQ(m.messages.Shown().size(), 3u);
     EXPECT_EQ(m.messages.Shown()[0].text, Box("RegLoadKey error for ", kAnn, 32));
     EXPECT_EQ(m.messages.Shown()[0].caption, "Quorvane Error");
     EXPECT_EQ(m.messages.Shown()[0].owner, 0u);
     EXPECT_EQ(m.messages.Shown()[1].text, Box("RegLoadKey error for ", kAnn, 1314));
+    EXPECT_EQ(m.messages.Shown()[2].text, Box("RegLoadKey error for ", kAnn, 2));
 }
 
-TEST_F(ProfilesTest, UnloadWithAnOpenKeyFails) {
-    debug = true;
-    bool loadedHere = false;
-    ASSERT_TRUE(Switch(kAnn, true, &loadedHere));
+TEST_F(ProfilesTest, UnloadIsRetriedThenReportedAndAStuckHiveStaysTheToolsOwn) {
+    HiveBook book;
     {
+        HiveLease hive(services(), kAnn, &book);
+        ASSERT_TRUE(hive.loadedHere());
+        // A scanner holds a key for a moment: the second attempt succeeds, nothing is shown.
+        m.registry.InjectFault(RegOp::Unload, kAnn, 5, 1);
+        EXPECT_EQ(hive.Release(), err::kSuccess);
+    }
+    EXPECT_FALSE(m.registry.IsMounted(kAnn));
+    EXPECT_EQ(m.system.Sleeps().size(), 1u);
+    EXPECT_TRUE(m.messages.Shown().empty());
+
+    const std::size_t attempts = std::size(HiveLease::kUnloadRetryWaits) + 1;
+    {
+        HiveLease hive(services(), kAnn, &book);
+        ASSERT_TRUE(hive.loadedHere());
+        // Held for good: every attempt fails, and the operator is told even without "-d".
         UniqueKey open = OpenKey(m.registry, kHkeyUsers, kAnn + "\\Software", reg::kKeyRead);
         ASSERT_TRUE(open);
-        EXPECT_FALSE(Switch(kAnn, false, &loadedHere));
+        EXPECT_EQ(hive.Release(), err::kAccessDenied);
     }
+    EXPECT_EQ(m.registry.UnloadLog().size(), 2 + attempts);
     EXPECT_TRUE(m.registry.IsMounted(kAnn));
-    EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
+    EXPECT_TRUE(book.IsStuck(kAnn));
     ASSERT_EQ(m.messages.Shown().size(), 1u);
     EXPECT_EQ(m.messages.Shown()[0].text, Box("RegUnLoadKey error for ", kAnn, 5));
+    // A later lease does not take the stuck hive for a logged-on user's: it unloads it.
+    {
+        HiveLease hive(services(), kAnn, &book);
+        EXPECT_TRUE(hive.available());
+        EXPECT_TRUE(hive.loadedHere());
+    }
+    EXPECT_FALSE(m.registry.IsMounted(kAnn));
+    EXPECT_FALSE(book.IsStuck(kAnn));
+    EXPECT_FALSE(m.security.IsPrivilegeEnabled("SeRestorePrivilege"));
 }
 
 TEST_F(ProfilesTest, NamesThatAreNotAHiveAreNotLoaded) {
     for (std::string sid : {std::string(), kAnn + "\\Software"}) {
-        bool loadedHere = false;
-        EXPECT_FALSE(Switch(sid, true, &loadedHere));
-        EXPECT_FALSE(loadedHere);
+        HiveLease hive(services(), sid);
+        EXPECT_FALSE(hive.available());
+        EXPECT_FALSE(hive.loadedHere());
     }
     EXPECT_TRUE(m.registry.LoadLog().empty());
 }

@@ -133,19 +133,27 @@ TEST_F(SidTextTest, AccountNamesComeWithoutDomain) {
     EXPECT_EQ(name, "untouched");
 }
 
-TEST_F(SidTextTest, CurrentUserIsTheFirstAccountOfTheBareName) {
+TEST_F(SidTextTest, CurrentUserIsTheTokensUserNotAnAccountOfTheSameName) {
     EXPECT_EQ(CurrentUserSidText(m.security), FakeMachine::kOperatorSid);
 
+    // A domain account and a local account named alike; the process runs as the local one, the
+    // domain one resolves first by bare name.
     m.security.AddAccount("S-1-5-21-7-7-7-2001", "bob", "FARAWAY");
     m.security.AddAccount("S-1-5-21-100-200-300-1001", "bob", "QVTEST");
     m.security.SetUserName("bob");
-    EXPECT_EQ(CurrentUserSidText(m.security), "S-1-5-21-7-7-7-2001");
+    m.security.SetTokenUser("S-1-5-21-100-200-300-1001");
+    EXPECT_EQ(CurrentUserSidText(m.security), "S-1-5-21-100-200-300-1001");
+    // The largest SID there is comes back whole.
+    m.security.SetTokenUser("S-1-5-21-4294967295-1-2-3-4-5-6-7-8-9-10-11-12-13");
+    EXPECT_EQ(CurrentUserSidText(m.security), "S-1-5-21-4294967295-1-2-3-4-5-6-7-8-9-10-11-12-13");
+    EXPECT_EQ(m.security.OpenTokenCount(), 0u);
 
-    m.security.InjectFault(SecOp::GetUserName, 5);
-    EXPECT_EQ(CurrentUserSidText(m.security), "");
-    m.security.InjectFault(SecOp::LookupName, 1332, 2);
-    EXPECT_EQ(CurrentUserSidText(m.security), "");
-    m.security.SetUserName("nobody");
+    for (SecOp op : {SecOp::OpenToken, SecOp::TokenInfoSize, SecOp::TokenInfo}) {
+        m.security.InjectFault(op, 5);
+        EXPECT_EQ(CurrentUserSidText(m.security), "") << static_cast<int>(op);
+        EXPECT_EQ(m.security.OpenTokenCount(), 0u);
+    }
+    m.security.SetUnbound(true);
     EXPECT_EQ(CurrentUserSidText(m.security), "");
 }
 

@@ -21,13 +21,26 @@ class TokenTest : public ::testing::Test {
     FakeMachine m;
 };
 
-TEST_F(TokenTest, AdministratorsGroupCountsWhateverItsAttributes) {
-    // 0x10 deny-only, 0 disabled, 0x4 enabled only, 0xF mandatory and enabled.
-    for (std::uint32_t attributes : {0x10u, 0x0u, 0x4u, 0xFu}) {
+TEST_F(TokenTest, AdministratorsGroupCountsOnlyWhenEnabledAndNotDenyOnly) {
+    // 0x4 enabled only, 0xF mandatory and enabled: members.
+    for (std::uint32_t attributes : {0x4u, 0xFu}) {
         m.security.SetTokenGroups(
             {{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-32-544", attributes}});
         EXPECT_TRUE(IsMemberOfAdministrators(m.platform())) << attributes;
     }
+    // 0x10 deny-only, 0x14 deny-only with the enabled bit, 0 disabled, 0x3 mandatory and enabled
+    // by default but not enabled: no membership.
+    for (std::uint32_t attributes : {0x10u, 0x14u, 0x0u, 0x3u}) {
+        m.security.SetTokenGroups(
+            {{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-32-544", attributes}});
+        EXPECT_FALSE(IsMemberOfAdministrators(m.platform())) << attributes;
+    }
+    // An unelevated administrator's token under UAC.
+    m.security.SetAdministrator(fake::FakeSecurity::AdminGroup::kDenyOnly);
+    EXPECT_FALSE(IsMemberOfAdministrators(m.platform()));
+    m.security.SetAdministrator(fake::FakeSecurity::AdminGroup::kEnabled);
+    EXPECT_TRUE(IsMemberOfAdministrators(m.platform()));
+    EXPECT_TRUE(m.messages.Shown().empty());
 }
 
 TEST_F(TokenTest, OtherGroupsAreNotAdministrators) {

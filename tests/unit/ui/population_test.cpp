@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "ui_machine.h"
 
 namespace qv {
@@ -59,7 +62,10 @@ TEST_F(PopulationTest, OldestKeyAnywhereInEitherSubtreeCounts) {
 TEST_F(PopulationTest, ListsEveryProfilesStaleRegistrationsInProfileOrder) {
     Reg(kAmy, kEnglish);
     Reg(kZed, kEnglish);
-    Reg(kZed, "Ovaline\\R16.0\\OVLN-207:40c");
+    // A known product with a language id in lower case, which the case-sensitive table does
+    // not know; and an unknown product id with a known language.
+    Reg(kZed, "Ovaline\\R16.0\\OVLN-201:40c");
+    Reg(kZed, "Ovaline\\R16.0\\OVLN-207:40C");
     Reg(kAmy, "Ovaline\\R16.0\\OVLN-201:407", kT - 100);
     Reg("", "Ovaline\\R16.0\\OVLN-201:407", kT);
     Reg(kZed, "Ovaline\\R16.0\\OVLN-201:40E", kT);
@@ -67,7 +73,8 @@ TEST_F(PopulationTest, ListsEveryProfilesStaleRegistrationsInProfileOrder) {
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.Render(),
               "[x] Ovaline 2004 (English)\n  [x] zed\n  [x] amy\n"
-              "[x] Ovaline (207:40c)\n  [x] zed\n"
+              "[x] Ovaline (201:40c)\n  [x] zed\n"
+              "[x] Ovaline (207:40C)\n  [x] zed\n"
               "[x] Ovaline 2004 (German)\n  [x] amy\n");
     EXPECT_EQ(tree.SidText(control.Children(control.TopLevelItems()[0])[1]), kAmy);
     ExpectNothingHeld();
@@ -123,11 +130,18 @@ TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
     ExpectNothingHeld();
 }
 
-TEST_F(PopulationTest, UnreadableProfileListShowsNothingAndSucceeds) {
+TEST_F(PopulationTest, UnreadableProfileListOrHiveIsNoEmptyMachine) {
     Reg(kZed, kEnglish);
-    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+    std::set<std::string> unreadable;
+    ws.unreadableUsers = &unreadable;
+    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, 1);
+    EXPECT_FALSE(Populate());
+    EXPECT_EQ(control.ItemCount(), 0u);
+    // A hive that cannot be loaded: the user is noted, not taken for one with nothing to clean.
+    m.registry.InjectFault(RegOp::Load, kZed, err::kSharingViolation, -1);
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_EQ(unreadable, std::set<std::string>{kZed});
     ExpectNothingHeld();
 }
 

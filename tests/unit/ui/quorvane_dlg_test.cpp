@@ -15,9 +15,10 @@ using fake::ResourceString;
 class DialogTest : public UiMachine {
   protected:
     void Open(bool debug = false) {
+        binding.reset();
         dlg = std::make_unique<CQuorvaneDlg>(Services{m.platform(), debug},
                                              "C:\\Tools\\Quorvane.ini");
-        dlg->Attach(window, control);
+        binding = dlg->Attach(window, control);
         EXPECT_TRUE(dlg->OnInitDialog());
     }
     std::string Status() const { return window.ItemText(IDC_STATUS); }
@@ -35,6 +36,7 @@ class DialogTest : public UiMachine {
 
     fake::FakeDialogWindow window;
     std::unique_ptr<CQuorvaneDlg> dlg;
+    DialogBinding binding;  // ends first, as the window host ends it
 };
 
 TEST_F(DialogTest, NothingStaleSaysSoAndDisablesCleanUp) {
@@ -43,7 +45,10 @@ TEST_F(DialogTest, NothingStaleSaysSoAndDisablesCleanUp) {
               ResourceString(IDS_NO_INVALID_ENTRIES) + ResourceString(IDS_CLEANUP_NOT_NEEDED));
     EXPECT_FALSE(CleanUpEnabled());
     EXPECT_EQ(window.Title(), "Ovaline/Ovaline Sketch" + HeadingTail());
+    // The tree starts without its check-box images, as the template makes it; initialisation
+    // sets the style on the window, which makes them.
     EXPECT_NE(control.Style() & tv::kCheckBoxes, 0u);
+    EXPECT_TRUE(control.HasCheckBoxImages());
 }
 
 TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
@@ -59,6 +64,23 @@ TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
     ASSERT_EQ(m.messages.Shown().size(), 4u);
     EXPECT_EQ(m.messages.Shown()[0].owner, fake::FakeDialogWindow::kHandle);
     ExpectNothingHeld();
+}
+
+TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    // Both hives stay out of reach for both passes: each user counts once.
+    m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
+    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    Open();
+    const std::string twoUnreadable = fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
+    EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
+    // With one of them listed, the line still tells of the other.
+    m.registry.ClearFaults();
+    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    dlg->RefreshTree();
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
+    EXPECT_EQ(Status(), fake::Cp932(" 1 人のユーザ レジストリを読み込めませんでした。"));
 }
 
 TEST_F(DialogTest, UnreadableCurrentUserRegistrySkipsTheLightEdition) {
@@ -160,6 +182,28 @@ TEST_F(DialogTest, CancelReleasesTheTreeAndClosesWithCancel) {
     EXPECT_EQ(control.ItemCount(), 0u);
     EXPECT_TRUE(window.Ended());
     EXPECT_EQ(window.EndResult(), mb::kIdCancel);
+}
+
+// The program's order: the dialog object is made first and ends last; the window host, its
+// adapters of the dialog window and the tree control, and the binding end before it.
+TEST_F(UiMachine, DialogOutlivingItsHostTouchesNoneOfItsControls) {
+    Reg(kZed, kEnglish);
+    auto dialog = std::make_unique<CQuorvaneDlg>(Services{m.platform(), false}, "");
+    {
+        auto window = std::make_unique<fake::FakeDialogWindow>();
+        auto tree = std::make_unique<fake::FakeTree>();
+        DialogBinding binding = dialog->Attach(*window, *tree);
+        ASSERT_TRUE(dialog->OnInitDialog());
+        ASSERT_EQ(tree->ItemCount(), 2u);
+        // The window's destruction: the model empties the tree while the tree still exists.
+        binding.reset();
+        EXPECT_EQ(tree->ItemCount(), 0u);
+    }  // the adapters are freed
+    EXPECT_EQ(dialog->m_tree, nullptr);
+    EXPECT_FALSE(dialog->RefreshTree());
+    dialog->OnTreeClick();
+    dialog->OnCancelClicked();
+    dialog.reset();  // a model left behind would empty itself through the freed tree here
 }
 
 TEST(MinimizedIcon, CentresWithDivisionTruncatingTowardZero) {
