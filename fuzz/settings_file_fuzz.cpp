@@ -99,7 +99,7 @@ void RunRefresh(std::string_view settings, bool admin) {
         fake::FakeDialogWindow window;
         fake::FakeTree control;
         CQuorvaneDlg dlg(Services{m.platform(), !admin}, kSettingsFile);
-        dlg.Attach(window, control);
+        const DialogBinding binding = dlg.Attach(window, control);
         (void)dlg.OnInitDialog();
         CheckNothingHeld(m);
         registryAfter = TakeRegistryImage(m.registry);

@@ -18,10 +18,10 @@ cd "$QV_SOURCE" || exit 1
 # harnesses run tens of thousands of inputs a second, the machine harnesses build a whole fake
 # machine per input and run tens to hundreds.
 declare -A runs=(
-  [sid_text]=100000
-  [placeholders]=60000
-  [settings_file]=600
-  [product_files]=600
+  [sid_text]=200000
+  [placeholders]=120000
+  [settings_file]=800
+  [product_files]=800
 )
 
 names=("$@")
