@@ -136,6 +136,7 @@ TEST_P(RegistryContract, DeletionTakesOneKeyWithItsValuesAndStrandsItsHandles) {
                                  &sub, nullptr),
               err::kKeyDeleted);
     EXPECT_EQ(sub, 0u);
+    EXPECT_EQ(registry.FlushKey(child.get()), err::kKeyDeleted);
     EXPECT_EQ(registry.CloseKey(child.release()), err::kSuccess);
 
     // Made again, the key is new and holds none of the old values.
