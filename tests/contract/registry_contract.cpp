@@ -165,7 +165,8 @@ TEST_P(RegistryContract, KeyNamesAreLimitedTo255Characters) {
             EXPECT_EQ(e, length == 256 ? err::kSuccess : err::kMoreData) << length;
             continue;
         }
-        // 87 as recent Windows releases answer (older ones answered 1010).
+        // The fake's choice for Windows: 87 (the code is unverified; older releases answered
+        // 1010).
         EXPECT_EQ(e, err::kInvalidParameter) << length;
         EXPECT_EQ(made, 0u) << length;
     }
@@ -231,8 +232,8 @@ TEST_P(RegistryContract, HivesLoadWithTheRestorePrivilegeAndKeepTheirRoot) {
 
     Win32Error taken = registry.LoadKey(kHkeyUsers, name, second);
     EXPECT_EQ(taken, err::kAlreadyExists);
-    // Windows never deletes the root of a hive, empty as it is. Wine deletes it, and the hive's
-    // name with it.
+    // Windows never deletes the root of a hive, empty as it is (the fake answers 5; the code is
+    // unverified). Wine deletes it, and the hive's name with it.
     Win32Error rootDeleted = registry.DeleteKey(kHkeyUsers, name);
     if (machine().IsWine()) {
         EXPECT_EQ(rootDeleted, err::kSuccess);
