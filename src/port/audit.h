@@ -22,9 +22,9 @@ class IAuditStore {
     // Makes sure the log can be written, and opens it for appending (a log that was open is
     // closed first). `folderSecurity` is the folder's security descriptor as SDDL text
     // ("D:P(A;OICI;FA;;;SY)..."): a missing folder is created with it; an existing one is kept
-    // only when its owner and every access it allows are among the trustees that text allows (or
-    // the owner is the running user). The log file is created when missing and takes the folder's
-    // inherited protection. Refused: a folder or log file that is a link or junction
+    // only when its owner and every trustee it allows anything are among the trustees that text
+    // allows, or are the running user himself. The log file is created when missing and takes the
+    // folder's inherited protection. Refused: a folder or log file that is a link or junction
     // (err::kReparsePointEncountered), a folder that grants anyone else (err::kAccessDenied), a
     // log file with more than one name (err::kAccessDenied). Other processes may read the log and
     // append to it while it is open; no one may delete or rename it.

@@ -90,31 +90,39 @@ bool Allows(const ACL* dacl, PSID sid) noexcept {
     return false;
 }
 
-// Whether `sid` is the user this process runs as (TokenUser).
-bool IsProcessUser(PSID sid) noexcept {
+// The user this process runs as (TokenUser), in a buffer aligned for the entry's pointer; empty
+// when the token cannot be read.
+std::vector<void*> ProcessUser() noexcept {
+    std::vector<void*> buffer;
     HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
     UniqueKernelHandle token(KernelHandleCloser{}, raw);
     DWORD length = 0;
     (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
-    if (length < sizeof(TOKEN_USER)) return false;
-    std::vector<void*> buffer;  // aligned for the entry's pointer
+    if (length < sizeof(TOKEN_USER)) return buffer;
     try {
         buffer.resize(length / sizeof(void*) + 1);
     } catch (const std::bad_alloc&) {
-        return false;
+        return buffer;
     }
     if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), length, &length)) {
-        return false;
+        buffer.clear();
     }
-    return ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid) != FALSE;
+    return buffer;
 }
 
-// An existing folder is the log's only when it grants no one beyond the descriptor asked for: its
-// owner (who may change its DACL at will) is a trustee of that descriptor or the running user,
-// and every ACE that allows anything names such a trustee. ProgramData lets every user create
-// folders, so a folder of this name made by someone else, or opened up since, is refused rather
-// than written to.
+bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
+    return !user.empty() && sid != nullptr &&
+           ::EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, sid);
+}
+
+// A folder is the log's only when it grants no one beyond the descriptor asked for: its owner
+// (who may change its DACL at will) and every trustee that an ACE allows anything are trustees of
+// that descriptor or the running user himself. ProgramData lets every user create folders, so a
+// folder of this name made by someone else, or opened up since, is refused rather than written
+// to. The running user is accepted because Wine keeps no descriptor for a file: it answers one
+// made from the Unix mode bits, which names the user where the descriptor named a group of his;
+// on Windows he would only see his own runs' lines.
 Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
@@ -135,6 +143,7 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
 
     // No DACL at all grants everyone everything.
     if (dacl == nullptr) return err::kAccessDenied;
+    const std::vector<void*> user = ProcessUser();
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* ace = nullptr;
         if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
@@ -142,11 +151,10 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
         if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
         // Object, callback and conditional entries are not ours to judge: refused.
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
-        if (!Allows(wanted, &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)) {
-            return err::kAccessDenied;
-        }
+        PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
     }
-    if (!Allows(wanted, owner) && !IsProcessUser(owner)) return err::kAccessDenied;
+    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
     return err::kSuccess;
 }
 
