@@ -257,6 +257,10 @@ struct FakeSystem::State {
     std::map<std::pair<ModuleHandle, std::string>, void*, std::less<>> exports;
     std::map<ModuleHandle, std::uintptr_t> exportCount;
     bool failExpansion = false;
+    std::string computerName = "QVTEST-PC";
+    std::deque<unsigned char> queuedRandom;
+    std::uint32_t randomState = 0x2545F491u;
+    Win32Error randomError = err::kSuccess;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -304,6 +308,12 @@ void FakeSystem::SetNow(std::int64_t unixSeconds) { s_->now = unixSeconds; }
 void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
     s_->failingLocalTimes.insert(unixSeconds);
 }
+
+void FakeSystem::SetComputerName(std::string_view name) { s_->computerName = std::string(name); }
+void FakeSystem::QueueRandom(std::string_view bytes) {
+    s_->queuedRandom.insert(s_->queuedRandom.end(), bytes.begin(), bytes.end());
+}
+void FakeSystem::FailRandom(Win32Error error) { s_->randomError = error; }
 
 std::string FakeSystem::CurrentDirectory() const { return s_->currentDirectory; }
 std::int64_t FakeSystem::Now() const { return s_->now; }
@@ -463,6 +473,40 @@ bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resul
     return true;
 }
 
+Win32Error FakeSystem::GetComputerName(std::string* name) noexcept {
+    if (name == nullptr) return err::kInvalidParameter;
+    *name = s_->computerName;
+    return err::kSuccess;
+}
+
+std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
+    try {
+        return Utf8FromCp932(ansi);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
+Win32Error FakeSystem::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
+    if (s_->randomError != err::kSuccess) return s_->randomError;
+    if (bytes == nullptr && count != 0) return err::kInvalidParameter;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!s_->queuedRandom.empty()) {
+            bytes[i] = s_->queuedRandom.front();
+            s_->queuedRandom.pop_front();
+            continue;
+        }
+        // xorshift32: a fixed sequence, different bytes on every call.
+        std::uint32_t x = s_->randomState;
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s_->randomState = x;
+        bytes[i] = static_cast<unsigned char>(x >> 24);
+    }
+    return err::kSuccess;
+}
+
 // --- FakeMessageBoxes, FakeDebugOutput ---
 
 int FakeMessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,
@@ -550,6 +594,34 @@ std::string Cp932(std::string_view utf8) {
         // A character the code page lacks becomes "?", as the system's conversion writes its
         // default character; a broken sequence is dropped the same way.
         std::size_t skip = std::min(Utf8Length(static_cast<unsigned char>(*src)), srcLeft);
+        out += '?';
+        src += skip;
+        srcLeft -= skip;
+    }
+    return out;
+}
+
+std::string Utf8FromCp932(std::string_view cp932) {
+    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
+    if (!cd) {
+        throw std::runtime_error(
+            "Utf8FromCp932: the C library cannot convert from CP932 (gconv modules)");
+    }
+    std::string out;
+    char buffer[256];
+    std::string in(cp932);
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        // A byte or pair that the code page does not define, or a lead byte at the end: one "?"
+        // for the character it would have been.
+        const std::size_t at = static_cast<std::size_t>(src - in.data());
+        std::size_t skip = std::min(text::CharLength(in, at), srcLeft);
         out += '?';
         src += skip;
         srcLeft -= skip;
