@@ -240,7 +240,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tables.FillBuiltIn();
 
     const std::string profile = text::FoldCase(kAnnProfile);
-    const std::string bob = Canonical(m.files, s.bobProfile);
+    // The other user's profile, unless it is this user's folder or holds it: a path inside this
+    // user's profile is his before it is the outer one's.
+    std::string bob = Canonical(m.files, s.bobProfile);
+    if (IsAtOrBelow(profile, bob)) bob.clear();
     const std::string common = text::FoldCase(kCommonAppData);
     const std::string programFiles = text::FoldCase(kProgramFiles);
     // Folders that must stay: the profile, its application-data and temporary folders as the

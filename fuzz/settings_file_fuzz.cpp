@@ -92,6 +92,9 @@ void CheckNothingHeld(const fake::FakeMachine& m) {
                   "a logged-on user's hive was unloaded");
 }
 
+// A text as a control shows it: up to its first NUL (a settings value may hold NUL bytes).
+std::string Shown(const std::string& s) { return s.substr(0, s.find('\0')); }
+
 // What a scan that writes nothing finds for the settings, as (label, account) pairs: the products
 // and the product table are taken from the settings file as the dialog takes them.
 std::vector<std::pair<std::string, std::string>> ScanWritingNothing(fake::FakeMachine& m,
@@ -116,7 +119,7 @@ std::vector<std::pair<std::string, std::string>> ScanWritingNothing(fake::FakeMa
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const RegistrationFinding& registration : findings.registrations) {
         for (const UserFinding& user : registration.users) {
-            pairs.emplace_back(registration.label, user.account);
+            pairs.emplace_back(Shown(registration.label), Shown(user.account));
         }
     }
     std::sort(pairs.begin(), pairs.end());
@@ -128,7 +131,8 @@ std::vector<std::pair<std::string, std::string>> Listed(fake::FakeTree& control)
     std::vector<std::pair<std::string, std::string>> pairs;
     for (TreeItem registration : control.TopLevelItems()) {
         for (TreeItem user : control.Children(registration)) {
-            pairs.emplace_back(control.GetItemText(registration), control.GetItemText(user));
+            pairs.emplace_back(Shown(control.GetItemText(registration)),
+                               Shown(control.GetItemText(user)));
         }
     }
     std::sort(pairs.begin(), pairs.end());
