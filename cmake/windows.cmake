@@ -120,3 +120,27 @@ if(qv_windows_test_srcs)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/tests/e2e/probe.cmake OPTIONAL)
+
+# The release package (`cmake --build <dir> --target package`): a zip with both programs, the
+# deployment engines' batch wrappers, the README and the licence, in one folder "quorvane".
+set(QV_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/quorvane)
+set(QV_PACKAGE ${CMAKE_BINARY_DIR}/quorvane-${PROJECT_VERSION}.zip)
+set(QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane>)
+set(QV_PACKAGE_DEPENDS quorvane)
+if(TARGET quorvane-cli)
+  list(APPEND QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane-cli>)
+  list(APPEND QV_PACKAGE_DEPENDS quorvane-cli)
+endif()
+file(GLOB qv_deploy_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/deploy/*.cmd)
+add_custom_command(OUTPUT ${QV_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/package
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QV_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy ${QV_PACKAGE_PROGRAMS} ${qv_deploy_scripts}
+          ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE ${QV_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
+          ${CMAKE_COMMAND} -E tar cf ${QV_PACKAGE} --format=zip quorvane
+  DEPENDS ${QV_PACKAGE_DEPENDS} ${qv_deploy_scripts} ${CMAKE_SOURCE_DIR}/README.md
+          ${CMAKE_SOURCE_DIR}/LICENSE
+  COMMENT "Packing ${QV_PACKAGE}"
+  VERBATIM)
+add_custom_target(package DEPENDS ${QV_PACKAGE})
