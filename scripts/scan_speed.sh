@@ -5,7 +5,7 @@
 # unloaded by a bare loop, alternately, for a few rounds. Prints the median time of each, their
 # ratio and where one scan's time went, checks that the profiles were removed again, and exits
 # non-zero when the scan costs more than 1.2 times the bare loop, or when anything failed.
-#   bash scripts/scan_speed.sh [rounds]      (default 5)
+#   bash scripts/scan_speed.sh [rounds]      (default 9)
 set -euo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ cd "$QV_SOURCE"
 . scripts/lib/wine.sh
 . scripts/lib/build.sh
 
-rounds="${1:-5}"
+rounds="${1:-9}"
 profiles=100
 kilobytes=1024
 limit="1.2"

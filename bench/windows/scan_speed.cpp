@@ -11,7 +11,7 @@
 // median of each and their ratio, and where the time of one more scan and one more bare loop
 // went: the calls each made to the ports (the bare loop: its own two calls and the privilege
 // switches), how many and how long they took. Everything it added is removed again at the end.
-//   qv_scan_speed.exe [rounds [profiles [hive kilobytes]]]      (default 5 rounds, 100, 1024)
+//   qv_scan_speed.exe [rounds [profiles [hive kilobytes]]]      (default 9 rounds, 100, 1024)
 // Exit code: 0 measured, 1 the preparation, a scan or a load failed, 2 bad arguments.
 #include <algorithm>
 #include <cstdio>
@@ -153,22 +153,29 @@ class CallClock {
         stat.seconds += seconds;
     }
 
-    // Each call's count, time and share of `wholeSeconds`, the longest first, and what is left of
-    // the whole outside the calls.
-    void Print(double wholeSeconds) const {
+    // Each call's count (in all and per profile of the measurement), time and share of
+    // `wholeSeconds`, the longest first, their sum, and what is left of the whole outside them.
+    void Print(double wholeSeconds, int profiles) const {
         std::vector<std::pair<std::string, Stat>> rows(stats_.begin(), stats_.end());
         std::sort(rows.begin(), rows.end(),
                   [](const auto& a, const auto& b) { return a.second.seconds > b.second.seconds; });
-        double total = 0;
-        for (const auto& row : rows) total += row.second.seconds;
+        Stat all;
+        for (const auto& row : rows) {
+            all.calls += row.second.calls;
+            all.seconds += row.second.seconds;
+        }
+        rows.emplace_back("(all these calls)", all);
+        std::printf("  %-26s %7s %9s %9s %8s %6s\n", "call", "calls", "/profile", "ms", "us/call",
+                    "share");
         for (const auto& [name, stat] : rows) {
-            std::printf("  %-26s %7ld calls %9.1f ms %8.1f us/call %5.1f%%\n", name.c_str(),
-                        stat.calls, stat.seconds * 1000,
+            std::printf("  %-26s %7ld %9.2f %9.1f %8.1f %5.1f%%\n", name.c_str(), stat.calls,
+                        static_cast<double>(stat.calls) / profiles, stat.seconds * 1000,
                         stat.seconds * 1e6 / static_cast<double>(stat.calls),
                         100 * stat.seconds / wholeSeconds);
         }
-        std::printf("  %-26s %23.1f ms %22.1f%%\n", "(outside these calls)",
-                    (wholeSeconds - total) * 1000, 100 * (wholeSeconds - total) / wholeSeconds);
+        std::printf("  %-26s %7s %9s %9.1f %8s %5.1f%%\n", "(outside these calls)", "", "",
+                    (wholeSeconds - all.seconds) * 1000, "",
+                    100 * (wholeSeconds - all.seconds) / wholeSeconds);
     }
 
   private:
@@ -679,7 +686,7 @@ std::size_t UsersFound(const qv::Findings& findings) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = Argument(argc, argv, 1, 5);
+    const int rounds = Argument(argc, argv, 1, 9);
     const int profiles = Argument(argc, argv, 2, 100);
     const int kilobytes = Argument(argc, argv, 3, 1024);
     if (rounds < 0 || profiles < 0 || kilobytes < 0) {
@@ -762,9 +769,13 @@ int main(int argc, char** argv) {
     std::printf("bare loop median: %8.1f ms  (%.2f ms per profile)\n", loopMedian * 1000,
                 loopMedian * 1000 / profiles);
     std::printf("ratio (scan / bare loop): %.2f\n", scanMedian / loopMedian);
+    // Each round's scan against the same round's bare loop, which ran under the same load.
+    std::vector<double> roundRatios;
+    for (std::size_t r = 0; r < scans.size(); ++r) roundRatios.push_back(scans[r] / loops[r]);
+    std::printf("median of the rounds' own ratios: %.2f\n", Median(roundRatios));
     std::printf("the calls of one more scan (%.1f ms) to the ports:\n", timedSeconds * 1000);
-    clock.Print(timedSeconds);
+    clock.Print(timedSeconds, profiles);
     std::printf("the calls of one more bare loop (%.1f ms):\n", loopSeconds * 1000);
-    loopClock.Print(loopSeconds);
+    loopClock.Print(loopSeconds, profiles);
     return 0;
 }
