@@ -2,7 +2,8 @@
 // that only loads and unloads the same hives. The program prepares the profiles itself: one hive
 // file of about the given size is written by the system from a scratch key (RegSaveKeyA), in two
 // forms, one of them with registrations of both products (two the machine lacks, so stale, and
-// one the machine has, so judged and fresh), and copied into a folder per profile; the machine's
+// one the machine has, so judged and fresh) and shell folders that hold their data folders and a
+// leftover language folder, and copied into a folder per profile; the machine's
 // profile list gets an entry per profile (S-1-5-21-1-2-3-<n>) naming that folder, and the machine
 // gets its own registration of the fresh one. Each round times the scan of both products
 // (ScanProducts, an administrator's scan that writes nothing, on the real adapters) and the bare
@@ -11,7 +12,8 @@
 // median of each and their ratio, and where the time of one more scan and one more bare loop
 // went: the calls each made to the ports (the bare loop: its own two calls and the privilege
 // switches), how many and how long they took. Everything it added is removed again at the end.
-//   qv_scan_speed.exe [rounds [profiles [hive kilobytes]]]      (default 9 rounds, 100, 1024)
+//   qv_scan_speed.exe [rounds [profiles [hive kilobytes [every]]]]
+//   (default 9 rounds, 100 profiles, 1024 KB, every 10th profile with registrations)
 // Exit code: 0 measured, 1 the preparation, a scan or a load failed, 2 bad arguments.
 #include <algorithm>
 #include <cstdio>
@@ -40,18 +42,19 @@ constexpr char kMachineCompanyKey[] = "Software\\Brennard";
 constexpr char kShellFolders[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kBackupPrivilege[] = "SeBackupPrivilege";
-// Every this many profiles one holds the registrations.
-constexpr int kStaleEvery = 10;
 
 struct Registration {
-    const char* path;  // below Software\Brennard
-    bool onMachine;    // the machine has it (fresh), or not (stale: the product was removed)
+    const char* path;         // below Software\Brennard
+    const char* dataFolders;  // below the user's application data folders
+    bool onMachine;           // the machine has it (fresh), or not (stale: the product was removed)
 };
 constexpr Registration kRegistrations[] = {
-    {"Ovaline\\R16.0\\OVLN-201:409", true},
-    {"Ovaline\\R16.0\\OVLN-201:407", false},
-    {"Ovaline Sketch\\R9\\OVSK-201:411", false},
+    {"Ovaline\\R16.0\\OVLN-201:409", "Ovaline 2004\\R16.0\\enu", true},
+    {"Ovaline\\R16.0\\OVLN-201:407", "Ovaline 2004\\R16.0\\deu", false},
+    {"Ovaline Sketch\\R9\\OVSK-201:411", "Ovaline Sketch 2004\\R9\\jpn", false},
 };
+// A language folder without a registration, which the scan holds as a leftover.
+constexpr char kLeftoverFolder[] = "Ovaline 2004\\R16.0\\fra";
 
 double Now() {
     LARGE_INTEGER frequency{}, counter{};
@@ -444,8 +447,12 @@ class ConsoleMessages final : public qv::IMessageBoxes {
 // the machine's registration, all removed again at the end, whatever happened.
 class SpeedMachine {
   public:
-    SpeedMachine(qv::ISecurity& security, int profiles, int hiveKilobytes)
-        : security_(security), profiles_(profiles), hiveBytes_(hiveKilobytes * 1024) {}
+    // Every `registeredEvery`th profile holds the registrations and their data folders.
+    SpeedMachine(qv::ISecurity& security, int profiles, int hiveKilobytes, int registeredEvery)
+        : security_(security),
+          profiles_(profiles),
+          hiveBytes_(hiveKilobytes * 1024),
+          registeredEvery_(registeredEvery) {}
     SpeedMachine(const SpeedMachine&) = delete;
     SpeedMachine& operator=(const SpeedMachine&) = delete;
     ~SpeedMachine() { Remove(); }
@@ -485,7 +492,7 @@ class SpeedMachine {
             const std::string folder = ProfileFolder(i);
             if (!::CreateDirectoryA(folder.c_str(), nullptr))
                 return Fail("cannot create " + folder);
-            const std::string& source = i % kStaleEvery == 0 ? registeredHive_ : plainHive_;
+            const std::string& source = i % registeredEvery_ == 0 ? registeredHive_ : plainHive_;
             if (!::CopyFileA(source.c_str(), HivePath(i).c_str(), TRUE)) {
                 return Fail("cannot copy the hive to " + folder);
             }
@@ -539,25 +546,11 @@ class SpeedMachine {
     }
 
     // The hive's contents in a scratch key of the running user, saved to a file by the system:
-    // ballast keys of many small values up to the size, and the shell folders, which name an empty
-    // folder of the scratch folder (no leftover product folders there). Saved once as it is and
-    // once more with the registrations.
+    // ballast keys of many small values up to the size, and the shell folders. Saved once with
+    // shell folders that name empty folders, and once more with the registrations and shell
+    // folders that name folders holding the registrations' data folders and a leftover one.
     bool WriteHives() {
         madeScratchKey_ = true;
-        const std::string shared = scratch_ + "\\shared";
-        const std::string appData = shared + "\\Application Data";
-        const std::string localSettings = shared + "\\Local Settings";
-        const std::string localAppData = localSettings + "\\Application Data";
-        for (const std::string& folder : {shared, appData, localSettings, localAppData}) {
-            if (!::CreateDirectoryA(folder.c_str(), nullptr))
-                return Fail("cannot create " + folder);
-        }
-        if (!SetStrings(HKEY_CURRENT_USER, scratchKey_ + "\\" + kShellFolders,
-                        {{"AppData", appData},
-                         {"Local AppData", localAppData},
-                         {"Local Settings", localSettings}})) {
-            return Fail("cannot write the shell folders");
-        }
         // Keys of eight values of 120 characters, as settings keys hold them, until the size.
         constexpr int kValuesPerKey = 8;
         constexpr std::size_t kValueChars = 120;
@@ -572,20 +565,57 @@ class SpeedMachine {
                                     std::to_string(k / 64) + "\\Key" + std::to_string(k);
             if (!SetStrings(HKEY_CURRENT_USER, key, values)) return Fail("cannot write " + key);
         }
+        std::string appData, localAppData;
+        if (!ShellFolders(scratch_ + "\\plain", &appData, &localAppData)) return false;
         plainHive_ = scratch_ + "\\plain.dat";
         if (!Save(plainHive_)) return false;
 
+        if (!ShellFolders(scratch_ + "\\registered", &appData, &localAppData)) return false;
         for (const Registration& r : kRegistrations) {
             const std::string key = scratchKey_ + "\\Software\\Brennard\\" + r.path;
+            const std::string roaming = appData + "\\Brennard\\" + r.dataFolders;
+            const std::string local = localAppData + "\\Brennard\\" + r.dataFolders;
             if (!SetStrings(HKEY_CURRENT_USER, key,
-                            {{"RoamableRootFolder", appData + "\\Brennard\\Ovaline 2004"},
-                             {"LocalRootFolder", localAppData + "\\Brennard\\Ovaline 2004"}}) ||
+                            {{"RoamableRootFolder", roaming}, {"LocalRootFolder", local}}) ||
                 !SetStrings(HKEY_CURRENT_USER, key + "\\Settings", {{"Style", "standard"}})) {
                 return Fail("cannot write " + key);
             }
+            if (!MakeFolders(roaming) || !MakeFolders(local)) return false;
+        }
+        if (!MakeFolders(appData + "\\Brennard\\" + kLeftoverFolder) ||
+            !MakeFolders(localAppData + "\\Brennard\\" + kLeftoverFolder)) {
+            return false;
         }
         registeredHive_ = scratch_ + "\\registered.dat";
         return Save(registeredHive_);
+    }
+
+    // Application data folders below `root`, named by the shell folders of the scratch key.
+    bool ShellFolders(const std::string& root, std::string* appData, std::string* localAppData) {
+        const std::string localSettings = root + "\\Local Settings";
+        *appData = root + "\\Application Data";
+        *localAppData = localSettings + "\\Application Data";
+        if (!MakeFolders(*appData) || !MakeFolders(*localAppData)) return false;
+        if (!SetStrings(HKEY_CURRENT_USER, scratchKey_ + "\\" + kShellFolders,
+                        {{"AppData", *appData},
+                         {"Local AppData", *localAppData},
+                         {"Local Settings", localSettings}})) {
+            return Fail("cannot write the shell folders");
+        }
+        return true;
+    }
+
+    // The folder and every folder above it up to the scratch folder.
+    bool MakeFolders(const std::string& folder) {
+        for (std::size_t at = scratch_.size() + 1; at <= folder.size(); ++at) {
+            if (at < folder.size() && folder[at] != '\\') continue;
+            const std::string part = folder.substr(0, at);
+            if (!::CreateDirectoryA(part.c_str(), nullptr) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                return Fail("cannot create " + part);
+            }
+        }
+        return true;
     }
 
     bool Save(const std::string& file) {
@@ -608,6 +638,7 @@ class SpeedMachine {
     qv::ISecurity& security_;
     int profiles_;
     int hiveBytes_;
+    int registeredEvery_;
     std::string scratch_;
     std::string scratchKey_;
     std::string plainHive_;
@@ -689,8 +720,9 @@ int main(int argc, char** argv) {
     const int rounds = Argument(argc, argv, 1, 9);
     const int profiles = Argument(argc, argv, 2, 100);
     const int kilobytes = Argument(argc, argv, 3, 1024);
-    if (rounds < 0 || profiles < 0 || kilobytes < 0) {
-        std::fprintf(stderr, "usage: %s [rounds [profiles [hive kilobytes]]]\n", argv[0]);
+    const int every = Argument(argc, argv, 4, 10);
+    if (rounds < 0 || profiles < 0 || kilobytes < 0 || every < 0) {
+        std::fprintf(stderr, "usage: %s [rounds [profiles [hive kilobytes [every]]]]\n", argv[0]);
         return 2;
     }
     qv::win32::InstallAnsiLeadBytes();
@@ -710,14 +742,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SpeedMachine machine(system.security, profiles, kilobytes);
+    SpeedMachine machine(system.security, profiles, kilobytes, every);
     const double prepareStart = Now();
     if (!machine.Prepare()) return 1;
     std::printf(
-        "profiles: %d, hive files of %.0f KB (%.0f KB with the registrations, every %dth "
-        "profile), prepared in %.1f s; %d rounds\n",
+        "profiles: %d, hive files of %.0f KB (%.0f KB with the registrations and data folders, "
+        "every %dth profile), prepared in %.1f s; %d rounds\n",
         profiles, static_cast<double>(machine.HiveSize()) / 1024,
-        static_cast<double>(machine.RegisteredHiveSize()) / 1024, kStaleEvery, Now() - prepareStart,
+        static_cast<double>(machine.RegisteredHiveSize()) / 1024, every, Now() - prepareStart,
         rounds);
     std::fflush(stdout);
 
