@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/tables.h"
+#include "base/unique_handle.h"
 #include "engine/findings.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
@@ -77,49 +78,72 @@ int Argument(int argc, char** argv, int index, int fallback) {
 
 std::string ProfileSid(int i) { return "S-1-5-21-1-2-3-" + std::to_string(1000 + i); }
 
+// A key this program opened with the system's calls.
+struct SystemKeyCloser {
+    using Value = HKEY;
+    static HKEY Null() noexcept { return nullptr; }
+    bool Owns(HKEY) const noexcept { return true; }
+    LONG Close(HKEY key) noexcept { return ::RegCloseKey(key); }
+};
+using UniqueSystemKey = qv::UniqueHandle<SystemKeyCloser>;
+
+// A search begun with FindFirstFileA.
+struct SearchCloser {
+    using Value = HANDLE;
+    static HANDLE Null() noexcept { return INVALID_HANDLE_VALUE; }
+    bool Owns(HANDLE) const noexcept { return true; }
+    BOOL Close(HANDLE search) noexcept { return ::FindClose(search); }
+};
+using UniqueSearch = qv::UniqueHandle<SearchCloser>;
+
+UniqueSystemKey OpenSystemKey(HKEY root, const std::string& path, REGSAM access) {
+    UniqueSystemKey key(SystemKeyCloser{});
+    if (::RegOpenKeyExA(root, path.c_str(), 0, access, key.put()) != ERROR_SUCCESS) key.reset();
+    return key;
+}
+
 bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(key);
-    return true;
+    return static_cast<bool>(OpenSystemKey(root, path, KEY_READ));
 }
 
 // Creates the key (and what is missing above it) and sets REG_SZ or REG_EXPAND_SZ values in it.
 bool SetStrings(HKEY root, const std::string& path,
                 const std::vector<std::pair<std::string, std::string>>& values,
                 DWORD type = REG_SZ) {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    UniqueSystemKey key(SystemKeyCloser{});
+    if (::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                           nullptr) != ERROR_SUCCESS) {
+        key.reset();
         return false;
     }
-    bool ok = true;
     for (const auto& [name, value] : values) {
-        ok = ok && ::RegSetValueExA(key, name.c_str(), 0, type,
-                                    reinterpret_cast<const BYTE*>(value.c_str()),
-                                    static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+        if (::RegSetValueExA(key.get(), name.c_str(), 0, type,
+                             reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS) {
+            return false;
+        }
     }
-    ::RegCloseKey(key);
-    return ok;
+    return true;
 }
 
 // Removes a folder with everything in it, with the plain file calls.
 void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = folder + "\\" + name;
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
+    {
+        WIN32_FIND_DATAA found{};
+        UniqueSearch search(SearchCloser{}, ::FindFirstFileA((folder + "\\*").c_str(), &found));
+        if (search) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..") continue;
+                const std::string path = folder + "\\" + name;
+                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(path);
+                } else {
+                    ::DeleteFileA(path.c_str());
+                }
+            } while (::FindNextFileA(search.get(), &found));
+        }
     }
     ::RemoveDirectoryA(folder.c_str());
 }
@@ -619,18 +643,14 @@ class SpeedMachine {
     }
 
     bool Save(const std::string& file) {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, scratchKey_.c_str(), 0, KEY_READ, &key) !=
-            ERROR_SUCCESS) {
-            return Fail("cannot open the scratch key");
-        }
+        UniqueSystemKey key = OpenSystemKey(HKEY_CURRENT_USER, scratchKey_, KEY_READ);
+        if (!key) return Fail("cannot open the scratch key");
         LONG e = ERROR_SUCCESS;
         {
             // Saving a key asks for the backup privilege on Windows.
             const qv::ScopedPrivilege backup(security_, kBackupPrivilege);
-            e = ::RegSaveKeyA(key, file.c_str(), nullptr);
+            e = ::RegSaveKeyA(key.get(), file.c_str(), nullptr);
         }
-        ::RegCloseKey(key);
         if (e != ERROR_SUCCESS) return Fail("RegSaveKeyA answered " + std::to_string(e));
         return true;
     }
