@@ -126,10 +126,19 @@ std::string ProfilePath(std::string_view file) {
     return std::string(file);
 }
 
+std::string_view TrimSpaces(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
 // The value of `key` in `section` of an INI text; nullopt when the section or key is missing.
-// The first section of that name and the first key of that name in it count.
+// The first section of that name and the first key of that name in it count. The names asked for
+// lose their leading and trailing spaces (only spaces), as on Windows and Wine (contract test).
 std::optional<std::string> FindProfileValue(std::string_view ini, std::string_view section,
                                             std::string_view key) {
+    section = TrimSpaces(section);
+    key = TrimSpaces(key);
     bool inSection = false;
     bool sectionSeen = false;
     std::size_t start = 0;
@@ -142,11 +151,14 @@ std::optional<std::string> FindProfileValue(std::string_view ini, std::string_vi
 
         if (line.front() == '[') {
             if (inSection) return std::nullopt;  // left the first section of that name
-            std::size_t close = text::FindLast(line, ']');
-            if (close == text::npos) continue;
-            // The name is everything between "[" and the last "]" (unverified whether the
-            // system trims blanks inside the brackets; it is taken as written).
-            if (!sectionSeen && text::EqualsNoCase(line.substr(1, close - 1), section)) {
+            // The name ends at the first "]", or at the line's end when there is none, and loses
+            // the blanks around it, as Windows reads it. (Wine, in the contract test, trims the
+            // blanks too, but ends the name at the last "]" and takes no section from a line
+            // without one.)
+            std::size_t close = text::Find(line, ']');
+            std::string_view name =
+                Trim(line.substr(1, close == text::npos ? text::npos : close - 1));
+            if (!sectionSeen && text::EqualsNoCase(name, section)) {
                 inSection = true;
                 sectionSeen = true;
             }
@@ -245,6 +257,10 @@ struct FakeSystem::State {
     std::map<std::pair<ModuleHandle, std::string>, void*, std::less<>> exports;
     std::map<ModuleHandle, std::uintptr_t> exportCount;
     bool failExpansion = false;
+    std::string computerName = "QVTEST-PC";
+    std::deque<unsigned char> queuedRandom;
+    std::uint32_t randomState = 0x2545F491u;
+    Win32Error randomError = err::kSuccess;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -293,6 +309,12 @@ void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
     s_->failingLocalTimes.insert(unixSeconds);
 }
 
+void FakeSystem::SetComputerName(std::string_view name) { s_->computerName = std::string(name); }
+void FakeSystem::QueueRandom(std::string_view bytes) {
+    s_->queuedRandom.insert(s_->queuedRandom.end(), bytes.begin(), bytes.end());
+}
+void FakeSystem::FailRandom(Win32Error error) { s_->randomError = error; }
+
 std::string FakeSystem::CurrentDirectory() const { return s_->currentDirectory; }
 std::int64_t FakeSystem::Now() const { return s_->now; }
 int FakeSystem::InitCommonControlsCalls() const { return s_->initCommonControlsCalls; }
@@ -333,7 +355,8 @@ Win32Error FakeSystem::FreeLibrary(ModuleHandle module) noexcept {
             return err::kSuccess;
         }
     }
-    // The loader reports a handle it does not know as a module not found (unverified code).
+    // The loader reports a handle it does not know (a library freed already) as a module not
+    // found, 126: Wine answers so in the contract test, as Windows' loader does.
     return err::kModNotFound;
 }
 
@@ -372,8 +395,9 @@ std::uint32_t FakeSystem::ExpandEnvironmentStrings(std::string_view source,
                                                    std::string* expanded) noexcept {
     // A "%" opens a reference that the next "%" closes. A defined name is replaced by its value,
     // which is not scanned again. An undefined or empty name, or a "%" with no closing one, is
-    // left as written; the closing "%" of an undefined name may open the next reference
-    // (unverified: the system's expansion resumes there), so "%%" stays "%%".
+    // left as written, so "%%" stays "%%". The closing "%" of an undefined name may open the next
+    // reference: Windows' answer is unverified, and this choice is kept although Wine, in the
+    // contract test, copies the whole undefined reference and goes on after its closing "%".
     if (s_->failExpansion) return 0;
     std::string out;
     std::size_t i = 0;
@@ -437,9 +461,7 @@ std::string FakeSystem::FormatSystemMessage(Win32Error code) noexcept {
 
 std::int64_t FakeSystem::CurrentTime() noexcept { return s_->now; }
 
-void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept {
-    s_->sleeps.push_back(milliseconds);
-}
+void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept { s_->sleeps.push_back(milliseconds); }
 
 const std::vector<std::uint32_t>& FakeSystem::Sleeps() const { return s_->sleeps; }
 
@@ -449,6 +471,40 @@ bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resul
     if (s_->failingLocalTimes.count(utcSeconds) != 0) return false;
     *result = utcSeconds;
     return true;
+}
+
+Win32Error FakeSystem::GetComputerName(std::string* name) noexcept {
+    if (name == nullptr) return err::kInvalidParameter;
+    *name = s_->computerName;
+    return err::kSuccess;
+}
+
+std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
+    try {
+        return Utf8FromCp932(ansi);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
+Win32Error FakeSystem::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
+    if (s_->randomError != err::kSuccess) return s_->randomError;
+    if (bytes == nullptr && count != 0) return err::kInvalidParameter;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!s_->queuedRandom.empty()) {
+            bytes[i] = s_->queuedRandom.front();
+            s_->queuedRandom.pop_front();
+            continue;
+        }
+        // xorshift32: a fixed sequence, different bytes on every call.
+        std::uint32_t x = s_->randomState;
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s_->randomState = x;
+        bytes[i] = static_cast<unsigned char>(x >> 24);
+    }
+    return err::kSuccess;
 }
 
 // --- FakeMessageBoxes, FakeDebugOutput ---
@@ -538,6 +594,34 @@ std::string Cp932(std::string_view utf8) {
         // A character the code page lacks becomes "?", as the system's conversion writes its
         // default character; a broken sequence is dropped the same way.
         std::size_t skip = std::min(Utf8Length(static_cast<unsigned char>(*src)), srcLeft);
+        out += '?';
+        src += skip;
+        srcLeft -= skip;
+    }
+    return out;
+}
+
+std::string Utf8FromCp932(std::string_view cp932) {
+    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
+    if (!cd) {
+        throw std::runtime_error(
+            "Utf8FromCp932: the C library cannot convert from CP932 (gconv modules)");
+    }
+    std::string out;
+    char buffer[256];
+    std::string in(cp932);
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        // A byte or pair that the code page does not define, or a lead byte at the end: one "?"
+        // for the character it would have been.
+        const std::size_t at = static_cast<std::size_t>(src - in.data());
+        std::size_t skip = std::min(text::CharLength(in, at), srcLeft);
         out += '?';
         src += skip;
         srcLeft -= skip;

@@ -1,5 +1,8 @@
 #include "win32/win32_system.h"
 
+#include <bcrypt.h>
+#include <winternl.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -164,6 +167,55 @@ bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resu
     if (back == static_cast<std::time_t>(-1)) return false;
     *result = static_cast<std::int64_t>(back);
     return true;
+}
+
+Win32Error Win32System::GetComputerName(std::string* name) noexcept {
+    char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD chars = sizeof buffer;
+    if (!::GetComputerNameA(buffer, &chars)) return ::GetLastError();
+    try {
+        name->assign(buffer, std::min<DWORD>(chars, MAX_COMPUTERNAME_LENGTH));
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kSuccess;
+}
+
+std::string Win32System::AnsiToUtf8(std::string_view ansi) noexcept {
+    if (ansi.empty() || ansi.size() > 0x7FFFFFFF) return std::string();
+    const int length = static_cast<int>(ansi.size());
+    try {
+        // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to the code
+        // page's default character), so the text keeps its length and every character after it.
+        int units = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+        if (units <= 0) return std::string();
+        std::wstring wide(static_cast<std::size_t>(units), L'\0');
+        if (::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), units) != units) {
+            return std::string();
+        }
+        int bytes =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) return std::string();
+        std::string utf8(static_cast<std::size_t>(bytes), '\0');
+        if (::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr,
+                                  nullptr) != bytes) {
+            return std::string();
+        }
+        return utf8;
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
+}
+
+Win32Error Win32System::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
+    while (count > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
+        NTSTATUS status = ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (!BCRYPT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
+        bytes += chunk;
+        count -= chunk;
+    }
+    return err::kSuccess;
 }
 
 int Win32MessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,

@@ -1,15 +1,15 @@
-// The system, message box, debug output and resource ports on kernel32, user32, comctl32 and the
-// C runtime (ANSI).
+// The system, message box, debug output and resource ports on kernel32, user32, comctl32, bcrypt
+// and the C runtime (ANSI).
 #pragma once
 #include "win32/windows_api.h"
-
+// The Windows headers first, then everything that builds on them.
 #include "port/system.h"
 #include "port/user.h"
 
 namespace qv::win32 {
 
 class Win32System final : public ISystem {
-public:
+  public:
     Win32System() = default;
 
     void InitCommonControls() noexcept override;
@@ -29,29 +29,32 @@ public:
     std::int64_t CurrentTime() noexcept override;
     void Sleep(std::uint32_t milliseconds) noexcept override;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
+    Win32Error GetComputerName(std::string* name) noexcept override;
+    std::string AnsiToUtf8(std::string_view ansi) noexcept override;
+    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
 };
 
 class Win32MessageBoxes final : public IMessageBoxes {
-public:
+  public:
     int Show(WindowRef owner, std::string_view text, std::string_view caption,
              std::uint32_t style) noexcept override;
 };
 
 class Win32DebugOutput final : public IDebugOutput {
-public:
+  public:
     void Write(std::string_view text) noexcept override;
 };
 
 // The resources of `module` (the tool's own executable).
 class Win32Resources final : public IResources {
-public:
+  public:
     explicit Win32Resources(HMODULE module) noexcept : module_(module) {}
 
     std::string LoadString(std::uint32_t id) noexcept override;
     Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
                                  std::string* bytes) noexcept override;
 
-private:
+  private:
     HMODULE module_;
 };
 
