@@ -449,6 +449,18 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "localtime + mktime");
         return system_.LocalTimeRoundTrip(utcSeconds, result);
     }
+    Win32Error GetComputerName(std::string* name) noexcept override {
+        CallClock::Timer t(clock_, "GetComputerNameA");
+        return system_.GetComputerName(name);
+    }
+    std::string AnsiToUtf8(std::string_view ansi) noexcept override {
+        CallClock::Timer t(clock_, "AnsiToUtf8");
+        return system_.AnsiToUtf8(ansi);
+    }
+    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override {
+        CallClock::Timer t(clock_, "BCryptGenRandom");
+        return system_.GenerateRandom(bytes, count);
+    }
 
   private:
     qv::ISystem& system_;
@@ -752,8 +764,9 @@ int main(int argc, char** argv) {
     const qv::ModuleHandle advapi32 = reinterpret_cast<qv::ModuleHandle>(library.get());
     qv::win32::Win32Platform system(advapi32, ::GetModuleHandleA(nullptr));
     ConsoleMessages messages;
-    qv::Platform os{system.registry, system.security, system.files, system.handles,
-                    system.system,   messages,        system.debug, system.resources};
+    qv::Platform os{system.registry, system.security,  system.files,
+                    system.handles,  system.system,    messages,
+                    system.debug,    system.resources, system.audit};
     qv::Tables tables;
     tables.FillBuiltIn();
 
@@ -798,8 +811,9 @@ int main(int argc, char** argv) {
     TimedSecurity security(system.security, clock);
     TimedFiles files(system.files, clock);
     TimedSystem systemPort(system.system, clock);
-    qv::Platform timedOs{registry,   security, files,        system.handles,
-                         systemPort, messages, system.debug, system.resources};
+    qv::Platform timedOs{registry,       security,         files,
+                         system.handles, systemPort,       messages,
+                         system.debug,   system.resources, system.audit};
     qv::Findings timedFindings;
     const double timedStart = Now();
     if (!Scan(timedOs, tables, machine, &timedFindings)) return 1;
