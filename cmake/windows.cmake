@@ -70,6 +70,12 @@ add_executable(qv_delete_speed ${CMAKE_SOURCE_DIR}/bench/windows/delete_speed.cp
 target_link_libraries(qv_delete_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
 target_link_options(qv_delete_speed PRIVATE ${QV_STATIC_LINK})
 
+# The speed of the console scan over many profiles against a bare load-and-unload loop over the
+# same hives (scripts/scan_speed.sh runs it under Wine). A console program, not a test.
+add_executable(qv_scan_speed ${CMAKE_SOURCE_DIR}/bench/windows/scan_speed.cpp)
+target_link_libraries(qv_scan_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
+target_link_options(qv_scan_speed PRIVATE ${QV_STATIC_LINK})
+
 # GoogleTest, cross-compiled from Debian's sources into this build.
 set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-compile")
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
