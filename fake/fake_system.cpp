@@ -217,6 +217,30 @@ std::size_t Utf8Length(unsigned char lead) {
     return 1;
 }
 
+// Code page 932 to UTF-8; nothing when the C library cannot convert from it. A byte that begins
+// no character becomes U+30FB, the code page's default character, and the conversion goes on with
+// the next byte.
+std::optional<std::string> ConvertFromCp932(std::string_view cp932) {
+    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
+    if (!cd) return std::nullopt;
+    std::string out;
+    char buffer[256];
+    std::string in(cp932);
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    while (srcLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        out += "\xE3\x83\xBB";  // U+30FB
+        ++src;
+        --srcLeft;
+    }
+    return out;
+}
+
 }  // namespace
 
 // --- FakeSystem ---
@@ -245,6 +269,7 @@ struct FakeSystem::State {
     std::map<std::pair<ModuleHandle, std::string>, void*, std::less<>> exports;
     std::map<ModuleHandle, std::uintptr_t> exportCount;
     bool failExpansion = false;
+    bool failAnsiToUtf8 = false;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -292,6 +317,8 @@ void FakeSystem::SetNow(std::int64_t unixSeconds) { s_->now = unixSeconds; }
 void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
     s_->failingLocalTimes.insert(unixSeconds);
 }
+
+void FakeSystem::FailAnsiToUtf8(bool fail) { s_->failAnsiToUtf8 = fail; }
 
 std::string FakeSystem::CurrentDirectory() const { return s_->currentDirectory; }
 std::int64_t FakeSystem::Now() const { return s_->now; }
@@ -451,6 +478,14 @@ bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resul
     return true;
 }
 
+bool FakeSystem::AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept {
+    if (utf8 == nullptr || s_->failAnsiToUtf8) return false;
+    std::optional<std::string> converted = ConvertFromCp932(ansi);
+    if (!converted) return false;
+    *utf8 = std::move(*converted);
+    return true;
+}
+
 // --- FakeMessageBoxes, FakeDebugOutput ---
 
 int FakeMessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,
@@ -543,6 +578,14 @@ std::string Cp932(std::string_view utf8) {
         srcLeft -= skip;
     }
     return out;
+}
+
+std::string Utf8FromCp932(std::string_view cp932) {
+    std::optional<std::string> utf8 = ConvertFromCp932(cp932);
+    if (!utf8) {
+        throw std::runtime_error("Utf8FromCp932: the C library cannot convert from CP932");
+    }
+    return *utf8;
 }
 
 std::string ResourceString(std::uint32_t id) {

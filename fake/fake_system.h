@@ -37,6 +37,8 @@ class FakeSystem final : public ISystem {
     void SetNow(std::int64_t unixSeconds);  // default 2026-01-01 00:00:00 UTC
     // Times for which the local-time round trip fails (besides years before 1900).
     void FailLocalTime(std::int64_t unixSeconds);
+    // The conversion to UTF-8 fails (as it does when the system runs out of memory).
+    void FailAnsiToUtf8(bool fail = true);
 
     // --- inspection ---
     std::string CurrentDirectory() const;
@@ -75,6 +77,9 @@ class FakeSystem final : public ISystem {
     void Sleep(std::uint32_t milliseconds) noexcept override;
     const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
+    // The machine's ANSI code page is 932. A byte that begins no character of it becomes U+30FB,
+    // the code page's default character, and the conversion goes on with the next byte.
+    bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept override;
 
   private:
     struct State;
@@ -130,6 +135,8 @@ class FakeResources final : public IResources {
 
 // UTF-8 to code page 932, for tests that compare with the tool's Japanese texts.
 std::string Cp932(std::string_view utf8);
+// Code page 932 to UTF-8; a byte that begins no character becomes U+30FB.
+std::string Utf8FromCp932(std::string_view cp932);
 // The string table entry `id` as the tool sees it (code page 932).
 std::string ResourceString(std::uint32_t id);
 

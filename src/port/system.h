@@ -1,5 +1,5 @@
 // System port: version, libraries, current directory, environment, settings file, system message
-// texts, common controls and the C runtime's time functions.
+// texts, common controls, the C runtime's time functions and the conversion of texts to UTF-8.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -64,6 +64,10 @@ public:
     // The C runtime's round trip through local time: localtime, then mktime of those fields.
     // False when either step fails or the year is before 1900.
     virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept = 0;
+    // A text of the ANSI code page in UTF-8 (MultiByteToWideChar from the ANSI code page, then
+    // WideCharToMultiByte to UTF-8). A byte sequence the code page does not define becomes the
+    // code page's default character, as the system converts it. False when the conversion fails.
+    virtual bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept = 0;
 };
 
 struct LibraryCloser {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "win32/win32_handles.h"
@@ -152,6 +154,42 @@ std::string Win32System::FormatSystemMessage(Win32Error code) noexcept {
 std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
 
 void Win32System::Sleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
+
+bool Win32System::AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept {
+    return utf8 != nullptr && ConvertCodePage(CP_ACP, CP_UTF8, ansi, utf8);
+}
+
+bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
+                     std::string* converted) noexcept {
+    if (converted == nullptr) return false;
+    if (text.empty()) {
+        converted->clear();
+        return true;
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    const int bytes = static_cast<int>(text.size());
+    try {
+        const int wideChars = ::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, nullptr, 0);
+        if (wideChars <= 0) return false;
+        std::vector<wchar_t> wide(static_cast<std::size_t>(wideChars));
+        if (::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, wide.data(), wideChars) !=
+            wideChars) {
+            return false;
+        }
+        const int outBytes =
+            ::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, nullptr, 0, nullptr, nullptr);
+        if (outBytes <= 0) return false;
+        std::string out(static_cast<std::size_t>(outBytes), '\0');
+        if (::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, out.data(), outBytes,
+                                  nullptr, nullptr) != outBytes) {
+            return false;
+        }
+        *converted = std::move(out);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
     std::time_t t = static_cast<std::time_t>(utcSeconds);

@@ -29,7 +29,14 @@ public:
     std::int64_t CurrentTime() noexcept override;
     void Sleep(std::uint32_t milliseconds) noexcept override;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
+    bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept override;
 };
+
+// A text of one code page in another, through UTF-16 (MultiByteToWideChar, WideCharToMultiByte,
+// both without flags: what a code page does not define becomes its default character). False when
+// a conversion fails.
+bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
+                     std::string* converted) noexcept;
 
 class Win32MessageBoxes final : public IMessageBoxes {
 public:
