@@ -1,13 +1,7 @@
 # Native Linux build: the fake machine and the unit tests, run by ctest.
 find_package(GTest REQUIRED)
 
-file(GLOB fake_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fake/*.cpp)
-if(NOT fake_srcs)
-  set(fake_srcs ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
-endif()
-add_library(qv_fake STATIC ${fake_srcs})
-target_link_libraries(qv_fake PUBLIC qv_core)
-target_compile_definitions(qv_fake PUBLIC QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+include(${CMAKE_SOURCE_DIR}/cmake/fake.cmake)
 
 include(GoogleTest)
 # One test program per folder below tests/unit and one for the fake machine itself.

@@ -96,9 +96,7 @@ std::vector<std::string_view> Characters(std::string_view s) {
     return out;
 }
 
-bool SameChar(std::string_view a, std::string_view b) {
-    return text::EqualsNoCase(a, b);
-}
+bool SameChar(std::string_view a, std::string_view b) { return text::EqualsNoCase(a, b); }
 
 class MaskMatcher {
   public:
@@ -721,6 +719,25 @@ std::vector<std::string> FakeFileSystem::AllPaths(std::string_view folder) const
         s_->Collect(n, prefix, &out);
     }
     std::sort(out.begin(), out.end());
+    return out;
+}
+
+namespace {
+
+void CollectEntries(const Node& folder, const std::string& prefix,
+                    std::vector<FakeFileSystem::EntryRecord>* out) {
+    for (const auto& c : folder.children) {
+        std::string path = prefix + "\\" + c->name;
+        out->push_back({path, c->Attributes(), c->contents, c->target});
+        if (c->IsFolder()) CollectEntries(*c, path, out);
+    }
+}
+
+}  // namespace
+
+std::vector<FakeFileSystem::EntryRecord> FakeFileSystem::AllEntries() const {
+    std::vector<EntryRecord> out;
+    for (const auto& drive : s_->drives) CollectEntries(*drive.second, drive.second->name, &out);
     return out;
 }
 

@@ -18,10 +18,17 @@
 namespace qv::fake {
 
 // The calls of the handle port, for hooks and injected faults.
-enum class HandleOp { kOpenFolder, kOpenRelative, kQueryFacts, kListFolder, kSetAttributes, kDelete };
+enum class HandleOp {
+    kOpenFolder,
+    kOpenRelative,
+    kQueryFacts,
+    kListFolder,
+    kSetAttributes,
+    kDelete
+};
 
 class FakeFileSystem final : public IFileSystem, public IFileHandles {
-public:
+  public:
     // Called at the start of every call of the handle port with the call and the name it acts on
     // (the path, the relative name, the mask, or the name of the entry a handle names). A test
     // changes the disk from here, between two calls of the code under test, as another process
@@ -40,7 +47,8 @@ public:
     void AddDirectory(std::string_view path);
     // An existing file is replaced. `attributes`: fa::kReadOnly, fa::kHidden, ... (0: a plain
     // file, which reports FILE_ATTRIBUTE_ARCHIVE).
-    void AddFile(std::string_view path, std::string_view contents = {}, std::uint32_t attributes = 0);
+    void AddFile(std::string_view path, std::string_view contents = {},
+                 std::uint32_t attributes = 0);
     void SetReadOnly(std::string_view path, bool readOnly = true);
     // A file held open by another process: DeleteFileA fails with 32; its folder cannot go.
     void SetInUse(std::string_view path, bool inUse = true);
@@ -66,6 +74,16 @@ public:
     std::vector<std::string> List(std::string_view folder) const;
     // Every file and folder below `folder` (or the whole disk), as full paths, sorted.
     std::vector<std::string> AllPaths(std::string_view folder = {}) const;
+    // Every file, folder and junction of the disk as AllPaths lists them, with its attributes, a
+    // file's contents and a junction's target: what a test compares to see whether anything
+    // changed.
+    struct EntryRecord {
+        std::string path;
+        std::uint32_t attributes;
+        std::string contents;
+        std::string target;
+    };
+    std::vector<EntryRecord> AllEntries() const;
     std::size_t OpenFindCount() const;
 
     // --- IFileSystem ---
@@ -88,7 +106,7 @@ public:
     Win32Error DeleteByHandle(FileRef handle) noexcept override;
     Win32Error Close(FileRef handle) noexcept override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> s_;
 };

@@ -62,7 +62,7 @@ struct Node;
 // keys by index continues from where the previous call stopped instead of counting from the
 // first key (the cursor is dropped whenever the set of keys changes).
 class SubKeys {
-public:
+  public:
     using Map = std::map<std::string, std::shared_ptr<Node>, NoCaseLess>;
     using const_iterator = Map::const_iterator;
 
@@ -112,7 +112,7 @@ public:
         return cursor_->second;
     }
 
-private:
+  private:
     Map ordered_;
     std::unordered_map<std::string, const_iterator> byName_;  // folded name -> entry
     mutable const_iterator cursor_;
@@ -643,6 +643,36 @@ bool FakeRegistry::IsLoadedByApp(std::string_view name) const {
 
 bool FakeRegistry::HiveFileExists(std::string_view file) const {
     return s_->FindHiveFile(file) != nullptr;
+}
+
+namespace {
+
+void CollectKeys(const Node& node, const std::string& path,
+                 std::vector<FakeRegistry::KeyRecord>* out) {
+    FakeRegistry::KeyRecord record{path, UnixFromFileTime(node.time), {}};
+    for (const Value& v : node.values) {
+        record.values.emplace_back(v.name, FakeRegistry::RawValue{v.type, v.data});
+    }
+    out->push_back(std::move(record));
+    for (const auto& entry : node.children) {
+        const std::string below =
+            path.back() == '|' ? path + entry.second->name : path + "\\" + entry.second->name;
+        CollectKeys(*entry.second, below, out);
+    }
+}
+
+}  // namespace
+
+std::vector<FakeRegistry::KeyRecord> FakeRegistry::AllKeys() const {
+    std::vector<KeyRecord> out;
+    CollectKeys(*s_->machine->root, s_->PathOf(*s_->machine->root), &out);
+    CollectKeys(*s_->users->root, s_->PathOf(*s_->users->root), &out);
+    for (const auto& hive : s_->hives) {
+        if (hive->kind == HiveKind::File && hive->root->parent == nullptr) {
+            CollectKeys(*hive->root, s_->PathOf(*hive->root), &out);
+        }
+    }
+    return out;
 }
 
 std::vector<std::string> FakeRegistry::OpenKeyPaths() const {

@@ -4,7 +4,8 @@
 // Test setup addresses keys by a text path:
 //   "HKLM\Software\..." or "HKEY_LOCAL_MACHINE\...", "HKU\S-1-...\..." or "HKEY_USERS\...",
 //   "HKCU\..." or "HKEY_CURRENT_USER\..." (the hive of the running user), and
-//   "<hive file>|<path>" for a hive file that is not loaded, e.g. "C:\Users\ann\ntuser.dat|Software".
+//   "<hive file>|<path>" for a hive file that is not loaded, e.g.
+//   "C:\Users\ann\ntuser.dat|Software".
 // Setup calls create what is missing and never fail; they do not stamp times unless they say so.
 //
 // Handles carry the access they were opened with, as on Windows: setting a value needs
@@ -30,7 +31,7 @@ std::int64_t UnixFromFileTime(FileTime t);
 enum class RegOp { Open, Create, Enum, Query, Set, Delete, Flush, QueryInfo, Load, Unload };
 
 class FakeRegistry final : public IRegistry {
-public:
+  public:
     FakeRegistry();
     ~FakeRegistry() override;
 
@@ -86,6 +87,15 @@ public:
     bool IsLoadedByApp(std::string_view name) const;
     // Whether CreateHiveFile (or a "<hive file>|" setup path) made this hive file.
     bool HiveFileExists(std::string_view file) const;
+    // Every key of the machine, each before the keys below it: HKEY_LOCAL_MACHINE, the hives
+    // mounted under HKEY_USERS, then the hive files that are not loaded ("<hive file>|..."), with
+    // the key's path as OpenKeyPaths writes it, its last-write time and its values in order.
+    struct KeyRecord {
+        std::string path;
+        std::int64_t time;
+        std::vector<std::pair<std::string, RawValue>> values;
+    };
+    std::vector<KeyRecord> AllKeys() const;
     // Keys opened through the port and not closed yet, as "HKU\S-1-...\Software\..." paths.
     std::vector<std::string> OpenKeyPaths() const;
     std::size_t OpenKeyCount() const;
@@ -122,10 +132,11 @@ public:
     Win32Error FlushKey(HKey key) noexcept override;
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
     Win32Error CloseKey(HKey key) noexcept override;
-    Win32Error LoadKey(HKey parent, std::string_view subKey, std::string_view file) noexcept override;
+    Win32Error LoadKey(HKey parent, std::string_view subKey,
+                       std::string_view file) noexcept override;
     Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> s_;
 };

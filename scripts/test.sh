@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets the machine up and runs every test: the native unit tests (ASan, UBSan), the Windows test
-# program under Wine in a fresh prefix, and the end-to-end tests of quorvane.exe under Wine on a
-# virtual X server. Runs without a terminal or standard input (CI). Exits non-zero when anything
-# fails; the last line it prints is "N passed, N failed", counting the tests ctest ran and the
-# checks of the end-to-end tests, and one failure for each step that could not run.
+# Sets the machine up and runs every test: the native unit tests (ASan, UBSan), the fuzz harnesses
+# for a bounded number of runs each, the Windows test program under Wine in a fresh prefix, and
+# the end-to-end tests of quorvane.exe under Wine on a virtual X server. Runs without a terminal
+# or standard input (CI). Exits non-zero when anything fails; the last line it prints is
+# "N passed, N failed", counting the tests ctest ran, one per fuzz harness, the checks of the
+# end-to-end tests, and one failure for each step that could not run.
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,6 +52,22 @@ if qv_configure native && qv_build native; then
   count_ctest "$QV_BUILD/native-tests.log"
 else
   echo "FAIL: native build"
+  failed=$((failed + 1))
+fi
+
+step "fuzzing (libFuzzer harnesses, bounded runs)"
+if qv_configure fuzz && qv_build fuzz; then
+  bash scripts/fuzz.sh </dev/null 2>&1 | tee "$QV_BUILD/fuzz-tests.log"
+  summary=$(tail -n 1 "$QV_BUILD/fuzz-tests.log")
+  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+  else
+    echo "FAIL: the fuzz harnesses ended without their summary"
+    failed=$((failed + 1))
+  fi
+else
+  echo "FAIL: fuzz build"
   failed=$((failed + 1))
 fi
 

@@ -1,5 +1,6 @@
 #include "cleanup/deleter.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/text.h"
@@ -66,8 +67,8 @@ bool IsPlainMask(std::string_view mask) {
 
 }  // namespace
 
-Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors)
-    : files_(files), anchors_(std::move(anchors)) {}
+Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun)
+    : files_(files), anchors_(std::move(anchors)), dryRun_(dryRun) {}
 
 Deleter::~Deleter() = default;
 
@@ -143,9 +144,15 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
 }
 
 // Deletes the entry that `handle` names; a read-only one loses the attribute first when
-// `readOnlyToo`, as the shell's deletion does.
+// `readOnlyToo`, as the shell's deletion does. A dry run deletes nothing: it answers as the
+// deletion would and notes the path as deleted in the journal's view.
 Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
-                        bool readOnlyToo) {
+                        bool readOnlyToo, Journal* dryRun, std::string_view path) {
+    if (dryRun != nullptr) {
+        if (!readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) return err::kAccessDenied;
+        dryRun->MarkDeleted(path);
+        return err::kSuccess;
+    }
     Win32Error e = files.DeleteByHandle(handle);
     if (e == err::kAccessDenied && readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) {
         if (files.SetAttributes(handle, facts.attributes & ~fa::kReadOnly) == err::kSuccess) {
@@ -157,7 +164,8 @@ Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& fa
 
 class TreeDeletion {
   public:
-    TreeDeletion(IFileHandles& files, std::uint64_t volume) : files_(files), volume_(volume) {}
+    TreeDeletion(IFileHandles& files, std::uint64_t volume, Journal* dryRun)
+        : files_(files), volume_(volume), dryRun_(dryRun) {}
 
     // Deletes everything in the open folder, then the folder itself.
     void DeleteFolder(FileRef folder, const FileFacts& facts, const std::string& path) {
@@ -174,7 +182,7 @@ class TreeDeletion {
         }
         // A folder that kept an entry cannot go; its entry was reported already.
         if (problems_ != before) return;
-        e = DeleteOpened(files_, folder, facts, true);
+        e = DeleteOpened(files_, folder, facts, true, dryRun_, path);
         if (e != err::kSuccess) Note(Failed(path, e));
     }
 
@@ -217,7 +225,7 @@ class TreeDeletion {
             return;
         }
         // A file, or a link of any kind, which goes as the link: its target is never entered.
-        e = DeleteOpened(files_, entry.get(), facts, true);
+        e = DeleteOpened(files_, entry.get(), facts, true, dryRun_, path);
         if (e != err::kSuccess) Note(Failed(path, e));
     }
 
@@ -227,6 +235,7 @@ class TreeDeletion {
 
     IFileHandles& files_;
     std::uint64_t volume_;
+    Journal* dryRun_;
     std::size_t problems_ = 0;
     DeleteReport first_;
 };
@@ -238,6 +247,7 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     if (!SplitAbsolutePath(path, &parts) || parts.names.empty()) {
         return Refused(std::string(path), "not a plain path");
     }
+    if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kFileNotFound);
     UniqueFileRef parent(files_);
     DeleteReport walk =
         WalkTo(files_, anchors_, parts, parts.names.size() - 1, false, &parent, &target->volume);
@@ -274,10 +284,11 @@ DeleteReport Deleter::DeleteTree(std::string_view path) {
     // A product folder that is itself a link is not the user's data but a way elsewhere.
     if (IsLink(target.facts)) return Refused(std::string(path), "a link");
     if (!IsFolder(target.facts.attributes)) {
-        Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, true);
+        Win32Error e =
+            DeleteOpened(files_, target.handle.get(), target.facts, true, dryRun_, path);
         return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
     }
-    TreeDeletion deletion(files_, target.volume);
+    TreeDeletion deletion(files_, target.volume, dryRun_);
     deletion.DeleteFolder(target.handle.get(), target.facts, std::string(path));
     return deletion.first();
 }
@@ -291,7 +302,7 @@ DeleteReport Deleter::DeleteFile(std::string_view path) {
         return Failed(std::string(path), err::kAccessDenied);
     }
     // A read-only file stays, as DeleteFileA leaves it.
-    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false);
+    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false, dryRun_, path);
     return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
 }
 
@@ -301,8 +312,20 @@ DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
     if (report.outcome != DeleteOutcome::kDeleted) return report;
     // RemoveDirectoryA's answer for a file.
     if (!IsFolder(target.facts.attributes)) return Failed(std::string(path), err::kDirectory);
+    // A dry run sees the folder as the deletions before would have left it.
+    if (dryRun_ != nullptr && (target.facts.attributes & fa::kReparsePoint) == 0) {
+        std::vector<FolderEntry> entries;
+        if (files_.ListFolder(target.handle.get(), "*", &entries) == err::kSuccess) {
+            for (const FolderEntry& entry : entries) {
+                if (entry.name == "." || entry.name == "..") continue;
+                if (!dryRun_->IsDeleted(Join(path, entry.name))) {
+                    return Failed(std::string(path), err::kDirNotEmpty);
+                }
+            }
+        }
+    }
     // An empty folder, or a junction, which goes as the link as RemoveDirectoryA removes it.
-    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false);
+    Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false, dryRun_, path);
     return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
 }
 
@@ -312,6 +335,7 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     if (!SplitAbsolutePath(path, &parts) || !IsPlainMask(mask)) {
         return Refused(Join(path, mask), "not a plain path");
     }
+    if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kPathNotFound);
     UniqueFileRef folder(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = WalkTo(files_, anchors_, parts, parts.names.size(), true, &folder, &volume);
@@ -320,6 +344,16 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
         return walk;
     }
     Win32Error e = files_.ListFolder(folder.get(), mask, entries);
+    if (e == err::kSuccess && dryRun_ != nullptr) {
+        // What the deletions before would have left of the folder.
+        entries->erase(std::remove_if(entries->begin(), entries->end(),
+                                      [&](const FolderEntry& entry) {
+                                          return entry.name != "." && entry.name != ".." &&
+                                                 dryRun_->IsDeleted(Join(path, entry.name));
+                                      }),
+                       entries->end());
+        if (entries->empty()) e = err::kFileNotFound;
+    }
     if (e == err::kFileNotFound) return Missing(e);
     if (e != err::kSuccess) return Failed(Join(path, mask), e);
     return DeleteReport{};

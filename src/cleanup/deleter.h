@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/win32_codes.h"
+#include "cleanup/journal.h"
 #include "port/file_handles.h"
 
 namespace qv {
@@ -44,7 +45,10 @@ class Deleter {
   public:
     // `anchors` are absolute folder paths named by the machine. A path is handled below the
     // innermost anchor that holds it; a path outside every anchor, or equal to one, is refused.
-    Deleter(IFileHandles& files, std::vector<std::string> anchors);
+    // With `dryRun` nothing is deleted: every call opens and checks as it would, answers as the
+    // deletion would, and notes what it would delete in the journal's view, which the later
+    // calls see.
+    Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun = nullptr);
     ~Deleter();
     Deleter(const Deleter&) = delete;
     Deleter& operator=(const Deleter&) = delete;
@@ -75,6 +79,7 @@ class Deleter {
 
     IFileHandles& files_;
     std::vector<std::string> anchors_;
+    Journal* dryRun_;
 };
 
 }  // namespace qv

@@ -38,6 +38,22 @@ void TraceError(IDebugOutput& debug, std::string_view before, Win32Error code) {
     Trace(debug, before, std::to_string(static_cast<int>(code)), ")\n");
 }
 
+ActionResult ResultOf(const DeleteReport& report) {
+    switch (report.outcome) {
+        case DeleteOutcome::kDeleted: return ActionResult::kDone;
+        case DeleteOutcome::kRefused: return ActionResult::kRefused;
+        case DeleteOutcome::kMissing:
+        case DeleteOutcome::kFailed: break;
+    }
+    return ActionResult::kFailed;
+}
+
+// Where a dry run's trace goes: a dry run deletes nothing, and its trace would tell of deletions.
+class NullTrace final : public IDebugOutput {
+public:
+    void Write(std::string_view) noexcept override {}
+};
+
 // "\tRefused to delete "<path>": <reason>\n": a path the clean-up would not act on, and why.
 void TraceRefusal(IDebugOutput& debug, const DeleteReport& report) {
     Trace(debug, "\tRefused to delete \"", report.path, "\": " + report.reason + "\n");
@@ -86,27 +102,51 @@ private:
     std::vector<std::string> folders_;
 };
 
+// What one pass over the list works with: the deleter, where the trace goes (nowhere in a dry
+// run), and the journal that notes each action (optional).
+struct Run {
+    Platform& os;
+    Deleter& deleter;
+    IDebugOutput& trace;
+    Journal* journal;
+    std::string_view sid;
+
+    void Note(ActionKind kind, const DeleteReport& report) {
+        if (journal == nullptr || report.outcome == DeleteOutcome::kMissing) return;
+        journal->Note(kind, report.path, sid, ResultOf(report), report.error, report.reason);
+    }
+};
+
 // Removes the candidate folder if it is empty, then each parent while the removal succeeds. The
 // trace names the folders as the line named them; the deleter acts on their full paths.
-void RemoveEmptyFolders(Platform& os, Deleter& deleter, std::string folder,
-                        const WalkStops& stops) {
+void RemoveEmptyFolders(Run& run, std::string folder, const WalkStops& stops) {
     Win32Error e = err::kSuccess;
     for (;; folder = text::CutBeforeLastBackslash(folder)) {
         if (stops.StopsAt(folder)) return;
-        Trace(os.debug, "\tAttempting to remove directory \"", folder, "\"\n");
-        DeleteReport report = deleter.RemoveEmptyFolder(FullFolder(os.files, folder));
+        Trace(run.trace, "\tAttempting to remove directory \"", folder, "\"\n");
+        const std::string full = FullFolder(run.os.files, folder);
+        DeleteReport report = run.deleter.RemoveEmptyFolder(full);
         if (report.outcome == DeleteOutcome::kRefused) {
-            TraceRefusal(os.debug, report);
+            TraceRefusal(run.trace, report);
             return;
+        }
+        if (report.outcome == DeleteOutcome::kDeleted) {
+            report.path = full;
+            run.Note(ActionKind::kRemoveEmptyFolder, report);
         }
         if (report.outcome != DeleteOutcome::kDeleted) {
             e = report.error;
             break;
         }
     }
-    TraceError(os.debug, "\tERROR: Couldn't remove directory (", e);
+    TraceError(run.trace, "\tERROR: Couldn't remove directory (", e);
     // A folder whose last file was still being released can go on the second try.
-    (void)deleter.RemoveEmptyFolder(FullFolder(os.files, folder));
+    const std::string full = FullFolder(run.os.files, folder);
+    DeleteReport again = run.deleter.RemoveEmptyFolder(full);
+    if (again.outcome == DeleteOutcome::kDeleted) {
+        again.path = full;
+        run.Note(ActionKind::kRemoveEmptyFolder, again);
+    }
 }
 
 // The line from `start` up to the line feed at `lf`, without the line feed and without the one
@@ -117,8 +157,9 @@ std::string_view LineBefore(std::string_view text, std::size_t start, std::size_
     return text.substr(start, lastChar - start);
 }
 
-void DeleteLine(Platform& os, Deleter& deleter, std::string_view line, const WalkStops& stops) {
-    Trace(os.debug, "Processing \"", line, "\"\n");
+void DeleteLine(Run& run, std::string_view line, const WalkStops& stops) {
+    Platform& os = run.os;
+    Trace(run.trace, "Processing \"", line, "\"\n");
     // The line is a search pattern: the folder searched, and the mask of its last name. The
     // folder is taken as the system takes a path (GetFullPathNameA: repeated separators, "."
     // and ".." resolved); an empty pattern names no folder.
@@ -126,54 +167,62 @@ void DeleteLine(Platform& os, Deleter& deleter, std::string_view line, const Wal
     Win32Error e = line.empty() ? err::kPathNotFound
                                 : os.files.GetFullPathName(line, kMaxPath, &full);
     if (e != err::kSuccess) {
-        TraceError(os.debug, "\tERROR: FindFile failed. (", e);
+        TraceError(run.trace, "\tERROR: FindFile failed. (", e);
         return;
     }
     std::size_t cut = text::FindLast(full, '\\');
     std::string root = cut == text::npos ? std::string() : full.substr(0, cut);
     std::string mask = cut == text::npos ? full : full.substr(cut + 1);
     std::vector<FolderEntry> entries;
-    DeleteReport found = deleter.List(root, mask, &entries);
+    DeleteReport found = run.deleter.List(root, mask, &entries);
     if (found.outcome == DeleteOutcome::kRefused) {
-        TraceRefusal(os.debug, found);
+        TraceRefusal(run.trace, found);
         return;
     }
     if (found.outcome != DeleteOutcome::kDeleted) {
-        TraceError(os.debug, "\tERROR: FindFile failed. (", found.error);
+        TraceError(run.trace, "\tERROR: FindFile failed. (", found.error);
         return;
     }
     std::string candidate;
     for (const FolderEntry& entry : entries) {
         std::string path = root + "\\" + entry.name;
-        Trace(os.debug, "\tFound \"", path, "\"\n");
+        Trace(run.trace, "\tFound \"", path, "\"\n");
         if ((entry.attributes & fa::kDirectory) != 0) {
             candidate = path;
-            os.debug.Write("\tThis is a directory.\n");
+            run.trace.Write("\tThis is a directory.\n");
             continue;
         }
-        Trace(os.debug, "\tRemoving \"", path, "\"\n");
+        Trace(run.trace, "\tRemoving \"", path, "\"\n");
         candidate = root;
         // A read-only or open file stays; the walk then stops at its folder.
-        DeleteReport removed = deleter.DeleteFile(path);
-        if (removed.outcome == DeleteOutcome::kRefused) TraceRefusal(os.debug, removed);
+        DeleteReport removed = run.deleter.DeleteFile(path);
+        if (removed.outcome == DeleteOutcome::kRefused) TraceRefusal(run.trace, removed);
+        if (removed.path.empty()) removed.path = path;
+        run.Note(ActionKind::kDeleteFile, removed);
     }
-    RemoveEmptyFolders(os, deleter, candidate, stops);
+    RemoveEmptyFolders(run, candidate, stops);
 }
 
 }  // namespace
 
 ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
                                       std::string_view registrationPath, std::string_view sidText,
-                                      Win32Error* tableError) {
+                                      Win32Error* tableError, Journal* journal,
+                                      const LeftoverFolder* leftover) {
     PlaceholderTable table;
-    PlaceholderBuild build = BuildPlaceholderTable(os, registrationPath, sidText, tables, &table);
+    PlaceholderBuild build =
+        BuildPlaceholderTable(os, registrationPath, sidText, tables, &table, leftover);
     if (tableError != nullptr) *tableError = build.result;
     if (build.result != err::kSuccess) return ProductFilesOutcome::kNoTable;
+    const bool dryRun = journal != nullptr && journal->dryRun();
+    NullTrace quiet;
+    IDebugOutput& trace = dryRun ? static_cast<IDebugOutput&>(quiet) : os.debug;
     for (const FolderRefusal& refusal : build.refusals) {
-        Trace(os.debug, "\tRefused to use \"", refusal.value,
+        Trace(trace, "\tRefused to use \"", refusal.value,
               "\" as " + refusal.placeholder + ": " + refusal.reason + "\n");
     }
-    Deleter deleter(os.handles, build.anchors);
+    Deleter deleter(os.handles, build.anchors, dryRun ? journal : nullptr);
+    Run run{os, deleter, trace, journal, sidText};
     bool dataLeft = false;
     struct Root {
         const std::string& folder;
@@ -184,26 +233,28 @@ ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
         DeleteReport report;
         if (!root.refusal.empty()) {
             report.outcome = DeleteOutcome::kRefused;
-            report.path = root.folder;
             report.reason = root.refusal;
         } else {
             report = deleter.DeleteTree(root.folder);
         }
+        report.path = root.folder;  // the action is the whole folder, whatever stopped it
+        run.Note(ActionKind::kDeleteFolderTree, report);
         if (report.outcome == DeleteOutcome::kRefused) {
-            TraceRefusal(os.debug, report);
+            TraceRefusal(trace, report);
             dataLeft = true;
         } else if (report.outcome == DeleteOutcome::kFailed) {
-            Trace(os.debug, "\tERROR: Couldn't delete \"", report.path,
+            Trace(trace, "\tERROR: Couldn't delete \"", report.path,
                   "\" (" + std::to_string(report.error) + ")\n");
             dataLeft = true;
         }
     }
-    (void)LoadFileList(os, deleter, IDR_FILELIST_CLEANUP, kFileListType, table);  // traced
+    (void)LoadFileList(os, deleter, IDR_FILELIST_CLEANUP, kFileListType, table, journal,
+                       sidText);  // traced
     return dataLeft ? ProductFilesOutcome::kDataLeft : ProductFilesOutcome::kRemoved;
 }
 
 HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id, std::string_view type,
-                     const PlaceholderTable& table) {
+                     const PlaceholderTable& table, Journal* journal, std::string_view sid) {
     std::string bytes;
     Win32Error e = os.resources.LoadResourceBytes(id, type, &bytes);
     if (e != err::kSuccess) return hr::FromWin32(e);
@@ -213,21 +264,24 @@ HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id, std::stri
     std::string expanded;
     HResult result = ExpandPlaceholders(listText, table, &expanded);
     if (result != hr::kOk) return result;
-    return DeleteBuffer(os, deleter, expanded, table);
+    return DeleteBuffer(os, deleter, expanded, table, journal, sid);
 }
 
 HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
-                     const PlaceholderTable& table) {
-    os.debug.Write("Start of DeleteBuffer\n");
-    os.debug.Write(text);
-    os.debug.Write("End of DeleteBuffer\n");
+                     const PlaceholderTable& table, Journal* journal, std::string_view sid) {
+    NullTrace quiet;
+    const bool dryRun = journal != nullptr && journal->dryRun();
+    Run run{os, deleter, dryRun ? static_cast<IDebugOutput&>(quiet) : os.debug, journal, sid};
+    run.trace.Write("Start of DeleteBuffer\n");
+    run.trace.Write(text);
+    run.trace.Write("End of DeleteBuffer\n");
 
     WalkStops stops(os.files, table);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text::Find(text, '\n', start);
         if (lf == text::npos) break;  // text after the last line feed is no line
-        DeleteLine(os, deleter, LineBefore(text, start, lf), stops);
+        DeleteLine(run, LineBefore(text, start, lf), stops);
         start = lf + 1;
     }
     return hr::kOk;

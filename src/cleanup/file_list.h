@@ -7,6 +7,8 @@
 
 #include "app/tables.h"
 #include "cleanup/deleter.h"
+#include "cleanup/journal.h"
+#include "discovery/registration.h"
 #include "cleanup/placeholders.h"
 #include "port/platform.h"
 
@@ -23,15 +25,22 @@ enum class ProductFilesOutcome {
 // Deletes a user's product files of one registration: the two product folders whole, then the
 // lines of the built-in file list, every removal through the deleter. *tableError (optional)
 // receives the registry error with which the placeholder table could not be built.
+// `journal` (optional) notes every action; in a dry run nothing is deleted and nothing traced.
+// `leftover` gives the folder values of a registration that is not written yet (a dry run's
+// leftover folders); otherwise they are read from the registration key.
 [[nodiscard]] ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
                                                     std::string_view registrationPath,
                                                     std::string_view sidText,
-                                                    Win32Error* tableError = nullptr);
+                                                    Win32Error* tableError = nullptr,
+                                                    Journal* journal = nullptr,
+                                                    const LeftoverFolder* leftover = nullptr);
 // Loads FILELIST `id`, expands it and runs DeleteBuffer over it; 0 or the failure code.
 HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id, std::string_view type,
-                     const PlaceholderTable& table);
-// Processes the expanded list line by line, with the trace; always 0.
+                     const PlaceholderTable& table, Journal* journal = nullptr,
+                     std::string_view sid = {});
+// Processes the expanded list line by line, with the trace (none in a dry run); always 0.
 HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
-                     const PlaceholderTable& table);
+                     const PlaceholderTable& table, Journal* journal = nullptr,
+                     std::string_view sid = {});
 
 }  // namespace qv

@@ -213,28 +213,32 @@ std::vector<std::string> PlaceholderTable::KeptFolders() const {
 
 PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
                                        std::string_view sidText, const Tables& tables,
-                                       PlaceholderTable* table) {
+                                       PlaceholderTable* table, const LeftoverFolder* given) {
     PlaceholderBuild build;
-    Win32Error e = err::kSuccess;
-    UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &e);
-    if (!key) {
-        build.result = e;
-        return build;
-    }
-
     std::string roamable;
-    e = ReadFolderValue(os.registry, key.get(), "RoamableRootFolder", &roamable);
-    if (e != err::kSuccess) {
-        build.result = e;
-        return build;
-    }
     std::string local;
-    e = ReadFolderValue(os.registry, key.get(), "LocalRootFolder", &local);
-    if (e != err::kSuccess) {
-        build.result = e;
-        return build;
+    if (given != nullptr) {
+        roamable = given->roamingFolder;
+        local = given->localFolder;
+    } else {
+        Win32Error e = err::kSuccess;
+        UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &e);
+        if (!key) {
+            build.result = e;
+            return build;
+        }
+        e = ReadFolderValue(os.registry, key.get(), "RoamableRootFolder", &roamable);
+        if (e != err::kSuccess) {
+            build.result = e;
+            return build;
+        }
+        e = ReadFolderValue(os.registry, key.get(), "LocalRootFolder", &local);
+        if (e != err::kSuccess) {
+            build.result = e;
+            return build;
+        }
     }
-    key.reset();  // nothing below reads the registration key
+    Win32Error e = err::kSuccess;
 
     // Where the user's profile is, from the machine's profile list: every folder that his hive
     // names must lie inside it before it is deleted, searched or walked up from.

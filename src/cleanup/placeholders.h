@@ -9,6 +9,7 @@
 
 #include "app/tables.h"
 #include "base/win32_codes.h"
+#include "discovery/registration.h"
 #include "port/platform.h"
 
 namespace qv {
@@ -58,9 +59,11 @@ struct PlaceholderBuild {
 
 // Fills `table` for the registration at `registrationPath` (SID text + "\" + key path below
 // HKEY_USERS) of the user `sidText`.
+// `given` (optional) holds the two folder values instead of the registration key.
 PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
                                        std::string_view sidText, const Tables& tables,
-                                       PlaceholderTable* table);
+                                       PlaceholderTable* table,
+                                       const LeftoverFolder* given = nullptr);
 // Expands "%NAME%" references; hr::kOk and *expanded, or kBadPlaceholder, kFail (name of more
 // than 31 bytes) or kOutOfMemory with *expanded untouched.
 HResult ExpandPlaceholders(std::string_view text, const PlaceholderTable& table,

@@ -38,29 +38,26 @@ enum class Registration { Skipped, Created, CreateFailed };
 
 Registration RegisterLanguageFolder(Platform& os, std::string_view sidText,
                                     const std::string& keyPath, const std::string& roamLang,
-                                    const std::string& localLang) {
+                                    const std::string& localLang,
+                                    std::vector<LeftoverFolder>* heldInMemory) {
     // Installed on the machine: the user's folders belong to a product that is still there.
     if (OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead)) {
         return Registration::Skipped;
     }
     // The user has the registration already; its folder values stay as the product wrote them.
     const std::string userKeyPath = Join(sidText, keyPath);
-    if (OpenKey(os.registry, kHkeyUsers, userKeyPath, reg::kKeyReadWrite)) {
+    if (OpenKey(os.registry, kHkeyUsers, userKeyPath,
+                heldInMemory != nullptr ? reg::kKeyRead : reg::kKeyReadWrite)) {
         return Registration::Skipped;
     }
-
-    UniqueKey created(os.registry);
-    Win32Error result = os.registry.CreateKey(kHkeyUsers, userKeyPath, reg::kOptionNonVolatile,
-                                              reg::kKeyReadWrite, created.put(), nullptr);
-    if (result != err::kSuccess) {
-        created.reset();
-        return Registration::CreateFailed;
+    LeftoverFolder leftover{keyPath, roamLang, localLang};
+    if (heldInMemory != nullptr) {
+        heldInMemory->push_back(std::move(leftover));
+        return Registration::Created;
     }
-    // A value that cannot be written leaves the key without it; the clean-up then simply has
-    // fewer folders to remove.
-    (void)SetStringValue(os.registry, created.get(), kRoamableRootFolder, roamLang);
-    (void)SetStringValue(os.registry, created.get(), kLocalRootFolder, localLang);
-    return Registration::Created;
+    return RegisterLeftoverFolder(os, sidText, leftover) == err::kSuccess
+               ? Registration::Created
+               : Registration::CreateFailed;
 }
 
 }  // namespace
@@ -121,9 +118,27 @@ bool IsDirectory(IFileSystem& files, std::string_view path) {
     return attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0;
 }
 
+Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
+                                  const LeftoverFolder& leftover) {
+    UniqueKey created(os.registry);
+    Win32Error result =
+        os.registry.CreateKey(kHkeyUsers, Join(sidText, leftover.keyPath), reg::kOptionNonVolatile,
+                              reg::kKeyReadWrite, created.put(), nullptr);
+    if (result != err::kSuccess) {
+        created.reset();
+        return result;
+    }
+    // A value that cannot be written leaves the key without it; the clean-up then simply has
+    // fewer folders to remove.
+    (void)SetStringValue(os.registry, created.get(), kRoamableRootFolder, leftover.roamingFolder);
+    (void)SetStringValue(os.registry, created.get(), kLocalRootFolder, leftover.localFolder);
+    return err::kSuccess;
+}
+
 void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
                               std::string_view company, std::string_view product,
-                              std::string_view release) {
+                              std::string_view release,
+                              std::vector<LeftoverFolder>* heldInMemory) {
     std::string roaming;
     if (ReadUserShellFolder(os.registry, sidText, kAppData, &roaming) != err::kSuccess) return;
     std::string local;
@@ -154,7 +169,7 @@ void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_vi
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
-            if (RegisterLanguageFolder(os, sidText, keyPath, roamLang, localLang) ==
+            if (RegisterLanguageFolder(os, sidText, keyPath, roamLang, localLang, heldInMemory) ==
                 Registration::CreateFailed) {
                 return;
             }

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/tables.h"
 #include "port/platform.h"
@@ -35,10 +36,22 @@ std::string ProductDisplayName(const StringTable& productIds, std::string_view p
                                std::string_view id);
 bool IsDirectory(IFileSystem& files, std::string_view path);
 
+// A product and language folder of a user that neither the machine nor the user has registered.
+struct LeftoverFolder {
+    std::string keyPath;  // the registration key it gets, below the user's hive root
+    std::string roamingFolder;
+    std::string localFolder;
+};
 // Creates a registration key in the user's hive for each product and language folder that the
-// user has and neither the machine nor the user has registered.
+// user has and neither the machine nor the user has registered. With `heldInMemory` nothing is
+// written: the folders are appended there instead.
 void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
                               std::string_view company, std::string_view product,
-                              std::string_view release);
+                              std::string_view release,
+                              std::vector<LeftoverFolder>* heldInMemory = nullptr);
+// Writes the registration key of a leftover folder into the user's hive (a created key gets the
+// two folder values); 0 or the error.
+[[nodiscard]] Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
+                                                const LeftoverFolder& leftover);
 
 }  // namespace qv

@@ -34,8 +34,14 @@ struct UserFinding {
     std::string account;
     std::string keyPath;  // below the user's hive root
     StaleReason reason = StaleReason::kMachineKeyMissing;
-    KeyTime userOldestKeyTime = 0;
+    KeyTime userOldestKeyTime = 0;     // 0 for a leftover folder not registered yet
     KeyTime machineOldestKeyTime = 0;  // 0 with kMachineKeyMissing
+    // The registration's folder values as the user's hive holds them (not checked: the clean-up
+    // confines them before it acts on them).
+    std::string roamingFolder;
+    std::string localFolder;
+    // Leftover folders found by a scan that writes nothing: the key is not in the hive yet.
+    bool leftover = false;
 };
 
 // A registration as the dialog lists it: one label, the users who hold it.
@@ -55,6 +61,10 @@ struct Findings {
 struct SelectedPair {
     std::string registrationKeyPath;
     std::string sidText;
+    // A leftover folder that a scan held in memory: its key is written first, with these values.
+    bool leftover = false;
+    std::string roamingFolder;
+    std::string localFolder;
 };
 
 }  // namespace qv

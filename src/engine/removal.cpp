@@ -25,10 +25,30 @@ Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
     return e;
 }
 
+// A key below HKEY_USERS as the journal names it.
+std::string UsersKeyName(std::string_view path) {
+    return "HKEY_USERS\\" + std::string(path);
+}
+
+// Whether the key below HKEY_USERS has a sub key that the dry run has not deleted. A key that
+// does not exist has none.
+bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& journal) {
+    UniqueKey open = OpenKey(registry, kHkeyUsers, key, reg::kKeyRead);
+    if (!open) return false;
+    std::string name;
+    for (std::uint32_t index = 0;
+         registry.EnumKey(open.get(), index, kEnumNameChars, &name) == err::kSuccess; ++index) {
+        if (!journal.IsDeleted(UsersKeyName(key + "\\" + name))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection) {
+int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
+                          Journal* journal) {
     Platform& os = ws.services.os;
+    const bool dryRun = journal != nullptr && journal->dryRun();
     int result = kRemovalNothingSelected;
     // A checked user whose hive could not be made available, or whose product folders could not
     // be deleted whole, was not cleaned: the run must not end as a success, nor as "nothing
@@ -43,18 +63,52 @@ int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& select
             continue;
         }
         std::string registrationPath = pair.sidText + "\\" + pair.registrationKeyPath;
+        const std::string keyName = UsersKeyName(registrationPath);
+        // Leftover folders that a scan held in memory get their registration key first, so that
+        // the clean-up of them is the one of any registration; a dry run only notes it.
+        const LeftoverFolder leftover{pair.registrationKeyPath, pair.roamingFolder,
+                                      pair.localFolder};
+        if (pair.leftover) {
+            Win32Error e = dryRun ? err::kSuccess : RegisterLeftoverFolder(os, pair.sidText, leftover);
+            if (journal != nullptr) {
+                journal->Note(ActionKind::kRegisterLeftoverFolder, keyName, pair.sidText,
+                              e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed, e);
+            }
+            if (e != err::kSuccess) {
+                userSkipped = true;
+                continue;
+            }
+        }
         // The files first: their folders are named by values of the key deleted next.
-        if (CleanProductFiles(os, ws.tables, registrationPath, pair.sidText) ==
+        if (CleanProductFiles(os, ws.tables, registrationPath, pair.sidText, nullptr, journal,
+                              dryRun && pair.leftover ? &leftover : nullptr) ==
             ProductFilesOutcome::kDataLeft) {
             // The key is the only record of the data left behind: it stays, and the user stays
             // listed. The other users are still cleaned.
             userSkipped = true;
             continue;
         }
-        Win32Error e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
+        Win32Error e = err::kSuccess;
+        if (!dryRun) {
+            e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
+        } else if (!pair.leftover) {
+            // What the deletion would find: the key, unless it is gone already.
+            Win32Error opened = err::kSuccess;
+            UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead,
+                                    &opened);
+            e = journal->IsDeleted(keyName) ? err::kFileNotFound : opened;
+        }
+        if (journal != nullptr) {
+            journal->Note(ActionKind::kDeleteKeyTree, keyName, pair.sidText,
+                          e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed, e);
+            if (dryRun && e == err::kSuccess) journal->MarkDeleted(keyName);
+        }
         result = e == err::kSuccess ? kRemovalDone : kRemovalFailed;
-        if (e == err::kSuccess) PruneEmptyParentKeys(os.registry, registrationPath);
-        if (hive.loadedHere() && FlushUserHive(ws.services, pair.sidText) != err::kSuccess) {
+        if (e == err::kSuccess) {
+            PruneEmptyParentKeys(os.registry, registrationPath, journal, pair.sidText);
+        }
+        if (!dryRun && hive.loadedHere() &&
+            FlushUserHive(ws.services, pair.sidText) != err::kSuccess) {
             result = kRemovalFailed;
         }
         // A hive left loaded is no success either (the lease has shown why).
@@ -78,14 +132,28 @@ Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name
     return e;
 }
 
-void PruneEmptyParentKeys(IRegistry& registry, std::string_view path) {
+void PruneEmptyParentKeys(IRegistry& registry, std::string_view path, Journal* journal,
+                          std::string_view sid) {
+    const bool dryRun = journal != nullptr && journal->dryRun();
     std::string key(path);
     for (;;) {
         std::size_t cut = text::FindLast(key, '\\');
         if (cut == text::npos) return;
         key.resize(cut);
+        if (dryRun) {
+            // A hive's root key is never deleted; any other key goes when the sub keys it has,
+            // or the one a leftover registration would have made, are all gone in the dry run.
+            if (text::FindLast(key, '\\') == text::npos) return;
+            if (HasSubKeyLeft(registry, key, *journal)) return;
+            journal->Note(ActionKind::kDeleteEmptyKey, UsersKeyName(key), sid, ActionResult::kDone);
+            journal->MarkDeleted(UsersKeyName(key));
+            continue;
+        }
         // The registry refuses a key that still has a sub key, and a hive's root key.
         if (registry.DeleteKey(kHkeyUsers, key) != err::kSuccess) return;
+        if (journal != nullptr) {
+            journal->Note(ActionKind::kDeleteEmptyKey, UsersKeyName(key), sid, ActionResult::kDone);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "cleanup/journal.h"
 #include "engine/findings.h"
 #include "engine/workspace.h"
 #include "port/registry.h"
@@ -16,10 +17,14 @@ inline constexpr int kRemovalFailed = 0;
 inline constexpr int kRemovalNothingSelected = -1;
 
 // 1 every checked pair removed, 0 a removal failed (the walk stopped there), -1 nothing processed.
-int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection);
+// `journal` (optional) notes every action; a dry run's journal makes it change nothing.
+int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
+                          Journal* journal = nullptr);
 // Deletes `name` below `parent` with all its sub keys, depth first; 0 or the first error.
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name);
-// Deletes, under HKEY_USERS, each key above `path` while it has no sub key left.
-void PruneEmptyParentKeys(IRegistry& registry, std::string_view path);
+// Deletes, under HKEY_USERS, each key above `path` while it has no sub key left; the journal
+// (optional) notes each one, and in a dry run sees what would go.
+void PruneEmptyParentKeys(IRegistry& registry, std::string_view path, Journal* journal = nullptr,
+                          std::string_view sid = {});
 
 }  // namespace qv

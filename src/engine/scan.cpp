@@ -74,6 +74,18 @@ bool JudgeRegistration(Platform& os, MachineTimes& machineTimes,
     return !onMachine || userTime + kStaleMarginSeconds < machineTime;
 }
 
+// A folder value of a registration key as the scan reports it: the text of a REG_SZ value up to
+// its first NUL, empty when there is none.
+std::string FolderValue(IRegistry& registry, HKey key, std::string_view name) {
+    std::uint32_t type = reg::kNone;
+    std::string data;
+    if (registry.QueryValue(key, name, kMaxPath, &type, &data, nullptr) != err::kSuccess ||
+        type != reg::kSz) {
+        return std::string();
+    }
+    return data.substr(0, data.find('\0'));
+}
+
 // Tests each registration key below an open release key and notes the stale ones for `sidText`.
 // A sub key name that does not fit the buffer, or any other enumeration error, ends the walk.
 void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey releaseKey,
@@ -93,37 +105,59 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
                               registration.get(), &user)) {
             user.sid = std::string(sidText);
             user.keyPath = registrationKeyPath;
+            user.roamingFolder = FolderValue(registry, registration.get(), "RoamableRootFolder");
+            user.localFolder = FolderValue(registry, registration.get(), "LocalRootFolder");
             AddRegistrationFinding(ws, product, name, std::move(user), findings);
         }
     }
 }
 
-}  // namespace
-
-bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
-                       std::string_view release, Findings* findings) {
-    // A settings file that names a company but leaves out the product or release would make the
-    // release key path end early, at the company or product key: its sub keys are whole products
-    // or releases, not registrations. Nothing is listed then.
-    if (company.empty() || product.empty() || release.empty()) return true;
-    return ws.admin ? ScanAllProfiles(ws, company, product, release, findings)
-                    : ScanCurrentUser(ws, company, product, release, findings);
+// The stale registrations of one user below one product's release key. `userRoot` is
+// HKEY_USERS (the SID's hive) or the open HKEY_CURRENT_USER.
+void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductScope& scope,
+                     HKey userRoot, const std::string& sid, ScanMode mode, Findings* findings) {
+    Platform& os = ws.services.os;
+    const std::string releaseKeyPath = ReleaseKeyPath(scope.company, scope.product, scope.release);
+    std::vector<LeftoverFolder> held;
+    // Leftover folders are registered only in an administrator's run.
+    if (userRoot == kHkeyUsers) {
+        RegisterOrphanedUserData(os, ws.tables, sid, scope.company, scope.product, scope.release,
+                                 mode == ScanMode::kWriteNothing ? &held : nullptr);
+    }
+    {
+        // Every key of the hive is closed at the end of this block, before the unload: the
+        // system refuses to unload a hive with open keys.
+        const std::string path =
+            userRoot == kHkeyUsers ? sid + "\\" + releaseKeyPath : releaseKeyPath;
+        UniqueKey releaseKey = OpenKey(os.registry, userRoot, path, reg::kKeyRead);
+        if (releaseKey) {
+            AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath,
+                                  scope.product, sid, findings);
+        }
+    }
+    // Leftover folders held in memory: stale by what the machine lacks, with no key yet.
+    for (LeftoverFolder& leftover : held) {
+        UserFinding user;
+        user.sid = sid;
+        user.keyPath = leftover.keyPath;
+        user.reason = StaleReason::kMachineKeyMissing;
+        user.roamingFolder = std::move(leftover.roamingFolder);
+        user.localFolder = std::move(leftover.localFolder);
+        user.leftover = true;
+        AddRegistrationFinding(ws, scope.product, text::AfterLastBackslash(user.keyPath),
+                               std::move(user), findings);
+    }
 }
 
-bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view product,
-                     std::string_view release, Findings* findings) {
+bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
+                     ScanMode mode) {
     Platform& os = ws.services.os;
     std::vector<std::string> sids;
     // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
     if (!ListProfileSids(os, &sids)) return false;
 
     MachineTimes machineTimes(os);
-    const std::string releaseKeyPath = ReleaseKeyPath(company, product, release);
     for (const std::string& sid : sids) {
-        std::string userReleaseKeyPath = sid;
-        userReleaseKeyPath += '\\';
-        userReleaseKeyPath += releaseKeyPath;
-
         if (ws.services.debug) {
             os.messages.Show(ws.owner, std::string(kProcessingSid) + sid, kSettingsSection,
                              mb::kIconInformation);
@@ -137,17 +171,8 @@ bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view p
         }
         findings->profiles.push_back(
             {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
-
-        RegisterOrphanedUserData(os, ws.tables, sid, company, product, release);
-        {
-            // Every key of the hive is closed at the end of this block, before the unload: the
-            // system refuses to unload a hive with open keys.
-            UniqueKey releaseKey =
-                OpenKey(os.registry, kHkeyUsers, userReleaseKeyPath, reg::kKeyRead);
-            if (releaseKey) {
-                AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, product,
-                                      sid, findings);
-            }
+        for (const ProductScope& scope : scopes) {
+            ScanUserProduct(ws, machineTimes, scope, kHkeyUsers, sid, mode, findings);
         }
         // A failed unload is reported by the lease itself; the scan of this user is complete.
         (void)hive.Release();
@@ -155,22 +180,44 @@ bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view p
     return true;
 }
 
-bool ScanCurrentUser(Workspace& ws, std::string_view company, std::string_view product,
-                     std::string_view release, Findings* findings) {
+bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings) {
     Platform& os = ws.services.os;
     Win32Error opened = err::kSuccess;
     UniqueKey currentUser = OpenKey(os.registry, kHkeyCurrentUser, "", reg::kKeyRead, &opened);
     if (opened != err::kSuccess) return false;
 
     const std::string sid = CurrentUserSidText(os.security);
-    const std::string releaseKeyPath = ReleaseKeyPath(company, product, release);
-    UniqueKey releaseKey = OpenKey(os.registry, currentUser.get(), releaseKeyPath, reg::kKeyRead);
-    if (releaseKey) {
-        MachineTimes machineTimes(os);
-        AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, product, sid,
-                              findings);
+    MachineTimes machineTimes(os);
+    for (const ProductScope& scope : scopes) {
+        ScanUserProduct(ws, machineTimes, scope, currentUser.get(), sid,
+                        ScanMode::kRegisterLeftovers, findings);
     }
     return true;
+}
+
+}  // namespace
+
+bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
+                       std::string_view release, Findings* findings, ScanMode mode) {
+    return ScanProducts(ws, {ProductScope{std::string(company), std::string(product),
+                                          std::string(release)}},
+                        findings, mode);
+}
+
+bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
+                  ScanMode mode) {
+    // A settings file that names a company but leaves out the product or release would make the
+    // release key path end early, at the company or product key: its sub keys are whole products
+    // or releases, not registrations. Nothing is listed for such a product.
+    std::vector<ProductScope> complete;
+    for (const ProductScope& scope : scopes) {
+        if (!scope.company.empty() && !scope.product.empty() && !scope.release.empty()) {
+            complete.push_back(scope);
+        }
+    }
+    if (complete.empty()) return true;
+    return ws.admin ? ScanAllProfiles(ws, complete, findings, mode)
+                    : ScanCurrentUser(ws, complete, findings);
 }
 
 bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,

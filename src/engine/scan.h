@@ -1,7 +1,9 @@
 // The scan: the stale product registrations of every profile (administrator) or of the running
 // user, with the evidence of each, as findings that a front end presents.
 #pragma once
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/findings.h"
 #include "engine/workspace.h"
@@ -9,14 +11,26 @@
 
 namespace qv {
 
+// One product of a scan: company, product and release key names.
+struct ProductScope {
+    std::string company;
+    std::string product;
+    std::string release;
+};
+
+enum class ScanMode {
+    kRegisterLeftovers,  // leftover folders get their registration key, as the dialog's scan does
+    kWriteNothing,       // leftover folders are held in the findings; nothing is written
+};
+
 // Appends to *findings what the scan of one company, product and release finds. False when the
 // registry cannot be read (the profile list, or HKEY_CURRENT_USER in current-user mode).
 bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
-                       std::string_view release, Findings* findings);
-bool ScanAllProfiles(Workspace& ws, std::string_view company, std::string_view product,
-                     std::string_view release, Findings* findings);
-bool ScanCurrentUser(Workspace& ws, std::string_view company, std::string_view product,
-                     std::string_view release, Findings* findings);
+                       std::string_view release, Findings* findings,
+                       ScanMode mode = ScanMode::kRegisterLeftovers);
+// The same for several products, each user's hive made available once for all of them.
+bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
+                  ScanMode mode = ScanMode::kRegisterLeftovers);
 // True when the machine lacks the registration or its oldest key is more than 60 seconds newer
 // than the oldest key of the user's registration.
 bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,

@@ -1,5 +1,7 @@
 #include "ui/user_data_tree.h"
 
+#include <utility>
+
 #include "base/text.h"
 
 namespace qv {
@@ -97,7 +99,10 @@ std::vector<SelectedPair> UserDataTree::CheckedPairs() {
             if (data == users_.end()) continue;
             // The user's own key path: a user filed under a registration item of the same label
             // may hold his registration under another key name.
-            pairs.push_back(SelectedPair{data->second.ownKeyPath, data->second.sidText});
+            SelectedPair pair;
+            pair.registrationKeyPath = data->second.ownKeyPath;
+            pair.sidText = data->second.sidText;
+            pairs.push_back(std::move(pair));
         }
     }
     return pairs;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ using namespace std::string_literals;
 constexpr char kHyo[] = "\x95\x5C";
 
 class FakeFilesTest : public ::testing::Test {
-protected:
+  protected:
     FakeFilesTest() {
         files.SetCurrentDirectoryProvider([this] { return cwd; });
         files.AddDirectory("C:\\Tools");
@@ -229,10 +230,29 @@ TEST_F(FakeFilesTest, Attributes) {
     EXPECT_EQ(files.GetFileAttributes("C:\\d\\nothing"), kInvalidFileAttributes);
 }
 
+TEST_F(FakeFilesTest, AllEntriesGiveWhatAComparisonNeeds) {
+    files.AddFile("C:\\u\\ro.txt", "data", fa::kReadOnly);
+    files.AddJunction("C:\\u\\link", "C:\\Tools");
+    std::vector<std::string> paths;
+    for (const FakeFileSystem::EntryRecord& e : files.AllEntries()) {
+        paths.push_back(e.path);
+        if (e.path == "C:\\u\\ro.txt") {
+            EXPECT_EQ(e.attributes, fa::kReadOnly);
+            EXPECT_EQ(e.contents, "data");
+        }
+        if (e.path == "C:\\u\\link") {
+            EXPECT_EQ(e.attributes, fa::kDirectory | fa::kReparsePoint);
+            EXPECT_EQ(e.target, "C:\\Tools");
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, files.AllPaths());
+}
+
 // --- the handle port ---
 
 class FakeHandlesTest : public FakeFilesTest {
-protected:
+  protected:
     UniqueFileRef Folder(std::string_view path) {
         UniqueFileRef h(files);
         EXPECT_EQ(files.OpenFolder(path, h.put()), err::kSuccess) << path;

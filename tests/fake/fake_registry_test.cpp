@@ -15,7 +15,7 @@ constexpr char kAnnHive[] = "C:\\Documents and Settings\\ann\\ntuser.dat";
 constexpr HKey kSentinel = 0xBAD0;
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     RegistryTest() {
         reg.SetClock([this] { return now; });
         reg.SetRestorePrivilegeCheck([this] { return privilege; });
@@ -141,7 +141,7 @@ TEST_F(RegistryTest, KeyNamesAreLimitedTo255Characters) {
 // --- enumeration ---
 
 class EnumTest : public RegistryTest {
-protected:
+  protected:
     EnumTest() {
         for (const char* name : {"beta", "a_b", "Gamma", "AB", "alpha"}) {
             reg.CreateKey(std::string("HKLM\\Software\\Order\\") + name);
@@ -250,7 +250,7 @@ TEST_F(RegistryTest, HandlesKeepTheAccessTheyWereOpenedWith) {
 // --- deletion ---
 
 class DeleteTest : public RegistryTest {
-protected:
+  protected:
     const std::string release =
         std::string("HKU\\") + kSid + "\\Software\\Brennard\\Ovaline\\R16.0";
     DeleteTest() {
@@ -312,7 +312,7 @@ TEST_F(DeleteTest, EveryCallOnADeletedKeyButCloseGivesKeyDeleted) {
 // --- last-write times ---
 
 class TimeTest : public RegistryTest {
-protected:
+  protected:
     const std::string base = "HKLM\\Software\\Brennard";
     TimeTest() {
         reg.CreateKey(base + "\\Ovaline\\R16.0");
@@ -367,7 +367,7 @@ TEST_F(TimeTest, ReadingAndSetupLeaveTimesAlone) {
 // --- hives ---
 
 class HiveTest : public RegistryTest {
-protected:
+  protected:
     HiveTest() { reg.SetString(std::string(kAnnHive) + "|Software\\Brennard", "V", "before"); }
     Win32Error Load() { return reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive); }
 };
@@ -442,6 +442,30 @@ TEST_F(HiveTest, OneFileUnderTwoSpellingsIsOneHive) {
     EXPECT_EQ("w", reg.GetString(key, "W"));
 }
 
+// The whole machine as the fuzz harnesses' oracle sees it: every key once, a hive file's keys
+// under its file while it is not loaded and under HKEY_USERS while it is.
+TEST_F(HiveTest, AllKeysListsEveryHiveOnceWhereItIsNow) {
+    auto paths = [this] {
+        std::vector<std::string> out;
+        for (const FakeRegistry::KeyRecord& k : reg.AllKeys()) out.push_back(k.path);
+        return out;
+    };
+    const std::string file(kAnnHive);
+    EXPECT_EQ(paths(), (std::vector<std::string>{
+                           "HKLM", "HKLM\\Software", "HKU", std::string("HKU\\") + kSid, file + "|",
+                           file + "|Software", file + "|Software\\Brennard"}));
+    const FakeRegistry::KeyRecord brennard = reg.AllKeys().back();
+    ASSERT_EQ(brennard.values.size(), 1u);
+    EXPECT_EQ(brennard.values[0].first, "V");
+    EXPECT_EQ(brennard.values[0].second.bytes, std::string("before") + '\0');
+
+    ASSERT_EQ(err::kSuccess, Load());
+    const std::string mounted = std::string("HKU\\") + kAnnSid;
+    EXPECT_EQ(paths(), (std::vector<std::string>{
+                           "HKLM", "HKLM\\Software", "HKU", std::string("HKU\\") + kSid, mounted,
+                           mounted + "\\Software", mounted + "\\Software\\Brennard"}));
+}
+
 TEST_F(HiveTest, MountNamesCompareIgnoringCase) {
     auto lowerCase = [](std::string sid) {
         sid[0] = 's';
@@ -456,7 +480,8 @@ TEST_F(HiveTest, MountNamesCompareIgnoringCase) {
     EXPECT_EQ(err::kFileNotFound, reg.UnLoadKey(kHkeyUsers, kAnnSid));
     // The name is free again, under either spelling.
     ASSERT_EQ(err::kSuccess, reg.LoadKey(kHkeyUsers, lower, kAnnHive));
-    EXPECT_EQ("before", reg.GetString(std::string("HKU\\") + kAnnSid + "\\Software\\Brennard", "V"));
+    EXPECT_EQ("before",
+              reg.GetString(std::string("HKU\\") + kAnnSid + "\\Software\\Brennard", "V"));
     EXPECT_EQ(err::kSuccess, reg.UnLoadKey(kHkeyUsers, kAnnSid));
 }
 

@@ -1,0 +1,56 @@
+#include "cleanup/journal.h"
+
+#include "base/text.h"
+
+namespace qv {
+
+const char* ActionKindName(ActionKind kind) {
+    switch (kind) {
+        case ActionKind::kRegisterLeftoverFolder: return "register-leftover-folder";
+        case ActionKind::kDeleteFolderTree: return "delete-folder-tree";
+        case ActionKind::kDeleteFile: return "delete-file";
+        case ActionKind::kRemoveEmptyFolder: return "remove-empty-folder";
+        case ActionKind::kDeleteKeyTree: return "delete-key-tree";
+        case ActionKind::kDeleteEmptyKey: return "delete-empty-key";
+    }
+    return "";
+}
+
+const char* ActionResultName(ActionResult result) {
+    switch (result) {
+        case ActionResult::kPlanned: return "planned";
+        case ActionResult::kDone: return "done";
+        case ActionResult::kFailed: return "failed";
+        case ActionResult::kRefused: return "refused";
+        case ActionResult::kSkipped: return "skipped";
+    }
+    return "";
+}
+
+void Journal::Note(ActionKind kind, std::string path, std::string_view sid, ActionResult result,
+                   Win32Error error, std::string reason) {
+    Action action;
+    action.kind = kind;
+    action.path = std::move(path);
+    action.sid = std::string(sid);
+    action.result = dryRun_ ? ActionResult::kPlanned : result;
+    action.error = error;
+    action.reason = std::move(reason);
+    actions_.push_back(std::move(action));
+}
+
+void Journal::MarkDeleted(std::string_view path) {
+    deleted_.insert(text::FoldCase(text::TrimTrailingBackslashes(path)));
+}
+
+bool Journal::IsDeleted(std::string_view path) const {
+    std::string folded = text::FoldCase(text::TrimTrailingBackslashes(path));
+    for (;;) {
+        if (deleted_.count(folded) != 0) return true;
+        std::size_t cut = text::FindLast(folded, '\\');
+        if (cut == text::npos) return false;
+        folded.resize(cut);
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,49 @@
+#include "engine/plan.h"
+
+#include "base/text.h"
+#include "engine/removal.h"
+
+namespace qv {
+namespace {
+
+bool AnyEqualsNoCase(const std::vector<std::string>& wanted, std::string_view value) {
+    for (const std::string& w : wanted) {
+        if (text::EqualsNoCase(w, value)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<SelectedPair> Select(const Findings& findings, const Selection& selection) {
+    std::vector<SelectedPair> pairs;
+    for (const RegistrationFinding& registration : findings.registrations) {
+        for (const UserFinding& user : registration.users) {
+            const std::string keyName = text::AfterLastBackslash(user.keyPath);
+            const bool registrationWanted = selection.registrations.empty() ||
+                                            AnyEqualsNoCase(selection.registrations, keyName);
+            const bool userWanted = selection.users.empty() ||
+                                    AnyEqualsNoCase(selection.users, user.account) ||
+                                    AnyEqualsNoCase(selection.users, user.sid);
+            if (!registrationWanted || !userWanted) continue;
+            pairs.push_back(
+                {user.keyPath, user.sid, user.leftover, user.roamingFolder, user.localFolder});
+        }
+    }
+    return pairs;
+}
+
+Plan BuildPlan(Workspace& ws, const Findings&, const std::vector<SelectedPair>& selection) {
+    Journal journal(true);
+    (void)RemoveCheckedUserData(ws, selection, &journal);
+    return Plan{selection, journal.TakeActions()};
+}
+
+int ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
+    Journal journal(false);
+    const int result = RemoveCheckedUserData(ws, plan->selection, &journal);
+    plan->actions = journal.TakeActions();
+    return result;
+}
+
+}  // namespace qv
