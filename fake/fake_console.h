@@ -18,7 +18,7 @@ class FakeConsole final : public IConsole {
     void Type(std::string_view line) { input_.emplace_back(line); }
 
     // --- inspection ---
-    const std::string& Out() const { return out_; }      // text and UTF-8 alike, in order
+    const std::string& Out() const { return out_; }  // text and UTF-8 alike, in order
     const std::string& Err() const { return err_; }
     int LinesRead() const { return linesRead_; }
 

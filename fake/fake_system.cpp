@@ -464,9 +464,7 @@ std::string FakeSystem::FormatSystemMessage(Win32Error code) noexcept {
 
 std::int64_t FakeSystem::CurrentTime() noexcept { return s_->now; }
 
-void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept {
-    s_->sleeps.push_back(milliseconds);
-}
+void FakeSystem::Sleep(std::uint32_t milliseconds) noexcept { s_->sleeps.push_back(milliseconds); }
 
 const std::vector<std::uint32_t>& FakeSystem::Sleeps() const { return s_->sleeps; }
 

@@ -9,6 +9,7 @@
 #include "cli/command_line.h"
 #include "cli/report.h"
 #include "engine/plan.h"
+#include "engine/removal.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
@@ -34,16 +35,16 @@ bool IsWindows9x(ISystem& system) {
 }
 
 void UseBuiltInProducts(Report* report) {
-    report->targets = {{kDefaultCompany, kMainProduct, kMainRelease},
-                       {kDefaultCompany, kLightProduct, kLightRelease}};
+    report->products = {{kDefaultCompany, kMainProduct, kMainRelease},
+                        {kDefaultCompany, kLightProduct, kLightRelease}};
     report->heading = std::string(kMainProduct) + "/" + kLightProduct;
 }
 
 // The products to scan: the built-in two, or what a settings file names, read as the dialog reads
 // Quorvane.ini (a file without a company leaves the built-in products). False, with the reason,
 // when the file cannot be found.
-bool ChooseTargets(Platform& os, const std::string& settingsFile, Tables* tables, Report* report,
-                   std::string* problem) {
+bool ChooseProducts(Platform& os, const std::string& settingsFile, Tables* tables, Report* report,
+                    std::string* problem) {
     if (settingsFile.empty()) {
         UseBuiltInProducts(report);
         return true;
@@ -70,49 +71,30 @@ bool ChooseTargets(Platform& os, const std::string& settingsFile, Tables* tables
     }
     const std::string visibleName = setting(kSettingsVisibleProductName);
     tables->UseSettingsProduct(visibleName);
-    report->targets = {{company, setting(kSettingsProduct), setting(kSettingsVersion)}};
+    report->products = {{company, setting(kSettingsProduct), setting(kSettingsVersion)}};
     report->heading = visibleName;
     return true;
 }
 
-// Adds one scan's findings to the run's: a registration whose label is listed already gets the
-// new users (as the dialog's tree joins them), a profile is listed once and unreadable when any
-// scan could not read it.
-void MergeFindings(Findings&& from, Findings* into) {
-    for (ProfileFinding& profile : from.profiles) {
-        auto it = std::find_if(into->profiles.begin(), into->profiles.end(),
-                               [&](const ProfileFinding& p) { return p.sid == profile.sid; });
-        if (it == into->profiles.end()) {
-            into->profiles.push_back(std::move(profile));
-        } else if (profile.state == ProfileState::kUnreadable) {
-            it->state = ProfileState::kUnreadable;
+// Scans every product with each hive made available once, writing nothing: leftover folders are
+// held in the findings. The registrations are then listed as the dialog lists them, which scans
+// one product after the other: by product, and within one in the order the scan met them. False
+// when the registry cannot be read.
+bool ScanInDialogOrder(Workspace& ws, const std::vector<ProductScope>& products,
+                       Findings* findings) {
+    const bool read = ScanProducts(ws, products, findings, ScanMode::kWriteNothing);
+    auto rank = [&](const RegistrationFinding& registration) {
+        std::size_t index = 0;
+        while (index < products.size() && products[index].product != registration.product) {
+            ++index;
         }
-    }
-    for (RegistrationFinding& registration : from.registrations) {
-        auto it = std::find_if(
-            into->registrations.begin(), into->registrations.end(),
-            [&](const RegistrationFinding& r) { return r.label == registration.label; });
-        if (it == into->registrations.end()) {
-            into->registrations.push_back(std::move(registration));
-        } else {
-            for (UserFinding& user : registration.users) it->users.push_back(std::move(user));
-        }
-    }
-}
-
-// Scans every target in turn, as the dialog does; false when the registry cannot be read (the
-// targets after that are not scanned).
-// PENDING(engine plan): the engine's scan that holds leftover folders in memory instead of
-// registering them in the users' hives, and that loads each hive once for all targets.
-bool ScanTargets(Workspace& ws, const std::vector<ScanTarget>& targets, Findings* findings) {
-    for (const ScanTarget& target : targets) {
-        Findings found;
-        const bool read =
-            ScanRegistrations(ws, target.company, target.product, target.release, &found);
-        MergeFindings(std::move(found), findings);
-        if (!read) return false;
-    }
-    return true;
+        return index;
+    };
+    std::stable_sort(findings->registrations.begin(), findings->registrations.end(),
+                     [&](const RegistrationFinding& a, const RegistrationFinding& b) {
+                         return rank(a) < rank(b);
+                     });
+    return read;
 }
 
 std::size_t UserCount(const Findings& findings) {
@@ -126,8 +108,7 @@ std::size_t UserCount(const Findings& findings) {
 // Shows the plan on standard error and asks; true only for "y" or "yes" (any case).
 bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
     console.WriteText(ConsoleStream::kErr, PlanText(os, plan));
-    console.WriteText(ConsoleStream::kErr,
-                      os.resources.LoadString(IDS_CONFIRM_DELETE) + " [y/N] ");
+    console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_CONFIRM_DELETE) + " [y/N] ");
     std::string answer;
     if (!console.ReadLine(&answer)) return false;
     const std::size_t first = answer.find_first_not_of(" \t\r");
@@ -177,7 +158,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     Report report;
     report.command = options.command;
     std::string problem;
-    if (!ChooseTargets(os, options.settingsFile, &tables, &report, &problem)) {
+    if (!ChooseProducts(os, options.settingsFile, &tables, &report, &problem)) {
         console.WriteText(ConsoleStream::kErr, problem);
         outcome.usageError = true;
         return ExitCodeOf(outcome);
@@ -188,25 +169,24 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
 
     HiveBook hives;
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};
-    report.registryRead = ScanTargets(ws, report.targets, &report.findings);
+    report.registryRead = ScanInDialogOrder(ws, report.products, &report.findings);
     outcome.registryUnreadable = !report.registryRead;
     outcome.unreadableProfiles = UnreadableProfileCount(report.findings);
 
     if (options.command == Command::kScan) {
         outcome.selectedUsers = UserCount(report.findings);
     } else if (report.registryRead) {
-        report.selection = Select(report.findings, options.selection);
-        outcome.selectedUsers = report.selection.size();
-        report.plan = BuildPlan(ws, report.findings, report.selection);
-        if (options.command == Command::kClean && !report.selection.empty()) {
+        report.plan = BuildPlan(ws, report.findings, Select(report.findings, options.selection));
+        outcome.selectedUsers = report.plan.selection.size();
+        if (options.command == Command::kClean && !report.plan.selection.empty()) {
             if (!options.yes && !Confirm(os, console, report.plan)) {
                 console.WriteText(ConsoleStream::kErr, kNotConfirmed);
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const bool done = ApplyPlan(ws, report.findings, &report.plan);
+            const int removal = ApplyPlan(ws, report.findings, &report.plan);
             report.applied = true;
-            outcome.actionFailed = !done || !EveryActionDone(report.plan);
+            outcome.actionFailed = removal != kRemovalDone || !EveryActionDone(report.plan);
         }
     }
 

@@ -1,7 +1,6 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <sstream>
 
@@ -37,9 +36,10 @@ ParsedCommandLine UsageError(std::string text) {
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     Options options;
-    CLI::App app("Finds and removes the stale per-user data of Ovaline 2004 on every profile of "
-                 "this machine.",
-                 kProgramName);
+    CLI::App app(
+        "Finds and removes the stale per-user data of Ovaline 2004 on every profile of "
+        "this machine.",
+        kProgramName);
     app.require_subcommand(1, 1);
     app.add_flag("--current-user", options.currentUser,
                  "Only the running user's registry (HKEY_CURRENT_USER); always so for a user who "
@@ -49,8 +49,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         ->type_name("FILE");
 
     CLI::App* scan = app.add_subcommand("scan", "List the stale registrations with their evidence");
-    CLI::App* plan =
-        app.add_subcommand("plan", "List the actions a clean-up would take, in order; change nothing");
+    CLI::App* plan = app.add_subcommand(
+        "plan", "List the actions a clean-up would take, in order; change nothing");
     CLI::App* clean = app.add_subcommand("clean", "Carry the plan out");
     for (CLI::App* command : {scan, plan, clean}) {
         // The program's options may also follow the command.

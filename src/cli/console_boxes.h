@@ -7,7 +7,7 @@
 namespace qv::cli {
 
 class ConsoleMessageBoxes final : public IMessageBoxes {
-public:
+  public:
     explicit ConsoleMessageBoxes(IConsole& console) : console_(console) {}
 
     // Writes "<caption>: <text>" as a line of standard error. A box with the OK button alone
@@ -15,7 +15,7 @@ public:
     int Show(WindowRef owner, std::string_view text, std::string_view caption,
              std::uint32_t style) noexcept override;
 
-private:
+  private:
     IConsole& console_;
 };
 

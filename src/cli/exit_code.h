@@ -18,12 +18,12 @@ enum class ExitCode : int {
 struct RunOutcome {
     Command command = Command::kScan;
     bool usageError = false;
-    bool systemRefused = false;         // a system the tool does not run on (Windows 95, 98, Me)
-    bool notConfirmed = false;          // clean without --yes: refused or not answered yes
-    bool registryUnreadable = false;    // the profile list or HKEY_CURRENT_USER
+    bool systemRefused = false;       // a system the tool does not run on (Windows 95, 98, Me)
+    bool notConfirmed = false;        // clean without --yes: refused or not answered yes
+    bool registryUnreadable = false;  // the profile list or HKEY_CURRENT_USER
     std::size_t unreadableProfiles = 0;
-    std::size_t selectedUsers = 0;      // stale registrations found, within the selection
-    bool actionFailed = false;          // clean: an action failed, was refused or not tried
+    std::size_t selectedUsers = 0;  // stale registrations found, within the selection
+    bool actionFailed = false;      // clean: an action failed, was refused or not tried
 };
 
 ExitCode ExitCodeOf(const RunOutcome& outcome);

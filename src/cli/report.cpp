@@ -1,12 +1,12 @@
 #include "cli/report.h"
 
-#include <nlohmann/json.hpp>
-
+#include <algorithm>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
-#include "discovery/registration.h"
 #include "res/resource.h"
 #include "security/sid_text.h"
 
@@ -28,6 +28,11 @@ std::string Utf8(ISystem& system, std::string_view ansi) {
         if (static_cast<unsigned char>(c) >= 0x80) c = '?';
     }
     return utf8;
+}
+
+// null for an empty text (a value the hive does not hold).
+Json OptionalText(ISystem& system, std::string_view ansi) {
+    return ansi.empty() ? Json(nullptr) : Json(Utf8(system, ansi));
 }
 
 // A text for a console line: control characters (a line break or an escape sequence in a value
@@ -53,8 +58,8 @@ std::string FormatResource(IResources& resources, std::uint32_t id, std::string_
 // The system's text for an error without its line break.
 std::string ErrorText(ISystem& system, Win32Error code) {
     std::string message = SystemErrorText(system, code);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ')) {
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
         message.pop_back();
     }
     return message;
@@ -109,7 +114,7 @@ Json ProfileJson(Platform& os, const ProfileFinding& profile) {
     Json json;
     json["sid"] = Utf8(os.system, profile.sid);
     const std::string account = AccountOf(os, profile.sid);
-    json["account"] = account.empty() ? Json(nullptr) : Json(Utf8(os.system, account));
+    json["account"] = OptionalText(os.system, account);
     json["state"] = StateName(profile.state);
     // PENDING(engine plan): the scan does not keep why a hive could not be made available; an
     // unreadable profile gets its error once ProfileFinding carries it.
@@ -123,15 +128,15 @@ Json UserJson(Platform& os, const UserFinding& user) {
     json["account"] = Utf8(os.system, user.account);
     json["keyPath"] = Utf8(os.system, FullKeyPath(user.sid, user.keyPath));
     json["reason"] = ReasonName(user.reason);
-    json["userOldestKeyTime"] = IsoUtcTime(user.userOldestKeyTime);
+    // A leftover folder held in memory has no key yet, so no key time.
+    json["userOldestKeyTime"] =
+        user.leftover ? Json(nullptr) : Json(IsoUtcTime(user.userOldestKeyTime));
     json["machineOldestKeyTime"] = user.reason == StaleReason::kMachineKeyMissing
                                        ? Json(nullptr)
                                        : Json(IsoUtcTime(user.machineOldestKeyTime));
-    // PENDING(engine plan): the data folders and the leftover flag come with the engine's plan
-    // (UserFinding::roamingFolder, localFolder, leftover).
-    json["roamingFolder"] = nullptr;
-    json["localFolder"] = nullptr;
-    json["leftover"] = false;
+    json["roamingFolder"] = OptionalText(os.system, user.roamingFolder);
+    json["localFolder"] = OptionalText(os.system, user.localFolder);
+    json["leftover"] = user.leftover;
     return json;
 }
 
@@ -215,14 +220,8 @@ std::string IsoUtcTime(KeyTime time) {
 }
 
 std::string ReleaseOf(const Report& report, const RegistrationFinding& registration) {
-    for (const ScanTarget& target : report.targets) {
-        const std::string prefix =
-            ReleaseKeyPath(target.company, target.product, target.release) + "\\";
-        if (registration.keyPath.size() > prefix.size() &&
-            text::EqualsNoCase(std::string_view(registration.keyPath).substr(0, prefix.size()),
-                               prefix)) {
-            return target.release;
-        }
+    for (const ProductScope& product : report.products) {
+        if (product.product == registration.product) return product.release;
     }
     return std::string();
 }
@@ -314,8 +313,8 @@ std::string ReportText(Platform& os, const Report& report) {
             out += "\n" + Printable(registration.label) + "  " +
                    Printable(text::AfterLastBackslash(registration.keyPath)) + "\n";
             for (const UserFinding& user : registration.users) {
-                out += "  " + Printable(user.account) + " (" + Printable(user.sid) + "): " +
-                       ReasonName(user.reason) + "\n";
+                out += "  " + Printable(user.account) + " (" + Printable(user.sid) +
+                       "): " + ReasonName(user.reason) + "\n";
                 out += "    " + Printable(FullKeyPath(user.sid, user.keyPath)) + "\n";
                 out += "    user " + IsoUtcTime(user.userOldestKeyTime);
                 if (user.reason != StaleReason::kMachineKeyMissing) {
@@ -339,30 +338,33 @@ std::string ReportText(Platform& os, const Report& report) {
             if (!account.empty()) out += " (" + Printable(account) + ")";
             out += "\n";
         }
-        unreadable = FormatResource(resources, IDS_USERS_UNREADABLE, std::to_string(unreadableCount));
+        unreadable =
+            FormatResource(resources, IDS_USERS_UNREADABLE, std::to_string(unreadableCount));
     }
 
     // The status, as the dialog's status line and result boxes say it.
-    std::string status;
+    std::vector<std::string> status;
     if (findings.registrations.empty()) {
-        status = resources.LoadString(IDS_NO_INVALID_ENTRIES);
-        status += unreadable.empty() ? resources.LoadString(IDS_CLEANUP_NOT_NEEDED) : unreadable;
-    } else if (report.command != Command::kScan && report.selection.empty()) {
-        status = resources.LoadString(IDS_NOTHING_SELECTED) + unreadable;
+        status.push_back(resources.LoadString(IDS_NO_INVALID_ENTRIES));
+        if (unreadable.empty()) status.push_back(resources.LoadString(IDS_CLEANUP_NOT_NEEDED));
+    } else if (report.command != Command::kScan && report.plan.selection.empty()) {
+        status.push_back(resources.LoadString(IDS_NOTHING_SELECTED));
     } else if (report.applied) {
-        bool allDone = true;
-        for (const Action& action : report.plan.actions) {
-            if (action.result != ActionResult::kDone) allDone = false;
-        }
-        status = resources.LoadString(allDone ? IDS_DELETED : IDS_DELETE_FAILED) + unreadable;
-    } else {
-        status = unreadable;
+        const bool allDone =
+            std::all_of(report.plan.actions.begin(), report.plan.actions.end(),
+                        [](const Action& action) { return action.result == ActionResult::kDone; });
+        status.push_back(resources.LoadString(allDone ? IDS_DELETED : IDS_DELETE_FAILED));
     }
-    // The dialog's texts keep their leading and trailing blanks; a line does not need them.
-    std::size_t first = status.find_first_not_of(' ');
-    if (first == std::string::npos) return out;
-    std::size_t last = status.find_last_not_of(' ');
-    return out + "\n" + status.substr(first, last - first + 1) + "\n";
+    status.push_back(unreadable);
+    // The dialog's texts carry their own leading and trailing blanks; one blank joins them here.
+    std::string line;
+    for (const std::string& part : status) {
+        const std::size_t first = part.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        if (!line.empty()) line += ' ';
+        line += part.substr(first, part.find_last_not_of(' ') - first + 1);
+    }
+    return line.empty() ? out : out + "\n" + line + "\n";
 }
 
 }  // namespace qv::cli

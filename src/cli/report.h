@@ -7,33 +7,26 @@
 #include "cli/command_line.h"
 #include "engine/findings.h"
 #include "engine/plan.h"
+#include "engine/scan.h"
 #include "port/platform.h"
 
 namespace qv::cli {
 
-// One company, product and release that a run scans.
-struct ScanTarget {
-    std::string company;
-    std::string product;
-    std::string release;
-};
-
 struct Report {
     Command command = Command::kScan;
     bool allProfiles = true;  // false: the running user's registry only
-    std::vector<ScanTarget> targets;
+    std::vector<ProductScope> products;
     std::string heading;  // what the dialog's heading names: the products, or the settings' name
     bool registryRead = true;  // false: the profile list or HKEY_CURRENT_USER could not be read
     Findings findings;
-    // plan and clean: the users' registrations selected, and the plan built for them.
-    std::vector<SelectedPair> selection;
+    // plan and clean: the plan of the users' registrations selected (Plan::selection).
     Plan plan;
     bool applied = false;  // clean: the plan was carried out (each action has its result)
 };
 
 // Seconds since 1970 as "2020-09-13T12:26:40Z".
 std::string IsoUtcTime(KeyTime time);
-// The release of the target a registration was found under; empty when none fits.
+// The release of the product a registration was found under; empty when none fits.
 std::string ReleaseOf(const Report& report, const RegistrationFinding& registration);
 // The number of profiles whose registry could not be read.
 std::size_t UnreadableProfileCount(const Findings& findings);

@@ -9,7 +9,7 @@ namespace qv {
 enum class ConsoleStream { kOut, kErr };
 
 class IConsole {
-public:
+  public:
     IConsole() = default;
     IConsole(const IConsole&) = delete;
     IConsole& operator=(const IConsole&) = delete;

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kVerPlatformWin32Windows = 1;
 inline constexpr std::uint32_t kVerPlatformWin32Nt = 2;
 
 class ISystem {
-public:
+  public:
     ISystem() = default;
     ISystem(const ISystem&) = delete;
     ISystem& operator=(const ISystem&) = delete;
@@ -79,7 +79,7 @@ struct LibraryCloser {
 };
 
 class UniqueLibrary : public UniqueHandle<LibraryCloser> {
-public:
+  public:
     UniqueLibrary() = default;
     explicit UniqueLibrary(ISystem& system, ModuleHandle m = 0) noexcept
         : UniqueHandle<LibraryCloser>(LibraryCloser{&system}, m) {}

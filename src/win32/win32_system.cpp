@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <utility>
@@ -169,15 +169,16 @@ bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
     if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
     const int bytes = static_cast<int>(text.size());
     try {
-        const int wideChars = ::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, nullptr, 0);
+        const int wideChars =
+            ::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, nullptr, 0);
         if (wideChars <= 0) return false;
         std::vector<wchar_t> wide(static_cast<std::size_t>(wideChars));
         if (::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, wide.data(), wideChars) !=
             wideChars) {
             return false;
         }
-        const int outBytes =
-            ::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, nullptr, 0, nullptr, nullptr);
+        const int outBytes = ::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, nullptr,
+                                                   0, nullptr, nullptr);
         if (outBytes <= 0) return false;
         std::string out(static_cast<std::size_t>(outBytes), '\0');
         if (::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, out.data(), outBytes,

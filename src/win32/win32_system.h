@@ -1,15 +1,14 @@
 // The system, message box, debug output and resource ports on kernel32, user32, comctl32 and the
 // C runtime (ANSI).
 #pragma once
-#include "win32/windows_api.h"
-
 #include "port/system.h"
 #include "port/user.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 class Win32System final : public ISystem {
-public:
+  public:
     Win32System() = default;
 
     void InitCommonControls() noexcept override;
@@ -39,26 +38,26 @@ bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
                      std::string* converted) noexcept;
 
 class Win32MessageBoxes final : public IMessageBoxes {
-public:
+  public:
     int Show(WindowRef owner, std::string_view text, std::string_view caption,
              std::uint32_t style) noexcept override;
 };
 
 class Win32DebugOutput final : public IDebugOutput {
-public:
+  public:
     void Write(std::string_view text) noexcept override;
 };
 
 // The resources of `module` (the tool's own executable).
 class Win32Resources final : public IResources {
-public:
+  public:
     explicit Win32Resources(HMODULE module) noexcept : module_(module) {}
 
     std::string LoadString(std::uint32_t id) noexcept override;
     Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
                                  std::string* bytes) noexcept override;
 
-private:
+  private:
     HMODULE module_;
 };
 
