@@ -217,26 +217,61 @@ std::size_t Utf8Length(unsigned char lead) {
     return 1;
 }
 
-// Code page 932 to UTF-8; nothing when the C library cannot convert from it. A byte that begins
-// no character becomes U+30FB, the code page's default character, and the conversion goes on with
-// the next byte.
+// One character of code page 932 (one byte or a lead byte and its trail byte) in UTF-8; nothing
+// when the C library does not map it.
+std::optional<std::string> Cp932CharToUtf8(iconv_t cd, std::string_view bytes) {
+    std::string in(bytes);
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    char out[8];
+    char* dst = out;
+    std::size_t dstLeft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) || srcLeft != 0) {
+        return std::nullopt;
+    }
+    return std::string(out, static_cast<std::size_t>(dst - out));
+}
+
+// Code page 932 to UTF-8 as the system converts it without MB_ERR_INVALID_CHARS; nothing when the
+// C library cannot convert from the code page. A lead byte (0x81-0x9F, 0xE0-0xFC) takes the next
+// byte with it; a pair without a character, and a lead byte at the end, become U+30FB, the code
+// page's default character. The single bytes without a character map to their own code points:
+// 0x80 to U+0080, 0xA0 to U+F8F0 and 0xFD-0xFF to U+F8F1-U+F8F3.
 std::optional<std::string> ConvertFromCp932(std::string_view cp932) {
     UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
     if (!cd) return std::nullopt;
+    constexpr char kDefaultChar[] = "\xE3\x83\xBB";  // U+30FB
     std::string out;
-    char buffer[256];
-    std::string in(cp932);
-    char* src = in.data();
-    std::size_t srcLeft = in.size();
-    while (srcLeft > 0) {
-        char* dst = buffer;
-        std::size_t dstLeft = sizeof buffer;
-        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
-        out.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-        out += "\xE3\x83\xBB";  // U+30FB
-        ++src;
-        --srcLeft;
+    std::size_t i = 0;
+    while (i < cp932.size()) {
+        const auto byte = static_cast<unsigned char>(cp932[i]);
+        if (byte < 0x80) {
+            out += static_cast<char>(byte);
+            ++i;
+        } else if ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) {
+            const std::size_t length = std::min<std::size_t>(2, cp932.size() - i);
+            std::optional<std::string> pair =
+                length == 2 ? Cp932CharToUtf8(cd.get(), cp932.substr(i, 2)) : std::nullopt;
+            out += pair ? *pair : kDefaultChar;
+            i += length;
+        } else if (byte >= 0xA1 && byte <= 0xDF) {
+            out += Cp932CharToUtf8(cd.get(), cp932.substr(i, 1)).value_or(kDefaultChar);
+            ++i;
+        } else {
+            // 0x80, 0xA0, 0xFD-0xFF.
+            const char32_t code = byte == 0x80   ? 0x80
+                                  : byte == 0xA0 ? 0xF8F0
+                                                 : 0xF8F1 + (byte - 0xFD);
+            if (code < 0x800) {
+                out += static_cast<char>(0xC0 | (code >> 6));
+            } else {
+                out += static_cast<char>(0xE0 | (code >> 12));
+                out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            }
+            out += static_cast<char>(0x80 | (code & 0x3F));
+            ++i;
+        }
     }
     return out;
 }

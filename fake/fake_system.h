@@ -77,8 +77,8 @@ class FakeSystem final : public ISystem {
     void Sleep(std::uint32_t milliseconds) noexcept override;
     const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
-    // The machine's ANSI code page is 932. A byte that begins no character of it becomes U+30FB,
-    // the code page's default character, and the conversion goes on with the next byte.
+    // The machine's ANSI code page is 932, converted as the system converts it (see
+    // Utf8FromCp932).
     bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept override;
 
   private:
@@ -135,7 +135,9 @@ class FakeResources final : public IResources {
 
 // UTF-8 to code page 932, for tests that compare with the tool's Japanese texts.
 std::string Cp932(std::string_view utf8);
-// Code page 932 to UTF-8; a byte that begins no character becomes U+30FB.
+// Code page 932 to UTF-8 as the system converts it: a lead byte takes the next byte with it, and a
+// pair without a character (or a lead byte at the end) becomes U+30FB, the default character;
+// 0x80, 0xA0 and 0xFD-0xFF become U+0080, U+F8F0 and U+F8F1-U+F8F3.
 std::string Utf8FromCp932(std::string_view cp932);
 // The string table entry `id` as the tool sees it (code page 932).
 std::string ResourceString(std::uint32_t id);
