@@ -4,7 +4,8 @@ find_package(GTest REQUIRED)
 include(${CMAKE_SOURCE_DIR}/cmake/fake.cmake)
 
 include(GoogleTest)
-# One test program per folder below tests/unit and one for the fake machine itself.
+# One test program per folder below tests/unit, one for the fake machine itself and one for the
+# contract tests against the fake machine (the Windows test program runs them on the system).
 function(qv_test_program name dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(srcs)
@@ -15,6 +16,7 @@ function(qv_test_program name dir)
 endfunction()
 
 qv_test_program(qv_fake_tests ${CMAKE_SOURCE_DIR}/tests/fake)
+qv_test_program(qv_contract_tests ${CMAKE_SOURCE_DIR}/tests/contract)
 foreach(sub base app security discovery ui cleanup engine cli)
   qv_test_program(qv_${sub}_tests ${CMAKE_SOURCE_DIR}/tests/unit/${sub})
 endforeach()

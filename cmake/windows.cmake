@@ -108,6 +108,10 @@ file(CONFIGURE OUTPUT ${QV_FILELIST_EXPECTED}
      CONTENT "// Generated from res/filelist132.txt.\n{${qv_filelist_bytes}}\n" @ONLY)
 
 file(GLOB qv_windows_test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*.cpp)
+# The contract tests, against the system's adapters here (tests/windows/contract_machine_win32.cpp)
+# as natively against the fake machine.
+file(GLOB qv_contract_test_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*_contract.cpp)
+list(APPEND qv_windows_test_srcs ${qv_contract_test_srcs})
 if(qv_windows_test_srcs)
   add_executable(qv_windows_tests ${qv_windows_test_srcs} ${QV_RC_OBJECT})
   target_include_directories(qv_windows_tests PRIVATE ${QV_RES_DIR} ${CMAKE_BINARY_DIR}/generated)

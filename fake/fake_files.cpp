@@ -69,7 +69,6 @@ Win32Error CheckAnsiName(std::string_view path) {
     return err::kSuccess;
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Wildcards, as FindFirstFileA matches them.
 //
@@ -79,6 +78,8 @@ Win32Error CheckAnsiName(std::string_view path) {
 // DOS_DOT, which matches a "." or the end of the name (so "*.*" finds "README" and "name." finds
 // "name"); a "*" before "." becomes DOS_STAR, which matches anything up to the name's last ".".
 // Matching folds case. This volume has no 8.3 short names, which on Windows can match too.
+// (Wine's search takes "?" as exactly one character and "*." as "*"; the contract test allows
+// for both.)
 
 enum class Tok { kLiteral, kStar, kDosStar, kDosQm, kDosDot };
 struct Token {
@@ -881,8 +882,8 @@ Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) no
     return err::kSuccess;
 }
 
-Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name,
-                                        std::uint32_t intent, FileRef* handle) noexcept {
+Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name, std::uint32_t intent,
+                                        FileRef* handle) noexcept {
     if (handle == nullptr) return err::kInvalidParameter;
     *handle = 0;
     auto it = s_->opens.find(folder);
@@ -904,7 +905,8 @@ Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name,
         }
         // A file has no entries; a junction opened as itself is an empty folder.
         Node* child = cur->IsFolder() ? cur->Child(part) : nullptr;
-        if (child == nullptr) return i + 1 == parts.size() ? err::kFileNotFound : err::kPathNotFound;
+        if (child == nullptr)
+            return i + 1 == parts.size() ? err::kFileNotFound : err::kPathNotFound;
         cur = child;
     }
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenRelative, cur->name)) return e;
@@ -940,7 +942,12 @@ Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
     if (s_->hook) s_->hook(HandleOp::kListFolder, mask);
     if ((it->second.intent & open_intent::kList) == 0) return err::kAccessDenied;
     if (Win32Error e = s_->FaultOf(HandleOp::kListFolder, n.name)) return e;
-    if (mask.empty() || HoldsNul(mask) || HasInvalidNameChar(mask, true)) return err::kInvalidName;
+    // A mask is one name's: a "\" would reach into another folder (a trail byte 0x5C of a
+    // double-byte character is none).
+    if (mask.empty() || HoldsNul(mask) || HasInvalidNameChar(mask, true) ||
+        text::Find(mask, '\\') != text::npos) {
+        return err::kInvalidName;
+    }
     // A deleted folder is empty, and a folder whose delete is pending lists nothing more.
     const bool driveRoot = n.parent == nullptr && !n.deleted;
     std::vector<FolderEntry> out;

@@ -56,10 +56,11 @@ struct NoCaseLess {
 struct Hive;
 struct Node;
 
-// The sub keys of a key, in the order a hive keeps them (by name, case-insensitively). HKEY_USERS
-// and the profile list hold one key per profile, so a lookup by name goes through a hash of the
-// folded name rather than comparing names down the tree, and RegEnumKeyExA stepping through the
-// keys by index continues from where the previous call stopped instead of counting from the
+// The sub keys of a key, in the order a hive keeps them (by name, case-insensitively, letters as
+// upper case: "A_B" after "ALPHA"; Wine folds to lower case instead, see the contract test).
+// HKEY_USERS and the profile list hold one key per profile, so a lookup by name goes through a hash
+// of the folded name rather than comparing names down the tree, and RegEnumKeyExA stepping through
+// the keys by index continues from where the previous call stopped instead of counting from the
 // first key (the cursor is dropped whenever the set of keys changes).
 class SubKeys {
   public:
@@ -749,7 +750,8 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     if (i < parts.size()) {
         for (std::size_t j = i; j < parts.size(); ++j) {
             // Over-long names: ERROR_INVALID_PARAMETER on Windows (unverified; older releases
-            // returned ERROR_BADKEY).
+            // returned ERROR_BADKEY). Wine cannot settle it: in the contract test it accepts 256
+            // characters and answers a longer name with ERROR_MORE_DATA.
             if (CharCount(parts[j]) > kMaxKeyNameChars) return err::kInvalidParameter;
         }
         // New keys cannot be made directly below HKEY_LOCAL_MACHINE or HKEY_USERS, whose
@@ -831,7 +833,9 @@ Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcep
     std::shared_ptr<Node> node = Descend(ref.node, parts);
     if (!node) return err::kFileNotFound;
     // The root of a hive (HKEY_USERS\<SID>, HKEY_LOCAL_MACHINE\SOFTWARE) is never deleted; the
-    // code is unverified, ERROR_ACCESS_DENIED as for the other refusals.
+    // code is unverified, ERROR_ACCESS_DENIED as for the other refusals (the system's
+    // STATUS_CANNOT_DELETE). Wine cannot settle it: in the contract test it deletes the root of a
+    // loaded hive, and the hive with it.
     if (s_->IsRootOrHiveRoot(*node)) return err::kAccessDenied;
     // RegDeleteKeyA deletes one key: one that still has sub keys is refused, one that holds only
     // values goes with its values.
@@ -889,8 +893,9 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
     // Hives are mounted only below HKEY_USERS on this machine.
     if (parent != kHkeyUsers) return err::kInvalidParameter;
     // The privilege is checked before anything else. Windows asks for the restore and backup
-    // privileges (code unverified, 1314 as Wine answers); the token check here is the restore
-    // privilege, which is what the tool enables.
+    // privileges and refuses with ERROR_PRIVILEGE_NOT_HELD, as Wine does in the contract test;
+    // the token check here is the restore privilege, which is what the tool enables (and all that
+    // Wine asks for).
     if (!s_->restorePrivilege()) return err::kPrivilegeNotHeld;
     if (subKey.empty() || text::Find(subKey, '\\') != text::npos ||
         CharCount(subKey) > kMaxKeyNameChars) {
@@ -902,7 +907,8 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
     if (hive == nullptr) return err::kFileNotFound;
     // A hive file that is loaded is held open exclusively by the system.
     if (hive->root->parent != nullptr) return err::kSharingViolation;
-    // The name is taken: the system's object name collision, ERROR_ALREADY_EXISTS (unverified).
+    // The name is taken: the system's object name collision, ERROR_ALREADY_EXISTS, as Wine
+    // answers in the contract test.
     if (s_->MountedHive(subKey) != nullptr) return err::kAlreadyExists;
     s_->Mount(*hive, subKey);
     hive->loadedByApp = true;

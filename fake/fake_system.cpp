@@ -126,10 +126,19 @@ std::string ProfilePath(std::string_view file) {
     return std::string(file);
 }
 
+std::string_view TrimSpaces(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
 // The value of `key` in `section` of an INI text; nullopt when the section or key is missing.
-// The first section of that name and the first key of that name in it count.
+// The first section of that name and the first key of that name in it count. The names asked for
+// lose their leading and trailing spaces (only spaces), as on Windows and Wine (contract test).
 std::optional<std::string> FindProfileValue(std::string_view ini, std::string_view section,
                                             std::string_view key) {
+    section = TrimSpaces(section);
+    key = TrimSpaces(key);
     bool inSection = false;
     bool sectionSeen = false;
     std::size_t start = 0;
@@ -142,11 +151,14 @@ std::optional<std::string> FindProfileValue(std::string_view ini, std::string_vi
 
         if (line.front() == '[') {
             if (inSection) return std::nullopt;  // left the first section of that name
-            std::size_t close = text::FindLast(line, ']');
-            if (close == text::npos) continue;
-            // The name is everything between "[" and the last "]" (unverified whether the
-            // system trims blanks inside the brackets; it is taken as written).
-            if (!sectionSeen && text::EqualsNoCase(line.substr(1, close - 1), section)) {
+            // The name ends at the first "]", or at the line's end when there is none, and loses
+            // the blanks around it, as Windows reads it. (Wine, in the contract test, trims the
+            // blanks too, but ends the name at the last "]" and takes no section from a line
+            // without one.)
+            std::size_t close = text::Find(line, ']');
+            std::string_view name =
+                Trim(line.substr(1, close == text::npos ? text::npos : close - 1));
+            if (!sectionSeen && text::EqualsNoCase(name, section)) {
                 inSection = true;
                 sectionSeen = true;
             }
@@ -395,7 +407,8 @@ Win32Error FakeSystem::FreeLibrary(ModuleHandle module) noexcept {
             return err::kSuccess;
         }
     }
-    // The loader reports a handle it does not know as a module not found (unverified code).
+    // The loader reports a handle it does not know (a library freed already) as a module not
+    // found, 126: Wine answers so in the contract test, as Windows' loader does.
     return err::kModNotFound;
 }
 
@@ -434,8 +447,9 @@ std::uint32_t FakeSystem::ExpandEnvironmentStrings(std::string_view source,
                                                    std::string* expanded) noexcept {
     // A "%" opens a reference that the next "%" closes. A defined name is replaced by its value,
     // which is not scanned again. An undefined or empty name, or a "%" with no closing one, is
-    // left as written; the closing "%" of an undefined name may open the next reference
-    // (unverified: the system's expansion resumes there), so "%%" stays "%%".
+    // left as written, so "%%" stays "%%". The closing "%" of an undefined name may open the next
+    // reference: Windows' answer is unverified, and this choice is kept although Wine, in the
+    // contract test, copies the whole undefined reference and goes on after its closing "%".
     if (s_->failExpansion) return 0;
     std::string out;
     std::size_t i = 0;

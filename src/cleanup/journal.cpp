@@ -6,23 +6,34 @@ namespace qv {
 
 const char* ActionKindName(ActionKind kind) {
     switch (kind) {
-        case ActionKind::kRegisterLeftoverFolder: return "register-leftover-folder";
-        case ActionKind::kDeleteFolderTree: return "delete-folder-tree";
-        case ActionKind::kDeleteFile: return "delete-file";
-        case ActionKind::kRemoveEmptyFolder: return "remove-empty-folder";
-        case ActionKind::kDeleteKeyTree: return "delete-key-tree";
-        case ActionKind::kDeleteEmptyKey: return "delete-empty-key";
+        case ActionKind::kRegisterLeftoverFolder:
+            return "register-leftover-folder";
+        case ActionKind::kDeleteFolderTree:
+            return "delete-folder-tree";
+        case ActionKind::kDeleteFile:
+            return "delete-file";
+        case ActionKind::kRemoveEmptyFolder:
+            return "remove-empty-folder";
+        case ActionKind::kDeleteKeyTree:
+            return "delete-key-tree";
+        case ActionKind::kDeleteEmptyKey:
+            return "delete-empty-key";
     }
     return "";
 }
 
 const char* ActionResultName(ActionResult result) {
     switch (result) {
-        case ActionResult::kPlanned: return "planned";
-        case ActionResult::kDone: return "done";
-        case ActionResult::kFailed: return "failed";
-        case ActionResult::kRefused: return "refused";
-        case ActionResult::kSkipped: return "skipped";
+        case ActionResult::kPlanned:
+            return "planned";
+        case ActionResult::kDone:
+            return "done";
+        case ActionResult::kFailed:
+            return "failed";
+        case ActionResult::kRefused:
+            return "refused";
+        case ActionResult::kSkipped:
+            return "skipped";
     }
     return "";
 }
@@ -33,7 +44,8 @@ void Journal::Note(ActionKind kind, std::string path, std::string_view sid, Acti
     action.kind = kind;
     action.path = std::move(path);
     action.sid = std::string(sid);
-    action.result = dryRun_ ? ActionResult::kPlanned : result;
+    // A refusal is known before anything is done, and a plan shows it.
+    action.result = dryRun_ && result != ActionResult::kRefused ? ActionResult::kPlanned : result;
     action.error = error;
     action.reason = std::move(reason);
     actions_.push_back(std::move(action));

@@ -44,14 +44,14 @@ struct Action {
 };
 
 class Journal {
-public:
+  public:
     explicit Journal(bool dryRun) : dryRun_(dryRun) {}
 
     bool dryRun() const noexcept { return dryRun_; }
     const std::vector<Action>& actions() const noexcept { return actions_; }
     std::vector<Action> TakeActions() { return std::move(actions_); }
 
-    // Notes an action; in a dry run its result is kPlanned.
+    // Notes an action; in a dry run its result is kPlanned unless it is a refusal.
     void Note(ActionKind kind, std::string path, std::string_view sid, ActionResult result,
               Win32Error error = err::kSuccess, std::string reason = {});
 
@@ -60,7 +60,7 @@ public:
     void MarkDeleted(std::string_view path);
     bool IsDeleted(std::string_view path) const;
 
-private:
+  private:
     bool dryRun_;
     std::vector<Action> actions_;
     std::set<std::string> deleted_;  // folded

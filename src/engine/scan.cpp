@@ -144,8 +144,8 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
         user.roamingFolder = std::move(leftover.roamingFolder);
         user.localFolder = std::move(leftover.localFolder);
         user.leftover = true;
-        AddRegistrationFinding(ws, scope.product, text::AfterLastBackslash(user.keyPath),
-                               std::move(user), findings);
+        const std::string keyName = text::AfterLastBackslash(user.keyPath);
+        AddRegistrationFinding(ws, scope.product, keyName, std::move(user), findings);
     }
 }
 

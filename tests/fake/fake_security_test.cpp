@@ -99,19 +99,7 @@ TEST_F(FakeSecurityTest, LookupAccountSidReportsSizesWithTheNulThenCopies) {
         err::kSuccess);
     EXPECT_STREQ(name, "ann");
     EXPECT_STREQ(domain, "QVTEST");
-
-    Bytes system = FakeSecurity::SidBytes("S-1-5-18");
-    nameChars = domainChars = sizeof name;
-    ASSERT_EQ(
-        security.LookupAccountSid(system.data(), name, &nameChars, domain, &domainChars, nullptr),
-        err::kSuccess);
-    EXPECT_STREQ(name, "SYSTEM");
-    EXPECT_STREQ(domain, "NT AUTHORITY");
-
-    Bytes unknown = FakeSecurity::SidBytes("S-1-5-21-7-7-7-1001");
-    EXPECT_EQ(
-        security.LookupAccountSid(unknown.data(), name, &nameChars, domain, &domainChars, nullptr),
-        err::kNoneMapped);
+    // The service accounts and unknown SIDs: contract tests (tests/contract).
 }
 
 TEST_F(FakeSecurityTest, LookupAccountSidFindsTheFirstAccountAddedWithThatSid) {
@@ -313,13 +301,7 @@ TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
 
 TEST_F(FakeSecurityTest, HeldPrivilegeIsSwitchedOthersAreNotAssigned) {
     security.SetHeldPrivileges({"SeRestorePrivilege"});
-    Luid restore = 0;
-    Luid shutdown = 0;
-    ASSERT_EQ(security.LookupPrivilegeValue("SeRestorePrivilege", &restore), err::kSuccess);
-    ASSERT_EQ(security.LookupPrivilegeValue("SeShutdownPrivilege", &shutdown), err::kSuccess);
-    EXPECT_EQ(restore, 18u);  // the system's fixed LUIDs
-    EXPECT_EQ(shutdown, 19u);
-    EXPECT_EQ(security.LookupPrivilegeValue("SeNoSuchPrivilege", &restore), 1313u);
+    // The privileges' values (18 SeRestorePrivilege, 19 SeShutdownPrivilege): contract tests.
     TokenHandle token = Open(sec::kTokenAdjustPrivileges | sec::kTokenQuery);
 
     EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, sec::kPrivilegeEnabled),

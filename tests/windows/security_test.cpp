@@ -40,18 +40,6 @@ TEST_F(SecurityOnSystem, SidTextsSurviveTheRoundTripAndMatchTheSystemsParse) {
     }
 }
 
-TEST_F(SecurityOnSystem, ServiceAccountsHaveTheirNamesWithoutDomain) {
-    const std::pair<const char*, const char*> accounts[] = {
-        {"S-1-5-18", "SYSTEM"}, {"S-1-5-19", "LOCAL SERVICE"}, {"S-1-5-20", "NETWORK SERVICE"}};
-    for (const auto& [sid, name] : accounts) {
-        std::string found;
-        EXPECT_TRUE(AccountNameFromSidText(os().security, sid, &found)) << sid;
-        EXPECT_EQ(found, name);
-    }
-    std::string unknown = "unchanged";
-    EXPECT_FALSE(AccountNameFromSidText(os().security, "S-1-5-21-9-9-9-9", &unknown));
-}
-
 TEST_F(SecurityOnSystem, RunningUserComesFromTheTokenAndIsNamedBack) {
     std::string sid = CurrentUserSidText(os().security);
     EXPECT_EQ(sid, TokenUserSidText());

@@ -3,7 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/tables.h"
 #include "fake/fake_machine.h"
@@ -18,6 +21,13 @@ inline constexpr char kBob[] = "S-1-5-21-7-8-9-1002";
 inline constexpr char kOvalineKey[] = "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409";
 inline constexpr char kProductFolders[] = "\\Brennard\\Ovaline 2004\\R16.0\\enu";
 inline constexpr char kCommonAppData[] = "C:\\Documents and Settings\\All Users\\Application Data";
+
+// Whether one of the lines (a trace, a log) holds `part`.
+inline bool Contains(const std::vector<std::string>& lines, std::string_view part) {
+    return std::any_of(lines.begin(), lines.end(), [part](const std::string& line) {
+        return line.find(part) != std::string::npos;
+    });
+}
 
 class CleanupTest : public ::testing::Test {
 protected:

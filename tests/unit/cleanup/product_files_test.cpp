@@ -10,12 +10,6 @@ namespace {
 
 constexpr char kAnnProfile[] = "C:\\Documents and Settings\\ann";
 
-bool Contains(const std::vector<std::string>& lines, std::string_view part) {
-    return std::any_of(lines.begin(), lines.end(), [part](const std::string& line) {
-        return line.find(part) != std::string::npos;
-    });
-}
-
 class ProductFilesTest : public CleanupTest {
 protected:
     ProductFilesOutcome Clean(const char* sid = kAnn, Win32Error* tableError = nullptr) {

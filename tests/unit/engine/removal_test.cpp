@@ -9,12 +9,6 @@ namespace {
 
 constexpr char kLabel[] = "Ovaline 2004 (English)";
 
-bool Contains(const std::vector<std::string>& log, std::string_view part) {
-    return std::any_of(log.begin(), log.end(), [part](const std::string& entry) {
-        return entry.find(part) != std::string::npos;
-    });
-}
-
 // ann and bob are not logged on: the removal loads and unloads their hives.
 class RemovalTest : public CleanupTest {
 protected:

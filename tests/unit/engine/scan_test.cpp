@@ -120,6 +120,25 @@ TEST_F(PopulationTest, FindingsCarryTheEvidenceOfEachUser) {
     ExpectNothingHeld();
 }
 
+TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, "Ovaline Sketch\\R9\\OVSK-201:411");
+    // Leftover French folders of amy's: held in the findings, not registered.
+    m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
+    Findings findings;
+    ASSERT_TRUE(ScanProducts(ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+                             &findings, ScanMode::kWriteNothing));
+    EXPECT_EQ(m.registry.LoadLog(), (Strings{kZed, kAmy}));
+    std::vector<std::string> labels;
+    for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);
+    EXPECT_EQ(labels, (Strings{"Ovaline 2004 (English)", "Ovaline 2004 (French)",
+                               "Ovaline Sketch 2004 (Japanese)"}));
+    ASSERT_EQ(findings.registrations[1].users.size(), 1u);
+    EXPECT_TRUE(findings.registrations[1].users[0].leftover);
+    EXPECT_FALSE(m.registry.KeyExists(m.UserKey(kAmy) + "\\Software\\Brennard\\Ovaline"));
+    ExpectNothingHeld();
+}
+
 TEST_F(PopulationTest, LabelsFallBackToProductAndSuffix) {
     Reg(kZed, "Ovaline\\R16.0\\OVLN201409");
     Reg(kZed, "Ovaline\\R16.0\\OVLN-201409");

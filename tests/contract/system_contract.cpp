@@ -1,0 +1,124 @@
+// Environment, settings file, system messages and libraries as the system port answers them.
+#include <string>
+
+#include "tests/contract/contract_machine.h"
+
+namespace qv::contract {
+namespace {
+
+std::string Expand(ISystem& system, std::string_view source) {
+    std::string out = "untouched";
+    std::uint32_t needed = system.ExpandEnvironmentStrings(source, 1024, &out);
+    EXPECT_EQ(needed, out.size() + 1) << source;
+    return out;
+}
+
+TEST_P(SystemContract, EnvironmentExpandsWhatIsSetAndLeavesTheRest) {
+    ISystem& system = os().system;
+    machine().SetEnv("QV_CONTRACT_HOME", "C:\\Users\\ann");
+    machine().SetEnv("QV_CONTRACT_INDIRECT", "%QV_CONTRACT_HOME%");
+    machine().SetEnv("QV_CONTRACT_EMPTY", "");
+    machine().SetEnv("QV_CONTRACT_NONE", nullptr);
+
+    // "C:\Users\ann\ntuser.dat" and its NUL: 24 characters, written only when they fit.
+    std::string expanded = "untouched";
+    EXPECT_EQ(system.ExpandEnvironmentStrings("%QV_CONTRACT_HOME%\\ntuser.dat", 23, &expanded),
+              24u);
+    EXPECT_EQ(expanded, "untouched");
+    EXPECT_EQ(system.ExpandEnvironmentStrings("%qv_contract_home%\\ntuser.dat", 24, &expanded),
+              24u);
+    EXPECT_EQ(expanded, "C:\\Users\\ann\\ntuser.dat");
+
+    // A value is not expanded again; what names nothing stays as written.
+    EXPECT_EQ(Expand(system, "%QV_CONTRACT_INDIRECT%"), "%QV_CONTRACT_HOME%");
+    EXPECT_EQ(Expand(system, "%QV_CONTRACT_NONE%\\a"), "%QV_CONTRACT_NONE%\\a");
+    EXPECT_EQ(Expand(system, "100%"), "100%");
+    EXPECT_EQ(Expand(system, "%%"), "%%");
+    EXPECT_EQ(Expand(system, "a%QV_CONTRACT_HOME"), "a%QV_CONTRACT_HOME");
+    // Where the expansion goes on after a name that is not set: Wine copies the whole reference
+    // and goes on after it. Windows' answer is unverified; the fake lets the closing "%" open the
+    // next reference.
+    EXPECT_EQ(Expand(system, "%QV_CONTRACT_NONE%QV_CONTRACT_HOME%"),
+              machine().IsWine() ? "%QV_CONTRACT_NONE%QV_CONTRACT_HOME%"
+                                 : "%QV_CONTRACT_NONEC:\\Users\\ann");
+
+    std::string value = "untouched";
+    EXPECT_EQ(system.GetEnvironmentVariable("qv_contract_home", &value), err::kSuccess);
+    EXPECT_EQ(value, "C:\\Users\\ann");
+    EXPECT_EQ(system.GetEnvironmentVariable("QV_CONTRACT_EMPTY", &value), err::kSuccess);
+    EXPECT_EQ(value, "");
+    EXPECT_EQ(system.GetEnvironmentVariable("QV_CONTRACT_NONE", &value), err::kEnvVarNotFound);
+}
+
+TEST_P(SystemContract, SettingsFileIsReadAsTheSystemReadsIt) {
+    const std::string file = InFolder("Quorvane.ini");
+    machine().MakeFile(file,
+                       "; settings\r\n"
+                       "[Other]\r\n"
+                       "Company=Wrong\r\n"
+                       "  [quorvane]  \r\n"
+                       "  company  =  Acme Corp  \r\n"
+                       "Product=\"  Quoted  \"\r\n"
+                       "Version='R1'\r\n"
+                       "Half=\"open\r\n"
+                       "Empty=\r\n"
+                       "Company=Second\r\n"
+                       "[ Spaced\t]\r\n"
+                       "Company=Blanks\r\n"
+                       "[Br]acket]\r\n"
+                       "Company=First\r\n"
+                       "[Unclosed\r\n"
+                       "Company=Open\r\n"
+                       "[\x83\x5D]\r\n"  // U+30BE in code page 932: its second byte is "]"
+                       "Company=Zo\r\n"
+                       "[Long]\r\n"
+                       "Company=" +
+                           std::string(5000, 'a') + "\r\n");
+    auto ini = [&](std::string_view section, std::string_view key) {
+        return os().system.GetPrivateProfileString(section, key, "dflt  ", file);
+    };
+    EXPECT_EQ(ini("Quorvane", "Company"), "Acme Corp");
+    EXPECT_EQ(ini("Quorvane", "PRODUCT"), "  Quoted  ");
+    EXPECT_EQ(ini("Quorvane", "Version"), "R1");
+    EXPECT_EQ(ini("Quorvane", "Half"), "\"open");
+    EXPECT_EQ(ini("Quorvane", "Empty"), "");
+    EXPECT_EQ(ini("Quorvane", "Missing"), "dflt");
+    EXPECT_EQ(ini("Nowhere", "Company"), "dflt");
+    EXPECT_EQ(ini("Other", "Company"), "Wrong");
+    EXPECT_EQ(ini("\x83\x5D", "Company"), "Zo");
+    // A section's name loses the blanks around it, and the names asked for their spaces.
+    EXPECT_EQ(ini("Spaced", "Company"), "Blanks");
+    EXPECT_EQ(ini("  Spaced ", " Company  "), "Blanks");
+    // On Windows the name ends at the first "]", or at the line's end without one. Wine ends it at
+    // the last "]" and takes no section from a line without one.
+    EXPECT_EQ(ini("Br", "Company"), machine().IsWine() ? "dflt" : "First");
+    EXPECT_EQ(ini("Br]acket", "Company"), machine().IsWine() ? "First" : "dflt");
+    EXPECT_EQ(ini("Unclosed", "Company"), machine().IsWine() ? "dflt" : "Open");
+    // A value is cut to the 4,096-character buffer, its NUL included.
+    EXPECT_EQ(ini("Long", "Company"), std::string(4095, 'a'));
+    EXPECT_EQ(os().system.GetPrivateProfileString("Quorvane", "Company", "dflt  ",
+                                                  InFolder("missing.ini")),
+              "dflt");
+}
+
+TEST_P(SystemContract, SystemMessagesEndInALineBreak) {
+    for (Win32Error code : {2u, 5u, 87u, 145u, 1018u, 1314u, 1332u}) {
+        std::string text = os().system.FormatSystemMessage(code);
+        ASSERT_GT(text.size(), 2u) << code;
+        EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
+    }
+    EXPECT_EQ(os().system.FormatSystemMessage(0x2000FFFFu), "");
+}
+
+TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {
+    ISystem& system = os().system;
+    ModuleHandle oleacc = system.LoadLibrary("oleacc.dll");
+    ASSERT_NE(oleacc, 0u);
+    EXPECT_NE(system.GetProcAddress(oleacc, "CreateStdAccessibleObject"), nullptr);
+    EXPECT_EQ(system.GetProcAddress(oleacc, "NoSuchEntry"), nullptr);
+    EXPECT_EQ(system.FreeLibrary(oleacc), err::kSuccess);
+    EXPECT_EQ(system.FreeLibrary(oleacc), err::kModNotFound);
+}
+
+}  // namespace
+}  // namespace qv::contract
