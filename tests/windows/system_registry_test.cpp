@@ -35,27 +35,6 @@ TEST_F(SystemOnWindows, LocalTimeRoundTripStopsBefore1970) {
     EXPECT_FALSE(system_.LocalTimeRoundTrip(-2208988801LL, &back));  // 1899-12-31
 }
 
-// The same cases as the fake machine's test (code page 932, as the tests run).
-TEST_F(SystemOnWindows, AnsiToUtf8GoesThroughTheAnsiCodePage) {
-    ASSERT_EQ(::GetACP(), 932u);
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\\x83\x66\x81\x5B\x83\x5E", "C:\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF"},  // C:\データ
-        {"\xB1\xB2", "\xEF\xBD\xB1\xEF\xBD\xB2"},  // half-width katakana
-        {"A\x81", "A\xE3\x83\xBB"},                // a lead byte at the end
-        {"\x81\x20"
-         "B",
-         "\xE3\x83\xBB"
-         "B"},  // a lead byte takes the byte after it along
-        {"\x80\xA0\xFD", "\xC2\x80\xEF\xA3\xB0\xEF\xA3\xB1"},
-        {"", ""},
-    };
-    for (const auto& [ansi, utf8] : cases) {
-        std::string out = "untouched";
-        EXPECT_TRUE(system_.AnsiToUtf8(ansi, &out));
-        EXPECT_EQ(out, utf8);
-    }
-}
-
 class RegistryOnWindows : public ::testing::Test {
   protected:
     HKey Scratch() { return FromSystemKey(key_.get()); }
