@@ -47,7 +47,7 @@ function(qv_program_resources target script)
   target_sources(${target} PRIVATE ${object})
 endfunction()
 
-set(QV_WIN32_LIBS comctl32 shell32 advapi32 user32 gdi32 kernel32 ntdll)
+set(QV_WIN32_LIBS comctl32 shell32 ole32 uuid advapi32 bcrypt user32 gdi32 kernel32 ntdll)
 set(QV_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 # The adapters: every source of src/win32 except the programs' entry points.

@@ -5,7 +5,7 @@
 namespace qv::fake {
 
 FakeMachine::FakeMachine()
-    : platform_{registry, security, files, files, system, messages, debug, resources} {
+    : platform_{registry, security, files, files, system, messages, debug, resources, audit} {
     registry.SetClock([this] { return system.Now(); });
     registry.SetRestorePrivilegeCheck(
         [this] { return security.IsPrivilegeEnabled(sec::kRestorePrivilege); });

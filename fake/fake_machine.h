@@ -1,7 +1,7 @@
 // A whole fake Windows machine for tests: registry, accounts and token, files, system
-// services, message boxes, debug output and resources, wired together as on Windows (hive loads
-// need the restore privilege of the token; HKEY_CURRENT_USER is the running user's hive; the
-// settings file and the hive files live in the file system).
+// services, message boxes, debug output, resources and the audit log, wired together as on Windows
+// (hive loads need the restore privilege of the token; HKEY_CURRENT_USER is the running user's
+// hive; the settings file and the hive files live in the file system).
 //
 //   FakeMachine m;
 //   m.AddUser({"S-1-5-21-1-2-3-1001", "ann"});                     // not logged on
@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "fake/fake_audit.h"
 #include "fake/fake_files.h"
 #include "fake/fake_registry.h"
 #include "fake/fake_security.h"
@@ -40,7 +41,7 @@ struct FakeUser {
 };
 
 class FakeMachine {
-public:
+  public:
     // An NT machine (5.1) with drive C:, "C:\Tools" as current directory, TEMP set, common shell
     // folders under HKLM, an empty profile list, and the running user "operator"
     // (S-1-5-21-100-200-300-500), logged on and a member of the Administrators group.
@@ -55,6 +56,7 @@ public:
     FakeMessageBoxes messages;
     FakeDebugOutput debug;
     FakeResources resources;
+    FakeAuditStore audit;
 
     Platform& platform() { return platform_; }
 
@@ -70,11 +72,14 @@ public:
     std::string UserKey(std::string_view sid) const;
     std::string ProfileDir(std::string_view sid) const;
     // The user's shell folders as AddUser writes them.
-    std::string AppData(std::string_view sid) const;       // <profile>\Application Data
-    std::string LocalAppData(std::string_view sid) const;  // <profile>\Local Settings\Application Data
-    std::string LocalSettings(std::string_view sid) const; // <profile>\Local Settings
+    // <profile>\Application Data
+    std::string AppData(std::string_view sid) const;
+    // <profile>\Local Settings\Application Data
+    std::string LocalAppData(std::string_view sid) const;
+    // <profile>\Local Settings
+    std::string LocalSettings(std::string_view sid) const;
 
-private:
+  private:
     const FakeUser& User(std::string_view sid) const;
 
     Platform platform_;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -317,6 +318,10 @@ struct FakeSystem::State {
     std::map<ModuleHandle, std::uintptr_t> exportCount;
     bool failExpansion = false;
     bool failAnsiToUtf8 = false;
+    std::string computerName = "QVTEST-PC";
+    std::deque<unsigned char> queuedRandom;
+    std::uint32_t randomState = 0x2545F491u;
+    Win32Error randomError = err::kSuccess;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -366,6 +371,11 @@ void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
 }
 
 void FakeSystem::FailAnsiToUtf8(bool fail) { s_->failAnsiToUtf8 = fail; }
+void FakeSystem::SetComputerName(std::string_view name) { s_->computerName = std::string(name); }
+void FakeSystem::QueueRandom(std::string_view bytes) {
+    s_->queuedRandom.insert(s_->queuedRandom.end(), bytes.begin(), bytes.end());
+}
+void FakeSystem::FailRandom(Win32Error error) { s_->randomError = error; }
 
 std::string FakeSystem::CurrentDirectory() const { return s_->currentDirectory; }
 std::int64_t FakeSystem::Now() const { return s_->now; }
@@ -525,12 +535,39 @@ bool FakeSystem::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resul
     return true;
 }
 
-bool FakeSystem::AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept {
-    if (utf8 == nullptr || s_->failAnsiToUtf8) return false;
-    std::optional<std::string> converted = ConvertFromCp932(ansi);
-    if (!converted) return false;
-    *utf8 = std::move(*converted);
-    return true;
+Win32Error FakeSystem::GetComputerName(std::string* name) noexcept {
+    if (name == nullptr) return err::kInvalidParameter;
+    *name = s_->computerName;
+    return err::kSuccess;
+}
+
+std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
+    if (s_->failAnsiToUtf8) return std::string();
+    try {
+        return ConvertFromCp932(ansi).value_or(std::string());
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
+}
+
+Win32Error FakeSystem::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
+    if (s_->randomError != err::kSuccess) return s_->randomError;
+    if (bytes == nullptr && count != 0) return err::kInvalidParameter;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!s_->queuedRandom.empty()) {
+            bytes[i] = s_->queuedRandom.front();
+            s_->queuedRandom.pop_front();
+            continue;
+        }
+        // xorshift32: a fixed sequence, different bytes on every call.
+        std::uint32_t x = s_->randomState;
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s_->randomState = x;
+        bytes[i] = static_cast<unsigned char>(x >> 24);
+    }
+    return err::kSuccess;
 }
 
 // --- FakeMessageBoxes, FakeDebugOutput ---

@@ -39,6 +39,11 @@ class FakeSystem final : public ISystem {
     void FailLocalTime(std::int64_t unixSeconds);
     // The conversion to UTF-8 fails (as it does when the system runs out of memory).
     void FailAnsiToUtf8(bool fail = true);
+    void SetComputerName(std::string_view name);  // default "QVTEST-PC"
+    // The bytes the random generator hands out next, in order; when they run out it goes on with
+    // a fixed sequence of its own. FailRandom makes it fail with that error (0: succeed again).
+    void QueueRandom(std::string_view bytes);
+    void FailRandom(Win32Error error);
 
     // --- inspection ---
     std::string CurrentDirectory() const;
@@ -77,9 +82,11 @@ class FakeSystem final : public ISystem {
     void Sleep(std::uint32_t milliseconds) noexcept override;
     const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
+    Win32Error GetComputerName(std::string* name) noexcept override;
     // The machine's ANSI code page is 932, converted as the system converts it (see
-    // Utf8FromCp932).
-    bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept override;
+    // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
+    std::string AnsiToUtf8(std::string_view ansi) noexcept override;
+    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
 
   private:
     struct State;

@@ -35,6 +35,9 @@ inline constexpr Win32Error kKeyDeleted = 1018;
 inline constexpr Win32Error kNotAllAssigned = 1300;
 inline constexpr Win32Error kPrivilegeNotHeld = 1314;
 inline constexpr Win32Error kNoneMapped = 1332;
+// The name is a junction or symbolic link where a plain file or folder is needed
+// (ERROR_REPARSE_POINT_ENCOUNTERED).
+inline constexpr Win32Error kReparsePointEncountered = 4395;
 }  // namespace err
 
 namespace hr {

@@ -1,6 +1,7 @@
 // Everything of the machine that the core reaches, in one place. A Platform is built by the
 // Windows adapters (src/win32) or by the fake machine (fake/).
 #pragma once
+#include "port/audit.h"
 #include "port/file_handles.h"
 #include "port/files.h"
 #include "port/registry.h"
@@ -19,6 +20,7 @@ struct Platform {
     IMessageBoxes& messages;
     IDebugOutput& debug;
     IResources& resources;
+    IAuditStore& audit;
 };
 
 // What every operation of the core receives: the machine, and the diagnostic switch "-d", which

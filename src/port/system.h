@@ -1,6 +1,8 @@
 // System port: version, libraries, current directory, environment, settings file, system message
-// texts, common controls, the C runtime's time functions and the conversion of texts to UTF-8.
+// texts, common controls, the C runtime's time functions, the computer's name, the conversion of
+// ANSI texts to UTF-8 and random bytes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -64,10 +66,15 @@ class ISystem {
     // The C runtime's round trip through local time: localtime, then mktime of those fields.
     // False when either step fails or the year is before 1900.
     virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept = 0;
-    // A text of the ANSI code page in UTF-8 (MultiByteToWideChar from the ANSI code page, then
-    // WideCharToMultiByte to UTF-8). A byte sequence the code page does not define becomes the
-    // code page's default character, as the system converts it. False when the conversion fails.
-    virtual bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept = 0;
+    // GetComputerNameA: the machine's NetBIOS name.
+    [[nodiscard]] virtual Win32Error GetComputerName(std::string* name) noexcept = 0;
+    // A text of the ANSI code page as UTF-8 (MultiByteToWideChar, then WideCharToMultiByte):
+    // bytes that are no character of the code page become what the system's conversion makes of
+    // them, never a broken sequence. Empty on failure.
+    virtual std::string AnsiToUtf8(std::string_view ansi) noexcept = 0;
+    // `count` bytes from the system's cryptographic random generator (BCryptGenRandom).
+    [[nodiscard]] virtual Win32Error GenerateRandom(unsigned char* bytes,
+                                                    std::size_t count) noexcept = 0;
 };
 
 struct LibraryCloser {

@@ -155,7 +155,11 @@ UniqueSid TextToSid(ISecurity& security, std::string_view sidText) {
     return sid;
 }
 
-bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name) {
+namespace {
+
+// The account name and domain of a SID text (LookupAccountSidA).
+bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* name,
+                   std::string* domain) {
     UniqueSid sid = TextToSid(security, sidText);
     if (!sid) return false;
 
@@ -178,6 +182,23 @@ bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::
         return false;
     }
     *name = std::string(nameBuffer.chars(), ::strnlen(nameBuffer.chars(), nameBuffer.size));
+    *domain = std::string(domainBuffer.chars(), ::strnlen(domainBuffer.chars(), domainBuffer.size));
+    return true;
+}
+
+}  // namespace
+
+bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name) {
+    std::string domain;
+    return LookupAccount(security, sidText, name, &domain);
+}
+
+bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
+                                 std::string* account) {
+    std::string name;
+    std::string domain;
+    if (!LookupAccount(security, sidText, &name, &domain)) return false;
+    *account = domain.empty() ? name : domain + "\\" + name;
     return true;
 }
 

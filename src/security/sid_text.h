@@ -46,6 +46,9 @@ bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::stri
 UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
 // The account name (without domain) of a SID text.
 bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name);
+// The account of a SID text as "DOMAIN\name", or the bare name when the system gives no domain.
+bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
+                                 std::string* account);
 // The SID text of the user the process runs as, from its token (TokenUser); empty on any failure.
 std::string CurrentUserSidText(ISecurity& security);
 

@@ -2,9 +2,10 @@
 // ANSI code page's lead bytes for qv::text.
 #pragma once
 #include "win32/windows_api.h"
-
+// The Windows headers first, then everything that builds on them.
 #include "base/text.h"
 #include "port/platform.h"
+#include "win32/win32_audit.h"
 #include "win32/win32_file_handles.h"
 #include "win32/win32_files.h"
 #include "win32/win32_registry.h"
@@ -14,7 +15,7 @@
 namespace qv::win32 {
 
 class Win32Platform {
-public:
+  public:
     // `advapi32` is the field in which start-up keeps the security library's handle; `module`
     // is the module whose resources the tool reads (its own executable).
     Win32Platform(const ModuleHandle& advapi32, HMODULE module) noexcept;
@@ -31,8 +32,9 @@ public:
     Win32MessageBoxes messages;
     Win32DebugOutput debug;
     Win32Resources resources;
+    Win32AuditStore audit;
 
-private:
+  private:
     Platform platform_;
 };
 

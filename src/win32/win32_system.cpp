@@ -1,5 +1,8 @@
 #include "win32/win32_system.h"
 
+#include <bcrypt.h>
+#include <winternl.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -155,10 +158,6 @@ std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
 
 void Win32System::Sleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
 
-bool Win32System::AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept {
-    return utf8 != nullptr && ConvertCodePage(CP_ACP, CP_UTF8, ansi, utf8);
-}
-
 bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
                      std::string* converted) noexcept {
     if (converted == nullptr) return false;
@@ -203,6 +202,36 @@ bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* resu
     if (back == static_cast<std::time_t>(-1)) return false;
     *result = static_cast<std::int64_t>(back);
     return true;
+}
+
+Win32Error Win32System::GetComputerName(std::string* name) noexcept {
+    char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD chars = sizeof buffer;
+    if (!::GetComputerNameA(buffer, &chars)) return ::GetLastError();
+    try {
+        name->assign(buffer, std::min<DWORD>(chars, MAX_COMPUTERNAME_LENGTH));
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kSuccess;
+}
+
+std::string Win32System::AnsiToUtf8(std::string_view ansi) noexcept {
+    // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to what the code
+    // page makes of it), so the text keeps every character after it.
+    std::string utf8;
+    return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
+}
+
+Win32Error Win32System::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
+    while (count > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
+        NTSTATUS status = ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (!BCRYPT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
+        bytes += chunk;
+        count -= chunk;
+    }
+    return err::kSuccess;
 }
 
 int Win32MessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,

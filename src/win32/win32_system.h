@@ -1,9 +1,10 @@
-// The system, message box, debug output and resource ports on kernel32, user32, comctl32 and the
-// C runtime (ANSI).
+// The system, message box, debug output and resource ports on kernel32, user32, comctl32, bcrypt
+// and the C runtime (ANSI).
 #pragma once
+#include "win32/windows_api.h"
+// The Windows headers first, then everything that builds on them.
 #include "port/system.h"
 #include "port/user.h"
-#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
@@ -28,7 +29,9 @@ class Win32System final : public ISystem {
     std::int64_t CurrentTime() noexcept override;
     void Sleep(std::uint32_t milliseconds) noexcept override;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
-    bool AnsiToUtf8(std::string_view ansi, std::string* utf8) noexcept override;
+    Win32Error GetComputerName(std::string* name) noexcept override;
+    std::string AnsiToUtf8(std::string_view ansi) noexcept override;
+    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
 };
 
 // A text of one code page in another, through UTF-16 (MultiByteToWideChar, WideCharToMultiByte,

@@ -4,6 +4,7 @@
 // DeleteFile, ...), so they are removed here.
 #pragma once
 #include <windows.h>
+// Then the headers that build on it.
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -11,6 +12,7 @@
 #undef ExpandEnvironmentStrings
 #undef FindFirstFile
 #undef FindNextFile
+#undef GetComputerName
 #undef GetCurrentDirectory
 #undef GetEnvironmentVariable
 #undef GetFileAttributes

@@ -32,11 +32,11 @@ class FakeSystemTest : public ::testing::Test {
 // --- conversion to UTF-8 ---
 
 // The conversion itself is a contract test (tests/contract/system_contract.cpp).
-TEST_F(FakeSystemTest, FailedConversionToUtf8LeavesTheText) {
+TEST_F(FakeSystemTest, FailedConversionToUtf8IsEmpty) {
     system.FailAnsiToUtf8();
-    std::string out = "untouched";
-    EXPECT_FALSE(system.AnsiToUtf8("A", &out));
-    EXPECT_EQ(out, "untouched");
+    EXPECT_EQ(system.AnsiToUtf8("A"), "");
+    system.FailAnsiToUtf8(false);
+    EXPECT_EQ(system.AnsiToUtf8("A"), "A");
 }
 
 // --- environment ---

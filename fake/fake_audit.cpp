@@ -1,0 +1,73 @@
+#include "fake/fake_audit.h"
+
+#include <exception>
+
+namespace qv::fake {
+
+void FakeAuditStore::SetFolder(Entry entry, std::string_view security) {
+    folder_ = entry;
+    folderSecurity_ = entry == Entry::kPlain ? std::string(security) : std::string();
+}
+
+void FakeAuditStore::SetLogFile(Entry entry, std::string_view contents) {
+    log_ = entry;
+    contents_ = entry == Entry::kPlain ? std::string(contents) : std::string();
+}
+
+std::vector<std::string> FakeAuditStore::Lines() const {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < contents_.size()) {
+        std::size_t end = contents_.find('\n', start);
+        if (end == std::string::npos) end = contents_.size();
+        lines.push_back(contents_.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+Win32Error FakeAuditStore::Open(std::string_view folderSecurity) noexcept {
+    open_ = false;
+    try {
+        asked_.emplace_back(folderSecurity);
+        if (failOpen_ != err::kSuccess) return failOpen_;
+        if (folderSecurity.empty()) return err::kInvalidParameter;
+        switch (folder_) {
+            case Entry::kLink:
+                return err::kReparsePointEncountered;
+            case Entry::kMissing:
+                folder_ = Entry::kPlain;
+                folderSecurity_ = std::string(folderSecurity);
+                break;
+            case Entry::kPlain:
+                if (folderSecurity_ != folderSecurity) return err::kAccessDenied;
+                break;
+        }
+        if (log_ == Entry::kLink) return err::kReparsePointEncountered;
+        log_ = Entry::kPlain;
+    } catch (const std::exception&) {
+        return err::kNotEnoughMemory;
+    }
+    open_ = true;
+    return err::kSuccess;
+}
+
+Win32Error FakeAuditStore::Append(std::string_view utf8Line) noexcept {
+    ++appends_;
+    if (!open_) return err::kInvalidHandle;
+    if (failAppend_ != err::kSuccess) return failAppend_;
+    if (utf8Line.find_first_of("\r\n") != std::string_view::npos) return err::kInvalidParameter;
+    try {
+        contents_.append(utf8Line.data(), utf8Line.size());
+        contents_ += '\n';
+    } catch (const std::exception&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kSuccess;
+}
+
+std::string FakeAuditStore::LogPath() const {
+    return "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane\\audit.jsonl";
+}
+
+}  // namespace qv::fake

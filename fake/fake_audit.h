@@ -1,0 +1,65 @@
+// The fake machine's audit log: the folder and the log file as states, the lines appended, the
+// protection each Open asked for, and injected failures.
+//
+// Rules taken from the system adapter (src/win32/win32_audit.cpp) and the file system: a missing
+// folder is created with the descriptor asked for; an existing folder is kept only when it is a
+// plain folder (a link gives err::kReparsePointEncountered) whose descriptor grants no one beyond
+// what was asked. The fake compares descriptors as texts: a folder whose descriptor is not the one
+// asked for counts as granting someone else (err::kAccessDenied), where the system adapter
+// compares the trustees. A log file that is a link is refused the same way. Appends need an open
+// log and land whole at the end of the file.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "port/audit.h"
+
+namespace qv::fake {
+
+class FakeAuditStore final : public IAuditStore {
+  public:
+    enum class Entry { kMissing, kPlain, kLink };
+
+    // --- setup ---
+    // An existing folder with that descriptor (SDDL), a link in its place, or none (the default).
+    void SetFolder(Entry entry, std::string_view security = {});
+    // An existing log file with those bytes, a link in its place, or none (the default).
+    void SetLogFile(Entry entry, std::string_view contents = {});
+    // Every Open, or every Append, fails with that error until it is set to 0 again.
+    void FailOpen(Win32Error error) { failOpen_ = error; }
+    void FailAppend(Win32Error error) { failAppend_ = error; }
+
+    // --- inspection ---
+    // The log file's bytes, and its lines without their line feeds.
+    const std::string& Contents() const { return contents_; }
+    std::vector<std::string> Lines() const;
+    Entry Folder() const { return folder_; }
+    // The descriptor the folder has: the one it was created with, or the one set up.
+    const std::string& FolderSecurity() const { return folderSecurity_; }
+    // The descriptor every Open asked for, in order.
+    const std::vector<std::string>& AskedSecurity() const { return asked_; }
+    bool IsOpen() const { return open_; }
+    int Appends() const { return appends_; }  // calls, failed ones too
+
+    // --- IAuditStore ---
+    Win32Error Open(std::string_view folderSecurity) noexcept override;
+    Win32Error Append(std::string_view utf8Line) noexcept override;
+    void Close() noexcept override { open_ = false; }
+    // "C:\Documents and Settings\All Users\Application Data\Quorvane\audit.jsonl", the common
+    // application data folder of the fake machine.
+    std::string LogPath() const override;
+
+  private:
+    Entry folder_ = Entry::kMissing;
+    std::string folderSecurity_;
+    Entry log_ = Entry::kMissing;
+    std::string contents_;
+    std::vector<std::string> asked_;
+    Win32Error failOpen_ = err::kSuccess;
+    Win32Error failAppend_ = err::kSuccess;
+    bool open_ = false;
+    int appends_ = 0;
+};
+
+}  // namespace qv::fake

@@ -1,0 +1,269 @@
+#include "win32/win32_audit.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <new>
+#include <vector>
+
+namespace qv::win32 {
+namespace {
+
+constexpr char kFolderName[] = "Quorvane";
+constexpr char kLogName[] = "audit.jsonl";
+
+// Both refuse deletion and renaming while the handle is open: no FILE_SHARE_DELETE.
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// A buffer the shell allocated with the COM allocator (SHGetKnownFolderPath).
+struct CoTaskMemoryCloser {
+    using Value = PWSTR;
+    static PWSTR Null() noexcept { return nullptr; }
+    bool Owns(PWSTR) const noexcept { return true; }
+    int Close(PWSTR p) noexcept {
+        ::CoTaskMemFree(p);
+        return 0;
+    }
+};
+using UniqueCoTaskString = UniqueHandle<CoTaskMemoryCloser>;
+
+// A path the system gave in UTF-16, as ANSI text; false when the code page cannot spell it
+// exactly (a default character or a look-alike would name another folder).
+bool ExactAnsi(const wchar_t* wide, std::string* out) {
+    const int units = static_cast<int>(::wcslen(wide));
+    if (units == 0) return false;
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+    int bytes =
+        ::WideCharToMultiByte(CP_ACP, flags, wide, units, nullptr, 0, nullptr, usedDefaultOut);
+    if (bytes <= 0 || usedDefault) return false;
+    out->assign(static_cast<std::size_t>(bytes), '\0');
+    return ::WideCharToMultiByte(CP_ACP, flags, wide, units, out->data(), bytes, nullptr,
+                                 usedDefaultOut) == bytes &&
+           !usedDefault;
+}
+
+// The machine's common application data folder (see the header for the order).
+Win32Error CommonDataFolder(std::string* folder) noexcept {
+    try {
+        PWSTR raw = nullptr;
+        HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw);
+        UniqueCoTaskString path(CoTaskMemoryCloser{}, raw);
+        if (SUCCEEDED(hr) && path && ExactAnsi(path.get(), folder)) return err::kSuccess;
+
+        char buffer[MAX_PATH + 1] = {};
+        DWORD chars = ::GetEnvironmentVariableA("ProgramData", buffer, sizeof buffer);
+        if (chars > 0 && chars < sizeof buffer) {
+            folder->assign(buffer, chars);
+            return err::kSuccess;
+        }
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kPathNotFound;
+}
+
+// What an open handle names: FILE_ATTRIBUTE_TAG_INFO.
+Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
+        return ::GetLastError();
+    }
+    *attributes = info.FileAttributes;
+    return err::kSuccess;
+}
+
+// Whether the DACL allows `sid` anything.
+bool Allows(const ACL* dacl, PSID sid) noexcept {
+    if (dacl == nullptr || sid == nullptr) return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        if (::EqualSid(&allowed->SidStart, sid)) return true;
+    }
+    return false;
+}
+
+// The user this process runs as (TokenUser), in a buffer aligned for the entry's pointer; empty
+// when the token cannot be read.
+std::vector<void*> ProcessUser() noexcept {
+    std::vector<void*> buffer;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
+    UniqueKernelHandle token(KernelHandleCloser{}, raw);
+    DWORD length = 0;
+    (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
+    if (length < sizeof(TOKEN_USER)) return buffer;
+    try {
+        buffer.resize(length / sizeof(void*) + 1);
+    } catch (const std::bad_alloc&) {
+        return buffer;
+    }
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), length, &length)) {
+        buffer.clear();
+    }
+    return buffer;
+}
+
+bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
+    return !user.empty() && sid != nullptr &&
+           ::EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, sid);
+}
+
+// A folder is the log's only when it grants no one beyond the descriptor asked for: its owner
+// (who may change its DACL at will) and every trustee that an ACE allows anything are trustees of
+// that descriptor or the running user himself. ProgramData lets every user create folders, so a
+// folder of this name made by someone else, or opened up since, is refused rather than written
+// to. The running user is accepted because Wine keeps no descriptor for a file: it answers one
+// made from the Unix mode bits, which names the user where the descriptor named a group of his;
+// on Windows he would only see his own runs' lines.
+Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL wanted = nullptr;
+    if (!::GetSecurityDescriptorDacl(asked, &present, &wanted, &defaulted)) {
+        return ::GetLastError();
+    }
+    if (!present || wanted == nullptr) return err::kInvalidParameter;
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &dacl, nullptr, &raw);
+    if (r != ERROR_SUCCESS) return r;
+    UniqueLocalMemory held(LocalMemoryCloser{}, raw);
+
+    // No DACL at all grants everyone everything.
+    if (dacl == nullptr) return err::kAccessDenied;
+    const std::vector<void*> user = ProcessUser();
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        // Object, callback and conditional entries are not ours to judge: refused.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
+        PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
+    }
+    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
+    return err::kSuccess;
+}
+
+}  // namespace
+
+Win32Error Win32AuditStore::QuorvaneFolder(std::string* folder) const noexcept {
+    try {
+        std::string base = dataFolder_;
+        if (base.empty()) {
+            Win32Error e = CommonDataFolder(&base);
+            if (e != err::kSuccess) return e;
+        }
+        if (base.back() != '\\') base += '\\';
+        *folder = base + kFolderName;
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kSuccess;
+}
+
+Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
+    Close();
+    std::string folder;
+    std::string logPath;
+    std::string sddl;
+    try {
+        Win32Error e = QuorvaneFolder(&folder);
+        if (e != err::kSuccess) return e;
+        if (!ToSystemText(folder, &folder)) return err::kInvalidName;
+        if (!ToSystemText(folderSecurity, &sddl) || sddl.empty()) return err::kInvalidParameter;
+        logPath = folder + "\\" + kLogName;
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &raw,
+                                                                nullptr)) {
+        return ::GetLastError();
+    }
+    UniqueLocalMemory descriptor(LocalMemoryCloser{}, raw);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    if (!::CreateDirectoryA(folder.c_str(), &attributes)) {
+        const DWORD e = ::GetLastError();
+        if (e != ERROR_ALREADY_EXISTS) return e;
+    }
+
+    // The folder as itself, whether made just now or found: a link in its place opens as the
+    // link and is refused; held open, it cannot be swapped for one.
+    HANDLE opened = ::CreateFileA(
+        folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareReadWrite, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
+    UniqueKernelHandle folderHandle(KernelHandleCloser{}, opened);
+    DWORD facts = 0;
+    Win32Error e = Attributes(folderHandle.get(), &facts);
+    if (e != err::kSuccess) return e;
+    if (facts & FILE_ATTRIBUTE_REPARSE_POINT) return err::kReparsePointEncountered;
+    if (!(facts & FILE_ATTRIBUTE_DIRECTORY)) return err::kDirectory;
+    e = CheckGrants(folderHandle.get(), descriptor.get());
+    if (e != err::kSuccess) return e;
+
+    // Appending only: every write lands at the end of the file, whole, whoever else appends.
+    opened = ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, kShareReadWrite, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
+    UniqueKernelHandle log(KernelHandleCloser{}, opened);
+    e = Attributes(log.get(), &facts);
+    if (e != err::kSuccess) return e;
+    if (facts & FILE_ATTRIBUTE_REPARSE_POINT) return err::kReparsePointEncountered;
+    // A second name (a hard link) would let the lines be read or changed wherever it lies.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(log.get(), &info)) return ::GetLastError();
+    if (info.nNumberOfLinks != 1) return err::kAccessDenied;
+
+    folder_ = std::move(folderHandle);
+    log_ = std::move(log);
+    return err::kSuccess;
+}
+
+Win32Error Win32AuditStore::Append(std::string_view utf8Line) noexcept {
+    if (!log_) return err::kInvalidHandle;
+    if (utf8Line.find_first_of("\r\n") != std::string_view::npos) return err::kInvalidParameter;
+    if (utf8Line.size() >= MAXDWORD) return err::kInvalidParameter;
+    std::string line;
+    try {
+        line.reserve(utf8Line.size() + 1);
+        line.assign(utf8Line.data(), utf8Line.size());
+        line += '\n';
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    // One write per line: the system appends it as one piece.
+    const auto size = static_cast<DWORD>(line.size());
+    DWORD written = 0;
+    if (!::WriteFile(log_.get(), line.data(), size, &written, nullptr)) return ::GetLastError();
+    if (written != size) return ERROR_WRITE_FAULT;
+    return err::kSuccess;
+}
+
+void Win32AuditStore::Close() noexcept {
+    log_.reset();
+    folder_.reset();
+}
+
+std::string Win32AuditStore::LogPath() const {
+    std::string folder;
+    if (QuorvaneFolder(&folder) != err::kSuccess) return std::string();
+    return folder + "\\" + kLogName;
+}
+
+}  // namespace qv::win32

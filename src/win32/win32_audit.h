@@ -1,0 +1,43 @@
+// The audit port on kernel32, advapi32 and shell32: "<ProgramData>\Quorvane\audit.jsonl".
+//
+// Where: the machine's common application data folder, as the shell knows it
+// (SHGetKnownFolderPath, FOLDERID_ProgramData). Should the shell not answer, or answer a path that
+// the ANSI code page cannot spell, the process's ProgramData environment variable, which the
+// system sets to the same folder for every process. Without either, Open fails with
+// ERROR_PATH_NOT_FOUND: a log is never written to a folder guessed at.
+//
+// The folder is created with the caller's descriptor. It is then opened as itself (no link
+// followed) and held open without delete sharing for as long as the log is open, so that it
+// cannot be renamed or replaced in between; the log file is opened through it by name, also as
+// itself, for appending only.
+#pragma once
+#include "win32/windows_api.h"
+// The Windows headers first, then everything that builds on them.
+#include <string>
+
+#include "port/audit.h"
+#include "win32/win32_handles.h"
+
+namespace qv::win32 {
+
+class Win32AuditStore final : public IAuditStore {
+  public:
+    // The log in the machine's common application data folder.
+    Win32AuditStore() = default;
+    // The log in "<dataFolder>\Quorvane" instead: for tests, which must not touch the machine's.
+    explicit Win32AuditStore(std::string dataFolder) : dataFolder_(std::move(dataFolder)) {}
+
+    Win32Error Open(std::string_view folderSecurity) noexcept override;
+    Win32Error Append(std::string_view utf8Line) noexcept override;
+    void Close() noexcept override;
+    std::string LogPath() const override;
+
+  private:
+    Win32Error QuorvaneFolder(std::string* folder) const noexcept;
+
+    std::string dataFolder_;  // empty: the machine's
+    UniqueKernelHandle folder_;
+    UniqueKernelHandle log_;
+};
+
+}  // namespace qv::win32
