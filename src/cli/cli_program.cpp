@@ -13,7 +13,9 @@
 #include "engine/scan.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
+#include "security/audit_log.h"
 #include "security/profiles.h"
+#include "security/sid_text.h"
 #include "security/token.h"
 
 namespace qv::cli {
@@ -118,6 +120,42 @@ bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
     return text::EqualsNoCase(answer, "y") || text::EqualsNoCase(answer, "yes");
 }
 
+// The account of a user the findings list; empty when they do not.
+std::string AccountInFindings(const Findings& findings, const std::string& sid) {
+    for (const RegistrationFinding& registration : findings.registrations) {
+        for (const UserFinding& user : registration.users) {
+            if (user.sid == sid) return user.account;
+        }
+    }
+    return std::string();
+}
+
+// Carries the plan out and writes one line per action taken into the machine's audit log. A log
+// that cannot be written is reported on standard error; it never stops the clean-up.
+int ApplyAndRecord(Workspace& ws, IConsole& console, const Findings& findings, Plan* plan) {
+    Platform& os = ws.services.os;
+    AuditLog audit(os, kAuditProgramConsole);
+    (void)audit.Open();  // a failure is kept, and each line tries again
+    const int removal = ApplyPlan(ws, findings, plan);
+    for (const Action& action : plan->actions) {
+        const std::string account = AccountInFindings(findings, action.sid);
+        audit.Record({ActionKindName(action.kind), action.path, action.sid, account,
+                      ActionResultName(action.result), action.error, action.reason});
+    }
+    if (audit.failed()) {
+        std::string message = SystemErrorText(os.system, audit.firstError());
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+            message.pop_back();
+        }
+        console.WriteText(ConsoleStream::kErr,
+                          "The audit log " + audit.path() + " could not be written (" +
+                              std::to_string(audit.firstError()) + ": " + message + "); " +
+                              std::to_string(audit.unwritten()) + " of " +
+                              std::to_string(plan->actions.size()) + " lines are missing.\n");
+    }
+    return removal;
+}
+
 bool EveryActionDone(const Plan& plan) {
     return std::all_of(plan.actions.begin(), plan.actions.end(),
                        [](const Action& action) { return action.result == ActionResult::kDone; });
@@ -184,7 +222,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const int removal = ApplyPlan(ws, report.findings, &report.plan);
+            const int removal = ApplyAndRecord(ws, console, report.findings, &report.plan);
             report.applied = true;
             outcome.actionFailed = removal != kRemovalDone || !EveryActionDone(report.plan);
         }

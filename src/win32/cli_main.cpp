@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
 
     qv::win32::Win32Console console;
     qv::cli::ConsoleMessageBoxes boxes(console);
-    qv::Platform platform{machine.registry, machine.security, machine.files,
-                          machine.handles,  machine.system,   boxes,
-                          machine.debug,    machine.resources};
+    qv::Platform platform{machine.registry, machine.security,  machine.files,
+                          machine.handles,  machine.system,    boxes,
+                          machine.debug,    machine.resources, machine.audit};
 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");

@@ -150,6 +150,18 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("unreadable: S-1-5-21-7-7-7-1002 (amy)\n"), std::string::npos) << out;
+    // One line of the machine's audit log for each action taken, all of this program.
+    std::size_t done = 0;
+    for (std::size_t at = out.find("\n  done "); at != std::string::npos;
+         at = out.find("\n  done ", at + 1)) {
+        ++done;
+    }
+    const std::vector<std::string> lines = m.audit.Lines();
+    EXPECT_GT(done, 0u);
+    EXPECT_EQ(lines.size(), done);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("\"quorvane-cli\""), std::string::npos) << line;
+    }
     EXPECT_NE(out.find(fake::Cp932("選択したユーザ データは削除されました。 1 人のユーザ "
                                    "レジストリを読み込めませんでした。\n")),
               std::string::npos)
@@ -309,6 +321,19 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         EXPECT_EQ(console.LinesRead(), row.interactive && row.typed != nullptr ? 1 : 0);
         ExpectNothingHeld();
     }
+}
+
+// An audit log that cannot be written is reported, and the clean-up goes on.
+TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
+    StaleEnglish();
+    m.audit.FailOpen(err::kAccessDenied);
+    m.audit.FailAppend(err::kAccessDenied);
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    EXPECT_NE(console.Err().find("The audit log C:\\Documents and Settings\\All Users\\Application "
+                                 "Data\\Quorvane\\audit.jsonl could not be written (5: "),
+              std::string::npos)
+        << console.Err();
 }
 
 // A user who is not an administrator gets the current-user mode, as in the dialog.
