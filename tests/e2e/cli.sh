@@ -228,8 +228,13 @@ e2e_check "the files and folders gone are exactly those the actions name" exactl
 e2e_check "the running user's keys gone are exactly those the actions name" exactly_named key keys_of
 e2e_check "no action names another hive" \
   test -z "$(named_paths "$E2E_WORK/clean.out" | grep '^foreign')"
-# A snapshot without the keys' times: deleting a key gives its parent a new one.
-timeless() { grep -v -e '^==' -e '^#time=' "$1" | sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort; }
+# A snapshot without the keys' times (deleting a key gives its parent a new one) and without the
+# machine's audit log, which the clean-up writes.
+audit_folder='drive_c/ProgramData/Quorvane'
+timeless() {
+  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
+    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
+}
 nothing_else_changed() {
   # Everything that is still there is as it was; nothing is new.
   local new
@@ -240,6 +245,10 @@ nothing_else_changed() {
   return 1
 }
 e2e_check "nothing else changed and nothing was added" nothing_else_changed
+audit_log="$E2E_PREFIX/$audit_folder/audit.jsonl"
+e2e_check "the audit log has one line per action, in order, all of the console program" test \
+  "$(jq -r '.program + " " + .action + " " + .path + " " + .result' "$audit_log" 2>/dev/null)" = \
+  "$(jq -r '.actions[] | "quorvane-cli " + .kind + " " + .path + " " + .result' "$E2E_WORK/clean.out")"
 
 # The running user has nothing stale left: his own scan finds nothing.
 cli_run current-user scan --json --current-user
