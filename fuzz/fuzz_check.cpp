@@ -16,8 +16,10 @@ namespace qv::fuzz {
 void Fail(const char* file, int line, const char* property, std::string_view detail) {
     std::fprintf(stderr, "\n%s:%d: property broken: %s\n", file, line, property);
     if (!detail.empty()) {
-        std::fprintf(stderr, "  concerning: %.*s\n", static_cast<int>(detail.size()),
-                     detail.data());
+        // Written whole: a fuzzed text may hold NUL bytes.
+        std::fputs("  concerning: ", stderr);
+        std::fwrite(detail.data(), 1, detail.size(), stderr);
+        std::fputs("\n", stderr);
     }
     std::abort();
 }

@@ -75,7 +75,8 @@ std::vector<std::string> CompareDisk(const DiskImage& before, const DiskImage& a
 }
 
 bool IsAtOrBelow(std::string_view path, std::string_view folder) {
-    if (path.size() < folder.size() || path.substr(0, folder.size()) != folder) return false;
+    if (folder.empty() || path.size() < folder.size() || path.substr(0, folder.size()) != folder)
+        return false;
     return path.size() == folder.size() || path[folder.size()] == '\\' || folder.back() == '\\';
 }
 

@@ -44,7 +44,7 @@ DiskImage TakeDiskImage(const fake::FakeFileSystem& files);
 // The folded paths that were added, removed or changed.
 std::vector<std::string> CompareDisk(const DiskImage& before, const DiskImage& after);
 
-// Whether the folded `path` is `folder` (folded) or lies below it.
+// Whether the folded `path` is `folder` (folded) or lies below it; never for an empty folder.
 bool IsAtOrBelow(std::string_view path, std::string_view folder);
 
 // Printable text of a list of changes, for a failure report.

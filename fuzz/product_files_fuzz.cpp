@@ -14,6 +14,8 @@
 //   name never widens into a pattern) and the product's emptied folders above them;
 // - in the program-files folder only emptied folders of the product go, never a file;
 // - "removed" is answered only when both product folders are gone;
+// - a dry run before it changes nothing and notes the same actions, in the same order, that the
+//   real run then takes (unless a junction was swapped in during the real run);
 // - the registry is unchanged, and no key, search or handle stays open.
 //
 // Input: one directive a line, "name=value"; in values "$P" stands for the user's profile folder,
@@ -38,6 +40,7 @@
 #include "app/tables.h"
 #include "base/text.h"
 #include "cleanup/file_list.h"
+#include "cleanup/journal.h"
 #include "fake/fake_machine.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_machine.h"
@@ -237,7 +240,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tables.FillBuiltIn();
 
     const std::string profile = text::FoldCase(kAnnProfile);
-    const std::string bob = Canonical(m.files, s.bobProfile);
+    // The other user's profile, unless it is this user's folder or holds it: a path inside this
+    // user's profile is his before it is the outer one's.
+    std::string bob = Canonical(m.files, s.bobProfile);
+    if (IsAtOrBelow(profile, bob)) bob.clear();
     const std::string common = text::FoldCase(kCommonAppData);
     const std::string programFiles = text::FoldCase(kProgramFiles);
     // Folders that must stay: the profile, its application-data and temporary folders as the
@@ -260,7 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // what it changes itself is the user's own.
     int handleCalls = 0;
     bool swapped = false;
-    m.files.SetHandleHook([&](fake::HandleOp, std::string_view) {
+    const auto swapper = [&](fake::HandleOp, std::string_view) {
         ++handleCalls;
         for (const Swap& swap : s.swaps) {
             if (swap.at != handleCalls) continue;
@@ -283,7 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } catch (const std::exception&) {
             }
         }
-    });
+    };
 
     const RegistryImage registryBefore = TakeRegistryImage(m.registry);
     const DiskImage before = TakeDiskImage(m.files);
@@ -292,10 +298,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool roamExisted = !roamBefore.empty() && before.count(roamBefore) != 0;
     const bool localExisted = !localBefore.empty() && before.count(localBefore) != 0;
 
+    // The dry run first: it changes nothing and notes what the real run will do.
+    const std::string registration = std::string(kAnn) + "\\" + kKey;
+    Journal plan(true);
+    const ProductFilesOutcome planned =
+        CleanProductFiles(m.platform(), tables, registration, kAnn, nullptr, &plan);
+    QV_FUZZ_CHECK(
+        CompareDisk(before, TakeDiskImage(m.files)).empty(),
+        "the dry run changed the disk: " + Describe(CompareDisk(before, TakeDiskImage(m.files))));
+    QV_FUZZ_CHECK(m.files.OpenHandleCount() == 0, "the dry run left a file handle open");
+
+    m.files.SetHandleHook(swapper);
+    Journal journal(false);
     const ProductFilesOutcome outcome =
-        CleanProductFiles(m.platform(), tables, std::string(kAnn) + "\\" + kKey, kAnn);
+        CleanProductFiles(m.platform(), tables, registration, kAnn, nullptr, &journal);
     m.files.SetHandleHook(nullptr);
     const DiskImage after = TakeDiskImage(m.files);
+
+    // Unless another process changed the disk in between, the real run does what the dry run
+    // said it would: the same actions on the same paths, in the same order, with the same outcome.
+    if (!swapped) {
+        QV_FUZZ_CHECK(outcome == planned, "the dry run's outcome differs");
+        std::string said;
+        std::string done;
+        for (const Action& a : plan.actions()) {
+            said += std::string(ActionKindName(a.kind)) + " " + a.path + "\n";
+        }
+        for (const Action& a : journal.actions()) {
+            done += std::string(ActionKindName(a.kind)) + " " + a.path + "\n";
+        }
+        QV_FUZZ_CHECK(said == done, "planned:\n" + said + "done:\n" + done);
+    }
 
     // QV_FUZZ_TRACE=1 shows what a run did, for looking into an input by hand.
     if (std::getenv("QV_FUZZ_TRACE") != nullptr) {

@@ -7,15 +7,21 @@
 // - nothing written to the registry outside HKEY_USERS\<sid>\Software of the profiles in the
 //   machine's profile list (the administrator's run), nothing written at all (the user's run);
 //   nothing removed or changed, only added; a second refresh writes nothing;
+// - the scan that writes nothing (as a preview or a dry run scans) writes nothing, and finds the
+//   registrations and users that the dialog's scan, which registers leftover folders, then lists;
 // - every key the tool opened is closed, no hive is left loaded, the hives of logged-on users
 //   stay loaded;
 // - the disk is as it was; no search, token or SID is left open; the restore privilege is off;
 // - nothing is read outside a buffer (ASan).
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/defaults.h"
 #include "base/text.h"
+#include "engine/scan.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "fuzz/fuzz_check.h"
@@ -86,6 +92,59 @@ void CheckNothingHeld(const fake::FakeMachine& m) {
                   "a logged-on user's hive was unloaded");
 }
 
+// A text as a control shows it: up to its first NUL (a settings value may hold NUL bytes).
+std::string Shown(const std::string& s) { return s.substr(0, s.find('\0')); }
+
+// What a scan that writes nothing finds for the settings, as (label, account) pairs: the products
+// and the product table are taken from the settings file as the dialog takes them.
+std::vector<std::pair<std::string, std::string>> ScanWritingNothing(fake::FakeMachine& m,
+                                                                    bool admin) {
+    auto setting = [&](const char* key) {
+        return m.system.GetPrivateProfileString(kSettingsSection, key, "", kSettingsFile);
+    };
+    Tables tables;
+    tables.FillBuiltIn();
+    std::vector<ProductScope> scopes;
+    const std::string company = setting(kSettingsCompany);
+    if (!company.empty()) {
+        tables.UseSettingsProduct(setting(kSettingsVisibleProductName));
+        scopes.push_back({company, setting(kSettingsProduct), setting(kSettingsVersion)});
+    } else {
+        scopes.push_back({kDefaultCompany, kMainProduct, kMainRelease});
+        scopes.push_back({kDefaultCompany, kLightProduct, kLightRelease});
+    }
+    Workspace ws{Services{m.platform(), false}, tables, admin, 0, nullptr};
+    Findings findings;
+    (void)ScanProducts(ws, scopes, &findings, ScanMode::kWriteNothing);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const RegistrationFinding& registration : findings.registrations) {
+        for (const UserFinding& user : registration.users) {
+            pairs.emplace_back(Shown(registration.label), Shown(user.account));
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+// What the dialog lists, as (label, account) pairs.
+std::vector<std::pair<std::string, std::string>> Listed(fake::FakeTree& control) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (TreeItem registration : control.TopLevelItems()) {
+        for (TreeItem user : control.Children(registration)) {
+            pairs.emplace_back(Shown(control.GetItemText(registration)),
+                               Shown(control.GetItemText(user)));
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+std::string Describe(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    std::string out;
+    for (const auto& [label, account] : pairs) out += label + ": " + account + "; ";
+    return out;
+}
+
 void RunRefresh(std::string_view settings, bool admin) {
     fake::FakeMachine m;
     Populate(m);
@@ -94,6 +153,14 @@ void RunRefresh(std::string_view settings, bool admin) {
 
     const RegistryImage registryBefore = TakeRegistryImage(m.registry);
     const DiskImage diskBefore = TakeDiskImage(m.files);
+
+    // The scan that writes nothing writes nothing, and finds what the dialog's scan then lists.
+    const auto found = ScanWritingNothing(m, admin);
+    CheckNothingHeld(m);
+    const std::vector<KeyChange> written =
+        CompareRegistry(registryBefore, TakeRegistryImage(m.registry));
+    QV_FUZZ_CHECK(written.empty(), "the scan that writes nothing wrote: " + Describe(written));
+
     RegistryImage registryAfter;
     {
         fake::FakeDialogWindow window;
@@ -102,6 +169,9 @@ void RunRefresh(std::string_view settings, bool admin) {
         const DialogBinding binding = dlg.Attach(window, control);
         (void)dlg.OnInitDialog();
         CheckNothingHeld(m);
+        const auto listed = Listed(control);
+        QV_FUZZ_CHECK(found == listed, "found without writing: " + Describe(found) +
+                                           "\nlisted: " + Describe(listed));
         registryAfter = TakeRegistryImage(m.registry);
         // A second refresh, as after a clean-up: what the first one registered is found, not
         // registered again.

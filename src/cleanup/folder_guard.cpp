@@ -1,5 +1,6 @@
 #include "cleanup/folder_guard.h"
 
+#include "app/defaults.h"
 #include "base/text.h"
 #include "discovery/shell_folders.h"
 #include "security/profiles.h"
@@ -23,7 +24,14 @@ bool IsPlainName(std::string_view name) {
         unsigned char c = static_cast<unsigned char>(name[i]);
         if (c < 0x20) return false;
         switch (c) {
-            case '*': case '?': case '<': case '>': case '"': case '|': case ':': case '/':
+            case '*':
+            case '?':
+            case '<':
+            case '>':
+            case '"':
+            case '|':
+            case ':':
+            case '/':
                 return false;
             default:
                 break;
@@ -112,13 +120,53 @@ bool IsVolumeRootOrRelative(std::string_view path) {
     return text::Find(s, '\\') == text::npos;
 }
 
+namespace {
+
+// Whether a path starts at a drive's or a share's root ("C:\", "C:/", "\\", "//").
+bool IsRooted(std::string_view path) {
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':') return separator(path[2]);
+    return path.size() >= 2 && separator(path[0]) && separator(path[1]);
+}
+
+// Where a shell folder value of the user's hive lies as the system resolves it: the value itself
+// when it is a plain path, else its full path name ("." and ".." resolved, "/" a separator) when
+// it starts at a drive or share root. False when the place cannot be told: a relative path (the
+// tool's current folder says nothing of the user's), a device path, a short name ("APPLIC~1"),
+// a name that no comparison can hold.
+bool PlaceSharedFolder(IFileSystem& files, const std::string& value, std::string* folder) {
+    *folder = value;
+    PathParts parts;
+    if (!SplitAbsolutePath(*folder, &parts)) {
+        if (!IsRooted(value) || files.GetFullPathName(value, kMaxPath, folder) != err::kSuccess) {
+            return false;
+        }
+        *folder = text::TrimTrailingBackslashes(*folder);
+        if (!SplitAbsolutePath(*folder, &parts)) return false;
+    }
+    for (const std::string& name : parts.names) {
+        if (text::Find(name, '~') != text::npos) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
     ProfileFolders result;
     for (const char* name : {"AppData", "Local AppData", "Local Settings"}) {
         std::string value;
-        if (ReadUserShellFolder(os.registry, sidText, name, &value) == err::kSuccess &&
-            !value.empty()) {
-            result.sharedFolders.push_back(value);
+        if (ReadUserShellFolder(os.registry, sidText, name, &value) != err::kSuccess ||
+            value.empty()) {
+            continue;
+        }
+        // As written, for the walk upwards, which compares full path names; and where it lies.
+        result.sharedFolders.push_back(value);
+        std::string folder;
+        if (!PlaceSharedFolder(os.files, value, &folder)) {
+            result.sharedFolderUnplaced = true;
+        } else if (folder != value) {
+            result.sharedFolders.push_back(folder);
         }
     }
     std::vector<std::string> sids;
@@ -138,8 +186,9 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
     result.profile = profile;
     // The usual places of these folders, for a hive whose shell folders are missing or point
     // elsewhere.
-    for (const char* name : {"Application Data", "Local Settings", "Local Settings\\Application Data",
-                             "AppData", "AppData\\Local", "AppData\\LocalLow", "AppData\\Roaming"}) {
+    for (const char* name :
+         {"Application Data", "Local Settings", "Local Settings\\Application Data", "AppData",
+          "AppData\\Local", "AppData\\LocalLow", "AppData\\Roaming"}) {
         result.sharedFolders.push_back(profile + "\\" + name);
     }
     return result;
@@ -201,6 +250,8 @@ RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_vie
     if (IsSameFolder(root, home)) return RootFolderVerdict::kSharedFolder;
     if (!IsStrictlyInside(root, home)) return RootFolderVerdict::kOutsideProfile;
     if (HasShortName(root, home)) return RootFolderVerdict::kNotPlainPath;
+    // A shell folder that cannot be placed might be this very folder.
+    if (profile.sharedFolderUnplaced) return RootFolderVerdict::kSharedFolder;
     for (const std::string& shared : profile.sharedFolders) {
         PathParts kept;
         if (!SplitAbsolutePath(shared, &kept)) continue;
@@ -216,11 +267,16 @@ RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_vie
 
 const char* RefusalReason(RootFolderVerdict verdict) {
     switch (verdict) {
-        case RootFolderVerdict::kAllowed: return "";
-        case RootFolderVerdict::kNotPlainPath: return "not a plain folder path";
-        case RootFolderVerdict::kOutsideProfile: return "outside the user's profile";
-        case RootFolderVerdict::kOtherProfile: return "another user's profile";
-        case RootFolderVerdict::kSharedFolder: return "a folder of the profile itself";
+        case RootFolderVerdict::kAllowed:
+            return "";
+        case RootFolderVerdict::kNotPlainPath:
+            return "not a plain folder path";
+        case RootFolderVerdict::kOutsideProfile:
+            return "outside the user's profile";
+        case RootFolderVerdict::kOtherProfile:
+            return "another user's profile";
+        case RootFolderVerdict::kSharedFolder:
+            return "a folder of the profile itself";
     }
     return "";
 }

@@ -45,9 +45,13 @@ bool IsVolumeRootOrRelative(std::string_view path);
 struct ProfileFolders {
     bool known = false;  // false when the profile folder could not be found or is unusable
     std::string profile;
-    // "AppData", "Local AppData" and "Local Settings" as the user's hive names them, and the
-    // usual names of these folders below the profile.
+    // "AppData", "Local AppData" and "Local Settings" as the user's hive names them (and as the
+    // system resolves them, when the hive spells them with "." or ".." or "/"), and the usual
+    // names of these folders below the profile.
     std::vector<std::string> sharedFolders;
+    // One of the hive's values names a folder that cannot be placed (a relative or device path,
+    // a short name): it might be any folder of the profile, so none is deleted whole.
+    bool sharedFolderUnplaced = false;
     // The folders of every other profile of the machine's profile list: one may lie inside this
     // profile's folder, and its data is not this user's.
     std::vector<std::string> otherProfiles;
@@ -56,10 +60,10 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText);
 
 enum class RootFolderVerdict {
     kAllowed,
-    kNotPlainPath,      // relative, UNC, device, "." or "..", wildcards, short names, ...
-    kOutsideProfile,    // not strictly inside the user's profile folder (or no profile known)
-    kOtherProfile,      // inside another user's profile folder, or holding one
-    kSharedFolder,      // the profile folder or one of its shared folders, or above one of them
+    kNotPlainPath,    // relative, UNC, device, "." or "..", wildcards, short names, ...
+    kOutsideProfile,  // not strictly inside the user's profile folder (or no profile known)
+    kOtherProfile,    // inside another user's profile folder, or holding one
+    kSharedFolder,    // the profile folder or one of its shared folders, or above one of them
 };
 // Whether a product root folder of the user may be deleted whole. Links are not judged here: the
 // deleter never follows one.

@@ -49,6 +49,7 @@ void Journal::Note(ActionKind kind, std::string path, std::string_view sid, Acti
     action.error = error;
     action.reason = std::move(reason);
     actions_.push_back(std::move(action));
+    if (observer_ && !dryRun_) observer_(actions_.back());
 }
 
 void Journal::MarkDeleted(std::string_view path) {

@@ -2,6 +2,7 @@
 // its result. A dry run changes nothing on the machine; the journal then keeps what the run has
 // deleted so far in its own view, so that the later steps see the machine as they would find it.
 #pragma once
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -55,6 +56,11 @@ class Journal {
     void Note(ActionKind kind, std::string path, std::string_view sid, ActionResult result,
               Win32Error error = err::kSuccess, std::string reason = {});
 
+    // Called with each action as it is noted in a real run (the audit log's writer).
+    void SetObserver(std::function<void(const Action&)> observer) {
+        observer_ = std::move(observer);
+    }
+
     // The dry run's view: paths (of files, folders and keys) deleted so far. A path counts as
     // deleted when it or a folder or key above it was.
     void MarkDeleted(std::string_view path);
@@ -62,6 +68,7 @@ class Journal {
 
   private:
     bool dryRun_;
+    std::function<void(const Action&)> observer_;
     std::vector<Action> actions_;
     std::set<std::string> deleted_;  // folded
 };

@@ -1,5 +1,6 @@
 #include "engine/removal.h"
 
+#include <map>
 #include <string>
 
 #include "base/text.h"
@@ -26,9 +27,7 @@ Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
 }
 
 // A key below HKEY_USERS as the journal names it.
-std::string UsersKeyName(std::string_view path) {
-    return "HKEY_USERS\\" + std::string(path);
-}
+std::string UsersKeyName(std::string_view path) { return "HKEY_USERS\\" + std::string(path); }
 
 // Whether the key below HKEY_USERS has a sub key that the dry run has not deleted. A key that
 // does not exist has none.
@@ -45,8 +44,38 @@ bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& j
 
 }  // namespace
 
+namespace {
+int RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection, Journal* journal);
+}  // namespace
+
 int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
                           Journal* journal) {
+    // A real clean-up with an audit log records every action as it is taken, so that the lines
+    // written so far stay whatever happens after them.
+    Journal audited(false);
+    if (journal == nullptr && ws.audit != nullptr) journal = &audited;
+    if (journal == nullptr || journal->dryRun() || ws.audit == nullptr) {
+        return RemoveSelection(ws, selection, journal);
+    }
+    std::map<std::string, std::string> accounts;
+    journal->SetObserver([&ws, &accounts](const Action& action) {
+        auto it = accounts.find(action.sid);
+        if (it == accounts.end()) {
+            std::string account;
+            (void)AccountNameFromSidText(ws.services.os.security, action.sid, &account);
+            it = accounts.emplace(action.sid, account).first;
+        }
+        ws.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
+                          ActionResultName(action.result), action.error, action.reason});
+    });
+    const int result = RemoveSelection(ws, selection, journal);
+    journal->SetObserver(nullptr);
+    return result;
+}
+
+namespace {
+
+int RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection, Journal* journal) {
     Platform& os = ws.services.os;
     const bool dryRun = journal != nullptr && journal->dryRun();
     int result = kRemovalNothingSelected;
@@ -69,7 +98,8 @@ int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& select
         const LeftoverFolder leftover{pair.registrationKeyPath, pair.roamingFolder,
                                       pair.localFolder};
         if (pair.leftover) {
-            Win32Error e = dryRun ? err::kSuccess : RegisterLeftoverFolder(os, pair.sidText, leftover);
+            Win32Error e =
+                dryRun ? err::kSuccess : RegisterLeftoverFolder(os, pair.sidText, leftover);
             if (journal != nullptr) {
                 journal->Note(ActionKind::kRegisterLeftoverFolder, keyName, pair.sidText,
                               e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed, e);
@@ -94,8 +124,8 @@ int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& select
         } else if (!pair.leftover) {
             // What the deletion would find: the key, unless it is gone already.
             Win32Error opened = err::kSuccess;
-            UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead,
-                                    &opened);
+            UniqueKey key =
+                OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &opened);
             e = journal->IsDeleted(keyName) ? err::kFileNotFound : opened;
         }
         if (journal != nullptr) {
@@ -117,6 +147,8 @@ int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& select
     }
     return userSkipped ? kRemovalFailed : result;
 }
+
+}  // namespace
 
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name) {
     Win32Error e = err::kSuccess;

@@ -4,6 +4,7 @@
 #pragma once
 #include "app/tables.h"
 #include "port/platform.h"
+#include "security/audit_log.h"
 #include "security/profiles.h"
 
 namespace qv {
@@ -14,6 +15,7 @@ struct Workspace {
     bool admin = false;
     WindowRef owner = 0;
     HiveBook* hives = nullptr;  // optional
+    AuditLog* audit = nullptr;  // optional: where a real clean-up records each action
 };
 
 }  // namespace qv

@@ -145,7 +145,11 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives};
+    // Every action of the clean-up goes to the machine's audit log. A log that cannot be written
+    // does not stop the clean-up; the operator is told after its result.
+    AuditLog audit(os, kAuditProgramDialog);
+    (void)audit.Open();
+    Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives, &audit};
     switch (RemoveCheckedUserData(ws, m_tree->CheckedPairs())) {
         case kRemovalDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
@@ -161,6 +165,11 @@ void CQuorvaneDlg::OnCleanUp() {
             break;
         default:
             break;
+    }
+    if (audit.failed()) {
+        os.messages.Show(owner, FormatHeading(os.resources.LoadString(IDS_AUDIT_LOG_FAILED),
+                                              audit.path()),
+                         caption, mb::kIconExclamation);
     }
 
     m_bCleanupDone = true;

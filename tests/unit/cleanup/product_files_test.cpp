@@ -11,7 +11,7 @@ namespace {
 constexpr char kAnnProfile[] = "C:\\Documents and Settings\\ann";
 
 class ProductFilesTest : public CleanupTest {
-protected:
+  protected:
     ProductFilesOutcome Clean(const char* sid = kAnn, Win32Error* tableError = nullptr) {
         return CleanProductFiles(m.platform(), tables, RegistrationPath(sid), sid, tableError);
     }
@@ -47,15 +47,15 @@ TEST_F(ProductFilesTest, UnreadableFolderValueDeletesNothingOfThatRegistration) 
 }
 
 struct Hostile {
-    const char* root;             // "~" stands for ann's profile folder
-    const char* link = nullptr;   // a junction to set up first, and where it points
+    const char* root;            // "~" stands for ann's profile folder
+    const char* link = nullptr;  // a junction to set up first, and where it points
     const char* target = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& os, const Hostile& h) { return os << h.root; }
 
 class HostileRootTest : public ProductFilesTest, public ::testing::WithParamInterface<Hostile> {
-protected:
+  protected:
     static std::string Expand(const char* path) {
         std::string s(path);
         return s.rfind("~", 0) == 0 ? kAnnProfile + s.substr(1) : s;
@@ -92,10 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Hostile{"C:\\"}, Hostile{"C:"}, Hostile{"\\\\server\\share"}, Hostile{"C:\\WINDOWS"},
         Hostile{"C:\\Program Files"}, Hostile{"C:\\Documents and Settings\\bob"},
-        Hostile{"C:\\Documents and Settings\\bob\\Application Data\\Brennard\\Ovaline 2004\\R9\\enu"},
+        Hostile{
+            "C:\\Documents and Settings\\bob\\Application Data\\Brennard\\Ovaline 2004\\R9\\enu"},
         Hostile{"~"}, Hostile{"~\\Application Data"}, Hostile{"~\\local settings"},
         Hostile{"~\\Local Settings\\Application Data"}, Hostile{"~\\Application Data."},
-        Hostile{"~\\Application Data\\..\\..\\bob\\Application Data\\Brennard\\Ovaline 2004\\R9\\enu"},
+        Hostile{
+            "~\\Application Data\\..\\..\\bob\\Application Data\\Brennard\\Ovaline 2004\\R9\\enu"},
         Hostile{"~\\.\\Application Data"}, Hostile{"~\\*"}, Hostile{"~\\APPLIC~1"},
         Hostile{"Brennard\\Ovaline 2004\\R16.0\\enu"}, Hostile{"\\\\?\\C:\\WINDOWS"},
         Hostile{"~\\Application Data\\Brennard\\Ovaline 2004\\R16.0\\enu",
@@ -206,8 +208,8 @@ TEST_F(ProductFilesTest, HostileUserFoldersAndNamesPickNothingOutsideTheProducts
     m.files.SetHandleHook([&](fake::HandleOp op, std::string_view name) {
         if (op == fake::HandleOp::kOpenFolder) opened.emplace_back(name);
     });
-    for (const char* localSettings : {"C:\\Documents and Settings\\bob\\Local Settings",
-                                      "\\\\server\\share", "C:\\WINDOWS"}) {
+    for (const char* localSettings :
+         {"C:\\Documents and Settings\\bob\\Local Settings", "\\\\server\\share", "C:\\WINDOWS"}) {
         SCOPED_TRACE(localSettings);
         m.registry.SetString(shellFolders, "Local Settings", localSettings, reg::kSz);
         const auto before = m.files.AllPaths();
@@ -223,6 +225,24 @@ TEST_F(ProductFilesTest, HostileUserFoldersAndNamesPickNothingOutsideTheProducts
     EXPECT_TRUE(Contains(m.debug.Lines(), "Refused to use \"2004 x\" as RELEASE"));
     EXPECT_TRUE(Contains(m.debug.Lines(), "Refused to use \"C:\\WINDOWS\" as APPDATAFOLDER"));
     EXPECT_TRUE(Contains(m.debug.Lines(), "Refused to use \"\\\\server\\share\\Temp\" as TEMP"));
+}
+
+// The hive may spell a shell folder in any way the system resolves: the folder it names is still
+// the profile's own and is not deleted as a product folder. A spelling that cannot be placed (a
+// short name) might name it too: then no product folder is deleted whole.
+TEST_F(ProductFilesTest, ShellFolderSpelledAnotherWayKeepsTheFolderItNames) {
+    const std::string shellFolders = m.UserKey(kAnn) + "\\" + fake::kShellFoldersPath;
+    for (const std::string& localSettings :
+         {Roaming(kAnn) + ".", Roaming(kAnn) + "\\.", Roaming(kAnn) + "\\Support\\..",
+          Roaming(kAnn) + "/",
+          std::string("C:\\DOCUME~1\\ann\\APPLIC~1\\BRENNA~1\\OVALIN~1\\R16.0\\enu")}) {
+        SCOPED_TRACE(localSettings);
+        Register(kAnn);
+        m.registry.SetString(shellFolders, "Local Settings", localSettings, reg::kSz);
+        EXPECT_EQ(Clean(), ProductFilesOutcome::kDataLeft);
+        EXPECT_TRUE(m.files.Exists(Roaming(kAnn) + "\\Support\\ovlbase.hpt"));
+    }
+    EXPECT_TRUE(Contains(m.debug.Lines(), "\": a folder of the profile itself"));
 }
 
 TEST_F(ProductFilesTest, ProfileNestedInTheUsersProfileIsAnotherUsersData) {

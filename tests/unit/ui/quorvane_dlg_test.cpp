@@ -143,11 +143,34 @@ TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
     EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] amy\n");
     ExpectNothingHeld();
+    // The audit log has a line for each action: zed's key and the keys above it left empty.
+    const auto lines = m.audit.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines[0].find("\"action\":\"delete-key-tree\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(std::string("\"user\":\"") + kZed + "\""), std::string::npos);
+    EXPECT_NE(lines[0].find("\"program\":\"quorvane\""), std::string::npos);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("\"result\":\"done\""), std::string::npos) << line;
+    }
 
     dlg->OnCleanUp();
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES));
     EXPECT_FALSE(CleanUpEnabled());
     EXPECT_EQ(control.ItemCount(), 0u);
+}
+
+TEST_F(DialogTest, AnAuditLogThatCannotBeWrittenIsToldAfterTheResult) {
+    Reg(kZed, kEnglish);
+    m.audit.FailOpen(err::kAccessDenied);
+    Open();
+    dlg->OnCleanUp();
+    const auto& boxes = m.messages.Shown();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETED));  // the clean-up went on
+    EXPECT_EQ(boxes[2].text, fake::Cp932("監査ログ ") + m.audit.LogPath() +
+                                 fake::Cp932(" に書き込めませんでした。"));
+    EXPECT_EQ(boxes[2].style, 0x30u);
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
 }
 
 TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
