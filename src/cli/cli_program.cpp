@@ -120,38 +120,26 @@ bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
     return text::EqualsNoCase(answer, "y") || text::EqualsNoCase(answer, "yes");
 }
 
-// The account of a user the findings list; empty when they do not.
-std::string AccountInFindings(const Findings& findings, const std::string& sid) {
-    for (const RegistrationFinding& registration : findings.registrations) {
-        for (const UserFinding& user : registration.users) {
-            if (user.sid == sid) return user.account;
-        }
-    }
-    return std::string();
-}
-
-// Carries the plan out and writes one line per action taken into the machine's audit log. A log
-// that cannot be written is reported on standard error; it never stops the clean-up.
-int ApplyAndRecord(Workspace& ws, IConsole& console, const Findings& findings, Plan* plan) {
+// Carries the plan out; the engine writes each action to the machine's audit log as it is taken.
+// A log that cannot be written is reported on standard error, with the dialog's text and the
+// error; it never stops the clean-up.
+int ApplyWithAuditLog(Workspace& ws, IConsole& console, const Findings& findings, Plan* plan) {
     Platform& os = ws.services.os;
     AuditLog audit(os, kAuditProgramConsole);
     (void)audit.Open();  // a failure is kept, and each line tries again
+    ws.audit = &audit;
     const int removal = ApplyPlan(ws, findings, plan);
-    for (const Action& action : plan->actions) {
-        const std::string account = AccountInFindings(findings, action.sid);
-        audit.Record({ActionKindName(action.kind), action.path, action.sid, account,
-                      ActionResultName(action.result), action.error, action.reason});
-    }
+    ws.audit = nullptr;
     if (audit.failed()) {
-        std::string message = SystemErrorText(os.system, audit.firstError());
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-            message.pop_back();
+        std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
+        const std::size_t at = text::FindText(text, "%s");
+        if (at != text::npos) text.replace(at, 2, audit.path());
+        std::string reason = SystemErrorText(os.system, audit.firstError());
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+            reason.pop_back();
         }
         console.WriteText(ConsoleStream::kErr,
-                          "The audit log " + audit.path() + " could not be written (" +
-                              std::to_string(audit.firstError()) + ": " + message + "); " +
-                              std::to_string(audit.unwritten()) + " of " +
-                              std::to_string(plan->actions.size()) + " lines are missing.\n");
+                          text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")\n");
     }
     return removal;
 }
@@ -222,7 +210,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const int removal = ApplyAndRecord(ws, console, report.findings, &report.plan);
+            const int removal = ApplyWithAuditLog(ws, console, report.findings, &report.plan);
             report.applied = true;
             outcome.actionFailed = removal != kRemovalDone || !EveryActionDone(report.plan);
         }

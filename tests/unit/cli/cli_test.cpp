@@ -330,8 +330,9 @@ TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
     m.audit.FailAppend(err::kAccessDenied);
     EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
     EXPECT_FALSE(ZedEnglishKeyExists());
-    EXPECT_NE(console.Err().find("The audit log C:\\Documents and Settings\\All Users\\Application "
-                                 "Data\\Quorvane\\audit.jsonl could not be written (5: "),
+    EXPECT_NE(console.Err().find(fake::Cp932("監査ログ C:\\Documents and Settings\\All "
+                                             "Users\\Application Data\\Quorvane\\audit.jsonl "
+                                             "に書き込めませんでした。 (5: ")),
               std::string::npos)
         << console.Err();
 }
