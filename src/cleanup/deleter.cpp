@@ -42,28 +42,6 @@ DeleteReport Missing(Win32Error error) {
     return r;
 }
 
-// A name that a search mask may hold: a plain name in which "*" and "?" are allowed.
-bool IsPlainMask(std::string_view mask) {
-    if (mask.empty()) return false;
-    for (std::size_t i = 0; i < mask.size(); i += text::CharLength(mask, i)) {
-        if (text::CharLength(mask, i) == 2) continue;
-        unsigned char c = static_cast<unsigned char>(mask[i]);
-        if (c < 0x20) return false;
-        switch (c) {
-            case '<':
-            case '>':
-            case '"':
-            case '|':
-            case ':':
-            case '/':
-            case '\\':
-                return false;
-            default:
-                break;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -332,7 +310,7 @@ DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
 DeleteReport Deleter::List(std::string_view path, std::string_view mask,
                            std::vector<FolderEntry>* entries) {
     PathParts parts;
-    if (!SplitAbsolutePath(path, &parts) || !IsPlainMask(mask)) {
+    if (!SplitAbsolutePath(path, &parts) || !HoldsOnlyNameCharacters(mask, true)) {
         return Refused(Join(path, mask), "not a plain path");
     }
     if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kPathNotFound);

@@ -6,6 +6,33 @@
 #include "security/profiles.h"
 
 namespace qv {
+
+bool HoldsOnlyNameCharacters(std::string_view name, bool wildcardsAllowed) {
+    if (name.empty()) return false;
+    for (std::size_t i = 0; i < name.size(); i += text::CharLength(name, i)) {
+        if (text::CharLength(name, i) == 2) continue;  // a trail byte may equal any of them
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20) return false;
+        switch (c) {
+            case '*':
+            case '?':
+                if (!wildcardsAllowed) return false;
+                break;
+            case '<':
+            case '>':
+            case '"':
+            case '|':
+            case ':':
+            case '/':
+            case '\\':
+                return false;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -14,31 +41,11 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // resolves a path, so "Application Data." would reach "Application Data" while comparing unequal
 // to it; such names, and everything a directory search would read as a wildcard, are refused.
 bool IsPlainName(std::string_view name) {
-    if (name.empty()) return false;
-    bool endsBadly = false;
-    for (std::size_t i = 0; i < name.size(); i += text::CharLength(name, i)) {
-        if (text::CharLength(name, i) == 2) {
-            endsBadly = false;
-            continue;
-        }
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c < 0x20) return false;
-        switch (c) {
-            case '*':
-            case '?':
-            case '<':
-            case '>':
-            case '"':
-            case '|':
-            case ':':
-            case '/':
-                return false;
-            default:
-                break;
-        }
-        endsBadly = (c == '.' || c == ' ');
-    }
-    return !endsBadly;
+    if (!HoldsOnlyNameCharacters(name, false)) return false;
+    // The last character decides, a double-byte one never ends badly.
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < name.size(); i += text::CharLength(name, i)) last = i;
+    return text::CharLength(name, last) == 2 || (name[last] != '.' && name[last] != ' ');
 }
 
 bool SplitNames(std::string_view rest, std::vector<std::string>* names) {

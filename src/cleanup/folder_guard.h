@@ -25,6 +25,10 @@ struct PathParts {
     std::vector<std::string> names;
 };
 
+// Whether `name` is one name of a path that a file system stores: not empty, no control character,
+// none of < > " | : / \, and "*" and "?" only when `wildcardsAllowed` (a search mask). Steps over
+// whole characters of the code page.
+bool HoldsOnlyNameCharacters(std::string_view name, bool wildcardsAllowed);
 // Splits an absolute path (trailing backslashes ignored). False for a relative path, a device path
 // ("\\?\...", "\\.\..."), an empty name ("a\\b"), a name ending in "." or a blank (so also "." and
 // ".."), and a name holding a wildcard, "/", ":" or another character that no file name holds.
