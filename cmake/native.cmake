@@ -17,9 +17,13 @@ endfunction()
 
 qv_test_program(qv_fake_tests ${CMAKE_SOURCE_DIR}/tests/fake)
 qv_test_program(qv_contract_tests ${CMAKE_SOURCE_DIR}/tests/contract)
-foreach(sub base app security discovery ui cleanup engine)
+foreach(sub base app security discovery ui cleanup engine cli)
   qv_test_program(qv_${sub}_tests ${CMAKE_SOURCE_DIR}/tests/unit/${sub})
 endforeach()
+# The console front end is no part of the core the other programs link.
+if(TARGET qv_cli_tests)
+  target_link_libraries(qv_cli_tests PRIVATE qv_cli)
+endif()
 
 if(QV_BENCHMARKS)
   find_package(benchmark REQUIRED)

@@ -1,6 +1,7 @@
-# Windows build: the adapters (qv_win32), quorvane.exe and the Windows test program.
+# Windows build: the adapters (qv_win32), quorvane.exe, quorvane-cli.exe and the Windows test
+# program.
 #
-# Both programs are linked statically (C and C++ runtimes, winpthread) so that they run under Wine
+# Every program is linked statically (C and C++ runtimes, winpthread) so that they run under Wine
 # or on a bare Windows machine without any MinGW DLL beside them.
 set(QV_RES_DIR ${CMAKE_SOURCE_DIR}/res)
 set(QV_RC_SCRIPT ${QV_RES_DIR}/quorvane.rc)
@@ -11,7 +12,10 @@ set(QV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(QV_VERSION_FOUR_PARTS
     "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
 configure_file(${QV_RES_DIR}/quorvane_version.h.in ${QV_GENERATED_DIR}/quorvane_version.h @ONLY)
+set(QV_EXECUTION_LEVEL highestAvailable)
 configure_file(${QV_RES_DIR}/quorvane.manifest.in ${QV_GENERATED_DIR}/quorvane.manifest @ONLY)
+set(QV_EXECUTION_LEVEL asInvoker)
+configure_file(${QV_RES_DIR}/quorvane.manifest.in ${QV_GENERATED_DIR}/quorvane_cli.manifest @ONLY)
 
 # Compiles a resource script into `output`; the files it pulls in are the further arguments.
 # Resource scripts are compiled by a command of their own rather than as RC sources, so that the
@@ -38,17 +42,19 @@ qv_compile_resources(${QV_RC_OBJECT} ${QV_RC_SCRIPT}
 function(qv_program_resources target script)
   set(object ${CMAKE_BINARY_DIR}/${target}_program_rc.o)
   qv_compile_resources(${object} ${script} ${QV_RES_DIR}/program.rc
-    ${QV_GENERATED_DIR}/quorvane_version.h ${QV_GENERATED_DIR}/quorvane.manifest)
+    ${QV_GENERATED_DIR}/quorvane_version.h ${QV_GENERATED_DIR}/quorvane.manifest
+    ${QV_GENERATED_DIR}/quorvane_cli.manifest)
   target_sources(${target} PRIVATE ${object})
 endfunction()
 
 set(QV_WIN32_LIBS comctl32 shell32 ole32 uuid advapi32 bcrypt user32 gdi32 kernel32 ntdll)
 set(QV_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
-# The adapters: every source of src/win32 except the program's entry point.
+# The adapters: every source of src/win32 except the programs' entry points.
 file(GLOB qv_win32_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/win32/*.cpp)
 set(QV_WINMAIN ${CMAKE_SOURCE_DIR}/src/win32/win_main.cpp)
-list(REMOVE_ITEM qv_win32_srcs ${QV_WINMAIN})
+set(QV_CLI_MAIN ${CMAKE_SOURCE_DIR}/src/win32/cli_main.cpp)
+list(REMOVE_ITEM qv_win32_srcs ${QV_WINMAIN} ${QV_CLI_MAIN})
 if(NOT qv_win32_srcs)
   set(qv_win32_srcs ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
 endif()
@@ -64,11 +70,25 @@ target_link_libraries(quorvane PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
 target_link_options(quorvane PRIVATE -mwindows ${QV_STATIC_LINK})
 qv_program_resources(quorvane ${QV_RES_DIR}/quorvane_program.rc)
 
+# The console program (console subsystem) on the same engine, with the dialog's string table and
+# file lists, and a manifest and version information of its own.
+add_executable(quorvane-cli ${QV_CLI_MAIN} ${QV_RC_OBJECT})
+target_include_directories(quorvane-cli PRIVATE ${QV_RES_DIR})
+target_link_libraries(quorvane-cli PRIVATE qv_cli qv_win32 qv_core ${QV_WIN32_LIBS})
+target_link_options(quorvane-cli PRIVATE ${QV_STATIC_LINK})
+qv_program_resources(quorvane-cli ${QV_RES_DIR}/quorvane_cli_program.rc)
+
 # The speed of the deleter against the shell's deletion of a tree (scripts/delete_speed.sh runs
 # it under Wine). A console program, not a test.
 add_executable(qv_delete_speed ${CMAKE_SOURCE_DIR}/bench/windows/delete_speed.cpp)
 target_link_libraries(qv_delete_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
 target_link_options(qv_delete_speed PRIVATE ${QV_STATIC_LINK})
+
+# The speed of the console scan over many profiles against a bare load-and-unload loop over the
+# same hives (scripts/scan_speed.sh runs it under Wine). A console program, not a test.
+add_executable(qv_scan_speed ${CMAKE_SOURCE_DIR}/bench/windows/scan_speed.cpp)
+target_link_libraries(qv_scan_speed PRIVATE qv_win32 qv_core ${QV_WIN32_LIBS})
+target_link_options(qv_scan_speed PRIVATE ${QV_STATIC_LINK})
 
 # GoogleTest, cross-compiled from Debian's sources into this build.
 set(QV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-compile")
@@ -104,9 +124,9 @@ if(qv_windows_test_srcs)
   target_link_libraries(qv_windows_tests PRIVATE qv_win32 qv_core gtest gtest_main ${QV_WIN32_LIBS})
   target_link_options(qv_windows_tests PRIVATE ${QV_STATIC_LINK})
   qv_program_resources(qv_windows_tests ${CMAKE_SOURCE_DIR}/tests/windows/windows_tests.rc)
-  # The tests read quorvane.exe's version information and manifest, and compare the version with
+  # The tests read the programs' version information and manifests, and compare the version with
   # the project's as CMake has it (not through the generated header the resources use).
-  add_dependencies(qv_windows_tests quorvane)
+  add_dependencies(qv_windows_tests quorvane quorvane-cli)
   target_compile_definitions(qv_windows_tests PRIVATE
     QV_PROJECT_VERSION="${PROJECT_VERSION}" QV_PROJECT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
     QV_PROJECT_VERSION_MINOR=${PROJECT_VERSION_MINOR}
@@ -120,3 +140,27 @@ if(qv_windows_test_srcs)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/tests/e2e/probe.cmake OPTIONAL)
+
+# The release package (`cmake --build <dir> --target package`): a zip with both programs, the
+# deployment engines' batch wrappers, the README and the licence, in one folder "quorvane".
+set(QV_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/quorvane)
+set(QV_PACKAGE ${CMAKE_BINARY_DIR}/quorvane-${PROJECT_VERSION}.zip)
+set(QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane>)
+set(QV_PACKAGE_DEPENDS quorvane)
+if(TARGET quorvane-cli)
+  list(APPEND QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane-cli>)
+  list(APPEND QV_PACKAGE_DEPENDS quorvane-cli)
+endif()
+file(GLOB qv_deploy_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/deploy/*.cmd)
+add_custom_command(OUTPUT ${QV_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/package
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QV_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy ${QV_PACKAGE_PROGRAMS} ${qv_deploy_scripts}
+          ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE ${QV_PACKAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
+          ${CMAKE_COMMAND} -E tar cf ${QV_PACKAGE} --format=zip quorvane
+  DEPENDS ${QV_PACKAGE_DEPENDS} ${qv_deploy_scripts} ${CMAKE_SOURCE_DIR}/README.md
+          ${CMAKE_SOURCE_DIR}/LICENSE
+  COMMENT "Packing ${QV_PACKAGE}"
+  VERBATIM)
+add_custom_target(package DEPENDS ${QV_PACKAGE})

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -229,6 +230,65 @@ std::size_t Utf8Length(unsigned char lead) {
     return 1;
 }
 
+// One character of code page 932 (one byte or a lead byte and its trail byte) in UTF-8; nothing
+// when the C library does not map it.
+std::optional<std::string> Cp932CharToUtf8(iconv_t cd, std::string_view bytes) {
+    std::string in(bytes);
+    char* src = in.data();
+    std::size_t srcLeft = in.size();
+    char out[8];
+    char* dst = out;
+    std::size_t dstLeft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) || srcLeft != 0) {
+        return std::nullopt;
+    }
+    return std::string(out, static_cast<std::size_t>(dst - out));
+}
+
+// Code page 932 to UTF-8 as the system converts it without MB_ERR_INVALID_CHARS; nothing when the
+// C library cannot convert from the code page. A lead byte (0x81-0x9F, 0xE0-0xFC) takes the next
+// byte with it; a pair without a character, and a lead byte at the end, become U+30FB, the code
+// page's default character. The single bytes without a character map to their own code points:
+// 0x80 to U+0080, 0xA0 to U+F8F0 and 0xFD-0xFF to U+F8F1-U+F8F3.
+std::optional<std::string> ConvertFromCp932(std::string_view cp932) {
+    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
+    if (!cd) return std::nullopt;
+    constexpr char kDefaultChar[] = "\xE3\x83\xBB";  // U+30FB
+    std::string out;
+    std::size_t i = 0;
+    while (i < cp932.size()) {
+        const auto byte = static_cast<unsigned char>(cp932[i]);
+        if (byte < 0x80) {
+            out += static_cast<char>(byte);
+            ++i;
+        } else if ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC)) {
+            const std::size_t length = std::min<std::size_t>(2, cp932.size() - i);
+            std::optional<std::string> pair =
+                length == 2 ? Cp932CharToUtf8(cd.get(), cp932.substr(i, 2)) : std::nullopt;
+            out += pair ? *pair : kDefaultChar;
+            i += length;
+        } else if (byte >= 0xA1 && byte <= 0xDF) {
+            out += Cp932CharToUtf8(cd.get(), cp932.substr(i, 1)).value_or(kDefaultChar);
+            ++i;
+        } else {
+            // 0x80, 0xA0, 0xFD-0xFF.
+            const char32_t code = byte == 0x80   ? 0x80
+                                  : byte == 0xA0 ? 0xF8F0
+                                                 : 0xF8F1 + (byte - 0xFD);
+            if (code < 0x800) {
+                out += static_cast<char>(0xC0 | (code >> 6));
+            } else {
+                out += static_cast<char>(0xE0 | (code >> 12));
+                out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            }
+            out += static_cast<char>(0x80 | (code & 0x3F));
+            ++i;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 // --- FakeSystem ---
@@ -257,6 +317,7 @@ struct FakeSystem::State {
     std::map<std::pair<ModuleHandle, std::string>, void*, std::less<>> exports;
     std::map<ModuleHandle, std::uintptr_t> exportCount;
     bool failExpansion = false;
+    bool failAnsiToUtf8 = false;
     std::string computerName = "QVTEST-PC";
     std::deque<unsigned char> queuedRandom;
     std::uint32_t randomState = 0x2545F491u;
@@ -309,6 +370,7 @@ void FakeSystem::FailLocalTime(std::int64_t unixSeconds) {
     s_->failingLocalTimes.insert(unixSeconds);
 }
 
+void FakeSystem::FailAnsiToUtf8(bool fail) { s_->failAnsiToUtf8 = fail; }
 void FakeSystem::SetComputerName(std::string_view name) { s_->computerName = std::string(name); }
 void FakeSystem::QueueRandom(std::string_view bytes) {
     s_->queuedRandom.insert(s_->queuedRandom.end(), bytes.begin(), bytes.end());
@@ -480,9 +542,10 @@ Win32Error FakeSystem::GetComputerName(std::string* name) noexcept {
 }
 
 std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
+    if (s_->failAnsiToUtf8) return std::string();
     try {
-        return Utf8FromCp932(ansi);
-    } catch (const std::exception&) {
+        return ConvertFromCp932(ansi).value_or(std::string());
+    } catch (const std::bad_alloc&) {
         return std::string();
     }
 }
@@ -602,31 +665,11 @@ std::string Cp932(std::string_view utf8) {
 }
 
 std::string Utf8FromCp932(std::string_view cp932) {
-    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
-    if (!cd) {
-        throw std::runtime_error(
-            "Utf8FromCp932: the C library cannot convert from CP932 (gconv modules)");
+    std::optional<std::string> utf8 = ConvertFromCp932(cp932);
+    if (!utf8) {
+        throw std::runtime_error("Utf8FromCp932: the C library cannot convert from CP932");
     }
-    std::string out;
-    char buffer[256];
-    std::string in(cp932);
-    char* src = in.data();
-    std::size_t srcLeft = in.size();
-    while (srcLeft > 0) {
-        char* dst = buffer;
-        std::size_t dstLeft = sizeof buffer;
-        std::size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
-        out.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-        // A byte or pair that the code page does not define, or a lead byte at the end: one "?"
-        // for the character it would have been.
-        const std::size_t at = static_cast<std::size_t>(src - in.data());
-        std::size_t skip = std::min(text::CharLength(in, at), srcLeft);
-        out += '?';
-        src += skip;
-        srcLeft -= skip;
-    }
-    return out;
+    return *utf8;
 }
 
 std::string ResourceString(std::uint32_t id) {

@@ -37,6 +37,8 @@ class FakeSystem final : public ISystem {
     void SetNow(std::int64_t unixSeconds);  // default 2026-01-01 00:00:00 UTC
     // Times for which the local-time round trip fails (besides years before 1900).
     void FailLocalTime(std::int64_t unixSeconds);
+    // The conversion to UTF-8 fails (as it does when the system runs out of memory).
+    void FailAnsiToUtf8(bool fail = true);
     void SetComputerName(std::string_view name);  // default "QVTEST-PC"
     // The bytes the random generator hands out next, in order; when they run out it goes on with
     // a fixed sequence of its own. FailRandom makes it fail with that error (0: succeed again).
@@ -81,9 +83,8 @@ class FakeSystem final : public ISystem {
     const std::vector<std::uint32_t>& Sleeps() const;
     bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
     Win32Error GetComputerName(std::string* name) noexcept override;
-    // The machine's ANSI code page is 932: its double-byte characters and the half-width katakana
-    // convert to their UTF-8; a byte or pair the code page does not define becomes "?"
-    // (unverified: the system's replacement character for them).
+    // The machine's ANSI code page is 932, converted as the system converts it (see
+    // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
     Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
 
@@ -141,7 +142,9 @@ class FakeResources final : public IResources {
 
 // UTF-8 to code page 932, for tests that compare with the tool's Japanese texts.
 std::string Cp932(std::string_view utf8);
-// Code page 932 to UTF-8, as the fake machine's ANSI-to-UTF-8 conversion does it.
+// Code page 932 to UTF-8 as the system converts it: a lead byte takes the next byte with it, and a
+// pair without a character (or a lead byte at the end) becomes U+30FB, the default character;
+// 0x80, 0xA0 and 0xFD-0xFF become U+0080, U+F8F0 and U+F8F1-U+F8F3.
 std::string Utf8FromCp932(std::string_view cp932);
 // The string table entry `id` as the tool sees it (code page 932).
 std::string ResourceString(std::uint32_t id);

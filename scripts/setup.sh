@@ -7,9 +7,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
   clang libclang-rt-dev
+  libcli11-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64
-  xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-vlgothic
+  xvfb xauth xdotool x11-apps x11-utils imagemagick fonts-vlgothic jq
   locales
 )
 

@@ -78,6 +78,25 @@ if ! { qv_configure mingw && qv_build mingw; }; then
   finish
 fi
 
+step "release package"
+# The zip holds both programs, the batch wrappers, the README and the licence in one folder.
+package_lists_everything() {
+  local listing want
+  qv_build mingw --target package >/dev/null || return 1
+  listing=$(cmake -E tar tf "$QV_BUILD"/mingw/quorvane-*.zip) || return 1
+  for want in quorvane.exe quorvane-cli.exe quorvane-detect.cmd quorvane-remediate.cmd \
+    README.md LICENSE; do
+    grep -qx "quorvane/$want" <<<"$listing" || { echo "  missing: $want"; return 1; }
+  done
+}
+if package_lists_everything; then
+  echo "PASS: the release package holds both programs, the wrappers, the README and the licence"
+  passed=$((passed + 1))
+else
+  echo "FAIL: the release package"
+  failed=$((failed + 1))
+fi
+
 # Every Windows program runs on an X server of our own, also when the caller has a display.
 unset DISPLAY
 if ! qv_start_display; then

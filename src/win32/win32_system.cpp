@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "win32/win32_handles.h"
@@ -156,6 +158,39 @@ std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
 
 void Win32System::Sleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
 
+bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
+                     std::string* converted) noexcept {
+    if (converted == nullptr) return false;
+    if (text.empty()) {
+        converted->clear();
+        return true;
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    const int bytes = static_cast<int>(text.size());
+    try {
+        const int wideChars =
+            ::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, nullptr, 0);
+        if (wideChars <= 0) return false;
+        std::vector<wchar_t> wide(static_cast<std::size_t>(wideChars));
+        if (::MultiByteToWideChar(fromCodePage, 0, text.data(), bytes, wide.data(), wideChars) !=
+            wideChars) {
+            return false;
+        }
+        const int outBytes = ::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, nullptr,
+                                                   0, nullptr, nullptr);
+        if (outBytes <= 0) return false;
+        std::string out(static_cast<std::size_t>(outBytes), '\0');
+        if (::WideCharToMultiByte(toCodePage, 0, wide.data(), wideChars, out.data(), outBytes,
+                                  nullptr, nullptr) != outBytes) {
+            return false;
+        }
+        *converted = std::move(out);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
     std::time_t t = static_cast<std::time_t>(utcSeconds);
     if (static_cast<std::int64_t>(t) != utcSeconds) return false;
@@ -182,29 +217,10 @@ Win32Error Win32System::GetComputerName(std::string* name) noexcept {
 }
 
 std::string Win32System::AnsiToUtf8(std::string_view ansi) noexcept {
-    if (ansi.empty() || ansi.size() > 0x7FFFFFFF) return std::string();
-    const int length = static_cast<int>(ansi.size());
-    try {
-        // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to the code
-        // page's default character), so the text keeps its length and every character after it.
-        int units = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
-        if (units <= 0) return std::string();
-        std::wstring wide(static_cast<std::size_t>(units), L'\0');
-        if (::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), units) != units) {
-            return std::string();
-        }
-        int bytes =
-            ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-        if (bytes <= 0) return std::string();
-        std::string utf8(static_cast<std::size_t>(bytes), '\0');
-        if (::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr,
-                                  nullptr) != bytes) {
-            return std::string();
-        }
-        return utf8;
-    } catch (const std::bad_alloc&) {
-        return std::string();
-    }
+    // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to what the code
+    // page makes of it), so the text keeps every character after it.
+    std::string utf8;
+    return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
 }
 
 Win32Error Win32System::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {

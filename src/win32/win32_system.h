@@ -34,6 +34,12 @@ class Win32System final : public ISystem {
     Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
 };
 
+// A text of one code page in another, through UTF-16 (MultiByteToWideChar, WideCharToMultiByte,
+// both without flags: what a code page does not define becomes its default character). False when
+// a conversion fails.
+bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
+                     std::string* converted) noexcept;
+
 class Win32MessageBoxes final : public IMessageBoxes {
   public:
     int Show(WindowRef owner, std::string_view text, std::string_view caption,

@@ -1,5 +1,6 @@
 // Environment, settings file, system messages and libraries as the system port answers them.
 #include <string>
+#include <utility>
 
 #include "tests/contract/contract_machine.h"
 
@@ -108,6 +109,24 @@ TEST_P(SystemContract, SystemMessagesEndInALineBreak) {
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
     }
     EXPECT_EQ(os().system.FormatSystemMessage(0x2000FFFFu), "");
+}
+
+// The tests run with the ANSI code page 932.
+TEST_P(SystemContract, AnsiTextsConvertToUtf8AsCodePage932Defines) {
+    const std::pair<std::string, std::string> cases[] = {
+        // "C:\データ"
+        {"C:\\\x83\x66\x81\x5B\x83\x5E", "C:\\\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF"},
+        // Half-width katakana.
+        {"\xB1\xB2", "\xEF\xBD\xB1\xEF\xBD\xB2"},
+        // A lead byte at the end is the default character.
+        {"A\x81", "A\xE3\x83\xBB"},
+        // A lead byte takes the byte after it along, also when the two make no character.
+        {std::string("\x81\x20") + "B", std::string("\xE3\x83\xBB") + "B"},
+        // The single bytes without a character keep code points of their own.
+        {"\x80\xA0\xFD", "\xC2\x80\xEF\xA3\xB0\xEF\xA3\xB1"},
+        {"", ""},
+    };
+    for (const auto& [ansi, utf8] : cases) EXPECT_EQ(os().system.AnsiToUtf8(ansi), utf8);
 }
 
 TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "fake/fake_files.h"
 
@@ -27,6 +28,16 @@ class FakeSystemTest : public ::testing::Test {
     FakeFileSystem files;
     FakeSystem system{files};
 };
+
+// --- conversion to UTF-8 ---
+
+// The conversion itself is a contract test (tests/contract/system_contract.cpp).
+TEST_F(FakeSystemTest, FailedConversionToUtf8IsEmpty) {
+    system.FailAnsiToUtf8();
+    EXPECT_EQ(system.AnsiToUtf8("A"), "");
+    system.FailAnsiToUtf8(false);
+    EXPECT_EQ(system.AnsiToUtf8("A"), "A");
+}
 
 // --- environment ---
 

@@ -1,0 +1,39 @@
+// The console of the console program, for tests: what it wrote to each stream, whether standard
+// input is an interactive console, and the lines a person types there.
+#pragma once
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "port/console.h"
+
+namespace qv::fake {
+
+class FakeConsole final : public IConsole {
+  public:
+    // --- setup ---
+    // Standard input is an interactive console (default: no console, as under a deployment
+    // engine), and these lines are typed there, in order.
+    void SetInteractive(bool interactive = true) { interactive_ = interactive; }
+    void Type(std::string_view line) { input_.emplace_back(line); }
+
+    // --- inspection ---
+    const std::string& Out() const { return out_; }  // text and UTF-8 alike, in order
+    const std::string& Err() const { return err_; }
+    int LinesRead() const { return linesRead_; }
+
+    void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override;
+    void WriteUtf8(std::string_view utf8) noexcept override;
+    bool InputIsInteractive() noexcept override { return interactive_; }
+    // A console without typed lines is at the end of its input.
+    bool ReadLine(std::string* line) noexcept override;
+
+  private:
+    bool interactive_ = false;
+    std::deque<std::string> input_;
+    std::string out_;
+    std::string err_;
+    int linesRead_ = 0;
+};
+
+}  // namespace qv::fake

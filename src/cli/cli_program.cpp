@@ -1,0 +1,227 @@
+#include "cli/cli_program.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "app/defaults.h"
+#include "app/tables.h"
+#include "base/text.h"
+#include "cli/command_line.h"
+#include "cli/report.h"
+#include "engine/plan.h"
+#include "engine/removal.h"
+#include "engine/scan.h"
+#include "engine/workspace.h"
+#include "res/resource.h"
+#include "security/audit_log.h"
+#include "security/profiles.h"
+#include "security/sid_text.h"
+#include "security/token.h"
+
+namespace qv::cli {
+namespace {
+
+// Windows 4.0 and later as the runtime records it: major * 256 + minor.
+constexpr std::uint32_t kWindows40 = 0x400;
+
+constexpr char kNoConsole[] =
+    "clean: without --yes the plan has to be confirmed at an interactive console; nothing was "
+    "changed\n";
+constexpr char kNotConfirmed[] = "Nothing was changed.\n";
+
+bool IsWindows9x(ISystem& system) {
+    OsVersion version;
+    return system.GetVersion(&version) == err::kSuccess &&
+           version.major * 256 + version.minor >= kWindows40 &&
+           version.platformId == kVerPlatformWin32Windows;
+}
+
+void UseBuiltInProducts(Report* report) {
+    report->products = {{kDefaultCompany, kMainProduct, kMainRelease},
+                        {kDefaultCompany, kLightProduct, kLightRelease}};
+    report->heading = std::string(kMainProduct) + "/" + kLightProduct;
+}
+
+// The products to scan: the built-in two, or what a settings file names, read as the dialog reads
+// Quorvane.ini (a file without a company leaves the built-in products). False, with the reason,
+// when the file cannot be found.
+bool ChooseProducts(Platform& os, const std::string& settingsFile, Tables* tables, Report* report,
+                    std::string* problem) {
+    if (settingsFile.empty()) {
+        UseBuiltInProducts(report);
+        return true;
+    }
+    // A bare name would be looked for in the Windows folder: the file is the one the operator
+    // names, relative to the current directory.
+    std::string path;
+    if (os.files.GetFullPathName(settingsFile, kMaxPath, &path) != err::kSuccess) {
+        *problem = "--settings: the file name cannot be used: " + settingsFile + "\n";
+        return false;
+    }
+    const std::uint32_t attributes = os.files.GetFileAttributes(path);
+    if (attributes == kInvalidFileAttributes || (attributes & fa::kDirectory) != 0) {
+        *problem = "--settings: no such file: " + path + "\n";
+        return false;
+    }
+    auto setting = [&](const char* key) {
+        return os.system.GetPrivateProfileString(kSettingsSection, key, "", path);
+    };
+    const std::string company = setting(kSettingsCompany);
+    if (company.empty()) {
+        UseBuiltInProducts(report);
+        return true;
+    }
+    const std::string visibleName = setting(kSettingsVisibleProductName);
+    tables->UseSettingsProduct(visibleName);
+    report->products = {{company, setting(kSettingsProduct), setting(kSettingsVersion)}};
+    report->heading = visibleName;
+    return true;
+}
+
+// Scans every product with each hive made available once, writing nothing: leftover folders are
+// held in the findings. The registrations are then listed as the dialog lists them, which scans
+// one product after the other: by product, and within one in the order the scan met them. False
+// when the registry cannot be read.
+bool ScanInDialogOrder(Workspace& ws, const std::vector<ProductScope>& products,
+                       Findings* findings) {
+    const bool read = ScanProducts(ws, products, findings, ScanMode::kWriteNothing);
+    auto rank = [&](const RegistrationFinding& registration) {
+        std::size_t index = 0;
+        while (index < products.size() && products[index].product != registration.product) {
+            ++index;
+        }
+        return index;
+    };
+    std::stable_sort(findings->registrations.begin(), findings->registrations.end(),
+                     [&](const RegistrationFinding& a, const RegistrationFinding& b) {
+                         return rank(a) < rank(b);
+                     });
+    return read;
+}
+
+std::size_t UserCount(const Findings& findings) {
+    std::size_t count = 0;
+    for (const RegistrationFinding& registration : findings.registrations) {
+        count += registration.users.size();
+    }
+    return count;
+}
+
+// Shows the plan on standard error and asks; true only for "y" or "yes" (any case).
+bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
+    console.WriteText(ConsoleStream::kErr, PlanText(os, plan));
+    console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_CONFIRM_DELETE) + " [y/N] ");
+    std::string answer;
+    if (!console.ReadLine(&answer)) return false;
+    const std::size_t first = answer.find_first_not_of(" \t\r");
+    const std::size_t last = answer.find_last_not_of(" \t\r");
+    if (first == std::string::npos) return false;
+    answer = answer.substr(first, last - first + 1);
+    return text::EqualsNoCase(answer, "y") || text::EqualsNoCase(answer, "yes");
+}
+
+// Carries the plan out; the engine writes each action to the machine's audit log as it is taken.
+// A log that cannot be written is reported on standard error, with the dialog's text and the
+// error; it never stops the clean-up.
+int ApplyWithAuditLog(Workspace& ws, IConsole& console, const Findings& findings, Plan* plan) {
+    Platform& os = ws.services.os;
+    AuditLog audit(os, kAuditProgramConsole);
+    (void)audit.Open();  // a failure is kept, and each line tries again
+    ws.audit = &audit;
+    const int removal = ApplyPlan(ws, findings, plan);
+    ws.audit = nullptr;
+    if (audit.failed()) {
+        std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
+        const std::size_t at = text::FindText(text, "%s");
+        if (at != text::npos) text.replace(at, 2, audit.path());
+        std::string reason = SystemErrorText(os.system, audit.firstError());
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+            reason.pop_back();
+        }
+        console.WriteText(ConsoleStream::kErr,
+                          text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")\n");
+    }
+    return removal;
+}
+
+bool EveryActionDone(const Plan& plan) {
+    return std::all_of(plan.actions.begin(), plan.actions.end(),
+                       [](const Action& action) { return action.result == ActionResult::kDone; });
+}
+
+}  // namespace
+
+ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args) {
+    ParsedCommandLine parsed = ParseCommandLine(args);
+    RunOutcome outcome;
+    if (parsed.outcome == ParseOutcome::kHelp) {
+        console.WriteText(ConsoleStream::kOut, parsed.text);
+        return ExitCodeOf(outcome);
+    }
+    if (parsed.outcome == ParseOutcome::kUsageError) {
+        console.WriteText(ConsoleStream::kErr, parsed.text);
+        outcome.usageError = true;
+        return ExitCodeOf(outcome);
+    }
+    const Options& options = parsed.options;
+    outcome.command = options.command;
+
+    // Windows 95, 98 and Me lack what the tool needs from the NT family (per-user hives, tokens).
+    if (IsWindows9x(os.system)) {
+        console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_WIN9X_REFUSED) + "\n");
+        outcome.systemRefused = true;
+        return ExitCodeOf(outcome);
+    }
+    // Without --yes somebody has to answer; with nobody there, nothing is even scanned.
+    if (options.command == Command::kClean && !options.yes && !console.InputIsInteractive()) {
+        console.WriteText(ConsoleStream::kErr, kNoConsole);
+        outcome.notConfirmed = true;
+        return ExitCodeOf(outcome);
+    }
+
+    Tables tables;
+    tables.FillBuiltIn();
+    Report report;
+    report.command = options.command;
+    std::string problem;
+    if (!ChooseProducts(os, options.settingsFile, &tables, &report, &problem)) {
+        console.WriteText(ConsoleStream::kErr, problem);
+        outcome.usageError = true;
+        return ExitCodeOf(outcome);
+    }
+    // A user who is not an administrator (or whose token is not elevated) sees only his own
+    // registry, as in the dialog.
+    report.allProfiles = !options.currentUser && IsMemberOfAdministrators(os);
+
+    HiveBook hives;
+    Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};
+    report.registryRead = ScanInDialogOrder(ws, report.products, &report.findings);
+    outcome.registryUnreadable = !report.registryRead;
+    outcome.unreadableProfiles = UnreadableProfileCount(report.findings);
+
+    if (options.command == Command::kScan) {
+        outcome.selectedUsers = UserCount(report.findings);
+    } else if (report.registryRead) {
+        report.plan = BuildPlan(ws, report.findings, Select(report.findings, options.selection));
+        outcome.selectedUsers = report.plan.selection.size();
+        if (options.command == Command::kClean && !report.plan.selection.empty()) {
+            if (!options.yes && !Confirm(os, console, report.plan)) {
+                console.WriteText(ConsoleStream::kErr, kNotConfirmed);
+                outcome.notConfirmed = true;
+                return ExitCodeOf(outcome);
+            }
+            const int removal = ApplyWithAuditLog(ws, console, report.findings, &report.plan);
+            report.applied = true;
+            outcome.actionFailed = removal != kRemovalDone || !EveryActionDone(report.plan);
+        }
+    }
+
+    if (options.json) {
+        console.WriteUtf8(ReportJson(os, report));
+    } else {
+        console.WriteText(ConsoleStream::kOut, ReportText(os, report));
+    }
+    return ExitCodeOf(outcome);
+}
+
+}  // namespace qv::cli

@@ -1,0 +1,115 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <sstream>
+
+namespace qv::cli {
+namespace {
+
+constexpr char kProgramName[] = "quorvane-cli";
+
+// A repeatable option that takes exactly one value each time it is given: "--user a b" leaves
+// "b" over, which is a usage error, rather than selecting two users.
+CLI::Option* AddRepeatable(CLI::App* command, const std::string& name,
+                           std::vector<std::string>* values, const std::string& description) {
+    return command->add_option(name, *values, description)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+}
+
+bool HasEmpty(const std::vector<std::string>& values) {
+    return std::any_of(values.begin(), values.end(),
+                       [](const std::string& value) { return value.empty(); });
+}
+
+ParsedCommandLine UsageError(std::string text) {
+    ParsedCommandLine parsed;
+    parsed.outcome = ParseOutcome::kUsageError;
+    parsed.text = std::move(text);
+    if (parsed.text.empty() || parsed.text.back() != '\n') parsed.text += '\n';
+    return parsed;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    Options options;
+    CLI::App app(
+        "Finds and removes the stale per-user data of Ovaline 2004 on every profile of "
+        "this machine.",
+        kProgramName);
+    app.require_subcommand(1, 1);
+    app.add_flag("--current-user", options.currentUser,
+                 "Only the running user's registry (HKEY_CURRENT_USER); always so for a user who "
+                 "is not an administrator");
+    app.add_option("--settings", options.settingsFile,
+                   "A settings file (as Quorvane.ini) naming another company, product and release")
+        ->type_name("FILE");
+
+    CLI::App* scan = app.add_subcommand("scan", "List the stale registrations with their evidence");
+    CLI::App* plan = app.add_subcommand(
+        "plan", "List the actions a clean-up would take, in order; change nothing");
+    CLI::App* clean = app.add_subcommand("clean", "Carry the plan out");
+    for (CLI::App* command : {scan, plan, clean}) {
+        // The program's options may also follow the command.
+        command->fallthrough();
+        command->add_flag("--json", options.json, "One JSON document (UTF-8) instead of text");
+    }
+    std::vector<std::string> users;
+    std::vector<std::string> registrations;
+    for (CLI::App* command : {plan, clean}) {
+        AddRepeatable(command, "--user", &users, "Only this user (account name or SID); repeatable")
+            ->type_name("NAME|SID");
+        AddRepeatable(command, "--registration", &registrations,
+                      "Only this registration key name (e.g. OVLN-201:409); repeatable")
+            ->type_name("KEYNAME");
+    }
+    clean->add_flag("--yes", options.yes, "Do not ask for confirmation");
+
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    std::ostringstream out;
+    std::ostringstream err;
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp& e) {
+        (void)app.exit(e, out, err);
+        ParsedCommandLine parsed;
+        parsed.outcome = ParseOutcome::kHelp;
+        parsed.text = out.str();
+        return parsed;
+    } catch (const CLI::CallForAllHelp& e) {
+        (void)app.exit(e, out, err);
+        ParsedCommandLine parsed;
+        parsed.outcome = ParseOutcome::kHelp;
+        parsed.text = out.str();
+        return parsed;
+    } catch (const CLI::Error& e) {
+        (void)app.exit(e, out, err);
+        return UsageError(err.str());
+    }
+
+    if (plan->parsed()) {
+        options.command = Command::kPlan;
+    } else if (clean->parsed()) {
+        options.command = Command::kClean;
+    } else {
+        options.command = Command::kScan;
+    }
+    if (HasEmpty(users)) return UsageError("--user needs an account name or a SID");
+    if (HasEmpty(registrations)) return UsageError("--registration needs a key name");
+    if (app.count("--settings") != 0 && options.settingsFile.empty()) {
+        return UsageError("--settings needs a file name");
+    }
+    options.selection.users = std::move(users);
+    options.selection.registrations = std::move(registrations);
+
+    ParsedCommandLine parsed;
+    parsed.outcome = ParseOutcome::kRun;
+    parsed.options = std::move(options);
+    return parsed;
+}
+
+}  // namespace qv::cli

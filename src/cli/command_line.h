@@ -1,0 +1,37 @@
+// The console program's command line: one command (scan, plan or clean), the selection and the
+// mode, read with CLI11. Usage errors are results, never exceptions.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "engine/plan.h"
+
+namespace qv::cli {
+
+enum class Command { kScan, kPlan, kClean };
+
+struct Options {
+    Command command = Command::kScan;
+    bool json = false;         // one JSON document (UTF-8) instead of the text
+    bool yes = false;          // clean: carry the plan out without asking
+    bool currentUser = false;  // only HKEY_CURRENT_USER, as a non-administrator always has it
+    std::string settingsFile;  // empty: the built-in products
+    Selection selection;       // plan and clean; empty lists select everything
+};
+
+enum class ParseOutcome {
+    kRun,
+    kHelp,        // the help was asked for: `text` holds it
+    kUsageError,  // `text` says what is wrong
+};
+
+struct ParsedCommandLine {
+    ParseOutcome outcome = ParseOutcome::kUsageError;
+    Options options;
+    std::string text;
+};
+
+// The arguments after the program's name, in the ANSI code page.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+}  // namespace qv::cli

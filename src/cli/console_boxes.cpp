@@ -1,0 +1,31 @@
+#include "cli/console_boxes.h"
+
+#include <new>
+#include <string>
+
+#include "base/win32_codes.h"
+
+namespace qv::cli {
+namespace {
+
+constexpr std::uint32_t kButtonMask = 0xF;  // MB_TYPEMASK
+
+}  // namespace
+
+int ConsoleMessageBoxes::Show(WindowRef, std::string_view text, std::string_view caption,
+                              std::uint32_t style) noexcept {
+    try {
+        std::string line(caption);
+        line += ": ";
+        line += text;
+        // A system text ends in a line break already.
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        line += '\n';
+        console_.WriteText(ConsoleStream::kErr, line);
+    } catch (const std::bad_alloc&) {
+        // The answer below still holds.
+    }
+    return (style & kButtonMask) == mb::kOk ? mb::kIdOk : mb::kIdCancel;
+}
+
+}  // namespace qv::cli

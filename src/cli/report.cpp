@@ -1,0 +1,370 @@
+#include "cli/report.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+#include "res/resource.h"
+#include "security/sid_text.h"
+
+namespace qv::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kSchemaVersion = 1;
+constexpr char kUsersRoot[] = "HKEY_USERS\\";
+
+// A text of the ANSI code page in UTF-8. Should the system fail to convert it, every byte outside
+// ASCII becomes "?": the document stays valid UTF-8 and never shows a byte it could not read.
+std::string Utf8(ISystem& system, std::string_view ansi) {
+    std::string utf8 = system.AnsiToUtf8(ansi);
+    if (!utf8.empty() || ansi.empty()) return utf8;
+    utf8.assign(ansi);
+    for (char& c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    }
+    return utf8;
+}
+
+// null for an empty text (a value the hive does not hold).
+Json OptionalText(ISystem& system, std::string_view ansi) {
+    return ansi.empty() ? Json(nullptr) : Json(Utf8(system, ansi));
+}
+
+// A text for a console line: control characters (a line break or an escape sequence in a value
+// from a user's hive) become "?". Trail bytes of the ANSI code page are never control characters.
+std::string Printable(std::string_view ansi) {
+    std::string line(ansi);
+    for (char& c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return line;
+}
+
+// The resource text with its one "%s" replaced by `argument`; nothing else of it is read as a
+// format, as the dialog does with the same texts.
+std::string FormatResource(IResources& resources, std::uint32_t id, std::string_view argument) {
+    const std::string format = resources.LoadString(id);
+    const std::size_t at = text::FindText(format, "%s");
+    if (at == text::npos) return format;
+    return format.substr(0, at) + std::string(argument) + format.substr(at + 2);
+}
+
+// The system's text for an error without its line break.
+std::string ErrorText(ISystem& system, Win32Error code) {
+    std::string message = SystemErrorText(system, code);
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+std::string FullKeyPath(std::string_view sid, std::string_view keyPath) {
+    std::string path(kUsersRoot);
+    path += sid;
+    path += '\\';
+    path += keyPath;
+    return path;
+}
+
+std::string AccountOf(Platform& os, std::string_view sid) {
+    std::string account;
+    if (!AccountNameFromSidText(os.security, sid, &account)) account.clear();
+    return account;
+}
+
+const char* StateName(ProfileState state) {
+    switch (state) {
+        case ProfileState::kInPlace:
+            return "in-place";
+        case ProfileState::kLoaded:
+            return "loaded";
+        case ProfileState::kUnreadable:
+            return "unreadable";
+    }
+    return "unreadable";
+}
+
+const char* ReasonName(StaleReason reason) {
+    switch (reason) {
+        case StaleReason::kMachineKeyMissing:
+            return "machine-key-missing";
+        case StaleReason::kReinstalled:
+            return "reinstalled";
+    }
+    return "machine-key-missing";
+}
+
+// null, or the error's code and text: a refusal's reason, else the system's text for the code.
+Json ErrorJson(Platform& os, Win32Error code, std::string_view reason) {
+    if (code == err::kSuccess && reason.empty()) return nullptr;
+    Json error;
+    error["code"] = code;
+    error["message"] = Utf8(os.system, reason.empty() ? ErrorText(os.system, code) : reason);
+    return error;
+}
+
+Json ProfileJson(Platform& os, const ProfileFinding& profile) {
+    Json json;
+    json["sid"] = Utf8(os.system, profile.sid);
+    const std::string account = AccountOf(os, profile.sid);
+    json["account"] = OptionalText(os.system, account);
+    json["state"] = StateName(profile.state);
+    // PENDING(engine plan): the scan does not keep why a hive could not be made available; an
+    // unreadable profile gets its error once ProfileFinding carries it.
+    json["error"] = nullptr;
+    return json;
+}
+
+Json UserJson(Platform& os, const UserFinding& user) {
+    Json json;
+    json["sid"] = Utf8(os.system, user.sid);
+    json["account"] = Utf8(os.system, user.account);
+    json["keyPath"] = Utf8(os.system, FullKeyPath(user.sid, user.keyPath));
+    json["reason"] = ReasonName(user.reason);
+    // A leftover folder held in memory has no key yet, so no key time.
+    json["userOldestKeyTime"] =
+        user.leftover ? Json(nullptr) : Json(IsoUtcTime(user.userOldestKeyTime));
+    json["machineOldestKeyTime"] = user.reason == StaleReason::kMachineKeyMissing
+                                       ? Json(nullptr)
+                                       : Json(IsoUtcTime(user.machineOldestKeyTime));
+    json["roamingFolder"] = OptionalText(os.system, user.roamingFolder);
+    json["localFolder"] = OptionalText(os.system, user.localFolder);
+    json["leftover"] = user.leftover;
+    return json;
+}
+
+Json ActionJson(Platform& os, const Action& action, bool applied) {
+    Json json;
+    json["kind"] = ActionKindName(action.kind);
+    json["path"] = Utf8(os.system, action.path);
+    json["sid"] = Utf8(os.system, action.sid);
+    if (applied) {
+        json["result"] = ActionResultName(action.result);
+        json["error"] = ErrorJson(os, action.error, action.reason);
+    }
+    return json;
+}
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::kScan:
+            return "scan";
+        case Command::kPlan:
+            return "plan";
+        case Command::kClean:
+            return "clean";
+    }
+    return "scan";
+}
+
+// Days since 1970-01-01 as a date of the proleptic Gregorian calendar, by eras of 400 years
+// (146,097 days) that begin on 1 March, so that the leap day ends a year.
+void CivilDate(std::int64_t days, std::int64_t* year, unsigned* month, unsigned* day) {
+    const std::int64_t shifted = days + 719468;  // days from 0000-03-01
+    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(shifted - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned monthFromMarch = (5 * dayOfYear + 2) / 153;
+    *day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+    *month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    *year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+std::string TwoDigits(unsigned value) {
+    return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
+           static_cast<char>('0' + value % 10);
+}
+
+std::string ActionLine(const Action& action, bool applied) {
+    std::string line = "  ";
+    if (applied) {
+        std::string result = ActionResultName(action.result);
+        result.resize(9, ' ');
+        line += result;
+    }
+    std::string kind = ActionKindName(action.kind);
+    kind.resize(25, ' ');
+    line += kind;
+    line += Printable(action.path);
+    return line;
+}
+
+}  // namespace
+
+std::string IsoUtcTime(KeyTime time) {
+    constexpr std::int64_t kSecondsPerDay = 86400;
+    std::int64_t days = time / kSecondsPerDay;
+    std::int64_t seconds = time % kSecondsPerDay;
+    if (seconds < 0) {
+        seconds += kSecondsPerDay;
+        --days;
+    }
+    std::int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilDate(days, &year, &month, &day);
+    const auto s = static_cast<unsigned>(seconds);
+    std::string iso = std::to_string(year);
+    if (year >= 0 && year < 1000) iso.insert(0, 4 - iso.size(), '0');
+    return iso + "-" + TwoDigits(month) + "-" + TwoDigits(day) + "T" + TwoDigits(s / 3600) + ":" +
+           TwoDigits(s / 60 % 60) + ":" + TwoDigits(s % 60) + "Z";
+}
+
+std::string ReleaseOf(const Report& report, const RegistrationFinding& registration) {
+    for (const ProductScope& product : report.products) {
+        if (product.product == registration.product) return product.release;
+    }
+    return std::string();
+}
+
+std::size_t UnreadableProfileCount(const Findings& findings) {
+    std::size_t count = 0;
+    for (const ProfileFinding& profile : findings.profiles) {
+        if (profile.state == ProfileState::kUnreadable) ++count;
+    }
+    return count;
+}
+
+std::string ReportJson(Platform& os, const Report& report) {
+    Json document;
+    document["schemaVersion"] = kSchemaVersion;
+    document["command"] = CommandName(report.command);
+    document["mode"] = report.allProfiles ? "all-profiles" : "current-user";
+    document["registryRead"] = report.registryRead;
+
+    Json profiles = Json::array();
+    for (const ProfileFinding& profile : report.findings.profiles) {
+        profiles.push_back(ProfileJson(os, profile));
+    }
+    document["profiles"] = std::move(profiles);
+
+    Json registrations = Json::array();
+    for (const RegistrationFinding& registration : report.findings.registrations) {
+        Json json;
+        json["label"] = Utf8(os.system, registration.label);
+        json["keyName"] = Utf8(os.system, text::AfterLastBackslash(registration.keyPath));
+        json["product"] = Utf8(os.system, registration.product);
+        json["release"] = Utf8(os.system, ReleaseOf(report, registration));
+        Json users = Json::array();
+        for (const UserFinding& user : registration.users) users.push_back(UserJson(os, user));
+        json["users"] = std::move(users);
+        registrations.push_back(std::move(json));
+    }
+    document["registrations"] = std::move(registrations);
+
+    if (report.command != Command::kScan) {
+        Json actions = Json::array();
+        for (const Action& action : report.plan.actions) {
+            actions.push_back(ActionJson(os, action, report.applied));
+        }
+        document["actions"] = std::move(actions);
+    }
+    // Every text went through the conversion; a byte it let through unchanged is replaced
+    // rather than thrown over.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string PlanText(Platform& os, const Plan& plan, bool applied) {
+    std::string out;
+    const std::string* sid = nullptr;
+    for (const Action& action : plan.actions) {
+        if (sid == nullptr || *sid != action.sid) {
+            sid = &action.sid;
+            const std::string account = AccountOf(os, action.sid);
+            out += Printable(action.sid);
+            if (!account.empty()) out += " (" + Printable(account) + ")";
+            out += ":\n";
+        }
+        out += ActionLine(action, applied);
+        if (applied && (action.error != err::kSuccess || !action.reason.empty())) {
+            out += "  [";
+            if (action.error != err::kSuccess) out += std::to_string(action.error) + " ";
+            out += Printable(action.reason.empty() ? ErrorText(os.system, action.error)
+                                                   : action.reason);
+            out += "]";
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string PlanText(Platform& os, const Plan& plan) { return PlanText(os, plan, false); }
+
+std::string ReportText(Platform& os, const Report& report) {
+    IResources& resources = os.resources;
+    std::string out = FormatResource(resources, IDS_HEADING, report.heading) + "\n";
+    if (!report.allProfiles) out += "(HKEY_CURRENT_USER)\n";
+    if (!report.registryRead) {
+        return out + resources.LoadString(IDS_REGISTRY_UNREADABLE) + "\n";
+    }
+
+    const Findings& findings = report.findings;
+    if (report.command == Command::kScan) {
+        for (const RegistrationFinding& registration : findings.registrations) {
+            out += "\n" + Printable(registration.label) + "  " +
+                   Printable(text::AfterLastBackslash(registration.keyPath)) + "\n";
+            for (const UserFinding& user : registration.users) {
+                out += "  " + Printable(user.account) + " (" + Printable(user.sid) +
+                       "): " + ReasonName(user.reason) + "\n";
+                out += "    " + Printable(FullKeyPath(user.sid, user.keyPath)) + "\n";
+                out += "    user " + IsoUtcTime(user.userOldestKeyTime);
+                if (user.reason != StaleReason::kMachineKeyMissing) {
+                    out += ", machine " + IsoUtcTime(user.machineOldestKeyTime);
+                }
+                out += "\n";
+            }
+        }
+    } else if (!report.plan.actions.empty()) {
+        out += "\n" + PlanText(os, report.plan, report.applied);
+    }
+
+    std::string unreadable;
+    const std::size_t unreadableCount = UnreadableProfileCount(findings);
+    if (unreadableCount != 0) {
+        out += "\n";
+        for (const ProfileFinding& profile : findings.profiles) {
+            if (profile.state != ProfileState::kUnreadable) continue;
+            const std::string account = AccountOf(os, profile.sid);
+            out += "unreadable: " + Printable(profile.sid);
+            if (!account.empty()) out += " (" + Printable(account) + ")";
+            out += "\n";
+        }
+        unreadable =
+            FormatResource(resources, IDS_USERS_UNREADABLE, std::to_string(unreadableCount));
+    }
+
+    // The status, as the dialog's status line and result boxes say it.
+    std::vector<std::string> status;
+    if (findings.registrations.empty()) {
+        status.push_back(resources.LoadString(IDS_NO_INVALID_ENTRIES));
+        if (unreadable.empty()) status.push_back(resources.LoadString(IDS_CLEANUP_NOT_NEEDED));
+    } else if (report.command != Command::kScan && report.plan.selection.empty()) {
+        status.push_back(resources.LoadString(IDS_NOTHING_SELECTED));
+    } else if (report.applied) {
+        const bool allDone =
+            std::all_of(report.plan.actions.begin(), report.plan.actions.end(),
+                        [](const Action& action) { return action.result == ActionResult::kDone; });
+        status.push_back(resources.LoadString(allDone ? IDS_DELETED : IDS_DELETE_FAILED));
+    }
+    status.push_back(unreadable);
+    // The dialog's texts carry their own leading and trailing blanks; one blank joins them here.
+    std::string line;
+    for (const std::string& part : status) {
+        const std::size_t first = part.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        if (!line.empty()) line += ' ';
+        line += part.substr(first, part.find_last_not_of(' ') - first + 1);
+    }
+    return line.empty() ? out : out + "\n" + line + "\n";
+}
+
+}  // namespace qv::cli

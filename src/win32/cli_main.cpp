@@ -1,0 +1,42 @@
+// quorvane-cli.exe: the console program on the machine's adapters. Message boxes go to standard
+// error; the exit code is the program's answer.
+#include "win32/windows_api.h"
+// The Windows headers first, then everything that builds on them.
+#include <string>
+#include <vector>
+
+#include "cli/cli_program.h"
+#include "cli/console_boxes.h"
+#include "port/system.h"
+#include "win32/win32_console.h"
+#include "win32/win32_platform.h"
+
+namespace {
+
+constexpr char kAdvapi32[] = "Advapi32.dll";
+
+}  // namespace
+
+// The C runtime's arguments are in the ANSI code page, as the tool's texts are; it expands no
+// wildcards.
+int main(int argc, char** argv) {
+    // Every text the tool splits or compares is in the ANSI code page; its lead bytes come first.
+    qv::win32::InstallAnsiLeadBytes();
+
+    // The security adapter binds its functions from the security library, loaded here for the
+    // whole run as the dialog's start-up loads it.
+    qv::ModuleHandle advapi32 = 0;
+    qv::win32::Win32Platform machine(advapi32, ::GetModuleHandleA(nullptr));
+    qv::UniqueLibrary library(machine.system, machine.system.LoadLibrary(kAdvapi32));
+    advapi32 = library.get();
+
+    qv::win32::Win32Console console;
+    qv::cli::ConsoleMessageBoxes boxes(console);
+    qv::Platform platform{machine.registry, machine.security,  machine.files,
+                          machine.handles,  machine.system,    boxes,
+                          machine.debug,    machine.resources, machine.audit};
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    return static_cast<int>(qv::cli::RunCli(platform, console, args));
+}

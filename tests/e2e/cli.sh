@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# The console program on the demo machine (scripts/lib/machine.sh): `scan --json` lists what the
+# dialog shows, with the evidence, and writes nothing; `plan` changes nothing; `clean --yes` for the
+# running user takes exactly the actions its plan listed and changes exactly what they name; and
+# every exit code: 1 for what a scan and a plan find, 2 for a usage error and for a clean-up
+# without --yes and without a console, 0 once nothing is left, 3 when a profile cannot be read.
+. "$(dirname "$0")/lib.sh"
+
+CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
+
+e2e_new_prefix cli
+owned="$E2E_WORK/owned.txt"
+qv_build_demo_machine "$E2E_PREFIX" "$owned"
+runner=$(e2e_runner_name)
+qv_end_wine
+
+# Runs the console program with no console (standard input from /dev/null), standard output into
+# $E2E_WORK/NAME.out and standard error into NAME.err; CLI_STATUS is its exit code.
+#   cli_run NAME ARGS...
+cli_run() {
+  local name="$1"
+  shift
+  (cd "$E2E_WORK" && exec wine "$CLI_EXE" "$@") </dev/null >"$E2E_WORK/$name.out" \
+    2>"$E2E_WORK/$name.err"
+  CLI_STATUS=$?
+}
+status_is() {
+  [ "$CLI_STATUS" -eq "$1" ] && return 0
+  echo "  exit code $CLI_STATUS, expected $1; standard error:"
+  sed 's/^/    /' "$E2E_WORK/$2.err" | iconv -f CP932 -t UTF-8 2>/dev/null
+  return 1
+}
+
+# --- what the machine holds ----------------------------------------------------------------------
+
+# A registry file without what Wine itself changes whenever it starts: the times of its device and
+# font keys and a driver date. Every other key keeps its time.
+normalized_registry() {
+  awk '
+    index($0, "[") == 1 {
+      key = $0
+      noisy = (index(key, "[System\\\\CurrentControlSet\\\\") == 1 ||
+               index(key, "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]") == 1 ||
+               index(key, "[Software\\\\Wine\\\\Fonts]") == 1)
+      if (noisy) { sub(/\] [0-9]+$/, "]", key); print key; next }
+    }
+    noisy && (index($0, "#time=") == 1 || index($0, "\"DriverDateData\"=") == 1) { next }
+    { print }' "$1"
+}
+
+# Every file and folder below drive_c (type, size, content) and the registry files, once Wine has
+# written them back.
+snapshot() {
+  qv_end_wine
+  (
+    cd "$E2E_PREFIX" || exit 1
+    find drive_c \( -type d -printf 'd %p\n' \) -o \( -type l -printf 'l %p -> %l\n' \) \
+      -o \( -type f -printf 'f %s %p\n' \) | LC_ALL=C sort
+    find drive_c -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum
+    for file in system.reg user.reg userdef.reg; do
+      echo "== $file"
+      normalized_registry "$file"
+    done
+  ) >"$E2E_WORK/$1.snapshot"
+}
+unchanged() {
+  diff -q "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" >/dev/null && return 0
+  diff "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" | head -n 20 | sed 's/^/  /'
+  return 1
+}
+
+# --- scan ----------------------------------------------------------------------------------------
+
+snapshot before-scan
+cli_run scan scan --json
+e2e_check "scan --json exits 1: stale registrations found" status_is 1 scan
+snapshot after-scan
+e2e_check "scan writes nothing, not even the leftover folders' key" unchanged before-scan after-scan
+
+scan_json="$E2E_WORK/scan.out"
+# The dialog's tree of the demo machine (see demo_cleanup.sh), without its check boxes.
+e2e_check "scan --json lists what the dialog shows" test "$(jq -r \
+  '.registrations[] | .label, (.users[] | "  " + .account)' "$scan_json")" = "Ovaline 2004 (English)
+  SYSTEM
+  LOCAL SERVICE
+Ovaline 2004 (German)
+  NETWORK SERVICE
+  $runner
+Ovaline 2004 (French)
+  $runner
+Ovaline Sketch 2004 (English)
+  LOCAL SERVICE
+Ovaline Sketch 2004 (Japanese)
+  NETWORK SERVICE"
+e2e_check "every profile is listed with how its hive was read" test "$(jq -r \
+  '.schemaVersion, .mode, (.profiles[] | .sid + " " + .account + " " + .state)' "$scan_json")" = "1
+all-profiles
+S-1-5-18 SYSTEM loaded
+S-1-5-19 LOCAL SERVICE loaded
+S-1-5-20 NETWORK SERVICE loaded
+$QV_RUNNER_SID $runner in-place"
+
+# The evidence of one user's registration: reason, key times, folders, key path.
+evidence() {
+  jq -r --arg want "$1" --arg sid "$2" '.registrations[] | select(.label == $want) | .keyName
+    as $name | .release as $release | .users[] | select(.sid == $sid) |
+    [$name, $release, .reason, .userOldestKeyTime // "null", .machineOldestKeyTime // "null",
+     .keyPath, .roamingFolder // "", .localFolder // "", (.leftover | tostring)] | join("|")' \
+    "$scan_json"
+}
+seconds() { date -u -d "$1" +%s; }
+reinstalled_an_hour_later() {
+  local name release reason user machine keypath roaming local_root leftover
+  IFS='|' read -r name release reason user machine keypath roaming local_root leftover \
+    < <(evidence "Ovaline 2004 (English)" S-1-5-18)
+  [ "$name|$release|$reason|$leftover" = "OVLN-201:409|R16.0|reinstalled|false" ] &&
+    [ $(($(seconds "$machine") - $(seconds "$user"))) -eq 3600 ] &&
+    [ "$keypath" = 'HKEY_USERS\S-1-5-18\Software\Brennard\Ovaline\R16.0\OVLN-201:409' ] &&
+    [ "$roaming" = 'C:\users\svc-system\Application Data\Brennard\Ovaline 2004\R16.0\enu' ] &&
+    [ "$local_root" = 'C:\users\svc-system\Local Settings\Application Data\Brennard\Ovaline 2004\R16.0\enu' ]
+}
+e2e_check "SYSTEM's English registration: reinstalled, the machine's key an hour newer, its folders" \
+  reinstalled_an_hour_later
+e2e_check "NETWORK SERVICE's German registration: the machine has no key, so no machine time" \
+  test "$(evidence "Ovaline 2004 (German)" S-1-5-20 | cut -d'|' -f1-3,5)" = \
+  "OVLN-201:407|R16.0|machine-key-missing|null"
+e2e_check "the running user's French folders are a leftover without a key time" \
+  test "$(evidence "Ovaline 2004 (French)" "$QV_RUNNER_SID" | cut -d'|' -f1,3-5,9)" = \
+  "OVLN-201:40C|machine-key-missing|null|null|true"
+
+# --- plan ----------------------------------------------------------------------------------------
+
+cli_run plan plan
+e2e_check "plan exits 1: stale registrations found" status_is 1 plan
+e2e_check "plan lists actions" grep -aq '^  delete-key-tree ' "$E2E_WORK/plan.out"
+snapshot after-plan
+e2e_check "plan changes nothing (files below drive_c and registry)" unchanged after-scan after-plan
+
+# --- refusals ------------------------------------------------------------------------------------
+
+cli_run no-console clean
+e2e_check "clean without --yes and without a console exits 2" status_is 2 no-console
+cli_run usage scan --user "$runner"
+e2e_check "a usage error exits 2" status_is 2 usage
+e2e_check "the usage error is explained on standard error" test -s "$E2E_WORK/usage.err"
+snapshot after-refusals
+e2e_check "neither changes anything" unchanged after-plan after-refusals
+
+# --- clean of one user ---------------------------------------------------------------------------
+
+cli_run user-plan plan --json --user "$runner"
+e2e_check "plan --user of the running user exits 1" status_is 1 user-plan
+cli_run clean clean --yes --json --user "$runner"
+e2e_check "clean --yes --user of the running user exits 0" status_is 0 clean
+snapshot after-clean
+
+actions() { jq -r '.actions[] | .kind + "\t" + .path' "$1"; }
+e2e_check "the clean-up takes the planned actions, in order" \
+  test "$(actions "$E2E_WORK/clean.out")" = "$(actions "$E2E_WORK/user-plan.out")"
+e2e_check "the plan has actions of the running user only" \
+  test "$(jq -r '[.actions[] | .sid] | unique | join(" ")' "$E2E_WORK/user-plan.out")" = \
+  "$QV_RUNNER_SID"
+e2e_check "every action is done" \
+  test "$(jq -r '[.actions[] | .result] | unique | join(" ")' "$E2E_WORK/clean.out")" = done
+
+# The paths an action list names, in the snapshot's form, lower case (Windows paths ignore case):
+# files and folders as "drive_c/...", keys as the running user's user.reg writes them; a tree
+# action ends in "/" or "\" so that everything below it matches.
+named_paths() {
+  jq -r '.actions[] | .kind + "\t" + .path' "$1" | awk -F '\t' -v SID="$QV_RUNNER_SID" '
+    function lower(s) { return tolower(s) }
+    $1 == "delete-file" || $1 == "remove-empty-folder" || $1 == "delete-folder-tree" {
+      p = $2; sub(/^[Cc]:/, "drive_c", p); gsub(/\\/, "/", p)
+      print "file\t" lower(p) ($1 == "delete-folder-tree" ? "/" : "")
+    }
+    $1 == "delete-key-tree" || $1 == "delete-empty-key" {
+      p = $2; prefix = "HKEY_USERS\\" SID "\\"
+      if (index(p, prefix) != 1) { print "foreign\t" p; next }
+      p = substr(p, length(prefix) + 1)
+      print "key\t" lower(p) ($1 == "delete-key-tree" ? "\\" : "")
+    }'
+}
+# What the snapshots say is gone: files and folders, and the running user's keys (user.reg).
+files_of() { sed -n 's/^[dlf] \(\([0-9]* \)\?\)\(drive_c[^ ]*.*\)$/\3/p' "$1" | sed 's/ -> .*//'; }
+keys_of() {
+  awk '/^== user.reg$/ { on = 1; next } /^== / { on = 0 } on && index($0, "[") == 1 {
+    k = $0; sub(/^\[/, "", k); sub(/\]( [0-9]+)?$/, "", k); gsub(/\\\\/, "\\", k); print k }' "$1"
+}
+gone() {
+  comm -23 <("$1" "$E2E_WORK/after-refusals.snapshot" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u) \
+    <("$1" "$E2E_WORK/after-clean.snapshot" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u)
+}
+# Whether every gone entry is named by an action (itself, or below a tree action), and every
+# entry an action names that was there before is gone.
+exactly_named() {
+  local kind="$1" lister="$2" named
+  named=$(named_paths "$E2E_WORK/clean.out" | awk -F '\t' -v K="$kind" '$1 == K { print $2 }')
+  [ -n "$(gone "$lister")" ] || { echo "  nothing is gone"; return 1; }
+  # Passed through the environment: awk -v would read "\b" in "software\brennard" as an escape.
+  QV_AWK_NAMED="$named" awk '
+    BEGIN { n = split(ENVIRON["QV_AWK_NAMED"], list, "\n") }
+    {
+      ok = 0
+      for (i = 1; i <= n; i++) {
+        t = list[i]; last = substr(t, length(t), 1)
+        if ($0 == t || ((last == "/" || last == "\\") && ($0 == substr(t, 1, length(t) - 1) ||
+            index($0, t) == 1))) { ok = 1; break }
+      }
+      if (!ok) { print "  gone, but no action names it: " $0; bad = 1 }
+    }
+    END { exit bad }' < <(gone "$lister") || return 1
+  # Each named entry that existed is gone (a leftover key that the clean-up wrote first and then
+  # deleted was not there before).
+  local before after entry
+  before=$("$lister" "$E2E_WORK/after-refusals.snapshot" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u)
+  after=$("$lister" "$E2E_WORK/after-clean.snapshot" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u)
+  while IFS= read -r entry; do
+    [ -n "$entry" ] || continue
+    entry="${entry%/}"
+    entry="${entry%\\}"
+    if grep -qxF -- "$entry" <<<"$before" && grep -qxF -- "$entry" <<<"$after"; then
+      echo "  named by an action, still there: $entry"
+      return 1
+    fi
+  done <<<"$named"
+}
+e2e_check "the files and folders gone are exactly those the actions name" exactly_named file files_of
+e2e_check "the running user's keys gone are exactly those the actions name" exactly_named key keys_of
+e2e_check "no action names another hive" \
+  test -z "$(named_paths "$E2E_WORK/clean.out" | grep '^foreign')"
+# A snapshot without the keys' times (deleting a key gives its parent a new one) and without the
+# machine's audit log, which the clean-up writes.
+audit_folder='drive_c/ProgramData/Quorvane'
+timeless() {
+  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
+    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
+}
+nothing_else_changed() {
+  # Everything that is still there is as it was; nothing is new.
+  local new
+  new=$(comm -13 <(timeless "$E2E_WORK/after-refusals.snapshot") \
+    <(timeless "$E2E_WORK/after-clean.snapshot") | head -n 5)
+  [ -z "$new" ] && return 0
+  printf '  new or changed: %s\n' "$new"
+  return 1
+}
+e2e_check "nothing else changed and nothing was added" nothing_else_changed
+audit_log="$E2E_PREFIX/$audit_folder/audit.jsonl"
+e2e_check "the audit log has one line per action, in order, all of the console program" test \
+  "$(jq -r '.program + " " + .action + " " + .path + " " + .result' "$audit_log" 2>/dev/null)" = \
+  "$(jq -r '.actions[] | "quorvane-cli " + .kind + " " + .path + " " + .result' "$E2E_WORK/clean.out")"
+
+# The running user has nothing stale left: his own scan finds nothing.
+cli_run current-user scan --json --current-user
+e2e_check "scan --current-user of the cleaned user exits 0" status_is 0 current-user
+e2e_check "it says so in its mode and lists nothing" test "$(jq -r \
+  '.mode + " " + (.registrations | length | tostring)' "$E2E_WORK/current-user.out")" = \
+  "current-user 0"
+
+# --- a profile that cannot be read ---------------------------------------------------------------
+
+qv_end_wine
+qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1999 'C:\users\gone' "$(date +%s)"
+mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\gone')"
+cli_run unreadable scan --json
+e2e_check "a scan with a profile whose hive is gone exits 3, though it found registrations" \
+  status_is 3 unreadable
+e2e_check "that profile is listed as unreadable" test "$(jq -r \
+  '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | .state' "$E2E_WORK/unreadable.out")" = \
+  unreadable
+
+e2e_finish

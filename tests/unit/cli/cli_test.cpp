@@ -1,0 +1,427 @@
+// The console program against the fake machine: its JSON document, its exit codes, its command
+// line.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_program.h"
+#include "cli/command_line.h"
+#include "cli/console_boxes.h"
+#include "cli/exit_code.h"
+#include "fake/fake_console.h"
+#include "tests/unit/ui/ui_machine.h"
+
+namespace qv {
+namespace {
+
+using cli::Command;
+using cli::ExitCode;
+using cli::ParseOutcome;
+using fake::RegOp;
+using Json = nlohmann::ordered_json;
+using Strings = std::vector<std::string>;
+
+class CliTest : public UiMachine {
+  protected:
+    static constexpr char kKen[] = "S-1-5-21-7-7-7-1003";
+    static constexpr char kSketchJapanese[] = "Ovaline Sketch\\R9\\OVSK-201:411";
+
+    ExitCode Run(const Strings& args) { return cli::RunCli(m.platform(), console, args); }
+
+    // Everything of the machine that a run could change: keys with their times and values, and
+    // every file and folder.
+    std::string Snapshot() const {
+        std::ostringstream out;
+        for (const auto& key : m.registry.AllKeys()) {
+            out << key.path << ' ' << key.time << '\n';
+            for (const auto& [name, value] : key.values) {
+                out << "  " << name << ' ' << value.type << ' ' << value.bytes << '\n';
+            }
+        }
+        for (const auto& entry : m.files.AllEntries()) {
+            out << entry.path << ' ' << entry.attributes << ' ' << entry.contents << '\n';
+        }
+        return out.str();
+    }
+
+    // zed's English registration, an hour older than the machine's, with its data folders.
+    void StaleEnglish() {
+        Reg("", kEnglish, kT);
+        Reg(kZed, kEnglish, kT - 3600);
+        const std::string roaming = m.AppData(kZed) + "\\Brennard\\Ovaline 2004\\R16.0\\enu";
+        const std::string local = m.LocalAppData(kZed) + "\\Brennard\\Ovaline 2004\\R16.0\\enu";
+        m.registry.SetString(Path(kZed, kEnglish), "RoamableRootFolder", roaming);
+        m.registry.SetString(Path(kZed, kEnglish), "LocalRootFolder", local);
+        m.files.AddFile(roaming + "\\settings.ini", "x");
+        m.files.AddFile(local + "\\cache.bin", "x");
+    }
+    bool ZedEnglishKeyExists() const { return m.registry.KeyExists(Path(kZed, kEnglish)); }
+
+    fake::FakeConsole console;
+};
+
+// A small machine as the document shows it: a reinstalled registration with its folders, a leftover
+// folder held in memory (listed as the dialog lists it, before the light edition that the scan met
+// first), a registration the machine lacks, and a profile whose hive cannot be loaded, whose
+// account name is Japanese. Nothing is written.
+TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
+    StaleEnglish();
+    Reg(kZed, kSketchJapanese, kT - 5);
+    m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
+    m.AddUser({kKen, fake::Cp932("健"), "QVTEST", "C:\\Documents and Settings\\ken"});
+    m.registry.InjectFault(RegOp::Load, kKen, err::kSharingViolation, -1);
+    const std::string before = Snapshot();
+
+    EXPECT_EQ(Run({"scan", "--json"}), ExitCode::kFailed);
+
+    const Json expected = Json::parse(R"json({
+      "schemaVersion": 1,
+      "command": "scan",
+      "mode": "all-profiles",
+      "registryRead": true,
+      "profiles": [
+        {"sid": "S-1-5-21-7-7-7-1001", "account": "zed", "state": "loaded", "error": null},
+        {"sid": "S-1-5-21-7-7-7-1002", "account": "amy", "state": "loaded", "error": null},
+        {"sid": "S-1-5-21-7-7-7-1003", "account": "健", "state": "unreadable", "error": null}
+      ],
+      "registrations": [
+        {"label": "Ovaline 2004 (English)", "keyName": "OVLN-201:409", "product": "Ovaline",
+         "release": "R16.0", "users": [
+          {"sid": "S-1-5-21-7-7-7-1001", "account": "zed",
+           "keyPath": "HKEY_USERS\\S-1-5-21-7-7-7-1001\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409",
+           "reason": "reinstalled",
+           "userOldestKeyTime": "2020-09-13T11:26:40Z", "machineOldestKeyTime": "2020-09-13T12:26:40Z",
+           "roamingFolder": "C:\\Documents and Settings\\zed\\Application Data\\Brennard\\Ovaline 2004\\R16.0\\enu",
+           "localFolder": "C:\\Documents and Settings\\zed\\Local Settings\\Application Data\\Brennard\\Ovaline 2004\\R16.0\\enu",
+           "leftover": false}]},
+        {"label": "Ovaline 2004 (French)", "keyName": "OVLN-201:40C", "product": "Ovaline",
+         "release": "R16.0", "users": [
+          {"sid": "S-1-5-21-7-7-7-1002", "account": "amy",
+           "keyPath": "HKEY_USERS\\S-1-5-21-7-7-7-1002\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:40C",
+           "reason": "machine-key-missing",
+           "userOldestKeyTime": null, "machineOldestKeyTime": null,
+           "roamingFolder": "C:\\Documents and Settings\\amy\\Application Data\\Brennard\\Ovaline 2004\\R16.0\\fra",
+           "localFolder": "C:\\Documents and Settings\\amy\\Local Settings\\Application Data\\Brennard\\Ovaline 2004\\R16.0\\fra",
+           "leftover": true}]},
+        {"label": "Ovaline Sketch 2004 (Japanese)", "keyName": "OVSK-201:411",
+         "product": "Ovaline Sketch", "release": "R9", "users": [
+          {"sid": "S-1-5-21-7-7-7-1001", "account": "zed",
+           "keyPath": "HKEY_USERS\\S-1-5-21-7-7-7-1001\\Software\\Brennard\\Ovaline Sketch\\R9\\OVSK-201:411",
+           "reason": "machine-key-missing",
+           "userOldestKeyTime": "2020-09-13T12:26:35Z", "machineOldestKeyTime": null,
+           "roamingFolder": null, "localFolder": null, "leftover": false}]}
+      ]
+    })json");
+    const Json actual = Json::parse(console.Out(), nullptr, false);
+    ASSERT_FALSE(actual.is_discarded()) << console.Out();
+    EXPECT_EQ(actual, expected) << actual.dump(2);
+    EXPECT_EQ(Snapshot(), before);
+    ExpectNothingHeld();
+
+    // Texts the system cannot convert still make valid UTF-8, without the bytes it could not read.
+    fake::FakeConsole again;
+    m.system.FailAnsiToUtf8();
+    EXPECT_EQ(cli::RunCli(m.platform(), again, {"scan", "--json"}), ExitCode::kFailed);
+    const Json fallback = Json::parse(again.Out(), nullptr, false);
+    ASSERT_FALSE(fallback.is_discarded());
+    EXPECT_EQ(fallback["profiles"][2]["account"], "??");
+}
+
+// The text shows the dialog's texts: its heading, and its status line's.
+TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
+    EXPECT_EQ(Run({"scan"}), ExitCode::kNothingToDo);
+    EXPECT_EQ(console.Out(),
+              fake::Cp932("Ovaline/Ovaline Sketch 用のユーザ データをクリーンアップします:\n\n"
+                          "無効なユーザ レジストリ エントリはありません。 "
+                          "クリーンアップは必要ではありません。\n"));
+
+    StaleEnglish();
+    m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+    fake::FakeConsole text;
+    EXPECT_EQ(cli::RunCli(m.platform(), text, {"clean", "--yes", "--user", "zed"}),
+              ExitCode::kFailed);
+    const std::string& out = text.Out();
+    EXPECT_NE(out.find("  done     delete-key-tree          HKEY_USERS\\S-1-5-21-7-7-7-1001\\"
+                       "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("unreadable: S-1-5-21-7-7-7-1002 (amy)\n"), std::string::npos) << out;
+    // One line of the machine's audit log for each action taken, all of this program.
+    std::size_t done = 0;
+    for (std::size_t at = out.find("\n  done "); at != std::string::npos;
+         at = out.find("\n  done ", at + 1)) {
+        ++done;
+    }
+    const std::vector<std::string> lines = m.audit.Lines();
+    EXPECT_GT(done, 0u);
+    EXPECT_EQ(lines.size(), done);
+    for (const std::string& line : lines) {
+        EXPECT_NE(line.find("\"quorvane-cli\""), std::string::npos) << line;
+    }
+    EXPECT_NE(out.find(fake::Cp932("選択したユーザ データは削除されました。 1 人のユーザ "
+                                   "レジストリを読み込めませんでした。\n")),
+              std::string::npos)
+        << out;
+}
+
+// Every exit code, with what each run leaves of zed's stale registration and whether it changed
+// the machine at all.
+TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
+    struct Row {
+        const char* name;
+        std::function<void()> setup;
+        Strings args;
+        bool interactive;
+        const char* typed;  // null: nothing typed
+        ExitCode expected;
+        bool changes;  // anything of the machine changed
+        bool removed;  // zed's registration key is gone
+    };
+    auto none = [] {};
+    auto stale = [this] { StaleEnglish(); };
+    auto staleUnreadable = [this] {
+        StaleEnglish();
+        m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+    };
+    const Row rows[] = {
+        {"scan, nothing stale",
+         none,
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kNothingToDo,
+         false,
+         false},
+        {"scan, stale",
+         stale,
+         {"scan", "--json"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
+         false,
+         false},
+        {"scan, stale and a profile unreadable",
+         staleUnreadable,
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         false,
+         false},
+        {"scan, the profile list unreadable",
+         [this] {
+             StaleEnglish();
+             m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+         },
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         false,
+         false},
+        {"plan, stale", stale, {"plan"}, false, nullptr, ExitCode::kStaleFound, false, false},
+        {"plan of a user with nothing stale",
+         stale,
+         {"plan", "--user", "amy"},
+         false,
+         nullptr,
+         ExitCode::kNothingToDo,
+         false,
+         false},
+        {"clean --yes",
+         stale,
+         {"clean", "--yes"},
+         false,
+         nullptr,
+         ExitCode::kNothingToDo,
+         true,
+         true},
+        {"clean --yes, a profile unreadable",
+         staleUnreadable,
+         {"clean", "--yes", "--json"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         true,
+         true},
+        {"clean --yes, a deletion fails",
+         [this] {
+             StaleEnglish();
+             m.registry.InjectFault(RegOp::Delete, "OVLN-201:409", err::kAccessDenied, -1);
+         },
+         {"clean", "--yes"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         true,
+         false},
+        {"clean without --yes and without a console",
+         stale,
+         {"clean"},
+         false,
+         "y",
+         ExitCode::kNotRun,
+         false,
+         false},
+        {"clean answered no", stale, {"clean"}, true, "n", ExitCode::kNotRun, false, false},
+        {"clean not answered", stale, {"clean"}, true, nullptr, ExitCode::kNotRun, false, false},
+        {"clean answered yes", stale, {"clean"}, true, " Yes", ExitCode::kNothingToDo, true, true},
+        {"usage error",
+         stale,
+         {"scan", "--user", "zed"},
+         false,
+         nullptr,
+         ExitCode::kNotRun,
+         false,
+         false},
+        {"settings file missing",
+         stale,
+         {"scan", "--settings", "missing.ini"},
+         false,
+         nullptr,
+         ExitCode::kNotRun,
+         false,
+         false},
+        {"help", stale, {"clean", "--help"}, false, nullptr, ExitCode::kNothingToDo, false, false},
+        {"Windows 98",
+         [this] {
+             StaleEnglish();
+             m.system.SetVersion({4, 10, kVerPlatformWin32Windows});
+         },
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         false,
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m.registry.ClearFaults();
+        m.system.SetVersion({5, 1, kVerPlatformWin32Nt});
+        m.registry.DeleteTree("HKLM\\Software\\Brennard");
+        m.registry.DeleteTree(m.UserKey(kZed) + "\\Software\\Brennard");
+        row.setup();
+        fake::FakeConsole console;
+        console.SetInteractive(row.interactive);
+        if (row.typed != nullptr) console.Type(row.typed);
+        const std::string before = Snapshot();
+        const bool held = ZedEnglishKeyExists();
+
+        EXPECT_EQ(cli::RunCli(m.platform(), console, row.args), row.expected) << console.Err();
+        EXPECT_EQ(Snapshot() != before, row.changes);
+        if (held) {
+            EXPECT_EQ(ZedEnglishKeyExists(), !row.removed);
+        }
+        // A question is asked only of a person at a console.
+        EXPECT_EQ(console.LinesRead(), row.interactive && row.typed != nullptr ? 1 : 0);
+        ExpectNothingHeld();
+    }
+}
+
+// An audit log that cannot be written is reported, and the clean-up goes on.
+TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
+    StaleEnglish();
+    m.audit.FailOpen(err::kAccessDenied);
+    m.audit.FailAppend(err::kAccessDenied);
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    EXPECT_NE(console.Err().find(fake::Cp932("監査ログ C:\\Documents and Settings\\All "
+                                             "Users\\Application Data\\Quorvane\\audit.jsonl "
+                                             "に書き込めませんでした。 (5: ")),
+              std::string::npos)
+        << console.Err();
+}
+
+// A user who is not an administrator gets the current-user mode, as in the dialog.
+TEST_F(CliTest, NonAdministratorScansOnlyHisOwnRegistry) {
+    m.security.SetAdministrator(false);
+    Reg(kZed, kEnglish);
+    Reg(kOperator, kEnglish);
+    EXPECT_EQ(Run({"scan", "--json"}), ExitCode::kStaleFound);
+    const Json document = Json::parse(console.Out(), nullptr, false);
+    EXPECT_EQ(document["mode"], "current-user");
+    ASSERT_EQ(document["registrations"].size(), 1u);
+    EXPECT_EQ(document["registrations"][0]["users"][0]["sid"], kOperator);
+    EXPECT_TRUE(m.registry.LoadLog().empty());
+}
+
+TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
+    cli::ParsedCommandLine parsed = cli::ParseCommandLine(
+        {"--current-user", "plan", "--user", "amy", "--registration", "OVLN-201:409", "--user",
+         "S-1-5-21-7-7-7-1001", "--json", "--settings", "C:\\x.ini"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.command, Command::kPlan);
+    EXPECT_TRUE(parsed.options.currentUser);
+    EXPECT_TRUE(parsed.options.json);
+    EXPECT_FALSE(parsed.options.yes);
+    EXPECT_EQ(parsed.options.settingsFile, "C:\\x.ini");
+    EXPECT_EQ(parsed.options.selection.users, (Strings{"amy", "S-1-5-21-7-7-7-1001"}));
+    EXPECT_EQ(parsed.options.selection.registrations, Strings{"OVLN-201:409"});
+
+    parsed = cli::ParseCommandLine({"clean", "--yes", "--user=" + fake::Cp932("健")});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.command, Command::kClean);
+    EXPECT_TRUE(parsed.options.yes);
+    EXPECT_EQ(parsed.options.selection.users, Strings{fake::Cp932("健")});
+
+    parsed = cli::ParseCommandLine({"--help"});
+    EXPECT_EQ(parsed.outcome, ParseOutcome::kHelp);
+    EXPECT_NE(parsed.text.find("clean"), std::string::npos);
+}
+
+TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
+    const std::vector<Strings> errors = {
+        {},                         // no command
+        {"purge"},                  // no such command
+        {"scan", "plan"},           // two commands
+        {"scan", "--user", "amy"},  // a scan selects nothing
+        {"scan", "--yes"},          // only a clean-up is confirmed
+        {"plan", "--yes"},
+        {"plan", "--user"},                // no value
+        {"plan", "--user", "amy", "zed"},  // one value each time
+        {"plan", "--user="},               // an empty value
+        {"clean", "--registration", ""},
+        {"scan", "--settings", ""},
+        {"scan", "--settings", "a.ini", "--settings", "b.ini"},
+        {"scan", "--jsn"},
+    };
+    for (const Strings& args : errors) {
+        std::string line;
+        for (const std::string& arg : args) line += arg + " ";
+        SCOPED_TRACE(line);
+        const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
+        EXPECT_EQ(parsed.outcome, ParseOutcome::kUsageError);
+        EXPECT_FALSE(parsed.text.empty());
+    }
+}
+
+TEST(CliExitCode, HighestWins) {
+    cli::RunOutcome outcome;
+    outcome.command = Command::kClean;
+    outcome.selectedUsers = 2;
+    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kNothingToDo);
+    outcome.command = Command::kPlan;
+    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kStaleFound);
+    outcome.notConfirmed = true;
+    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kNotRun);
+    outcome.unreadableProfiles = 1;
+    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kFailed);
+}
+
+TEST(CliMessageBoxes, WriteToStandardErrorAndAnswerWhatChangesNothing) {
+    fake::FakeConsole console;
+    cli::ConsoleMessageBoxes boxes(console);
+    EXPECT_EQ(boxes.Show(0, "hive stays loaded\r\n", "Quorvane Error", mb::kIconInformation),
+              mb::kIdOk);
+    EXPECT_EQ(boxes.Show(0, "delete?", "Quorvane", mb::kOkCancel | mb::kDefButton2), mb::kIdCancel);
+    EXPECT_EQ(console.Err(), "Quorvane Error: hive stays loaded\nQuorvane: delete?\n");
+    EXPECT_EQ(console.Out(), "");
+}
+
+}  // namespace
+}  // namespace qv
