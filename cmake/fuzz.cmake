@@ -20,3 +20,9 @@ foreach(src ${fuzz_harnesses})
   target_link_libraries(${name} PRIVATE qv_fuzz_support qv_fake qv_core)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
 endforeach()
+
+# Only what the harnesses link is built: the console program's library (CLI11 and its report) is
+# no part of it and would only lengthen the build.
+if(TARGET qv_cli)
+  set_target_properties(qv_cli PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()

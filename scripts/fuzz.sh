@@ -14,14 +14,14 @@ QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 cd "$QV_SOURCE" || exit 1
 . scripts/lib/build.sh
 
-# Runs per harness, chosen so that all of them take about half a minute on two cores: the text
-# harnesses run tens of thousands of inputs a second, the machine harnesses build a whole fake
-# machine per input and run tens to hundreds.
+# Runs per harness, chosen so that all of them take about half a minute of processor time (a
+# quarter of a minute on two idle cores): the text harnesses run tens of thousands of inputs a
+# second, the machine harnesses build a whole fake machine per input and run a few dozen.
 declare -A runs=(
-  [sid_text]=200000
-  [placeholders]=120000
-  [settings_file]=800
-  [product_files]=800
+  [sid_text]=100000
+  [placeholders]=80000
+  [settings_file]=500
+  [product_files]=450
 )
 
 names=("$@")
@@ -34,33 +34,55 @@ fi
 
 work="$QV_BUILD/fuzz-work"
 mkdir -p "$work/artifacts"
-passed=0
-failed=0
-for name in "${names[@]}"; do
-  program="$QV_BUILD/fuzz/${name}_fuzz"
-  corpus="$QV_SOURCE/fuzz/corpus/$name"
-  scratch="$work/$name"
-  log="$work/$name.log"
+
+# Runs one harness; prints its PASS or FAIL line and leaves the verdict in $work/<name>.verdict.
+run_harness() {
+  local name="$1"
+  local program="$QV_BUILD/fuzz/${name}_fuzz"
+  local corpus="$QV_SOURCE/fuzz/corpus/$name"
+  local scratch="$work/$name"
+  local log="$work/$name.log"
+  local start=$SECONDS execs
   if [ ! -x "$program" ] || [ ! -d "$corpus" ]; then
     echo "FAIL: $name (no program $program or no corpus $corpus)"
-    failed=$((failed + 1))
-    continue
+    echo FAIL >"$work/$name.verdict"
+    return
   fi
   rm -rf "$scratch"
   mkdir -p "$scratch"
-  start=$SECONDS
   # -timeout: one input taking this long is a hang and fails the run; -max_total_time only keeps
   # a badly overloaded machine from stretching the step.
   if "$program" -runs="${QV_FUZZ_RUNS:-${runs[$name]:-10000}}" -seed="${QV_FUZZ_SEED:-1}" \
       -timeout=30 -max_total_time=120 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$work/artifacts/$name-" "$scratch" "$corpus" >"$log" 2>&1 </dev/null; then
-    execs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$')
+    execs=$(grep -aoE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$')
     echo "PASS: $name (${execs:-?} inputs in $((SECONDS - start)) s)"
+    echo PASS >"$work/$name.verdict"
+  else
+    {
+      echo "FAIL: $name (log: $log)"
+      grep -aE -A2 'property broken|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error' \
+        "$log" | head -n 12
+      grep -aE 'Test unit written to' "$log" | head -n 1
+    }
+    echo FAIL >"$work/$name.verdict"
+  fi
+}
+
+# Two harnesses at a time: the machine has two cores.
+for name in "${names[@]}"; do
+  rm -f "$work/$name.verdict"
+  while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n; done
+  run_harness "$name" &
+done
+wait
+
+passed=0
+failed=0
+for name in "${names[@]}"; do
+  if [ "$(cat "$work/$name.verdict" 2>/dev/null)" = PASS ]; then
     passed=$((passed + 1))
   else
-    echo "FAIL: $name (log: $log)"
-    grep -E -A2 'property broken|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error' "$log" | head -n 12
-    grep -E 'Test unit written to' "$log" | head -n 1
     failed=$((failed + 1))
   fi
 done
