@@ -51,7 +51,7 @@ public:
 
     // Whether HKEY_USERS\<sidText> can be used.
     bool available() const noexcept { return available_; }
-    // Whether this lease loaded the hive (and so flushes and unloads it).
+    // Whether this lease loaded the hive: it unloads it at its end (a clean-up flushes it first).
     bool loadedHere() const noexcept { return loadedHere_; }
     // Unloads now what the lease loaded; 0, or the error of the last unload attempt. The
     // destructor does this for a lease not released.
