@@ -1,5 +1,7 @@
 #include "win32/win32_audit.h"
 
+#include "win32/win32_file_handles.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -28,23 +30,6 @@ struct CoTaskMemoryCloser {
 };
 using UniqueCoTaskString = UniqueHandle<CoTaskMemoryCloser>;
 
-// A path the system gave in UTF-16, as ANSI text; false when the code page cannot spell it
-// exactly (a default character or a look-alike would name another folder).
-bool ExactAnsi(const wchar_t* wide, std::string* out) {
-    const int units = static_cast<int>(::wcslen(wide));
-    if (units == 0) return false;
-    const bool utf8 = ::GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-    int bytes =
-        ::WideCharToMultiByte(CP_ACP, flags, wide, units, nullptr, 0, nullptr, usedDefaultOut);
-    if (bytes <= 0 || usedDefault) return false;
-    out->assign(static_cast<std::size_t>(bytes), '\0');
-    return ::WideCharToMultiByte(CP_ACP, flags, wide, units, out->data(), bytes, nullptr,
-                                 usedDefaultOut) == bytes &&
-           !usedDefault;
-}
 
 // The machine's common application data folder (see the header for the order).
 Win32Error CommonDataFolder(std::string* folder) noexcept {
@@ -52,7 +37,9 @@ Win32Error CommonDataFolder(std::string* folder) noexcept {
         PWSTR raw = nullptr;
         HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw);
         UniqueCoTaskString path(CoTaskMemoryCloser{}, raw);
-        if (SUCCEEDED(hr) && path && ExactAnsi(path.get(), folder)) return err::kSuccess;
+        if (SUCCEEDED(hr) && path && ToExactAnsi(path.get(), ::wcslen(path.get()), folder)) {
+            return err::kSuccess;
+        }
 
         char buffer[MAX_PATH + 1] = {};
         DWORD chars = ::GetEnvironmentVariableA("ProgramData", buffer, sizeof buffer);

@@ -81,31 +81,6 @@ Win32Error ToWide(std::string_view text, std::wstring* wide) noexcept {
     return err::kSuccess;
 }
 
-// A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
-// conversion would put a default character or a look-alike ("e" for "é") in its place, and that
-// text would name another entry or none. The text must convert back to the same name.
-bool ToAnsi(const wchar_t* name, std::size_t units, std::string* out) {
-    if (units == 0 || units > 0x7FFF) return false;
-    const int length = static_cast<int>(units);
-    // CP_UTF8 as the ANSI code page takes neither flag nor default-character report; every name
-    // fits it, and the check below finds the unpaired surrogates it cannot hold.
-    const bool utf8 = ::GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-    int bytes =
-        ::WideCharToMultiByte(CP_ACP, flags, name, length, nullptr, 0, nullptr, usedDefaultOut);
-    if (bytes <= 0 || usedDefault) return false;
-    out->resize(static_cast<std::size_t>(bytes));
-    if (::WideCharToMultiByte(CP_ACP, flags, name, length, out->data(), bytes, nullptr,
-                              usedDefaultOut) != bytes ||
-        usedDefault) {
-        return false;
-    }
-    std::wstring back;
-    if (ToWide(*out, &back) != err::kSuccess) return false;
-    return back.size() == units && std::wmemcmp(back.data(), name, units) == 0;
-}
 
 bool IsDotEntry(std::string_view name) noexcept { return name == "." || name == ".."; }
 
@@ -213,6 +188,32 @@ Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
 }
 
 }  // namespace
+
+// A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
+// conversion would put a default character or a look-alike ("e" for "é") in its place, and that
+// text would name another entry or none. The text must convert back to the same name.
+bool ToExactAnsi(const wchar_t* name, std::size_t units, std::string* out) {
+    if (units == 0 || units > 0x7FFF) return false;
+    const int length = static_cast<int>(units);
+    // CP_UTF8 as the ANSI code page takes neither flag nor default-character report; every name
+    // fits it, and the check below finds the unpaired surrogates it cannot hold.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+    int bytes =
+        ::WideCharToMultiByte(CP_ACP, flags, name, length, nullptr, 0, nullptr, usedDefaultOut);
+    if (bytes <= 0 || usedDefault) return false;
+    out->resize(static_cast<std::size_t>(bytes));
+    if (::WideCharToMultiByte(CP_ACP, flags, name, length, out->data(), bytes, nullptr,
+                              usedDefaultOut) != bytes ||
+        usedDefault) {
+        return false;
+    }
+    std::wstring back;
+    if (ToWide(*out, &back) != err::kSuccess) return false;
+    return back.size() == units && std::wmemcmp(back.data(), name, units) == 0;
+}
 
 Win32Error Win32FileHandles::OpenFolder(std::string_view path, FileRef* handle) noexcept {
     *handle = 0;
@@ -348,7 +349,7 @@ Win32Error Win32FileHandles::ListFolder(FileRef folder, std::string_view mask,
                     (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
                     FolderEntry item;
                     item.attributes = entry->FileAttributes;
-                    if (!ToAnsi(name.data(), name.size(), &item.name)) {
+                    if (!ToExactAnsi(name.data(), name.size(), &item.name)) {
                         return ERROR_NO_UNICODE_TRANSLATION;
                     }
                     found.push_back(std::move(item));

@@ -12,6 +12,10 @@
 
 namespace qv::win32 {
 
+// A name or path the system gave in UTF-16, as ANSI text; false when the ANSI code page cannot
+// spell it exactly (a default character or a look-alike would name another entry or none).
+bool ToExactAnsi(const wchar_t* name, std::size_t units, std::string* out);
+
 class Win32FileHandles final : public IFileHandles {
   public:
     Win32FileHandles() = default;
