@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "app/tables.h"
+#include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "ui/population.h"
 #include "ui/user_data_tree.h"
-#include "engine/workspace.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
 
     // What one refresh must produce: ten registration items with one user item per profile.
     qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0");
-    const std::size_t expectedItems =
-        static_cast<std::size_t>(kRegistrationsPerProfile) * (static_cast<std::size_t>(profiles) + 1);
+    const std::size_t expectedItems = static_cast<std::size_t>(kRegistrationsPerProfile) *
+                                      (static_cast<std::size_t>(profiles) + 1);
     if (machine->control.ItemCount() != expectedItems ||
         machine->control.TopLevelItems().size() != kRegistrationsPerProfile) {
         state.SkipWithError("the refresh did not list every registration of every profile");
@@ -80,7 +80,8 @@ void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
     machine->tree.Clear();
 
     for (auto _ : state) {
-        benchmark::DoNotOptimize(qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0"));
+        benchmark::DoNotOptimize(
+            qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0"));
         state.PauseTiming();
         machine->tree.Clear();
         state.ResumeTiming();

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
   libcli11-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Sets the machine up and runs every test: the native unit tests (ASan, UBSan), the fuzz harnesses
-# for a bounded number of runs each, the Windows test program under Wine in a fresh prefix, and
-# the end-to-end tests of quorvane.exe under Wine on a virtual X server. Runs without a terminal
-# or standard input (CI). Exits non-zero when anything fails; the last line it prints is
-# "N passed, N failed", counting the tests ctest ran, one per fuzz harness, the checks of the
-# end-to-end tests, and one failure for each step that could not run.
+# Sets the machine up and runs every test: the formatting check, the native unit tests (ASan,
+# UBSan), the fuzz harnesses for a bounded number of runs each, the Windows test program under
+# Wine in a fresh prefix, and the end-to-end tests of quorvane.exe under Wine on a virtual X
+# server. Runs without a terminal or standard input (CI). Exits non-zero when anything fails; the
+# last line it prints is "N passed, N failed", counting the tests ctest ran, one per fuzz harness,
+# the checks of the end-to-end tests, and one failure for each step that could not run, and one
+# for each file whose layout differs from .clang-format.
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,6 +46,23 @@ if ! bash scripts/setup.sh </dev/null; then
   finish
 fi
 mkdir -p "$QV_BUILD"
+
+step "formatting"
+# Every C++ file of the repository is laid out as its .clang-format says; a file that differs
+# counts as one failure.
+drift=0
+while IFS= read -r -d '' file; do
+  if ! clang-format --style=file "$file" | cmp -s - "$file"; then
+    echo "FAIL: $file differs from .clang-format (clang-format -i $file)"
+    drift=$((drift + 1))
+  fi
+done < <(git ls-files -z '*.cpp' '*.h' 2>/dev/null)
+if [ "$drift" -eq 0 ]; then
+  echo "PASS: every C++ file follows .clang-format"
+  passed=$((passed + 1))
+else
+  failed=$((failed + drift))
+fi
 
 step "native build and unit tests"
 if qv_configure native && qv_build native; then

@@ -10,7 +10,7 @@
 namespace qv {
 
 class CQuorvaneApp {
-public:
+  public:
     explicit CQuorvaneApp(Platform& os) : m_os(os) {}
     CQuorvaneApp(const CQuorvaneApp&) = delete;
     CQuorvaneApp& operator=(const CQuorvaneApp&) = delete;
@@ -37,7 +37,7 @@ public:
     // The settings file: <current directory>\Quorvane.ini; empty when the directory is unknown.
     std::string m_pszProfileName;
 
-private:
+  private:
     Platform& m_os;
     void* m_createStdAccessibleObject = nullptr;
     void* m_lresultFromObject = nullptr;

@@ -32,10 +32,14 @@ void Tables::FillBuiltIn() {
     // Enumeration order: "Ovaline 2004" precedes "Ovaline Sketch 2004", so a search by id "201"
     // finds the main product.
     static const char* const kProducts[][2] = {
-        {"Ovaline Kinetra 2004", "205"},   {"Brennard Geoview 2004", "202"},
-        {"Ovaline 2004", "201"},           {"Brennard Spanwell 2004", "206"},
-        {"Brennard Terrane 2004", "208"},  {"Ovaline Sketch 2004", "201"},
-        {"Brennard Frontwell 2004", "204"}, {"Kinetra Studio 2004", "203"},
+        {"Ovaline Kinetra 2004", "205"},
+        {"Brennard Geoview 2004", "202"},
+        {"Ovaline 2004", "201"},
+        {"Brennard Spanwell 2004", "206"},
+        {"Brennard Terrane 2004", "208"},
+        {"Ovaline Sketch 2004", "201"},
+        {"Brennard Frontwell 2004", "204"},
+        {"Kinetra Studio 2004", "203"},
     };
     static const char* const kLocales[][2] = {
         {"nld", "413"}, {"fra", "40C"}, {"jpn", "411"}, {"csy", "405"}, {"fin", "40B"},
@@ -44,13 +48,26 @@ void Tables::FillBuiltIn() {
         {"swe", "41D"}, {"hun", "40E"}, {"esp", "40A"}, {"ptg", "816"}, {"deu", "407"},
     };
     static const char* const kLanguages[][2] = {
-        {"409", "English"},    {"407", "German"},     {"40C", "French"},
-        {"40A", "Spanish"},    {"415", "Polish"},     {"40E", "Hungarian"},
-        {"405", "Czech"},      {"419", "Russian"},    {"816", "Portuguese"},
-        {"416", "Brazilian"},  {"408", "Greek"},      {"804", "Simplified Chinese"},
-        {"404", "Traditional Chinese"}, {"412", "Korean"}, {"411", "Japanese"},
-        {"41D", "Swedish"},    {"406", "Danish"},     {"40B", "Finish"},
-        {"414", "Norwegian"},  {"413", "Dutch"},
+        {"409", "English"},
+        {"407", "German"},
+        {"40C", "French"},
+        {"40A", "Spanish"},
+        {"415", "Polish"},
+        {"40E", "Hungarian"},
+        {"405", "Czech"},
+        {"419", "Russian"},
+        {"816", "Portuguese"},
+        {"416", "Brazilian"},
+        {"408", "Greek"},
+        {"804", "Simplified Chinese"},
+        {"404", "Traditional Chinese"},
+        {"412", "Korean"},
+        {"411", "Japanese"},
+        {"41D", "Swedish"},
+        {"406", "Danish"},
+        {"40B", "Finish"},
+        {"414", "Norwegian"},
+        {"413", "Dutch"},
     };
     for (const auto& row : kProducts) productIds.Set(row[0], row[1]);
     for (const auto& row : kLocales) localeCodes.Set(row[0], row[1]);

@@ -11,7 +11,7 @@
 namespace qv {
 
 class StringTable {
-public:
+  public:
     using Row = std::pair<std::string, std::string>;
 
     // Adds a row at the end of the enumeration order, or replaces the value of an existing key.
@@ -23,7 +23,7 @@ public:
     void Clear() { rows_.clear(); }
     std::size_t Size() const { return rows_.size(); }
 
-private:
+  private:
     std::vector<Row> rows_;
 };
 

@@ -1,6 +1,5 @@
 #include "base/text.h"
 
-
 namespace qv::text {
 namespace {
 

@@ -12,7 +12,7 @@ namespace qv {
 
 template <typename Closer>
 class UniqueHandle {
-public:
+  public:
     using Value = typename Closer::Value;
     using Result = decltype(std::declval<Closer&>().Close(std::declval<Value>()));
 
@@ -61,7 +61,7 @@ public:
 
     Closer& closer() noexcept { return closer_; }
 
-private:
+  private:
     Closer closer_{};
     Value value_;
 };

@@ -42,7 +42,6 @@ DeleteReport Missing(Win32Error error) {
     return r;
 }
 
-
 }  // namespace
 
 Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun)
@@ -262,8 +261,7 @@ DeleteReport Deleter::DeleteTree(std::string_view path) {
     // A product folder that is itself a link is not the user's data but a way elsewhere.
     if (IsLink(target.facts)) return Refused(std::string(path), "a link");
     if (!IsFolder(target.facts.attributes)) {
-        Win32Error e =
-            DeleteOpened(files_, target.handle.get(), target.facts, true, dryRun_, path);
+        Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, true, dryRun_, path);
         return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
     }
     TreeDeletion deletion(files_, target.volume, dryRun_);

@@ -40,17 +40,20 @@ void TraceError(IDebugOutput& debug, std::string_view before, Win32Error code) {
 
 ActionResult ResultOf(const DeleteReport& report) {
     switch (report.outcome) {
-        case DeleteOutcome::kDeleted: return ActionResult::kDone;
-        case DeleteOutcome::kRefused: return ActionResult::kRefused;
+        case DeleteOutcome::kDeleted:
+            return ActionResult::kDone;
+        case DeleteOutcome::kRefused:
+            return ActionResult::kRefused;
         case DeleteOutcome::kMissing:
-        case DeleteOutcome::kFailed: break;
+        case DeleteOutcome::kFailed:
+            break;
     }
     return ActionResult::kFailed;
 }
 
 // Where a dry run's trace goes: a dry run deletes nothing, and its trace would tell of deletions.
 class NullTrace final : public IDebugOutput {
-public:
+  public:
     void Write(std::string_view) noexcept override {}
 };
 
@@ -70,7 +73,7 @@ std::string FullFolder(IFileSystem& files, std::string_view path) {
 // folder, and every drive or share root. Any of them may be empty and removable, and none of
 // them belongs to the product.
 class WalkStops {
-public:
+  public:
     WalkStops(IFileSystem& files, const PlaceholderTable& table) : files_(files) {
         for (const char* name : {"TEMP", "APPDATAFOLDER", "COMMONAPPDATAFOLDER", "PROGRAMFILES"}) {
             if (std::optional<std::string> value = table.Lookup(name)) Add(*value);
@@ -91,7 +94,7 @@ public:
         return false;
     }
 
-private:
+  private:
     void Add(std::string_view folder) {
         if (folder.empty()) return;
         folders_.push_back(FullFolder(files_, folder));
@@ -164,8 +167,8 @@ void DeleteLine(Run& run, std::string_view line, const WalkStops& stops) {
     // folder is taken as the system takes a path (GetFullPathNameA: repeated separators, "."
     // and ".." resolved); an empty pattern names no folder.
     std::string full;
-    Win32Error e = line.empty() ? err::kPathNotFound
-                                : os.files.GetFullPathName(line, kMaxPath, &full);
+    Win32Error e =
+        line.empty() ? err::kPathNotFound : os.files.GetFullPathName(line, kMaxPath, &full);
     if (e != err::kSuccess) {
         TraceError(run.trace, "\tERROR: FindFile failed. (", e);
         return;

@@ -8,8 +8,8 @@
 #include "app/tables.h"
 #include "cleanup/deleter.h"
 #include "cleanup/journal.h"
-#include "discovery/registration.h"
 #include "cleanup/placeholders.h"
+#include "discovery/registration.h"
 #include "port/platform.h"
 
 namespace qv {

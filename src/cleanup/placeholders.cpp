@@ -99,8 +99,8 @@ RegistrationParts SplitRegistrationPath(std::string_view path) {
     } else {
         parts.productCode = std::string(name.substr(0, dash));
         std::size_t colon = text::Find(name, ':', dash + 1);
-        parts.productId = std::string(
-            name.substr(dash + 1, colon == text::npos ? text::npos : colon - dash - 1));
+        parts.productId =
+            std::string(name.substr(dash + 1, colon == text::npos ? text::npos : colon - dash - 1));
     }
     std::string rest = text::CutBeforeLastBackslash(path);
     parts.release = text::AfterLastBackslash(rest);
@@ -267,8 +267,8 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     table->Add("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
     // The language folder's name picks per-language files in the machine's folders: it must be
     // one of the product's language codes.
-    std::string language = localAllowed ? text::AfterLastBackslash(build.localRootFolder)
-                                        : std::string(kRefusedName);
+    std::string language =
+        localAllowed ? text::AfterLastBackslash(build.localRootFolder) : std::string(kRefusedName);
     if (localAllowed && !IsLanguageCode(tables, language)) {
         build.refusals.push_back({"LANG", language, "not a language folder of the product"});
         language = kRefusedName;
@@ -292,9 +292,9 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
 
     std::string appData;
     e = ReadUserShellFolder(os.registry, sidText, "AppData", &appData);
-    table->Add("APPDATAFOLDER", e == err::kSuccess ? UserFolderOrUnknown(profile, "APPDATAFOLDER",
-                                                                         appData, &build)
-                                                   : std::string(kUnknownFolder));
+    table->Add("APPDATAFOLDER", e == err::kSuccess
+                                    ? UserFolderOrUnknown(profile, "APPDATAFOLDER", appData, &build)
+                                    : std::string(kUnknownFolder));
     table->Add("COMMONAPPDATAFOLDER", commonAppData);
     table->Add("TEMP", TempFolder(os, sidText, profile, &build));
     table->Add("PROGRAMFILES", programFiles);

@@ -15,7 +15,7 @@
 namespace qv {
 
 class PlaceholderTable {
-public:
+  public:
     // Appends an entry; hr::kOk, or E_INVALIDARG for an absent name or value.
     HResult Add(const char* name, const char* value);
     HResult Add(std::string_view name, std::string_view value);
@@ -29,7 +29,7 @@ public:
     void AddKeptFolder(std::string_view folder);
     std::vector<std::string> KeptFolders() const;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<std::pair<std::string, std::string>> entries_;
     std::vector<std::string> keptFolders_;
@@ -44,8 +44,8 @@ struct FolderRefusal {
 
 struct PlaceholderBuild {
     Win32Error result = err::kSuccess;  // 0, or the registry error that stopped the build
-    std::string roamableRootFolder;      // trimmed "RoamableRootFolder"
-    std::string localRootFolder;         // trimmed "LocalRootFolder"
+    std::string roamableRootFolder;     // trimmed "RoamableRootFolder"
+    std::string localRootFolder;        // trimmed "LocalRootFolder"
     // Why a root folder must not be deleted (it is not a folder of the user's own data); empty
     // when it may be. A refused folder's placeholders name nothing.
     std::string roamableRootRefusal;

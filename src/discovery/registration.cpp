@@ -137,8 +137,7 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
 
 void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
                               std::string_view company, std::string_view product,
-                              std::string_view release,
-                              std::vector<LeftoverFolder>* heldInMemory) {
+                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
     std::string roaming;
     if (ReadUserShellFolder(os.registry, sidText, kAppData, &roaming) != err::kSuccess) return;
     std::string local;

@@ -2,7 +2,6 @@
 // keys left without sub keys, then flush and release of the hive.
 #pragma once
 #include <string_view>
-
 #include <vector>
 
 #include "cleanup/journal.h"

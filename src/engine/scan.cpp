@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-
 #include <string>
 #include <vector>
 
@@ -38,7 +37,7 @@ KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
 // The machine's oldest key time of each registration path, taken once per scan: every user of a
 // registration is judged against the same machine key.
 class MachineTimes {
-public:
+  public:
     explicit MachineTimes(Platform& os) : os_(os) {}
     // False when the machine has no key of that path.
     bool Oldest(const std::string& registrationKeyPath, KeyTime* time) {
@@ -55,7 +54,7 @@ public:
         return true;
     }
 
-private:
+  private:
     Platform& os_;
     std::map<std::string, std::optional<KeyTime>> times_;
 };
@@ -101,8 +100,8 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
         UniqueKey registration = OpenKey(registry, releaseKey, name, reg::kKeyRead);
         if (!registration) continue;
         UserFinding user;
-        if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath,
-                              registration.get(), &user)) {
+        if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath, registration.get(),
+                              &user)) {
             user.sid = std::string(sidText);
             user.keyPath = registrationKeyPath;
             user.roamingFolder = FolderValue(registry, registration.get(), "RoamableRootFolder");
@@ -131,8 +130,8 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
             userRoot == kHkeyUsers ? sid + "\\" + releaseKeyPath : releaseKeyPath;
         UniqueKey releaseKey = OpenKey(os.registry, userRoot, path, reg::kKeyRead);
         if (releaseKey) {
-            AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath,
-                                  scope.product, sid, findings);
+            AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, scope.product,
+                                  sid, findings);
         }
     }
     // Leftover folders held in memory: stale by what the machine lacks, with no key yet.
@@ -199,9 +198,9 @@ bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
 
 bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
                        std::string_view release, Findings* findings, ScanMode mode) {
-    return ScanProducts(ws, {ProductScope{std::string(company), std::string(product),
-                                          std::string(release)}},
-                        findings, mode);
+    return ScanProducts(
+        ws, {ProductScope{std::string(company), std::string(product), std::string(release)}},
+        findings, mode);
 }
 
 bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,

@@ -8,7 +8,7 @@
 namespace qv {
 
 class IDialogWindow {
-public:
+  public:
     IDialogWindow() = default;
     IDialogWindow(const IDialogWindow&) = delete;
     IDialogWindow& operator=(const IDialogWindow&) = delete;

@@ -30,7 +30,7 @@ struct FindData {
 };
 
 class IFileSystem {
-public:
+  public:
     IFileSystem() = default;
     IFileSystem(const IFileSystem&) = delete;
     IFileSystem& operator=(const IFileSystem&) = delete;
@@ -59,7 +59,7 @@ struct FindCloser {
 };
 
 class UniqueFind : public UniqueHandle<FindCloser> {
-public:
+  public:
     UniqueFind() = default;
     explicit UniqueFind(IFileSystem& files, FindHandle h = 0) noexcept
         : UniqueHandle<FindCloser>(FindCloser{&files}, h) {}

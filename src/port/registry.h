@@ -37,7 +37,7 @@ inline constexpr std::uint32_t kDword = 4;
 }  // namespace reg
 
 class IRegistry {
-public:
+  public:
     IRegistry() = default;
     IRegistry(const IRegistry&) = delete;
     IRegistry& operator=(const IRegistry&) = delete;
@@ -94,7 +94,7 @@ struct KeyCloser {
 
 // An open registry key, closed when the owner goes out of scope.
 class UniqueKey : public UniqueHandle<KeyCloser> {
-public:
+  public:
     UniqueKey() = default;
     explicit UniqueKey(IRegistry& registry, HKey k = 0) noexcept
         : UniqueHandle<KeyCloser>(KeyCloser{&registry}, k) {}

@@ -11,13 +11,13 @@ namespace qv {
 using TreeItem = std::uintptr_t;  // an HTREEITEM; 0 is none
 
 namespace tv {
-inline constexpr std::uint32_t kGetRoot = 0x0000;    // TVGN_ROOT
-inline constexpr std::uint32_t kGetNext = 0x0001;    // TVGN_NEXT
-inline constexpr std::uint32_t kGetParent = 0x0003;  // TVGN_PARENT
-inline constexpr std::uint32_t kGetChild = 0x0004;   // TVGN_CHILD
-inline constexpr std::uint32_t kGetCaret = 0x0009;   // TVGN_CARET
-inline constexpr std::uint32_t kStateImageMask = 0xF000;  // TVIS_STATEIMAGEMASK
-inline constexpr std::uint32_t kExpand = 0x0002;          // TVE_EXPAND
+inline constexpr std::uint32_t kGetRoot = 0x0000;             // TVGN_ROOT
+inline constexpr std::uint32_t kGetNext = 0x0001;             // TVGN_NEXT
+inline constexpr std::uint32_t kGetParent = 0x0003;           // TVGN_PARENT
+inline constexpr std::uint32_t kGetChild = 0x0004;            // TVGN_CHILD
+inline constexpr std::uint32_t kGetCaret = 0x0009;            // TVGN_CARET
+inline constexpr std::uint32_t kStateImageMask = 0xF000;      // TVIS_STATEIMAGEMASK
+inline constexpr std::uint32_t kExpand = 0x0002;              // TVE_EXPAND
 inline constexpr std::uint32_t kHitOnItemStateIcon = 0x0040;  // TVHT_ONITEMSTATEICON
 inline constexpr std::uint32_t kCheckBoxes = 0x0100;          // TVS_CHECKBOXES
 inline constexpr std::uint16_t kToggleKey = 0x20;             // VK_SPACE toggles the check box
@@ -25,7 +25,7 @@ constexpr std::uint32_t StateImage(std::uint32_t index) { return index << 12; }
 }  // namespace tv
 
 class ITreeControl {
-public:
+  public:
     ITreeControl() = default;
     ITreeControl(const ITreeControl&) = delete;
     ITreeControl& operator=(const ITreeControl&) = delete;

@@ -11,7 +11,7 @@
 namespace qv {
 
 class IMessageBoxes {
-public:
+  public:
     IMessageBoxes() = default;
     IMessageBoxes(const IMessageBoxes&) = delete;
     IMessageBoxes& operator=(const IMessageBoxes&) = delete;
@@ -23,7 +23,7 @@ public:
 };
 
 class IDebugOutput {
-public:
+  public:
     IDebugOutput() = default;
     IDebugOutput(const IDebugOutput&) = delete;
     IDebugOutput& operator=(const IDebugOutput&) = delete;
@@ -34,7 +34,7 @@ public:
 };
 
 class IResources {
-public:
+  public:
     IResources() = default;
     IResources(const IResources&) = delete;
     IResources& operator=(const IResources&) = delete;

@@ -27,12 +27,12 @@ bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path);
 // logged-on user's is, but it is the tool's own: a later lease takes it as loaded here and tries
 // the unload again, instead of leaving it loaded for good.
 class HiveBook {
-public:
+  public:
     bool IsStuck(std::string_view sidText) const;
     void SetStuck(std::string_view sidText, bool stuck);
     std::size_t StuckCount() const { return stuck_.size(); }
 
-private:
+  private:
     std::set<std::string, std::less<>> stuck_;
 };
 
@@ -43,7 +43,7 @@ private:
 // waits (a virus scanner or an indexer may hold a key for a moment); a hive that still stays
 // loaded is reported with a message box and noted in the book.
 class HiveLease {
-public:
+  public:
     HiveLease(const Services& services, std::string_view sidText, HiveBook* book = nullptr);
     ~HiveLease();
     HiveLease(const HiveLease&) = delete;
@@ -60,7 +60,7 @@ public:
     // How often and after which waits (milliseconds) a failed unload is tried again.
     static constexpr std::uint32_t kUnloadRetryWaits[] = {100, 250, 500};
 
-private:
+  private:
     Services services_;
     std::string sid_;
     HiveBook* book_;

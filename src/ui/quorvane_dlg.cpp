@@ -5,10 +5,10 @@
 #include "app/defaults.h"
 #include "base/text.h"
 #include "engine/removal.h"
+#include "engine/workspace.h"
 #include "res/resource.h"
 #include "security/token.h"
 #include "ui/population.h"
-#include "engine/workspace.h"
 
 namespace qv {
 namespace {
@@ -167,8 +167,8 @@ void CQuorvaneDlg::OnCleanUp() {
             break;
     }
     if (audit.failed()) {
-        os.messages.Show(owner, FormatHeading(os.resources.LoadString(IDS_AUDIT_LOG_FAILED),
-                                              audit.path()),
+        os.messages.Show(owner,
+                         FormatHeading(os.resources.LoadString(IDS_AUDIT_LOG_FAILED), audit.path()),
                          caption, mb::kIconExclamation);
     }
 

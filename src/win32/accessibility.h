@@ -3,23 +3,22 @@
 // in the accessibility library that start-up loaded (CQuorvaneApp::m_hOleAcc), resolved once by
 // the application object, and answers 0 when it cannot be resolved.
 #pragma once
-#include "win32/windows_api.h"
-
 #include <oleacc.h>
 
 #include "app/quorvane_app.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 // Makes `app` the application object the entry points use while this object lives.
 class AccessibilityScope {
-public:
+  public:
     explicit AccessibilityScope(CQuorvaneApp& app) noexcept;
     AccessibilityScope(const AccessibilityScope&) = delete;
     AccessibilityScope& operator=(const AccessibilityScope&) = delete;
     ~AccessibilityScope();
 
-private:
+  private:
     CQuorvaneApp* previous_;
 };
 

@@ -1,13 +1,13 @@
 #include "win32/win32_audit.h"
 
-#include "win32/win32_file_handles.h"
-
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
 #include <new>
 #include <vector>
+
+#include "win32/win32_file_handles.h"
 
 namespace qv::win32 {
 namespace {
@@ -29,7 +29,6 @@ struct CoTaskMemoryCloser {
     }
 };
 using UniqueCoTaskString = UniqueHandle<CoTaskMemoryCloser>;
-
 
 // The machine's common application data folder (see the header for the order).
 Win32Error CommonDataFolder(std::string* folder) noexcept {

@@ -1,15 +1,14 @@
 // The tree control and dialog window ports on a real tree view (control 1000) and dialog.
 #pragma once
-#include "win32/windows_api.h"
-
 #include "port/dialog_window.h"
 #include "port/tree.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 // Sends the tree view messages (ANSI) to `tree`, a SysTreeView32 window this object does not own.
 class Win32TreeControl final : public ITreeControl {
-public:
+  public:
     explicit Win32TreeControl(HWND tree) noexcept : tree_(tree) {}
     HWND window() const noexcept { return tree_; }
 
@@ -26,13 +25,13 @@ public:
     Point ScreenToClient(Point screen) noexcept override;
     void ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept override;
 
-private:
+  private:
     HWND tree_;
 };
 
 // The clean-up dialog's own window, not owned.
 class Win32DialogWindow final : public IDialogWindow {
-public:
+  public:
     explicit Win32DialogWindow(HWND dialog) noexcept : dialog_(dialog) {}
 
     WindowRef Handle() noexcept override;
@@ -42,7 +41,7 @@ public:
     void EndDialog(int result) noexcept override;
     Point GetMessagePos() noexcept override;
 
-private:
+  private:
     HWND dialog_;
 };
 

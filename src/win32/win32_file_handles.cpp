@@ -81,7 +81,6 @@ Win32Error ToWide(std::string_view text, std::wstring* wide) noexcept {
     return err::kSuccess;
 }
 
-
 bool IsDotEntry(std::string_view name) noexcept { return name == "." || name == ".."; }
 
 // A counted string over `text` for the system; false when it is too long for one.

@@ -1,13 +1,12 @@
 // The files port on kernel32 (ANSI).
 #pragma once
-#include "win32/windows_api.h"
-
 #include "port/files.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 class Win32FileSystem final : public IFileSystem {
-public:
+  public:
     Win32FileSystem() = default;
 
     std::uint32_t GetFileAttributes(std::string_view path) noexcept override;

@@ -1,8 +1,6 @@
 // Owners for the Win32 handles that the adapters themselves open and close, and the conversions
 // between the core's handle values and the system's.
 #pragma once
-#include "win32/windows_api.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +8,7 @@
 #include "base/unique_handle.h"
 #include "port/registry.h"
 #include "port/window.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
@@ -51,14 +50,14 @@ using UniqueKernelHandle = UniqueHandle<KernelHandleCloser>;
 
 // BeginPaint ... EndPaint for one WM_PAINT.
 class PaintScope {
-public:
+  public:
     explicit PaintScope(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &ps_)) {}
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
     ~PaintScope() { ::EndPaint(window_, &ps_); }
     HDC dc() const noexcept { return dc_; }
 
-private:
+  private:
     HWND window_;
     PAINTSTRUCT ps_{};
     HDC dc_;

@@ -1,13 +1,12 @@
 // The registry port on the system's advapi32 registry functions (ANSI).
 #pragma once
-#include "win32/windows_api.h"
-
 #include "port/registry.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 class Win32Registry final : public IRegistry {
-public:
+  public:
     Win32Registry() = default;
 
     Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,

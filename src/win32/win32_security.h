@@ -4,15 +4,14 @@
 #pragma once
 #include <array>
 
-#include "win32/windows_api.h"
-
 #include "port/security.h"
 #include "port/system.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32 {
 
 class Win32Security final : public ISecurity {
-public:
+  public:
     // `advapi32` is the application's library handle; it is read at each call that still has to
     // bind its function, so it may be loaded after this object exists.
     explicit Win32Security(const ModuleHandle& advapi32) noexcept : advapi32_(advapi32) {}
@@ -60,7 +59,7 @@ public:
         kEntryCount
     };
 
-private:
+  private:
     // The address of the entry's function, bound on first use and kept; null when the library
     // is not loaded or does not export it (the thread's last error is then 127).
     void* Bind(Entry entry) noexcept;

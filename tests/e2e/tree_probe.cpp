@@ -22,8 +22,8 @@
 // Tree items live in the tool's process, so TVM_GETITEMA, TVM_GETITEMRECT and TVM_HITTEST get
 // their structures and text buffers in memory allocated inside that process.
 #include <windows.h>
+// The common controls' header needs the types declared above.
 #include <commctrl.h>
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -39,7 +39,7 @@ constexpr int kStatusId = 1003;
 
 // A handle closed on every path.
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE h) : h_(h) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
@@ -48,17 +48,17 @@ public:
     }
     HANDLE get() const { return h_; }
 
-private:
+  private:
     HANDLE h_;
 };
 
 // A block of memory inside the tool's process, released on every path.
 class RemoteBlock {
-public:
+  public:
     RemoteBlock(HANDLE process, SIZE_T size)
         : process_(process),
-          address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_READWRITE)) {}
+          address_(
+              VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
     RemoteBlock(const RemoteBlock&) = delete;
     RemoteBlock& operator=(const RemoteBlock&) = delete;
     ~RemoteBlock() {
@@ -75,7 +75,7 @@ public:
         return ReadProcessMemory(process_, at(offset), data, size, &done) && done == size;
     }
 
-private:
+  private:
     HANDLE process_;
     void* address_;
 };
@@ -140,7 +140,7 @@ HWND FindDialog() {
 
 // The tree control of the dialog and the tool's process, opened for reading and writing.
 class RemoteTree {
-public:
+  public:
     explicit RemoteTree(HWND tree)
         : tree_(tree), process_(OpenOwner(tree)), block_(process_.get(), kBlockSize) {}
 
@@ -168,7 +168,8 @@ public:
             return false;
         }
         std::vector<char> text(kTextSize + 1, '\0');
-        if (!block_.Read(0, &query, sizeof query) || !block_.Read(kTextOffset, text.data(), kTextSize)) {
+        if (!block_.Read(0, &query, sizeof query) ||
+            !block_.Read(kTextOffset, text.data(), kTextSize)) {
             return false;
         }
         *label = std::string(text.data());
@@ -182,7 +183,8 @@ public:
             RECT in = {};
             std::memcpy(&in, &item, sizeof item);  // TVM_GETITEMRECT takes the item in the RECT
             if (!block_.Write(0, &in, sizeof in)) return false;
-            if (SendMessageA(tree_, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(block_.at(0)))) {
+            if (SendMessageA(tree_, TVM_GETITEMRECT, TRUE,
+                             reinterpret_cast<LPARAM>(block_.at(0)))) {
                 return block_.Read(0, rect, sizeof *rect);
             }
             // Not visible: scroll it into view once.
@@ -203,7 +205,7 @@ public:
         return hit;
     }
 
-private:
+  private:
     static constexpr SIZE_T kTextOffset = 256;
     static constexpr int kTextSize = 1024;
     static constexpr SIZE_T kBlockSize = kTextOffset + kTextSize + 16;
@@ -211,9 +213,9 @@ private:
     static HANDLE OpenOwner(HWND hwnd) {
         DWORD process = 0;
         GetWindowThreadProcessId(hwnd, &process);
-        return OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                               PROCESS_QUERY_INFORMATION,
-                           FALSE, process);
+        return OpenProcess(
+            PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+            FALSE, process);
     }
 
     HWND tree_;
@@ -227,9 +229,12 @@ void PrintLine(const char* name, const std::string& text) {
 
 const char* Box(int stateImage) {
     switch (stateImage) {
-        case 2: return "[x]";
-        case 1: return "[ ]";
-        default: return "[?]";
+        case 2:
+            return "[x]";
+        case 1:
+            return "[ ]";
+        default:
+            return "[?]";
     }
 }
 
@@ -239,15 +244,17 @@ int Dump(HWND dialog, const RemoteTree& tree) {
     std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
     RECT frame = {};
     GetWindowRect(dialog, &frame);
-    std::printf("rect: %ld %ld %ld %ld\n", static_cast<long>(frame.left), static_cast<long>(frame.top),
-                static_cast<long>(frame.right), static_cast<long>(frame.bottom));
+    std::printf("rect: %ld %ld %ld %ld\n", static_cast<long>(frame.left),
+                static_cast<long>(frame.top), static_cast<long>(frame.right),
+                static_cast<long>(frame.bottom));
     std::printf("tree:\n");
     for (HTREEITEM top = tree.Next(nullptr, TVGN_ROOT); top; top = tree.Next(top, TVGN_NEXT)) {
         std::string label;
         int state = 0;
         if (!tree.Item(top, &label, &state)) return 1;
         std::printf("%s %s\n", Box(state), label.c_str());
-        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child; child = tree.Next(child, TVGN_NEXT)) {
+        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child;
+             child = tree.Next(child, TVGN_NEXT)) {
             if (!tree.Item(child, &label, &state)) return 1;
             std::printf("  %s %s\n", Box(state), label.c_str());
         }
@@ -267,7 +274,8 @@ HTREEITEM FindItem(const RemoteTree& tree, const std::string& label, const char*
             continue;
         }
         if (text != parent) continue;
-        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child; child = tree.Next(child, TVGN_NEXT)) {
+        for (HTREEITEM child = tree.Next(top, TVGN_CHILD); child;
+             child = tree.Next(child, TVGN_NEXT)) {
             if (!tree.Item(child, &text, &state)) return nullptr;
             if (text == label) return child;
         }
@@ -363,7 +371,9 @@ int main(int argc, char** argv) {
     // Lines end in a bare line feed, for the shell scripts that read them.
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox\n");
+        std::fprintf(
+            stderr,
+            "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox\n");
         return 1;
     }
     const std::string command = argv[1];

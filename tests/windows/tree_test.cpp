@@ -1,8 +1,8 @@
 // The tree adapter on a real tree view with check boxes, styled as control 1000 of the dialog.
-#include "windows_test_support.h"
-
 #include <cstring>
+
 #include "win32/win32_controls.h"
+#include "windows_test_support.h"
 
 namespace qv::win32::testing {
 namespace {
@@ -11,7 +11,7 @@ constexpr std::uint32_t kUnchecked = tv::StateImage(1);
 constexpr std::uint32_t kChecked = tv::StateImage(2);
 
 class TreeOnSystem : public ::testing::Test {
-protected:
+  protected:
     TreeOnSystem()
         : frame_(WindowCloser{}, ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 480, 320,
                                                    nullptr, nullptr, nullptr, nullptr)),

@@ -1,8 +1,6 @@
 // Helpers of the Windows tests: a machine of real adapters, and scratch folders and keys that are
 // removed again whatever the test does.
 #pragma once
-#include "win32/windows_api.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,12 +8,13 @@
 
 #include "win32/win32_handles.h"
 #include "win32/win32_platform.h"
+#include "win32/windows_api.h"
 
 namespace qv::win32::testing {
 
 // The security library loaded as start-up loads it, and the real adapters bound to it.
 class RealMachine : public ::testing::Test {
-protected:
+  protected:
     RealMachine()
         : library_(ModuleCloser{}, ::LoadLibraryA("Advapi32.dll")),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
@@ -33,7 +32,7 @@ std::string Cp932FromUtf8(std::string_view utf8);
 
 // A new empty folder below the temporary folder, deleted with its contents at the end.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -41,7 +40,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(std::string_view name) const { return path_ + "\\" + std::string(name); }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -50,7 +49,7 @@ bool Exists(const std::string& path);
 
 // HKEY_CURRENT_USER\Software\Quorvane tests\<unique>, deleted with its sub keys at the end.
 class ScratchKey {
-public:
+  public:
     ScratchKey();
     ~ScratchKey();
     ScratchKey(const ScratchKey&) = delete;
@@ -58,7 +57,7 @@ public:
     HKEY get() const { return key_; }
     const std::string& path() const { return path_; }  // below HKEY_CURRENT_USER
 
-private:
+  private:
     std::string path_;
     HKEY key_ = nullptr;
 };

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/tables.h"
+#include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "ui/user_data_tree.h"
-#include "engine/workspace.h"
 
 namespace qv::test {
 
@@ -30,7 +30,7 @@ inline bool Contains(const std::vector<std::string>& lines, std::string_view par
 }
 
 class CleanupTest : public ::testing::Test {
-protected:
+  protected:
     explicit CleanupTest(bool loggedOn = true) {
         tables.FillBuiltIn();
         m.AddUser({kAnn, "ann", "QVTEST", {}, loggedOn});

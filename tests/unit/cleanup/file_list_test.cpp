@@ -10,7 +10,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class DeleteBufferTest : public ::testing::Test {
-protected:
+  protected:
     DeleteBufferTest() { table.Add("TEMP", "C:\\Temp"); }
     Lines Run(const std::string& text) {
         m.debug.Clear();
@@ -34,24 +34,18 @@ TEST_F(DeleteBufferTest, TracesEveryStep) {
     m.files.AddFile("C:\\Data\\Sub\\a.txt");
     const std::string text =
         "C:\\Data\\Sub\\*.txt\r\nC:\\Missing\\x.txt\r\n\r\nC:\\Data\r\nC:\\Data\\keep.txt";
-    EXPECT_EQ(Run(text), (Lines{"Start of DeleteBuffer\n",
-                                text,
-                                "End of DeleteBuffer\n",
-                                "Processing \"C:\\Data\\Sub\\*.txt\"\n",
-                                "\tFound \"C:\\Data\\Sub\\a.txt\"\n",
-                                "\tRemoving \"C:\\Data\\Sub\\a.txt\"\n",
-                                "\tAttempting to remove directory \"C:\\Data\\Sub\"\n",
-                                "\tAttempting to remove directory \"C:\\Data\"\n",
-                                "\tERROR: Couldn't remove directory (145)\n",
-                                "Processing \"C:\\Missing\\x.txt\"\n",
-                                "\tERROR: FindFile failed. (3)\n",
-                                "Processing \"\"\n",
-                                "\tERROR: FindFile failed. (3)\n",
-                                "Processing \"C:\\Data\"\n",
-                                "\tFound \"C:\\Data\"\n",
-                                "\tThis is a directory.\n",
-                                "\tAttempting to remove directory \"C:\\Data\"\n",
-                                "\tERROR: Couldn't remove directory (145)\n"}));
+    EXPECT_EQ(Run(text),
+              (Lines{"Start of DeleteBuffer\n", text, "End of DeleteBuffer\n",
+                     "Processing \"C:\\Data\\Sub\\*.txt\"\n", "\tFound \"C:\\Data\\Sub\\a.txt\"\n",
+                     "\tRemoving \"C:\\Data\\Sub\\a.txt\"\n",
+                     "\tAttempting to remove directory \"C:\\Data\\Sub\"\n",
+                     "\tAttempting to remove directory \"C:\\Data\"\n",
+                     "\tERROR: Couldn't remove directory (145)\n",
+                     "Processing \"C:\\Missing\\x.txt\"\n", "\tERROR: FindFile failed. (3)\n",
+                     "Processing \"\"\n", "\tERROR: FindFile failed. (3)\n",
+                     "Processing \"C:\\Data\"\n", "\tFound \"C:\\Data\"\n",
+                     "\tThis is a directory.\n", "\tAttempting to remove directory \"C:\\Data\"\n",
+                     "\tERROR: Couldn't remove directory (145)\n"}));
     EXPECT_FALSE(m.files.Exists("C:\\Data\\Sub"));
     // The text after the last line feed is no line.
     EXPECT_TRUE(m.files.Exists("C:\\Data\\keep.txt"));
@@ -64,8 +58,8 @@ TEST_F(DeleteBufferTest, WalkUpStopsAtWellKnownFoldersAndDriveRoots) {
     table.Add("PROGRAMFILES", "c:\\PROGRAM FILES\\");
     table.AddKeptFolder("C:\\Users\\ann\\AppData\\Local");
     table.AddKeptFolder("C:\\Home\\cy");
-    const Lines kept = {"C:\\Temp", "C:\\Users\\ann\\AppData\\Roaming", "C:\\ProgramData",
-                        "C:\\Program Files", "C:\\Users\\ann\\AppData\\Local", "C:\\Home\\cy"};
+    const Lines kept = {"C:\\Temp",          "C:\\Users\\ann\\AppData\\Roaming", "C:\\ProgramData",
+                        "C:\\Program Files", "C:\\Users\\ann\\AppData\\Local",   "C:\\Home\\cy"};
     std::string text;
     for (const std::string& folder : kept) {
         m.files.AddFile(folder + "\\Sub\\f.log");
@@ -137,7 +131,7 @@ TEST_F(DeleteBufferTest, MissingListGivesTheSystemErrorAsHResult) {
 }
 
 class FileListDataTest : public CleanupTest {
-protected:
+  protected:
     std::string Bytes(std::uint32_t id) {
         std::string bytes;
         EXPECT_EQ(m.resources.LoadResourceBytes(id, kFileListType, &bytes), err::kSuccess);
@@ -177,9 +171,9 @@ TEST_F(FileListDataTest, CleanUpListHasItsThirtyLinesAndExpandsForARealUser) {
 
     Register(kAnn);
     PlaceholderTable table;
-    ASSERT_EQ(BuildPlaceholderTable(m.platform(), RegistrationPath(kAnn), kAnn, tables, &table)
-                  .result,
-              err::kSuccess);
+    ASSERT_EQ(
+        BuildPlaceholderTable(m.platform(), RegistrationPath(kAnn), kAnn, tables, &table).result,
+        err::kSuccess);
     std::string expanded;
     EXPECT_EQ(ExpandPlaceholders(bytes, table, &expanded), hr::kOk);
     // The full list names a placeholder that no table defines.

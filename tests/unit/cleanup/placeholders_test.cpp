@@ -8,11 +8,10 @@ namespace qv::test {
 namespace {
 
 class PlaceholderBuildTest : public CleanupTest {
-protected:
+  protected:
     PlaceholderBuild Build(const std::string& key = kOvalineKey, const char* sid = kAnn) {
         table.Clear();
-        return BuildPlaceholderTable(m.platform(), RegistrationPath(sid, key), sid, tables,
-                                     &table);
+        return BuildPlaceholderTable(m.platform(), RegistrationPath(sid, key), sid, tables, &table);
     }
     std::string Value(std::string_view name) { return table.Lookup(name).value_or("<undefined>"); }
 
@@ -92,8 +91,7 @@ TEST_F(PlaceholderBuildTest, FolderValueThatCannotBeReadStopsTheBuildWithItsErro
     SetFolders(kAnn, kOvalineKey, Roaming(kAnn), longest + "x");
     EXPECT_EQ(Build().result, err::kMoreData);
 
-    EXPECT_EQ(Build("Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:411").result,
-              err::kFileNotFound);
+    EXPECT_EQ(Build("Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:411").result, err::kFileNotFound);
     ExpectNothingLeftOpen();
 }
 
@@ -149,7 +147,7 @@ TEST_F(PlaceholderBuildTest, DoubleByteNamesEndingInTheBackslashByteStayWhole) {
 }
 
 class ExpandTest : public ::testing::Test {
-protected:
+  protected:
     ExpandTest() {
         table.Add("TEMP", "C:\\Temp");
         table.Add("PERCENT", "%");

@@ -11,7 +11,7 @@ constexpr char kLabel[] = "Ovaline 2004 (English)";
 
 // ann and bob are not logged on: the removal loads and unloads their hives.
 class RemovalTest : public CleanupTest {
-protected:
+  protected:
     RemovalTest() : CleanupTest(false) {}
 
     bool HasKey(const char* sid, const std::string& key) {
@@ -152,7 +152,8 @@ TEST_F(RemovalTest, RefusedProductFolderKeepsTheKeyOthersAreStillCleanedAndNoPri
     EXPECT_FALSE(m.files.Exists(Local(kAnn)));
     EXPECT_FALSE(HasKey(kBob, kOvalineKey));
     EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
-    EXPECT_TRUE(Contains(m.debug.Lines(), "Refused to delete \"C:\\WINDOWS\": outside the user's profile"));
+    EXPECT_TRUE(
+        Contains(m.debug.Lines(), "Refused to delete \"C:\\WINDOWS\": outside the user's profile"));
     ExpectNothingLeftOpen();
 }
 

@@ -113,9 +113,9 @@ TEST_F(PopulationTest, FindingsCarryTheEvidenceOfEachUser) {
 
     std::vector<ProfileState> states;
     for (const ProfileFinding& p : findings.profiles) states.push_back(p.state);
-    const std::vector<ProfileState> expected = {
-        ProfileState::kLoaded,     ProfileState::kUnreadable, ProfileState::kInPlace,
-        ProfileState::kLoaded,     ProfileState::kLoaded,     ProfileState::kInPlace};
+    const std::vector<ProfileState> expected = {ProfileState::kLoaded,  ProfileState::kUnreadable,
+                                                ProfileState::kInPlace, ProfileState::kLoaded,
+                                                ProfileState::kLoaded,  ProfileState::kInPlace};
     EXPECT_EQ(states, expected);
     ExpectNothingHeld();
 }
@@ -126,8 +126,9 @@ TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
     // Leftover French folders of amy's: held in the findings, not registered.
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     Findings findings;
-    ASSERT_TRUE(ScanProducts(ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
-                             &findings, ScanMode::kWriteNothing));
+    ASSERT_TRUE(
+        ScanProducts(ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+                     &findings, ScanMode::kWriteNothing));
     EXPECT_EQ(m.registry.LoadLog(), (Strings{kZed, kAmy}));
     std::vector<std::string> labels;
     for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);

@@ -73,7 +73,8 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
     m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
     Open();
-    const std::string twoUnreadable = fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
+    const std::string twoUnreadable =
+        fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
     // With one of them listed, the line still tells of the other.
     m.registry.ClearFaults();

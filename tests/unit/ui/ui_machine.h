@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
 #include "ui/user_data_tree.h"
-#include "engine/workspace.h"
 
 namespace qv {
 
