@@ -214,13 +214,14 @@ std::optional<std::string> ReadBinaryFile(const std::string& path) {
 }
 
 // A conversion descriptor, closed however the conversion ends.
-struct IconvCloser {
-    using Value = iconv_t;
-    static Value Null() { return reinterpret_cast<iconv_t>(-1); }
-    bool Owns(Value) const { return true; }
-    int Close(Value v) { return iconv_close(v); }
-};
-using UniqueIconv = UniqueHandle<IconvCloser>;
+int CloseConversion(iconv_t cd) noexcept { return iconv_close(cd); }
+using UniqueIconv = UniqueHandle<iconv_t, &CloseConversion>;
+
+// iconv_open's descriptor, empty when the C library cannot convert (iconv_open's (iconv_t)-1).
+UniqueIconv OpenConversion(const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    return UniqueIconv(cd == reinterpret_cast<iconv_t>(-1) ? iconv_t{} : cd);
+}
 
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 std::size_t Utf8Length(unsigned char lead) {
@@ -252,7 +253,7 @@ std::optional<std::string> Cp932CharToUtf8(iconv_t cd, std::string_view bytes) {
 // page's default character. The single bytes without a character map to their own code points:
 // 0x80 to U+0080, 0xA0 to U+F8F0 and 0xFD-0xFF to U+F8F1-U+F8F3.
 std::optional<std::string> ConvertFromCp932(std::string_view cp932) {
-    UniqueIconv cd(IconvCloser{}, iconv_open("UTF-8", "CP932"));
+    UniqueIconv cd = OpenConversion("UTF-8", "CP932");
     if (!cd) return std::nullopt;
     constexpr char kDefaultChar[] = "\xE3\x83\xBB";  // U+30FB
     std::string out;
@@ -639,7 +640,7 @@ Win32Error FakeResources::LoadResourceBytes(std::uint32_t id, std::string_view t
 // --- code page 932 ---
 
 std::string Cp932(std::string_view utf8) {
-    UniqueIconv cd(IconvCloser{}, iconv_open("CP932", "UTF-8"));
+    UniqueIconv cd = OpenConversion("CP932", "UTF-8");
     if (!cd) {
         throw std::runtime_error("Cp932: the C library cannot convert to CP932 (gconv modules)");
     }

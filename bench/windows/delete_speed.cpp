@@ -19,7 +19,6 @@
 
 namespace {
 
-using qv::win32::KernelHandleCloser;
 using qv::win32::UniqueKernelHandle;
 
 bool Exists(const std::string& path) {
@@ -41,8 +40,7 @@ bool BuildTree(const std::string& tree, int folders, int files) {
         if (!::CreateDirectoryA(folder.c_str(), nullptr)) return false;
         for (int i = 0; i < files; ++i) {
             const std::string path = folder + "\\f" + std::to_string(i) + ".txt";
-            UniqueKernelHandle file(KernelHandleCloser{},
-                                    ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+            UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (file.get() == INVALID_HANDLE_VALUE) return false;
             DWORD written = 0;

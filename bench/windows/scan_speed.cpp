@@ -79,25 +79,19 @@ int Argument(int argc, char** argv, int index, int fallback) {
 std::string ProfileSid(int i) { return "S-1-5-21-1-2-3-" + std::to_string(1000 + i); }
 
 // A key this program opened with the system's calls.
-struct SystemKeyCloser {
-    using Value = HKEY;
-    static HKEY Null() noexcept { return nullptr; }
-    bool Owns(HKEY) const noexcept { return true; }
-    LONG Close(HKEY key) noexcept { return ::RegCloseKey(key); }
-};
-using UniqueSystemKey = qv::UniqueHandle<SystemKeyCloser>;
+LONG CloseSystemKey(HKEY key) noexcept { return ::RegCloseKey(key); }
+using UniqueSystemKey = qv::UniqueHandle<HKEY, &CloseSystemKey>;
 
-// A search begun with FindFirstFileA.
-struct SearchCloser {
-    using Value = HANDLE;
-    static HANDLE Null() noexcept { return INVALID_HANDLE_VALUE; }
-    bool Owns(HANDLE) const noexcept { return true; }
-    BOOL Close(HANDLE search) noexcept { return ::FindClose(search); }
-};
-using UniqueSearch = qv::UniqueHandle<SearchCloser>;
+// A search begun with FindFirstFileA; a failed start (INVALID_HANDLE_VALUE) is kept as empty.
+BOOL EndSearch(HANDLE search) noexcept { return ::FindClose(search); }
+using UniqueSearch = qv::UniqueHandle<HANDLE, &EndSearch>;
+UniqueSearch BeginSearch(const std::string& pattern, WIN32_FIND_DATAA* found) {
+    HANDLE search = ::FindFirstFileA(pattern.c_str(), found);
+    return UniqueSearch(search == INVALID_HANDLE_VALUE ? nullptr : search);
+}
 
 UniqueSystemKey OpenSystemKey(HKEY root, const std::string& path, REGSAM access) {
-    UniqueSystemKey key(SystemKeyCloser{});
+    UniqueSystemKey key;
     if (::RegOpenKeyExA(root, path.c_str(), 0, access, key.put()) != ERROR_SUCCESS) key.reset();
     return key;
 }
@@ -110,7 +104,7 @@ bool KeyExists(HKEY root, const std::string& path) {
 bool SetStrings(HKEY root, const std::string& path,
                 const std::vector<std::pair<std::string, std::string>>& values,
                 DWORD type = REG_SZ) {
-    UniqueSystemKey key(SystemKeyCloser{});
+    UniqueSystemKey key;
     if (::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                           nullptr) != ERROR_SUCCESS) {
         key.reset();
@@ -130,7 +124,7 @@ bool SetStrings(HKEY root, const std::string& path,
 void RemoveTree(const std::string& folder) {
     {
         WIN32_FIND_DATAA found{};
-        UniqueSearch search(SearchCloser{}, ::FindFirstFileA((folder + "\\*").c_str(), &found));
+        UniqueSearch search = BeginSearch(folder + "\\*", &found);
         if (search) {
             do {
                 const std::string name = found.cFileName;
@@ -760,7 +754,7 @@ int main(int argc, char** argv) {
     qv::win32::InstallAnsiLeadBytes();
 
     // The security library loaded as start-up loads it, and the real adapters bound to it.
-    qv::win32::UniqueModule library(qv::win32::ModuleCloser{}, ::LoadLibraryA("Advapi32.dll"));
+    qv::win32::UniqueModule library(::LoadLibraryA("Advapi32.dll"));
     const qv::ModuleHandle advapi32 = reinterpret_cast<qv::ModuleHandle>(library.get());
     qv::win32::Win32Platform system(advapi32, ::GetModuleHandleA(nullptr));
     ConsoleMessages messages;

@@ -1,7 +1,5 @@
 #include "app/quorvane_app.h"
 
-#include <utility>
-
 #include "app/defaults.h"
 #include "base/text.h"
 #include "res/resource.h"
@@ -19,8 +17,6 @@ constexpr char kLresultFromObject[] = "LresultFromObject";
 constexpr std::uint32_t kWindows40 = 0x400;
 
 }  // namespace
-
-CQuorvaneApp::~CQuorvaneApp() { ExitInstance(); }
 
 bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner& runDialog) {
     m_os.system.InitCommonControls();
@@ -43,8 +39,8 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
     }
 
     // A library that does not load is not reported: its users see a null handle.
-    m_hAdvapi32 = m_os.system.LoadLibrary(kAdvapi32);
-    m_hOleAcc = m_os.system.LoadLibrary(kOleAcc);
+    advapi32_.reset(m_os.system.LoadLibrary(kAdvapi32));
+    oleAcc_.reset(m_os.system.LoadLibrary(kOleAcc));
 
     // The settings file lies in the current directory, joined with exactly one "\" (a drive root
     // gives "C:\\Quorvane.ini", which the file system accepts). Without a directory there is no
@@ -61,8 +57,8 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
 }
 
 int CQuorvaneApp::ExitInstance() {
-    if (m_hAdvapi32 != 0) m_os.system.FreeLibrary(std::exchange(m_hAdvapi32, ModuleHandle{0}));
-    if (m_hOleAcc != 0) m_os.system.FreeLibrary(std::exchange(m_hOleAcc, ModuleHandle{0}));
+    advapi32_.reset();
+    oleAcc_.reset();
     // No message loop ran, so the exit code is the framework's 0.
     return 0;
 }
@@ -78,7 +74,7 @@ void* CQuorvaneApp::AccessibilityEntry(std::string_view name) {
     }
     // Resolved only from the library start-up loaded: a lookup with a null module would search the
     // tool's own executable instead.
-    if (*cached == nullptr && m_hOleAcc != 0) *cached = m_os.system.GetProcAddress(m_hOleAcc, name);
+    if (*cached == nullptr && oleAcc_) *cached = m_os.system.GetProcAddress(oleAcc_.get(), name);
     return *cached;
 }
 

@@ -11,11 +11,9 @@ namespace qv {
 
 class CQuorvaneApp {
   public:
-    explicit CQuorvaneApp(Platform& os) : m_os(os) {}
+    explicit CQuorvaneApp(Platform& os) : m_os(os), advapi32_(os.system), oleAcc_(os.system) {}
     CQuorvaneApp(const CQuorvaneApp&) = delete;
     CQuorvaneApp& operator=(const CQuorvaneApp&) = delete;
-    // Frees a library that ExitInstance did not free (an exit path that skipped it).
-    ~CQuorvaneApp();
 
     // Constructs the clean-up dialog and runs it modally; the result is ignored.
     using DialogRunner = std::function<void(CQuorvaneApp&)>;
@@ -25,20 +23,26 @@ class CQuorvaneApp {
     // Frees the libraries that were loaded; the process exit code.
     int ExitInstance();
 
-    // The accessibility entry points, resolved from m_hOleAcc on first use; null when they
-    // cannot be resolved (callers then answer 0).
+    // The accessibility entry points, resolved from the accessibility library on first use; null
+    // when they cannot be resolved (callers then answer 0).
     void* AccessibilityEntry(std::string_view name);
 
     Services services() { return Services{m_os, m_bDebug}; }
 
-    ModuleHandle m_hAdvapi32 = 0;
-    ModuleHandle m_hOleAcc = 0;
+    // The libraries start-up loaded, 0 when not loaded (or already freed). The security adapter
+    // keeps the reference and reads it at each call.
+    const ModuleHandle& advapi32() const noexcept { return advapi32_.get(); }
+    ModuleHandle oleAcc() const noexcept { return oleAcc_.get(); }
+
     bool m_bDebug = false;
     // The settings file: <current directory>\Quorvane.ini; empty when the directory is unknown.
     std::string m_pszProfileName;
 
   private:
     Platform& m_os;
+    // Freed by ExitInstance, or at the end of the object when an exit path skipped it.
+    UniqueLibrary advapi32_;
+    UniqueLibrary oleAcc_;
     void* m_createStdAccessibleObject = nullptr;
     void* m_lresultFromObject = nullptr;
 };

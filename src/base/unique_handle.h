@@ -1,69 +1,122 @@
-// One move-only owner for every handle kind (registry key, find handle, token, SID, library).
-// A Closer is a small value type with
-//   using Value = ...;               the handle type
-//   static Value Null();             the value that owns nothing
-//   bool Owns(Value v) const;        whether v must be closed (predefined keys are not)
-//   Result Close(Value v);           closes it and returns the system's result
-// Closers may carry state (the port that closes the handle).
+// The one move-only owner of every handle kind. UniqueHandle<T, Close, Invalid> owns a value of the
+// handle type T and closes it with Close unless it is Invalid (the value that owns nothing). Close
+// is one of
+//   R Close(T)             a function that closes the handle by itself (a system call);
+//   R (Port::*Close)(T)    a port's method: the owner also holds the port it closes through;
+//   R Close(Port&, T)      a function that closes through a port, for a port whose close must
+//                          not be called on some values (the predefined registry roots).
+// Each handle kind is an alias of it (UniqueKey, UniqueFind, UniqueToken, ...); no handle is closed
+// anywhere else. An owner that closes through a port and was made without one closes nothing.
 #pragma once
+#include <type_traits>
 #include <utility>
 
 namespace qv {
+namespace detail {
 
-template <typename Closer>
+struct NoPort {};
+
+template <typename F>
+struct CloseCall;
+template <typename R, typename T>
+struct CloseCall<R (*)(T)> {
+    using Port = void;
+    using Result = R;
+};
+template <typename R, typename T>
+struct CloseCall<R (*)(T) noexcept> : CloseCall<R (*)(T)> {};
+template <typename R, typename P, typename T>
+struct CloseCall<R (P::*)(T)> {
+    using Port = P;
+    using Result = R;
+};
+template <typename R, typename P, typename T>
+struct CloseCall<R (P::*)(T) noexcept> : CloseCall<R (P::*)(T)> {};
+template <typename R, typename P, typename T>
+struct CloseCall<R (*)(P&, T)> {
+    using Port = P;
+    using Result = R;
+};
+template <typename R, typename P, typename T>
+struct CloseCall<R (*)(P&, T) noexcept> : CloseCall<R (*)(P&, T)> {};
+
+}  // namespace detail
+
+template <typename T, auto Close, T Invalid = T{}>
 class UniqueHandle {
-  public:
-    using Value = typename Closer::Value;
-    using Result = decltype(std::declval<Closer&>().Close(std::declval<Value>()));
+    using Call = detail::CloseCall<decltype(Close)>;
+    static constexpr bool kThroughPort = !std::is_void_v<typename Call::Port>;
 
-    UniqueHandle() noexcept : value_(Closer::Null()) {}
-    explicit UniqueHandle(Closer closer, Value v = Closer::Null()) noexcept
-        : closer_(std::move(closer)), value_(v) {}
+  public:
+    using Value = T;
+    using Port = std::conditional_t<kThroughPort, typename Call::Port, detail::NoPort>;
+    using Result = typename Call::Result;
+
+    UniqueHandle() noexcept = default;
+    // An owner of a handle that closes by itself.
+    template <bool P = kThroughPort, std::enable_if_t<!P, int> = 0>
+    explicit UniqueHandle(T v) noexcept : value_(v) {}
+    // An owner that closes through `port`; empty until reset() or put() gives it a handle.
+    template <bool P = kThroughPort, std::enable_if_t<P, int> = 0>
+    explicit UniqueHandle(Port& port, T v = Invalid) noexcept : port_(&port), value_(v) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept
-        : closer_(std::move(other.closer_)), value_(other.release()) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : port_(other.port_), value_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset();
-            closer_ = std::move(other.closer_);
+            port_ = other.port_;
             value_ = other.release();
         }
         return *this;
     }
     ~UniqueHandle() { reset(); }
 
-    Value get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return !(value_ == Closer::Null()); }
+    // The owned value; by reference, so that an adapter may keep reading the owner's field.
+    const T& get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return !(value_ == Invalid); }
 
     // Gives up ownership without closing.
-    [[nodiscard]] Value release() noexcept { return std::exchange(value_, Closer::Null()); }
+    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
 
-    // Closes the owned handle (if any, result ignored) and takes v.
-    void reset(Value v = Closer::Null()) noexcept {
-        Value old = std::exchange(value_, v);
-        if (!(old == Closer::Null()) && closer_.Owns(old)) closer_.Close(old);
+    // Closes the owned handle (if any) and takes v. The close result is dropped: an owner that
+    // lets go of a handle has no one to report it to; callers that must know it use close().
+    void reset(T v = Invalid) noexcept {
+        T old = std::exchange(value_, v);
+        if (!(old == Invalid)) (void)CloseValue(old);
     }
 
     // Closes the owned handle and hands out the address for an out-parameter, so that an
     // out-parameter never overwrites a handle that is still open.
-    Value* put() noexcept {
+    T* put() noexcept {
         reset();
         return &value_;
     }
 
-    // Closes now and returns the close result, for callers that must know it.
-    Result close() noexcept {
-        Value old = std::exchange(value_, Closer::Null());
-        if (!(old == Closer::Null()) && closer_.Owns(old)) return closer_.Close(old);
-        return Result{};
+    // Closes now and returns the close result, for callers that must know it (a value-initialised
+    // result when there was nothing to close).
+    [[nodiscard]] Result close() noexcept {
+        T old = std::exchange(value_, Invalid);
+        if (old == Invalid) return Result();
+        return CloseValue(old);
     }
 
-    Closer& closer() noexcept { return closer_; }
-
   private:
-    Closer closer_{};
-    Value value_;
+    Result CloseValue(T v) noexcept {
+        if constexpr (!kThroughPort) {
+            return Close(v);
+        } else {
+            if (port_ == nullptr) return Result();
+            if constexpr (std::is_member_function_pointer_v<decltype(Close)>) {
+                return (port_->*Close)(v);
+            } else {
+                return Close(*port_, v);
+            }
+        }
+    }
+
+    Port* port_ = nullptr;
+    T value_ = Invalid;
 };
 
 }  // namespace qv

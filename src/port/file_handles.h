@@ -75,19 +75,6 @@ class IFileHandles {
     virtual Win32Error Close(FileRef handle) noexcept = 0;
 };
 
-struct FileRefCloser {
-    using Value = FileRef;
-    IFileHandles* files = nullptr;
-    static FileRef Null() noexcept { return 0; }
-    bool Owns(FileRef) const noexcept { return files != nullptr; }
-    Win32Error Close(FileRef h) noexcept { return files->Close(h); }
-};
-
-class UniqueFileRef : public UniqueHandle<FileRefCloser> {
-  public:
-    UniqueFileRef() = default;
-    explicit UniqueFileRef(IFileHandles& files, FileRef h = 0) noexcept
-        : UniqueHandle<FileRefCloser>(FileRefCloser{&files}, h) {}
-};
+using UniqueFileRef = UniqueHandle<FileRef, &IFileHandles::Close>;
 
 }  // namespace qv

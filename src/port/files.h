@@ -50,19 +50,7 @@ class IFileSystem {
                                        std::string* fullPath) noexcept = 0;
 };
 
-struct FindCloser {
-    using Value = FindHandle;
-    IFileSystem* files = nullptr;
-    static FindHandle Null() noexcept { return 0; }
-    bool Owns(FindHandle) const noexcept { return files != nullptr; }
-    Win32Error Close(FindHandle h) noexcept { return files->FindClose(h); }
-};
-
-class UniqueFind : public UniqueHandle<FindCloser> {
-  public:
-    UniqueFind() = default;
-    explicit UniqueFind(IFileSystem& files, FindHandle h = 0) noexcept
-        : UniqueHandle<FindCloser>(FindCloser{&files}, h) {}
-};
+// A search of FindFirstFile, ended with FindClose.
+using UniqueFind = UniqueHandle<FindHandle, &IFileSystem::FindClose>;
 
 }  // namespace qv

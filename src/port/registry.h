@@ -84,21 +84,13 @@ class IRegistry {
     [[nodiscard]] virtual Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept = 0;
 };
 
-struct KeyCloser {
-    using Value = HKey;
-    IRegistry* registry = nullptr;
-    static HKey Null() noexcept { return 0; }
-    bool Owns(HKey k) const noexcept { return registry != nullptr && !IsPredefinedKey(k); }
-    Win32Error Close(HKey k) noexcept { return registry->CloseKey(k); }
-};
+// Closes a key the tool opened; a predefined root belongs to the system and is left alone.
+inline Win32Error CloseOpenedKey(IRegistry& registry, HKey key) noexcept {
+    return IsPredefinedKey(key) ? err::kSuccess : registry.CloseKey(key);
+}
 
 // An open registry key, closed when the owner goes out of scope.
-class UniqueKey : public UniqueHandle<KeyCloser> {
-  public:
-    UniqueKey() = default;
-    explicit UniqueKey(IRegistry& registry, HKey k = 0) noexcept
-        : UniqueHandle<KeyCloser>(KeyCloser{&registry}, k) {}
-};
+using UniqueKey = UniqueHandle<HKey, &CloseOpenedKey>;
 
 // Opens `subKey` below `parent`; the key is empty when the open fails, and *result (may be null)
 // receives the system's result.

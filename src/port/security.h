@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "base/unique_handle.h"
 #include "base/win32_codes.h"
 
 namespace qv {
@@ -90,5 +91,10 @@ class ISecurity {
     // GetUserNameA; *chars in/out as the system's pcbBuffer.
     virtual Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept = 0;
 };
+
+// A process token of OpenProcessToken, closed with CloseToken.
+using UniqueToken = UniqueHandle<TokenHandle, &ISecurity::CloseToken>;
+// A SID made by AllocateAndInitializeSid, released with FreeSid.
+using UniqueSid = UniqueHandle<Sid, &ISecurity::FreeSid>;
 
 }  // namespace qv

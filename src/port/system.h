@@ -77,19 +77,7 @@ class ISystem {
                                                     std::size_t count) noexcept = 0;
 };
 
-struct LibraryCloser {
-    using Value = ModuleHandle;
-    ISystem* system = nullptr;
-    static ModuleHandle Null() noexcept { return 0; }
-    bool Owns(ModuleHandle) const noexcept { return system != nullptr; }
-    Win32Error Close(ModuleHandle m) noexcept { return system->FreeLibrary(m); }
-};
-
-class UniqueLibrary : public UniqueHandle<LibraryCloser> {
-  public:
-    UniqueLibrary() = default;
-    explicit UniqueLibrary(ISystem& system, ModuleHandle m = 0) noexcept
-        : UniqueHandle<LibraryCloser>(LibraryCloser{&system}, m) {}
-};
+// A library of LoadLibrary, freed with FreeLibrary.
+using UniqueLibrary = UniqueHandle<ModuleHandle, &ISystem::FreeLibrary>;
 
 }  // namespace qv

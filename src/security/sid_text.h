@@ -5,29 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "base/unique_handle.h"
 #include "port/platform.h"
 
 namespace qv {
-
-struct SidCloser {
-    using Value = Sid;
-    ISecurity* security = nullptr;
-    static Sid Null() noexcept { return nullptr; }
-    bool Owns(Sid) const noexcept { return security != nullptr; }
-    int Close(Sid s) noexcept {
-        security->FreeSid(s);
-        return 0;
-    }
-};
-
-// A SID made by AllocateAndInitializeSid, released with FreeSid.
-class UniqueSid : public UniqueHandle<SidCloser> {
-  public:
-    UniqueSid() = default;
-    explicit UniqueSid(ISecurity& security, Sid s = nullptr) noexcept
-        : UniqueHandle<SidCloser>(SidCloser{&security}, s) {}
-};
 
 // A SID holds at most this many sub-authorities (SID_MAX_SUB_AUTHORITIES).
 inline constexpr std::uint32_t kMaxSidSubAuthorities = 15;

@@ -7,21 +7,6 @@
 
 namespace qv {
 
-struct TokenCloser {
-    using Value = TokenHandle;
-    ISecurity* security = nullptr;
-    static TokenHandle Null() noexcept { return 0; }
-    bool Owns(TokenHandle) const noexcept { return security != nullptr; }
-    Win32Error Close(TokenHandle t) noexcept { return security->CloseToken(t); }
-};
-
-class UniqueToken : public UniqueHandle<TokenCloser> {
-  public:
-    UniqueToken() = default;
-    explicit UniqueToken(ISecurity& security, TokenHandle t = 0) noexcept
-        : UniqueHandle<TokenCloser>(TokenCloser{&security}, t) {}
-};
-
 // Whether the process token holds the Administrators group (S-1-5-32-544) enabled, as access
 // checks count it: an entry that is deny-only (an administrator's token without elevation under
 // UAC) or not enabled is no membership, since such a token cannot load another user's hive.

@@ -39,7 +39,7 @@ CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
 DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
     m_window = &window;
     m_tree = std::make_unique<UserDataTree>(tree);
-    return DialogBinding(DialogBindingCloser{}, this);
+    return DialogBinding(this);
 }
 
 void CQuorvaneDlg::Detach() noexcept {
@@ -48,10 +48,7 @@ void CQuorvaneDlg::Detach() noexcept {
     m_window = nullptr;
 }
 
-int DialogBindingCloser::Close(CQuorvaneDlg* dialog) noexcept {
-    dialog->Detach();
-    return 0;
-}
+void EndDialogBinding(CQuorvaneDlg* dialog) noexcept { dialog->Detach(); }
 
 bool CQuorvaneDlg::OnInitDialog() {
     if (m_tree == nullptr || m_window == nullptr) return true;

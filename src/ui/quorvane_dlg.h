@@ -23,13 +23,8 @@ class CQuorvaneDlg;
 // the controls' adapters holds the binding beside them and ends it first: its end empties the
 // tree model through the still living control and unbinds the logic, so a dialog object that
 // outlives its window (as it does in the program) never reaches a destroyed control.
-struct DialogBindingCloser {
-    using Value = CQuorvaneDlg*;
-    static CQuorvaneDlg* Null() noexcept { return nullptr; }
-    bool Owns(CQuorvaneDlg*) const noexcept { return true; }
-    int Close(CQuorvaneDlg* dialog) noexcept;
-};
-using DialogBinding = UniqueHandle<DialogBindingCloser>;
+void EndDialogBinding(CQuorvaneDlg* dialog) noexcept;
+using DialogBinding = UniqueHandle<CQuorvaneDlg*, &EndDialogBinding>;
 
 class CQuorvaneDlg {
   public:
@@ -61,7 +56,7 @@ class CQuorvaneDlg {
     std::unique_ptr<UserDataTree> m_tree;
 
   private:
-    friend struct DialogBindingCloser;
+    friend void EndDialogBinding(CQuorvaneDlg* dialog) noexcept;
     // The binding's end: empties and drops the tree model, forgets the window.
     void Detach() noexcept;
 

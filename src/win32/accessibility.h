@@ -1,6 +1,6 @@
 // The two accessibility entry points the tool supplies, with the system's signatures
 // (CreateStdAccessibleObject, LresultFromObject). Each forwards to the function of the same name
-// in the accessibility library that start-up loaded (CQuorvaneApp::m_hOleAcc), resolved once by
+// in the accessibility library that start-up loaded (CQuorvaneApp::oleAcc), resolved once by
 // the application object, and answers 0 when it cannot be resolved.
 #pragma once
 #include <oleacc.h>

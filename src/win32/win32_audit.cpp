@@ -18,24 +18,16 @@ constexpr char kLogName[] = "audit.jsonl";
 // Both refuse deletion and renaming while the handle is open: no FILE_SHARE_DELETE.
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// A buffer the shell allocated with the COM allocator (SHGetKnownFolderPath).
-struct CoTaskMemoryCloser {
-    using Value = PWSTR;
-    static PWSTR Null() noexcept { return nullptr; }
-    bool Owns(PWSTR) const noexcept { return true; }
-    int Close(PWSTR p) noexcept {
-        ::CoTaskMemFree(p);
-        return 0;
-    }
-};
-using UniqueCoTaskString = UniqueHandle<CoTaskMemoryCloser>;
+// A text the shell allocated with the COM allocator (SHGetKnownFolderPath).
+void FreeCoTaskMemory(PWSTR p) noexcept { ::CoTaskMemFree(p); }
+using UniqueCoTaskText = UniqueHandle<PWSTR, &FreeCoTaskMemory>;
 
 // The machine's common application data folder (see the header for the order).
 Win32Error CommonDataFolder(std::string* folder) noexcept {
     try {
         PWSTR raw = nullptr;
         HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw);
-        UniqueCoTaskString path(CoTaskMemoryCloser{}, raw);
+        UniqueCoTaskText path(raw);
         if (SUCCEEDED(hr) && path && ToExactAnsi(path.get(), ::wcslen(path.get()), folder)) {
             return err::kSuccess;
         }
@@ -82,7 +74,7 @@ std::vector<void*> ProcessUser() noexcept {
     std::vector<void*> buffer;
     HANDLE raw = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
-    UniqueKernelHandle token(KernelHandleCloser{}, raw);
+    UniqueKernelHandle token(raw);
     DWORD length = 0;
     (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
     if (length < sizeof(TOKEN_USER)) return buffer;
@@ -125,7 +117,7 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                                 nullptr, &dacl, nullptr, &raw);
     if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(LocalMemoryCloser{}, raw);
+    UniqueLocalMemory held(raw);
 
     // No DACL at all grants everyone everything.
     if (dacl == nullptr) return err::kAccessDenied;
@@ -181,7 +173,7 @@ Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
                                                                 nullptr)) {
         return ::GetLastError();
     }
-    UniqueLocalMemory descriptor(LocalMemoryCloser{}, raw);
+    UniqueLocalMemory descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     if (!::CreateDirectoryA(folder.c_str(), &attributes)) {
         const DWORD e = ::GetLastError();
@@ -194,7 +186,7 @@ Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
         folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareReadWrite, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle folderHandle(KernelHandleCloser{}, opened);
+    UniqueKernelHandle folderHandle(opened);
     DWORD facts = 0;
     Win32Error e = Attributes(folderHandle.get(), &facts);
     if (e != err::kSuccess) return e;
@@ -207,7 +199,7 @@ Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
     opened = ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, kShareReadWrite, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle log(KernelHandleCloser{}, opened);
+    UniqueKernelHandle log(opened);
     e = Attributes(log.get(), &facts);
     if (e != err::kSuccess) return e;
     if (facts & FILE_ATTRIBUTE_REPARSE_POINT) return err::kReparsePointEncountered;

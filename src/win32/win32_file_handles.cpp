@@ -230,7 +230,7 @@ Win32Error Win32FileHandles::OpenFolder(std::string_view path, FileRef* handle) 
     // the tool enables the restore privilege only around loading and unloading a hive, never
     // around a deletion; so this open is checked against the folder's security as any other.
     UniqueKernelHandle folder(
-        KernelHandleCloser{},
+
         ::CreateFileW(wide.c_str(),
                       FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

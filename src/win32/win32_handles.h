@@ -12,41 +12,24 @@
 
 namespace qv::win32 {
 
+// The system's close functions, each in a function of the tool's own (the address of an imported
+// function is no constant a template can take).
+inline int FreeLocalMemory(HLOCAL h) noexcept { return ::LocalFree(h) == nullptr ? 0 : 1; }
+inline BOOL DestroyOwnWindow(HWND h) noexcept { return ::DestroyWindow(h); }
+inline BOOL FreeLoadedLibrary(HMODULE h) noexcept { return ::FreeLibrary(h); }
+// INVALID_HANDLE_VALUE (what a failed CreateFile gives) is no handle and is not closed.
+inline BOOL CloseKernelHandle(HANDLE h) noexcept {
+    return h == INVALID_HANDLE_VALUE ? FALSE : ::CloseHandle(h);
+}
+
 // A buffer the system allocated with LocalAlloc (FormatMessageA's ALLOCATE_BUFFER).
-struct LocalMemoryCloser {
-    using Value = HLOCAL;
-    static HLOCAL Null() noexcept { return nullptr; }
-    bool Owns(HLOCAL) const noexcept { return true; }
-    int Close(HLOCAL h) noexcept { return ::LocalFree(h) == nullptr ? 0 : 1; }
-};
-using UniqueLocalMemory = UniqueHandle<LocalMemoryCloser>;
-
+using UniqueLocalMemory = UniqueHandle<HLOCAL, &FreeLocalMemory>;
 // A window this process created and must destroy.
-struct WindowCloser {
-    using Value = HWND;
-    static HWND Null() noexcept { return nullptr; }
-    bool Owns(HWND) const noexcept { return true; }
-    BOOL Close(HWND h) noexcept { return ::DestroyWindow(h); }
-};
-using UniqueWindow = UniqueHandle<WindowCloser>;
-
+using UniqueWindow = UniqueHandle<HWND, &DestroyOwnWindow>;
 // A library loaded with LoadLibraryA.
-struct ModuleCloser {
-    using Value = HMODULE;
-    static HMODULE Null() noexcept { return nullptr; }
-    bool Owns(HMODULE) const noexcept { return true; }
-    BOOL Close(HMODULE h) noexcept { return ::FreeLibrary(h); }
-};
-using UniqueModule = UniqueHandle<ModuleCloser>;
-
+using UniqueModule = UniqueHandle<HMODULE, &FreeLoadedLibrary>;
 // A kernel object handle (process, file) closed with CloseHandle.
-struct KernelHandleCloser {
-    using Value = HANDLE;
-    static HANDLE Null() noexcept { return nullptr; }
-    bool Owns(HANDLE h) const noexcept { return h != INVALID_HANDLE_VALUE; }
-    BOOL Close(HANDLE h) noexcept { return ::CloseHandle(h); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleCloser>;
+using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseKernelHandle>;
 
 // BeginPaint ... EndPaint for one WM_PAINT.
 class PaintScope {

@@ -1,5 +1,5 @@
 // The security port on the system: the 13 security functions are bound by name from the security
-// library that start-up loaded (CQuorvaneApp::m_hAdvapi32), each on its first call; the user name
+// library that start-up loaded (CQuorvaneApp::advapi32), each on its first call; the user name
 // and the closing of a token are imported as usual.
 #pragma once
 #include <array>

@@ -149,7 +149,7 @@ std::string Win32System::FormatSystemMessage(Win32Error code) noexcept {
     char* text = nullptr;
     DWORD length = ::FormatMessageA(kSystemMessageFlags, nullptr, code, kNeutralDefaultLanguage,
                                     reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    UniqueLocalMemory owner(LocalMemoryCloser{}, text);
+    UniqueLocalMemory owner(text);
     if (length == 0 || text == nullptr) return std::string();
     return std::string(text, length);
 }

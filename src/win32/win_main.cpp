@@ -13,7 +13,7 @@ namespace {
 // application's library field; it reads the field only when called, by which time the
 // application exists and start-up has loaded the library.
 struct Program {
-    explicit Program(HMODULE module) : machine(app.m_hAdvapi32, module), app(machine.platform()) {}
+    explicit Program(HMODULE module) : machine(app.advapi32(), module), app(machine.platform()) {}
     qv::win32::Win32Platform machine;
     qv::CQuorvaneApp app;
 };

@@ -40,7 +40,7 @@ struct Ace {
 std::string SidText(PSID sid) {
     char* text = nullptr;
     if (!::ConvertSidToStringSidA(sid, &text)) return "?";
-    UniqueLocalMemory held(LocalMemoryCloser{}, text);
+    UniqueLocalMemory held(text);
     return text;
 }
 
@@ -52,7 +52,7 @@ std::vector<Ace> ReadDacl(const std::string& path, bool* isProtected) {
     EXPECT_EQ(::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, &dacl, nullptr, &raw),
               ERROR_SUCCESS);
-    UniqueLocalMemory held(LocalMemoryCloser{}, raw);
+    UniqueLocalMemory held(raw);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     EXPECT_TRUE(::GetSecurityDescriptorControl(raw, &control, &revision));
@@ -81,7 +81,7 @@ void MakeFolder(const std::string& path, const char* sddl) {
     PSECURITY_DESCRIPTOR raw = nullptr;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &raw,
                                                                        nullptr));
-    UniqueLocalMemory held(LocalMemoryCloser{}, raw);
+    UniqueLocalMemory held(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
     ASSERT_TRUE(::CreateDirectoryA(path.c_str(), &attributes)) << path;
 }

@@ -15,7 +15,7 @@ using namespace qv::win32::testing;
 class Win32ContractMachine final : public ContractMachine {
   public:
     Win32ContractMachine()
-        : library_(ModuleCloser{}, ::LoadLibraryA("Advapi32.dll")),
+        : library_(::LoadLibraryA("Advapi32.dll")),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
     ~Win32ContractMachine() override {
@@ -44,8 +44,7 @@ class Win32ContractMachine final : public ContractMachine {
             held_.erase(path);
             return;
         }
-        UniqueKernelHandle file(KernelHandleCloser{},
-                                ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, 0, nullptr));
         EXPECT_NE(file.get(), INVALID_HANDLE_VALUE) << path;
         held_[path] = std::move(file);

@@ -26,7 +26,7 @@ class DialogOnSystem : public RealMachine {
 };
 
 TEST_F(DialogOnSystem, InitialisationShowsTheIconAndAnEmptyMachine) {
-    UniqueWindow window(WindowCloser{}, host_.CreateModeless(nullptr));
+    UniqueWindow window(host_.CreateModeless(nullptr));
     ASSERT_NE(window.get(), nullptr);
     ASSERT_NE(host_.icon(), nullptr);
     EXPECT_EQ(::SendMessageA(window.get(), WM_GETICON, ICON_BIG, 0),
@@ -67,17 +67,11 @@ LRESULT CALLBACK CancelOnCreate(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-struct HookCloser {
-    using Value = HHOOK;
-    static HHOOK Null() noexcept { return nullptr; }
-    bool Owns(HHOOK) const noexcept { return true; }
-    BOOL Close(HHOOK h) noexcept { return ::UnhookWindowsHookEx(h); }
-};
+BOOL Unhook(HHOOK h) noexcept { return ::UnhookWindowsHookEx(h); }
+using UniqueHook = UniqueHandle<HHOOK, &Unhook>;
 
 TEST_F(DialogOnSystem, CancelEndsTheModalRunWithCancel) {
-    UniqueHandle<HookCloser> hook(
-        HookCloser{},
-        ::SetWindowsHookExA(WH_CBT, &CancelOnCreate, nullptr, ::GetCurrentThreadId()));
+    UniqueHook hook(::SetWindowsHookExA(WH_CBT, &CancelOnCreate, nullptr, ::GetCurrentThreadId()));
     ASSERT_TRUE(hook);
     EXPECT_EQ(host_.RunModal(), IDCANCEL);
     // The window is gone, and the dialog object that outlives it holds nothing of it.
@@ -86,19 +80,19 @@ TEST_F(DialogOnSystem, CancelEndsTheModalRunWithCancel) {
 
 TEST_F(DialogOnSystem, DestroyedWindowUnbindsTheDialogAndTheHostCanShowItAgain) {
     {
-        UniqueWindow window(WindowCloser{}, host_.CreateModeless(nullptr));
+        UniqueWindow window(host_.CreateModeless(nullptr));
         ASSERT_NE(window.get(), nullptr);
         EXPECT_NE(dialog_.m_tree, nullptr);
     }
     EXPECT_EQ(dialog_.m_tree, nullptr);
-    UniqueWindow again(WindowCloser{}, host_.CreateModeless(nullptr));
+    UniqueWindow again(host_.CreateModeless(nullptr));
     ASSERT_NE(again.get(), nullptr);
     EXPECT_NE(dialog_.m_tree, nullptr);
 }
 
 TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {
-    UniqueWindow window(WindowCloser{}, ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10,
-                                                          nullptr, nullptr, nullptr, nullptr));
+    UniqueWindow window(::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                          nullptr, nullptr));
     {
         CQuorvaneApp withoutLibrary(os());
         AccessibilityScope scope(withoutLibrary);
@@ -108,10 +102,10 @@ TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {
         EXPECT_EQ(object, &withoutLibrary);
         EXPECT_EQ(LresultFromObject(IID_IAccessible, 0, nullptr), 0);
     }
-    UniqueModule oleacc(ModuleCloser{}, ::LoadLibraryA("oleacc.dll"));
-    ASSERT_NE(oleacc.get(), nullptr);
+    // Start-up loads the library (and frees it at the application's end).
     CQuorvaneApp app(os());
-    app.m_hOleAcc = reinterpret_cast<ModuleHandle>(oleacc.get());
+    (void)app.InitInstance("", {});  // always false: the tool ends after its dialog
+    ASSERT_NE(app.oleAcc(), 0u);
     AccessibilityScope scope(app);
     void* object = nullptr;
     EXPECT_EQ(CreateStdAccessibleObject(window.get(), OBJID_CLIENT, IID_IAccessible, &object),

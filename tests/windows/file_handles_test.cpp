@@ -40,8 +40,7 @@ class WideEntries {
         return true;
     }
     bool AddFile(const std::wstring& path) {
-        UniqueKernelHandle file(KernelHandleCloser{},
-                                ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() == INVALID_HANDLE_VALUE) return false;
         paths_.push_back(path);

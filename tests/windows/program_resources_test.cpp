@@ -90,9 +90,8 @@ TEST(ProgramResources, ToolCarriesItsManifestAsResourceOne) {
     for (const Program& program : kPrograms) {
         SCOPED_TRACE(program.file);
         const std::string tool = ToolPath(program.file);
-        UniqueModule image(ModuleCloser{}, ::LoadLibraryExA(tool.c_str(), nullptr,
-                                                            LOAD_LIBRARY_AS_DATAFILE |
-                                                                LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        UniqueModule image(::LoadLibraryExA(
+            tool.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
         ASSERT_NE(image.get(), nullptr) << tool;
         // CREATEPROCESS_MANIFEST_RESOURCE_ID of type RT_MANIFEST: the one the loader reads.
         HRSRC found = ::FindResourceA(image.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));

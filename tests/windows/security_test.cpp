@@ -68,7 +68,7 @@ int AdministratorAnswers(Platform& os) {
 
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
-    UniqueKernelHandle owner(KernelHandleCloser{}, token);
+    UniqueKernelHandle owner(token);
     DWORD size = 0;
     ::GetTokenInformation(token, ::TokenGroups, nullptr, 0, &size);
     std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
@@ -97,11 +97,11 @@ TEST_F(SecurityOnSystem, AdministratorCheckAgreesWithTheSystem) {
     HANDLE own = nullptr;
     ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(),
                                    TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY, &own));
-    UniqueKernelHandle ownOwner(KernelHandleCloser{}, own);
+    UniqueKernelHandle ownOwner(own);
     SID_AND_ATTRIBUTES denyOnly{administrators.sid, 0};
     HANDLE restricted = nullptr;
     ASSERT_TRUE(::CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted));
-    UniqueKernelHandle restrictedOwner(KernelHandleCloser{}, restricted);
+    UniqueKernelHandle restrictedOwner(restricted);
 
     char program[MAX_PATH] = {};
     ASSERT_NE(::GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
@@ -116,8 +116,8 @@ TEST_F(SecurityOnSystem, AdministratorCheckAgreesWithTheSystem) {
                                nullptr, nullptr, &startup, &process);
     ::SetEnvironmentVariableA(kDenyOnlyChild, nullptr);
     ASSERT_TRUE(started) << ::GetLastError();
-    UniqueKernelHandle processOwner(KernelHandleCloser{}, process.hProcess);
-    UniqueKernelHandle threadOwner(KernelHandleCloser{}, process.hThread);
+    UniqueKernelHandle processOwner(process.hProcess);
+    UniqueKernelHandle threadOwner(process.hThread);
     ASSERT_EQ(::WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
     DWORD exitCode = 0;
     ASSERT_TRUE(::GetExitCodeProcess(process.hProcess, &exitCode));
@@ -152,7 +152,7 @@ TEST(SecurityBinding, WithoutTheLibraryEveryCallFailsWith127) {
 }
 
 TEST(SecurityBinding, ALibraryWithoutTheExportsFailsWith127) {
-    UniqueModule user32(ModuleCloser{}, ::LoadLibraryA("user32.dll"));
+    UniqueModule user32(::LoadLibraryA("user32.dll"));
     ModuleHandle handle = reinterpret_cast<ModuleHandle>(user32.get());
     Win32Security security(handle);
     Luid luid = 0;
@@ -165,7 +165,7 @@ TEST(SecurityBinding, BindsWhenTheLibraryArrivesAndKeepsTheAddress) {
     Luid luid = 0;
     EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
 
-    UniqueModule advapi32(ModuleCloser{}, ::LoadLibraryA("Advapi32.dll"));
+    UniqueModule advapi32(::LoadLibraryA("Advapi32.dll"));
     field = reinterpret_cast<ModuleHandle>(advapi32.get());
     ASSERT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
     LUID expected{};

@@ -13,10 +13,9 @@ constexpr std::uint32_t kChecked = tv::StateImage(2);
 class TreeOnSystem : public ::testing::Test {
   protected:
     TreeOnSystem()
-        : frame_(WindowCloser{}, ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 480, 320,
-                                                   nullptr, nullptr, nullptr, nullptr)),
-          window_(WindowCloser{},
-                  ::CreateWindowExA(0x00004220, WC_TREEVIEWA, "", 0x50800117, 0, 0, 460, 300,
+        : frame_(::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 480, 320, nullptr, nullptr,
+                                   nullptr, nullptr)),
+          window_(::CreateWindowExA(0x00004220, WC_TREEVIEWA, "", 0x50800117, 0, 0, 460, 300,
                                     frame_.get(), reinterpret_cast<HMENU>(1000), nullptr, nullptr)),
           tree_(window_.get()) {}
 

@@ -61,8 +61,7 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 void WriteFile(const std::string& path, std::string_view contents) {
-    UniqueKernelHandle file(KernelHandleCloser{},
-                            ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_NE(file.get(), INVALID_HANDLE_VALUE) << path;
     DWORD written = 0;
@@ -89,7 +88,7 @@ ScratchKey::~ScratchKey() {
 bool IsPrivilegeEnabled(const char* name) {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    UniqueKernelHandle owner(KernelHandleCloser{}, token);
+    UniqueKernelHandle owner(token);
     LUID luid{};
     if (!::LookupPrivilegeValueA(nullptr, name, &luid)) return false;
     DWORD size = 0;
@@ -109,7 +108,7 @@ bool IsPrivilegeEnabled(const char* name) {
 std::string TokenUserSidText() {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-    UniqueKernelHandle owner(KernelHandleCloser{}, token);
+    UniqueKernelHandle owner(token);
     DWORD size = 0;
     ::GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
     std::vector<char> buffer(size);
@@ -118,7 +117,7 @@ std::string TokenUserSidText() {
     if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
         return {};
     }
-    UniqueLocalMemory textOwner(LocalMemoryCloser{}, text);
+    UniqueLocalMemory textOwner(text);
     return text;
 }
 

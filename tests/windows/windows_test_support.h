@@ -16,7 +16,7 @@ namespace qv::win32::testing {
 class RealMachine : public ::testing::Test {
   protected:
     RealMachine()
-        : library_(ModuleCloser{}, ::LoadLibraryA("Advapi32.dll")),
+        : library_(::LoadLibraryA("Advapi32.dll")),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
 

@@ -32,8 +32,8 @@ TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
         EXPECT_EQ(m.system.InitCommonControlsCalls(), 1);
         EXPECT_EQ(m.system.LoadedLibraries(),
                   (std::vector<std::string>{"Advapi32.dll", "oleacc.dll"}));
-        EXPECT_NE(a.m_hAdvapi32, 0u);
-        EXPECT_NE(a.m_hOleAcc, 0u);
+        EXPECT_NE(a.advapi32(), 0u);
+        EXPECT_NE(a.oleAcc(), 0u);
         EXPECT_EQ(a.m_pszProfileName, "C:\\Tools\\Quorvane.ini");
         EXPECT_TRUE(a.services().debug);
     }));
@@ -96,7 +96,7 @@ TEST_F(StartUpTest, SettingsFileLiesInTheCurrentDirectory) {
 TEST_F(StartUpTest, ExitFreesWhatWasLoaded) {
     m.system.FailLibrary("oleacc.dll");
     Start(app, "");
-    EXPECT_EQ(app.m_hOleAcc, 0u);
+    EXPECT_EQ(app.oleAcc(), 0u);
     EXPECT_EQ(app.ExitInstance(), 0);
     EXPECT_TRUE(m.system.LoadedLibraries().empty());
     EXPECT_EQ(m.system.FreeLibraryCalls(), 1);
@@ -116,7 +116,7 @@ TEST_F(StartUpTest, AccessibilityEntriesComeFromTheLoadedLibraryOnly) {
     // Each name gives its own entry, also once it is kept.
     for (int lookup = 0; lookup < 2; ++lookup) {
         for (const char* name : {"CreateStdAccessibleObject", "LresultFromObject"}) {
-            void* expected = m.system.GetProcAddress(app.m_hOleAcc, name);
+            void* expected = m.system.GetProcAddress(app.oleAcc(), name);
             ASSERT_NE(expected, nullptr);
             EXPECT_EQ(app.AccessibilityEntry(name), expected) << name;
         }
