@@ -43,8 +43,8 @@ class FakeAuditStore final : public IAuditStore {
     int Appends() const { return appends_; }  // calls, failed ones too
 
     // --- IAuditStore ---
-    Win32Error Open(std::string_view folderSecurity) noexcept override;
-    Win32Error Append(std::string_view utf8Line) noexcept override;
+    [[nodiscard]] Win32Error Open(std::string_view folderSecurity) noexcept override;
+    [[nodiscard]] Win32Error Append(std::string_view utf8Line) noexcept override;
     void Close() noexcept override { open_ = false; }
     // "C:\Documents and Settings\All Users\Application Data\Quorvane\audit.jsonl", the common
     // application data folder of the fake machine.

@@ -24,9 +24,9 @@ class FakeConsole final : public IConsole {
 
     void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override;
     void WriteUtf8(std::string_view utf8) noexcept override;
-    bool InputIsInteractive() noexcept override { return interactive_; }
+    [[nodiscard]] bool InputIsInteractive() noexcept override { return interactive_; }
     // A console without typed lines is at the end of its input.
-    bool ReadLine(std::string* line) noexcept override;
+    [[nodiscard]] bool ReadLine(std::string* line) noexcept override;
 
   private:
     bool interactive_ = false;

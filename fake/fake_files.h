@@ -87,24 +87,25 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     std::size_t OpenFindCount() const;
 
     // --- IFileSystem ---
-    std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
-    Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
-                             FindData* data) noexcept override;
-    Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override;
-    Win32Error FindClose(FindHandle handle) noexcept override;
-    Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
-                               std::string* fullPath) noexcept override;
+    [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
+    [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                                           FindData* data) noexcept override;
+    [[nodiscard]] Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override;
+    [[nodiscard]] Win32Error FindClose(FindHandle handle) noexcept override;
+    [[nodiscard]] Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                                             std::string* fullPath) noexcept override;
 
     // --- IFileHandles ---
-    Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
-    Win32Error OpenRelative(FileRef folder, std::string_view name, std::uint32_t intent,
-                            FileRef* handle) noexcept override;
-    Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override;
-    Win32Error ListFolder(FileRef folder, std::string_view mask,
-                          std::vector<FolderEntry>* entries) noexcept override;
-    Win32Error SetAttributes(FileRef handle, std::uint32_t attributes) noexcept override;
-    Win32Error DeleteByHandle(FileRef handle) noexcept override;
-    Win32Error Close(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
+    [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,
+                                          std::uint32_t intent, FileRef* handle) noexcept override;
+    [[nodiscard]] Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override;
+    [[nodiscard]] Win32Error ListFolder(FileRef folder, std::string_view mask,
+                                        std::vector<FolderEntry>* entries) noexcept override;
+    [[nodiscard]] Win32Error SetAttributes(FileRef handle,
+                                           std::uint32_t attributes) noexcept override;
+    [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error Close(FileRef handle) noexcept override;
 
   private:
     struct State;

@@ -70,30 +70,33 @@ class FakeSecurity final : public ISecurity {
     static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
 
     // --- ISecurity ---
-    Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
-                                        std::uint8_t subAuthorityCount,
-                                        const std::uint32_t (&subAuthorities)[8],
-                                        Sid* sid) noexcept override;
+    [[nodiscard]] Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                                      std::uint8_t subAuthorityCount,
+                                                      const std::uint32_t (&subAuthorities)[8],
+                                                      Sid* sid) noexcept override;
     void FreeSid(Sid sid) noexcept override;
-    bool IsValidSid(ConstSid sid) noexcept override;
+    [[nodiscard]] bool IsValidSid(ConstSid sid) noexcept override;
     const SidIdentifierAuthority* GetSidIdentifierAuthority(ConstSid sid) noexcept override;
     const std::uint8_t* GetSidSubAuthorityCount(ConstSid sid) noexcept override;
     const std::uint32_t* GetSidSubAuthority(ConstSid sid, std::uint32_t index) noexcept override;
-    bool EqualSid(ConstSid a, ConstSid b) noexcept override;
-    Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars, char* domain,
-                                std::uint32_t* domainChars, std::uint32_t* use) noexcept override;
-    Win32Error LookupAccountName(const char* accountName, Sid sid, std::uint32_t* sidBytes,
-                                 char* domain, std::uint32_t* domainChars,
-                                 std::uint32_t* use) noexcept override;
-    Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept override;
-    Win32Error OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept override;
-    Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
-                                   std::uint32_t length,
-                                   std::uint32_t* returnLength) noexcept override;
-    Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
-                                    std::uint32_t attributes) noexcept override;
-    Win32Error CloseToken(TokenHandle token) noexcept override;
-    Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;
+    [[nodiscard]] bool EqualSid(ConstSid a, ConstSid b) noexcept override;
+    [[nodiscard]] Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
+                                              char* domain, std::uint32_t* domainChars,
+                                              std::uint32_t* use) noexcept override;
+    [[nodiscard]] Win32Error LookupAccountName(const char* accountName, Sid sid,
+                                               std::uint32_t* sidBytes, char* domain,
+                                               std::uint32_t* domainChars,
+                                               std::uint32_t* use) noexcept override;
+    [[nodiscard]] Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept override;
+    [[nodiscard]] Win32Error OpenProcessToken(std::uint32_t access,
+                                              TokenHandle* token) noexcept override;
+    [[nodiscard]] Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
+                                                 void* buffer, std::uint32_t length,
+                                                 std::uint32_t* returnLength) noexcept override;
+    [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+                                                  std::uint32_t attributes) noexcept override;
+    [[nodiscard]] Win32Error CloseToken(TokenHandle token) noexcept override;
+    [[nodiscard]] Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;
 
   private:
     Win32Error WriteTokenUser(void* buffer, std::uint32_t length,

@@ -56,19 +56,21 @@ class FakeSystem final : public ISystem {
 
     // --- ISystem ---
     void InitCommonControls() noexcept override;
-    Win32Error GetVersion(OsVersion* version) noexcept override;
-    ModuleHandle LoadLibrary(std::string_view name) noexcept override;
-    Win32Error FreeLibrary(ModuleHandle module) noexcept override;
+    [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;
+    [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override;
+    [[nodiscard]] Win32Error FreeLibrary(ModuleHandle module) noexcept override;
     // GetProcAddress gives every export of a loaded library an address of its own, the same on
     // every lookup and distinct from every other library's and entry's. Names are exact
     // (case-sensitive); for oleacc.dll, whose entries the tool looks up by name, a name the
     // library does not export gives null.
     void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept override;
-    std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
-                                      std::string* directory) noexcept override;
-    std::uint32_t ExpandEnvironmentStrings(std::string_view source, std::uint32_t bufferChars,
-                                           std::string* expanded) noexcept override;
-    Win32Error GetEnvironmentVariable(std::string_view name, std::string* value) noexcept override;
+    [[nodiscard]] std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                                    std::string* directory) noexcept override;
+    [[nodiscard]] std::uint32_t ExpandEnvironmentStrings(std::string_view source,
+                                                         std::uint32_t bufferChars,
+                                                         std::string* expanded) noexcept override;
+    [[nodiscard]] Win32Error GetEnvironmentVariable(std::string_view name,
+                                                    std::string* value) noexcept override;
     // Reads the INI file from the fake file system, as GetPrivateProfileStringA does: section and
     // key names case-insensitive, the first of each name counts, values trimmed of surrounding
     // blanks and of one pair of quotes, cut to 4095 characters; a missing file, section or key
@@ -81,12 +83,14 @@ class FakeSystem final : public ISystem {
     // Waits no time; the wait is noted.
     void Sleep(std::uint32_t milliseconds) noexcept override;
     const std::vector<std::uint32_t>& Sleeps() const;
-    bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
-    Win32Error GetComputerName(std::string* name) noexcept override;
+    [[nodiscard]] bool LocalTimeRoundTrip(std::int64_t utcSeconds,
+                                          std::int64_t* result) noexcept override;
+    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override;
     // The machine's ANSI code page is 932, converted as the system converts it (see
     // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
-    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
+    [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
+                                            std::size_t count) noexcept override;
 
   private:
     struct State;
@@ -132,8 +136,8 @@ class FakeResources final : public IResources {
     void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes);
     void RemoveResource(std::uint32_t id, std::string_view type);
     std::string LoadString(std::uint32_t id) noexcept override;
-    Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
-                                 std::string* bytes) noexcept override;
+    [[nodiscard]] Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
+                                               std::string* bytes) noexcept override;
 
   private:
     std::map<std::uint32_t, std::string> strings_;

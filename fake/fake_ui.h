@@ -62,10 +62,11 @@ class FakeTree final : public ITreeControl {
     TreeItem GetNextItem(TreeItem item, std::uint32_t code) noexcept override;
     std::string GetItemText(TreeItem item) noexcept override;
     std::uint32_t GetItemState(TreeItem item, std::uint32_t mask) noexcept override;
-    bool SetItemState(TreeItem item, std::uint32_t state, std::uint32_t mask) noexcept override;
-    bool ItemHasChildren(TreeItem item) noexcept override;
-    bool DeleteItem(TreeItem item) noexcept override;
-    bool Expand(TreeItem item, std::uint32_t code) noexcept override;
+    [[nodiscard]] bool SetItemState(TreeItem item, std::uint32_t state,
+                                    std::uint32_t mask) noexcept override;
+    [[nodiscard]] bool ItemHasChildren(TreeItem item) noexcept override;
+    [[nodiscard]] bool DeleteItem(TreeItem item) noexcept override;
+    [[nodiscard]] bool Expand(TreeItem item, std::uint32_t code) noexcept override;
     TreeItem HitTest(Point client, std::uint32_t* flags) noexcept override;
     Point ScreenToClient(Point screen) noexcept override;
     void ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept override;

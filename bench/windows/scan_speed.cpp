@@ -208,55 +208,57 @@ class TimedRegistry final : public qv::IRegistry {
   public:
     TimedRegistry(qv::IRegistry& system, CallClock& clock) : system_(system), clock_(clock) {}
 
-    Win32Error OpenKey(qv::HKey parent, std::string_view subKey, std::uint32_t access,
-                       qv::HKey* key) noexcept override {
+    [[nodiscard]] Win32Error OpenKey(qv::HKey parent, std::string_view subKey, std::uint32_t access,
+                                     qv::HKey* key) noexcept override {
         CallClock::Timer t(clock_, "RegOpenKeyExA");
         return system_.OpenKey(parent, subKey, access, key);
     }
-    Win32Error CreateKey(qv::HKey parent, std::string_view subKey, std::uint32_t options,
-                         std::uint32_t access, qv::HKey* key,
-                         std::uint32_t* disposition) noexcept override {
+    [[nodiscard]] Win32Error CreateKey(qv::HKey parent, std::string_view subKey,
+                                       std::uint32_t options, std::uint32_t access, qv::HKey* key,
+                                       std::uint32_t* disposition) noexcept override {
         CallClock::Timer t(clock_, "RegCreateKeyExA");
         return system_.CreateKey(parent, subKey, options, access, key, disposition);
     }
-    Win32Error EnumKey(qv::HKey key, std::uint32_t index, std::uint32_t bufferChars,
-                       std::string* name) noexcept override {
+    [[nodiscard]] Win32Error EnumKey(qv::HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                                     std::string* name) noexcept override {
         CallClock::Timer t(clock_, "RegEnumKeyExA");
         return system_.EnumKey(key, index, bufferChars, name);
     }
-    Win32Error QueryValue(qv::HKey key, std::string_view valueName, std::uint32_t bufferBytes,
-                          std::uint32_t* type, std::string* data,
-                          std::uint32_t* neededBytes) noexcept override {
+    [[nodiscard]] Win32Error QueryValue(qv::HKey key, std::string_view valueName,
+                                        std::uint32_t bufferBytes, std::uint32_t* type,
+                                        std::string* data,
+                                        std::uint32_t* neededBytes) noexcept override {
         CallClock::Timer t(clock_, "RegQueryValueExA");
         return system_.QueryValue(key, valueName, bufferBytes, type, data, neededBytes);
     }
-    Win32Error SetValue(qv::HKey key, std::string_view valueName, std::uint32_t type,
-                        std::string_view data) noexcept override {
+    [[nodiscard]] Win32Error SetValue(qv::HKey key, std::string_view valueName, std::uint32_t type,
+                                      std::string_view data) noexcept override {
         CallClock::Timer t(clock_, "RegSetValueExA");
         return system_.SetValue(key, valueName, type, data);
     }
-    Win32Error DeleteKey(qv::HKey parent, std::string_view subKey) noexcept override {
+    [[nodiscard]] Win32Error DeleteKey(qv::HKey parent, std::string_view subKey) noexcept override {
         CallClock::Timer t(clock_, "RegDeleteKeyA");
         return system_.DeleteKey(parent, subKey);
     }
-    Win32Error FlushKey(qv::HKey key) noexcept override {
+    [[nodiscard]] Win32Error FlushKey(qv::HKey key) noexcept override {
         CallClock::Timer t(clock_, "RegFlushKey");
         return system_.FlushKey(key);
     }
-    Win32Error QueryLastWriteTime(qv::HKey key, qv::FileTime* time) noexcept override {
+    [[nodiscard]] Win32Error QueryLastWriteTime(qv::HKey key,
+                                                qv::FileTime* time) noexcept override {
         CallClock::Timer t(clock_, "RegQueryInfoKeyA");
         return system_.QueryLastWriteTime(key, time);
     }
-    Win32Error CloseKey(qv::HKey key) noexcept override {
+    [[nodiscard]] Win32Error CloseKey(qv::HKey key) noexcept override {
         CallClock::Timer t(clock_, "RegCloseKey");
         return system_.CloseKey(key);
     }
-    Win32Error LoadKey(qv::HKey parent, std::string_view subKey,
-                       std::string_view file) noexcept override {
+    [[nodiscard]] Win32Error LoadKey(qv::HKey parent, std::string_view subKey,
+                                     std::string_view file) noexcept override {
         CallClock::Timer t(clock_, "RegLoadKeyA");
         return system_.LoadKey(parent, subKey, file);
     }
-    Win32Error UnLoadKey(qv::HKey parent, std::string_view subKey) noexcept override {
+    [[nodiscard]] Win32Error UnLoadKey(qv::HKey parent, std::string_view subKey) noexcept override {
         CallClock::Timer t(clock_, "RegUnLoadKeyA");
         return system_.UnLoadKey(parent, subKey);
     }
@@ -271,10 +273,10 @@ class TimedSecurity final : public qv::ISecurity {
   public:
     TimedSecurity(qv::ISecurity& system, CallClock& clock) : system_(system), clock_(clock) {}
 
-    Win32Error AllocateAndInitializeSid(const qv::SidIdentifierAuthority& authority,
-                                        std::uint8_t subAuthorityCount,
-                                        const std::uint32_t (&subAuthorities)[8],
-                                        qv::Sid* sid) noexcept override {
+    [[nodiscard]] Win32Error AllocateAndInitializeSid(const qv::SidIdentifierAuthority& authority,
+                                                      std::uint8_t subAuthorityCount,
+                                                      const std::uint32_t (&subAuthorities)[8],
+                                                      qv::Sid* sid) noexcept override {
         CallClock::Timer t(clock_, "AllocateAndInitializeSid");
         return system_.AllocateAndInitializeSid(authority, subAuthorityCount, subAuthorities, sid);
     }
@@ -282,7 +284,7 @@ class TimedSecurity final : public qv::ISecurity {
         CallClock::Timer t(clock_, "FreeSid");
         system_.FreeSid(sid);
     }
-    bool IsValidSid(qv::ConstSid sid) noexcept override {
+    [[nodiscard]] bool IsValidSid(qv::ConstSid sid) noexcept override {
         CallClock::Timer t(clock_, "IsValidSid");
         return system_.IsValidSid(sid);
     }
@@ -300,46 +302,51 @@ class TimedSecurity final : public qv::ISecurity {
         CallClock::Timer t(clock_, "GetSidSubAuthority");
         return system_.GetSidSubAuthority(sid, index);
     }
-    bool EqualSid(qv::ConstSid a, qv::ConstSid b) noexcept override {
+    [[nodiscard]] bool EqualSid(qv::ConstSid a, qv::ConstSid b) noexcept override {
         CallClock::Timer t(clock_, "EqualSid");
         return system_.EqualSid(a, b);
     }
-    Win32Error LookupAccountSid(qv::ConstSid sid, char* name, std::uint32_t* nameChars,
-                                char* domain, std::uint32_t* domainChars,
-                                std::uint32_t* use) noexcept override {
+    [[nodiscard]] Win32Error LookupAccountSid(qv::ConstSid sid, char* name,
+                                              std::uint32_t* nameChars, char* domain,
+                                              std::uint32_t* domainChars,
+                                              std::uint32_t* use) noexcept override {
         CallClock::Timer t(clock_, "LookupAccountSidA");
         return system_.LookupAccountSid(sid, name, nameChars, domain, domainChars, use);
     }
-    Win32Error LookupAccountName(const char* accountName, qv::Sid sid, std::uint32_t* sidBytes,
-                                 char* domain, std::uint32_t* domainChars,
-                                 std::uint32_t* use) noexcept override {
+    [[nodiscard]] Win32Error LookupAccountName(const char* accountName, qv::Sid sid,
+                                               std::uint32_t* sidBytes, char* domain,
+                                               std::uint32_t* domainChars,
+                                               std::uint32_t* use) noexcept override {
         CallClock::Timer t(clock_, "LookupAccountNameA");
         return system_.LookupAccountName(accountName, sid, sidBytes, domain, domainChars, use);
     }
-    Win32Error LookupPrivilegeValue(const char* name, qv::Luid* luid) noexcept override {
+    [[nodiscard]] Win32Error LookupPrivilegeValue(const char* name,
+                                                  qv::Luid* luid) noexcept override {
         CallClock::Timer t(clock_, "LookupPrivilegeValueA");
         return system_.LookupPrivilegeValue(name, luid);
     }
-    Win32Error OpenProcessToken(std::uint32_t access, qv::TokenHandle* token) noexcept override {
+    [[nodiscard]] Win32Error OpenProcessToken(std::uint32_t access,
+                                              qv::TokenHandle* token) noexcept override {
         CallClock::Timer t(clock_, "OpenProcessToken");
         return system_.OpenProcessToken(access, token);
     }
-    Win32Error GetTokenInformation(qv::TokenHandle token, std::uint32_t infoClass, void* buffer,
-                                   std::uint32_t length,
-                                   std::uint32_t* returnLength) noexcept override {
+    [[nodiscard]] Win32Error GetTokenInformation(qv::TokenHandle token, std::uint32_t infoClass,
+                                                 void* buffer, std::uint32_t length,
+                                                 std::uint32_t* returnLength) noexcept override {
         CallClock::Timer t(clock_, "GetTokenInformation");
         return system_.GetTokenInformation(token, infoClass, buffer, length, returnLength);
     }
-    Win32Error AdjustTokenPrivilege(qv::TokenHandle token, bool disableAll, qv::Luid luid,
-                                    std::uint32_t attributes) noexcept override {
+    [[nodiscard]] Win32Error AdjustTokenPrivilege(qv::TokenHandle token, bool disableAll,
+                                                  qv::Luid luid,
+                                                  std::uint32_t attributes) noexcept override {
         CallClock::Timer t(clock_, "AdjustTokenPrivileges");
         return system_.AdjustTokenPrivilege(token, disableAll, luid, attributes);
     }
-    Win32Error CloseToken(qv::TokenHandle token) noexcept override {
+    [[nodiscard]] Win32Error CloseToken(qv::TokenHandle token) noexcept override {
         CallClock::Timer t(clock_, "CloseHandle (token)");
         return system_.CloseToken(token);
     }
-    Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override {
+    [[nodiscard]] Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override {
         CallClock::Timer t(clock_, "GetUserNameA");
         return system_.GetUserName(buffer, chars);
     }
@@ -354,25 +361,26 @@ class TimedFiles final : public qv::IFileSystem {
   public:
     TimedFiles(qv::IFileSystem& system, CallClock& clock) : system_(system), clock_(clock) {}
 
-    std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
+    [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
         CallClock::Timer t(clock_, "GetFileAttributesA");
         return system_.GetFileAttributes(path);
     }
-    Win32Error FindFirstFile(std::string_view pattern, qv::FindHandle* handle,
-                             qv::FindData* data) noexcept override {
+    [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, qv::FindHandle* handle,
+                                           qv::FindData* data) noexcept override {
         CallClock::Timer t(clock_, "FindFirstFileA");
         return system_.FindFirstFile(pattern, handle, data);
     }
-    Win32Error FindNextFile(qv::FindHandle handle, qv::FindData* data) noexcept override {
+    [[nodiscard]] Win32Error FindNextFile(qv::FindHandle handle,
+                                          qv::FindData* data) noexcept override {
         CallClock::Timer t(clock_, "FindNextFileA");
         return system_.FindNextFile(handle, data);
     }
-    Win32Error FindClose(qv::FindHandle handle) noexcept override {
+    [[nodiscard]] Win32Error FindClose(qv::FindHandle handle) noexcept override {
         CallClock::Timer t(clock_, "FindClose");
         return system_.FindClose(handle);
     }
-    Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
-                               std::string* fullPath) noexcept override {
+    [[nodiscard]] Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                                             std::string* fullPath) noexcept override {
         CallClock::Timer t(clock_, "GetFullPathNameA");
         return system_.GetFullPathName(path, bufferChars, fullPath);
     }
@@ -391,7 +399,7 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "InitCommonControls");
         system_.InitCommonControls();
     }
-    Win32Error GetVersion(qv::OsVersion* version) noexcept override {
+    [[nodiscard]] Win32Error GetVersion(qv::OsVersion* version) noexcept override {
         CallClock::Timer t(clock_, "GetVersionExA");
         return system_.GetVersion(version);
     }
@@ -399,7 +407,7 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "LoadLibraryA");
         return system_.LoadLibrary(name);
     }
-    Win32Error FreeLibrary(qv::ModuleHandle module) noexcept override {
+    [[nodiscard]] Win32Error FreeLibrary(qv::ModuleHandle module) noexcept override {
         CallClock::Timer t(clock_, "FreeLibrary");
         return system_.FreeLibrary(module);
     }
@@ -407,17 +415,19 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "GetProcAddress");
         return system_.GetProcAddress(module, name);
     }
-    std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
-                                      std::string* directory) noexcept override {
+    [[nodiscard]] std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                                    std::string* directory) noexcept override {
         CallClock::Timer t(clock_, "GetCurrentDirectoryA");
         return system_.GetCurrentDirectory(bufferChars, directory);
     }
-    std::uint32_t ExpandEnvironmentStrings(std::string_view source, std::uint32_t bufferChars,
-                                           std::string* expanded) noexcept override {
+    [[nodiscard]] std::uint32_t ExpandEnvironmentStrings(std::string_view source,
+                                                         std::uint32_t bufferChars,
+                                                         std::string* expanded) noexcept override {
         CallClock::Timer t(clock_, "ExpandEnvironmentStringsA");
         return system_.ExpandEnvironmentStrings(source, bufferChars, expanded);
     }
-    Win32Error GetEnvironmentVariable(std::string_view name, std::string* value) noexcept override {
+    [[nodiscard]] Win32Error GetEnvironmentVariable(std::string_view name,
+                                                    std::string* value) noexcept override {
         CallClock::Timer t(clock_, "GetEnvironmentVariableA");
         return system_.GetEnvironmentVariable(name, value);
     }
@@ -439,11 +449,12 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "Sleep");
         system_.Sleep(milliseconds);
     }
-    bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override {
+    [[nodiscard]] bool LocalTimeRoundTrip(std::int64_t utcSeconds,
+                                          std::int64_t* result) noexcept override {
         CallClock::Timer t(clock_, "localtime + mktime");
         return system_.LocalTimeRoundTrip(utcSeconds, result);
     }
-    Win32Error GetComputerName(std::string* name) noexcept override {
+    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override {
         CallClock::Timer t(clock_, "GetComputerNameA");
         return system_.GetComputerName(name);
     }
@@ -451,7 +462,8 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "AnsiToUtf8");
         return system_.AnsiToUtf8(ansi);
     }
-    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override {
+    [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
+                                            std::size_t count) noexcept override {
         CallClock::Timer t(clock_, "BCryptGenRandom");
         return system_.GenerateRandom(bytes, count);
     }

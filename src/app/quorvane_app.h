@@ -19,9 +19,9 @@ class CQuorvaneApp {
     using DialogRunner = std::function<void(CQuorvaneApp&)>;
 
     // The start-up steps, in order; always false (the tool ends after the dialog).
-    bool InitInstance(std::string_view commandLine, const DialogRunner& runDialog);
+    [[nodiscard]] bool InitInstance(std::string_view commandLine, const DialogRunner& runDialog);
     // Frees the libraries that were loaded; the process exit code.
-    int ExitInstance();
+    [[nodiscard]] int ExitInstance();
 
     // The accessibility entry points, resolved from the accessibility library on first use; null
     // when they cannot be resolved (callers then answer 0).

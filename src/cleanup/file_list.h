@@ -35,12 +35,12 @@ enum class ProductFilesOutcome {
                                                     Journal* journal = nullptr,
                                                     const LeftoverFolder* leftover = nullptr);
 // Loads FILELIST `id`, expands it and runs DeleteBuffer over it; 0 or the failure code.
-HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id, std::string_view type,
-                     const PlaceholderTable& table, Journal* journal = nullptr,
-                     std::string_view sid = {});
+[[nodiscard]] HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id,
+                                   std::string_view type, const PlaceholderTable& table,
+                                   Journal* journal = nullptr, std::string_view sid = {});
 // Processes the expanded list line by line, with the trace (none in a dry run); always 0.
-HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
-                     const PlaceholderTable& table, Journal* journal = nullptr,
-                     std::string_view sid = {});
+[[nodiscard]] HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
+                                   const PlaceholderTable& table, Journal* journal = nullptr,
+                                   std::string_view sid = {});
 
 }  // namespace qv

@@ -28,21 +28,21 @@ struct PathParts {
 // Whether `name` is one name of a path that a file system stores: not empty, no control character,
 // none of < > " | : / \, and "*" and "?" only when `wildcardsAllowed` (a search mask). Steps over
 // whole characters of the code page.
-bool HoldsOnlyNameCharacters(std::string_view name, bool wildcardsAllowed);
+[[nodiscard]] bool HoldsOnlyNameCharacters(std::string_view name, bool wildcardsAllowed);
 // Splits an absolute path (trailing backslashes ignored). False for a relative path, a device path
 // ("\\?\...", "\\.\..."), an empty name ("a\\b"), a name ending in "." or a blank (so also "." and
 // ".."), and a name holding a wildcard, "/", ":" or another character that no file name holds.
-bool SplitAbsolutePath(std::string_view path, PathParts* parts);
+[[nodiscard]] bool SplitAbsolutePath(std::string_view path, PathParts* parts);
 // Whether `inner` lies strictly below `outer` (names compared without regard to case).
-bool IsStrictlyInside(const PathParts& inner, const PathParts& outer);
+[[nodiscard]] bool IsStrictlyInside(const PathParts& inner, const PathParts& outer);
 // Whether the two name the same folder (without regard to case).
-bool IsSameFolder(const PathParts& a, const PathParts& b);
+[[nodiscard]] bool IsSameFolder(const PathParts& a, const PathParts& b);
 // An absolute path with at least one folder name below its volume: a usable value for a folder
 // placeholder.
-bool IsUsableFolder(std::string_view path);
+[[nodiscard]] bool IsUsableFolder(std::string_view path);
 // "C:", "C:\", "\\server\share" and every text without a backslash: places a walk up the folder
 // tree must never try to remove.
-bool IsVolumeRootOrRelative(std::string_view path);
+[[nodiscard]] bool IsVolumeRootOrRelative(std::string_view path);
 
 // The user's profile folder (from the machine's profile list, which the user cannot change) and
 // the folders of the profile that hold other programs' data too.
@@ -71,11 +71,13 @@ enum class RootFolderVerdict {
 };
 // Whether a product root folder of the user may be deleted whole. Links are not judged here: the
 // deleter never follows one.
-RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_view folder);
+[[nodiscard]] RootFolderVerdict CheckRootFolder(const ProfileFolders& profile,
+                                                std::string_view folder);
 // Whether a folder that the user's hive names (his "AppData", his temporary folder) may be
 // searched and deleted in: a local path strictly inside his own profile folder and not inside
 // another profile's. kAllowed, kNotPlainPath, kOutsideProfile or kOtherProfile.
-RootFolderVerdict CheckUserFolder(const ProfileFolders& profile, std::string_view folder);
+[[nodiscard]] RootFolderVerdict CheckUserFolder(const ProfileFolders& profile,
+                                                std::string_view folder);
 // The reason written to the debug trace for a refused folder.
 const char* RefusalReason(RootFolderVerdict verdict);
 

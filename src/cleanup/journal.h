@@ -64,7 +64,7 @@ class Journal {
     // The dry run's view: paths (of files, folders and keys) deleted so far. A path counts as
     // deleted when it or a folder or key above it was.
     void MarkDeleted(std::string_view path);
-    bool IsDeleted(std::string_view path) const;
+    [[nodiscard]] bool IsDeleted(std::string_view path) const;
 
   private:
     bool dryRun_;

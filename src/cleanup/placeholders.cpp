@@ -252,19 +252,24 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
         if (IsUsableFolder(machineFolder)) build.anchors.push_back(machineFolder);
     }
     Deleter deleter(os.handles, build.anchors);
+    // An entry that cannot be added (out of memory) is left out: a line of the file list that
+    // names it is then refused as a bad placeholder and deletes nothing.
+    auto put = [table](std::string_view name, std::string_view value) {
+        (void)table->Add(name, value);
+    };
 
     const bool roamableAllowed =
         CheckRoot(profile, roamable, &build.roamableRootFolder, &build.roamableRootRefusal);
-    table->Add("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
-    table->Add("ROAMABLEROOTPARENT", roamableAllowed
-                                         ? text::CutBeforeLastBackslash(build.roamableRootFolder)
-                                         : std::string(kUnknownFolder));
+    put("ROAMABLEROOTFOLDER", roamableAllowed ? build.roamableRootFolder : kUnknownFolder);
+    put("ROAMABLEROOTPARENT", roamableAllowed
+                                  ? text::CutBeforeLastBackslash(build.roamableRootFolder)
+                                  : std::string(kUnknownFolder));
 
     const bool localAllowed =
         CheckRoot(profile, local, &build.localRootFolder, &build.localRootRefusal);
     std::string localParent = localAllowed ? text::CutBeforeLastBackslash(build.localRootFolder)
                                            : std::string(kUnknownFolder);
-    table->Add("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
+    put("LOCALROOTFOLDER", localAllowed ? build.localRootFolder : kUnknownFolder);
     // The language folder's name picks per-language files in the machine's folders: it must be
     // one of the product's language codes.
     std::string language =
@@ -273,33 +278,32 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
         build.refusals.push_back({"LANG", language, "not a language folder of the product"});
         language = kRefusedName;
     }
-    table->Add("LANG", language);
-    table->Add("LOCALROOTPARENT", localParent);
+    put("LANG", language);
+    put("LOCALROOTPARENT", localParent);
 
     RegistrationParts parts = SplitRegistrationPath(registrationPath);
-    table->Add("PRODNAME", parts.productCode);
+    put("PRODNAME", parts.productCode);
     std::string release = ProbeRelease(deleter, localParent, parts.productCode);
     if (!IsPlainRelease(release)) {
         build.refusals.push_back({"RELEASE", release, "not a plain release name"});
         release = kRefusedName;
     }
-    table->Add("RELEASE", release);
-    table->Add("REGRELEASE", parts.release);
-    table->Add("PRODUCT", parts.product);
-    table->Add("FULLPRODUCTNAME",
-               ProductDisplayName(tables.productIds, parts.product, parts.productId));
-    table->Add("COMPANY", parts.company);
+    put("RELEASE", release);
+    put("REGRELEASE", parts.release);
+    put("PRODUCT", parts.product);
+    put("FULLPRODUCTNAME", ProductDisplayName(tables.productIds, parts.product, parts.productId));
+    put("COMPANY", parts.company);
 
     std::string appData;
     e = ReadUserShellFolder(os.registry, sidText, "AppData", &appData);
-    table->Add("APPDATAFOLDER", e == err::kSuccess
-                                    ? UserFolderOrUnknown(profile, "APPDATAFOLDER", appData, &build)
-                                    : std::string(kUnknownFolder));
-    table->Add("COMMONAPPDATAFOLDER", commonAppData);
-    table->Add("TEMP", TempFolder(os, sidText, profile, &build));
-    table->Add("PROGRAMFILES", programFiles);
-    table->Add("PERCENT", "%");
-    table->Add("UNNAMEDPROFILE", "Unnamed Profile");
+    put("APPDATAFOLDER", e == err::kSuccess
+                             ? UserFolderOrUnknown(profile, "APPDATAFOLDER", appData, &build)
+                             : std::string(kUnknownFolder));
+    put("COMMONAPPDATAFOLDER", commonAppData);
+    put("TEMP", TempFolder(os, sidText, profile, &build));
+    put("PROGRAMFILES", programFiles);
+    put("PERCENT", "%");
+    put("UNNAMEDPROFILE", "Unnamed Profile");
 
     if (profile.known) table->AddKeptFolder(profile.profile);
     for (const std::string& folder : profile.sharedFolders) table->AddKeptFolder(folder);

@@ -17,8 +17,8 @@ namespace qv {
 class PlaceholderTable {
   public:
     // Appends an entry; hr::kOk, or E_INVALIDARG for an absent name or value.
-    HResult Add(const char* name, const char* value);
-    HResult Add(std::string_view name, std::string_view value);
+    [[nodiscard]] HResult Add(const char* name, const char* value);
+    [[nodiscard]] HResult Add(std::string_view name, std::string_view value);
     // The value of the first entry whose name equals `name` without regard to case.
     std::optional<std::string> Lookup(std::string_view name) const;
     void Clear();
@@ -66,7 +66,7 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
                                        const LeftoverFolder* given = nullptr);
 // Expands "%NAME%" references; hr::kOk and *expanded, or kBadPlaceholder, kFail (name of more
 // than 31 bytes) or kOutOfMemory with *expanded untouched.
-HResult ExpandPlaceholders(std::string_view text, const PlaceholderTable& table,
-                           std::string* expanded);
+[[nodiscard]] HResult ExpandPlaceholders(std::string_view text, const PlaceholderTable& table,
+                                         std::string* expanded);
 
 }  // namespace qv

@@ -123,12 +123,13 @@ bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
 // Carries the plan out; the engine writes each action to the machine's audit log as it is taken.
 // A log that cannot be written is reported on standard error, with the dialog's text and the
 // error; it never stops the clean-up.
-int ApplyWithAuditLog(Workspace& ws, IConsole& console, const Findings& findings, Plan* plan) {
+RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console, const Findings& findings,
+                                 Plan* plan) {
     Platform& os = ws.services.os;
     AuditLog audit(os, kAuditProgramConsole);
     (void)audit.Open();  // a failure is kept, and each line tries again
     ws.audit = &audit;
-    const int removal = ApplyPlan(ws, findings, plan);
+    const RemovalOutcome removal = ApplyPlan(ws, findings, plan);
     ws.audit = nullptr;
     if (audit.failed()) {
         std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
@@ -210,9 +211,11 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const int removal = ApplyWithAuditLog(ws, console, report.findings, &report.plan);
+            const RemovalOutcome removal =
+                ApplyWithAuditLog(ws, console, report.findings, &report.plan);
             report.applied = true;
-            outcome.actionFailed = removal != kRemovalDone || !EveryActionDone(report.plan);
+            outcome.actionFailed =
+                removal != RemovalOutcome::kDone || !EveryActionDone(report.plan);
         }
     }
 

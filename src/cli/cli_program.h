@@ -13,6 +13,7 @@ namespace qv::cli {
 
 // `args` are the arguments after the program's name, in the ANSI code page. The platform's message
 // boxes should be ConsoleMessageBoxes: nobody is there to close a box.
-ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args);
+[[nodiscard]] ExitCode RunCli(Platform& os, IConsole& console,
+                              const std::vector<std::string>& args);
 
 }  // namespace qv::cli

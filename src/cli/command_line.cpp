@@ -75,6 +75,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp& e) {
+        // exit() writes the text; its code gives way to the program's own exit codes.
         (void)app.exit(e, out, err);
         ParsedCommandLine parsed;
         parsed.outcome = ParseOutcome::kHelp;

@@ -26,6 +26,6 @@ struct RunOutcome {
     bool actionFailed = false;      // clean: an action failed, was refused or not tried
 };
 
-ExitCode ExitCodeOf(const RunOutcome& outcome);
+[[nodiscard]] ExitCode ExitCodeOf(const RunOutcome& outcome);
 
 }  // namespace qv::cli

@@ -14,9 +14,9 @@ inline constexpr char kCommonShellFoldersKey[] =
 
 // 0 and *folder without trailing backslashes, or the registry's error (13 for a value that is not
 // REG_SZ). After a failed open *folder is untouched.
-Win32Error ReadUserShellFolder(IRegistry& registry, std::string_view sidText,
-                               std::string_view valueName, std::string* folder);
-Win32Error ReadCommonShellFolder(IRegistry& registry, std::string_view valueName,
-                                 std::string* folder);
+[[nodiscard]] Win32Error ReadUserShellFolder(IRegistry& registry, std::string_view sidText,
+                                             std::string_view valueName, std::string* folder);
+[[nodiscard]] Win32Error ReadCommonShellFolder(IRegistry& registry, std::string_view valueName,
+                                               std::string* folder);
 
 }  // namespace qv

@@ -35,13 +35,14 @@ std::vector<SelectedPair> Select(const Findings& findings, const Selection& sele
 
 Plan BuildPlan(Workspace& ws, const Findings&, const std::vector<SelectedPair>& selection) {
     Journal journal(true);
+    // The dry run's result is in the actions it noted, each with its own.
     (void)RemoveCheckedUserData(ws, selection, &journal);
     return Plan{selection, journal.TakeActions()};
 }
 
-int ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
+RemovalOutcome ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
     Journal journal(false);
-    const int result = RemoveCheckedUserData(ws, plan->selection, &journal);
+    const RemovalOutcome result = RemoveCheckedUserData(ws, plan->selection, &journal);
     plan->actions = journal.TakeActions();
     return result;
 }

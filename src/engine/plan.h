@@ -10,6 +10,7 @@
 #include "base/win32_codes.h"
 #include "cleanup/journal.h"
 #include "engine/findings.h"
+#include "engine/removal.h"
 #include "engine/workspace.h"
 
 namespace qv {
@@ -31,7 +32,7 @@ std::vector<SelectedPair> Select(const Findings& findings, const Selection& sele
 // the clean-up: it reads the machine and notes what it would delete).
 Plan BuildPlan(Workspace& ws, const Findings& findings, const std::vector<SelectedPair>& selection);
 // Cleans the plan's selection for real; the plan's actions become the ones taken, each with its
-// result. The result of the removal (kRemovalDone, kRemovalFailed, kRemovalNothingSelected).
-int ApplyPlan(Workspace& ws, const Findings& findings, Plan* plan);
+// result, and gives the removal's outcome.
+[[nodiscard]] RemovalOutcome ApplyPlan(Workspace& ws, const Findings& findings, Plan* plan);
 
 }  // namespace qv

@@ -45,11 +45,12 @@ bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& j
 }  // namespace
 
 namespace {
-int RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection, Journal* journal);
+RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection,
+                               Journal* journal);
 }  // namespace
 
-int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
-                          Journal* journal) {
+RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
+                                     Journal* journal) {
     // A real clean-up with an audit log records every action as it is taken, so that the lines
     // written so far stay whatever happens after them.
     Journal audited(false);
@@ -62,23 +63,25 @@ int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& select
         auto it = accounts.find(action.sid);
         if (it == accounts.end()) {
             std::string account;
+            // An account that cannot be named is logged by its SID alone.
             (void)AccountNameFromSidText(ws.services.os.security, action.sid, &account);
             it = accounts.emplace(action.sid, account).first;
         }
         ws.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
                           ActionResultName(action.result), action.error, action.reason});
     });
-    const int result = RemoveSelection(ws, selection, journal);
+    const RemovalOutcome result = RemoveSelection(ws, selection, journal);
     journal->SetObserver(nullptr);
     return result;
 }
 
 namespace {
 
-int RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection, Journal* journal) {
+RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection,
+                               Journal* journal) {
     Platform& os = ws.services.os;
     const bool dryRun = journal != nullptr && journal->dryRun();
-    int result = kRemovalNothingSelected;
+    RemovalOutcome result = RemovalOutcome::kNothingSelected;
     // A checked user whose hive could not be made available, or whose product folders could not
     // be deleted whole, was not cleaned: the run must not end as a success, nor as "nothing
     // selected".
@@ -133,19 +136,19 @@ int RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection, J
                           e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed, e);
             if (dryRun && e == err::kSuccess) journal->MarkDeleted(keyName);
         }
-        result = e == err::kSuccess ? kRemovalDone : kRemovalFailed;
+        result = e == err::kSuccess ? RemovalOutcome::kDone : RemovalOutcome::kFailed;
         if (e == err::kSuccess) {
             PruneEmptyParentKeys(os.registry, registrationPath, journal, pair.sidText);
         }
         if (!dryRun && hive.loadedHere() &&
             FlushUserHive(ws.services, pair.sidText) != err::kSuccess) {
-            result = kRemovalFailed;
+            result = RemovalOutcome::kFailed;
         }
         // A hive left loaded is no success either (the lease has shown why).
-        if (hive.Release() != err::kSuccess) result = kRemovalFailed;
-        if (result == kRemovalFailed) return kRemovalFailed;
+        if (hive.Release() != err::kSuccess) result = RemovalOutcome::kFailed;
+        if (result == RemovalOutcome::kFailed) return RemovalOutcome::kFailed;
     }
-    return userSkipped ? kRemovalFailed : result;
+    return userSkipped ? RemovalOutcome::kFailed : result;
 }
 
 }  // namespace

@@ -11,16 +11,18 @@
 
 namespace qv {
 
-inline constexpr int kRemovalDone = 1;
-inline constexpr int kRemovalFailed = 0;
-inline constexpr int kRemovalNothingSelected = -1;
+enum class RemovalOutcome {
+    kDone,             // every checked pair removed
+    kFailed,           // a removal failed (the walk stopped there)
+    kNothingSelected,  // nothing processed
+};
 
-// 1 every checked pair removed, 0 a removal failed (the walk stopped there), -1 nothing processed.
 // `journal` (optional) notes every action; a dry run's journal makes it change nothing.
-int RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
-                          Journal* journal = nullptr);
+[[nodiscard]] RemovalOutcome RemoveCheckedUserData(Workspace& ws,
+                                                   const std::vector<SelectedPair>& selection,
+                                                   Journal* journal = nullptr);
 // Deletes `name` below `parent` with all its sub keys, depth first; 0 or the first error.
-Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name);
+[[nodiscard]] Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name);
 // Deletes, under HKEY_USERS, each key above `path` while it has no sub key left; the journal
 // (optional) notes each one, and in a dry run sees what would go.
 void PruneEmptyParentKeys(IRegistry& registry, std::string_view path, Journal* journal = nullptr,

@@ -106,7 +106,8 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
             user.keyPath = registrationKeyPath;
             user.roamingFolder = FolderValue(registry, registration.get(), "RoamableRootFolder");
             user.localFolder = FolderValue(registry, registration.get(), "LocalRootFolder");
-            AddRegistrationFinding(ws, product, name, std::move(user), findings);
+            // A user without a SID or an account name is not listed: nothing would name him.
+            (void)AddRegistrationFinding(ws, product, name, std::move(user), findings);
         }
     }
 }
@@ -144,7 +145,7 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
         user.localFolder = std::move(leftover.localFolder);
         user.leftover = true;
         const std::string keyName = text::AfterLastBackslash(user.keyPath);
-        AddRegistrationFinding(ws, scope.product, keyName, std::move(user), findings);
+        (void)AddRegistrationFinding(ws, scope.product, keyName, std::move(user), findings);
     }
 }
 

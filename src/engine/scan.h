@@ -25,22 +25,23 @@ enum class ScanMode {
 
 // Appends to *findings what the scan of one company, product and release finds. False when the
 // registry cannot be read (the profile list, or HKEY_CURRENT_USER in current-user mode).
-bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view product,
-                       std::string_view release, Findings* findings,
-                       ScanMode mode = ScanMode::kRegisterLeftovers);
+[[nodiscard]] bool ScanRegistrations(Workspace& ws, std::string_view company,
+                                     std::string_view product, std::string_view release,
+                                     Findings* findings,
+                                     ScanMode mode = ScanMode::kRegisterLeftovers);
 // The same for several products, each user's hive made available once for all of them.
-bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
-                  ScanMode mode = ScanMode::kRegisterLeftovers);
+[[nodiscard]] bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes,
+                                Findings* findings, ScanMode mode = ScanMode::kRegisterLeftovers);
 // True when the machine lacks the registration or its oldest key is more than 60 seconds newer
 // than the oldest key of the user's registration.
-bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
-                         HKey userRegistrationKey);
+[[nodiscard]] bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
+                                       HKey userRegistrationKey);
 // The oldest last-write time of the key and its whole subtree.
 KeyTime OldestKeyTime(Platform& os, HKey key);
 // Adds a user's stale registration under its label (a new registration when the label is new);
 // false when the account name cannot be found.
-bool AddRegistrationFinding(Workspace& ws, std::string_view product,
-                            std::string_view registrationKeyName, UserFinding user,
-                            Findings* findings);
+[[nodiscard]] bool AddRegistrationFinding(Workspace& ws, std::string_view product,
+                                          std::string_view registrationKeyName, UserFinding user,
+                                          Findings* findings);
 
 }  // namespace qv

@@ -22,10 +22,10 @@ class IConsole {
     // console in the console's output code page.
     virtual void WriteUtf8(std::string_view utf8) noexcept = 0;
     // Whether standard input is an interactive console (not a file, a pipe or nothing at all).
-    virtual bool InputIsInteractive() noexcept = 0;
+    [[nodiscard]] virtual bool InputIsInteractive() noexcept = 0;
     // One line of standard input in the ANSI code page, without its line break; false at the end
     // of the input or on an error.
-    virtual bool ReadLine(std::string* line) noexcept = 0;
+    [[nodiscard]] virtual bool ReadLine(std::string* line) noexcept = 0;
 };
 
 }  // namespace qv

@@ -72,7 +72,7 @@ class IFileHandles {
     // link. 145 for a folder that is not empty, 5 for a read-only entry. The name is gone once
     // the handle is closed.
     [[nodiscard]] virtual Win32Error DeleteByHandle(FileRef handle) noexcept = 0;
-    virtual Win32Error Close(FileRef handle) noexcept = 0;
+    [[nodiscard]] virtual Win32Error Close(FileRef handle) noexcept = 0;
 };
 
 using UniqueFileRef = UniqueHandle<FileRef, &IFileHandles::Close>;

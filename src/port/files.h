@@ -37,17 +37,18 @@ class IFileSystem {
     virtual ~IFileSystem() = default;
 
     // GetFileAttributesA: kInvalidFileAttributes when the path does not exist (or cannot be read).
-    virtual std::uint32_t GetFileAttributes(std::string_view path) noexcept = 0;
+    [[nodiscard]] virtual std::uint32_t GetFileAttributes(std::string_view path) noexcept = 0;
     // FindFirstFileA: on success *handle is open (close with FindClose) and *data the first entry.
-    virtual Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
-                                     FindData* data) noexcept = 0;
+    [[nodiscard]] virtual Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                                                   FindData* data) noexcept = 0;
     // FindNextFileA: err::kNoMoreFiles after the last entry.
-    virtual Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept = 0;
-    virtual Win32Error FindClose(FindHandle handle) noexcept = 0;
+    [[nodiscard]] virtual Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept = 0;
+    [[nodiscard]] virtual Win32Error FindClose(FindHandle handle) noexcept = 0;
     // GetFullPathNameA into a buffer of bufferChars characters; err::kInvalidName when the full
     // path cannot be made or does not fit.
-    virtual Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
-                                       std::string* fullPath) noexcept = 0;
+    [[nodiscard]] virtual Win32Error GetFullPathName(std::string_view path,
+                                                     std::uint32_t bufferChars,
+                                                     std::string* fullPath) noexcept = 0;
 };
 
 // A search of FindFirstFile, ended with FindClose.

@@ -77,7 +77,7 @@ class IRegistry {
     // RegQueryInfoKeyA, its last-write time output only.
     [[nodiscard]] virtual Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept = 0;
     // RegCloseKey. Closing a predefined root is a no-op that succeeds.
-    virtual Win32Error CloseKey(HKey key) noexcept = 0;
+    [[nodiscard]] virtual Win32Error CloseKey(HKey key) noexcept = 0;
     // RegLoadKeyA / RegUnLoadKeyA.
     [[nodiscard]] virtual Win32Error LoadKey(HKey parent, std::string_view subKey,
                                              std::string_view file) noexcept = 0;
@@ -85,7 +85,7 @@ class IRegistry {
 };
 
 // Closes a key the tool opened; a predefined root belongs to the system and is left alone.
-inline Win32Error CloseOpenedKey(IRegistry& registry, HKey key) noexcept {
+[[nodiscard]] inline Win32Error CloseOpenedKey(IRegistry& registry, HKey key) noexcept {
     return IsPredefinedKey(key) ? err::kSuccess : registry.CloseKey(key);
 }
 
@@ -94,8 +94,9 @@ using UniqueKey = UniqueHandle<HKey, &CloseOpenedKey>;
 
 // Opens `subKey` below `parent`; the key is empty when the open fails, and *result (may be null)
 // receives the system's result.
-inline UniqueKey OpenKey(IRegistry& registry, HKey parent, std::string_view subKey,
-                         std::uint32_t access, Win32Error* result = nullptr) noexcept {
+[[nodiscard]] inline UniqueKey OpenKey(IRegistry& registry, HKey parent, std::string_view subKey,
+                                       std::uint32_t access,
+                                       Win32Error* result = nullptr) noexcept {
     UniqueKey key(registry);
     Win32Error e = registry.OpenKey(parent, subKey, access, key.put());
     if (result != nullptr) *result = e;

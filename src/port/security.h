@@ -57,39 +57,43 @@ class ISecurity {
     ISecurity& operator=(const ISecurity&) = delete;
     virtual ~ISecurity() = default;
 
-    virtual Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
-                                                std::uint8_t subAuthorityCount,
-                                                const std::uint32_t (&subAuthorities)[8],
-                                                Sid* sid) noexcept = 0;
+    [[nodiscard]] virtual Win32Error AllocateAndInitializeSid(
+        const SidIdentifierAuthority& authority, std::uint8_t subAuthorityCount,
+        const std::uint32_t (&subAuthorities)[8], Sid* sid) noexcept = 0;
     virtual void FreeSid(Sid sid) noexcept = 0;
-    virtual bool IsValidSid(ConstSid sid) noexcept = 0;
+    [[nodiscard]] virtual bool IsValidSid(ConstSid sid) noexcept = 0;
     virtual const SidIdentifierAuthority* GetSidIdentifierAuthority(ConstSid sid) noexcept = 0;
     virtual const std::uint8_t* GetSidSubAuthorityCount(ConstSid sid) noexcept = 0;
     virtual const std::uint32_t* GetSidSubAuthority(ConstSid sid, std::uint32_t index) noexcept = 0;
-    virtual bool EqualSid(ConstSid a, ConstSid b) noexcept = 0;
+    [[nodiscard]] virtual bool EqualSid(ConstSid a, ConstSid b) noexcept = 0;
     // LookupAccountSidA on the local system. Lengths are in characters; on entry the buffers'
     // sizes, on a too small buffer (err::kInsufficientBuffer) the sizes needed, NUL included.
-    virtual Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
-                                        char* domain, std::uint32_t* domainChars,
-                                        std::uint32_t* use) noexcept = 0;
+    [[nodiscard]] virtual Win32Error LookupAccountSid(ConstSid sid, char* name,
+                                                      std::uint32_t* nameChars, char* domain,
+                                                      std::uint32_t* domainChars,
+                                                      std::uint32_t* use) noexcept = 0;
     // LookupAccountNameA on the local system; *sidBytes and *domainChars as above.
-    virtual Win32Error LookupAccountName(const char* accountName, Sid sid, std::uint32_t* sidBytes,
-                                         char* domain, std::uint32_t* domainChars,
-                                         std::uint32_t* use) noexcept = 0;
-    virtual Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept = 0;
+    [[nodiscard]] virtual Win32Error LookupAccountName(const char* accountName, Sid sid,
+                                                       std::uint32_t* sidBytes, char* domain,
+                                                       std::uint32_t* domainChars,
+                                                       std::uint32_t* use) noexcept = 0;
+    [[nodiscard]] virtual Win32Error LookupPrivilegeValue(const char* name,
+                                                          Luid* luid) noexcept = 0;
     // OpenProcessToken on the current process.
-    virtual Win32Error OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept = 0;
-    virtual Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
-                                           std::uint32_t length,
-                                           std::uint32_t* returnLength) noexcept = 0;
+    [[nodiscard]] virtual Win32Error OpenProcessToken(std::uint32_t access,
+                                                      TokenHandle* token) noexcept = 0;
+    [[nodiscard]] virtual Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
+                                                         void* buffer, std::uint32_t length,
+                                                         std::uint32_t* returnLength) noexcept = 0;
     // AdjustTokenPrivileges with a one-entry TOKEN_PRIVILEGES, no previous state. Returns 0 also
     // when the token does not hold the privilege (the system's TRUE with ERROR_NOT_ALL_ASSIGNED).
-    virtual Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
-                                            std::uint32_t attributes) noexcept = 0;
+    [[nodiscard]] virtual Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll,
+                                                          Luid luid,
+                                                          std::uint32_t attributes) noexcept = 0;
     // CloseHandle on a token.
-    virtual Win32Error CloseToken(TokenHandle token) noexcept = 0;
+    [[nodiscard]] virtual Win32Error CloseToken(TokenHandle token) noexcept = 0;
     // GetUserNameA; *chars in/out as the system's pcbBuffer.
-    virtual Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept = 0;
+    [[nodiscard]] virtual Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept = 0;
 };
 
 // A process token of OpenProcessToken, closed with CloseToken.

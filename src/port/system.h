@@ -32,26 +32,25 @@ class ISystem {
     // InitCommonControls.
     virtual void InitCommonControls() noexcept = 0;
     // GetVersionExA with an OSVERSIONINFOA of 148 bytes.
-    virtual Win32Error GetVersion(OsVersion* version) noexcept = 0;
+    [[nodiscard]] virtual Win32Error GetVersion(OsVersion* version) noexcept = 0;
     // LoadLibraryA / FreeLibrary / GetProcAddress. LoadLibrary returns 0 on failure.
-    virtual ModuleHandle LoadLibrary(std::string_view name) noexcept = 0;
-    virtual Win32Error FreeLibrary(ModuleHandle module) noexcept = 0;
+    [[nodiscard]] virtual ModuleHandle LoadLibrary(std::string_view name) noexcept = 0;
+    [[nodiscard]] virtual Win32Error FreeLibrary(ModuleHandle module) noexcept = 0;
     virtual void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept = 0;
     // GetCurrentDirectoryA into a buffer of bufferChars characters; 0 on failure (or when the
     // directory does not fit), else the length written. The system itself answers a directory
     // that does not fit with the size needed; that is reported as 0 here, so that no caller can
     // mistake it for a length and read a directory that was never written.
-    virtual std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
-                                              std::string* directory) noexcept = 0;
+    [[nodiscard]] virtual std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                                            std::string* directory) noexcept = 0;
     // ExpandEnvironmentStringsA into a buffer of bufferChars characters: 0 on failure, else the
     // characters needed including the NUL; when that exceeds bufferChars *expanded is untouched.
-    virtual std::uint32_t ExpandEnvironmentStrings(std::string_view source,
-                                                   std::uint32_t bufferChars,
-                                                   std::string* expanded) noexcept = 0;
+    [[nodiscard]] virtual std::uint32_t ExpandEnvironmentStrings(
+        std::string_view source, std::uint32_t bufferChars, std::string* expanded) noexcept = 0;
     // GetEnvironmentVariableA: err::kEnvVarNotFound when the variable is not set; an empty value
     // is set.
-    virtual Win32Error GetEnvironmentVariable(std::string_view name,
-                                              std::string* value) noexcept = 0;
+    [[nodiscard]] virtual Win32Error GetEnvironmentVariable(std::string_view name,
+                                                            std::string* value) noexcept = 0;
     // GetPrivateProfileStringA with a buffer of 4096 characters.
     virtual std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                                 std::string_view defaultValue,
@@ -65,7 +64,8 @@ class ISystem {
     virtual void Sleep(std::uint32_t milliseconds) noexcept = 0;
     // The C runtime's round trip through local time: localtime, then mktime of those fields.
     // False when either step fails or the year is before 1900.
-    virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept = 0;
+    [[nodiscard]] virtual bool LocalTimeRoundTrip(std::int64_t utcSeconds,
+                                                  std::int64_t* result) noexcept = 0;
     // GetComputerNameA: the machine's NetBIOS name.
     [[nodiscard]] virtual Win32Error GetComputerName(std::string* name) noexcept = 0;
     // A text of the ANSI code page as UTF-8 (MultiByteToWideChar, then WideCharToMultiByte):

@@ -38,12 +38,13 @@ class ITreeControl {
     virtual std::string GetItemText(TreeItem item) noexcept = 0;
     // TVM_GETITEMSTATE / TVM_SETITEM with the state mask.
     virtual std::uint32_t GetItemState(TreeItem item, std::uint32_t mask) noexcept = 0;
-    virtual bool SetItemState(TreeItem item, std::uint32_t state, std::uint32_t mask) noexcept = 0;
+    [[nodiscard]] virtual bool SetItemState(TreeItem item, std::uint32_t state,
+                                            std::uint32_t mask) noexcept = 0;
     // Whether the item has child items (TVM_GETITEM, cChildren).
-    virtual bool ItemHasChildren(TreeItem item) noexcept = 0;
-    virtual bool DeleteItem(TreeItem item) noexcept = 0;
+    [[nodiscard]] virtual bool ItemHasChildren(TreeItem item) noexcept = 0;
+    [[nodiscard]] virtual bool DeleteItem(TreeItem item) noexcept = 0;
     // TVM_EXPAND.
-    virtual bool Expand(TreeItem item, std::uint32_t code) noexcept = 0;
+    [[nodiscard]] virtual bool Expand(TreeItem item, std::uint32_t code) noexcept = 0;
     // TVM_HITTEST at a point in client coordinates; *flags receives the TVHT_* flags.
     virtual TreeItem HitTest(Point client, std::uint32_t* flags) noexcept = 0;
     // ScreenToClient on the tree window.

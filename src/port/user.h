@@ -44,8 +44,8 @@ class IResources {
     virtual std::string LoadString(std::uint32_t id) noexcept = 0;
     // FindResourceA, LoadResource and SizeofResource on the tool's own module: the resource's
     // bytes, or the error of the first call that failed.
-    virtual Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
-                                         std::string* bytes) noexcept = 0;
+    [[nodiscard]] virtual Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
+                                                       std::string* bytes) noexcept = 0;
 };
 
 }  // namespace qv

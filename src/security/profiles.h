@@ -16,19 +16,19 @@ inline constexpr char kProfileListKey[] =
 
 // Appends the SID texts of all profiles, in the order the profile list enumerates them. False only
 // when the profile list cannot be opened (the list is then unchanged).
-bool ListProfileSids(Platform& os, std::vector<std::string>* list);
+[[nodiscard]] bool ListProfileSids(Platform& os, std::vector<std::string>* list);
 // The profile's folder: "ProfileImagePath" expanded with the tool's environment. False when the
 // key or value is missing or the expansion fails or does not fit in 260 bytes.
-bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder);
+[[nodiscard]] bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder);
 // The full name of the profile's hive file: the folder + "\ntuser.dat", or the path itself when it
 // names a file.
-bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path);
+[[nodiscard]] bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path);
 // The hives this run loaded and could not unload again. Such a hive is under HKEY_USERS as a
 // logged-on user's is, but it is the tool's own: a later lease takes it as loaded here and tries
 // the unload again, instead of leaving it loaded for good.
 class HiveBook {
   public:
-    bool IsStuck(std::string_view sidText) const;
+    [[nodiscard]] bool IsStuck(std::string_view sidText) const;
     void SetStuck(std::string_view sidText, bool stuck);
     std::size_t StuckCount() const { return stuck_.size(); }
 

@@ -210,6 +210,7 @@ std::string CurrentUserSidText(ISecurity& security) {
     if (security.OpenProcessToken(sec::kTokenQuery, token.put()) != err::kSuccess) {
         return std::string();
     }
+    // The first call only learns the length; it fails by design for want of a buffer.
     std::uint32_t length = 0;
     (void)security.GetTokenInformation(token.get(), sec::kTokenUserClass, nullptr, 0, &length);
     if (length < sizeof(TokenUser)) return std::string();

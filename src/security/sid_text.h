@@ -20,15 +20,16 @@ constexpr std::uint32_t SidTextBufferSize(std::uint32_t subAuthorities) {
 // Writes the text of `sid` into *text. *size is the caller's buffer size in bytes; when it is
 // smaller than SidTextBufferSize(n), *size receives that size, *lastError 122 and the result is
 // false. An invalid SID gives false.
-bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::string* text,
-               Win32Error* lastError = nullptr);
+[[nodiscard]] bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size,
+                             std::string* text, Win32Error* lastError = nullptr);
 // Parses a SID text; empty when it does not parse (see the rules in sid_text.cpp).
-UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
+[[nodiscard]] UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
 // The account name (without domain) of a SID text.
-bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name);
+[[nodiscard]] bool AccountNameFromSidText(ISecurity& security, std::string_view sidText,
+                                          std::string* name);
 // The account of a SID text as "DOMAIN\name", or the bare name when the system gives no domain.
-bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
-                                 std::string* account);
+[[nodiscard]] bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
+                                               std::string* account);
 // The SID text of the user the process runs as, from its token (TokenUser); empty on any failure.
 std::string CurrentUserSidText(ISecurity& security);
 

@@ -23,6 +23,7 @@ bool IsMemberOfAdministrators(Platform& os) {
     UniqueToken token(security);
     if (security.OpenProcessToken(sec::kTokenQuery, token.put()) != err::kSuccess) return false;
 
+    // The first call only learns the length; it fails by design for want of a buffer.
     std::uint32_t length = 0;
     (void)security.GetTokenInformation(token.get(), sec::kTokenGroupsClass, nullptr, 0, &length);
     if (length == 0) return false;

@@ -11,9 +11,10 @@ namespace qv {
 // checks count it: an entry that is deny-only (an administrator's token without elevation under
 // UAC) or not enabled is no membership, since such a token cannot load another user's hive.
 // Any failure answers false.
-bool IsMemberOfAdministrators(Platform& os);
+[[nodiscard]] bool IsMemberOfAdministrators(Platform& os);
 // Enables or disables one privilege; true when the change call and closing the token succeeded.
-bool AdjustNamedPrivilege(ISecurity& security, bool enable, std::string_view privilegeName);
+[[nodiscard]] bool AdjustNamedPrivilege(ISecurity& security, bool enable,
+                                        std::string_view privilegeName);
 
 // Enables a privilege for the lifetime of the object and disables it again at its end, on every
 // path: a privilege such as SeRestorePrivilege lets the process pass file permissions, so it is

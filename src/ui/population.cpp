@@ -10,6 +10,7 @@ void FillTree(UserDataTree& tree, const Findings& findings) {
         if (item == 0) item = tree.InsertRegistrationItem(registration.label, registration.keyPath);
         if (item == 0) continue;
         for (const UserFinding& user : registration.users) {
+            // A user the control cannot take is not shown, and so not cleaned either.
             (void)tree.InsertUserItem(item, user.account, user.sid, user.keyPath);
         }
     }

@@ -16,8 +16,8 @@ void FillTree(UserDataTree& tree, const Findings& findings);
 // Scans one company, product and release and fills the tree with what it finds; the users whose
 // registry could not be read are added to *unreadableUsers (optional). False when the registry
 // cannot be read.
-bool PopulateTree(Workspace& ws, UserDataTree& tree, std::string_view company,
-                  std::string_view product, std::string_view release,
-                  std::set<std::string>* unreadableUsers = nullptr);
+[[nodiscard]] bool PopulateTree(Workspace& ws, UserDataTree& tree, std::string_view company,
+                                std::string_view product, std::string_view release,
+                                std::set<std::string>* unreadableUsers = nullptr);
 
 }  // namespace qv

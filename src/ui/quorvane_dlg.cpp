@@ -57,7 +57,7 @@ bool CQuorvaneDlg::OnInitDialog() {
     // tree is filled.
     m_tree->control().ModifyStyle(tv::kCheckBoxes, 0);
     m_tree->control().ModifyStyle(0, tv::kCheckBoxes);
-    RefreshTree();
+    (void)RefreshTree();  // a registry that cannot be read is shown in the status line
     return true;
 }
 
@@ -148,15 +148,15 @@ void CQuorvaneDlg::OnCleanUp() {
     (void)audit.Open();
     Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives, &audit};
     switch (RemoveCheckedUserData(ws, m_tree->CheckedPairs())) {
-        case kRemovalDone:
+        case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
                              mb::kIconInformation);
             break;
-        case kRemovalFailed:
+        case RemovalOutcome::kFailed:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETE_FAILED), caption,
                              mb::kIconExclamation);
             break;
-        case kRemovalNothingSelected:
+        case RemovalOutcome::kNothingSelected:
             os.messages.Show(owner, os.resources.LoadString(IDS_NOTHING_SELECTED), caption,
                              mb::kIconExclamation);
             break;
@@ -171,7 +171,7 @@ void CQuorvaneDlg::OnCleanUp() {
 
     m_bCleanupDone = true;
     m_tree->Clear();
-    RefreshTree();
+    (void)RefreshTree();  // a registry that cannot be read is shown in the status line
 }
 
 void CQuorvaneDlg::OnCancelClicked() {

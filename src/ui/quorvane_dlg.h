@@ -40,8 +40,9 @@ class CQuorvaneDlg {
     [[nodiscard]] DialogBinding Attach(IDialogWindow& window, ITreeControl& tree);
 
     bool OnInitDialog();
-    bool RefreshTree();
-    bool PopulateTree(std::string_view company, std::string_view product, std::string_view release);
+    [[nodiscard]] bool RefreshTree();
+    [[nodiscard]] bool PopulateTree(std::string_view company, std::string_view product,
+                                    std::string_view release);
     void OnCleanUp();
     void OnCancelClicked();
     void OnTreeClick();

@@ -54,7 +54,7 @@ class UserDataTree {
     std::string RegistrationKeyPath(TreeItem registration) const;
     std::string SidText(TreeItem user) const;
 
-    bool HasItems();
+    [[nodiscard]] bool HasItems();
     void ExpandAll();
     // Releases all item data and deletes all items.
     void Clear();

@@ -27,8 +27,8 @@ class Win32AuditStore final : public IAuditStore {
     // The log in "<dataFolder>\Quorvane" instead: for tests, which must not touch the machine's.
     explicit Win32AuditStore(std::string dataFolder) : dataFolder_(std::move(dataFolder)) {}
 
-    Win32Error Open(std::string_view folderSecurity) noexcept override;
-    Win32Error Append(std::string_view utf8Line) noexcept override;
+    [[nodiscard]] Win32Error Open(std::string_view folderSecurity) noexcept override;
+    [[nodiscard]] Win32Error Append(std::string_view utf8Line) noexcept override;
     void Close() noexcept override;
     std::string LogPath() const override;
 

@@ -12,8 +12,8 @@ class Win32Console final : public IConsole {
 
     void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override;
     void WriteUtf8(std::string_view utf8) noexcept override;
-    bool InputIsInteractive() noexcept override;
-    bool ReadLine(std::string* line) noexcept override;
+    [[nodiscard]] bool InputIsInteractive() noexcept override;
+    [[nodiscard]] bool ReadLine(std::string* line) noexcept override;
 
   private:
     // Writes `text` of `codePage` to `handle`: converted to the console's output code page on a

@@ -31,7 +31,7 @@ class Win32FileHandles final : public IFileHandles {
     [[nodiscard]] Win32Error SetAttributes(FileRef handle,
                                            std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override;
-    Win32Error Close(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error Close(FileRef handle) noexcept override;
 };
 
 }  // namespace qv::win32

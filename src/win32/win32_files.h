@@ -9,13 +9,13 @@ class Win32FileSystem final : public IFileSystem {
   public:
     Win32FileSystem() = default;
 
-    std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
-    Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
-                             FindData* data) noexcept override;
-    Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override;
-    Win32Error FindClose(FindHandle handle) noexcept override;
-    Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
-                               std::string* fullPath) noexcept override;
+    [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
+    [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                                           FindData* data) noexcept override;
+    [[nodiscard]] Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override;
+    [[nodiscard]] Win32Error FindClose(FindHandle handle) noexcept override;
+    [[nodiscard]] Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                                             std::string* fullPath) noexcept override;
 };
 
 }  // namespace qv::win32

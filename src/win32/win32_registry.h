@@ -9,25 +9,26 @@ class Win32Registry final : public IRegistry {
   public:
     Win32Registry() = default;
 
-    Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
-                       HKey* key) noexcept override;
-    Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
-                         std::uint32_t access, HKey* key,
-                         std::uint32_t* disposition) noexcept override;
-    Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
-                       std::string* name) noexcept override;
-    Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
-                          std::uint32_t* type, std::string* data,
-                          std::uint32_t* neededBytes) noexcept override;
-    Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
-                        std::string_view data) noexcept override;
-    Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
-    Win32Error FlushKey(HKey key) noexcept override;
-    Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
-    Win32Error CloseKey(HKey key) noexcept override;
-    Win32Error LoadKey(HKey parent, std::string_view subKey,
-                       std::string_view file) noexcept override;
-    Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;
+    [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                     HKey* key) noexcept override;
+    [[nodiscard]] Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
+                                       std::uint32_t access, HKey* key,
+                                       std::uint32_t* disposition) noexcept override;
+    [[nodiscard]] Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                                     std::string* name) noexcept override;
+    [[nodiscard]] Win32Error QueryValue(HKey key, std::string_view valueName,
+                                        std::uint32_t bufferBytes, std::uint32_t* type,
+                                        std::string* data,
+                                        std::uint32_t* neededBytes) noexcept override;
+    [[nodiscard]] Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
+                                      std::string_view data) noexcept override;
+    [[nodiscard]] Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
+    [[nodiscard]] Win32Error FlushKey(HKey key) noexcept override;
+    [[nodiscard]] Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
+    [[nodiscard]] Win32Error CloseKey(HKey key) noexcept override;
+    [[nodiscard]] Win32Error LoadKey(HKey parent, std::string_view subKey,
+                                     std::string_view file) noexcept override;
+    [[nodiscard]] Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;
 };
 
 }  // namespace qv::win32

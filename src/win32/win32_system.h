@@ -13,25 +13,29 @@ class Win32System final : public ISystem {
     Win32System() = default;
 
     void InitCommonControls() noexcept override;
-    Win32Error GetVersion(OsVersion* version) noexcept override;
-    ModuleHandle LoadLibrary(std::string_view name) noexcept override;
-    Win32Error FreeLibrary(ModuleHandle module) noexcept override;
+    [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;
+    [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override;
+    [[nodiscard]] Win32Error FreeLibrary(ModuleHandle module) noexcept override;
     void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept override;
-    std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
-                                      std::string* directory) noexcept override;
-    std::uint32_t ExpandEnvironmentStrings(std::string_view source, std::uint32_t bufferChars,
-                                           std::string* expanded) noexcept override;
-    Win32Error GetEnvironmentVariable(std::string_view name, std::string* value) noexcept override;
+    [[nodiscard]] std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                                    std::string* directory) noexcept override;
+    [[nodiscard]] std::uint32_t ExpandEnvironmentStrings(std::string_view source,
+                                                         std::uint32_t bufferChars,
+                                                         std::string* expanded) noexcept override;
+    [[nodiscard]] Win32Error GetEnvironmentVariable(std::string_view name,
+                                                    std::string* value) noexcept override;
     std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                         std::string_view defaultValue,
                                         std::string_view file) noexcept override;
     std::string FormatSystemMessage(Win32Error code) noexcept override;
     std::int64_t CurrentTime() noexcept override;
     void Sleep(std::uint32_t milliseconds) noexcept override;
-    bool LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept override;
-    Win32Error GetComputerName(std::string* name) noexcept override;
+    [[nodiscard]] bool LocalTimeRoundTrip(std::int64_t utcSeconds,
+                                          std::int64_t* result) noexcept override;
+    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override;
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
-    Win32Error GenerateRandom(unsigned char* bytes, std::size_t count) noexcept override;
+    [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
+                                            std::size_t count) noexcept override;
 };
 
 // A text of one code page in another, through UTF-16 (MultiByteToWideChar, WideCharToMultiByte,
@@ -57,8 +61,8 @@ class Win32Resources final : public IResources {
     explicit Win32Resources(HMODULE module) noexcept : module_(module) {}
 
     std::string LoadString(std::uint32_t id) noexcept override;
-    Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
-                                 std::string* bytes) noexcept override;
+    [[nodiscard]] Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
+                                               std::string* bytes) noexcept override;
 
   private:
     HMODULE module_;

@@ -142,10 +142,10 @@ TEST_F(FakeTreeTest, OnlyItemsWithChildrenExpand) {
 }
 
 TEST_F(FakeTreeTest, RenderShowsBoxesExpansionAndIndent) {
-    tree.SetItemState(reg1, kChecked, tv::kStateImageMask);
-    tree.SetItemState(ann, kChecked, tv::kStateImageMask);
-    tree.SetItemState(reg2, 0, tv::kStateImageMask);
-    tree.Expand(reg1, tv::kExpand);
+    EXPECT_TRUE(tree.SetItemState(reg1, kChecked, tv::kStateImageMask));
+    EXPECT_TRUE(tree.SetItemState(ann, kChecked, tv::kStateImageMask));
+    EXPECT_TRUE(tree.SetItemState(reg2, 0, tv::kStateImageMask));
+    EXPECT_TRUE(tree.Expand(reg1, tv::kExpand));
     EXPECT_EQ(tree.Render(),
               "[x]+ Ovaline 2004 (English)\n"
               "  [x] ann\n"

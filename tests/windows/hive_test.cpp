@@ -18,16 +18,16 @@ class HiveOnSystem : public RealMachine {
         ASSERT_EQ(::RegSetValueExA(key_.get(), kValue, 0, REG_SZ,
                                    reinterpret_cast<const BYTE*>("here"), 5),
                   ERROR_SUCCESS);
-        // Saving a key asks for the backup privilege on Windows.
-        AdjustNamedPrivilege(os().security, true, "SeBackupPrivilege");
+        // Saving a key asks for the backup privilege on Windows; the save checks it was there.
+        (void)AdjustNamedPrivilege(os().security, true, "SeBackupPrivilege");
         ASSERT_EQ(::RegSaveKeyA(key_.get(), hive_.c_str(), nullptr), ERROR_SUCCESS);
-        AdjustNamedPrivilege(os().security, false, "SeBackupPrivilege");
+        (void)AdjustNamedPrivilege(os().security, false, "SeBackupPrivilege");
     }
     void TearDown() override {
         // Never leave a hive of a test loaded, whatever failed.
-        AdjustNamedPrivilege(os().security, true, sec::kRestorePrivilege);
+        (void)AdjustNamedPrivilege(os().security, true, sec::kRestorePrivilege);
         ::RegUnLoadKeyA(HKEY_USERS, sid_.c_str());
-        AdjustNamedPrivilege(os().security, false, sec::kRestorePrivilege);
+        (void)AdjustNamedPrivilege(os().security, false, sec::kRestorePrivilege);
     }
 
     bool Mounted() {

@@ -11,7 +11,7 @@ using Lines = std::vector<std::string>;
 
 class DeleteBufferTest : public ::testing::Test {
   protected:
-    DeleteBufferTest() { table.Add("TEMP", "C:\\Temp"); }
+    DeleteBufferTest() { EXPECT_EQ(table.Add("TEMP", "C:\\Temp"), hr::kOk); }
     Lines Run(const std::string& text) {
         m.debug.Clear();
         EXPECT_EQ(DeleteBuffer(m.platform(), deleter, text, table), hr::kOk);
@@ -53,9 +53,9 @@ TEST_F(DeleteBufferTest, TracesEveryStep) {
 
 TEST_F(DeleteBufferTest, WalkUpStopsAtWellKnownFoldersAndDriveRoots) {
     m.files.AddDrive('D');
-    table.Add("APPDATAFOLDER", "C:\\Users\\ann\\AppData\\Roaming");
-    table.Add("COMMONAPPDATAFOLDER", "C:\\ProgramData");
-    table.Add("PROGRAMFILES", "c:\\PROGRAM FILES\\");
+    EXPECT_EQ(table.Add("APPDATAFOLDER", "C:\\Users\\ann\\AppData\\Roaming"), hr::kOk);
+    EXPECT_EQ(table.Add("COMMONAPPDATAFOLDER", "C:\\ProgramData"), hr::kOk);
+    EXPECT_EQ(table.Add("PROGRAMFILES", "c:\\PROGRAM FILES\\"), hr::kOk);
     table.AddKeptFolder("C:\\Users\\ann\\AppData\\Local");
     table.AddKeptFolder("C:\\Home\\cy");
     const Lines kept = {"C:\\Temp",          "C:\\Users\\ann\\AppData\\Roaming", "C:\\ProgramData",

@@ -149,11 +149,11 @@ TEST_F(PlaceholderBuildTest, DoubleByteNamesEndingInTheBackslashByteStayWhole) {
 class ExpandTest : public ::testing::Test {
   protected:
     ExpandTest() {
-        table.Add("TEMP", "C:\\Temp");
-        table.Add("PERCENT", "%");
-        table.Add("HUNDRED", "100%TEMP%");
-        table.Add(std::string(31, 'N'), "thirty-one");
-        table.Add(std::string(32, 'M'), "thirty-two");
+        EXPECT_EQ(table.Add("TEMP", "C:\\Temp"), hr::kOk);
+        EXPECT_EQ(table.Add("PERCENT", "%"), hr::kOk);
+        EXPECT_EQ(table.Add("HUNDRED", "100%TEMP%"), hr::kOk);
+        EXPECT_EQ(table.Add(std::string(31, 'N'), "thirty-one"), hr::kOk);
+        EXPECT_EQ(table.Add(std::string(32, 'M'), "thirty-two"), hr::kOk);
     }
     PlaceholderTable table;
     std::string out = "untouched";

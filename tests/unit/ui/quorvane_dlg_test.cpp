@@ -79,7 +79,7 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     // With one of them listed, the line still tells of the other.
     m.registry.ClearFaults();
     m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
-    dlg->RefreshTree();
+    EXPECT_TRUE(dlg->RefreshTree());
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
     EXPECT_EQ(Status(), fake::Cp932(" 1 人のユーザ レジストリを読み込めませんでした。"));
 }
@@ -99,7 +99,7 @@ TEST_F(DialogTest, AdministratorFlagIsTakenOnceAtConstruction) {
     Open();
     m.security.SetAdministrator(false);
     dlg->m_tree->Clear();
-    dlg->RefreshTree();
+    EXPECT_TRUE(dlg->RefreshTree());
     EXPECT_EQ(Labels(), std::vector<std::string>{"Ovaline 2004 (English)"});
 }
 
