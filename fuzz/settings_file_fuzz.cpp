@@ -175,7 +175,7 @@ void RunRefresh(std::string_view settings, bool admin) {
         registryAfter = TakeRegistryImage(m.registry);
         // A second refresh, as after a clean-up: what the first one registered is found, not
         // registered again.
-        dlg.m_tree->Clear();
+        dlg.tree()->Clear();
         (void)dlg.RefreshTree();
         CheckNothingHeld(m);
         const std::vector<KeyChange> again =

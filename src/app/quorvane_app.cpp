@@ -19,37 +19,37 @@ constexpr std::uint32_t kWindows40 = 0x400;
 }  // namespace
 
 bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner& runDialog) {
-    m_os.system.InitCommonControls();
+    os_.system.InitCommonControls();
 
     // The only switch. It is a plain substring of the argument text, so any word that contains
     // "-d" turns it on; the search steps over double-byte characters.
     if (!commandLine.empty() && text::FindText(commandLine, kDebugSwitch) != text::npos) {
-        m_bDebug = true;
+        debug_ = true;
     }
 
     // Windows 95, 98 and Me lack what the tool needs from the NT family (per-user hives, tokens):
     // refuse before anything is loaded.
     OsVersion version;
-    if (m_os.system.GetVersion(&version) == err::kSuccess &&
+    if (os_.system.GetVersion(&version) == err::kSuccess &&
         version.major * 256 + version.minor >= kWindows40 &&
         version.platformId == kVerPlatformWin32Windows) {
-        m_os.messages.Show(0, m_os.resources.LoadString(IDS_WIN9X_REFUSED),
-                           m_os.resources.LoadString(IDS_CAPTION), mb::kIconError);
+        os_.messages.Show(0, os_.resources.LoadString(IDS_WIN9X_REFUSED),
+                          os_.resources.LoadString(IDS_CAPTION), mb::kIconError);
         return false;
     }
 
     // A library that does not load is not reported: its users see a null handle.
-    advapi32_.reset(m_os.system.LoadLibrary(kAdvapi32));
-    oleAcc_.reset(m_os.system.LoadLibrary(kOleAcc));
+    advapi32_.reset(os_.system.LoadLibrary(kAdvapi32));
+    oleAcc_.reset(os_.system.LoadLibrary(kOleAcc));
 
     // The settings file lies in the current directory, joined with exactly one "\" (a drive root
     // gives "C:\\Quorvane.ini", which the file system accepts). Without a directory there is no
     // settings file and the dialog works in default mode.
-    m_pszProfileName.clear();
+    settingsFile_.clear();
     std::string directory;
-    const std::uint32_t length = m_os.system.GetCurrentDirectory(kMaxPath, &directory);
+    const std::uint32_t length = os_.system.GetCurrentDirectory(kMaxPath, &directory);
     if (length != 0 && length < kMaxPath) {
-        m_pszProfileName = directory + "\\" + kSettingsFileName;
+        settingsFile_ = directory + "\\" + kSettingsFileName;
     }
 
     if (runDialog) runDialog(*this);
@@ -59,22 +59,22 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
 int CQuorvaneApp::ExitInstance() {
     advapi32_.reset();
     oleAcc_.reset();
-    // No message loop ran, so the exit code is the framework's 0.
+    // The tool's exit code is always 0: the dialog's result does not reach it.
     return 0;
 }
 
 void* CQuorvaneApp::AccessibilityEntry(std::string_view name) {
     void** cached = nullptr;
     if (name == kCreateStdAccessibleObject) {
-        cached = &m_createStdAccessibleObject;
+        cached = &createStdAccessibleObject_;
     } else if (name == kLresultFromObject) {
-        cached = &m_lresultFromObject;
+        cached = &lresultFromObject_;
     } else {
         return nullptr;
     }
     // Resolved only from the library start-up loaded: a lookup with a null module would search the
     // tool's own executable instead.
-    if (*cached == nullptr && oleAcc_) *cached = m_os.system.GetProcAddress(oleAcc_.get(), name);
+    if (*cached == nullptr && oleAcc_) *cached = os_.system.GetProcAddress(oleAcc_.get(), name);
     return *cached;
 }
 

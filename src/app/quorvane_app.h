@@ -11,7 +11,7 @@ namespace qv {
 
 class CQuorvaneApp {
   public:
-    explicit CQuorvaneApp(Platform& os) : m_os(os), advapi32_(os.system), oleAcc_(os.system) {}
+    explicit CQuorvaneApp(Platform& os) : os_(os), advapi32_(os.system), oleAcc_(os.system) {}
     CQuorvaneApp(const CQuorvaneApp&) = delete;
     CQuorvaneApp& operator=(const CQuorvaneApp&) = delete;
 
@@ -27,24 +27,27 @@ class CQuorvaneApp {
     // when they cannot be resolved (callers then answer 0).
     void* AccessibilityEntry(std::string_view name);
 
-    Services services() { return Services{m_os, m_bDebug}; }
+    Services services() { return Services{os_, debug_}; }
 
     // The libraries start-up loaded, 0 when not loaded (or already freed). The security adapter
     // keeps the reference and reads it at each call.
     const ModuleHandle& advapi32() const noexcept { return advapi32_.get(); }
     ModuleHandle oleAcc() const noexcept { return oleAcc_.get(); }
 
-    bool m_bDebug = false;
+    // Whether the command line asked for the diagnostic boxes.
+    bool debug() const noexcept { return debug_; }
     // The settings file: <current directory>\Quorvane.ini; empty when the directory is unknown.
-    std::string m_pszProfileName;
+    const std::string& settingsFile() const noexcept { return settingsFile_; }
 
   private:
-    Platform& m_os;
+    Platform& os_;
     // Freed by ExitInstance, or at the end of the object when an exit path skipped it.
     UniqueLibrary advapi32_;
     UniqueLibrary oleAcc_;
-    void* m_createStdAccessibleObject = nullptr;
-    void* m_lresultFromObject = nullptr;
+    bool debug_ = false;
+    std::string settingsFile_;
+    void* createStdAccessibleObject_ = nullptr;
+    void* lresultFromObject_ = nullptr;
 };
 
 }  // namespace qv

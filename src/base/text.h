@@ -36,7 +36,7 @@ std::string CutBeforeLastBackslash(std::string_view s);
 // The text after the last "\"; the whole text when it has none.
 std::string AfterLastBackslash(std::string_view s);
 
-// Exact comparison, as the framework's string class compares (byte for byte).
+// Exact comparison, byte for byte.
 bool Equals(std::string_view a, std::string_view b) noexcept;
 // Case-insensitive comparison in the manner of lstrcmpiA: ASCII letters fold, double-byte
 // characters compare as units. Returns <0, 0, >0.

@@ -1,4 +1,5 @@
-// Tree control port: the tree view messages the tool sends to control 1000 (TVS_CHECKBOXES).
+// Tree control port: the tree view messages the tool sends to the dialog's tree (IDC_TREE,
+// TVS_CHECKBOXES).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -30,48 +30,48 @@ std::string FormatHeading(std::string_view format, std::string_view argument) {
 }  // namespace
 
 CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
-    : m_services(services), m_settingsFile(std::move(settingsFile)) {
-    m_bAdmin = IsMemberOfAdministrators(m_services.os);
-    m_bCleanupDone = false;
-    m_tables.FillBuiltIn();
+    : services_(services), settingsFile_(std::move(settingsFile)) {
+    admin_ = IsMemberOfAdministrators(services_.os);
+    cleanupDone_ = false;
+    tables_.FillBuiltIn();
 }
 
 DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
-    m_window = &window;
-    m_tree = std::make_unique<UserDataTree>(tree);
+    window_ = &window;
+    tree_ = std::make_unique<UserDataTree>(tree);
     return DialogBinding(this);
 }
 
 void CQuorvaneDlg::Detach() noexcept {
     // The model's end empties the tree through the control, which is still there.
-    m_tree.reset();
-    m_window = nullptr;
+    tree_.reset();
+    window_ = nullptr;
 }
 
 void EndDialogBinding(CQuorvaneDlg* dialog) noexcept { dialog->Detach(); }
 
 bool CQuorvaneDlg::OnInitDialog() {
-    if (m_tree == nullptr || m_window == nullptr) return true;
+    if (tree_ == nullptr || window_ == nullptr) return true;
     // The control makes its check-box images when the style is set on the existing window;
     // taken from the template alone the boxes may show the wrong state. Set it again before the
     // tree is filled.
-    m_tree->control().ModifyStyle(tv::kCheckBoxes, 0);
-    m_tree->control().ModifyStyle(0, tv::kCheckBoxes);
+    tree_->control().ModifyStyle(tv::kCheckBoxes, 0);
+    tree_->control().ModifyStyle(0, tv::kCheckBoxes);
     (void)RefreshTree();  // a registry that cannot be read is shown in the status line
     return true;
 }
 
 bool CQuorvaneDlg::RefreshTree() {
-    if (m_tree == nullptr || m_window == nullptr) return false;
-    Platform& os = m_services.os;
-    m_window->SetItemText(IDC_STATUS, "");
-    m_unreadableUsers.clear();
+    if (tree_ == nullptr || window_ == nullptr) return false;
+    Platform& os = services_.os;
+    window_->SetItemText(IDC_STATUS, "");
+    unreadableUsers_.clear();
 
     // Without a settings file name (the current directory was unknown at start-up) the tool
     // works in default mode.
     auto setting = [&](const char* key) {
-        if (m_settingsFile.empty()) return std::string();
-        return os.system.GetPrivateProfileString(kSettingsSection, key, "", m_settingsFile);
+        if (settingsFile_.empty()) return std::string();
+        return os.system.GetPrivateProfileString(kSettingsSection, key, "", settingsFile_);
     };
 
     bool result = false;
@@ -80,62 +80,62 @@ bool CQuorvaneDlg::RefreshTree() {
         const std::string product = setting(kSettingsProduct);
         const std::string version = setting(kSettingsVersion);
         const std::string visibleName = setting(kSettingsVisibleProductName);
-        m_tables.UseSettingsProduct(visibleName);
-        m_settingsHeading = FormatHeading(os.resources.LoadString(IDS_HEADING), visibleName);
+        tables_.UseSettingsProduct(visibleName);
+        settingsHeading_ = FormatHeading(os.resources.LoadString(IDS_HEADING), visibleName);
         result = PopulateTree(company, product, version);
     } else {
-        m_settingsHeading.clear();
+        settingsHeading_.clear();
         std::string products(kMainProduct);
         products += '/';
         products += kLightProduct;
-        m_window->SetTitle(FormatHeading(os.resources.LoadString(IDS_HEADING), products));
+        window_->SetTitle(FormatHeading(os.resources.LoadString(IDS_HEADING), products));
         result = PopulateTree(kDefaultCompany, kMainProduct, kMainRelease);
         if (result) result = PopulateTree(kDefaultCompany, kLightProduct, kLightRelease);
     }
 
     if (!result) {
-        m_window->SetItemText(IDC_STATUS, os.resources.LoadString(IDS_REGISTRY_UNREADABLE));
+        window_->SetItemText(IDC_STATUS, os.resources.LoadString(IDS_REGISTRY_UNREADABLE));
         return false;
     }
     // Users whose registry could not be read are never passed over as "nothing to clean".
     std::string unreadable;
-    if (!m_unreadableUsers.empty()) {
+    if (!unreadableUsers_.empty()) {
         unreadable = FormatHeading(os.resources.LoadString(IDS_USERS_UNREADABLE),
-                                   std::to_string(m_unreadableUsers.size()));
+                                   std::to_string(unreadableUsers_.size()));
     }
-    if (!m_tree->HasItems()) {
+    if (!tree_->HasItems()) {
         std::string status = os.resources.LoadString(IDS_NO_INVALID_ENTRIES);
         if (!unreadable.empty()) {
             status += unreadable;
-        } else if (!m_bCleanupDone) {
+        } else if (!cleanupDone_) {
             status += os.resources.LoadString(IDS_CLEANUP_NOT_NEEDED);
         }
-        m_window->SetItemText(IDC_STATUS, status);
+        window_->SetItemText(IDC_STATUS, status);
         // Stays disabled: only a clean-up could change the registry, and nothing is left to clean.
-        m_window->EnableItem(mb::kIdOk, false);
+        window_->EnableItem(mb::kIdOk, false);
         return true;
     }
-    m_tree->ExpandAll();
+    tree_->ExpandAll();
     // The dialog has no heading control; in settings mode the heading names the configured
     // product, and it takes the status line whenever that line has nothing else to say. Default
     // mode shows its heading as the dialog's title instead.
-    if (!m_settingsHeading.empty() || !unreadable.empty()) {
-        m_window->SetItemText(IDC_STATUS, m_settingsHeading + unreadable);
+    if (!settingsHeading_.empty() || !unreadable.empty()) {
+        window_->SetItemText(IDC_STATUS, settingsHeading_ + unreadable);
     }
     return true;
 }
 
 bool CQuorvaneDlg::PopulateTree(std::string_view company, std::string_view product,
                                 std::string_view release) {
-    if (m_tree == nullptr || m_window == nullptr) return false;
-    Workspace ws{m_services, m_tables, m_bAdmin, m_window->Handle(), &m_hives};
-    return qv::PopulateTree(ws, *m_tree, company, product, release, &m_unreadableUsers);
+    if (tree_ == nullptr || window_ == nullptr) return false;
+    Workspace ws{services_, tables_, admin_, window_->Handle(), &hives_};
+    return qv::PopulateTree(ws, *tree_, company, product, release, &unreadableUsers_);
 }
 
 void CQuorvaneDlg::OnCleanUp() {
-    if (m_tree == nullptr || m_window == nullptr) return;
-    Platform& os = m_services.os;
-    const WindowRef owner = m_window->Handle();
+    if (tree_ == nullptr || window_ == nullptr) return;
+    Platform& os = services_.os;
+    const WindowRef owner = window_->Handle();
     const std::string caption = os.resources.LoadString(IDS_CAPTION);
     if (os.messages.Show(owner, os.resources.LoadString(IDS_CONFIRM_DELETE), caption,
                          kConfirmStyle) != mb::kIdOk) {
@@ -146,8 +146,8 @@ void CQuorvaneDlg::OnCleanUp() {
     // does not stop the clean-up; the operator is told after its result.
     AuditLog audit(os, kAuditProgramDialog);
     (void)audit.Open();
-    Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives, &audit};
-    switch (RemoveCheckedUserData(ws, m_tree->CheckedPairs())) {
+    Workspace ws{services_, tables_, admin_, owner, &hives_, &audit};
+    switch (RemoveCheckedUserData(ws, tree_->CheckedPairs())) {
         case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
                              mb::kIconInformation);
@@ -169,24 +169,24 @@ void CQuorvaneDlg::OnCleanUp() {
                          caption, mb::kIconExclamation);
     }
 
-    m_bCleanupDone = true;
-    m_tree->Clear();
+    cleanupDone_ = true;
+    tree_->Clear();
     (void)RefreshTree();  // a registry that cannot be read is shown in the status line
 }
 
 void CQuorvaneDlg::OnCancelClicked() {
-    if (m_tree != nullptr) m_tree->Clear();
-    if (m_window != nullptr) m_window->EndDialog(mb::kIdCancel);
+    if (tree_ != nullptr) tree_->Clear();
+    if (window_ != nullptr) window_->EndDialog(mb::kIdCancel);
 }
 
 void CQuorvaneDlg::OnTreeClick() {
-    if (m_tree == nullptr || m_window == nullptr) return;
-    m_tree->OnClick(m_window->GetMessagePos());
+    if (tree_ == nullptr || window_ == nullptr) return;
+    tree_->OnClick(window_->GetMessagePos());
 }
 
 void CQuorvaneDlg::OnTreeKeyDown(std::uint16_t virtualKey) {
-    if (m_tree == nullptr) return;
-    m_tree->OnKeyDown(virtualKey);
+    if (tree_ == nullptr) return;
+    tree_->OnKeyDown(virtualKey);
 }
 
 Point MinimizedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {

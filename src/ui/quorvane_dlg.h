@@ -34,7 +34,7 @@ class CQuorvaneDlg {
     CQuorvaneDlg(const CQuorvaneDlg&) = delete;
     CQuorvaneDlg& operator=(const CQuorvaneDlg&) = delete;
 
-    // Binds the dialog's window and its tree control (control 1000) once they exist, before
+    // Binds the dialog's window and its tree control (IDC_TREE) once they exist, before
     // OnInitDialog, until the binding ends. The dialog outlives its binding; one binding at a
     // time (end the previous one before binding again).
     [[nodiscard]] DialogBinding Attach(IDialogWindow& window, ITreeControl& tree);
@@ -48,27 +48,31 @@ class CQuorvaneDlg {
     void OnTreeClick();
     void OnTreeKeyDown(std::uint16_t virtualKey);
 
-    // The settings-mode heading (string 136 with "VisibleProductName"), empty in default mode.
-    const std::string& SettingsHeading() const { return m_settingsHeading; }
+    // The settings-mode heading (IDS_HEADING with "VisibleProductName"), empty in default mode.
+    const std::string& SettingsHeading() const { return settingsHeading_; }
 
-    bool m_bAdmin = false;
-    bool m_bCleanupDone = false;
-    Tables m_tables;
-    std::unique_ptr<UserDataTree> m_tree;
+    // The tree model while the dialog is bound to its window, else null.
+    UserDataTree* tree() const noexcept { return tree_.get(); }
+    // Whether a clean-up ran in this dialog.
+    bool cleanupDone() const noexcept { return cleanupDone_; }
 
   private:
     friend void EndDialogBinding(CQuorvaneDlg* dialog) noexcept;
     // The binding's end: empties and drops the tree model, forgets the window.
     void Detach() noexcept;
 
-    Services m_services;
-    std::string m_settingsFile;
-    IDialogWindow* m_window = nullptr;
-    std::string m_settingsHeading;
+    bool admin_ = false;
+    bool cleanupDone_ = false;
+    Tables tables_;
+    std::unique_ptr<UserDataTree> tree_;
+    Services services_;
+    std::string settingsFile_;
+    IDialogWindow* window_ = nullptr;
+    std::string settingsHeading_;
     // The hives this dialog's runs could not unload, and the users whose registry the last
     // refresh could not read.
-    HiveBook m_hives;
-    std::set<std::string> m_unreadableUsers;
+    HiveBook hives_;
+    std::set<std::string> unreadableUsers_;
 };
 
 // Where OnPaint draws the icon of the minimised dialog: (client - icon + 1) / 2 on each axis,

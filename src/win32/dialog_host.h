@@ -12,7 +12,7 @@ namespace qv::win32 {
 
 class QuorvaneDialogHost {
   public:
-    // Loads icon 128 from `instance`, the module that holds the dialog's resources.
+    // Loads the icon IDI_QUORVANE from `instance`, the module that holds the dialog's resources.
     QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept;
     // Unbinds the dialog, and a modeless window that is still open no longer reaches this host.
     ~QuorvaneDialogHost();

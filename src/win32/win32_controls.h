@@ -1,4 +1,4 @@
-// The tree control and dialog window ports on a real tree view (control 1000) and dialog.
+// The tree control and dialog window ports on a real tree view (IDC_TREE) and dialog.
 #pragma once
 #include "port/dialog_window.h"
 #include "port/tree.h"

@@ -35,7 +35,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                // The dialog object outlives its host and the window: the host ends
                                // the dialog's binding to the window's controls when the window is
                                // destroyed, so the dialog's own end later touches none of them.
-                               qv::CQuorvaneDlg dialog(a.services(), a.m_pszProfileName);
+                               qv::CQuorvaneDlg dialog(a.services(), a.settingsFile());
                                qv::win32::QuorvaneDialogHost host(dialog, instance);
                                host.RunModal();
                            });

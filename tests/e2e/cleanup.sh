@@ -95,9 +95,9 @@ e2e_check "LOCAL SERVICE is unchecked" e2e_wait_tree "$selection"
 e2e_key Return
 e2e_check "Enter asks for confirmation" e2e_wait_msgbox
 e2e_check "the confirmation asks whether to delete the selected user data" \
-  test "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex 131)"
+  test "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex IDS_CONFIRM_DELETE)"
 e2e_check "the confirmation's caption is the tool's" \
-  test "$(e2e_msgbox_field caption-hex)" = "$(e2e_string_hex 132)"
+  test "$(e2e_msgbox_field caption-hex)" = "$(e2e_string_hex IDS_CAPTION)"
 e2e_check "the confirmation's default and focused button is Cancel" \
   env LC_ALL=C grep -aqE '^button 2 .* default focus$' "$E2E_WORK/msgbox.txt"
 
@@ -119,7 +119,7 @@ e2e_key Tab
 e2e_check "Tab moves the focus to OK" qv_poll 40 e2e_ok_focused
 e2e_key Return
 deleted_box() {
-  e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex 134)" ]
+  e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex IDS_DELETED)" ]
 }
 e2e_check "the tool reports that the selected user data was deleted" qv_poll 120 deleted_box
 e2e_key Return
@@ -203,9 +203,9 @@ e2e_check "the second run reports the deletion" qv_poll 120 deleted_box
 e2e_key Return
 e2e_check "the report closes" qv_poll 60 e2e_no_msgbox
 empty_after_cleanup() {
-  e2e_dump && [ -z "$(e2e_tree)" ] && [ "$(e2e_field status-hex)" = "$(e2e_string_hex 130)" ]
+  e2e_dump && [ -z "$(e2e_tree)" ] && [ "$(e2e_field status-hex)" = "$(e2e_string_hex IDS_NO_INVALID_ENTRIES)" ]
 }
-e2e_check "the tree is empty and the status line shows string 130 alone" qv_poll 40 empty_after_cleanup
+e2e_check "the tree is empty and the status line shows IDS_NO_INVALID_ENTRIES alone" qv_poll 40 empty_after_cleanup
 e2e_check "the clean-up button is disabled" test "$(e2e_field ok)" = disabled
 e2e_check "LOCAL SERVICE's company key is gone too" \
   bash -c "! wine reg query 'HKU\\S-1-5-19\\Software\\Brennard' >/dev/null 2>&1"

@@ -75,7 +75,7 @@ e2e_check "the running user's French leftover is registered before the clean-up"
   e2e_key_exists "$(runner_key 'Ovaline\R16.0\OVLN-201:40C')"
 
 e2e_confirm_cleanup
-e2e_check "the tool reports that the selected user data was deleted" e2e_result_is 134
+e2e_check "the tool reports that the selected user data was deleted" e2e_result_is IDS_DELETED
 e2e_key Return
 e2e_check "the report closes with Enter" qv_poll 60 e2e_no_msgbox
 

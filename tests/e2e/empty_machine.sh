@@ -10,8 +10,8 @@ e2e_start_tool
 e2e_check "the dialog appears" e2e_wait_dialog
 e2e_check "the title is the heading for both products" \
   test "$(e2e_field title-hex)" = "$(e2e_default_title_hex)"
-# String 130 followed directly by string 138 (which begins with a space), in code page 932.
-expected_status="$(e2e_string_hex 130)$(e2e_string_hex 138)"
+# IDS_NO_INVALID_ENTRIES followed directly by IDS_CLEANUP_NOT_NEEDED (which begins with a space), in code page 932.
+expected_status="$(e2e_string_hex IDS_NO_INVALID_ENTRIES)$(e2e_string_hex IDS_CLEANUP_NOT_NEEDED)"
 e2e_check "the status line reads 'no invalid entries' and 'no clean-up needed'" \
   test "$(e2e_field status-hex)" = "$expected_status"
 e2e_check "the clean-up button is disabled" test "$(e2e_field ok)" = disabled

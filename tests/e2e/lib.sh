@@ -133,7 +133,7 @@ e2e_no_msgbox() { ! e2e_msgbox; }
 # The confirmation's OK button has the keyboard focus.
 e2e_ok_focused() { e2e_msgbox && LC_ALL=C grep -aqE '^button 1 .*focus$' "$E2E_WORK/msgbox.txt"; }
 # A message box other than the confirmation: the clean-up's result, whatever it says.
-e2e_result_box() { e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" != "$(e2e_string_hex 131)" ]; }
+e2e_result_box() { e2e_msgbox && [ "$(e2e_msgbox_field text-hex)" != "$(e2e_string_hex IDS_CONFIRM_DELETE)" ]; }
 
 # A clean-up started and confirmed from the keyboard, each step a check: Enter starts it (a click
 # on the dialog's background first gives it the keyboard); the confirmation's default is Cancel,
@@ -148,7 +148,7 @@ e2e_confirm_cleanup() {
   e2e_check "a result box appears" qv_poll 240 e2e_result_box
 }
 
-# Whether the result box says string $1; prints what it says otherwise.
+# Whether the result box says the string named $1; prints what it says otherwise.
 e2e_result_is() {
   [ "$(e2e_msgbox_field text-hex)" = "$(e2e_string_hex "$1")" ] && return 0
   echo "  the result box says: $(e2e_msgbox_field text | iconv -f CP932 -t UTF-8 2>/dev/null)"
@@ -158,17 +158,21 @@ e2e_msgbox_field() { grep -a "^$1: " "$E2E_WORK/msgbox.txt" | head -n 1 | cut -d
 
 # --- expected texts ------------------------------------------------------------------------------
 
-# A string of the tool's string table in code page 932, as hex: e2e_string_hex 130.
+# A string of the tool's string table by its name in res/resource.h, as UTF-8
+# (e2e_string_text IDS_HEADING) or in code page 932 as hex (e2e_string_hex IDS_NO_INVALID_ENTRIES).
 e2e_string_text() {
-  sed -n "s/^QV_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$QV_SOURCE/res/strings.inc"
+  local id
+  id=$(sed -n "s/^#define $1 \\([0-9]*\\)\$/\\1/p" "$QV_SOURCE/res/resource.h")
+  [ -n "$id" ] || { echo "no string $1 in res/resource.h" >&2; return 1; }
+  sed -n "s/^QV_STRING($id, \"\\(.*\\)\")\$/\\1/p" "$QV_SOURCE/res/strings.inc"
 }
 e2e_hex() { iconv -f UTF-8 -t CP932 | od -An -tx1 | tr -d ' \n'; }
 e2e_string_hex() { e2e_string_text "$1" | tr -d '\n' | e2e_hex; }
 
-# The dialog's title in the default configuration: string 136 with the two product key names.
+# The dialog's title in the default configuration: IDS_HEADING with the two product key names.
 e2e_default_title_hex() {
   local heading
-  heading=$(e2e_string_text 136)
+  heading=$(e2e_string_text IDS_HEADING)
   printf '%s' "${heading/\%s/Ovaline/Ovaline Sketch}" | e2e_hex
 }
 

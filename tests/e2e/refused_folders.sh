@@ -33,7 +33,7 @@ e2e_check "the dialog appears" e2e_wait_dialog
 e2e_check "the hostile registration is listed under the running user" spanish_listed
 
 e2e_confirm_cleanup
-e2e_check "the tool reports that the user data could not be deleted" e2e_result_is 133
+e2e_check "the tool reports that the user data could not be deleted" e2e_result_is IDS_DELETE_FAILED
 e2e_key Return
 e2e_check "the report closes with Enter" qv_poll 60 e2e_no_msgbox
 

@@ -32,10 +32,12 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 namespace {
 
-constexpr int kTreeId = 1000;
-constexpr int kStatusId = 1003;
+constexpr int kTreeId = IDC_TREE;
+constexpr int kStatusId = IDC_STATUS;
 
 // A handle closed on every path.
 class Handle {

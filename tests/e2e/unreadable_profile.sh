@@ -9,9 +9,9 @@ mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')"
 e2e_start_tool
 
 e2e_check "the dialog appears" e2e_wait_dialog
-# String 130, then string 139 with the number of users in ASCII digits, in code page 932.
-unreadable=$(e2e_string_text 139)
-expected_status="$(e2e_string_hex 130)$(printf '%s' "${unreadable/\%s/1}" | e2e_hex)"
+# IDS_NO_INVALID_ENTRIES, then IDS_USERS_UNREADABLE with the number of users in ASCII digits, in code page 932.
+unreadable=$(e2e_string_text IDS_USERS_UNREADABLE)
+expected_status="$(e2e_string_hex IDS_NO_INVALID_ENTRIES)$(printf '%s' "${unreadable/\%s/1}" | e2e_hex)"
 e2e_check "the status line counts the one user whose registry could not be read" \
   test "$(e2e_field status-hex)" = "$expected_status"
 e2e_check "the tree is empty" test -z "$(e2e_tree)"

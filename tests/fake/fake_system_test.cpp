@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "fake/fake_files.h"
+#include "res/resource.h"
 
 namespace qv::fake {
 namespace {
@@ -172,9 +173,9 @@ TEST(FakeResourcesTest, StringsComeInCodePage932) {
     const std::string caption =
         "\x83\x86\x81\x5B\x83\x55\x20\x83\x66\x81\x5B\x83\x5E\x82\xF0\x83\x4E\x83\x8A\x81\x5B"
         "\x83\x93\x83\x41\x83\x62\x83\x76";
-    EXPECT_EQ(resources.LoadString(132), caption);
-    EXPECT_EQ(ResourceString(132), caption);
-    std::string refused = resources.LoadString(137);
+    EXPECT_EQ(resources.LoadString(IDS_CAPTION), caption);
+    EXPECT_EQ(ResourceString(IDS_CAPTION), caption);
+    std::string refused = resources.LoadString(IDS_WIN9X_REFUSED);
     EXPECT_NE(refused.find("Windows 95/98/Me"), std::string::npos);
     EXPECT_EQ(refused.back(), ' ');
     EXPECT_EQ(resources.LoadString(999), "");

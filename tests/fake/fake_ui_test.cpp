@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+
 namespace qv::fake {
 namespace {
 
@@ -170,12 +172,12 @@ TEST_F(FakeTreeTest, HitTestAndClientCoordinates) {
 
 TEST(FakeDialogWindowTest, RecordsTextsEnablingAndEnd) {
     FakeDialogWindow dlg;
-    EXPECT_EQ(dlg.ItemText(1003), "");
+    EXPECT_EQ(dlg.ItemText(IDC_STATUS), "");
     EXPECT_TRUE(dlg.IsItemEnabled(1));
-    dlg.SetItemText(1003, "status");
+    dlg.SetItemText(IDC_STATUS, "status");
     dlg.SetTitle("title");
     dlg.EnableItem(1, false);
-    EXPECT_EQ(dlg.ItemText(1003), "status");
+    EXPECT_EQ(dlg.ItemText(IDC_STATUS), "status");
     EXPECT_EQ(dlg.Title(), "title");
     EXPECT_FALSE(dlg.IsItemEnabled(1));
     EXPECT_TRUE(dlg.IsItemEnabled(2));

@@ -75,19 +75,19 @@ TEST_F(DialogOnSystem, CancelEndsTheModalRunWithCancel) {
     ASSERT_TRUE(hook);
     EXPECT_EQ(host_.RunModal(), IDCANCEL);
     // The window is gone, and the dialog object that outlives it holds nothing of it.
-    EXPECT_EQ(dialog_.m_tree, nullptr);
+    EXPECT_EQ(dialog_.tree(), nullptr);
 }
 
 TEST_F(DialogOnSystem, DestroyedWindowUnbindsTheDialogAndTheHostCanShowItAgain) {
     {
         UniqueWindow window(host_.CreateModeless(nullptr));
         ASSERT_NE(window.get(), nullptr);
-        EXPECT_NE(dialog_.m_tree, nullptr);
+        EXPECT_NE(dialog_.tree(), nullptr);
     }
-    EXPECT_EQ(dialog_.m_tree, nullptr);
+    EXPECT_EQ(dialog_.tree(), nullptr);
     UniqueWindow again(host_.CreateModeless(nullptr));
     ASSERT_NE(again.get(), nullptr);
-    EXPECT_NE(dialog_.m_tree, nullptr);
+    EXPECT_NE(dialog_.tree(), nullptr);
 }
 
 TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {

@@ -1,5 +1,6 @@
 // The compiled resources as the system serves them: string table in the ANSI code page, the file
-// list byte for byte, dialog template 102 exactly as designed, and the code page's lead bytes.
+// list byte for byte, dialog template IDD_QUORVANE_DIALOG exactly as designed, and the code page's
+// lead bytes.
 #include <cstring>
 #include <map>
 
@@ -54,12 +55,12 @@ TEST_F(ResourcesOfTheModule, FileListIsTheSourceFileByteForByte) {
     std::string untouched = "unchanged";
     EXPECT_EQ(os().resources.LoadResourceBytes(133, "FILELIST", &untouched),
               static_cast<Win32Error>(ERROR_RESOURCE_NAME_NOT_FOUND));
-    EXPECT_EQ(os().resources.LoadResourceBytes(132, "NOLIST", &untouched),
+    EXPECT_EQ(os().resources.LoadResourceBytes(IDR_FILELIST_CLEANUP, "NOLIST", &untouched),
               static_cast<Win32Error>(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_EQ(untouched, "unchanged");
 }
 
-// Reads dialog template 102 (DLGTEMPLATEEX) field by field.
+// Reads dialog template IDD_QUORVANE_DIALOG (DLGTEMPLATEEX) field by field.
 class TemplateReader {
   public:
     TemplateReader() {

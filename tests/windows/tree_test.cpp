@@ -1,6 +1,7 @@
-// The tree adapter on a real tree view with check boxes, styled as control 1000 of the dialog.
+// The tree adapter on a real tree view with check boxes, styled as the dialog's control IDC_TREE.
 #include <cstring>
 
+#include "resource.h"
 #include "win32/win32_controls.h"
 #include "windows_test_support.h"
 
@@ -16,7 +17,8 @@ class TreeOnSystem : public ::testing::Test {
         : frame_(::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 480, 320, nullptr, nullptr,
                                    nullptr, nullptr)),
           window_(::CreateWindowExA(0x00004220, WC_TREEVIEWA, "", 0x50800117, 0, 0, 460, 300,
-                                    frame_.get(), reinterpret_cast<HMENU>(1000), nullptr, nullptr)),
+                                    frame_.get(), reinterpret_cast<HMENU>(IDC_TREE), nullptr,
+                                    nullptr)),
           tree_(window_.get()) {}
 
     void SetUp() override {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake/fake_machine.h"
+#include "res/resource.h"
 
 namespace qv {
 namespace {
@@ -18,7 +19,7 @@ class StartUpTest : public ::testing::Test {
     bool DebugFor(std::string_view commandLine) {
         CQuorvaneApp app(m.platform());
         Start(app, commandLine);
-        return app.m_bDebug;
+        return app.debug();
     }
 
     FakeMachine m;
@@ -34,7 +35,7 @@ TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
                   (std::vector<std::string>{"Advapi32.dll", "oleacc.dll"}));
         EXPECT_NE(a.advapi32(), 0u);
         EXPECT_NE(a.oleAcc(), 0u);
-        EXPECT_EQ(a.m_pszProfileName, "C:\\Tools\\Quorvane.ini");
+        EXPECT_EQ(a.settingsFile(), "C:\\Tools\\Quorvane.ini");
         EXPECT_TRUE(a.services().debug);
     }));
     EXPECT_EQ(dialogRuns, 1);
@@ -50,12 +51,12 @@ TEST_F(StartUpTest, OnlyWindows9xIsRefusedAndBeforeAnythingLoads) {
         EXPECT_FALSE(refused.InitInstance("", [&](CQuorvaneApp&) { ran = true; }));
         EXPECT_FALSE(ran);
         EXPECT_TRUE(machine.system.LoadedLibraries().empty());
-        EXPECT_TRUE(refused.m_pszProfileName.empty());
+        EXPECT_TRUE(refused.settingsFile().empty());
         ASSERT_EQ(machine.messages.Shown().size(), 1u);
         const auto& box = machine.messages.Shown()[0];
         EXPECT_EQ(box.owner, 0u);
-        EXPECT_EQ(box.text, fake::ResourceString(137));
-        EXPECT_EQ(box.caption, fake::ResourceString(132));
+        EXPECT_EQ(box.text, fake::ResourceString(IDS_WIN9X_REFUSED));
+        EXPECT_EQ(box.caption, fake::ResourceString(IDS_CAPTION));
         EXPECT_EQ(box.style, 16u);
         EXPECT_EQ(refused.ExitInstance(), 0);
         EXPECT_EQ(machine.system.FreeLibraryCalls(), 0);
@@ -84,12 +85,12 @@ TEST_F(StartUpTest, SettingsFileLiesInTheCurrentDirectory) {
     m.system.SetCurrentDirectory("C:\\");
     CQuorvaneApp root(m.platform());
     Start(root, "");
-    EXPECT_EQ(root.m_pszProfileName, "C:\\\\Quorvane.ini");
+    EXPECT_EQ(root.settingsFile(), "C:\\\\Quorvane.ini");
 
     m.system.FailCurrentDirectory();
     CQuorvaneApp unknown(m.platform());
     Start(unknown, "");
-    EXPECT_TRUE(unknown.m_pszProfileName.empty());
+    EXPECT_TRUE(unknown.settingsFile().empty());
     EXPECT_EQ(dialogRuns, 2);  // default mode: the dialog still runs
 }
 

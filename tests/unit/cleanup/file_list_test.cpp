@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cleanup_fixture.h"
+#include "res/resource.h"
 
 namespace qv::test {
 namespace {
@@ -104,29 +105,34 @@ TEST_F(DeleteBufferTest, OverlongTraceLineIsCutBetweenCharacters) {
 
 TEST_F(DeleteBufferTest, ListWithABadReferenceDeletesAndTracesNothing) {
     m.files.AddFile("C:\\Temp\\ovln1.tmp");
-    m.resources.SetBytes(132, kFileListType,
+    m.resources.SetBytes(IDR_FILELIST_CLEANUP, kFileListType,
                          "%TEMP%\\ovln*.tmp\r\n%ABCDEFGHIJKLMNOPQRSTUVWXYZ012345%\r\n");
-    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kFail);
-    m.resources.SetBytes(132, kFileListType, "%TEMP%\\ovln*.tmp\r\n%APIVERSION%\r\n");
-    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kBadPlaceholder);
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, IDR_FILELIST_CLEANUP, kFileListType, table),
+              hr::kFail);
+    m.resources.SetBytes(IDR_FILELIST_CLEANUP, kFileListType,
+                         "%TEMP%\\ovln*.tmp\r\n%APIVERSION%\r\n");
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, IDR_FILELIST_CLEANUP, kFileListType, table),
+              hr::kBadPlaceholder);
     EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
     EXPECT_TRUE(m.debug.Lines().empty());
 
     // A NUL ends the list.
     m.files.AddFile("C:\\Temp\\ovln2.tmp");
     static const char kCutList[] = "%TEMP%\\ovln1.tmp\r\n\0%TEMP%\\ovln2.tmp\r\n";
-    m.resources.SetBytes(132, kFileListType, std::string(kCutList, sizeof kCutList - 1));
-    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table), hr::kOk);
+    m.resources.SetBytes(IDR_FILELIST_CLEANUP, kFileListType,
+                         std::string(kCutList, sizeof kCutList - 1));
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, IDR_FILELIST_CLEANUP, kFileListType, table),
+              hr::kOk);
     EXPECT_FALSE(m.files.Exists("C:\\Temp\\ovln1.tmp"));
     EXPECT_TRUE(m.files.Exists("C:\\Temp\\ovln2.tmp"));
 }
 
 TEST_F(DeleteBufferTest, MissingListGivesTheSystemErrorAsHResult) {
-    m.resources.RemoveResource(132, kFileListType);
+    m.resources.RemoveResource(IDR_FILELIST_CLEANUP, kFileListType);
     // ERROR_RESOURCE_NAME_NOT_FOUND (1814) and ERROR_RESOURCE_TYPE_NOT_FOUND (1813).
-    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, kFileListType, table),
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, IDR_FILELIST_CLEANUP, kFileListType, table),
               static_cast<HResult>(0x80070716u));
-    EXPECT_EQ(LoadFileList(m.platform(), deleter, 132, "NOSUCHTYPE", table),
+    EXPECT_EQ(LoadFileList(m.platform(), deleter, IDR_FILELIST_CLEANUP, "NOSUCHTYPE", table),
               static_cast<HResult>(0x80070715u));
 }
 
@@ -158,7 +164,7 @@ class FileListDataTest : public CleanupTest {
 };
 
 TEST_F(FileListDataTest, CleanUpListHasItsThirtyLinesAndExpandsForARealUser) {
-    const std::string bytes = Bytes(132);
+    const std::string bytes = Bytes(IDR_FILELIST_CLEANUP);
     ExpectPlainAscii(bytes);
     Lines lines = SplitCrLf(bytes);
     ASSERT_EQ(lines.size(), 30u);
@@ -177,7 +183,7 @@ TEST_F(FileListDataTest, CleanUpListHasItsThirtyLinesAndExpandsForARealUser) {
     std::string expanded;
     EXPECT_EQ(ExpandPlaceholders(bytes, table, &expanded), hr::kOk);
     // The full list names a placeholder that no table defines.
-    const std::string full = Bytes(131);
+    const std::string full = Bytes(IDR_FILELIST_ALL);
     ExpectPlainAscii(full);
     EXPECT_EQ(SplitCrLf(full).size(), 355u);
     EXPECT_EQ(full.substr(full.size() - 4), "\r\n\r\n");

@@ -98,7 +98,7 @@ TEST_F(DialogTest, AdministratorFlagIsTakenOnceAtConstruction) {
     Reg(kZed, kEnglish);
     Open();
     m.security.SetAdministrator(false);
-    dlg->m_tree->Clear();
+    dlg->tree()->Clear();
     EXPECT_TRUE(dlg->RefreshTree());
     EXPECT_EQ(Labels(), std::vector<std::string>{"Ovaline 2004 (English)"});
 }
@@ -184,7 +184,7 @@ TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [ ] zed\n  [x] amy\n");
     EXPECT_EQ(m.messages.Shown().size(), 1u);
     EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
-    EXPECT_FALSE(dlg->m_bCleanupDone);
+    EXPECT_FALSE(dlg->cleanupDone());
 }
 
 TEST_F(DialogTest, NothingCheckedIsReportedAndEverythingComesBackChecked) {
@@ -223,7 +223,7 @@ TEST_F(UiMachine, DialogOutlivingItsHostTouchesNoneOfItsControls) {
         binding.reset();
         EXPECT_EQ(tree->ItemCount(), 0u);
     }  // the adapters are freed
-    EXPECT_EQ(dialog->m_tree, nullptr);
+    EXPECT_EQ(dialog->tree(), nullptr);
     EXPECT_FALSE(dialog->RefreshTree());
     dialog->OnTreeClick();
     dialog->OnCancelClicked();
