@@ -169,7 +169,6 @@ HResult PlaceholderTable::Add(const char* name, const char* value) {
 
 HResult PlaceholderTable::Add(std::string_view name, std::string_view value) {
     if (name.data() == nullptr || value.data() == nullptr) return kInvalidArgument;
-    std::lock_guard<std::mutex> hold(lock_);
     try {
         entries_.emplace_back(std::string(name), std::string(value));
     } catch (const std::bad_alloc&) {
@@ -179,7 +178,6 @@ HResult PlaceholderTable::Add(std::string_view name, std::string_view value) {
 }
 
 std::optional<std::string> PlaceholderTable::Lookup(std::string_view name) const {
-    std::lock_guard<std::mutex> hold(lock_);
     for (const auto& entry : entries_) {
         if (text::EqualsNoCase(entry.first, name)) return entry.second;
     }
@@ -187,18 +185,13 @@ std::optional<std::string> PlaceholderTable::Lookup(std::string_view name) const
 }
 
 void PlaceholderTable::Clear() {
-    std::lock_guard<std::mutex> hold(lock_);
     entries_.clear();
     keptFolders_.clear();
 }
 
-std::size_t PlaceholderTable::Size() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return entries_.size();
-}
+std::size_t PlaceholderTable::Size() const { return entries_.size(); }
 
 void PlaceholderTable::AddKeptFolder(std::string_view folder) {
-    std::lock_guard<std::mutex> hold(lock_);
     try {
         keptFolders_.emplace_back(folder);
     } catch (const std::bad_alloc&) {
@@ -206,10 +199,7 @@ void PlaceholderTable::AddKeptFolder(std::string_view folder) {
     }
 }
 
-std::vector<std::string> PlaceholderTable::KeptFolders() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return keptFolders_;
-}
+std::vector<std::string> PlaceholderTable::KeptFolders() const { return keptFolders_; }
 
 PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrationPath,
                                        std::string_view sidText, const Tables& tables,

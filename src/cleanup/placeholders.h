@@ -1,6 +1,5 @@
 // The placeholder table of one registration of one user, and the expansion of "%NAME%" references.
 #pragma once
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +13,8 @@
 
 namespace qv {
 
+// Used on one thread: each table belongs to the clean-up of one user, and nothing of the tool
+// runs on a second thread, so the table takes no lock.
 class PlaceholderTable {
   public:
     // Appends an entry; hr::kOk, or E_INVALIDARG for an absent name or value.
@@ -30,7 +31,6 @@ class PlaceholderTable {
     std::vector<std::string> KeptFolders() const;
 
   private:
-    mutable std::mutex lock_;
     std::vector<std::pair<std::string, std::string>> entries_;
     std::vector<std::string> keptFolders_;
 };

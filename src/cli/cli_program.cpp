@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/defaults.h"
+#include "app/messages.h"
 #include "app/tables.h"
 #include "base/text.h"
 #include "cli/command_line.h"

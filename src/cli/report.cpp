@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/messages.h"
 #include "base/text.h"
 #include "res/resource.h"
 #include "security/sid_text.h"

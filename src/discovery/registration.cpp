@@ -113,11 +113,6 @@ std::string ProductDisplayName(const StringTable& productIds, std::string_view p
     return productIds.KeyOfValue(id).value_or(std::string());
 }
 
-bool IsDirectory(IFileSystem& files, std::string_view path) {
-    std::uint32_t attributes = files.GetFileAttributes(path);
-    return attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0;
-}
-
 Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
                                   const LeftoverFolder& leftover) {
     UniqueKey created(os.registry);

@@ -34,7 +34,6 @@ std::string ProductCodeOf(std::string_view product);
 // with that id, or empty.
 std::string ProductDisplayName(const StringTable& productIds, std::string_view product,
                                std::string_view id);
-[[nodiscard]] bool IsDirectory(IFileSystem& files, std::string_view path);
 
 // A product and language folder of a user that neither the machine nor the user has registered.
 struct LeftoverFolder {

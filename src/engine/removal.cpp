@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "app/messages.h"
 #include "base/text.h"
 #include "cleanup/file_list.h"
 #include "security/profiles.h"

@@ -54,4 +54,11 @@ class IFileSystem {
 // A search of FindFirstFile, ended with FindClose.
 using UniqueFind = UniqueHandle<FindHandle, &IFileSystem::FindClose>;
 
+// Whether `path` names a folder; a missing path reads as kInvalidFileAttributes, whose bits are
+// not a folder's.
+[[nodiscard]] inline bool IsDirectory(IFileSystem& files, std::string_view path) noexcept {
+    const std::uint32_t attributes = files.GetFileAttributes(path);
+    return attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0;
+}
+
 }  // namespace qv

@@ -1,6 +1,7 @@
 #include "security/profiles.h"
 
 #include "app/defaults.h"
+#include "app/messages.h"
 #include "base/text.h"
 #include "security/sid_text.h"
 #include "security/token.h"
@@ -76,9 +77,7 @@ bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder) 
 bool ProfileHivePath(Platform& os, std::string_view sidText, std::string* path) {
     std::string hive;
     if (!ProfileFolder(os, sidText, &hive)) return false;
-    // A missing path reads as kInvalidFileAttributes, whose bits are not a directory's.
-    const std::uint32_t attributes = os.files.GetFileAttributes(hive);
-    if (attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0) {
+    if (IsDirectory(os.files, hive)) {
         // The hive file's name must fit a 260-byte path buffer with its NUL; a profile folder too
         // long for that cannot be loaded from, so it fails here rather than load a cut-off name.
         if (hive.size() + sizeof(kHiveFileName) > kMaxPath) return false;

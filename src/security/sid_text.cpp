@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "app/defaults.h"
 #include "base/text.h"
 #include "security/token.h"
 
@@ -230,16 +229,6 @@ std::string CurrentUserSidText(ISecurity& security) {
     std::string result;
     if (!SidToText(security, user->user.sid, &size, &result)) return std::string();
     return result;
-}
-
-std::string SystemErrorText(ISystem& system, Win32Error code) {
-    return system.FormatSystemMessage(code);
-}
-
-void ShowSystemError(Platform& os, Win32Error code, std::string_view prefix) {
-    std::string message(prefix);
-    message += SystemErrorText(os.system, code);
-    os.messages.Show(0, message, kErrorCaption, mb::kIconInformation | mb::kOk);
 }
 
 }  // namespace qv

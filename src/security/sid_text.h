@@ -1,5 +1,5 @@
-// Security identifiers and their text form ("S-1-5-21-..."), account names, the running user's
-// SID text, and the system-error box.
+// Security identifiers and their text form ("S-1-5-21-..."), account names and the running
+// user's SID text.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -32,10 +32,5 @@ constexpr std::uint32_t SidTextBufferSize(std::uint32_t subAuthorities) {
                                                std::string* account);
 // The SID text of the user the process runs as, from its token (TokenUser); empty on any failure.
 std::string CurrentUserSidText(ISecurity& security);
-
-// The system's message text for an error code, empty when it has none.
-std::string SystemErrorText(ISystem& system, Win32Error code);
-// A box with prefix + SystemErrorText(code), caption "Quorvane Error", information icon, no owner.
-void ShowSystemError(Platform& os, Win32Error code, std::string_view prefix);
 
 }  // namespace qv

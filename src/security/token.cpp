@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "app/messages.h"
 #include "security/sid_text.h"
 
 namespace qv {

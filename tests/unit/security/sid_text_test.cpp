@@ -157,15 +157,5 @@ TEST_F(SidTextTest, CurrentUserIsTheTokensUserNotAnAccountOfTheSameName) {
     EXPECT_EQ(CurrentUserSidText(m.security), "");
 }
 
-TEST_F(SidTextTest, SystemErrorBoxAddsNoSeparator) {
-    ShowSystemError(m.platform(), 5, "Prefix:");
-    ASSERT_EQ(m.messages.Shown().size(), 1u);
-    const auto& box = m.messages.Shown()[0];
-    EXPECT_EQ(box.owner, 0u);
-    EXPECT_EQ(box.text, "Prefix:" + m.system.FormatSystemMessage(5));
-    EXPECT_EQ(box.caption, "Quorvane Error");
-    EXPECT_EQ(box.style, 0x40u);
-}
-
 }  // namespace
 }  // namespace qv
