@@ -1,20 +1,22 @@
-// The cost of one refresh of the tree: an administrator's population over every profile of the
-// machine, on the fake machine. Each profile's hive is a file that the population loads, scans
-// and unloads; each holds ten registrations that the machine has in a newer form, so every one is
-// stale, walks both its own and the machine's key tree, and becomes a user item.
+// The cost of one refresh of the tree: an administrator's population over every
+// profile of the machine, on the fake machine. Each profile's hive is a file
+// that the population loads, scans and unloads; each holds ten registrations
+// that the machine has in a newer form, so every one is stale, walks both its
+// own and the machine's key tree, and becomes a user item.
 //
-// The counter "per_profile" is the time of one refresh divided by the number of profiles. The
-// work per profile is the same whatever the number of profiles (ten registrations, ten labels to
-// search), so it should stay flat from 10 to 1,000 profiles; growth points at a scan that is
-// quadratic in the number of profiles.
+// The counter "per_profile" is the time of one refresh divided by the number of
+// profiles. The work per profile is the same whatever the number of profiles
+// (ten registrations, ten labels to search), so it should stay flat from 10 to
+// 1,000 profiles; growth points at a scan that is quadratic in the number of
+// profiles.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/tables.h"
+#include "bench_machine.h"
 #include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
@@ -24,36 +26,18 @@
 namespace {
 
 constexpr int kRegistrationsPerProfile = 10;
-constexpr char kRelease[] = "Software\\Brennard\\Ovaline\\R16.0";
-// Ten languages of the built-in tables, so each registration gets a label of its own.
-constexpr const char* kLocales[kRegistrationsPerProfile] = {"409", "407", "40C", "40A", "415",
-                                                            "40E", "405", "419", "816", "416"};
-constexpr std::int64_t kUserTime = 1'700'000'000;        // when the users registered
-constexpr std::int64_t kMachineTime = kUserTime + 3600;  // the machine's newer registration
-
-std::string Sid(int i) { return "S-1-5-21-7-8-9-" + std::to_string(1000 + i); }
+// Ten languages of the built-in tables, so each registration gets a label of
+// its own.
+const std::vector<qv::bench::BenchProduct> kProducts = {
+    {"Software\\Brennard\\Ovaline\\R16.0",
+     "OVLN-201:",
+     {"409", "407", "40C", "40A", "415", "40E", "405", "419", "816", "416"}},
+};
 
 struct Machine {
     Machine(int profiles, bool loggedOn) : services{m.platform(), false} {
         tables.FillBuiltIn();
-        for (const char* lcid : kLocales) {
-            std::string key = std::string("HKLM\\") + kRelease + "\\OVLN-201:" + lcid;
-            m.registry.SetString(key + "\\Settings", "Style", "standard");
-            m.registry.SetTreeTime(key, kMachineTime);
-        }
-        for (int i = 0; i < profiles; ++i) {
-            char name[16];
-            std::snprintf(name, sizeof name, "user%04d", i);
-            m.AddUser({Sid(i), name, "BENCH", {}, loggedOn, true});
-            std::string release = m.UserKey(Sid(i)) + "\\" + kRelease;
-            for (const char* lcid : kLocales) {
-                std::string key = release + "\\OVLN-201:" + lcid;
-                m.registry.SetString(key, "RoamableRootFolder", m.AppData(Sid(i)));
-                m.registry.SetString(key, "LocalRootFolder", m.LocalAppData(Sid(i)));
-                m.registry.SetString(key + "\\Settings", "Style", "standard");
-            }
-            m.registry.SetTreeTime(release, kUserTime);
-        }
+        qv::bench::AddStaleRegistrations(m, kProducts, profiles, loggedOn);
     }
 
     qv::fake::FakeMachine m;
@@ -68,7 +52,8 @@ void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
     auto machine = std::make_unique<Machine>(profiles, loggedOn);
     qv::Workspace ws{machine->services, machine->tables, true, 0};
 
-    // What one refresh must produce: ten registration items with one user item per profile.
+    // What one refresh must produce: ten registration items with one user item
+    // per profile.
     const bool read = qv::PopulateTree(ws, machine->tree, "Brennard", "Ovaline", "R16.0");
     const std::size_t expectedItems = static_cast<std::size_t>(kRegistrationsPerProfile) *
                                       (static_cast<std::size_t>(profiles) + 1);
@@ -93,7 +78,8 @@ void RefreshAllProfiles(benchmark::State& state, bool loggedOn) {
 
 // Users who are not logged on: the refresh loads and unloads every hive.
 void BM_RefreshAllProfiles(benchmark::State& state) { RefreshAllProfiles(state, false); }
-// Every user logged on: the hives are read in place, which leaves out the hive loading.
+// Every user logged on: the hives are read in place, which leaves out the hive
+// loading.
 void BM_RefreshLoggedOnProfiles(benchmark::State& state) { RefreshAllProfiles(state, true); }
 
 BENCHMARK(BM_RefreshAllProfiles)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);

@@ -13,12 +13,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/tables.h"
+#include "bench_machine.h"
 #include "engine/findings.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
@@ -26,51 +26,20 @@
 
 namespace {
 
-struct Product {
-    const char* release;  // below Software
-    const char* keyPrefix;
-    const char* locales[5];
-};
 // Five languages of each product, each with a label of its own.
-constexpr Product kProducts[] = {
+const std::vector<qv::bench::BenchProduct> kProducts = {
     {"Software\\Brennard\\Ovaline\\R16.0", "OVLN-201:", {"409", "407", "40C", "40A", "415"}},
     {"Software\\Brennard\\Ovaline Sketch\\R9", "OVSK-201:", {"411", "409", "407", "40C", "416"}},
 };
 constexpr std::size_t kRegistrations = 10;
-constexpr std::int64_t kUserTime = 1'700'000'000;        // when the users registered
-constexpr std::int64_t kMachineTime = kUserTime + 3600;  // the machine's newer registration
 
 const std::vector<qv::ProductScope> kScopes = {{"Brennard", "Ovaline", "R16.0"},
                                                {"Brennard", "Ovaline Sketch", "R9"}};
 
-std::string Sid(int i) { return "S-1-5-21-7-8-9-" + std::to_string(1000 + i); }
-
 struct Machine {
     explicit Machine(int profiles) : services{m.platform(), false} {
         tables.FillBuiltIn();
-        for (const Product& product : kProducts) {
-            for (const char* lcid : product.locales) {
-                const std::string key =
-                    std::string("HKLM\\") + product.release + "\\" + product.keyPrefix + lcid;
-                m.registry.SetString(key + "\\Settings", "Style", "standard");
-                m.registry.SetTreeTime(key, kMachineTime);
-            }
-        }
-        for (int i = 0; i < profiles; ++i) {
-            char name[16];
-            std::snprintf(name, sizeof name, "user%04d", i);
-            m.AddUser({Sid(i), name, "BENCH", {}, false, true});
-            for (const Product& product : kProducts) {
-                const std::string release = m.UserKey(Sid(i)) + "\\" + product.release;
-                for (const char* lcid : product.locales) {
-                    const std::string key = release + "\\" + product.keyPrefix + lcid;
-                    m.registry.SetString(key, "RoamableRootFolder", m.AppData(Sid(i)));
-                    m.registry.SetString(key, "LocalRootFolder", m.LocalAppData(Sid(i)));
-                    m.registry.SetString(key + "\\Settings", "Style", "standard");
-                }
-                m.registry.SetTreeTime(release, kUserTime);
-            }
-        }
+        qv::bench::AddStaleRegistrations(m, kProducts, profiles, false);
     }
 
     qv::fake::FakeMachine m;

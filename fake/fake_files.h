@@ -86,6 +86,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     std::vector<EntryRecord> AllEntries() const;
     std::size_t OpenFindCount() const;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     // --- IFileSystem ---
     [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
     [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
@@ -95,6 +97,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     [[nodiscard]] Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                              std::string* fullPath) noexcept override;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     // --- IFileHandles ---
     [[nodiscard]] Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,

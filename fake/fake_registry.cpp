@@ -915,6 +915,7 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
     return err::kSuccess;
 }
 
+// Alike on purpose: load and unload check their arguments in the same order, as the system does.
 Win32Error FakeRegistry::UnLoadKey(HKey parent, std::string_view subKey) noexcept {
     ++s_->calls[static_cast<int>(RegOp::Unload)];
     s_->unloadLog.emplace_back(subKey);

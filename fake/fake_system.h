@@ -54,6 +54,8 @@ class FakeSystem final : public ISystem {
     std::vector<std::string> LoadedLibraries() const;
     int FreeLibraryCalls() const;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     // --- ISystem ---
     void InitCommonControls() noexcept override;
     [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;

@@ -9,23 +9,13 @@ set -euo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 cd "$QV_SOURCE"
-. scripts/lib/wine.sh
-. scripts/lib/build.sh
+. scripts/lib/speed.sh
 
 rounds="${1:-5}"
 limit="1.2"
 
-bash scripts/setup.sh
-
-echo "delete speed: building qv_delete_speed.exe"
-qv_configure mingw >/dev/null
-qv_build mingw --target qv_delete_speed
-
-prefix="$QV_BUILD/speed-prefix"
+qv_speed_prepare "delete speed" qv_delete_speed speed-prefix
 log="$QV_BUILD/delete-speed.log"
-echo "delete speed: a fresh Wine prefix in $prefix"
-qv_new_prefix "$prefix"
-qv_wine_env "$prefix"
 
 # The shell may open progress windows: a virtual X server of our own, as for the tests.
 unset DISPLAY
@@ -36,20 +26,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-status=0
-wine "$QV_BUILD/mingw/qv_delete_speed.exe" "$rounds" 100 100 | tr -d '\r' | tee "$log" || status=$?
-if [ "$status" -ne 0 ]; then
-  echo "delete speed: the measurement failed (exit $status)"
-  exit 1
-fi
-ratio=$(sed -n 's/^ratio (deleter \/ shell): //p' "$log")
-if [ -z "$ratio" ]; then
-  echo "delete speed: no ratio in the output"
-  exit 1
-fi
-if awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r <= l) }'; then
-  echo "delete speed: the deleter costs ${ratio}x the shell's deletion (at most ${limit}x): met"
-else
-  echo "delete speed: the deleter costs ${ratio}x the shell's deletion (at most ${limit}x): NOT met"
-  exit 3
-fi
+qv_speed_run "delete speed" "$log" "$QV_BUILD/mingw/qv_delete_speed.exe" "$rounds" 100 100
+qv_speed_verdict "delete speed" "$log" "ratio (deleter / shell)" "$limit" \
+  "the deleter costs RATIOx the shell's deletion"

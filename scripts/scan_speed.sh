@@ -10,36 +10,22 @@ set -euo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 cd "$QV_SOURCE"
-. scripts/lib/wine.sh
-. scripts/lib/build.sh
+. scripts/lib/speed.sh
 
 rounds="${1:-9}"
 profiles=100
 kilobytes=1024
 limit="1.2"
 
-bash scripts/setup.sh
-
-echo "scan speed: building qv_scan_speed.exe"
-qv_configure mingw >/dev/null
-qv_build mingw --target qv_scan_speed
-
+qv_speed_prepare "scan speed" qv_scan_speed scan-speed-prefix
 prefix="$QV_BUILD/scan-speed-prefix"
 log="$QV_BUILD/scan-speed.log"
-echo "scan speed: a fresh Wine prefix in $prefix"
-qv_new_prefix "$prefix"
-qv_wine_env "$prefix"
 # A console program: no window, no display.
 unset DISPLAY
 trap qv_end_wine EXIT
 
-status=0
-wine "$QV_BUILD/mingw/qv_scan_speed.exe" "$rounds" "$profiles" "$kilobytes" | tr -d '\r' |
-  tee "$log" || status=$?
-if [ "$status" -ne 0 ]; then
-  echo "scan speed: the measurement failed (exit $status)"
-  exit 1
-fi
+qv_speed_run "scan speed" "$log" "$QV_BUILD/mingw/qv_scan_speed.exe" "$rounds" "$profiles" \
+  "$kilobytes"
 
 # The program removes its profiles, hive files and keys; nothing of them may be left.
 profile_list='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList'
@@ -50,14 +36,5 @@ if wine reg query "$profile_list" 2>/dev/null | tr -d '\r' | grep 'S-1-5-21-1-2-
   exit 1
 fi
 
-ratio=$(sed -n 's/^ratio (scan \/ bare loop): //p' "$log")
-if [ -z "$ratio" ]; then
-  echo "scan speed: no ratio in the output"
-  exit 1
-fi
-if awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r <= l) }'; then
-  echo "scan speed: the scan costs ${ratio}x the bare load-and-unload loop (at most ${limit}x): met"
-else
-  echo "scan speed: the scan costs ${ratio}x the bare load-and-unload loop (at most ${limit}x): NOT met"
-  exit 3
-fi
+qv_speed_verdict "scan speed" "$log" "ratio (scan / bare loop)" "$limit" \
+  "the scan costs RATIOx the bare load-and-unload loop"

@@ -39,6 +39,20 @@ count_ctest() {
   fi
 }
 
+# Adds the counts of a run that ends with "N passed, N failed" (the fuzz harnesses, the end-to-end
+# tests); a run without that line counts as one failure, named by $2.
+count_summary() {
+  local log="$1" what="$2" summary
+  summary=$(tail -n 1 "$log")
+  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+  else
+    echo "FAIL: $what ended without their summary"
+    failed=$((failed + 1))
+  fi
+}
+
 step "setup"
 if ! bash scripts/setup.sh </dev/null; then
   echo "FAIL: setting up the machine"
@@ -76,14 +90,7 @@ fi
 step "fuzzing (libFuzzer harnesses, bounded runs)"
 if qv_configure fuzz && qv_build fuzz; then
   bash scripts/fuzz.sh </dev/null 2>&1 | tee "$QV_BUILD/fuzz-tests.log"
-  summary=$(tail -n 1 "$QV_BUILD/fuzz-tests.log")
-  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
-  else
-    echo "FAIL: the fuzz harnesses ended without their summary"
-    failed=$((failed + 1))
-  fi
+  count_summary "$QV_BUILD/fuzz-tests.log" "the fuzz harnesses"
 else
   echo "FAIL: fuzz build"
   failed=$((failed + 1))
@@ -141,13 +148,6 @@ fi
 
 step "end-to-end tests under Wine"
 timeout 2700 bash tests/e2e/run_all.sh </dev/null 2>&1 | tee "$QV_BUILD/e2e-tests.log"
-summary=$(tail -n 1 "$QV_BUILD/e2e-tests.log")
-if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-else
-  echo "FAIL: the end-to-end tests ended without their summary"
-  failed=$((failed + 1))
-fi
+count_summary "$QV_BUILD/e2e-tests.log" "the end-to-end tests"
 
 finish

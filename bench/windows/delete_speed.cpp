@@ -13,23 +13,21 @@
 #include <vector>
 
 #include "cleanup/deleter.h"
+#include "speed_support.h"
 #include "win32/win32_file_handles.h"
 #include "win32/win32_handles.h"
 #include "win32/windows_api.h"
 
 namespace {
 
+using qv::bench::Argument;
+using qv::bench::Median;
+using qv::bench::Now;
+
 using qv::win32::UniqueKernelHandle;
 
 bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-double Now() {
-    LARGE_INTEGER frequency{}, counter{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // `tree` with `folders` folders of `files` files of a few bytes each.
@@ -136,18 +134,6 @@ bool DeleterDelete(const std::string& anchor, const std::string& tree, TimedHand
                      static_cast<unsigned long>(report.error), report.reason.c_str());
     }
     return report.ok();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-int Argument(int argc, char** argv, int index, int fallback) {
-    if (argc <= index) return fallback;
-    int value = std::atoi(argv[index]);
-    return value > 0 ? value : -1;
 }
 
 }  // namespace

@@ -30,11 +30,16 @@
 #include "engine/workspace.h"
 #include "security/profiles.h"
 #include "security/token.h"
+#include "speed_support.h"
 #include "win32/win32_handles.h"
 #include "win32/win32_platform.h"
 #include "win32/windows_api.h"
 
 namespace {
+
+using qv::bench::Argument;
+using qv::bench::Median;
+using qv::bench::Now;
 
 using qv::Win32Error;
 
@@ -56,25 +61,6 @@ constexpr Registration kRegistrations[] = {
 };
 // A language folder without a registration, which the scan holds as a leftover.
 constexpr char kLeftoverFolder[] = "Ovaline 2004\\R16.0\\fra";
-
-double Now() {
-    LARGE_INTEGER frequency{}, counter{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-int Argument(int argc, char** argv, int index, int fallback) {
-    if (argc <= index) return fallback;
-    int value = std::atoi(argv[index]);
-    return value > 0 ? value : -1;
-}
 
 std::string ProfileSid(int i) { return "S-1-5-21-1-2-3-" + std::to_string(1000 + i); }
 
@@ -203,6 +189,7 @@ class CallClock {
     std::map<std::string, Stat> stats_;
 };
 
+// Alike on purpose: every timed port below forwards each of its methods the same way.
 // The registry port on the system, every call counted and timed.
 class TimedRegistry final : public qv::IRegistry {
   public:

@@ -3,6 +3,7 @@
 
 namespace qv {
 
+// Alike on purpose: named constants, one a line, as every list of them is.
 inline constexpr char kDefaultCompany[] = "Brennard";
 inline constexpr char kMainProduct[] = "Ovaline";
 inline constexpr char kMainRelease[] = "R16.0";

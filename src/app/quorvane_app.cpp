@@ -7,6 +7,7 @@
 namespace qv {
 namespace {
 
+// Alike on purpose: named constants, one a line, as every list of them is.
 constexpr char kAdvapi32[] = "Advapi32.dll";
 constexpr char kOleAcc[] = "oleacc.dll";
 constexpr char kDebugSwitch[] = "-d";

@@ -53,6 +53,7 @@ constexpr HResult FromWin32(Win32Error e) {
 }
 }  // namespace hr
 
+// Alike on purpose: named constants, one a line, as every list of them is.
 // Message box styles and answers.
 namespace mb {
 inline constexpr std::uint32_t kOk = 0x0;

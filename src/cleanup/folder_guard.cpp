@@ -272,6 +272,8 @@ RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_vie
     return RootFolderVerdict::kAllowed;
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* RefusalReason(RootFolderVerdict verdict) {
     switch (verdict) {
         case RootFolderVerdict::kAllowed:

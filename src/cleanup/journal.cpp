@@ -4,6 +4,8 @@
 
 namespace qv {
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* ActionKindName(ActionKind kind) {
     switch (kind) {
         case ActionKind::kRegisterLeftoverFolder:
@@ -22,6 +24,8 @@ const char* ActionKindName(ActionKind kind) {
     return "";
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* ActionResultName(ActionResult result) {
     switch (result) {
         case ActionResult::kPlanned:

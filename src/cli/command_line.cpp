@@ -72,21 +72,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     std::ostringstream out;
     std::ostringstream err;
+    // exit() writes the help or usage text; its code gives way to the program's own exit codes.
+    auto help = [&](const CLI::Error& e) {
+        (void)app.exit(e, out, err);
+        ParsedCommandLine parsed;
+        parsed.outcome = ParseOutcome::kHelp;
+        parsed.text = out.str();
+        return parsed;
+    };
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp& e) {
-        // exit() writes the text; its code gives way to the program's own exit codes.
-        (void)app.exit(e, out, err);
-        ParsedCommandLine parsed;
-        parsed.outcome = ParseOutcome::kHelp;
-        parsed.text = out.str();
-        return parsed;
+        return help(e);
     } catch (const CLI::CallForAllHelp& e) {
-        (void)app.exit(e, out, err);
-        ParsedCommandLine parsed;
-        parsed.outcome = ParseOutcome::kHelp;
-        parsed.text = out.str();
-        return parsed;
+        return help(e);
     } catch (const CLI::Error& e) {
         (void)app.exit(e, out, err);
         return UsageError(err.str());

@@ -80,6 +80,8 @@ std::string AccountOf(Platform& os, std::string_view sid) {
     return account;
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* StateName(ProfileState state) {
     switch (state) {
         case ProfileState::kInPlace:
@@ -92,6 +94,8 @@ const char* StateName(ProfileState state) {
     return "unreadable";
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* ReasonName(StaleReason reason) {
     switch (reason) {
         case StaleReason::kMachineKeyMissing:
@@ -153,6 +157,8 @@ Json ActionJson(Platform& os, const Action& action, bool applied) {
     return json;
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* CommandName(Command command) {
     switch (command) {
         case Command::kScan:

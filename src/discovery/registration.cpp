@@ -9,6 +9,7 @@
 namespace qv {
 namespace {
 
+// Alike on purpose: named constants, one a line, as every list of them is.
 constexpr char kRoamableRootFolder[] = "RoamableRootFolder";
 constexpr char kLocalRootFolder[] = "LocalRootFolder";
 constexpr char kAppData[] = "AppData";

@@ -9,16 +9,12 @@
 #include <string_view>
 
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
-class IAuditStore {
+class IAuditStore : public Port {
   public:
-    IAuditStore() = default;
-    IAuditStore(const IAuditStore&) = delete;
-    IAuditStore& operator=(const IAuditStore&) = delete;
-    virtual ~IAuditStore() = default;
-
     // Makes sure the log can be written, and opens it for appending (a log that was open is
     // closed first). `folderSecurity` is the folder's security descriptor as SDDL text
     // ("D:P(A;OICI;FA;;;SY)..."): a missing folder is created with it; an existing one is kept

@@ -4,17 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "port/port.h"
+
 namespace qv {
 
 enum class ConsoleStream { kOut, kErr };
 
-class IConsole {
+class IConsole : public Port {
   public:
-    IConsole() = default;
-    IConsole(const IConsole&) = delete;
-    IConsole& operator=(const IConsole&) = delete;
-    virtual ~IConsole() = default;
-
     // Text in the ANSI code page. On a console it is shown in the console's output code page;
     // into a file or a pipe it goes as it is.
     virtual void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept = 0;

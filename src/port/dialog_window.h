@@ -3,17 +3,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "port/port.h"
 #include "port/window.h"
 
 namespace qv {
 
-class IDialogWindow {
+class IDialogWindow : public Port {
   public:
-    IDialogWindow() = default;
-    IDialogWindow(const IDialogWindow&) = delete;
-    IDialogWindow& operator=(const IDialogWindow&) = delete;
-    virtual ~IDialogWindow() = default;
-
     // The dialog's window handle, owner of its message boxes and of the shell's deletion.
     virtual WindowRef Handle() noexcept = 0;
     // SetDlgItemTextA.

@@ -10,6 +10,7 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
@@ -37,13 +38,8 @@ struct FolderEntry {
     std::string name;
 };
 
-class IFileHandles {
+class IFileHandles : public Port {
   public:
-    IFileHandles() = default;
-    IFileHandles(const IFileHandles&) = delete;
-    IFileHandles& operator=(const IFileHandles&) = delete;
-    virtual ~IFileHandles() = default;
-
     // Opens an absolute folder path with open_intent::kList as the system resolves it: links on
     // the way are followed. Only for folders that the machine names (a profile folder from the
     // profile list, a machine shell folder), never for a path from a user's hive. 267 when the

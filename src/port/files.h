@@ -8,10 +8,12 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+// Alike on purpose: named constants, one a line, as every list of them is.
 namespace fa {
 inline constexpr std::uint32_t kReadOnly = 0x1;
 inline constexpr std::uint32_t kHidden = 0x2;
@@ -29,13 +31,8 @@ struct FindData {
     std::string fileName;
 };
 
-class IFileSystem {
+class IFileSystem : public Port {
   public:
-    IFileSystem() = default;
-    IFileSystem(const IFileSystem&) = delete;
-    IFileSystem& operator=(const IFileSystem&) = delete;
-    virtual ~IFileSystem() = default;
-
     // GetFileAttributesA: kInvalidFileAttributes when the path does not exist (or cannot be read).
     [[nodiscard]] virtual std::uint32_t GetFileAttributes(std::string_view path) noexcept = 0;
     // FindFirstFileA: on success *handle is open (close with FindClose) and *data the first entry.

@@ -8,6 +8,7 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
@@ -21,6 +22,7 @@ constexpr bool IsPredefinedKey(HKey k) { return k >= 0x80000000u && k <= 0x80000
 // 100-nanosecond intervals since 1601-01-01 UTC, as the registry keeps last-write times.
 using FileTime = std::uint64_t;
 
+// Alike on purpose: named constants, one a line, as every list of them is.
 namespace reg {
 inline constexpr std::uint32_t kKeyRead = 0x20019;
 inline constexpr std::uint32_t kKeyWrite = 0x20006;
@@ -36,13 +38,8 @@ inline constexpr std::uint32_t kBinary = 3;
 inline constexpr std::uint32_t kDword = 4;
 }  // namespace reg
 
-class IRegistry {
+class IRegistry : public Port {
   public:
-    IRegistry() = default;
-    IRegistry(const IRegistry&) = delete;
-    IRegistry& operator=(const IRegistry&) = delete;
-    virtual ~IRegistry() = default;
-
     // RegOpenKeyExA. An empty sub key on a predefined root gives that root back. On failure
     // *key is 0.
     [[nodiscard]] virtual Win32Error OpenKey(HKey parent, std::string_view subKey,

@@ -9,6 +9,7 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
@@ -50,13 +51,8 @@ inline constexpr std::uint32_t kGroupUseForDenyOnly = 0x10;  // SE_GROUP_USE_FOR
 inline constexpr char kRestorePrivilege[] = "SeRestorePrivilege";
 }  // namespace sec
 
-class ISecurity {
+class ISecurity : public Port {
   public:
-    ISecurity() = default;
-    ISecurity(const ISecurity&) = delete;
-    ISecurity& operator=(const ISecurity&) = delete;
-    virtual ~ISecurity() = default;
-
     [[nodiscard]] virtual Win32Error AllocateAndInitializeSid(
         const SidIdentifierAuthority& authority, std::uint8_t subAuthorityCount,
         const std::uint32_t (&subAuthorities)[8], Sid* sid) noexcept = 0;

@@ -9,6 +9,7 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/port.h"
 
 namespace qv {
 
@@ -22,13 +23,8 @@ struct OsVersion {
 inline constexpr std::uint32_t kVerPlatformWin32Windows = 1;
 inline constexpr std::uint32_t kVerPlatformWin32Nt = 2;
 
-class ISystem {
+class ISystem : public Port {
   public:
-    ISystem() = default;
-    ISystem(const ISystem&) = delete;
-    ISystem& operator=(const ISystem&) = delete;
-    virtual ~ISystem() = default;
-
     // InitCommonControls.
     virtual void InitCommonControls() noexcept = 0;
     // GetVersionExA with an OSVERSIONINFOA of 148 bytes.

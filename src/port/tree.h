@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "port/port.h"
 #include "port/window.h"
 
 namespace qv {
@@ -25,13 +26,8 @@ inline constexpr std::uint16_t kToggleKey = 0x20;             // VK_SPACE toggle
 constexpr std::uint32_t StateImage(std::uint32_t index) { return index << 12; }
 }  // namespace tv
 
-class ITreeControl {
+class ITreeControl : public Port {
   public:
-    ITreeControl() = default;
-    ITreeControl(const ITreeControl&) = delete;
-    ITreeControl& operator=(const ITreeControl&) = delete;
-    virtual ~ITreeControl() = default;
-
     // TVM_INSERTITEM after the last child of `parent` (0: top level). Returns 0 on failure.
     virtual TreeItem InsertItem(TreeItem parent, std::string_view text) noexcept = 0;
     // TVM_GETNEXTITEM with a tv::kGet* code; 0 when there is none.

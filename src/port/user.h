@@ -6,40 +6,26 @@
 #include <string_view>
 
 #include "base/win32_codes.h"
+#include "port/port.h"
 #include "port/window.h"
 
 namespace qv {
 
-class IMessageBoxes {
+class IMessageBoxes : public Port {
   public:
-    IMessageBoxes() = default;
-    IMessageBoxes(const IMessageBoxes&) = delete;
-    IMessageBoxes& operator=(const IMessageBoxes&) = delete;
-    virtual ~IMessageBoxes() = default;
-
     // MessageBoxA: returns the button chosen (mb::kIdOk, mb::kIdCancel, ...).
     virtual int Show(WindowRef owner, std::string_view text, std::string_view caption,
                      std::uint32_t style) noexcept = 0;
 };
 
-class IDebugOutput {
+class IDebugOutput : public Port {
   public:
-    IDebugOutput() = default;
-    IDebugOutput(const IDebugOutput&) = delete;
-    IDebugOutput& operator=(const IDebugOutput&) = delete;
-    virtual ~IDebugOutput() = default;
-
     // OutputDebugStringA.
     virtual void Write(std::string_view text) noexcept = 0;
 };
 
-class IResources {
+class IResources : public Port {
   public:
-    IResources() = default;
-    IResources(const IResources&) = delete;
-    IResources& operator=(const IResources&) = delete;
-    virtual ~IResources() = default;
-
     // LoadStringA from the tool's module: the text in the ANSI code page; empty when missing.
     virtual std::string LoadString(std::uint32_t id) noexcept = 0;
     // FindResourceA, LoadResource and SizeofResource on the tool's own module: the resource's

@@ -12,6 +12,8 @@ class Win32TreeControl final : public ITreeControl {
     explicit Win32TreeControl(HWND tree) noexcept : tree_(tree) {}
     HWND window() const noexcept { return tree_; }
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     TreeItem InsertItem(TreeItem parent, std::string_view text) noexcept override;
     TreeItem GetNextItem(TreeItem item, std::uint32_t code) noexcept override;
     std::string GetItemText(TreeItem item) noexcept override;

@@ -20,6 +20,8 @@ class Win32FileHandles final : public IFileHandles {
   public:
     Win32FileHandles() = default;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     [[nodiscard]] Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,
                                           std::uint32_t intent, FileRef* handle) noexcept override;

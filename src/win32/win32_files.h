@@ -9,6 +9,8 @@ class Win32FileSystem final : public IFileSystem {
   public:
     Win32FileSystem() = default;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
     [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
                                            FindData* data) noexcept override;

@@ -9,6 +9,8 @@ class Win32Registry final : public IRegistry {
   public:
     Win32Registry() = default;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
                                      HKey* key) noexcept override;
     [[nodiscard]] Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,

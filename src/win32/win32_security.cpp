@@ -128,6 +128,7 @@ Win32Error Win32Security::LookupAccountSid(ConstSid sid, char* name, std::uint32
     return e;
 }
 
+// Alike on purpose: both lookups take and give back their lengths the same way.
 Win32Error Win32Security::LookupAccountName(const char* accountName, Sid sid,
                                             std::uint32_t* sidBytes, char* domain,
                                             std::uint32_t* domainChars,

@@ -16,6 +16,8 @@ class Win32Security final : public ISecurity {
     // bind its function, so it may be loaded after this object exists.
     explicit Win32Security(const ModuleHandle& advapi32) noexcept : advapi32_(advapi32) {}
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     [[nodiscard]] Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
                                                       std::uint8_t subAuthorityCount,
                                                       const std::uint32_t (&subAuthorities)[8],

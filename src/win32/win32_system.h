@@ -12,6 +12,8 @@ class Win32System final : public ISystem {
   public:
     Win32System() = default;
 
+    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
+    // methods.
     void InitCommonControls() noexcept override;
     [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;
     [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override;

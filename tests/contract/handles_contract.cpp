@@ -7,22 +7,12 @@
 #include <vector>
 
 #include "tests/contract/contract_machine.h"
+#include "tests/contract/listing.h"
 
 namespace qv::contract {
 namespace {
 
-using Listing = std::vector<std::pair<std::string, std::uint32_t>>;
 constexpr std::uint32_t kBoth = open_intent::kList | open_intent::kDelete;
-
-// "." and ".." stay where they are (first); the other entries are sorted, as neither the system
-// nor the port promises an order for them.
-Listing Normalised(Listing listing) {
-    auto rest = std::find_if(listing.begin(), listing.end(), [](const auto& entry) {
-        return entry.first != "." && entry.first != "..";
-    });
-    std::sort(rest, listing.end());
-    return listing;
-}
 
 // The port of the machine under test, with its scratch folder open for listing (the anchor every
 // relative open starts from).
@@ -46,11 +36,7 @@ class Handles {
         return handle;
     }
     Listing List(FileRef folder, std::string_view mask, Win32Error* error) {
-        std::vector<FolderEntry> entries;
-        *error = os_.handles.ListFolder(folder, mask, &entries);
-        Listing listing;
-        for (const FolderEntry& entry : entries) listing.emplace_back(entry.name, entry.attributes);
-        return Normalised(listing);
+        return ListEntries(os_.handles, folder, mask, error);
     }
     // What the files port's search finds for a pattern, and its error when it finds nothing.
     Listing Search(const std::string& pattern, Win32Error* error) {

@@ -58,18 +58,7 @@ e2e_check "the demo machine holds every registration's data folders and listed f
 
 e2e_start_tool
 e2e_check "the dialog appears" e2e_wait_dialog
-e2e_check "the whole demo tree is listed, every item checked" test "$(e2e_tree)" = "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+e2e_check "the whole demo tree is listed, every item checked" test "$(e2e_tree)" = "$(e2e_demo_tree)"
 runner_key() { printf 'HKU\\%s\\Software\\Brennard\\%s' "$QV_RUNNER_SID" "$1"; }
 e2e_check "the running user's French leftover is registered before the clean-up" \
   e2e_key_exists "$(runner_key 'Ovaline\R16.0\OVLN-201:40C')"
@@ -131,15 +120,7 @@ e2e_check "the users' and the machine's well-known folders stay" well_known_exis
 # and their registrations are listed again (their data is gone, as checked above). The running
 # user's are not: his keys are gone, and his French folders, which the scan registered, too.
 e2e_check "the rebuilt tree holds only the service accounts' registrations, which Wine restores" \
-  e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+  e2e_wait_tree "$(e2e_demo_tree 'xxx xx. .. xx xx')"
 
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended

@@ -8,6 +8,7 @@ set -uo pipefail
 . "$QV_SOURCE/scripts/lib/wine.sh"
 . "$QV_SOURCE/scripts/lib/winereg.sh"
 . "$QV_SOURCE/scripts/lib/machine.sh"
+. "$QV_SOURCE/tests/e2e/lib/demo_tree.sh"
 
 E2E_EXE="$QV_BUILD/mingw/quorvane.exe"
 E2E_PROBE="$QV_BUILD/mingw/tree_probe.exe"

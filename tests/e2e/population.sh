@@ -21,18 +21,7 @@ e2e_start_tool
 #   the order of their key names (407 before 40C); registration items appear in the order of their
 #   first user; a second user with the same label joins the existing item.
 # - Every item starts checked; every registration item is shown expanded.
-expected_tree="[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+expected_tree="$(e2e_demo_tree)"
 
 e2e_check "the dialog appears" e2e_wait_dialog
 e2e_check "the stale registrations are listed with their users, all checked" \
@@ -65,64 +54,20 @@ e2e_check "the scan registered the running user's leftover French folders in his
 
 # Clicking a registration item's check box gives all its users its new state.
 e2e_click_checkbox "Ovaline 2004 (English)"
-e2e_check "unchecking a registration item unchecks all its users" e2e_wait_tree "[ ] Ovaline 2004 (English)
-  [ ] SYSTEM
-  [ ] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+e2e_check "unchecking a registration item unchecks all its users" e2e_wait_tree "$(e2e_demo_tree '--- xxx xx xx xx')"
 
 e2e_click_checkbox "Ovaline 2004 (English)"
 e2e_check "checking it again checks all its users" e2e_wait_tree "$expected_tree"
 
 # A user item: the registration item stays checked while another of its users is.
 e2e_click_checkbox "NETWORK SERVICE" "Ovaline 2004 (German)"
-e2e_check "unchecking one of two users leaves the registration checked" e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [ ] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+e2e_check "unchecking one of two users leaves the registration checked" e2e_wait_tree "$(e2e_demo_tree 'xxx x-x xx xx xx')"
 
 e2e_click_checkbox "$runner" "Ovaline 2004 (German)"
-e2e_check "unchecking the last checked user unchecks the registration" e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[ ] Ovaline 2004 (German)
-  [ ] NETWORK SERVICE
-  [ ] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+e2e_check "unchecking the last checked user unchecks the registration" e2e_wait_tree "$(e2e_demo_tree 'xxx --- xx xx xx')"
 
 e2e_click_checkbox "NETWORK SERVICE" "Ovaline 2004 (German)"
-after_recheck="[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [ ] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+after_recheck="$(e2e_demo_tree 'xxx xx- xx xx xx')"
 e2e_check "checking a user checks its registration" e2e_wait_tree "$after_recheck"
 
 # A click on a label selects the item and changes no check box; the space key then toggles the
@@ -131,34 +76,12 @@ e2e_check "checking a user checks its registration" e2e_wait_tree "$after_rechec
 e2e_click_label "Ovaline Sketch 2004 (Japanese)"
 e2e_key space
 e2e_check "a label click changes nothing; space toggles the selected registration and its users" \
-  e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [ ] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[x] Ovaline Sketch 2004 (English)
-  [x] LOCAL SERVICE
-[ ] Ovaline Sketch 2004 (Japanese)
-  [ ] NETWORK SERVICE"
+  e2e_wait_tree "$(e2e_demo_tree 'xxx xx- xx xx --')"
 
 # Arrow keys move the selection and change no check box: Up selects the item above, LOCAL SERVICE,
 # the only user of the light edition's English registration; space then toggles it.
 e2e_key Up space
-e2e_check "an arrow key changes nothing; space toggles the user above" e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [ ] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[ ] Ovaline Sketch 2004 (English)
-  [ ] LOCAL SERVICE
-[ ] Ovaline Sketch 2004 (Japanese)
-  [ ] NETWORK SERVICE"
+e2e_check "an arrow key changes nothing; space toggles the user above" e2e_wait_tree "$(e2e_demo_tree 'xxx xx- xx -- --')"
 
 # Two quick clicks on one spot make a double click: the tree control toggles a check box on the
 # second click as on the first, and the propagation has to follow both. A click on the background
@@ -174,18 +97,7 @@ double_click() {
 # unchecks it and both users, the second checks all three.
 double_click checkbox "Ovaline 2004 (German)"
 e2e_check "a double click on a registration's check box leaves it and all its users checked" \
-  e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[ ] Ovaline Sketch 2004 (English)
-  [ ] LOCAL SERVICE
-[ ] Ovaline Sketch 2004 (Japanese)
-  [ ] NETWORK SERVICE"
+  e2e_wait_tree "$(e2e_demo_tree 'xxx xxx xx -- --')"
 
 # The only user of an unchecked registration: the first click checks the user and the
 # registration, the second unchecks both again. The caret is on that user (keyboard above), so
@@ -194,36 +106,14 @@ e2e_check "a double click on a registration's check box leaves it and all its us
 double_click checkbox "LOCAL SERVICE" "Ovaline Sketch 2004 (English)"
 e2e_key Down space
 e2e_check "a double click on a user's check box takes its registration along both times" \
-  e2e_wait_tree "[x] Ovaline 2004 (English)
-  [x] SYSTEM
-  [x] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[ ] Ovaline Sketch 2004 (English)
-  [ ] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+  e2e_wait_tree "$(e2e_demo_tree 'xxx xxx xx -- xx')"
 
 # A double click on a label selects the item (and may fold it) but changes no check box; space
 # then toggles the selected registration with its user.
 double_click label "Ovaline 2004 (English)"
 e2e_key space
 e2e_check "a double click on a label changes nothing; space then toggles that registration" \
-  e2e_wait_tree "[ ] Ovaline 2004 (English)
-  [ ] SYSTEM
-  [ ] LOCAL SERVICE
-[x] Ovaline 2004 (German)
-  [x] NETWORK SERVICE
-  [x] $runner
-[x] Ovaline 2004 (French)
-  [x] $runner
-[ ] Ovaline Sketch 2004 (English)
-  [ ] LOCAL SERVICE
-[x] Ovaline Sketch 2004 (Japanese)
-  [x] NETWORK SERVICE"
+  e2e_wait_tree "$(e2e_demo_tree '--- xxx xx -- xx')"
 
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended

@@ -5,13 +5,14 @@
 #include <utility>
 #include <vector>
 
+#include "tests/contract/listing.h"
 #include "win32/win32_file_handles.h"
 #include "windows_test_support.h"
 
 namespace qv::win32::testing {
 namespace {
 
-using Listing = std::vector<std::pair<std::string, std::uint32_t>>;
+using contract::Listing;
 
 std::wstring WideFromAnsi(const std::string& text) {
     int units =
@@ -51,16 +52,6 @@ class WideEntries {
     std::vector<std::wstring> paths_;
 };
 
-// "." and ".." stay where they are (first); the other entries are sorted, as neither the system
-// nor the port promises an order for them.
-Listing Normalised(Listing listing) {
-    auto rest = std::find_if(listing.begin(), listing.end(), [](const auto& entry) {
-        return entry.first != "." && entry.first != "..";
-    });
-    std::sort(rest, listing.end());
-    return listing;
-}
-
 class HandlesOnSystem : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -77,11 +68,7 @@ class HandlesOnSystem : public ::testing::Test {
     }
 
     Listing List(FileRef folder, std::string_view mask, Win32Error* error) {
-        std::vector<FolderEntry> entries;
-        *error = files().ListFolder(folder, mask, &entries);
-        Listing listing;
-        for (const FolderEntry& entry : entries) listing.emplace_back(entry.name, entry.attributes);
-        return Normalised(listing);
+        return contract::ListEntries(files(), folder, mask, error);
     }
 
     ScratchFolder dir_;

@@ -47,6 +47,7 @@ class ScratchFolder {
 void WriteFile(const std::string& path, std::string_view contents);
 bool Exists(const std::string& path);
 
+// Alike on purpose: two scratch owners of one shape, a folder and a key.
 // HKEY_CURRENT_USER\Software\Quorvane tests\<unique>, deleted with its sub keys at the end.
 class ScratchKey {
   public:

@@ -29,6 +29,8 @@ TEST_F(TablesTest, BuiltInRowsInTheirFixedOrder) {
                           {"cht", "404"}, {"ptb", "416"}, {"plk", "415"}, {"rus", "419"},
                           {"nor", "414"}, {"dan", "406"}, {"grk", "408"}, {"swe", "41D"},
                           {"hun", "40E"}, {"esp", "40A"}, {"ptg", "816"}, {"deu", "407"}};
+    // Alike on purpose: the rows are written out again, so that a changed row of the code fails
+    // here.
     const Rows languages = {{"409", "English"},
                             {"407", "German"},
                             {"40C", "French"},

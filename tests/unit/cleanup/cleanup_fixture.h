@@ -73,6 +73,8 @@ class CleanupTest : public ::testing::Test {
         EXPECT_FALSE(m.registry.IsLoadedByApp(kBob));
     }
 
+    // Alike on purpose: each test program's machine holds the same parts
+    // (tests/unit/ui/ui_machine.h).
     fake::FakeMachine m;
     Tables tables;
     fake::FakeTree control;

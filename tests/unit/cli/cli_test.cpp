@@ -187,6 +187,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         StaleEnglish();
         m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
     };
+    // Alike on purpose: one table row per case.
     const Row rows[] = {
         {"scan, nothing stale",
          none,

@@ -51,6 +51,8 @@ class UiMachine : public ::testing::Test {
         EXPECT_FALSE(m.registry.IsMounted(kAmy));
     }
 
+    // Alike on purpose: each test program's machine holds the same parts
+    // (tests/unit/cleanup/cleanup_fixture.h).
     fake::FakeMachine m;
     Tables tables;
     fake::FakeTree control;
