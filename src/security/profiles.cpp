@@ -135,6 +135,7 @@ HiveLease::HiveLease(const Services& services, std::string_view sidText, HiveBoo
     loadedHere_ = true;
 }
 
+// A hive that cannot be unloaded is shown by Release itself (and noted in the hive book).
 HiveLease::~HiveLease() { (void)Release(); }
 
 Win32Error HiveLease::Release() {

@@ -25,6 +25,8 @@ class ScopedPrivilege {
         : security_(security),
           name_(privilegeName),
           enabled_(AdjustNamedPrivilege(security, true, privilegeName)) {}
+    // A switch back that fails cannot be helped here (the privilege then stays on until the
+    // process ends); the switch on is what callers check, through enabled().
     ~ScopedPrivilege() { (void)AdjustNamedPrivilege(security_, false, name_); }
     ScopedPrivilege(const ScopedPrivilege&) = delete;
     ScopedPrivilege& operator=(const ScopedPrivilege&) = delete;

@@ -75,6 +75,7 @@ std::vector<void*> ProcessUser() noexcept {
     HANDLE raw = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
     UniqueKernelHandle token(raw);
+    // The first call only learns the length; it fails by design for want of a buffer.
     DWORD length = 0;
     (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
     if (length < sizeof(TOKEN_USER)) return buffer;
