@@ -43,8 +43,9 @@ int UserDataTree::GetCheck(TreeItem item) {
 }
 
 void UserDataTree::SetCheck(TreeItem item, bool checked) {
-    control_.SetItemState(item, tv::StateImage(checked ? kCheckedImage : kUncheckedImage),
-                          tv::kStateImageMask);
+    // A box the control does not set keeps its state; every reader asks the control (GetCheck).
+    (void)control_.SetItemState(item, tv::StateImage(checked ? kCheckedImage : kUncheckedImage),
+                                tv::kStateImageMask);
 }
 
 void UserDataTree::PropagateCheck(TreeItem item) {
@@ -123,7 +124,7 @@ bool UserDataTree::HasItems() { return control_.GetNextItem(0, tv::kGetRoot) != 
 void UserDataTree::ExpandAll() {
     for (TreeItem item = control_.GetNextItem(0, tv::kGetRoot); item != 0;
          item = control_.GetNextItem(item, tv::kGetNext)) {
-        control_.Expand(item, tv::kExpand);
+        (void)control_.Expand(item, tv::kExpand);  // a folded item is listed all the same
     }
 }
 
@@ -136,11 +137,12 @@ void UserDataTree::Clear() {
             // The sibling is taken before the item goes away.
             TreeItem nextUser = control_.GetNextItem(user, tv::kGetNext);
             users_.erase(user);
-            control_.DeleteItem(user);
+            // A deletion the control refuses leaves the item shown; its data goes all the same.
+            (void)control_.DeleteItem(user);
             user = nextUser;
         }
         TreeItem next = control_.GetNextItem(registration, tv::kGetNext);
-        control_.DeleteItem(registration);
+        (void)control_.DeleteItem(registration);
         registration = next;
     }
     // Data of items the control no longer reports (it cannot hold any other) goes as well, so
