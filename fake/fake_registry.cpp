@@ -386,6 +386,23 @@ struct FakeRegistry::State {
         return path;
     }
 
+    // What a hive's load and unload check first, in this order: the call is counted and logged,
+    // an injected fault answers, hives live only below HKEY_USERS on this machine, and the restore
+    // privilege is checked before anything else. Windows asks for the restore and backup
+    // privileges and refuses with ERROR_PRIVILEGE_NOT_HELD, as Wine does in the contract test;
+    // the token check here is the restore privilege, which is what the tool enables (and all that
+    // Wine asks for).
+    Win32Error BeginHiveCall(RegOp op, std::vector<std::string>& log, HKey parent,
+                             std::string_view subKey) {
+        ++calls[static_cast<int>(op)];
+        log.emplace_back(subKey);
+        Win32Error e = err::kSuccess;
+        if (TakeFault(op, subKey, &e)) return e;
+        if (parent != kHkeyUsers) return err::kInvalidParameter;
+        if (!restorePrivilege()) return err::kPrivilegeNotHeld;
+        return err::kSuccess;
+    }
+
     bool TakeFault(RegOp op, std::string_view path, Win32Error* error) {
         for (auto it = faults.begin(); it != faults.end(); ++it) {
             if (it->op != op || !ContainsNoCase(path, it->pathPart)) continue;
@@ -463,6 +480,25 @@ struct FakeRegistry::State {
         *parts = SplitKeyPath(subKey);
         if (TakeFault(op, JoinPath(ref->path, *parts), &e)) return e;
         return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
+    }
+
+    // What a call on an open key does first: it is counted, the key is reached (an injected
+    // fault answers on the way), and the handle must have been opened with one of `access`.
+    Win32Error ReachOpenKey(RegOp op, HKey key, std::uint32_t access, Ref* ref) {
+        ++calls[static_cast<int>(op)];
+        Win32Error e = Reach(op, key, ref);
+        if (e != err::kSuccess) return e;
+        return (ref->access & access) == 0 ? err::kAccessDenied : err::kSuccess;
+    }
+
+    // What opening and creating a key do first: the call is counted, *key is emptied, and the
+    // parent and the path below it are reached (an injected fault answers on the way).
+    Win32Error BeginKeyCall(RegOp op, HKey parent, std::string_view subKey, HKey* key, Ref* ref,
+                            std::vector<std::string>* parts) {
+        ++calls[static_cast<int>(op)];
+        if (key == nullptr) return err::kInvalidParameter;
+        *key = 0;
+        return ReachBelow(op, parent, subKey, ref, parts);
     }
 
     // Setup paths: "HKLM\...", "HKU\...", "HKCU\..." (and the long root names), or
@@ -703,12 +739,9 @@ void FakeRegistry::ClearFaults() { s_->faults.clear(); }
 
 Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
                                  HKey* key) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Open)];
-    if (key == nullptr) return err::kInvalidParameter;
-    *key = 0;
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->ReachBelow(RegOp::Open, parent, subKey, &ref, &parts);
+    Win32Error e = s_->BeginKeyCall(RegOp::Open, parent, subKey, key, &ref, &parts);
     if (e != err::kSuccess) return e;
     // An empty name on a predefined root gives that root back; on any other key it opens a new
     // handle to the same key.
@@ -726,12 +759,9 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
                                    std::uint32_t access, HKey* key,
                                    std::uint32_t* disposition) noexcept {
     (void)options;  // volatile keys are not modelled; every key persists
-    ++s_->calls[static_cast<int>(RegOp::Create)];
-    if (key == nullptr) return err::kInvalidParameter;
-    *key = 0;
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->ReachBelow(RegOp::Create, parent, subKey, &ref, &parts);
+    Win32Error e = s_->BeginKeyCall(RegOp::Create, parent, subKey, key, &ref, &parts);
     if (e != err::kSuccess) return e;
     if (parts.empty() && ref.predefined) {
         *key = parent;
@@ -776,11 +806,8 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
 
 Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
                                  std::string* name) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Enum)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::Enum, key, &ref);
-    if (e != err::kSuccess) return e;
-    if ((ref.access & kKeyEnumerateSubKeys) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::Enum, key, kKeyEnumerateSubKeys, &ref)) return e;
     if (name == nullptr) return err::kInvalidParameter;
     if (index >= ref.node->children.size()) return err::kNoMoreItems;
     const std::string& found = ref.node->children.At(index)->name;
@@ -793,11 +820,8 @@ Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bu
 Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
                                     std::uint32_t* type, std::string* data,
                                     std::uint32_t* neededBytes) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Query)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::Query, key, &ref);
-    if (e != err::kSuccess) return e;
-    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::Query, key, kKeyQueryValue, &ref)) return e;
     const Value* v = ref.node->FindValue(valueName);
     if (v == nullptr) return err::kFileNotFound;
     std::uint32_t size = static_cast<std::uint32_t>(v->data.size());
@@ -814,11 +838,8 @@ Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::u
 
 Win32Error FakeRegistry::SetValue(HKey key, std::string_view valueName, std::uint32_t type,
                                   std::string_view data) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Set)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::Set, key, &ref);
-    if (e != err::kSuccess) return e;
-    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::Set, key, kKeySetValue, &ref)) return e;
     ref.node->SetValue(valueName, type, data);
     ref.node->time = s_->Now();
     return err::kSuccess;
@@ -864,12 +885,9 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
 }
 
 Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::QueryInfo)];
-    State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::QueryInfo, key, &ref);
-    if (e != err::kSuccess) return e;
     // RegQueryInfoKeyA needs KEY_QUERY_VALUE on the handle.
-    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    State::Ref ref;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::QueryInfo, key, kKeyQueryValue, &ref)) return e;
     if (time == nullptr) return err::kInvalidParameter;
     *time = ref.node->time;
     return err::kSuccess;
@@ -886,17 +904,7 @@ Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
 
 Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
                                  std::string_view file) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Load)];
-    s_->loadLog.emplace_back(subKey);
-    Win32Error e = err::kSuccess;
-    if (s_->TakeFault(RegOp::Load, subKey, &e)) return e;
-    // Hives are mounted only below HKEY_USERS on this machine.
-    if (parent != kHkeyUsers) return err::kInvalidParameter;
-    // The privilege is checked before anything else. Windows asks for the restore and backup
-    // privileges and refuses with ERROR_PRIVILEGE_NOT_HELD, as Wine does in the contract test;
-    // the token check here is the restore privilege, which is what the tool enables (and all that
-    // Wine asks for).
-    if (!s_->restorePrivilege()) return err::kPrivilegeNotHeld;
+    if (Win32Error e = s_->BeginHiveCall(RegOp::Load, s_->loadLog, parent, subKey)) return e;
     if (subKey.empty() || text::Find(subKey, '\\') != text::npos ||
         CharCount(subKey) > kMaxKeyNameChars) {
         return err::kInvalidParameter;
@@ -915,14 +923,8 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
     return err::kSuccess;
 }
 
-// Alike on purpose: load and unload check their arguments in the same order, as the system does.
 Win32Error FakeRegistry::UnLoadKey(HKey parent, std::string_view subKey) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Unload)];
-    s_->unloadLog.emplace_back(subKey);
-    Win32Error e = err::kSuccess;
-    if (s_->TakeFault(RegOp::Unload, subKey, &e)) return e;
-    if (parent != kHkeyUsers) return err::kInvalidParameter;
-    if (!s_->restorePrivilege()) return err::kPrivilegeNotHeld;
+    if (Win32Error e = s_->BeginHiveCall(RegOp::Unload, s_->unloadLog, parent, subKey)) return e;
     Hive* hive = subKey.empty() ? nullptr : s_->MountedHive(subKey);
     if (hive == nullptr) return err::kFileNotFound;
     // A hive the system loaded (a logged-on user, .DEFAULT) is in use by the system.
