@@ -39,6 +39,7 @@ enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly 
 struct FolderEntry {
     std::uint32_t attributes = 0;
     std::string name;
+    std::uint64_t size = 0;  // a file's size in bytes (its end of file); 0 for a folder
 };
 
 class IFileHandles {
