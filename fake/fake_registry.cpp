@@ -277,6 +277,21 @@ std::shared_ptr<Node> Descend(std::shared_ptr<Node> node, const std::vector<std:
     return node;
 }
 
+// A copy of `from` and everything below it into `to`, values and last-write times included, as a
+// hive file saved from it holds them.
+void CopyTree(const Node& from, Node& to, Hive* hive) {
+    to.values = from.values;
+    to.time = from.time;
+    for (const auto& entry : from.children) {
+        auto child = std::make_shared<Node>();
+        child->name = entry.second->name;
+        child->hive = hive;
+        CopyTree(*entry.second, *child, hive);
+        to.children.Insert(child->name, child);
+        child->parent = &to;
+    }
+}
+
 }  // namespace
 
 FileTime FileTimeFromUnix(std::int64_t seconds) {
@@ -291,6 +306,8 @@ struct FakeRegistry::State {
     std::function<std::int64_t()> clock = [] { return kDefaultNow; };
     std::function<bool()> restorePrivilege = [] { return false; };
     std::function<bool(std::string_view)> fileExists;
+    std::function<bool()> backupPrivilege = [] { return false; };
+    std::function<Win32Error(std::string_view)> createFile;
     std::string currentUserSid;
 
     std::vector<std::unique_ptr<Hive>> hives;
@@ -303,7 +320,7 @@ struct FakeRegistry::State {
     std::map<HKey, Handle> handles;
     HKey nextHandle = 0x1000;
 
-    int calls[static_cast<int>(RegOp::Unload) + 1] = {};
+    int calls[static_cast<int>(RegOp::Save) + 1] = {};
     std::vector<std::string> loadLog;
     std::vector<std::string> unloadLog;
     std::vector<std::string> flushLog;
@@ -541,6 +558,14 @@ void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std
 
 void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
     s_->fileExists = std::move(exists);
+}
+
+void FakeRegistry::SetBackupPrivilegeCheck(std::function<bool()> enabled) {
+    s_->backupPrivilege = std::move(enabled);
+}
+
+void FakeRegistry::SetFileCreator(std::function<Win32Error(std::string_view)> create) {
+    s_->createFile = std::move(create);
 }
 
 // --- setup ---
@@ -881,6 +906,48 @@ Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
     if (it == s_->handles.end()) return err::kInvalidHandle;
     --it->second.node->hive->openHandles;
     s_->handles.erase(it);
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* name,
+                                   std::uint32_t* type, std::string* data) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::EnumValue)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::EnumValue, key, &ref);
+    if (e != err::kSuccess) return e;
+    // RegEnumValueA reads values: KEY_QUERY_VALUE.
+    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    if (name == nullptr) return err::kInvalidParameter;
+    // Values come in the order they were first set, as the system keeps them.
+    if (index >= ref.node->values.size()) return err::kNoMoreItems;
+    const Value& v = ref.node->values[index];
+    *name = v.name;
+    if (type != nullptr) *type = v.type;
+    if (data != nullptr) *data = v.data;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Save)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::Save, key, &ref);
+    if (e != err::kSuccess) return e;
+    if (file.empty()) return err::kInvalidParameter;
+    // The system creates the file first (never over an existing one: ERROR_ALREADY_EXISTS), then
+    // saves into it, which needs SeBackupPrivilege; a refused save leaves no file behind.
+    const bool onDisk = s_->fileExists ? s_->fileExists(file) : false;
+    Hive* known = s_->FindHiveFile(file);
+    if (onDisk || (known != nullptr && !s_->fileExists)) return err::kAlreadyExists;
+    if (!s_->backupPrivilege()) return err::kPrivilegeNotHeld;
+    if (s_->createFile) {
+        e = s_->createFile(file);
+        if (e == err::kFileExists) return err::kAlreadyExists;
+        if (e != err::kSuccess) return e;
+    }
+    // A hive the registry still knew by that name has lost its file: the new one takes its place.
+    if (known != nullptr) s_->hiveFiles.erase(text::FoldCase(NormalizeFilePath(file)));
+    Hive* hive = s_->NewHiveFile(file);
+    CopyTree(*ref.node, *hive->root, hive);
     return err::kSuccess;
 }
 
