@@ -320,6 +320,11 @@ TEST_F(FakeHandlesTest, BackupCallsBeyondTheContract) {
               err::kSuccess);
     ASSERT_EQ(files.WriteWholeFile(inner.get(), "w.txt", "w"), err::kSuccess);
     // What is created below takes the folder's access; what is moved in keeps its own.
+    // A link has a name like any entry: it is taken.
+    files.AddJunction("C:\\u\\link", "C:\\Tools");
+    UniqueFileRef link(files);
+    EXPECT_EQ(files.CreateFolder(u.get(), "LINK", FolderProtection::kInherited, link.put()),
+              err::kAlreadyExists);
     EXPECT_EQ(files.Protection("C:\\u\\backup"), FolderProtection::kAdministratorsOnly);
     EXPECT_EQ(files.Protection("C:\\u\\backup\\inner\\w.txt"),
               FolderProtection::kAdministratorsOnly);
@@ -332,8 +337,8 @@ TEST_F(FakeHandlesTest, BackupCallsBeyondTheContract) {
     UniqueFileRef below(files);
     ASSERT_EQ(files.CreateFolder(data.get(), "sub", FolderProtection::kInherited, below.put()),
               err::kSuccess);
-    EXPECT_EQ(files.Rename(data.get(), below.get(), "x"), err::kSharingViolation);
-    EXPECT_EQ(files.Rename(data.get(), data.get(), "x"), err::kSharingViolation);
+    EXPECT_EQ(files.Rename(data.get(), below.get(), "x"), err::kInvalidParameter);
+    EXPECT_EQ(files.Rename(data.get(), data.get(), "x"), err::kInvalidParameter);
     ASSERT_EQ(files.Rename(data.get(), backup.get(), "DATA"), err::kSuccess);
     EXPECT_EQ(files.Protection("C:\\u\\backup\\DATA\\f.txt"), FolderProtection::kInherited);
     EXPECT_EQ(files.Protection("C:\\u\\data"), std::nullopt);
