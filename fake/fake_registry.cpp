@@ -164,6 +164,7 @@ struct Hive {
     std::string file;       // the hive file of a File hive
     std::string mountName;  // the name under HKEY_USERS while mounted
     bool loadedByApp = false;
+    bool replaced = false;  // its file was gone and a saved key took the name
     std::shared_ptr<Node> root;
     // Handles open on keys of this hive: RegUnLoadKeyA refuses while there are any.
     std::size_t openHandles = 0;
@@ -694,7 +695,7 @@ std::vector<FakeRegistry::KeyRecord> FakeRegistry::AllKeys() const {
     CollectKeys(*s_->machine->root, s_->PathOf(*s_->machine->root), &out);
     CollectKeys(*s_->users->root, s_->PathOf(*s_->users->root), &out);
     for (const auto& hive : s_->hives) {
-        if (hive->kind == HiveKind::File && hive->root->parent == nullptr) {
+        if (hive->kind == HiveKind::File && hive->root->parent == nullptr && !hive->replaced) {
             CollectKeys(*hive->root, s_->PathOf(*hive->root), &out);
         }
     }
@@ -945,7 +946,10 @@ Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
         if (e != err::kSuccess) return e;
     }
     // A hive the registry still knew by that name has lost its file: the new one takes its place.
-    if (known != nullptr) s_->hiveFiles.erase(text::FoldCase(NormalizeFilePath(file)));
+    if (known != nullptr) {
+        known->replaced = true;
+        s_->hiveFiles.erase(text::FoldCase(NormalizeFilePath(file)));
+    }
     Hive* hive = s_->NewHiveFile(file);
     CopyTree(*ref.node, *hive->root, hive);
     return err::kSuccess;
