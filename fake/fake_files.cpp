@@ -1002,7 +1002,9 @@ Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
     const bool driveRoot = n.parent == nullptr && !n.deleted;
     std::vector<FolderEntry> out;
     for (FindData& d : s_->Matches(n, driveRoot, mask)) {
-        out.push_back({d.attributes, std::move(d.fileName)});
+        const Node* child = n.IsFolder() ? n.Child(d.fileName) : nullptr;
+        const std::uint64_t size = child != nullptr && child->IsFile() ? child->contents.size() : 0;
+        out.push_back({d.attributes, std::move(d.fileName), size});
     }
     if (out.empty()) return err::kFileNotFound;
     *entries = std::move(out);

@@ -404,6 +404,9 @@ Win32Error Win32FileHandles::ListFolder(FileRef folder, std::string_view mask,
                     (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
                     FolderEntry item;
                     item.attributes = entry->FileAttributes;
+                    item.size = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                    ? 0
+                                    : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
                     if (!ToExactAnsi(name.data(), name.size(), &item.name)) {
                         return ERROR_NO_UNICODE_TRANSLATION;
                     }
