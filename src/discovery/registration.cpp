@@ -135,45 +135,75 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
     return err::kSuccess;
 }
 
-void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
-                              std::string_view company, std::string_view product,
-                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
-    std::string roaming;
-    if (ReadUserShellFolder(os.registry, sidText, kAppData, &roaming) != err::kSuccess) return;
-    std::string local;
-    if (ReadUserShellFolder(os.registry, sidText, kLocalAppData, &local) != err::kSuccess) return;
+UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText)
+    : os_(os), tables_(tables), sidText_(sidText) {}
 
-    const std::string roamCompany = Join(roaming, company);
-    const std::string localCompany = Join(local, company);
-    if (!EitherIsDirectory(os.files, roamCompany, localCompany)) return;
+const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view company) {
+    if (shellFolders_ == ShellFolders::kUnread) {
+        const Win32Error read = ReadUserShellFolders(
+            os_.registry, sidText_, {{kAppData, &roaming_}, {kLocalAppData, &local_}});
+        shellFolders_ = read == err::kSuccess ? ShellFolders::kRead : ShellFolders::kUnreadable;
+    }
+    if (shellFolders_ != ShellFolders::kRead) return nullptr;
+
+    auto it = companies_.find(company);
+    if (it == companies_.end()) {
+        std::optional<CompanyFolders> found;
+        CompanyFolders folders{Join(roaming_, company), Join(local_, company), {}};
+        if (EitherIsDirectory(os_.files, folders.roaming, folders.local)) {
+            for (const StringTable::Row& productRow : tables_.productIds.Rows()) {
+                if (EitherIsDirectory(os_.files, Join(folders.roaming, productRow.first),
+                                      Join(folders.local, productRow.first))) {
+                    folders.products.push_back(productRow);
+                }
+            }
+            found = std::move(folders);
+        }
+        it = companies_.emplace(std::string(company), std::move(found)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+}
+
+void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_view product,
+                                       std::string_view release,
+                                       std::vector<LeftoverFolder>* heldInMemory) {
+    const CompanyFolders* folders = Company(company);
+    if (folders == nullptr) return;
 
     const std::string code = ProductCodeOf(product);
-    // Every pass walks every product folder, whatever product the pass is for: the light
-    // edition's pass also looks below "Ovaline 2004" for folders of its own release.
-    for (const StringTable::Row& productRow : tables.productIds.Rows()) {
+    // Every pass walks every product folder the user has, whatever product the pass is for: the
+    // light edition's pass also looks below "Ovaline 2004" for folders of its own release.
+    for (const StringTable::Row& productRow : folders->products) {
         const std::string& name = productRow.first;
         const std::string& id = productRow.second;
-        const std::string roamProduct = Join(roamCompany, name);
-        const std::string localProduct = Join(localCompany, name);
-        if (!EitherIsDirectory(os.files, roamProduct, localProduct)) continue;
-        const std::string roamRel = Join(roamProduct, release);
-        const std::string localRel = Join(localProduct, release);
+        const std::string roamRel = Join(Join(folders->roaming, name), release);
+        const std::string localRel = Join(Join(folders->local, name), release);
+        // Without the local release folder there is no language folder below it. The trailing
+        // backslash keeps the release's name as the language folders' paths spell it: the system
+        // drops trailing dots and spaces only from a path's last name.
+        if (!IsDirectory(os_.files, localRel + '\\')) continue;
 
-        for (const StringTable::Row& languageRow : tables.localeCodes.Rows()) {
+        for (const StringTable::Row& languageRow : tables_.localeCodes.Rows()) {
             const std::string roamLang = Join(roamRel, languageRow.first);
             const std::string localLang = Join(localRel, languageRow.first);
             // Only the local folder decides here; the roaming one may be missing, and its value
             // then names a folder that does not exist.
-            if (!IsDirectory(os.files, localLang)) continue;
+            if (!IsDirectory(os_.files, localLang)) continue;
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
-            if (RegisterLanguageFolder(os, sidText, keyPath, roamLang, localLang, heldInMemory) ==
+            if (RegisterLanguageFolder(os_, sidText_, keyPath, roamLang, localLang, heldInMemory) ==
                 Registration::CreateFailed) {
                 return;
             }
         }
     }
+}
+
+void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
+                              std::string_view company, std::string_view product,
+                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
+    UserDataFolders(os, tables, sidText).RegisterOrphaned(company, product, release, heldInMemory);
 }
 
 }  // namespace qv

@@ -112,16 +112,18 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
 }
 
 // The stale registrations of one user below one product's release key. `userRoot` is
-// HKEY_USERS (the SID's hive) or the open HKEY_CURRENT_USER.
+// HKEY_USERS (the SID's hive) or the open HKEY_CURRENT_USER. `dataFolders`, the user's data
+// folders looked up once for all products, is given in an administrator's run only: only there
+// are leftover folders registered.
 void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductScope& scope,
-                     HKey userRoot, const std::string& sid, ScanMode mode, Findings* findings) {
+                     HKey userRoot, const std::string& sid, UserDataFolders* dataFolders,
+                     ScanMode mode, Findings* findings) {
     Platform& os = ws.services.os;
     const std::string releaseKeyPath = ReleaseKeyPath(scope.company, scope.product, scope.release);
     std::vector<LeftoverFolder> held;
-    // Leftover folders are registered only in an administrator's run.
-    if (userRoot == kHkeyUsers) {
-        RegisterOrphanedUserData(os, ws.tables, sid, scope.company, scope.product, scope.release,
-                                 mode == ScanMode::kWriteNothing ? &held : nullptr);
+    if (dataFolders != nullptr) {
+        dataFolders->RegisterOrphaned(scope.company, scope.product, scope.release,
+                                      mode == ScanMode::kWriteNothing ? &held : nullptr);
     }
     {
         // Every key of the hive is closed at the end of this block, before the unload: the
@@ -170,8 +172,9 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
         }
         findings->profiles.push_back(
             {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
+        UserDataFolders dataFolders(os, ws.tables, sid);
         for (const ProductScope& scope : scopes) {
-            ScanUserProduct(ws, machineTimes, scope, kHkeyUsers, sid, mode, findings);
+            ScanUserProduct(ws, machineTimes, scope, kHkeyUsers, sid, &dataFolders, mode, findings);
         }
         // A failed unload is reported by the lease itself; the scan of this user is complete.
         (void)hive.Release();
@@ -188,7 +191,7 @@ bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
     const std::string sid = CurrentUserSidText(os.security);
     MachineTimes machineTimes(os);
     for (const ProductScope& scope : scopes) {
-        ScanUserProduct(ws, machineTimes, scope, currentUser.get(), sid,
+        ScanUserProduct(ws, machineTimes, scope, currentUser.get(), sid, nullptr,
                         ScanMode::kRegisterLeftovers, findings);
     }
     return true;
