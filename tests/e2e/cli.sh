@@ -171,13 +171,6 @@ e2e_check "the files and folders gone are exactly those the actions name" exactl
 e2e_check "the running user's keys gone are exactly those the actions name" exactly_named key keys_of
 e2e_check "no action names another hive" \
   test -z "$(named_paths "$E2E_WORK/clean.out" | grep '^foreign')"
-# A snapshot without the keys' times (deleting a key gives its parent a new one) and without the
-# machine's audit log, which the clean-up writes.
-audit_folder='drive_c/ProgramData/Quorvane'
-timeless() {
-  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
-    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
-}
 nothing_else_changed() {
   # Everything that is still there is as it was; nothing is new.
   local new

@@ -215,6 +215,14 @@ unchanged() {
   return 1
 }
 
+# A snapshot without the keys' times (deleting a key gives its parent a new one, a restore writes
+# keys anew) and without the tool's own folder, which holds the audit log and the backups.
+audit_folder='drive_c/ProgramData/Quorvane'
+timeless() {
+  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
+    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
+}
+
 # --- the console program -------------------------------------------------------------------------
 
 CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
