@@ -134,5 +134,77 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
     FAIL() << "no seed cleaned a folder tree";
 }
 
+// One stale registration of `sid` (the machine has no key of it) with both product folders and a
+// file in each.
+void AddStaleRegistration(fake::FakeMachine& m, const std::string& sid) {
+    const std::string tail = "\\Brennard\\Ovaline 2004\\R16.0\\enu";
+    const std::string key = m.UserKey(sid) + "\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409";
+    m.registry.SetString(key, "RoamableRootFolder", m.AppData(sid) + tail);
+    m.registry.SetString(key, "LocalRootFolder", m.LocalAppData(sid) + tail);
+    m.files.AddFile(m.AppData(sid) + tail + "\\Support\\a.hpt", "a");
+    m.files.AddFile(m.LocalAppData(sid) + tail + "\\b.dat", "b");
+}
+
+TEST(BackupTest, RunsAreKeptWhereOnlyTheirOwnersReachThemAndNothingUnmovedGoes) {
+    const std::string ann = "S-1-5-21-9-9-9-1001";
+    const std::string dan = "S-1-5-21-9-9-9-1002";
+    fake::FakeMachine m;
+    m.files.AddDrive('D');
+    m.AddUser({ann, "ann"});
+    m.AddUser({dan, "dan", "QVTEST", "D:\\Users\\dan"});
+    AddStaleRegistration(m, ann);
+    AddStaleRegistration(m, dan);
+    Tables tables;
+    tables.FillBuiltIn();
+    HiveBook hives;
+    Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
+    // No product folder can be moved (another process holds it): none is deleted either.
+    m.files.InjectHandleFault(fake::HandleOp::kRename, "enu", err::kSharingViolation);
+    Plan plan = CleanWithBackup(ws, "r1");
+
+    const std::string own = std::string(kBackups) + "\\Backups\\r1";
+    EXPECT_EQ(m.files.Protection(own), FolderProtection::kAdministratorsOnly);
+    EXPECT_EQ(m.files.Protection("D:\\Quorvane\\Backups\\r1"),
+              FolderProtection::kAdministratorsOnly);
+    for (const Action& a : plan.actions) {
+        if (a.kind != ActionKind::kDeleteFolderTree) continue;
+        // Each tree is still where it was, and its action failed.
+        EXPECT_EQ(a.result, ActionResult::kFailed) << a.path;
+        EXPECT_TRUE(m.files.Exists(a.path)) << a.path;
+    }
+    // The key is the record of the data left behind: it stays.
+    EXPECT_TRUE(m.registry.KeyExists(m.UserKey(ann) +
+                                     "\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409"));
+
+    // Moved for real: each tree goes into the run's folder of its own volume.
+    fake::FakeMachine m2;
+    m2.files.AddDrive('D');
+    m2.AddUser({dan, "dan", "QVTEST", "D:\\Users\\dan"});
+    AddStaleRegistration(m2, dan);
+    HiveBook hives2;
+    Workspace ws2{Services{m2.platform(), false}, tables, true, 0, &hives2};
+    Plan moved = CleanWithBackup(ws2, "r2");
+    int trees = 0;
+    for (const Action& a : moved.actions) {
+        if (a.kind != ActionKind::kDeleteFolderTree) continue;
+        ++trees;
+        EXPECT_EQ(a.result, ActionResult::kDone);
+        EXPECT_EQ(a.backup.rfind("D:\\Quorvane\\Backups\\r2\\", 0), 0u) << a.backup;
+        EXPECT_TRUE(m2.files.Exists(a.backup));
+    }
+    EXPECT_EQ(trees, 2);
+
+    // A run that sees only the running user's registry keeps its backup in his own folder.
+    fake::FakeMachine m3;
+    AddStaleRegistration(m3, fake::FakeMachine::kOperatorSid);
+    HiveBook hives3;
+    Workspace ws3{Services{m3.platform(), false}, tables, false, 0, &hives3};
+    (void)CleanWithBackup(ws3, "r3");
+    const std::string mine =
+        m3.LocalAppData(fake::FakeMachine::kOperatorSid) + "\\Quorvane\\Backups\\r3";
+    EXPECT_EQ(m3.files.Protection(mine), FolderProtection::kCurrentUserOnly);
+    EXPECT_TRUE(m3.files.Exists(mine + "\\manifest.json"));
+}
+
 }  // namespace
 }  // namespace qv
