@@ -207,7 +207,7 @@ FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
     // LOCAL, all mandatory, enabled by default and enabled (7).
     SetTokenGroups(
         {{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-4", 7}, {"S-1-5-11", 7}, {"S-1-2-0", 7}});
-    SetHeldPrivileges({sec::kRestorePrivilege});
+    SetHeldPrivileges({sec::kBackupPrivilege, sec::kRestorePrivilege});
     SetTokenUser("S-1-5-18");
 }
 

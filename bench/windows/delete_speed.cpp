@@ -75,11 +75,16 @@ class TimedHandles final : public qv::IFileHandles {
         kSetAttributes,
         kDelete,
         kClose,
+        kCreateFolder,
+        kRename,
+        kWriteWholeFile,
+        kReadWholeFile,
         kCalls
     };
-    static constexpr const char* kNames[kCalls] = {"OpenFolder", "OpenRelative",  "QueryFacts",
-                                                   "ListFolder", "SetAttributes", "DeleteByHandle",
-                                                   "Close"};
+    static constexpr const char* kNames[kCalls] = {
+        "OpenFolder",    "OpenRelative",   "QueryFacts",   "ListFolder",
+        "SetAttributes", "DeleteByHandle", "Close",        "CreateFolder",
+        "Rename",        "WriteWholeFile", "ReadWholeFile"};
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
         Timer t(this, kOpenFolder);
@@ -110,6 +115,27 @@ class TimedHandles final : public qv::IFileHandles {
     qv::Win32Error Close(qv::FileRef handle) noexcept override {
         Timer t(this, kClose);
         return system_.Close(handle);
+    }
+    qv::Win32Error CreateFolder(qv::FileRef folder, std::string_view name,
+                                qv::FolderProtection protection,
+                                qv::FileRef* handle) noexcept override {
+        Timer t(this, kCreateFolder);
+        return system_.CreateFolder(folder, name, protection, handle);
+    }
+    qv::Win32Error Rename(qv::FileRef handle, qv::FileRef folder,
+                          std::string_view name) noexcept override {
+        Timer t(this, kRename);
+        return system_.Rename(handle, folder, name);
+    }
+    qv::Win32Error WriteWholeFile(qv::FileRef folder, std::string_view name,
+                                  std::string_view data) noexcept override {
+        Timer t(this, kWriteWholeFile);
+        return system_.WriteWholeFile(folder, name, data);
+    }
+    qv::Win32Error ReadWholeFile(qv::FileRef folder, std::string_view name,
+                                 std::string* data) noexcept override {
+        Timer t(this, kReadWholeFile);
+        return system_.ReadWholeFile(folder, name, data);
     }
 
     long calls[kCalls] = {};

@@ -1,6 +1,7 @@
 #include "engine/plan.h"
 
 #include "base/text.h"
+#include "engine/backup.h"
 #include "engine/removal.h"
 
 namespace qv {
@@ -40,7 +41,7 @@ Plan BuildPlan(Workspace& ws, const Findings&, const std::vector<SelectedPair>& 
 }
 
 int ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
-    Journal journal(false);
+    Journal journal(false, ws.backup);
     const int result = RemoveCheckedUserData(ws, plan->selection, &journal);
     plan->actions = journal.TakeActions();
     return result;

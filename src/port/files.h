@@ -15,6 +15,7 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 namespace fa {
 inline constexpr std::uint32_t kReadOnly = 0x1;
 inline constexpr std::uint32_t kHidden = 0x2;
+inline constexpr std::uint32_t kSystem = 0x4;
 inline constexpr std::uint32_t kDirectory = 0x10;
 inline constexpr std::uint32_t kArchive = 0x20;
 inline constexpr std::uint32_t kNormal = 0x80;

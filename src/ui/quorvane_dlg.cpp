@@ -1,9 +1,11 @@
 #include "ui/quorvane_dlg.h"
 
+#include <memory>
 #include <utility>
 
 #include "app/defaults.h"
 #include "base/text.h"
+#include "engine/backup.h"
 #include "engine/removal.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
@@ -150,7 +152,20 @@ void CQuorvaneDlg::OnCleanUp() {
     AuditLog audit(os, kAuditProgramDialog);
     (void)audit.Open();
     Workspace ws{m_services, m_tables, m_bAdmin, owner, &m_hives, &audit};
-    switch (RemoveCheckedUserData(ws, m_tree->CheckedPairs())) {
+    // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
+    // backup that cannot be started keeps the clean-up from removing anything.
+    std::unique_ptr<RunBackup> backup;
+    const bool backupOff = !m_settingsFile.empty() &&
+                           os.system.GetPrivateProfileString(kSettingsSection, kSettingsBackup, "",
+                                                             m_settingsFile) == "0";
+    int removal = kRemovalFailed;
+    if (backupOff ||
+        RunBackup::Begin(ws, audit.run(), kAuditProgramDialog, &backup) == err::kSuccess) {
+        ws.backup = backup.get();
+        removal = RemoveCheckedUserData(ws, m_tree->CheckedPairs());
+        if (backup != nullptr) backup->Finish(removal == kRemovalDone);
+    }
+    switch (removal) {
         case kRemovalDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
                              mb::kIconInformation);

@@ -1,13 +1,13 @@
 #include "win32/win32_audit.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <new>
 #include <vector>
 
 #include "win32/win32_file_handles.h"
+#include "win32/win32_folder_security.h"
 
 namespace qv::win32 {
 namespace {
@@ -76,30 +76,8 @@ bool Allows(const ACL* dacl, PSID sid) noexcept {
     return false;
 }
 
-// The user this process runs as (TokenUser), in a buffer aligned for the entry's pointer; empty
-// when the token cannot be read.
-std::vector<void*> ProcessUser() noexcept {
-    std::vector<void*> buffer;
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
-    UniqueKernelHandle token(KernelHandleCloser{}, raw);
-    DWORD length = 0;
-    (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
-    if (length < sizeof(TOKEN_USER)) return buffer;
-    try {
-        buffer.resize(length / sizeof(void*) + 1);
-    } catch (const std::bad_alloc&) {
-        return buffer;
-    }
-    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), length, &length)) {
-        buffer.clear();
-    }
-    return buffer;
-}
-
 bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
-    return !user.empty() && sid != nullptr &&
-           ::EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, sid);
+    return UserSid(user) != nullptr && sid != nullptr && ::EqualSid(UserSid(user), sid);
 }
 
 // A folder is the log's only when it grants no one beyond the descriptor asked for: its owner
@@ -176,12 +154,8 @@ Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
         return err::kNotEnoughMemory;
     }
 
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &raw,
-                                                                nullptr)) {
-        return ::GetLastError();
-    }
-    UniqueLocalMemory descriptor(LocalMemoryCloser{}, raw);
+    UniqueLocalMemory descriptor;
+    if (Win32Error e = DescriptorFromSddl(sddl, &descriptor); e != err::kSuccess) return e;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     if (!::CreateDirectoryA(folder.c_str(), &attributes)) {
         const DWORD e = ::GetLastError();

@@ -19,12 +19,17 @@ class Win32Registry final : public IRegistry {
     Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
                           std::uint32_t* type, std::string* data,
                           std::uint32_t* neededBytes) noexcept override;
+    // Grows its buffers until the value fits (ERROR_MORE_DATA), a few times at most: a value that
+    // keeps growing in between gives ERROR_MORE_DATA.
+    Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                         std::string* data) noexcept override;
     Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
                         std::string_view data) noexcept override;
     Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
     Win32Error FlushKey(HKey key) noexcept override;
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
     Win32Error CloseKey(HKey key) noexcept override;
+    Win32Error SaveKey(HKey key, std::string_view file) noexcept override;
     Win32Error LoadKey(HKey parent, std::string_view subKey,
                        std::string_view file) noexcept override;
     Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;

@@ -1,0 +1,138 @@
+// Undo: on random machines a clean-up with a backup, then a restore of its run, gives back every
+// key with its values and every file and folder with its attributes and contents. The restore
+// writes the keys anew, so their last-write times are those of the restore and are not compared.
+#include "engine/backup.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/plan.h"
+#include "engine/restore.h"
+#include "engine/scan.h"
+#include "random_machine.h"
+
+namespace qv {
+namespace {
+
+using test::RandomMachine;
+
+constexpr char kBackups[] = "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane";
+
+// The machine without the backups (files, and the saved hives as the registry knows them), which
+// a restore leaves for a purge.
+std::map<std::string, std::string> WithoutBackups(std::map<std::string, std::string> image) {
+    const std::string files = "file " + text::FoldCase(kBackups);
+    const std::string hives = "key " + std::string(kBackups);
+    for (auto it = image.begin(); it != image.end();) {
+        const bool backup = it->first.rfind(files, 0) == 0 ||
+                            text::EqualsNoCase(it->first.substr(0, hives.size()), hives);
+        it = backup ? image.erase(it) : std::next(it);
+    }
+    return image;
+}
+
+// Scans with nothing written and cleans everything found, keeping a backup; the applied plan.
+Plan CleanWithBackup(Workspace& ws, const std::string& run) {
+    Findings findings;
+    EXPECT_TRUE(
+        ScanProducts(ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+                     &findings, ScanMode::kWriteNothing));
+    Plan plan = BuildPlan(ws, findings, Select(findings, {}));
+    std::unique_ptr<RunBackup> backup;
+    EXPECT_EQ(RunBackup::Begin(ws, run, "test", &backup), err::kSuccess);
+    ws.backup = backup.get();
+    (void)ApplyPlan(ws, findings, &plan);
+    ws.backup = nullptr;
+    return plan;
+}
+
+TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
+    int kept = 0;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        const auto before = r.Image();
+
+        const std::string run = "run" + std::to_string(seed);
+        Plan plan = CleanWithBackup(ws, run);
+        for (const Action& a : plan.actions) {
+            const bool removes = a.kind == ActionKind::kDeleteFolderTree ||
+                                 a.kind == ActionKind::kDeleteFile ||
+                                 a.kind == ActionKind::kDeleteKeyTree;
+            if (a.result == ActionResult::kDone && removes) {
+                EXPECT_FALSE(a.backup.empty()) << "removed without a backup: " << a.path;
+                ++kept;
+            }
+        }
+
+        RestoreReport restored = RestoreRun(ws, "", {});
+        EXPECT_EQ(restored.error, err::kSuccess);
+        EXPECT_EQ(restored.run, run);
+        for (const RestoredItem& item : restored.items) {
+            EXPECT_EQ(item.outcome, RestoreOutcome::kRestored) << item.path << " " << item.error;
+        }
+        const auto after = WithoutBackups(r.Image());
+        for (const auto& [name, content] : before) {
+            const auto it = after.find(name);
+            if (it == after.end()) {
+                ADD_FAILURE() << "not restored: " << name;
+            } else {
+                EXPECT_EQ(it->second, content) << "changed: " << name;
+            }
+        }
+        for (const auto& entry : after)
+            EXPECT_EQ(before.count(entry.first), 1u) << "added: " << entry.first;
+        EXPECT_EQ(r.m.files.OpenHandleCount(), 0u);
+        EXPECT_TRUE(r.m.registry.OpenKeyPaths().empty());
+
+        // A second restore finds everything restored and changes nothing.
+        const auto once = r.Image();
+        RestoreReport again = RestoreRun(ws, run, {});
+        EXPECT_EQ(again.error, err::kSuccess);
+        EXPECT_TRUE(again.items.empty());
+        EXPECT_EQ(r.Image(), once);
+    }
+    EXPECT_GT(kept, 100);  // the machines were varied enough to keep something
+}
+
+TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
+    // Seeds until one cleans a product folder tree.
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        Plan plan = CleanWithBackup(ws, "taken");
+        const Action* tree = nullptr;
+        for (const Action& a : plan.actions) {
+            if (a.kind == ActionKind::kDeleteFolderTree && a.result == ActionResult::kDone) {
+                tree = &a;
+                break;
+            }
+        }
+        if (tree == nullptr) continue;
+        r.m.files.AddFile(tree->path + "\\new.txt", "new");
+
+        RestoreReport restored = RestoreRun(ws, "taken", {});
+        EXPECT_EQ(restored.error, err::kSuccess);
+        EXPECT_TRUE(restored.anyTaken());
+        EXPECT_EQ(r.m.files.ReadFile(tree->path + "\\new.txt"), std::string("new"));
+        EXPECT_TRUE(r.m.files.Exists(tree->backup)) << "the backup must stay: " << tree->backup;
+
+        // Once the place is free again, the item that was left is put back by a second restore.
+        r.m.files.Remove(tree->path);
+        RestoreReport second = RestoreRun(ws, "taken", {});
+        ASSERT_EQ(second.items.size(), 1u);
+        EXPECT_EQ(second.items[0].outcome, RestoreOutcome::kRestored);
+        EXPECT_FALSE(r.m.files.Exists(tree->backup));
+        return;
+    }
+    FAIL() << "no seed cleaned a folder tree";
+}
+
+}  // namespace
+}  // namespace qv
