@@ -1109,8 +1109,8 @@ Win32Error FakeFileSystem::Rename(FileRef handle, FileRef folder, std::string_vi
     std::string_view last;
     if (Win32Error e = s_->ParentOf(to->second.node, name, &target, &last)) return e;
     if (target->volumeSerial != n->volumeSerial) return err::kNotSameDevice;
-    // A folder cannot move into itself or below itself: ERROR_INVALID_PARAMETER, as Wine answers
-    // in the contract test (no Windows test settles the code).
+    // A folder cannot move into itself or below itself. The code differs between systems (Wine
+    // answers 2) and no Windows test settles it; callers only see a refusal.
     for (const Node* up = target; up != nullptr; up = up->parent) {
         if (up == n) return err::kInvalidParameter;
     }

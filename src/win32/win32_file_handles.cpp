@@ -515,7 +515,11 @@ Win32Error Win32FileHandles::Rename(FileRef handle, FileRef folder,
         return error;
     }
     // FILE_RENAME_INFORMATION with the name after its fixed part, in a buffer aligned for it.
-    const std::size_t bytes = offsetof(FILE_RENAME_INFORMATION, FileName) + objectName.Length;
+    // Never less than the structure itself: the system refuses a shorter buffer with
+    // STATUS_INVALID_PARAMETER, which a name of one or two characters would give.
+    const std::size_t bytes =
+        std::max(offsetof(FILE_RENAME_INFORMATION, FileName) + objectName.Length,
+                 sizeof(FILE_RENAME_INFORMATION));
     std::vector<LONGLONG> buffer;
     try {
         buffer.resize(bytes / sizeof(LONGLONG) + 1);

@@ -193,6 +193,13 @@ class PathRecorder final : public IRegistry, public IFileSystem {
     Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override {
         return registry_.UnLoadKey(parent, subKey);
     }
+    Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                         std::string* data) noexcept override {
+        return registry_.EnumValue(key, index, name, type, data);
+    }
+    Win32Error SaveKey(HKey key, std::string_view file) noexcept override {
+        return registry_.SaveKey(key, file);
+    }
 
     std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
         checkedPaths.emplace_back(path);
