@@ -1050,6 +1050,16 @@ Win32Error FakeFileSystem::Close(FileRef handle) noexcept {
 // folder handle: the name is parsed from that folder, the last component is never followed, and
 // nothing is replaced.
 
+Win32Error FakeFileSystem::CheckProtection(FileRef folder, FolderProtection protection) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    // The running user may always reach what he made for himself, and the administrators what
+    // they made for themselves; anything else (a folder made before, with the access of the
+    // folder above it) is open to others.
+    return n.protection == protection ? err::kSuccess : err::kAccessDenied;
+}
+
 std::optional<FolderProtection> FakeFileSystem::Protection(std::string_view path) const {
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return std::nullopt;

@@ -126,6 +126,7 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     Win32Error Rename(FileRef handle, FileRef folder, std::string_view name) noexcept override;
     Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                               std::string_view data) noexcept override;
+    Win32Error CheckProtection(FileRef folder, FolderProtection protection) noexcept override;
     Win32Error ReadWholeFile(FileRef folder, std::string_view name,
                              std::string* data) noexcept override;
 

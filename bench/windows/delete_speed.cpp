@@ -138,6 +138,10 @@ class TimedHandles final : public qv::IFileHandles {
         Timer t(this, kReadWholeFile);
         return system_.ReadWholeFile(folder, name, data);
     }
+    qv::Win32Error CheckProtection(qv::FileRef folder,
+                                   qv::FolderProtection protection) noexcept override {
+        return system_.CheckProtection(folder, protection);
+    }
 
     long calls[kCalls] = {};
     double seconds[kCalls] = {};
@@ -281,7 +285,7 @@ int main(int argc, char** argv) {
     std::printf("ratio (deleter / shell): %.2f\n", deleterMedian / shellMedian);
     const double backupMedian = Median(times[2]);
     std::printf("backup median:  %8.1f ms\n", backupMedian * 1000);
-    std::printf("ratio (clean-up with backup / without): %.2f\n", backupMedian / deleterMedian);
+    std::printf("ratio (clean-up with backup / without): %.4f\n", backupMedian / deleterMedian);
     std::printf("the deleter's calls to the handle port, per round:\n");
     double total = 0;
     for (int c = 0; c < TimedHandles::kCalls; ++c) total += timed.seconds[c];

@@ -65,6 +65,10 @@ Win32Error MakeChain(IFileHandles& files, std::string_view base,
             return err::kReparsePointEncountered;
         }
         if (facts.volumeSerial != *volume) return err::kNotSameDevice;
+        // Users may make folders where the backups go: one that someone else could reach (and
+        // so empty, or fill with a run of his own making) is refused.
+        e = files.CheckProtection(next.get(), protection);
+        if (e != err::kSuccess) return e;
         *folder = std::move(next);
     }
     return err::kSuccess;
@@ -78,6 +82,52 @@ std::string Join(std::string_view folder, std::string_view name) {
 }
 
 }  // namespace
+
+Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* folder) {
+    IFileHandles& files = ws.services.os.handles;
+    PathParts parts;
+    // "<volume or shell folder>\Quorvane\Backups[\<run>]": every folder from "Quorvane" on must
+    // be a plain folder that only the backups' owners reach.
+    if (!SplitAbsolutePath(path, &parts) || parts.names.empty()) return err::kBadPathname;
+    std::size_t first = parts.names.size();
+    for (std::size_t i = 0; i + 1 < parts.names.size(); ++i) {
+        if (text::EqualsNoCase(parts.names[i], kQuorvaneFolder) &&
+            text::EqualsNoCase(parts.names[i + 1], kBackupsFolderName)) {
+            first = i;
+        }
+    }
+    if (first == parts.names.size()) return err::kBadPathname;
+    std::string base = parts.volume;
+    for (std::size_t i = 0; i < first; ++i) base = Join(base, parts.names[i]);
+    if (first == 0) base += '\\';
+    Win32Error e = files.OpenFolder(base, folder->put());
+    if (e != err::kSuccess) {
+        (void)folder->release();  // a failed open hands out no handle
+        return e;
+    }
+    FileFacts facts;
+    e = files.QueryFacts(folder->get(), &facts);
+    if (e != err::kSuccess) return e;
+    const std::uint64_t volume = facts.volumeSerial;
+    for (std::size_t i = first; i < parts.names.size(); ++i) {
+        UniqueFileRef next(files);
+        e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
+        if (e != err::kSuccess) {
+            (void)next.release();
+            return e;
+        }
+        e = files.QueryFacts(next.get(), &facts);
+        if (e != err::kSuccess) return e;
+        if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
+            return err::kReparsePointEncountered;
+        }
+        if (facts.volumeSerial != volume) return err::kNotSameDevice;
+        e = files.CheckProtection(next.get(), BackupProtection(ws));
+        if (e != err::kSuccess) return e;
+        *folder = std::move(next);
+    }
+    return err::kSuccess;
+}
 
 std::string BackupsFolder(Workspace& ws) {
     IRegistry& registry = ws.services.os.registry;

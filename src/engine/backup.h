@@ -33,6 +33,11 @@ inline constexpr char kManifestName[] = "manifest.json";
 std::string BackupsFolder(Workspace& ws);
 // The protection of the backups for this workspace.
 FolderProtection BackupProtection(const Workspace& ws);
+// Opens a folder of the backups ("...\Quorvane\Backups" or a folder below it) as a restore or a
+// purge may trust it: each folder from "Quorvane" on is opened by handle, never through a link,
+// and must be reached by no one beyond BackupProtection(ws). 0 or the error.
+[[nodiscard]] Win32Error OpenKeptFolder(Workspace& ws, std::string_view path,
+                                        UniqueFileRef* folder);
 
 class RunBackup final : public Keeper {
   public:

@@ -225,11 +225,8 @@ class Restorer {
         if (!SplitBackupPath(manifest_, a.backup, &folder, &name)) return err::kInvalidData;
         UniqueFileRef kept(os_.handles);
         UniqueFileRef backupFolder(os_.handles);
-        Win32Error e = os_.handles.OpenFolder(folder, backupFolder.put());
-        if (e != err::kSuccess) {
-            (void)backupFolder.release();
-            return e;
-        }
+        Win32Error e = OpenKeptFolder(ws_, folder, &backupFolder);
+        if (e != err::kSuccess) return e;
         e = os_.handles.OpenRelative(backupFolder.get(), name, open_intent::kDelete, kept.put());
         if (e != err::kSuccess) {
             (void)kept.release();
@@ -312,9 +309,8 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
     const std::string backups = BackupsFolder(ws);
     if (backups.empty()) return err::kPathNotFound;
     UniqueFileRef folder(files);
-    Win32Error e = files.OpenFolder(backups, folder.put());
+    Win32Error e = OpenKeptFolder(ws, backups, &folder);
     if (e != err::kSuccess) {
-        (void)folder.release();
         return e == err::kFileNotFound || e == err::kPathNotFound ? err::kSuccess : e;
     }
     std::vector<FolderEntry> entries;
@@ -333,17 +329,17 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
             continue;
         }
         KeptRun kept;
-        if (ReadManifest(files, run.get(), &kept.manifest) != err::kSuccess ||
+        // A run's folder that others could reach holds nothing a restore may trust.
+        if (files.CheckProtection(run.get(), BackupProtection(ws)) != err::kSuccess ||
+            ReadManifest(files, run.get(), &kept.manifest) != err::kSuccess ||
             !text::EqualsNoCase(kept.manifest.run, entry.name)) {
             continue;  // not a run's folder
         }
         kept.folder = Join(backups, entry.name);
         for (const std::string& path : kept.manifest.folders) {
             UniqueFileRef f(files);
-            if (files.OpenFolder(path, f.put()) == err::kSuccess) {
+            if (OpenKeptFolder(ws, path, &f) == err::kSuccess) {
                 kept.size += SizeBelow(files, f.get(), 0);
-            } else {
-                (void)f.release();
             }
         }
         std::set<std::string> sids;
@@ -384,11 +380,8 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
     report.run = chosen->manifest.run;
     Manifest manifest = chosen->manifest;
     UniqueFileRef folder(os.handles);
-    report.error = os.handles.OpenFolder(chosen->folder, folder.put());
-    if (report.error != err::kSuccess) {
-        (void)folder.release();
-        return report;
-    }
+    report.error = OpenKeptFolder(ws, chosen->folder, &folder);
+    if (report.error != err::kSuccess) return report;
     std::map<std::string, std::string> accounts;
     for (const ManifestAction& a : manifest.actions) accounts[a.action.sid] = a.account;
 
@@ -440,7 +433,18 @@ PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days) {
         std::vector<std::string> folders(run.manifest.folders.rbegin(),
                                          run.manifest.folders.rend());
         for (const std::string& path : folders) {
-            // Each folder is deleted below its "Backups" folder, never above it.
+            // Only a folder of the backups that no one else reaches, and only below its "Backups"
+            // folder, never above it.
+            UniqueFileRef trusted(os.handles);
+            Win32Error e = OpenKeptFolder(ws, path, &trusted);
+            if (e != err::kSuccess) {
+                if (e != err::kFileNotFound && e != err::kPathNotFound &&
+                    failure == err::kSuccess) {
+                    failure = e;
+                }
+                continue;
+            }
+            trusted.reset();
             Deleter deleter(os.handles, {text::CutBeforeLastBackslash(path)});
             DeleteReport gone = deleter.DeleteTree(path);
             if (!gone.ok() && failure == err::kSuccess) {

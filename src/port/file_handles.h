@@ -89,6 +89,13 @@ class IFileHandles {
     [[nodiscard]] virtual Win32Error CreateFolder(FileRef folder, std::string_view name,
                                                   FolderProtection protection,
                                                   FileRef* handle) noexcept = 0;
+    // Whether the open folder is reached by no one beyond `protection` (not kInherited): its owner
+    // and every trustee its access list allows anything are SYSTEM, the Administrators group or
+    // the running user himself (who may reach everything anyway). 0, 5 when anyone else may reach
+    // it, or the error with which its security cannot be read. For a folder of the tool's records
+    // that someone may have made before the tool did.
+    [[nodiscard]] virtual Win32Error CheckProtection(FileRef folder,
+                                                     FolderProtection protection) noexcept = 0;
     // Moves the entry the handle names (opened with kDelete) to `name` in the open folder `folder`
     // (FileRenameInformation with that folder as RootDirectory, never replacing): a folder moves
     // with everything below it in one rename, a link moves as the link. 183 when `name` is taken

@@ -62,66 +62,6 @@ Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
     return err::kSuccess;
 }
 
-// Whether the DACL allows `sid` anything.
-bool Allows(const ACL* dacl, PSID sid) noexcept {
-    if (dacl == nullptr || sid == nullptr) return false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return false;
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (::EqualSid(&allowed->SidStart, sid)) return true;
-    }
-    return false;
-}
-
-bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
-    return UserSid(user) != nullptr && sid != nullptr && ::EqualSid(UserSid(user), sid);
-}
-
-// A folder is the log's only when it grants no one beyond the descriptor asked for: its owner
-// (who may change its DACL at will) and every trustee that an ACE allows anything are trustees of
-// that descriptor or the running user himself. ProgramData lets every user create folders, so a
-// folder of this name made by someone else, or opened up since, is refused rather than written
-// to. The running user is accepted because Wine keeps no descriptor for a file: it answers one
-// made from the Unix mode bits, which names the user where the descriptor named a group of his;
-// on Windows he would only see his own runs' lines.
-Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL wanted = nullptr;
-    if (!::GetSecurityDescriptorDacl(asked, &present, &wanted, &defaulted)) {
-        return ::GetLastError();
-    }
-    if (!present || wanted == nullptr) return err::kInvalidParameter;
-
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &raw);
-    if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(LocalMemoryCloser{}, raw);
-
-    // No DACL at all grants everyone everything.
-    if (dacl == nullptr) return err::kAccessDenied;
-    const std::vector<void*> user = ProcessUser();
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        // Object, callback and conditional entries are not ours to judge: refused.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
-        PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
-    }
-    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
-    return err::kSuccess;
-}
-
 }  // namespace
 
 Win32Error Win32AuditStore::QuorvaneFolder(std::string* folder) const noexcept {

@@ -604,4 +604,31 @@ Win32Error Win32FileHandles::ReadWholeFile(FileRef folder, std::string_view name
     return err::kSuccess;
 }
 
+Win32Error Win32FileHandles::CheckProtection(FileRef folder, FolderProtection protection) noexcept {
+    // SYSTEM and the administrators may reach everything on the machine anyway, and the running
+    // user is always accepted (see CheckGrants): the trustees a folder of either protection may
+    // name are the same.
+    (void)protection;
+    UniqueLocalMemory descriptor;
+    if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
+        e != err::kSuccess) {
+        return e;
+    }
+    // The folder once more, relative to itself (an empty name), for its security alone: the
+    // handle the caller holds was opened without READ_CONTROL.
+    UNICODE_STRING empty{};
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &empty, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    NTSTATUS status = ::NtCreateFile(
+        &opened, READ_CONTROL | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status != kStatusSuccess) return FromStatus(status);
+    UniqueKernelHandle self(KernelHandleCloser{}, opened);
+    return CheckGrants(self.get(), descriptor.get());
+}
+
 }  // namespace qv::win32

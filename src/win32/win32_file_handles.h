@@ -41,6 +41,8 @@ class Win32FileHandles final : public IFileHandles {
                                             std::string_view data) noexcept override;
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
                                            std::string* data) noexcept override;
+    [[nodiscard]] Win32Error CheckProtection(FileRef folder,
+                                             FolderProtection protection) noexcept override;
 };
 
 }  // namespace qv::win32

@@ -24,4 +24,8 @@ Win32Error DescriptorFromSddl(const std::string& sddl, UniqueLocalMemory* descri
 // by everything below, for SYSTEM and the Administrators group, or for the running user alone.
 Win32Error FolderDescriptor(FolderProtection protection, UniqueLocalMemory* descriptor) noexcept;
 
+// Whether the open folder grants no one beyond the descriptor `asked` (see below): 0, 5, or the
+// error with which its security cannot be read. The handle needs READ_CONTROL.
+Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept;
+
 }  // namespace qv::win32

@@ -276,6 +276,10 @@ TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     ASSERT_EQ(
         port.CreateFolder(on.anchor(), "mine", FolderProtection::kCurrentUserOnly, mine.put()),
         err::kSuccess);
+    // What the tool made for its owners passes the check of who may reach it.
+    EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kAdministratorsOnly),
+              err::kSuccess);
+    EXPECT_EQ(port.CheckProtection(mine.get(), FolderProtection::kCurrentUserOnly), err::kSuccess);
     for (const char* name : {"BACKUP", "taken.txt", "data"}) {
         UniqueFileRef again(port);
         EXPECT_EQ(port.CreateFolder(on.anchor(), name, FolderProtection::kInherited, again.put()),

@@ -76,4 +76,13 @@ e2e_check "the audit log has the restores and the purges" test "$(jq -r \
   'select(.action | startswith("restore-") or . == "purge-backup") | .action' "$audit_log" |
   sed 's/-.*//' | LC_ALL=C sort -u | tr '\n' ' ')" = "purge restore "
 
+# A run that sees only the running user's registry keeps its backup in his own folder.
+cli_run mine clean --yes --json --current-user
+e2e_check "clean --current-user exits 0 and names its backup" test \
+  "$CLI_STATUS $(jq -r '.backup != null' "$E2E_WORK/mine.out")" = "0 true"
+e2e_check "its backup lies in the user's own folder, not the machine's" test -n \
+  "$(find "$E2E_PREFIX/drive_c/users" -path '*/Quorvane/Backups/*/manifest.json' 2>/dev/null)"
+cli_run mine-back restore --last --current-user --json
+e2e_check "restore --last --current-user exits 0" status_is 0 mine-back
+
 e2e_finish

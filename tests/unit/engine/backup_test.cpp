@@ -206,5 +206,27 @@ TEST(BackupTest, RunsAreKeptWhereOnlyTheirOwnersReachThemAndNothingUnmovedGoes) 
     EXPECT_TRUE(m3.files.Exists(mine + "\\manifest.json"));
 }
 
+TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeitherFilledNorTrusted) {
+    const std::string ann = "S-1-5-21-9-9-9-1001";
+    fake::FakeMachine m;
+    m.AddUser({ann, "ann"});
+    AddStaleRegistration(m, ann);
+    // A user made the folder first, with the access of the folder above it.
+    m.files.AddDirectory(std::string(kBackups) + "\\Backups");
+    m.files.AddFile(std::string(kBackups) + "\\Backups\\planted\\manifest.json", "{}");
+    Tables tables;
+    tables.FillBuiltIn();
+    HiveBook hives;
+    Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
+    std::unique_ptr<RunBackup> backup;
+    EXPECT_EQ(RunBackup::Begin(ws, "r", "test", &backup), err::kAccessDenied);
+    EXPECT_EQ(backup, nullptr);
+    std::vector<KeptRun> runs;
+    EXPECT_EQ(ListKeptRuns(ws, &runs), err::kAccessDenied);
+    EXPECT_NE(RestoreRun(ws, "", {}).error, err::kSuccess);
+    EXPECT_NE(PurgeKeptRuns(ws, 0).error, err::kSuccess);
+    EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\Backups\\planted\\manifest.json"));
+}
+
 }  // namespace
 }  // namespace qv
