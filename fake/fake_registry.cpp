@@ -901,6 +901,16 @@ Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
     return err::kSuccess;
 }
 
+Win32Error FakeRegistry::SetLastWriteTime(HKey key, FileTime time) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Set)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::Set, key, &ref);
+    if (e != err::kSuccess) return e;
+    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    ref.node->time = time;
+    return err::kSuccess;
+}
+
 Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
     if (IsPredefinedKey(key)) return err::kSuccess;
     auto it = s_->handles.find(key);

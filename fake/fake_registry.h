@@ -151,6 +151,7 @@ class FakeRegistry final : public IRegistry {
     Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
     Win32Error FlushKey(HKey key) noexcept override;
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
+    Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override;
     Win32Error CloseKey(HKey key) noexcept override;
     Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
                          std::string* data) noexcept override;

@@ -258,6 +258,9 @@ class TimedRegistry final : public qv::IRegistry {
         CallClock::Timer t(clock_, "RegQueryInfoKeyA");
         return system_.QueryLastWriteTime(key, time);
     }
+    Win32Error SetLastWriteTime(qv::HKey key, qv::FileTime time) noexcept override {
+        return system_.SetLastWriteTime(key, time);
+    }
     Win32Error CloseKey(qv::HKey key) noexcept override {
         CallClock::Timer t(clock_, "RegCloseKey");
         return system_.CloseKey(key);

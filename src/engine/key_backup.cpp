@@ -59,6 +59,17 @@ Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) 
     return err::kSuccess;
 }
 
+// Gives the written keys their times back, each after the keys below it (writing a sub key
+// stamps its parent). Where the system keeps no such time, the keys keep the time of the write.
+void PutTimesBack(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
+    for (const KeyTreeCopy& sub : tree.subKeys) {
+        UniqueKey open = OpenKey(registry, key, sub.name, reg::kKeyWrite);
+        if (open) PutTimesBack(registry, open.get(), sub);
+    }
+    // Best effort: the keys and values are back either way.
+    (void)registry.SetLastWriteTime(key, tree.lastWrite);
+}
+
 nlohmann::json ToJson(const KeyTreeCopy& tree) {
     nlohmann::json node;
     node["name"] = text::Hex(tree.name);
@@ -190,7 +201,9 @@ Win32Error WriteKeyTree(IRegistry& registry, HKey parent, std::string_view path,
     }
     // Made between the look and the create by someone else: left to him.
     if (disposition != reg::kCreatedNewKey) return err::kAlreadyExists;
-    return WriteOpenKey(registry, key.get(), tree);
+    e = WriteOpenKey(registry, key.get(), tree);
+    if (e == err::kSuccess) PutTimesBack(registry, key.get(), tree);
+    return e;
 }
 
 std::string KeyTreeJson(const KeyTreeCopy& tree) { return ToJson(tree).dump(); }

@@ -28,8 +28,9 @@ struct KeyTreeCopy {
 // Reads the key `path` below `parent` with its values and everything below it. 0 or the error.
 [[nodiscard]] Win32Error ReadKeyTree(IRegistry& registry, HKey parent, std::string_view path,
                                      KeyTreeCopy* tree);
-// Makes the key `path` below `parent` anew from `tree`, missing keys above it included. Nothing
-// is written when the key exists already: 183. 0 or the error of the first write that failed.
+// Makes the key `path` below `parent` anew from `tree`, missing keys above it included, and gives
+// each key its last-write time back where the system allows. Nothing is written when the key
+// exists already: 183. 0 or the error of the first write that failed.
 [[nodiscard]] Win32Error WriteKeyTree(IRegistry& registry, HKey parent, std::string_view path,
                                       const KeyTreeCopy& tree);
 

@@ -80,6 +80,9 @@ class IRegistry {
     [[nodiscard]] virtual Win32Error FlushKey(HKey key) noexcept = 0;
     // RegQueryInfoKeyA, its last-write time output only.
     [[nodiscard]] virtual Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept = 0;
+    // NtSetInformationKey with KeyWriteTimeInformation: sets the key's last-write time, as a
+    // restore from a backup does. Needs KEY_SET_VALUE (5 otherwise).
+    [[nodiscard]] virtual Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept = 0;
     // RegCloseKey. Closing a predefined root is a no-op that succeeds.
     virtual Win32Error CloseKey(HKey key) noexcept = 0;
     // RegSaveKeyA without security attributes: the key and everything below it, values and

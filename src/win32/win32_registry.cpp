@@ -1,5 +1,7 @@
 #include "win32/win32_registry.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <new>
 #include <vector>
@@ -154,6 +156,15 @@ Win32Error Win32Registry::QueryLastWriteTime(HKey key, FileTime* time) noexcept 
         *time = (static_cast<FileTime>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     }
     return static_cast<Win32Error>(e);
+}
+
+Win32Error Win32Registry::SetLastWriteTime(HKey key, FileTime time) noexcept {
+    // KEY_WRITE_TIME_INFORMATION: the time alone.
+    LARGE_INTEGER written;
+    written.QuadPart = static_cast<LONGLONG>(time);
+    const NTSTATUS status =
+        ::NtSetInformationKey(ToSystemKey(key), KeyWriteTimeInformation, &written, sizeof written);
+    return status == 0 ? err::kSuccess : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
 }
 
 Win32Error Win32Registry::CloseKey(HKey key) noexcept {

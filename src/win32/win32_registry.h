@@ -28,6 +28,7 @@ class Win32Registry final : public IRegistry {
     Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
     Win32Error FlushKey(HKey key) noexcept override;
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
+    [[nodiscard]] Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override;
     Win32Error CloseKey(HKey key) noexcept override;
     Win32Error SaveKey(HKey key, std::string_view file) noexcept override;
     Win32Error LoadKey(HKey parent, std::string_view subKey,

@@ -1,6 +1,7 @@
 // Undo: on random machines a clean-up with a backup, then a restore of its run, gives back every
-// key with its values and every file and folder with its attributes and contents. The restore
-// writes the keys anew, so their last-write times are those of the restore and are not compared.
+// key with its values and every file and folder with its attributes and contents, and each
+// registration key its last-write time (the keys above it are stamped by the writes below them,
+// as by the deletion, and are compared without their times).
 #include "engine/backup.h"
 
 #include <gtest/gtest.h>
@@ -51,12 +52,14 @@ Plan CleanWithBackup(Workspace& ws, const std::string& run) {
 
 TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
     int kept = 0;
+    int timed = 0;
     for (unsigned seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         RandomMachine r(seed);
         HiveBook hives;
         Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
         const auto before = r.Image();
+        const auto timesBefore = r.KeyTimes();
 
         const std::string run = "run" + std::to_string(seed);
         Plan plan = CleanWithBackup(ws, run);
@@ -87,6 +90,16 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
         }
         for (const auto& entry : after)
             EXPECT_EQ(before.count(entry.first), 1u) << "added: " << entry.first;
+        const auto timesAfter = r.KeyTimes();
+        for (const Action& a : plan.actions) {
+            if (a.kind != ActionKind::kDeleteKeyTree || a.result != ActionResult::kDone) continue;
+            for (const auto& [name, time] : timesBefore) {
+                const std::string key = "key " + a.path;
+                if (name != key && name.rfind(key + "\\", 0) != 0) continue;
+                EXPECT_EQ(timesAfter.at(name), time) << "the time of " << name;
+                ++timed;
+            }
+        }
         EXPECT_EQ(r.m.files.OpenHandleCount(), 0u);
         EXPECT_TRUE(r.m.registry.OpenKeyPaths().empty());
 
@@ -98,6 +111,7 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
         EXPECT_EQ(r.Image(), once);
     }
     EXPECT_GT(kept, 100);  // the machines were varied enough to keep something
+    EXPECT_GT(timed, 20);  // and to compare the times of registrations put back
 }
 
 TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {

@@ -72,6 +72,13 @@ class RandomMachine {
         return image;
     }
 
+    // The last-write time of every key, by its name as Image() gives it.
+    std::map<std::string, std::int64_t> KeyTimes() const {
+        std::map<std::string, std::int64_t> times;
+        for (const auto& key : m.registry.AllKeys()) times["key " + UsersName(key.path)] = key.time;
+        return times;
+    }
+
   private:
     int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
     bool Coin(int oneIn) { return Pick(oneIn) == 0; }

@@ -200,6 +200,9 @@ class PathRecorder final : public IRegistry, public IFileSystem {
     Win32Error SaveKey(HKey key, std::string_view file) noexcept override {
         return registry_.SaveKey(key, file);
     }
+    Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override {
+        return registry_.SetLastWriteTime(key, time);
+    }
 
     std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
         checkedPaths.emplace_back(path);
