@@ -1,6 +1,7 @@
 #include "discovery/registration.h"
 
 #include <string>
+#include <utility>
 
 #include "app/defaults.h"
 #include "base/text.h"
@@ -36,12 +37,14 @@ bool EitherIsDirectory(IFileSystem& files, const std::string& a, const std::stri
 // What became of one product and language folder pair.
 enum class Registration { Skipped, Created, CreateFailed };
 
-Registration RegisterLanguageFolder(Platform& os, std::string_view sidText,
-                                    const std::string& keyPath, const std::string& roamLang,
-                                    const std::string& localLang,
+Registration RegisterLanguageFolder(Platform& os, const MachineKeyCheck& machineHasKey,
+                                    std::string_view sidText, const std::string& keyPath,
+                                    const std::string& roamLang, const std::string& localLang,
                                     std::vector<LeftoverFolder>* heldInMemory) {
     // Installed on the machine: the user's folders belong to a product that is still there.
-    if (OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead)) {
+    if (machineHasKey
+            ? machineHasKey(keyPath)
+            : static_cast<bool>(OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead))) {
         return Registration::Skipped;
     }
     // The user has the registration already; its folder values stay as the product wrote them.
@@ -135,8 +138,9 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
     return err::kSuccess;
 }
 
-UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText)
-    : os_(os), tables_(tables), sidText_(sidText) {}
+UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
+                                 MachineKeyCheck machineHasKey)
+    : os_(os), tables_(tables), sidText_(sidText), machineHasKey_(std::move(machineHasKey)) {}
 
 const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view company) {
     if (shellFolders_ == ShellFolders::kUnread) {
@@ -192,8 +196,8 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
-            if (RegisterLanguageFolder(os_, sidText_, keyPath, roamLang, localLang, heldInMemory) ==
-                Registration::CreateFailed) {
+            if (RegisterLanguageFolder(os_, machineHasKey_, sidText_, keyPath, roamLang, localLang,
+                                       heldInMemory) == Registration::CreateFailed) {
                 return;
             }
         }
