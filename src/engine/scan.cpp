@@ -36,8 +36,8 @@ KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
 }
 
 // The machine's oldest key time of each registration path, taken once per scan: every user of a
-// registration is judged against the same machine key, and the users' leftover folders ask
-// whether the machine has it of the same answer.
+// registration is judged against the same machine key, and whether the machine has a key, which
+// every user's leftover folders ask, comes from the same single open.
 class MachineTimes {
   public:
     explicit MachineTimes(Platform& os) : os_(os) {}
