@@ -447,22 +447,22 @@ struct FakeFileSystem::State {
     }
 
     // The entries a search of `folder` with `mask` returns, in order: "." and ".." first except
-    // in a drive root, then the children in creation order.
+    // in a drive root, then the children in creation order. No entry has a short name.
     std::vector<FindData> Matches(const Node& folder, bool driveRoot, std::string_view mask) const {
         std::vector<FindData> entries;
         MaskMatcher matcher(mask);
         if (!driveRoot) {
-            if (matcher.Matches(".")) entries.push_back({folder.Attributes(), "."});
+            if (matcher.Matches(".")) entries.push_back({folder.Attributes(), ".", {}});
             if (matcher.Matches("..")) {
                 std::uint32_t up =
                     folder.parent != nullptr ? folder.parent->Attributes() : fa::kDirectory;
-                entries.push_back({up, ".."});
+                entries.push_back({up, "..", {}});
             }
         }
         // A junction opened as itself is the empty folder that carries the link.
         if (folder.IsJunction()) return entries;
         for (const auto& c : folder.children) {
-            if (matcher.Matches(c->name)) entries.push_back({c->Attributes(), c->name});
+            if (matcher.Matches(c->name)) entries.push_back({c->Attributes(), c->name, {}});
         }
         return entries;
     }

@@ -64,6 +64,8 @@ class FakeSecurity final : public ISecurity {
     // FreeSid calls on memory that AllocateAndInitializeSid did not hand out or that was freed
     // already (a lookup's own buffer, a double free).
     std::size_t BadFreeSidCount() const;
+    // LookupAccountSid calls made (those of an unbound library not counted).
+    std::size_t SidLookupCount() const;
     // What the last AdjustTokenPrivilege left as the thread's last error: 0, or
     // err::kNotAllAssigned when the token did not hold the privilege.
     Win32Error LastAdjustStatus() const;

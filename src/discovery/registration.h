@@ -45,12 +45,18 @@ struct LeftoverFolder {
     std::string roamingFolder;
     std::string localFolder;
 };
+// Whether the machine has a registration key (HKEY_LOCAL_MACHINE\<keyPath> opens for reading).
+using MachineKeyCheck = std::function<bool(const std::string& keyPath)>;
+
 // One user's data folders, looked up once for every product and release that a scan registers
 // leftover folders of: his two application data folders (read from his "Shell Folders" through
 // one key open), each company's two folders below them and the product folders below those.
 class UserDataFolders {
   public:
-    UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText);
+    // `machineHasKey` answers whether the machine has a registration (a scan asks each path once
+    // for all its users); without it each question opens the machine's key.
+    UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
+                    MachineKeyCheck machineHasKey = {});
 
     // Creates a registration key in the user's hive for each product and language folder that
     // the user has and neither the machine nor the user has registered. With `heldInMemory`
@@ -75,6 +81,7 @@ class UserDataFolders {
     Platform& os_;
     const Tables& tables_;
     std::string sidText_;
+    MachineKeyCheck machineHasKey_;
     ShellFolders shellFolders_ = ShellFolders::kUnread;
     std::string roaming_;  // "AppData"
     std::string local_;    // "Local AppData"

@@ -28,6 +28,7 @@ using FindHandle = std::uintptr_t;  // 0 is none
 struct FindData {
     std::uint32_t attributes = 0;
     std::string fileName;
+    std::string alternateFileName;  // the 8.3 short name, empty when the entry has none
 };
 
 class IFileSystem {

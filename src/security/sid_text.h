@@ -44,8 +44,11 @@ bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::stri
                Win32Error* lastError = nullptr);
 // Parses a SID text; empty when it does not parse (see the rules in sid_text.cpp).
 UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
-// The account name (without domain) of a SID text.
-bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name);
+// The account name (without domain) of a SID text. *error, when given, gets the system's answer
+// to the lookup (err::kNoneMapped: the SID has no account), 0 when no lookup was made (the SID text
+// does not parse).
+bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name,
+                            Win32Error* error = nullptr);
 // The account of a SID text as "DOMAIN\name", or the bare name when the system gives no domain.
 bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
                                  std::string* account);

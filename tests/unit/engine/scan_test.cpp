@@ -267,6 +267,85 @@ TEST_F(PopulationTest, OneScanOfBothProductsLooksAtEachUsersFoldersOnce) {
     ExpectNothingHeld();
 }
 
+TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
+    for (const char* sid : {kZed, kAmy}) {
+        Reg(sid, kEnglish);
+        Reg(sid, "Ovaline\\R16.0\\OVLN-201:407");
+        Reg(sid, "Ovaline Sketch\\R9\\OVSK-201:411");
+    }
+    // The accounts each scan lists, and the lookup calls it made (two per lookup: the size
+    // probe and the lookup itself).
+    const auto scan = [&](std::size_t* lookups) {
+        const std::size_t before = m.security.SidLookupCount();
+        Findings findings;
+        EXPECT_TRUE(ScanProducts(
+            ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}}, &findings,
+            ScanMode::kWriteNothing));
+        *lookups = m.security.SidLookupCount() - before;
+        std::multiset<std::string> accounts;
+        for (const RegistrationFinding& r : findings.registrations) {
+            for (const UserFinding& u : r.users) accounts.insert(u.account);
+        }
+        return accounts;
+    };
+    std::size_t lookups = 0;
+    EXPECT_EQ(scan(&lookups),
+              (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed", "zed"}));
+    EXPECT_EQ(lookups, 4u);
+    // A SID the system maps to no account is not asked again for the user's other findings.
+    m.security.InjectFault(fake::SecOp::LookupSid, err::kNoneMapped, 2);
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy"}));
+    EXPECT_EQ(lookups, 4u);
+    // Any other failure is: only the finding it was asked for goes without the account.
+    m.security.InjectFault(fake::SecOp::LookupSid, err::kNotEnoughMemory, 2);
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed"}));
+    EXPECT_EQ(lookups, 6u);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, EachMachineKeyIsOpenedOncePerScanAndAHiveWithoutTheCompanyKeyOnce) {
+    constexpr char kFrench[] = "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:40C";
+    constexpr char kCy[] = "S-1-5-21-7-7-7-1003";
+    m.AddUser({kCy, "cy"});
+    Reg("", kEnglish, kT);
+    for (const char* sid : {kZed, kAmy}) {
+        Reg(sid, kEnglish, kT - 3600);
+        m.files.AddDirectory(m.LocalAppData(sid) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+        m.files.AddDirectory(m.LocalAppData(sid) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
+    }
+    PathRecorder recorder(m);
+    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
+    Findings findings;
+    ASSERT_TRUE(ScanProducts(
+        recorded, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+        &findings, ScanMode::kWriteNothing));
+    std::vector<std::string> listed;
+    for (const RegistrationFinding& r : findings.registrations) {
+        for (const UserFinding& u : r.users) listed.push_back(r.label + ": " + u.account);
+    }
+    EXPECT_EQ(listed, (Strings{"Ovaline 2004 (English): zed", "Ovaline 2004 (English): amy",
+                               "Ovaline 2004 (French): zed", "Ovaline 2004 (French): amy"}));
+
+    const auto opened = [&](const std::string& key) {
+        return std::count_if(recorder.openedKeys.begin(), recorder.openedKeys.end(),
+                             [&](const std::string& k) { return text::EqualsNoCase(k, key); });
+    };
+    // The machine's keys: judged and asked for by the leftover folders of both users.
+    EXPECT_EQ(opened(std::string("Software\\Brennard\\") + kEnglish), 1);
+    EXPECT_EQ(opened(kFrench), 1);
+    // cy's hive has no company key: one open answers for both products.
+    const std::string company = std::string(kCy) + "\\Software\\Brennard";
+    EXPECT_EQ(opened(company), 1);
+    for (const std::string& key : recorder.openedKeys) {
+        EXPECT_FALSE(key.size() > company.size() && text::FindText(key, company + "\\") == 0)
+            << key;
+    }
+    // zed's has: both release keys are opened.
+    EXPECT_EQ(opened(std::string(kZed) + "\\Software\\Brennard\\Ovaline\\R16.0"), 1);
+    EXPECT_EQ(opened(std::string(kZed) + "\\Software\\Brennard\\Ovaline Sketch\\R9"), 1);
+    ExpectNothingHeld();
+}
+
 TEST_F(PopulationTest, LabelsFallBackToProductAndSuffix) {
     Reg(kZed, "Ovaline\\R16.0\\OVLN201409");
     Reg(kZed, "Ovaline\\R16.0\\OVLN-201409");
