@@ -21,6 +21,11 @@ class FakeConsole final : public IConsole {
     const std::string& Out() const { return out_; }  // text and UTF-8 alike, in order
     const std::string& Err() const { return err_; }
     int LinesRead() const { return linesRead_; }
+    // Forgets what was written, for the next run of a test that runs the program again.
+    void Clear() {
+        out_.clear();
+        err_.clear();
+    }
 
     void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override;
     void WriteUtf8(std::string_view utf8) noexcept override;

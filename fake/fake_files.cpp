@@ -315,6 +315,9 @@ struct Node {
     Node* parent = nullptr;
     std::uint64_t volumeSerial = 0;  // of the drive the entry was made on
     bool deleted = false;            // no longer reachable by any path; a handle may still name it
+    // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
+    // its first folder and kept from then on.
+    std::optional<FolderProtection> protection;
     // Entries in the order they were created: this volume returns them unsorted, in creation
     // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
     std::vector<std::unique_ptr<Node>> children;
@@ -333,6 +336,8 @@ struct Node {
     Node* Add(std::unique_ptr<Node> child) {
         child->parent = this;
         child->volumeSerial = volumeSerial;
+        if (!child->protection)
+            child->protection = protection.value_or(FolderProtection::kInherited);
         Node* raw = child.get();
         index[text::FoldCase(raw->name)] = raw;
         children.push_back(std::move(child));
@@ -442,22 +447,22 @@ struct FakeFileSystem::State {
     }
 
     // The entries a search of `folder` with `mask` returns, in order: "." and ".." first except
-    // in a drive root, then the children in creation order.
+    // in a drive root, then the children in creation order. No entry has a short name.
     std::vector<FindData> Matches(const Node& folder, bool driveRoot, std::string_view mask) const {
         std::vector<FindData> entries;
         MaskMatcher matcher(mask);
         if (!driveRoot) {
-            if (matcher.Matches(".")) entries.push_back({folder.Attributes(), "."});
+            if (matcher.Matches(".")) entries.push_back({folder.Attributes(), ".", {}});
             if (matcher.Matches("..")) {
                 std::uint32_t up =
                     folder.parent != nullptr ? folder.parent->Attributes() : fa::kDirectory;
-                entries.push_back({up, ".."});
+                entries.push_back({up, "..", {}});
             }
         }
         // A junction opened as itself is the empty folder that carries the link.
         if (folder.IsJunction()) return entries;
         for (const auto& c : folder.children) {
-            if (matcher.Matches(c->name)) entries.push_back({c->Attributes(), c->name});
+            if (matcher.Matches(c->name)) entries.push_back({c->Attributes(), c->name, {}});
         }
         return entries;
     }
@@ -543,6 +548,51 @@ struct FakeFileSystem::State {
         Lookup l = Resolve(*p);
         Win32Error e = err::kSuccess;
         return Follow(l.node, 0, &e);
+    }
+
+    // Where a relative name leads from the open entry `start`, as a create or a rename through a
+    // root folder handle parses it: the folder that is to hold the last component (folders on the
+    // way reparsed as in any open) and that component. 123 for an empty, "." or ".." component or
+    // one the system refuses, 3 when a folder on the way is missing, 5 when the folder is
+    // deleted (STATUS_DELETE_PENDING) or a junction opened as itself (unverified: the fake keeps
+    // such a link empty), 267 when `start` is a file (unverified).
+    Win32Error ParentOf(Node* start, std::string_view name, Node** folder,
+                        std::string_view* last) const {
+        if (name.empty() || HoldsNul(name)) return err::kInvalidName;
+        std::vector<std::string_view> parts = SplitAtBackslashes(name);
+        for (std::string_view part : parts) {
+            if (part.empty() || part == "." || part == ".." || HasInvalidNameChar(part, false)) {
+                return err::kInvalidName;
+            }
+        }
+        Node* cur = start;
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+            if (i > 0) {
+                Win32Error e = err::kSuccess;
+                cur = Follow(cur, 0, &e);
+                if (cur == nullptr) return e;
+            }
+            Node* child = cur->IsFolder() ? cur->Child(parts[i]) : nullptr;
+            if (child == nullptr) return err::kPathNotFound;
+            cur = child;
+        }
+        if (parts.size() > 1) {
+            Win32Error e = err::kSuccess;
+            cur = Follow(cur, 0, &e);
+            if (cur == nullptr) return e;
+        }
+        if (cur->IsFile()) return err::kDirectory;
+        if (cur->IsJunction() || cur->deleted) return err::kAccessDenied;
+        *folder = cur;
+        *last = parts.back();
+        return err::kSuccess;
+    }
+
+    FileRef AddOpen(Node* n, std::uint32_t intent) {
+        FileRef h = nextRef;
+        nextRef += 4;
+        opens[h] = {n, intent};
+        return h;
     }
 
     // --- setup ---
@@ -952,7 +1002,9 @@ Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
     const bool driveRoot = n.parent == nullptr && !n.deleted;
     std::vector<FolderEntry> out;
     for (FindData& d : s_->Matches(n, driveRoot, mask)) {
-        out.push_back({d.attributes, std::move(d.fileName)});
+        const Node* child = n.IsFolder() ? n.Child(d.fileName) : nullptr;
+        const std::uint64_t size = child != nullptr && child->IsFile() ? child->contents.size() : 0;
+        out.push_back({d.attributes, std::move(d.fileName), size});
     }
     if (out.empty()) return err::kFileNotFound;
     *entries = std::move(out);
@@ -989,6 +1041,143 @@ Win32Error FakeFileSystem::DeleteByHandle(FileRef handle) noexcept {
 
 Win32Error FakeFileSystem::Close(FileRef handle) noexcept {
     if (s_->opens.erase(handle) == 0) return err::kInvalidHandle;
+    return err::kSuccess;
+}
+
+// --- the backup of a clean-up ---
+//
+// Creates and renames follow NtCreateFile (FILE_CREATE) and FileRenameInformation with a root
+// folder handle: the name is parsed from that folder, the last component is never followed, and
+// nothing is replaced.
+
+Win32Error FakeFileSystem::CheckProtection(FileRef folder, FolderProtection protection) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    // The running user may always reach what he made for himself, and the administrators what
+    // they made for themselves; anything else (a folder made before, with the access of the
+    // folder above it) is open to others.
+    return n.protection == protection ? err::kSuccess : err::kAccessDenied;
+}
+
+std::optional<FolderProtection> FakeFileSystem::Protection(std::string_view path) const {
+    std::optional<FullPath> p = s_->Full(path, true);
+    if (!p) return std::nullopt;
+    Lookup l = s_->Resolve(*p);
+    if (l.node == nullptr) return std::nullopt;
+    return l.node->protection.value_or(FolderProtection::kInherited);
+}
+
+Win32Error FakeFileSystem::CreateNewFile(std::string_view path, std::string_view contents) {
+    std::optional<FullPath> p = s_->Full(path, true);
+    if (!p || p->parts.empty() || p->trailingSeparator) return err::kInvalidName;
+    if (HasInvalidNameChar(p->parts.back(), false)) return err::kInvalidName;
+    Node* folder = s_->FolderAt(p->Parent());
+    if (folder == nullptr) return err::kPathNotFound;
+    if (folder->Child(p->parts.back()) != nullptr) return err::kFileExists;
+    auto n = std::make_unique<Node>();
+    n->name = p->parts.back();
+    n->kind = Node::Kind::kFile;
+    n->contents = std::string(contents);
+    folder->Add(std::move(n));
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::CreateFolder(FileRef folder, std::string_view name,
+                                        FolderProtection protection, FileRef* handle) noexcept {
+    if (handle == nullptr) return err::kInvalidParameter;
+    *handle = 0;
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    if (s_->hook) s_->hook(HandleOp::kCreateFolder, name);
+    Node* parent = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
+    if (Win32Error e = s_->FaultOf(HandleOp::kCreateFolder, last)) return e;
+    // STATUS_OBJECT_NAME_COLLISION whatever has the name: a file, a folder or a link.
+    if (parent->Child(last) != nullptr) return err::kAlreadyExists;
+    auto n = std::make_unique<Node>();
+    n->name = std::string(last);
+    if (protection != FolderProtection::kInherited) n->protection = protection;
+    Node* created = parent->Add(std::move(n));
+    *handle = s_->AddOpen(created, open_intent::kList | open_intent::kDelete);
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::Rename(FileRef handle, FileRef folder, std::string_view name) noexcept {
+    auto it = s_->opens.find(handle);
+    auto to = s_->opens.find(folder);
+    if (it == s_->opens.end() || to == s_->opens.end()) return err::kInvalidHandle;
+    Node* n = it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kRename, n->name);
+    // The old name goes away: the handle needs DELETE access.
+    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->FaultOf(HandleOp::kRename, n->name)) return e;
+    // An entry whose name is gone (deleted) and a volume's root folder have no name to change.
+    if (n->deleted || n->parent == nullptr) return err::kAccessDenied;
+    Node* target = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->ParentOf(to->second.node, name, &target, &last)) return e;
+    if (target->volumeSerial != n->volumeSerial) return err::kNotSameDevice;
+    // A folder cannot move into itself or below itself. The code differs between systems (Wine
+    // answers 2) and no Windows test settles it; callers only see a refusal.
+    for (const Node* up = target; up != nullptr; up = up->parent) {
+        if (up == n) return err::kInvalidParameter;
+    }
+    if (Node* taken = target->Child(last)) {
+        // Its own name in its own folder (another case of it) is a rename of the name alone.
+        if (taken != n) return err::kAlreadyExists;
+    }
+    std::unique_ptr<Node> moving = n->parent->Detach(n);
+    moving->name = std::string(last);
+    target->Add(std::move(moving));
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
+                                          std::string_view data) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    if (s_->hook) s_->hook(HandleOp::kWriteWholeFile, name);
+    Node* parent = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
+    if (Win32Error e = s_->FaultOf(HandleOp::kWriteWholeFile, last)) return e;
+    if (Node* old = parent->Child(last)) {
+        // FILE_NON_DIRECTORY_FILE on a folder, or on a junction opened as itself: the port's 267.
+        if (!old->IsFile()) return err::kDirectory;
+        // Overwriting a read-only file is refused, and so is overwriting a hidden or system file
+        // without asking for those attributes (the port asks for none).
+        if ((old->attributes & (fa::kReadOnly | fa::kHidden | 0x4u /* system */)) != 0) {
+            return err::kAccessDenied;
+        }
+        if (old->inUse) return err::kSharingViolation;
+        old->contents = std::string(data);
+        old->attributes = 0;  // the attributes are replaced; a plain file reports archive
+        return err::kSuccess;
+    }
+    auto n = std::make_unique<Node>();
+    n->name = std::string(last);
+    n->kind = Node::Kind::kFile;
+    n->contents = std::string(data);
+    parent->Add(std::move(n));
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::ReadWholeFile(FileRef folder, std::string_view name,
+                                         std::string* data) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end() || data == nullptr) return err::kInvalidHandle;
+    if (s_->hook) s_->hook(HandleOp::kReadWholeFile, name);
+    Node* parent = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
+    if (Win32Error e = s_->FaultOf(HandleOp::kReadWholeFile, last)) return e;
+    const Node* n = parent->Child(last);
+    if (n == nullptr) return err::kFileNotFound;
+    if (!n->IsFile()) return err::kDirectory;
+    if (n->contents.size() > kMaxWholeFile) return err::kFileTooLarge;
+    *data = n->contents;
     return err::kSuccess;
 }
 

@@ -2,7 +2,8 @@
 // case-insensitive names, "." and ".."), directory search ("*" and "?" as FindFirstFileA matches
 // them, "." and ".." first outside a drive root), read-only and in-use files, folders that are not
 // empty, junctions, and the handle calls of the deleter (relative opens that do not follow links,
-// deletion by handle).
+// deletion by handle, and the calls of a clean-up's backup: folders created with an access list,
+// renames by handle, whole files written and read).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -24,13 +25,18 @@ enum class HandleOp {
     kQueryFacts,
     kListFolder,
     kSetAttributes,
-    kDelete
+    kDelete,
+    kCreateFolder,
+    kRename,
+    kWriteWholeFile,
+    kReadWholeFile
 };
 
 class FakeFileSystem final : public IFileSystem, public IFileHandles {
   public:
     // Called at the start of every call of the handle port with the call and the name it acts on
-    // (the path, the relative name, the mask, or the name of the entry a handle names). A test
+    // (the path, the relative name, the mask, the name of the entry a handle names; for a rename
+    // the entry's name before the move, for a folder created or a whole file its name). A test
     // changes the disk from here, between two calls of the code under test, as another process
     // could.
     using HandleHook = std::function<void(HandleOp op, std::string_view name)>;
@@ -85,6 +91,16 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     };
     std::vector<EntryRecord> AllEntries() const;
     std::size_t OpenFindCount() const;
+    // The access list an entry carries: what CreateFolder gave it, or, for any other entry, what
+    // the folder it was created in carried at that moment (the system copies inheritable entries
+    // into a new entry's access list when it is created). A rename keeps it: a move on one volume
+    // keeps the entry's security descriptor, whatever the new folder grants. kInherited is the
+    // ordinary access of the place an entry was made. nullopt when the path names nothing.
+    std::optional<FolderProtection> Protection(std::string_view path) const;
+    // As CreateFileA with CREATE_NEW writing `contents` would: 80 when anything has that name, 3
+    // when its folder is missing. For the other parts of the machine that write files (a hive
+    // saved by the registry).
+    [[nodiscard]] Win32Error CreateNewFile(std::string_view path, std::string_view contents);
 
     // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
     // methods.
@@ -110,6 +126,17 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                            std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override;
     [[nodiscard]] Win32Error Close(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error CreateFolder(FileRef folder, std::string_view name,
+                                          FolderProtection protection,
+                                          FileRef* handle) noexcept override;
+    [[nodiscard]] Win32Error Rename(FileRef handle, FileRef folder,
+                                    std::string_view name) noexcept override;
+    [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
+                                            std::string_view data) noexcept override;
+    [[nodiscard]] Win32Error CheckProtection(FileRef folder,
+                                             FolderProtection protection) noexcept override;
+    [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
+                                           std::string* data) noexcept override;
 
   private:
     struct State;

@@ -11,6 +11,10 @@ FakeMachine::FakeMachine()
         [this] { return security.IsPrivilegeEnabled(sec::kRestorePrivilege); });
     files.SetCurrentDirectoryProvider([this] { return system.CurrentDirectory(); });
     registry.SetFileCheck([this](std::string_view file) { return files.Exists(file); });
+    registry.SetBackupPrivilegeCheck(
+        [this] { return security.IsPrivilegeEnabled(sec::kBackupPrivilege); });
+    registry.SetFileCreator(
+        [this](std::string_view file) { return files.CreateNewFile(file, "regf"); });
 
     files.AddDirectory("C:\\Tools");
     files.AddDirectory("C:\\Temp");

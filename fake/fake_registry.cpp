@@ -164,6 +164,7 @@ struct Hive {
     std::string file;       // the hive file of a File hive
     std::string mountName;  // the name under HKEY_USERS while mounted
     bool loadedByApp = false;
+    bool replaced = false;  // its file was gone and a saved key took the name
     std::shared_ptr<Node> root;
     // Handles open on keys of this hive: RegUnLoadKeyA refuses while there are any.
     std::size_t openHandles = 0;
@@ -277,6 +278,21 @@ std::shared_ptr<Node> Descend(std::shared_ptr<Node> node, const std::vector<std:
     return node;
 }
 
+// A copy of `from` and everything below it into `to`, values and last-write times included, as a
+// hive file saved from it holds them.
+void CopyTree(const Node& from, Node& to, Hive* hive) {
+    to.values = from.values;
+    to.time = from.time;
+    for (const auto& entry : from.children) {
+        auto child = std::make_shared<Node>();
+        child->name = entry.second->name;
+        child->hive = hive;
+        CopyTree(*entry.second, *child, hive);
+        to.children.Insert(child->name, child);
+        child->parent = &to;
+    }
+}
+
 }  // namespace
 
 FileTime FileTimeFromUnix(std::int64_t seconds) {
@@ -291,6 +307,8 @@ struct FakeRegistry::State {
     std::function<std::int64_t()> clock = [] { return kDefaultNow; };
     std::function<bool()> restorePrivilege = [] { return false; };
     std::function<bool(std::string_view)> fileExists;
+    std::function<bool()> backupPrivilege = [] { return false; };
+    std::function<Win32Error(std::string_view)> createFile;
     std::string currentUserSid;
 
     std::vector<std::unique_ptr<Hive>> hives;
@@ -303,7 +321,7 @@ struct FakeRegistry::State {
     std::map<HKey, Handle> handles;
     HKey nextHandle = 0x1000;
 
-    int calls[static_cast<int>(RegOp::Unload) + 1] = {};
+    int calls[static_cast<int>(RegOp::Save) + 1] = {};
     std::vector<std::string> loadLog;
     std::vector<std::string> unloadLog;
     std::vector<std::string> flushLog;
@@ -579,6 +597,14 @@ void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
     s_->fileExists = std::move(exists);
 }
 
+void FakeRegistry::SetBackupPrivilegeCheck(std::function<bool()> enabled) {
+    s_->backupPrivilege = std::move(enabled);
+}
+
+void FakeRegistry::SetFileCreator(std::function<Win32Error(std::string_view)> create) {
+    s_->createFile = std::move(create);
+}
+
 // --- setup ---
 
 void FakeRegistry::CreateKey(std::string_view path) { s_->CreateSetup(path); }
@@ -705,7 +731,7 @@ std::vector<FakeRegistry::KeyRecord> FakeRegistry::AllKeys() const {
     CollectKeys(*s_->machine->root, s_->PathOf(*s_->machine->root), &out);
     CollectKeys(*s_->users->root, s_->PathOf(*s_->users->root), &out);
     for (const auto& hive : s_->hives) {
-        if (hive->kind == HiveKind::File && hive->root->parent == nullptr) {
+        if (hive->kind == HiveKind::File && hive->root->parent == nullptr && !hive->replaced) {
             CollectKeys(*hive->root, s_->PathOf(*hive->root), &out);
         }
     }
@@ -893,12 +919,67 @@ Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
     return err::kSuccess;
 }
 
+Win32Error FakeRegistry::SetLastWriteTime(HKey key, FileTime time) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Set)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::Set, key, &ref);
+    if (e != err::kSuccess) return e;
+    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    ref.node->time = time;
+    return err::kSuccess;
+}
+
 Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
     if (IsPredefinedKey(key)) return err::kSuccess;
     auto it = s_->handles.find(key);
     if (it == s_->handles.end()) return err::kInvalidHandle;
     --it->second.node->hive->openHandles;
     s_->handles.erase(it);
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* name,
+                                   std::uint32_t* type, std::string* data) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::EnumValue)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::EnumValue, key, &ref);
+    if (e != err::kSuccess) return e;
+    // RegEnumValueA reads values: KEY_QUERY_VALUE.
+    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    if (name == nullptr) return err::kInvalidParameter;
+    // Values come in the order they were first set, as the system keeps them.
+    if (index >= ref.node->values.size()) return err::kNoMoreItems;
+    const Value& v = ref.node->values[index];
+    *name = v.name;
+    if (type != nullptr) *type = v.type;
+    if (data != nullptr) *data = v.data;
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
+    ++s_->calls[static_cast<int>(RegOp::Save)];
+    State::Ref ref;
+    Win32Error e = s_->Reach(RegOp::Save, key, &ref);
+    if (e != err::kSuccess) return e;
+    if (file.empty()) return err::kInvalidParameter;
+    // The system creates the file first (never over an existing one: ERROR_ALREADY_EXISTS), then
+    // saves into it, which needs SeBackupPrivilege; a refused save leaves no file behind.
+    const bool onDisk = s_->fileExists ? s_->fileExists(file) : false;
+    Hive* known = s_->FindHiveFile(file);
+    if (onDisk || (known != nullptr && !s_->fileExists)) return err::kAlreadyExists;
+    if (!s_->backupPrivilege()) return err::kPrivilegeNotHeld;
+    if (s_->createFile) {
+        e = s_->createFile(file);
+        if (e == err::kFileExists) return err::kAlreadyExists;
+        if (e != err::kSuccess) return e;
+    }
+    // A hive the registry still knew by that name has lost its file: the new one takes its place.
+    if (known != nullptr) {
+        known->replaced = true;
+        s_->hiveFiles.erase(text::FoldCase(NormalizeFilePath(file)));
+    }
+    Hive* hive = s_->NewHiveFile(file);
+    CopyTree(*ref.node, *hive->root, hive);
     return err::kSuccess;
 }
 

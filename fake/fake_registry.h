@@ -28,7 +28,20 @@ namespace qv::fake {
 FileTime FileTimeFromUnix(std::int64_t seconds);
 std::int64_t UnixFromFileTime(FileTime t);
 
-enum class RegOp { Open, Create, Enum, Query, Set, Delete, Flush, QueryInfo, Load, Unload };
+enum class RegOp {
+    Open,
+    Create,
+    Enum,
+    Query,
+    Set,
+    Delete,
+    Flush,
+    QueryInfo,
+    Load,
+    Unload,
+    EnumValue,
+    Save
+};
 
 class FakeRegistry final : public IRegistry {
   public:
@@ -46,6 +59,13 @@ class FakeRegistry final : public IRegistry {
     // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file, so a
     // hive whose file is gone fails to load with 2 (without a check every hive file exists).
     void SetFileCheck(std::function<bool(std::string_view)> exists);
+    // Whether SeBackupPrivilege is enabled in the process token; RegSaveKeyA fails with 1314
+    // otherwise.
+    void SetBackupPrivilegeCheck(std::function<bool()> enabled);
+    // Creates the file a saved hive goes into on the machine's disk, as CreateFileA with
+    // CREATE_NEW does: 0, or the error (80 when the name is taken, 3 when the folder is missing).
+    // Without it RegSaveKeyA only refuses a hive file the registry knows already.
+    void SetFileCreator(std::function<Win32Error(std::string_view)> create);
 
     // --- setup ---
     void CreateKey(std::string_view path);
@@ -134,7 +154,11 @@ class FakeRegistry final : public IRegistry {
     [[nodiscard]] Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
     [[nodiscard]] Win32Error FlushKey(HKey key) noexcept override;
     [[nodiscard]] Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
+    [[nodiscard]] Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override;
     [[nodiscard]] Win32Error CloseKey(HKey key) noexcept override;
+    [[nodiscard]] Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name,
+                                       std::uint32_t* type, std::string* data) noexcept override;
+    [[nodiscard]] Win32Error SaveKey(HKey key, std::string_view file) noexcept override;
     [[nodiscard]] Win32Error LoadKey(HKey parent, std::string_view subKey,
                                      std::string_view file) noexcept override;
     [[nodiscard]] Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override;

@@ -172,6 +172,7 @@ struct FakeSecurity::State {
 
     bool unbound = false;
     std::map<SecOp, std::pair<Win32Error, int>> faults;
+    std::size_t sidLookups = 0;  // LookupAccountSid calls
 
     // The pending fault of `op`, consumed; 0 when none.
     Win32Error Fault(SecOp op) {
@@ -207,7 +208,7 @@ FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
     // LOCAL, all mandatory, enabled by default and enabled (7).
     SetTokenGroups(
         {{"S-1-1-0", 7}, {"S-1-5-32-545", 7}, {"S-1-5-4", 7}, {"S-1-5-11", 7}, {"S-1-2-0", 7}});
-    SetHeldPrivileges({sec::kRestorePrivilege});
+    SetHeldPrivileges({sec::kBackupPrivilege, sec::kRestorePrivilege});
     SetTokenUser("S-1-5-18");
 }
 
@@ -278,6 +279,7 @@ bool FakeSecurity::IsPrivilegeEnabled(std::string_view name) const {
 std::size_t FakeSecurity::OpenTokenCount() const { return s_->openTokens.size(); }
 std::size_t FakeSecurity::LiveSidCount() const { return s_->liveSids.size(); }
 std::size_t FakeSecurity::BadFreeSidCount() const { return s_->badFrees; }
+std::size_t FakeSecurity::SidLookupCount() const { return s_->sidLookups; }
 Win32Error FakeSecurity::LastAdjustStatus() const { return s_->lastAdjustStatus; }
 
 std::vector<std::uint8_t> FakeSecurity::SidBytes(std::string_view sidText) {
@@ -388,6 +390,7 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
                                           char* domain, std::uint32_t* domainChars,
                                           std::uint32_t* use) noexcept {
     if (s_->unbound) return err::kProcNotFound;
+    ++s_->sidLookups;
     if (Win32Error e = s_->Fault(SecOp::LookupSid)) return e;
     if (nameChars == nullptr || domainChars == nullptr) return err::kInvalidParameter;
     if (SidLength(sid) == 0) return kInvalidSid;

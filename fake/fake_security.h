@@ -43,12 +43,13 @@ class FakeSecurity final : public ISecurity {
     // How the token groups list S-1-5-32-544: not at all; enabled (0xF: mandatory, enabled by
     // default, enabled, owner), as an elevated administrator's token does; or deny-only (0x10), as
     // the token of an administrator without elevation under UAC does (such a token also lacks the
-    // restore privilege: SetHeldPrivileges({})).
+    // backup and restore privileges: SetHeldPrivileges({})).
     enum class AdminGroup { kAbsent, kEnabled, kDenyOnly };
     void SetAdministrator(AdminGroup group);
     // kEnabled or kAbsent.
     void SetAdministrator(bool admin);
-    // Privileges the token holds (disabled until adjusted). Holds SeRestorePrivilege by default.
+    // Privileges the token holds (disabled until adjusted). Holds SeBackupPrivilege and
+    // SeRestorePrivilege by default, as an administrator's token does.
     void SetHeldPrivileges(std::vector<std::string> names);
     // The library that exports the functions is missing: every call of the 13 functions bound by
     // name fails with 127 (those answering a pointer or a bool answer null or false).
@@ -63,6 +64,8 @@ class FakeSecurity final : public ISecurity {
     // FreeSid calls on memory that AllocateAndInitializeSid did not hand out or that was freed
     // already (a lookup's own buffer, a double free).
     std::size_t BadFreeSidCount() const;
+    // LookupAccountSid calls made (those of an unbound library not counted).
+    std::size_t SidLookupCount() const;
     // What the last AdjustTokenPrivilege left as the thread's last error: 0, or
     // err::kNotAllAssigned when the token did not hold the privilege.
     Win32Error LastAdjustStatus() const;

@@ -2,7 +2,7 @@
 # Sets the machine up, cross-builds qv_scan_speed.exe and runs it under Wine in a fresh prefix of
 # its own (build/scan-speed-prefix): 100 profiles whose hive files hold about 1 MB each, scanned
 # by the console scan (both products, as an administrator, writing nothing) and loaded and
-# unloaded by a bare loop, alternately, for a few rounds. Prints the median time of each, their
+# unloaded by a bare loop, alternately, for a few rounds, on one core. Prints the median time of each, their
 # ratio and where one scan's time went, checks that the profiles were removed again, and exits
 # non-zero when the scan costs more than 1.2 times the bare loop, or when anything failed.
 #   bash scripts/scan_speed.sh [rounds]      (default 9)
@@ -24,6 +24,8 @@ log="$QV_BUILD/scan-speed.log"
 unset DISPLAY
 trap qv_end_wine EXIT
 
+# One core for the program and its Wine server alike (see qv_speed_one_core).
+qv_speed_one_core
 qv_speed_run "scan speed" "$log" "$QV_BUILD/mingw/qv_scan_speed.exe" "$rounds" "$profiles" \
   "$kilobytes"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cleanup/deleter.h"
+#include "cleanup/journal.h"
 #include "speed_support.h"
 #include "win32/win32_file_handles.h"
 #include "win32/win32_handles.h"
@@ -71,11 +72,16 @@ class TimedHandles final : public qv::IFileHandles {
         kSetAttributes,
         kDelete,
         kClose,
+        kCreateFolder,
+        kRename,
+        kWriteWholeFile,
+        kReadWholeFile,
         kCalls
     };
-    static constexpr const char* kNames[kCalls] = {"OpenFolder", "OpenRelative",  "QueryFacts",
-                                                   "ListFolder", "SetAttributes", "DeleteByHandle",
-                                                   "Close"};
+    static constexpr const char* kNames[kCalls] = {
+        "OpenFolder",    "OpenRelative",   "QueryFacts",   "ListFolder",
+        "SetAttributes", "DeleteByHandle", "Close",        "CreateFolder",
+        "Rename",        "WriteWholeFile", "ReadWholeFile"};
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
         Timer t(this, kOpenFolder);
@@ -107,6 +113,31 @@ class TimedHandles final : public qv::IFileHandles {
         Timer t(this, kClose);
         return system_.Close(handle);
     }
+    qv::Win32Error CreateFolder(qv::FileRef folder, std::string_view name,
+                                qv::FolderProtection protection,
+                                qv::FileRef* handle) noexcept override {
+        Timer t(this, kCreateFolder);
+        return system_.CreateFolder(folder, name, protection, handle);
+    }
+    qv::Win32Error Rename(qv::FileRef handle, qv::FileRef folder,
+                          std::string_view name) noexcept override {
+        Timer t(this, kRename);
+        return system_.Rename(handle, folder, name);
+    }
+    qv::Win32Error WriteWholeFile(qv::FileRef folder, std::string_view name,
+                                  std::string_view data) noexcept override {
+        Timer t(this, kWriteWholeFile);
+        return system_.WriteWholeFile(folder, name, data);
+    }
+    qv::Win32Error ReadWholeFile(qv::FileRef folder, std::string_view name,
+                                 std::string* data) noexcept override {
+        Timer t(this, kReadWholeFile);
+        return system_.ReadWholeFile(folder, name, data);
+    }
+    qv::Win32Error CheckProtection(qv::FileRef folder,
+                                   qv::FolderProtection protection) noexcept override {
+        return system_.CheckProtection(folder, protection);
+    }
 
     long calls[kCalls] = {};
     double seconds[kCalls] = {};
@@ -136,6 +167,40 @@ bool DeleterDelete(const std::string& anchor, const std::string& tree, TimedHand
     return report.ok();
 }
 
+// The backup of a clean-up as the deleter sees it: the checked tree moves, in one rename of its
+// handle, into a folder of the run.
+class FolderKeeper final : public qv::Keeper {
+  public:
+    FolderKeeper(qv::IFileHandles& files, qv::FileRef folder) : files_(files), folder_(folder) {}
+    [[nodiscard]] qv::Win32Error Keep(qv::FileRef handle, std::uint64_t, std::string_view,
+                                      std::string* where) noexcept override {
+        *where = std::to_string(++count_);
+        return files_.Rename(handle, folder_, *where);
+    }
+
+  private:
+    qv::IFileHandles& files_;
+    qv::FileRef folder_;
+    unsigned count_ = 0;
+};
+
+bool KeeperDelete(const std::string& anchor, const std::string& tree, TimedHandles* handles) {
+    const std::string backups = anchor + "\\backup";
+    if (!::CreateDirectoryA(backups.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    qv::UniqueFileRef folder(*handles);
+    if (handles->OpenFolder(backups, folder.put()) != qv::err::kSuccess) return false;
+    FolderKeeper keeper(*handles, folder.get());
+    qv::Deleter deleter(*handles, {anchor}, nullptr, &keeper);
+    qv::DeleteReport report = deleter.DeleteTree(tree);
+    if (!report.ok()) {
+        std::fprintf(stderr, "the backup stopped at %s (error %lu)\n", report.path.c_str(),
+                     static_cast<unsigned long>(report.error));
+    }
+    return report.ok();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,34 +224,42 @@ int main(int argc, char** argv) {
     std::printf("tree: %d folders x %d files = %d files, %d rounds\n", folders, files,
                 folders * files, rounds);
 
-    std::vector<double> shell, deleter;
+    // Each round takes the three in another order: the shell, the deleter, and the deleter that
+    // keeps a backup (whose moved trees are deleted after the round, untimed).
+    static const char* const kNames[] = {"shell", "deleter", "backup"};
+    std::vector<double> times[3];
     TimedHandles timed;
+    TimedHandles untimed;
     bool ok = true;
     for (int round = 0; round < rounds && ok; ++round) {
-        for (int step = 0; step < 2 && ok; ++step) {
-            const bool shellTurn = (step == 0) == (round % 2 == 0);
+        for (int step = 0; step < 3 && ok; ++step) {
+            const int turn = (step + round) % 3;
             if (!BuildTree(tree, folders, files)) {
                 std::fprintf(stderr, "cannot build the tree in %s\n", tree.c_str());
                 ok = false;
                 break;
             }
             const double start = Now();
-            ok = shellTurn ? ShellDelete(tree) : DeleterDelete(scratch, tree, &timed);
+            ok = turn == 0   ? ShellDelete(tree)
+                 : turn == 1 ? DeleterDelete(scratch, tree, &timed)
+                             : KeeperDelete(scratch, tree, &untimed);
             const double seconds = Now() - start;
             if (ok && Exists(tree)) {
-                std::fprintf(stderr, "the tree is still there after the %s\n",
-                             shellTurn ? "shell's deletion" : "deleter");
+                std::fprintf(stderr, "the tree is still there after the %s\n", kNames[turn]);
                 ok = false;
             }
-            (shellTurn ? shell : deleter).push_back(seconds);
-            std::printf("round %d: %-7s %8.1f ms\n", round + 1, shellTurn ? "shell" : "deleter",
-                        seconds * 1000);
+            times[turn].push_back(seconds);
+            std::printf("round %d: %-7s %8.1f ms\n", round + 1, kNames[turn], seconds * 1000);
             std::fflush(stdout);
+            if (turn == 2 && Exists(scratch + "\\backup")) ShellDelete(scratch + "\\backup");
         }
     }
     // Whatever is left of a failed round.
     if (Exists(tree)) ShellDelete(tree);
+    if (Exists(scratch + "\\backup")) ShellDelete(scratch + "\\backup");
     ::RemoveDirectoryA(scratch.c_str());
+    const std::vector<double>& shell = times[0];
+    const std::vector<double>& deleter = times[1];
     if (!ok) return 1;
 
     const double shellMedian = Median(shell);
@@ -194,6 +267,9 @@ int main(int argc, char** argv) {
     std::printf("shell median:   %8.1f ms\n", shellMedian * 1000);
     std::printf("deleter median: %8.1f ms\n", deleterMedian * 1000);
     std::printf("ratio (deleter / shell): %.2f\n", deleterMedian / shellMedian);
+    const double backupMedian = Median(times[2]);
+    std::printf("backup median:  %8.1f ms\n", backupMedian * 1000);
+    std::printf("ratio (clean-up with backup / without): %.4f\n", backupMedian / deleterMedian);
     std::printf("the deleter's calls to the handle port, per round:\n");
     double total = 0;
     for (int c = 0; c < TimedHandles::kCalls; ++c) total += timed.seconds[c];

@@ -218,6 +218,11 @@ class TimedRegistry final : public qv::IRegistry {
         CallClock::Timer t(clock_, "RegQueryValueExA");
         return system_.QueryValue(key, valueName, bufferBytes, type, data, neededBytes);
     }
+    [[nodiscard]] Win32Error EnumValue(qv::HKey key, std::uint32_t index, std::string* name,
+                                       std::uint32_t* type, std::string* data) noexcept override {
+        CallClock::Timer t(clock_, "RegEnumValueA");
+        return system_.EnumValue(key, index, name, type, data);
+    }
     [[nodiscard]] Win32Error SetValue(qv::HKey key, std::string_view valueName, std::uint32_t type,
                                       std::string_view data) noexcept override {
         CallClock::Timer t(clock_, "RegSetValueExA");
@@ -236,9 +241,16 @@ class TimedRegistry final : public qv::IRegistry {
         CallClock::Timer t(clock_, "RegQueryInfoKeyA");
         return system_.QueryLastWriteTime(key, time);
     }
+    [[nodiscard]] Win32Error SetLastWriteTime(qv::HKey key, qv::FileTime time) noexcept override {
+        return system_.SetLastWriteTime(key, time);
+    }
     [[nodiscard]] Win32Error CloseKey(qv::HKey key) noexcept override {
         CallClock::Timer t(clock_, "RegCloseKey");
         return system_.CloseKey(key);
+    }
+    [[nodiscard]] Win32Error SaveKey(qv::HKey key, std::string_view file) noexcept override {
+        CallClock::Timer t(clock_, "RegSaveKeyA");
+        return system_.SaveKey(key, file);
     }
     [[nodiscard]] Win32Error LoadKey(qv::HKey parent, std::string_view subKey,
                                      std::string_view file) noexcept override {

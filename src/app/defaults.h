@@ -17,6 +17,8 @@ inline constexpr char kSettingsCompany[] = "Company";
 inline constexpr char kSettingsProduct[] = "Product";
 inline constexpr char kSettingsVersion[] = "Version";
 inline constexpr char kSettingsVisibleProductName[] = "VisibleProductName";
+// "0" turns the dialog's backup of each clean-up off.
+inline constexpr char kSettingsBackup[] = "Backup";
 // The product id under which the settings file's product is entered in the product table.
 inline constexpr char kSettingsProductId[] = "6";
 

@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <utility>
+
 namespace qv::text {
 namespace {
 
@@ -103,6 +105,38 @@ std::string FoldCase(std::string_view s) {
         if (CharLength(out, i) == 1) out[i] = FoldAscii(out[i]);
     }
     return out;
+}
+
+std::string Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string digits;
+    digits.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        digits += kDigits[b >> 4];
+        digits += kDigits[b & 0xF];
+    }
+    return digits;
+}
+
+bool FromHex(std::string_view digits, std::string* bytes) {
+    if (digits.size() % 2 != 0) return false;
+    auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(digits.size() / 2);
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        const int high = value(digits[i]);
+        const int low = value(digits[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high * 16 + low);
+    }
+    *bytes = std::move(out);
+    return true;
 }
 
 }  // namespace qv::text

@@ -47,4 +47,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
 // exactly when their folded forms are equal, so the folded form can key a hash index.
 std::string FoldCase(std::string_view s);
 
+// Bytes as lower-case hexadecimal digits, two per byte, and back. FromHex is false for a text of
+// odd length or with anything but hexadecimal digits.
+std::string Hex(std::string_view bytes);
+[[nodiscard]] bool FromHex(std::string_view digits, std::string* bytes);
+
 }  // namespace qv::text

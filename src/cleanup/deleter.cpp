@@ -44,8 +44,9 @@ DeleteReport Missing(Win32Error error) {
 
 }  // namespace
 
-Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun)
-    : files_(files), anchors_(std::move(anchors)), dryRun_(dryRun) {}
+Deleter::Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun,
+                 Keeper* keeper)
+    : files_(files), anchors_(std::move(anchors)), dryRun_(dryRun), keeper_(keeper) {}
 
 Deleter::~Deleter() = default;
 
@@ -66,9 +67,11 @@ std::string CheckFolderOnTheWay(IFileHandles& files, FileRef handle, std::uint64
 
 // Opens the anchor that holds `parts` and walks down to the folder `depth` names below the
 // volume, checking each folder on the way. `allowAnchor`: the path may be the anchor itself.
+// With `make`, a folder missing on the way is made (by handle, inheriting its parent's
+// protection) instead of ending the walk.
 DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
                     const PathParts& parts, std::size_t depth, bool allowAnchor,
-                    UniqueFileRef* folder, std::uint64_t* volume) {
+                    UniqueFileRef* folder, std::uint64_t* volume, bool make = false) {
     // The innermost anchor that holds the path.
     const PathParts* best = nullptr;
     std::string bestText;
@@ -104,6 +107,11 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         path = Join(path, parts.names[i]);
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
+        if (make && e == err::kFileNotFound) {
+            (void)next.release();
+            e = files.CreateFolder(folder->get(), parts.names[i], FolderProtection::kInherited,
+                                   next.put());
+        }
         if (e != err::kSuccess) {
             (void)next.release();
             if (e == err::kFileNotFound || e == err::kPathNotFound) {
@@ -254,12 +262,21 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     return DeleteReport{};
 }
 
+DeleteReport Deleter::KeepTarget(Target& target, std::string_view path) {
+    DeleteReport report;
+    Win32Error e = keeper_->Keep(target.handle.get(), target.volume, path, &report.backup);
+    return e == err::kSuccess ? report : Failed(std::string(path), e);
+}
+
 DeleteReport Deleter::DeleteTree(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
     if (report.outcome != DeleteOutcome::kDeleted) return report;
     // A product folder that is itself a link is not the user's data but a way elsewhere.
     if (IsLink(target.facts)) return Refused(std::string(path), "a link");
+    // The whole tree moves in one rename of the handle checked above: nothing below it is opened,
+    // so no link inside it is ever followed.
+    if (keeper_ != nullptr) return KeepTarget(target, path);
     if (!IsFolder(target.facts.attributes)) {
         Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, true, dryRun_, path);
         return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
@@ -278,6 +295,12 @@ DeleteReport Deleter::DeleteFile(std::string_view path) {
         return Failed(std::string(path), err::kAccessDenied);
     }
     // A read-only file stays, as DeleteFileA leaves it.
+    if (keeper_ != nullptr) {
+        if ((target.facts.attributes & fa::kReadOnly) != 0) {
+            return Failed(std::string(path), err::kAccessDenied);
+        }
+        return KeepTarget(target, path);
+    }
     Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false, dryRun_, path);
     return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
 }
@@ -300,9 +323,14 @@ DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
             }
         }
     }
-    // An empty folder, or a junction, which goes as the link as RemoveDirectoryA removes it.
+    // An empty folder, or a junction, which goes as the link as RemoveDirectoryA removes it. A
+    // backup keeps a junction whole; an empty folder is only noted, with its attributes.
+    if (keeper_ != nullptr && IsLink(target.facts)) return KeepTarget(target, path);
     Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, false, dryRun_, path);
-    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+    if (e != err::kSuccess) return Failed(std::string(path), e);
+    DeleteReport removed;
+    removed.attributes = target.facts.attributes;
+    return removed;
 }
 
 DeleteReport Deleter::List(std::string_view path, std::string_view mask,
@@ -332,6 +360,47 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     }
     if (e == err::kFileNotFound) return Missing(e);
     if (e != err::kSuccess) return Failed(Join(path, mask), e);
+    return DeleteReport{};
+}
+
+DeleteReport Deleter::OpenParentMaking(std::string_view path, PathParts* parts,
+                                       UniqueFileRef* parent, std::uint64_t* volume) {
+    if (!SplitAbsolutePath(path, parts) || parts->names.empty()) {
+        return Refused(std::string(path), "not a plain path");
+    }
+    DeleteReport walk =
+        WalkTo(files_, anchors_, *parts, parts->names.size() - 1, false, parent, volume, true);
+    if (walk.path.empty()) walk.path = std::string(path);
+    return walk;
+}
+
+DeleteReport Deleter::PutBack(FileRef item, std::string_view path) {
+    PathParts parts;
+    UniqueFileRef parent(files_);
+    std::uint64_t volume = 0;
+    DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
+    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    Win32Error e = files_.Rename(item, parent.get(), parts.names.back());
+    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+}
+
+DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes) {
+    PathParts parts;
+    UniqueFileRef parent(files_);
+    std::uint64_t volume = 0;
+    DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
+    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    UniqueFileRef folder(files_);
+    Win32Error e = files_.CreateFolder(parent.get(), parts.names.back(),
+                                       FolderProtection::kInherited, folder.put());
+    if (e == err::kAlreadyExists) return Missing(e);
+    if (e != err::kSuccess) {
+        (void)folder.release();
+        return Failed(std::string(path), e);
+    }
+    const std::uint32_t own =
+        attributes & (fa::kReadOnly | fa::kHidden | fa::kSystem | fa::kArchive);
+    if (own != 0) (void)files_.SetAttributes(folder.get(), own);  // the folder is there either way
     return DeleteReport{};
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/win32_codes.h"
+#include "cleanup/folder_guard.h"
 #include "cleanup/journal.h"
 #include "port/file_handles.h"
 
@@ -35,6 +36,10 @@ struct DeleteReport {
     // For kRefused and kFailed: the path that stopped it, and for kRefused why (for the trace).
     std::string path;
     std::string reason;
+    // Where the backup keeps what went (a deleter with a keeper); the attributes of a removed
+    // empty folder.
+    std::string backup;
+    std::uint32_t attributes = 0;
 
     bool ok() const {
         return outcome == DeleteOutcome::kDeleted || outcome == DeleteOutcome::kMissing;
@@ -48,7 +53,10 @@ class Deleter {
     // With `dryRun` nothing is deleted: every call opens and checks as it would, answers as the
     // deletion would, and notes what it would delete in the journal's view, which the later
     // calls see.
-    Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun = nullptr);
+    // With a `keeper` (a real run with a backup) a folder tree or file is moved into the backup
+    // in one rename of its checked handle instead of being deleted; what cannot be moved stays.
+    Deleter(IFileHandles& files, std::vector<std::string> anchors, Journal* dryRun = nullptr,
+            Keeper* keeper = nullptr);
     ~Deleter();
     Deleter(const Deleter&) = delete;
     Deleter& operator=(const Deleter&) = delete;
@@ -67,6 +75,15 @@ class Deleter {
     [[nodiscard]] DeleteReport List(std::string_view path, std::string_view mask,
                                     std::vector<FolderEntry>* entries);
 
+    // --- putting a backup back ---
+    // Moves the entry `item` names (opened with open_intent::kDelete) to `path`, making the
+    // folders missing on the way below the anchor, each by handle and never through a link.
+    // kFailed with 183 when the name is taken again: nothing is replaced.
+    [[nodiscard]] DeleteReport PutBack(FileRef item, std::string_view path);
+    // Makes the folder at `path` (and the missing ones on the way) with `attributes`; an existing
+    // folder there is left as it is (kMissing with 183).
+    [[nodiscard]] DeleteReport MakeFolder(std::string_view path, std::uint32_t attributes);
+
   private:
     struct Target {
         UniqueFileRef handle;
@@ -76,10 +93,16 @@ class Deleter {
     // Walks to the folder that holds `path`, checking each folder on the way, and opens the
     // entry itself with `intent` (a file where kList asked for a folder is opened without it).
     DeleteReport OpenTarget(std::string_view path, std::uint32_t intent, Target* target);
+    // Moves the checked target into the backup; the report of the action.
+    DeleteReport KeepTarget(Target& target, std::string_view path);
+    // Walks to the folder that holds `path`, making missing folders, for PutBack and MakeFolder.
+    DeleteReport OpenParentMaking(std::string_view path, PathParts* parts, UniqueFileRef* parent,
+                                  std::uint64_t* volume);
 
     IFileHandles& files_;
     std::vector<std::string> anchors_;
     Journal* dryRun_;
+    Keeper* keeper_;
 };
 
 }  // namespace qv

@@ -116,7 +116,16 @@ struct Run {
 
     void Note(ActionKind kind, const DeleteReport& report) {
         if (journal == nullptr || report.outcome == DeleteOutcome::kMissing) return;
-        journal->Note(kind, report.path, sid, ResultOf(report), report.error, report.reason);
+        Action action;
+        action.kind = kind;
+        action.path = report.path;
+        action.sid = std::string(sid);
+        action.result = ResultOf(report);
+        action.error = report.error;
+        action.reason = report.reason;
+        action.backup = report.backup;
+        action.attributes = report.attributes;
+        journal->Note(std::move(action));
     }
 };
 
@@ -224,7 +233,8 @@ ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
         Trace(trace, "\tRefused to use \"", refusal.value,
               "\" as " + refusal.placeholder + ": " + refusal.reason + "\n");
     }
-    Deleter deleter(os.handles, build.anchors, dryRun ? journal : nullptr);
+    Deleter deleter(os.handles, build.anchors, dryRun ? journal : nullptr,
+                    journal != nullptr ? journal->keeper() : nullptr);
     Run run{os, deleter, trace, journal, sidText};
     bool dataLeft = false;
     struct Root {

@@ -48,10 +48,15 @@ void Journal::Note(ActionKind kind, std::string path, std::string_view sid, Acti
     action.kind = kind;
     action.path = std::move(path);
     action.sid = std::string(sid);
-    // A refusal is known before anything is done, and a plan shows it.
-    action.result = dryRun_ && result != ActionResult::kRefused ? ActionResult::kPlanned : result;
+    action.result = result;
     action.error = error;
     action.reason = std::move(reason);
+    Note(std::move(action));
+}
+
+void Journal::Note(Action action) {
+    // A refusal is known before anything is done, and a plan shows it.
+    if (dryRun_ && action.result != ActionResult::kRefused) action.result = ActionResult::kPlanned;
     actions_.push_back(std::move(action));
     if (observer_ && !dryRun_) observer_(actions_.back());
 }

@@ -2,6 +2,7 @@
 // its result. A dry run changes nothing on the machine; the journal then keeps what the run has
 // deleted so far in its own view, so that the later steps see the machine as they would find it.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "base/win32_codes.h"
+#include "port/file_handles.h"
 
 namespace qv {
 
@@ -42,19 +44,45 @@ struct Action {
     ActionResult result = ActionResult::kPlanned;
     Win32Error error = err::kSuccess;
     std::string reason;
+    // Where a real run with a backup kept what the action removed (a moved file or folder tree, a
+    // saved key tree); empty when nothing was kept.
+    std::string backup;
+    // The attributes of a folder the clean-up left empty and removed, so that it can be made again
+    // as it was.
+    std::uint32_t attributes = 0;
+};
+
+// Where a real clean-up keeps what it removes instead of deleting it: each file or folder tree is
+// moved, by its checked handle, into the run's backup folder on its volume.
+class Keeper {
+  public:
+    Keeper() = default;
+    Keeper(const Keeper&) = delete;
+    Keeper& operator=(const Keeper&) = delete;
+    virtual ~Keeper() = default;
+
+    // Moves the entry `handle` names (opened with open_intent::kDelete and checked; it lies on the
+    // volume with serial `volume` at `path`) into the backup. *where receives the path it has
+    // there. 0, or the error with which nothing was moved.
+    [[nodiscard]] virtual Win32Error Keep(FileRef handle, std::uint64_t volume,
+                                          std::string_view path, std::string* where) noexcept = 0;
 };
 
 class Journal {
   public:
-    explicit Journal(bool dryRun) : dryRun_(dryRun) {}
+    explicit Journal(bool dryRun, Keeper* keeper = nullptr) : dryRun_(dryRun), keeper_(keeper) {}
 
     bool dryRun() const noexcept { return dryRun_; }
+    // The backup of a real run; null in a dry run and when nothing is kept.
+    Keeper* keeper() const noexcept { return dryRun_ ? nullptr : keeper_; }
     const std::vector<Action>& actions() const noexcept { return actions_; }
     std::vector<Action> TakeActions() { return std::move(actions_); }
 
     // Notes an action; in a dry run its result is kPlanned unless it is a refusal.
     void Note(ActionKind kind, std::string path, std::string_view sid, ActionResult result,
               Win32Error error = err::kSuccess, std::string reason = {});
+    // Notes an action as it is given (its result as Note sets it).
+    void Note(Action action);
 
     // Called with each action as it is noted in a real run (the audit log's writer).
     void SetObserver(std::function<void(const Action&)> observer) {
@@ -68,6 +96,7 @@ class Journal {
 
   private:
     bool dryRun_;
+    Keeper* keeper_;
     std::function<void(const Action&)> observer_;
     std::vector<Action> actions_;
     std::set<std::string> deleted_;  // folded

@@ -162,6 +162,18 @@ std::string ProgramFilesFolder(IRegistry& registry) {
 
 }  // namespace
 
+std::vector<std::string> CleanupAnchors(Platform& os, const ProfileFolders& profile) {
+    std::vector<std::string> anchors;
+    if (profile.known) anchors.push_back(profile.profile);
+    std::string commonAppData;
+    Win32Error e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
+    for (const std::string& machineFolder :
+         {FolderOrUnknown(e, commonAppData), ProgramFilesFolder(os.registry)}) {
+        if (IsUsableFolder(machineFolder)) anchors.push_back(machineFolder);
+    }
+    return anchors;
+}
+
 HResult PlaceholderTable::Add(const char* name, const char* value) {
     if (name == nullptr || value == nullptr) return kInvalidArgument;
     return Add(std::string_view(name), std::string_view(value));
@@ -237,10 +249,7 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
     commonAppData = FolderOrUnknown(e, commonAppData);
     const std::string programFiles = ProgramFilesFolder(os.registry);
-    if (profile.known) build.anchors.push_back(profile.profile);
-    for (const std::string& machineFolder : {commonAppData, programFiles}) {
-        if (IsUsableFolder(machineFolder)) build.anchors.push_back(machineFolder);
-    }
+    build.anchors = CleanupAnchors(os, profile);
     Deleter deleter(os.handles, build.anchors);
     // An entry that cannot be added (out of memory) is left out: a line of the file list that
     // names it is then refused as a bad placeholder and deletes nothing.

@@ -8,6 +8,7 @@
 
 #include "app/tables.h"
 #include "base/win32_codes.h"
+#include "cleanup/folder_guard.h"
 #include "discovery/registration.h"
 #include "port/platform.h"
 
@@ -56,6 +57,10 @@ struct PlaceholderBuild {
     // common application-data and program-files folders.
     std::vector<std::string> anchors;
 };
+
+// The folders a deleter for the user of `profile` may work below: his profile folder (when known)
+// and the machine's common application-data and program-files folders.
+std::vector<std::string> CleanupAnchors(Platform& os, const ProfileFolders& profile);
 
 // Fills `table` for the registration at `registrationPath` (SID text + "\" + key path below
 // HKEY_USERS) of the user `sidText`.

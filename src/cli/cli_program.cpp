@@ -1,6 +1,7 @@
 #include "cli/cli_program.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "app/defaults.h"
@@ -9,8 +10,10 @@
 #include "base/text.h"
 #include "cli/command_line.h"
 #include "cli/report.h"
+#include "engine/backup.h"
 #include "engine/plan.h"
 #include "engine/removal.h"
+#include "engine/restore.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
@@ -121,34 +124,101 @@ bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
     return text::EqualsNoCase(answer, "y") || text::EqualsNoCase(answer, "yes");
 }
 
+// The dialog's text for an audit log that cannot be written, with the log's path and the error.
+std::string FormatAuditFailure(Platform& os, const AuditLog& audit) {
+    std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
+    const std::size_t at = text::FindText(text, "%s");
+    if (at != text::npos) text.replace(at, 2, audit.path());
+    std::string reason = SystemErrorText(os.system, audit.firstError());
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+        reason.pop_back();
+    }
+    return text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")";
+}
+
 // Carries the plan out; the engine writes each action to the machine's audit log as it is taken.
 // A log that cannot be written is reported on standard error, with the dialog's text and the
-// error; it never stops the clean-up.
-RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console, const Findings& findings,
-                                 Plan* plan) {
+// error; it never stops the clean-up. Unless `backup` is off, what the clean-up removes is kept
+// for a restore; a backup that cannot be started keeps anything from being removed.
+[[nodiscard]] RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console,
+                                               const Findings& findings, Plan* plan, bool backup,
+                                               std::string* backupRun) {
     Platform& os = ws.services.os;
     AuditLog audit(os, kAuditProgramConsole);
     (void)audit.Open();  // a failure is kept, and each line tries again
     ws.audit = &audit;
-    const RemovalOutcome removal = ApplyPlan(ws, findings, plan);
-    ws.audit = nullptr;
-    if (audit.failed()) {
-        std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
-        const std::size_t at = text::FindText(text, "%s");
-        if (at != text::npos) text.replace(at, 2, audit.path());
-        std::string reason = SystemErrorText(os.system, audit.firstError());
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
-            reason.pop_back();
+    std::unique_ptr<RunBackup> kept;
+    RemovalOutcome removal = RemovalOutcome::kFailed;
+    Win32Error begun =
+        backup ? RunBackup::Begin(ws, audit.run(), kAuditProgramConsole, &kept) : err::kSuccess;
+    if (begun == err::kSuccess) {
+        ws.backup = kept.get();
+        removal = ApplyPlan(ws, findings, plan);
+        ws.backup = nullptr;
+        if (kept != nullptr) {
+            kept->Finish(removal == RemovalOutcome::kDone);
+            *backupRun = kept->run();
         }
+    } else {
         console.WriteText(ConsoleStream::kErr,
-                          text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")\n");
+                          "clean: no backup can be kept (" + std::to_string(begun) + ": " +
+                              SystemErrorText(os.system, begun) +
+                              "); nothing was changed. --no-backup deletes without one.\n");
+        for (Action& action : plan->actions) {
+            action.result = ActionResult::kSkipped;
+        }
     }
+    ws.audit = nullptr;
+    if (audit.failed())
+        console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, audit) + "\n");
     return removal;
 }
 
 bool EveryActionDone(const Plan& plan) {
     return std::all_of(plan.actions.begin(), plan.actions.end(),
                        [](const Action& action) { return action.result == ActionResult::kDone; });
+}
+
+// backups, restore and purge. A restore or purge is written to the audit log.
+ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& options,
+                          RunOutcome* outcome) {
+    Platform& os = ws.services.os;
+    std::string json;
+    std::string text;
+    if (options.command == Command::kBackups) {
+        std::vector<KeptRun> runs;
+        Win32Error e = ListKeptRuns(ws, &runs);
+        outcome->actionFailed = e != err::kSuccess;
+        json = BackupsJson(os, runs);
+        text = e != err::kSuccess ? "backups: " + SystemErrorText(os.system, e)
+                                  : BackupsText(os, runs);
+    } else {
+        AuditLog audit(os, kAuditProgramConsole);
+        (void)audit.Open();  // a failure is kept, and each line tries again
+        ws.audit = &audit;
+        if (options.command == Command::kRestore) {
+            RestoreReport report = RestoreRun(ws, options.run, options.selection.users);
+            // A place taken again is reported and left: the run is not whole again.
+            outcome->actionFailed = report.anyFailed() || report.anyTaken();
+            json = RestoreJson(os, report);
+            text = RestoreText(os, report);
+        } else {
+            PurgeReport report = PurgeKeptRuns(ws, options.olderThanDays);
+            outcome->actionFailed = report.error != err::kSuccess || !report.failed.empty();
+            json = PurgeJson(os, report);
+            text = PurgeText(os, report);
+        }
+        ws.audit = nullptr;
+        if (audit.failed()) {
+            console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, audit) + "\n");
+        }
+    }
+    if (options.json) {
+        console.WriteUtf8(json);
+    } else {
+        console.WriteText(ConsoleStream::kOut, text);
+    }
+    return ExitCodeOf(*outcome);
 }
 
 }  // namespace
@@ -197,6 +267,10 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
 
     HiveBook hives;
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};
+    if (options.command == Command::kBackups || options.command == Command::kRestore ||
+        options.command == Command::kPurge) {
+        return RunBackupCommand(ws, console, options, &outcome);
+    }
     report.registryRead = ScanInDialogOrder(ws, report.products, &report.findings);
     outcome.registryUnreadable = !report.registryRead;
     outcome.unreadableProfiles = UnreadableProfileCount(report.findings);
@@ -212,8 +286,8 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const RemovalOutcome removal =
-                ApplyWithAuditLog(ws, console, report.findings, &report.plan);
+            const RemovalOutcome removal = ApplyWithAuditLog(
+                ws, console, report.findings, &report.plan, !options.noBackup, &report.backupRun);
             report.applied = true;
             outcome.actionFailed =
                 removal != RemovalOutcome::kDone || !EveryActionDone(report.plan);

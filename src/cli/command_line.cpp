@@ -67,6 +67,26 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             ->type_name("KEYNAME");
     }
     clean->add_flag("--yes", options.yes, "Do not ask for confirmation");
+    clean->add_flag("--no-backup", options.noBackup,
+                    "Delete without keeping a backup (no restore is possible)");
+
+    CLI::App* backups = app.add_subcommand("backups", "List the clean-ups kept for a restore");
+    CLI::App* restore =
+        app.add_subcommand("restore", "Put a clean-up back from its backup; never overwrite");
+    restore->add_option("run", options.run, "The run id (or a unique beginning of it)")
+        ->type_name("RUN");
+    bool last = false;
+    restore->add_flag("--last", last, "The newest clean-up");
+    AddRepeatable(restore, "--user", &users, "Only this user (account name or SID); repeatable")
+        ->type_name("NAME|SID");
+    CLI::App* purge = app.add_subcommand("purge", "Delete the backups of old clean-ups");
+    purge->add_option("--older-than", options.olderThanDays, "Backups older than DAYS days")
+        ->type_name("DAYS")
+        ->required();
+    for (CLI::App* command : {backups, restore, purge}) {
+        command->fallthrough();
+        command->add_flag("--json", options.json, "One JSON document (UTF-8) instead of text");
+    }
 
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -95,6 +115,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         options.command = Command::kPlan;
     } else if (clean->parsed()) {
         options.command = Command::kClean;
+    } else if (backups->parsed()) {
+        options.command = Command::kBackups;
+    } else if (restore->parsed()) {
+        options.command = Command::kRestore;
+        if (last == !options.run.empty()) return UsageError("restore needs a run id or --last");
+    } else if (purge->parsed()) {
+        options.command = Command::kPurge;
     } else {
         options.command = Command::kScan;
     }

@@ -1,6 +1,7 @@
-// The console program's command line: one command (scan, plan or clean), the selection and the
-// mode, read with CLI11. Usage errors are results, never exceptions.
+// The console program's command line: one command (scan, plan, clean, backups, restore or purge),
+// the selection and the mode, read with CLI11. Usage errors are results, never exceptions.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 
 namespace qv::cli {
 
-enum class Command { kScan, kPlan, kClean };
+enum class Command { kScan, kPlan, kClean, kBackups, kRestore, kPurge };
 
 struct Options {
     Command command = Command::kScan;
@@ -17,6 +18,9 @@ struct Options {
     bool currentUser = false;  // only HKEY_CURRENT_USER, as a non-administrator always has it
     std::string settingsFile;  // empty: the built-in products
     Selection selection;       // plan and clean; empty lists select everything
+    bool noBackup = false;     // clean: delete without keeping a backup
+    std::string run;           // restore: the run id (or its unique beginning); empty: --last
+    std::uint32_t olderThanDays = 0;  // purge
 };
 
 enum class ParseOutcome {

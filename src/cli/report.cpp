@@ -153,6 +153,7 @@ Json ActionJson(Platform& os, const Action& action, bool applied) {
     if (applied) {
         json["result"] = ActionResultName(action.result);
         json["error"] = ErrorJson(os, action.error, action.reason);
+        json["backup"] = OptionalText(os.system, action.backup);
     }
     return json;
 }
@@ -167,6 +168,12 @@ const char* CommandName(Command command) {
             return "plan";
         case Command::kClean:
             return "clean";
+        case Command::kBackups:
+            return "backups";
+        case Command::kRestore:
+            return "restore";
+        case Command::kPurge:
+            return "purge";
     }
     return "scan";
 }
@@ -275,6 +282,9 @@ std::string ReportJson(Platform& os, const Report& report) {
         }
         document["actions"] = std::move(actions);
     }
+    if (report.command == Command::kClean && report.applied) {
+        document["backup"] = report.backupRun.empty() ? Json(nullptr) : Json(report.backupRun);
+    }
     // Every text went through the conversion; a byte it let through unchanged is replaced
     // rather than thrown over.
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -372,6 +382,123 @@ std::string ReportText(Platform& os, const Report& report) {
         line += part.substr(first, part.find_last_not_of(' ') - first + 1);
     }
     return line.empty() ? out : out + "\n" + line + "\n";
+}
+
+namespace {
+
+Json DocumentHead(const char* command) {
+    Json document;
+    document["schemaVersion"] = kSchemaVersion;
+    document["command"] = command;
+    return document;
+}
+
+std::string Dump(const Json& document) {
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string TextOr(std::string_view text, std::string_view otherwise) {
+    return std::string(text.empty() ? otherwise : text);
+}
+
+}  // namespace
+
+std::string BackupsJson(Platform& os, const std::vector<KeptRun>& runs) {
+    Json document = DocumentHead("backups");
+    Json list = Json::array();
+    for (const KeptRun& run : runs) {
+        Json json;
+        json["run"] = run.manifest.run;
+        json["time"] = IsoUtcTime(run.manifest.time);
+        json["program"] = run.manifest.program;
+        json["operator"] = run.manifest.operatorName;
+        json["scope"] = run.manifest.currentUser ? "current-user" : "machine";
+        json["users"] = run.users;
+        json["size"] = run.size;
+        json["result"] = run.manifest.result;
+        json["restored"] = run.manifest.restoredTime == 0
+                               ? Json(nullptr)
+                               : Json(IsoUtcTime(run.manifest.restoredTime));
+        json["folder"] = Utf8(os.system, run.folder);
+        list.push_back(std::move(json));
+    }
+    document["backups"] = std::move(list);
+    return Dump(document);
+}
+
+std::string BackupsText(Platform&, const std::vector<KeptRun>& runs) {
+    if (runs.empty()) return "No clean-up is kept.\n";
+    std::string out;
+    for (const KeptRun& run : runs) {
+        // The operator's name is UTF-8 in the manifest; the console line keeps ASCII only.
+        out +=
+            run.manifest.run + "  " + IsoUtcTime(run.manifest.time) + "  " +
+            Printable(TextOr(run.manifest.operatorName, "?")) + "  " + std::to_string(run.users) +
+            " user(s)  " + std::to_string(run.size) + " bytes  " + run.manifest.result +
+            (run.manifest.restoredTime != 0 ? "  restored " + IsoUtcTime(run.manifest.restoredTime)
+                                            : std::string()) +
+            "\n";
+    }
+    return out;
+}
+
+std::string RestoreJson(Platform& os, const RestoreReport& report) {
+    Json document = DocumentHead("restore");
+    document["run"] = report.run.empty() ? Json(nullptr) : Json(report.run);
+    document["error"] = ErrorJson(os, report.error, "");
+    Json items = Json::array();
+    for (const RestoredItem& item : report.items) {
+        Json json;
+        json["kind"] = ActionKindName(item.kind);
+        json["path"] = Utf8(os.system, item.path);
+        json["sid"] = item.sid;
+        json["result"] = RestoreOutcomeName(item.outcome);
+        json["error"] = ErrorJson(os, item.error, "");
+        items.push_back(std::move(json));
+    }
+    document["items"] = std::move(items);
+    return Dump(document);
+}
+
+std::string RestoreText(Platform& os, const RestoreReport& report) {
+    if (report.error != err::kSuccess) {
+        return "restore: " + ErrorText(os.system, report.error) + " (" +
+               std::to_string(report.error) + ")\n";
+    }
+    std::string out = "Run " + report.run + "\n";
+    for (const RestoredItem& item : report.items) {
+        out += std::string("  ") + RestoreOutcomeName(item.outcome) + "  " +
+               ActionKindName(item.kind) + "  " + Printable(item.path);
+        if (item.error != err::kSuccess) out += "  (" + std::to_string(item.error) + ")";
+        out += "\n";
+    }
+    if (report.items.empty()) out += "  nothing left to restore\n";
+    return out;
+}
+
+std::string PurgeJson(Platform& os, const PurgeReport& report) {
+    Json document = DocumentHead("purge");
+    document["error"] = ErrorJson(os, report.error, "");
+    document["purged"] = report.purged;
+    Json failed = Json::array();
+    for (const auto& f : report.failed) {
+        failed.push_back({{"run", f.first}, {"error", ErrorJson(os, f.second, "")}});
+    }
+    document["failed"] = std::move(failed);
+    return Dump(document);
+}
+
+std::string PurgeText(Platform& os, const PurgeReport& report) {
+    if (report.error != err::kSuccess) {
+        return "purge: " + ErrorText(os.system, report.error) + "\n";
+    }
+    std::string out;
+    for (const std::string& run : report.purged) out += "purged " + run + "\n";
+    for (const auto& f : report.failed) {
+        out += "failed " + f.first + " (" + std::to_string(f.second) + ")\n";
+    }
+    if (out.empty()) out = "No backup is that old.\n";
+    return out;
 }
 
 }  // namespace qv::cli

@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "engine/findings.h"
 #include "engine/plan.h"
+#include "engine/restore.h"
 #include "engine/scan.h"
 #include "port/platform.h"
 
@@ -21,7 +22,8 @@ struct Report {
     Findings findings;
     // plan and clean: the plan of the users' registrations selected (Plan::selection).
     Plan plan;
-    bool applied = false;  // clean: the plan was carried out (each action has its result)
+    bool applied = false;   // clean: the plan was carried out (each action has its result)
+    std::string backupRun;  // clean: the run id of the backup kept; empty without one
 };
 
 // Seconds since 1970 as "2020-09-13T12:26:40Z".
@@ -37,5 +39,13 @@ std::string ReportJson(Platform& os, const Report& report);
 std::string ReportText(Platform& os, const Report& report);
 // The actions of a plan as text, one a line below a line for each user (ANSI).
 std::string PlanText(Platform& os, const Plan& plan);
+
+// The commands on kept clean-ups: JSON documents (UTF-8) and texts (ANSI code page).
+std::string BackupsJson(Platform& os, const std::vector<KeptRun>& runs);
+std::string BackupsText(Platform& os, const std::vector<KeptRun>& runs);
+std::string RestoreJson(Platform& os, const RestoreReport& report);
+std::string RestoreText(Platform& os, const RestoreReport& report);
+std::string PurgeJson(Platform& os, const PurgeReport& report);
+std::string PurgeText(Platform& os, const PurgeReport& report);
 
 }  // namespace qv::cli

@@ -1,6 +1,9 @@
 #include "discovery/registration.h"
 
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "app/defaults.h"
 #include "base/text.h"
@@ -34,15 +37,67 @@ bool EitherIsDirectory(IFileSystem& files, const std::string& a, const std::stri
     return IsDirectory(files, a) || IsDirectory(files, b);
 }
 
+// A name of one to eight ASCII letters and digits that names no device: a check of
+// "<folder>\<name>" finds exactly the folder's entry whose name or short name is the same but
+// for the case of its letters.
+bool IsPlainName(std::string_view name) {
+    if (name.empty() || name.size() > 8) return false;
+    for (char c : name) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && !(c >= '0' && c <= '9')) return false;
+    }
+    static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (std::string_view device : kDevices) {
+        if (text::EqualsNoCase(name, device)) return false;
+    }
+    const std::string_view head = name.substr(0, 3);
+    const bool port = text::EqualsNoCase(head, "COM") || text::EqualsNoCase(head, "LPT");
+    return !(port && name.size() == 4 && name[3] >= '0' && name[3] <= '9');
+}
+
+// An entry name that holds only printable ASCII other than '?' (the code page's stand-in for a
+// character it cannot represent): a plain name matches it only by the same letters.
+bool IsAsciiName(std::string_view name) {
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == '?') return false;
+    }
+    return true;
+}
+
+// The names of a folder's entries and their short names, folded, read in one listing; empty when
+// the listing does not reach its end, or an entry's name holds a character that a plain name
+// might match otherwise than by the same letters.
+std::optional<std::set<std::string>> ListEntryNames(IFileSystem& files, const std::string& folder) {
+    UniqueFind search(files);
+    FindData found;
+    if (files.FindFirstFile(folder + "\\*", search.put(), &found) != err::kSuccess) {
+        search.reset();
+        return std::nullopt;
+    }
+    std::set<std::string> names;
+    Win32Error next = err::kSuccess;
+    for (; next == err::kSuccess; next = files.FindNextFile(search.get(), &found)) {
+        for (const std::string* name : {&found.fileName, &found.alternateFileName}) {
+            if (!IsAsciiName(*name)) return std::nullopt;
+            names.insert(text::FoldCase(*name));
+        }
+    }
+    if (next != err::kNoMoreFiles) return std::nullopt;
+    return names;
+}
+
 // What became of one product and language folder pair.
 enum class Registration { Skipped, Created, CreateFailed };
 
-Registration RegisterLanguageFolder(Platform& os, std::string_view sidText,
-                                    const std::string& keyPath, const std::string& roamLang,
-                                    const std::string& localLang,
+Registration RegisterLanguageFolder(Platform& os, const MachineKeyCheck& machineHasKey,
+                                    std::string_view sidText, const std::string& keyPath,
+                                    const std::string& roamLang, const std::string& localLang,
                                     std::vector<LeftoverFolder>* heldInMemory) {
     // Installed on the machine: the user's folders belong to a product that is still there.
-    if (OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead)) {
+    if (machineHasKey
+            ? machineHasKey(keyPath)
+            : static_cast<bool>(OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead))) {
         return Registration::Skipped;
     }
     // The user has the registration already; its folder values stay as the product wrote them.
@@ -131,45 +186,84 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
     return err::kSuccess;
 }
 
-void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
-                              std::string_view company, std::string_view product,
-                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
-    std::string roaming;
-    if (ReadUserShellFolder(os.registry, sidText, kAppData, &roaming) != err::kSuccess) return;
-    std::string local;
-    if (ReadUserShellFolder(os.registry, sidText, kLocalAppData, &local) != err::kSuccess) return;
+UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
+                                 MachineKeyCheck machineHasKey)
+    : os_(os), tables_(tables), sidText_(sidText), machineHasKey_(std::move(machineHasKey)) {}
 
-    const std::string roamCompany = Join(roaming, company);
-    const std::string localCompany = Join(local, company);
-    if (!EitherIsDirectory(os.files, roamCompany, localCompany)) return;
+const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view company) {
+    if (shellFolders_ == ShellFolders::kUnread) {
+        const Win32Error read = ReadUserShellFolders(
+            os_.registry, sidText_, {{kAppData, &roaming_}, {kLocalAppData, &local_}});
+        shellFolders_ = read == err::kSuccess ? ShellFolders::kRead : ShellFolders::kUnreadable;
+    }
+    if (shellFolders_ != ShellFolders::kRead) return nullptr;
+
+    auto it = companies_.find(company);
+    if (it == companies_.end()) {
+        std::optional<CompanyFolders> found;
+        CompanyFolders folders{Join(roaming_, company), Join(local_, company), {}};
+        if (EitherIsDirectory(os_.files, folders.roaming, folders.local)) {
+            for (const StringTable::Row& productRow : tables_.productIds.Rows()) {
+                if (EitherIsDirectory(os_.files, Join(folders.roaming, productRow.first),
+                                      Join(folders.local, productRow.first))) {
+                    folders.products.push_back(productRow);
+                }
+            }
+            found = std::move(folders);
+        }
+        it = companies_.emplace(std::string(company), std::move(found)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+}
+
+void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_view product,
+                                       std::string_view release,
+                                       std::vector<LeftoverFolder>* heldInMemory) {
+    const CompanyFolders* folders = Company(company);
+    if (folders == nullptr) return;
 
     const std::string code = ProductCodeOf(product);
-    // Every pass walks every product folder, whatever product the pass is for: the light
-    // edition's pass also looks below "Ovaline 2004" for folders of its own release.
-    for (const StringTable::Row& productRow : tables.productIds.Rows()) {
+    // Every pass walks every product folder the user has, whatever product the pass is for: the
+    // light edition's pass also looks below "Ovaline 2004" for folders of its own release.
+    for (const StringTable::Row& productRow : folders->products) {
         const std::string& name = productRow.first;
         const std::string& id = productRow.second;
-        const std::string roamProduct = Join(roamCompany, name);
-        const std::string localProduct = Join(localCompany, name);
-        if (!EitherIsDirectory(os.files, roamProduct, localProduct)) continue;
-        const std::string roamRel = Join(roamProduct, release);
-        const std::string localRel = Join(localProduct, release);
+        const std::string roamRel = Join(Join(folders->roaming, name), release);
+        const std::string localRel = Join(Join(folders->local, name), release);
+        // Without the local release folder there is no language folder below it. The trailing
+        // backslash keeps the release's name as the language folders' paths spell it: the system
+        // drops trailing dots and spaces only from a path's last name.
+        if (!IsDirectory(os_.files, localRel + '\\')) continue;
 
-        for (const StringTable::Row& languageRow : tables.localeCodes.Rows()) {
+        // One listing of the release folder rules out the languages that have no entry there, so
+        // that only the others are checked one by one; a folder that cannot be listed to its end
+        // has every language checked.
+        const std::optional<std::set<std::string>> entries = ListEntryNames(os_.files, localRel);
+        for (const StringTable::Row& languageRow : tables_.localeCodes.Rows()) {
+            if (entries && IsPlainName(languageRow.first) &&
+                entries->count(text::FoldCase(languageRow.first)) == 0) {
+                continue;
+            }
             const std::string roamLang = Join(roamRel, languageRow.first);
             const std::string localLang = Join(localRel, languageRow.first);
             // Only the local folder decides here; the roaming one may be missing, and its value
             // then names a folder that does not exist.
-            if (!IsDirectory(os.files, localLang)) continue;
+            if (!IsDirectory(os_.files, localLang)) continue;
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
-            if (RegisterLanguageFolder(os, sidText, keyPath, roamLang, localLang, heldInMemory) ==
-                Registration::CreateFailed) {
+            if (RegisterLanguageFolder(os_, machineHasKey_, sidText_, keyPath, roamLang, localLang,
+                                       heldInMemory) == Registration::CreateFailed) {
                 return;
             }
         }
     }
+}
+
+void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
+                              std::string_view company, std::string_view product,
+                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
+    UserDataFolders(os, tables, sidText).RegisterOrphaned(company, product, release, heldInMemory);
 }
 
 }  // namespace qv

@@ -1,6 +1,9 @@
 // The layout of product registration keys, display names and product codes, and the registration
 // of leftover product folders.
 #pragma once
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,9 +44,50 @@ struct LeftoverFolder {
     std::string roamingFolder;
     std::string localFolder;
 };
-// Creates a registration key in the user's hive for each product and language folder that the
-// user has and neither the machine nor the user has registered. With `heldInMemory` nothing is
-// written: the folders are appended there instead.
+// Whether the machine has a registration key (HKEY_LOCAL_MACHINE\<keyPath> opens for reading).
+using MachineKeyCheck = std::function<bool(const std::string& keyPath)>;
+
+// One user's data folders, looked up once for every product and release that a scan registers
+// leftover folders of: his two application data folders (read from his "Shell Folders" through
+// one key open), each company's two folders below them and the product folders below those.
+class UserDataFolders {
+  public:
+    // `machineHasKey` answers whether the machine has a registration (a scan asks each path once
+    // for all its users); without it each question opens the machine's key.
+    UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
+                    MachineKeyCheck machineHasKey = {});
+
+    // Creates a registration key in the user's hive for each product and language folder that
+    // the user has and neither the machine nor the user has registered. With `heldInMemory`
+    // nothing is written: the folders are appended there instead.
+    void RegisterOrphaned(std::string_view company, std::string_view product,
+                          std::string_view release,
+                          std::vector<LeftoverFolder>* heldInMemory = nullptr);
+
+  private:
+    // The user's folders of one company.
+    struct CompanyFolders {
+        std::string roaming;  // "<AppData>\<company>"
+        std::string local;    // "<Local AppData>\<company>"
+        // The product table's rows whose folder the user has, roaming or local, in its order.
+        std::vector<StringTable::Row> products;
+    };
+    enum class ShellFolders { kUnread, kRead, kUnreadable };
+
+    // Null when the user has none: his shell folders cannot be read, or he has neither folder.
+    const CompanyFolders* Company(std::string_view company);
+
+    Platform& os_;
+    const Tables& tables_;
+    std::string sidText_;
+    MachineKeyCheck machineHasKey_;
+    ShellFolders shellFolders_ = ShellFolders::kUnread;
+    std::string roaming_;  // "AppData"
+    std::string local_;    // "Local AppData"
+    std::map<std::string, std::optional<CompanyFolders>, std::less<>> companies_;
+};
+
+// The same for one product and release through folders looked up for it alone.
 void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
                               std::string_view company, std::string_view product,
                               std::string_view release,

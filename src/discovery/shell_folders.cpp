@@ -65,9 +65,21 @@ Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyP
 
 Win32Error ReadUserShellFolder(IRegistry& registry, std::string_view sidText,
                                std::string_view valueName, std::string* folder) {
+    return ReadUserShellFolders(registry, sidText, {{valueName, folder}});
+}
+
+Win32Error ReadUserShellFolders(IRegistry& registry, std::string_view sidText,
+                                std::initializer_list<ShellFolderRead> reads) {
     std::string keyPath(sidText);
     keyPath += kUserShellFoldersSuffix;
-    return ReadShellFolder(registry, kHkeyUsers, keyPath, valueName, folder);
+    Win32Error opened = err::kSuccess;
+    UniqueKey key = OpenKey(registry, kHkeyUsers, keyPath, reg::kKeyRead, &opened);
+    if (opened != err::kSuccess) return opened;
+    for (const ShellFolderRead& read : reads) {
+        Win32Error result = ReadShellFolderValue(registry, key.get(), read.valueName, read.folder);
+        if (result != err::kSuccess) return result;
+    }
+    return err::kSuccess;
 }
 
 Win32Error ReadCommonShellFolder(IRegistry& registry, std::string_view valueName,

@@ -1,6 +1,7 @@
 #include "engine/plan.h"
 
 #include "base/text.h"
+#include "engine/backup.h"
 #include "engine/removal.h"
 
 namespace qv {
@@ -41,7 +42,7 @@ Plan BuildPlan(Workspace& ws, const Findings&, const std::vector<SelectedPair>& 
 }
 
 RemovalOutcome ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
-    Journal journal(false);
+    Journal journal(false, ws.backup);
     const RemovalOutcome result = RemoveCheckedUserData(ws, plan->selection, &journal);
     plan->actions = journal.TakeActions();
     return result;

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "base/text.h"
 #include "cleanup/file_list.h"
+#include "engine/backup.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 
@@ -54,9 +55,11 @@ RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPa
                                      Journal* journal) {
     // A real clean-up with an audit log records every action as it is taken, so that the lines
     // written so far stay whatever happens after them.
-    Journal audited(false);
-    if (journal == nullptr && ws.audit != nullptr) journal = &audited;
-    if (journal == nullptr || journal->dryRun() || ws.audit == nullptr) {
+    // The backup's manifest, likewise, is written again after each action.
+    Journal recorded(false, ws.backup);
+    const bool recording = ws.audit != nullptr || ws.backup != nullptr;
+    if (journal == nullptr && recording) journal = &recorded;
+    if (journal == nullptr || journal->dryRun() || !recording) {
         return RemoveSelection(ws, selection, journal);
     }
     std::map<std::string, std::string> accounts;
@@ -64,12 +67,16 @@ RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPa
         auto it = accounts.find(action.sid);
         if (it == accounts.end()) {
             std::string account;
-            // An account that cannot be named is logged by its SID alone.
+            // An account that cannot be named is left out of the records; the SID stays.
             (void)AccountNameFromSidText(ws.services.os.security, action.sid, &account);
             it = accounts.emplace(action.sid, account).first;
         }
-        ws.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
-                          ActionResultName(action.result), action.error, action.reason});
+        if (ws.audit != nullptr) {
+            ws.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
+                              ActionResultName(action.result), action.error, action.reason});
+        }
+        if (ws.backup != nullptr)
+            ws.backup->Record(action, ws.services.os.system.AnsiToUtf8(it->second));
     });
     const RemovalOutcome result = RemoveSelection(ws, selection, journal);
     journal->SetObserver(nullptr);
@@ -123,8 +130,11 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
             continue;
         }
         Win32Error e = err::kSuccess;
+        std::string kept;
         if (!dryRun) {
-            e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
+            // The key goes only once its backup is kept.
+            if (ws.backup != nullptr) e = ws.backup->KeepKeyTree(registrationPath, &kept);
+            if (e == err::kSuccess) e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
         } else if (!pair.leftover) {
             // What the deletion would find: the key, unless it is gone already.
             Win32Error opened = err::kSuccess;
@@ -133,8 +143,14 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
             e = journal->IsDeleted(keyName) ? err::kFileNotFound : opened;
         }
         if (journal != nullptr) {
-            journal->Note(ActionKind::kDeleteKeyTree, keyName, pair.sidText,
-                          e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed, e);
+            Action action;
+            action.kind = ActionKind::kDeleteKeyTree;
+            action.path = keyName;
+            action.sid = pair.sidText;
+            action.result = e == err::kSuccess ? ActionResult::kDone : ActionResult::kFailed;
+            action.error = e;
+            action.backup = std::move(kept);
+            journal->Note(std::move(action));
             if (dryRun && e == err::kSuccess) journal->MarkDeleted(keyName);
         }
         result = e == err::kSuccess ? RemovalOutcome::kDone : RemovalOutcome::kFailed;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,8 @@ KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
 }
 
 // The machine's oldest key time of each registration path, taken once per scan: every user of a
-// registration is judged against the same machine key.
+// registration is judged against the same machine key, and whether the machine has a key, which
+// every user's leftover folders ask, comes from the same single open.
 class MachineTimes {
   public:
     explicit MachineTimes(Platform& os) : os_(os) {}
@@ -53,11 +55,88 @@ class MachineTimes {
         *time = *it->second;
         return true;
     }
+    // Whether the machine has a key of that path.
+    bool Has(const std::string& registrationKeyPath) {
+        KeyTime ignored = 0;
+        return Oldest(registrationKeyPath, &ignored);
+    }
 
   private:
     Platform& os_;
     std::map<std::string, std::optional<KeyTime>> times_;
 };
+
+// A user's account name, looked up at his first finding and kept for his others. A SID that the
+// system maps to no account stays without one; any other failure is asked again at the next
+// finding.
+class UserAccount {
+  public:
+    UserAccount(ISecurity& security, std::string_view sidText)
+        : security_(security), sid_(sidText) {}
+    // False when there is no account name (or it could not be looked up).
+    bool Name(std::string* name) {
+        if (state_ == State::kUnknown) {
+            Win32Error error = err::kSuccess;
+            if (AccountNameFromSidText(security_, sid_, &name_, &error)) {
+                state_ = State::kFound;
+            } else if (error == err::kNoneMapped) {
+                state_ = State::kNone;
+            }
+        }
+        if (state_ != State::kFound) return false;
+        *name = name_;
+        return true;
+    }
+
+  private:
+    enum class State { kUnknown, kFound, kNone };
+    ISecurity& security_;
+    std::string sid_;
+    State state_ = State::kUnknown;
+    std::string name_;
+};
+
+// Which companies' keys a loaded user's hive lacks, each asked once for all products of the
+// company: a hive without "Software\<company>" has none of its release keys either. It is asked
+// only for the companies given (those of two or more products, named by one key name), so that
+// it saves key opens rather than adding them.
+class CompanyKeys {
+  public:
+    CompanyKeys(IRegistry& registry, std::string_view sidText,
+                const std::set<std::string, std::less<>>& companies)
+        : registry_(registry), sid_(sidText), companies_(companies) {}
+    // True only when the company's key is not there (any other answer opens the release keys).
+    bool Lacks(const std::string& company) {
+        if (companies_.find(company) == companies_.end()) return false;
+        auto it = lacks_.find(company);
+        if (it == lacks_.end()) {
+            Win32Error opened = err::kSuccess;
+            (void)OpenKey(registry_, kHkeyUsers, sid_ + "\\Software\\" + company, reg::kKeyRead,
+                          &opened);
+            it = lacks_.emplace(company, opened == err::kFileNotFound).first;
+        }
+        return it->second;
+    }
+
+  private:
+    IRegistry& registry_;
+    std::string sid_;
+    const std::set<std::string, std::less<>>& companies_;
+    std::map<std::string, bool, std::less<>> lacks_;
+};
+
+// What a scan knows of the user it is at.
+struct UserScan {
+    HKey root;                     // HKEY_USERS (the SID's hive) or the open HKEY_CURRENT_USER
+    std::string sid;               // empty when the running user's could not be found
+    UserAccount account;           // his account name, for every finding of his
+    UserDataFolders* dataFolders;  // an administrator's run only: leftover folders are registered
+    CompanyKeys* companyKeys;      // null: the release keys are opened whatever the company
+};
+
+[[nodiscard]] bool AddFinding(Workspace& ws, UserAccount& account, std::string_view product,
+                              std::string_view registrationKeyName, UserFinding user,
+                              Findings* findings);
 
 // Whether the user's registration is stale; *user gets the reason and the times.
 bool JudgeRegistration(Platform& os, MachineTimes& machineTimes,
@@ -89,7 +168,7 @@ std::string FolderValue(IRegistry& registry, HKey key, std::string_view name) {
 // A sub key name that does not fit the buffer, or any other enumeration error, ends the walk.
 void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey releaseKey,
                            std::string_view releaseKeyPath, std::string_view product,
-                           std::string_view sidText, Findings* findings) {
+                           UserScan& scan, Findings* findings) {
     IRegistry& registry = ws.services.os.registry;
     std::string name;
     for (std::uint32_t index = 0;
@@ -102,51 +181,69 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
         UserFinding user;
         if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath, registration.get(),
                               &user)) {
-            user.sid = std::string(sidText);
+            user.sid = scan.sid;
             user.keyPath = registrationKeyPath;
             user.roamingFolder = FolderValue(registry, registration.get(), "RoamableRootFolder");
             user.localFolder = FolderValue(registry, registration.get(), "LocalRootFolder");
             // A user without a SID or an account name is not listed: nothing would name him.
-            (void)AddRegistrationFinding(ws, product, name, std::move(user), findings);
+            (void)AddFinding(ws, scan.account, product, name, std::move(user), findings);
         }
     }
 }
 
-// The stale registrations of one user below one product's release key. `userRoot` is
-// HKEY_USERS (the SID's hive) or the open HKEY_CURRENT_USER.
+// The stale registrations of one user below one product's release key. The user's data folders,
+// looked up once for all products, are given in an administrator's run only: only there are
+// leftover folders registered.
 void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductScope& scope,
-                     HKey userRoot, const std::string& sid, ScanMode mode, Findings* findings) {
+                     UserScan& scan, ScanMode mode, Findings* findings) {
     Platform& os = ws.services.os;
     const std::string releaseKeyPath = ReleaseKeyPath(scope.company, scope.product, scope.release);
     std::vector<LeftoverFolder> held;
-    // Leftover folders are registered only in an administrator's run.
-    if (userRoot == kHkeyUsers) {
-        RegisterOrphanedUserData(os, ws.tables, sid, scope.company, scope.product, scope.release,
-                                 mode == ScanMode::kWriteNothing ? &held : nullptr);
+    if (scan.dataFolders != nullptr) {
+        scan.dataFolders->RegisterOrphaned(scope.company, scope.product, scope.release,
+                                           mode == ScanMode::kWriteNothing ? &held : nullptr);
     }
-    {
+    if (scan.companyKeys == nullptr || !scan.companyKeys->Lacks(scope.company)) {
         // Every key of the hive is closed at the end of this block, before the unload: the
         // system refuses to unload a hive with open keys.
         const std::string path =
-            userRoot == kHkeyUsers ? sid + "\\" + releaseKeyPath : releaseKeyPath;
-        UniqueKey releaseKey = OpenKey(os.registry, userRoot, path, reg::kKeyRead);
+            scan.root == kHkeyUsers ? scan.sid + "\\" + releaseKeyPath : releaseKeyPath;
+        UniqueKey releaseKey = OpenKey(os.registry, scan.root, path, reg::kKeyRead);
         if (releaseKey) {
             AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, scope.product,
-                                  sid, findings);
+                                  scan, findings);
         }
     }
     // Leftover folders held in memory: stale by what the machine lacks, with no key yet.
     for (LeftoverFolder& leftover : held) {
         UserFinding user;
-        user.sid = sid;
+        user.sid = scan.sid;
         user.keyPath = leftover.keyPath;
         user.reason = StaleReason::kMachineKeyMissing;
         user.roamingFolder = std::move(leftover.roamingFolder);
         user.localFolder = std::move(leftover.localFolder);
         user.leftover = true;
         const std::string keyName = text::AfterLastBackslash(user.keyPath);
-        (void)AddRegistrationFinding(ws, scope.product, keyName, std::move(user), findings);
+        // Likewise: a user no one could name is not listed.
+        (void)AddFinding(ws, scan.account, scope.product, keyName, std::move(user), findings);
     }
+}
+
+// The companies whose key a user's hive is asked for before his release keys: those of two or
+// more products of a scan that writes nothing (a scan that registers leftover folders may create
+// the company's key between two products), named by one key name.
+std::set<std::string, std::less<>> SharedCompanies(const std::vector<ProductScope>& scopes,
+                                                   ScanMode mode) {
+    std::set<std::string, std::less<>> shared;
+    if (mode != ScanMode::kWriteNothing) return shared;
+    std::map<std::string, int> products;
+    for (const ProductScope& scope : scopes) {
+        if (text::Find(scope.company, '\\') == text::npos) ++products[scope.company];
+    }
+    for (const auto& [company, count] : products) {
+        if (count > 1) shared.insert(company);
+    }
+    return shared;
 }
 
 bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
@@ -157,6 +254,10 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
     if (!ListProfileSids(os, &sids)) return false;
 
     MachineTimes machineTimes(os);
+    const MachineKeyCheck machineHasKey = [&machineTimes](const std::string& keyPath) {
+        return machineTimes.Has(keyPath);
+    };
+    const std::set<std::string, std::less<>> sharedCompanies = SharedCompanies(scopes, mode);
     for (const std::string& sid : sids) {
         if (ws.services.debug) {
             os.messages.Show(ws.owner, std::string(kProcessingSid) + sid, kSettingsSection,
@@ -171,8 +272,11 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
         }
         findings->profiles.push_back(
             {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
+        UserDataFolders dataFolders(os, ws.tables, sid, machineHasKey);
+        CompanyKeys companyKeys(os.registry, sid, sharedCompanies);
+        UserScan scan{kHkeyUsers, sid, UserAccount(os.security, sid), &dataFolders, &companyKeys};
         for (const ProductScope& scope : scopes) {
-            ScanUserProduct(ws, machineTimes, scope, kHkeyUsers, sid, mode, findings);
+            ScanUserProduct(ws, machineTimes, scope, scan, mode, findings);
         }
         // A failed unload is reported by the lease itself; the scan of this user is complete.
         (void)hive.Release();
@@ -188,9 +292,9 @@ bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
 
     const std::string sid = CurrentUserSidText(os.security);
     MachineTimes machineTimes(os);
+    UserScan scan{currentUser.get(), sid, UserAccount(os.security, sid), nullptr, nullptr};
     for (const ProductScope& scope : scopes) {
-        ScanUserProduct(ws, machineTimes, scope, currentUser.get(), sid,
-                        ScanMode::kRegisterLeftovers, findings);
+        ScanUserProduct(ws, machineTimes, scope, scan, ScanMode::kRegisterLeftovers, findings);
     }
     return true;
 }
@@ -250,9 +354,17 @@ KeyTime OldestKeyTime(Platform& os, HKey key) {
 bool AddRegistrationFinding(Workspace& ws, std::string_view product,
                             std::string_view registrationKeyName, UserFinding user,
                             Findings* findings) {
+    UserAccount account(ws.services.os.security, user.sid);
+    return AddFinding(ws, account, product, registrationKeyName, std::move(user), findings);
+}
+
+namespace {
+
+bool AddFinding(Workspace& ws, UserAccount& account, std::string_view product,
+                std::string_view registrationKeyName, UserFinding user, Findings* findings) {
     // No SID (the running user's could not be found): there is no account to list.
     if (user.sid.empty()) return false;
-    if (!AccountNameFromSidText(ws.services.os.security, user.sid, &user.account)) return false;
+    if (!account.Name(&user.account)) return false;
 
     const RegistrationName parts = SplitRegistrationKeyName(registrationKeyName);
     const std::string displayName =
@@ -280,4 +392,5 @@ bool AddRegistrationFinding(Workspace& ws, std::string_view product,
     return true;
 }
 
+}  // namespace
 }  // namespace qv

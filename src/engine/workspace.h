@@ -9,6 +9,8 @@
 
 namespace qv {
 
+class RunBackup;
+
 struct Workspace {
     Services services;
     const Tables& tables;
@@ -16,6 +18,8 @@ struct Workspace {
     WindowRef owner = 0;
     HiveBook* hives = nullptr;  // optional
     AuditLog* audit = nullptr;  // optional: where a real clean-up records each action
+    // Optional: where a real clean-up keeps what it removes; without it, it deletes.
+    RunBackup* backup = nullptr;
 };
 
 }  // namespace qv

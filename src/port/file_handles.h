@@ -3,6 +3,7 @@
 // symbolic link opens as itself and is never followed; what is deleted is deleted through the
 // handle that was checked. Methods return 0 or the Win32 error code.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,10 +33,14 @@ struct FileFacts {
     std::uint64_t volumeSerial = 0;
 };
 
+// Who may reach a folder the tool creates for its own records.
+enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly };
+
 // One entry of a folder listing.
 struct FolderEntry {
     std::uint32_t attributes = 0;
     std::string name;
+    std::uint64_t size = 0;  // a file's size in bytes (its end of file); 0 for a folder
 };
 
 class IFileHandles : public Port {
@@ -69,7 +74,43 @@ class IFileHandles : public Port {
     // the handle is closed.
     [[nodiscard]] virtual Win32Error DeleteByHandle(FileRef handle) noexcept = 0;
     [[nodiscard]] virtual Win32Error Close(FileRef handle) noexcept = 0;
+
+    // --- the backup of a clean-up ---
+    // Creates the folder `name` in the open folder `folder` (FILE_CREATE, so nothing that exists
+    // there is ever opened or followed) and opens it with kList | kDelete. With a protection
+    // other than kInherited the folder gets a protected access list that grants full access to
+    // SYSTEM and the Administrators group (kAdministratorsOnly) or to the running user alone
+    // (kCurrentUserOnly), inherited by everything created in it. 183 when the name exists
+    // already, whatever it is.
+    [[nodiscard]] virtual Win32Error CreateFolder(FileRef folder, std::string_view name,
+                                                  FolderProtection protection,
+                                                  FileRef* handle) noexcept = 0;
+    // Whether the open folder is reached by no one beyond `protection` (not kInherited): its owner
+    // and every trustee its access list allows anything are SYSTEM, the Administrators group or
+    // the running user himself (who may reach everything anyway). 0, 5 when anyone else may reach
+    // it, or the error with which its security cannot be read. For a folder of the tool's records
+    // that someone may have made before the tool did.
+    [[nodiscard]] virtual Win32Error CheckProtection(FileRef folder,
+                                                     FolderProtection protection) noexcept = 0;
+    // Moves the entry the handle names (opened with kDelete) to `name` in the open folder `folder`
+    // (FileRenameInformation with that folder as RootDirectory, never replacing): a folder moves
+    // with everything below it in one rename, a link moves as the link. 183 when `name` is taken
+    // in `folder`, 17 when `folder` is on another volume.
+    [[nodiscard]] virtual Win32Error Rename(FileRef handle, FileRef folder,
+                                            std::string_view name) noexcept = 0;
+    // Makes `data` the whole contents of the file `name` in the open folder `folder`, creating it
+    // when missing (FILE_OVERWRITE_IF without reparse processing: a link there is replaced, never
+    // followed). 267 when a folder has that name.
+    [[nodiscard]] virtual Win32Error WriteWholeFile(FileRef folder, std::string_view name,
+                                                    std::string_view data) noexcept = 0;
+    // The whole contents of the file `name` in the open folder `folder`, opened without reparse
+    // processing. 2 when missing, 267 for a folder, 223 for a file of more than kMaxWholeFile
+    // bytes.
+    [[nodiscard]] virtual Win32Error ReadWholeFile(FileRef folder, std::string_view name,
+                                                   std::string* data) noexcept = 0;
 };
+
+inline constexpr std::size_t kMaxWholeFile = 64u << 20;
 
 using UniqueFileRef = UniqueHandle<FileRef, &IFileHandles::Close>;
 

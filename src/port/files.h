@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 namespace fa {
 inline constexpr std::uint32_t kReadOnly = 0x1;
 inline constexpr std::uint32_t kHidden = 0x2;
+inline constexpr std::uint32_t kSystem = 0x4;
 inline constexpr std::uint32_t kDirectory = 0x10;
 inline constexpr std::uint32_t kArchive = 0x20;
 inline constexpr std::uint32_t kNormal = 0x80;
@@ -29,6 +30,7 @@ using FindHandle = std::uintptr_t;  // 0 is none
 struct FindData {
     std::uint32_t attributes = 0;
     std::string fileName;
+    std::string alternateFileName;  // the 8.3 short name, empty when the entry has none
 };
 
 class IFileSystem : public Port {

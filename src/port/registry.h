@@ -63,6 +63,10 @@ class IRegistry : public Port {
                                                 std::uint32_t bufferBytes, std::uint32_t* type,
                                                 std::string* data,
                                                 std::uint32_t* neededBytes) noexcept = 0;
+    // RegEnumValueA: the name, type and data of the value at `index`, whatever their size.
+    // err::kNoMoreItems past the last value.
+    [[nodiscard]] virtual Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name,
+                                               std::uint32_t* type, std::string* data) noexcept = 0;
     // RegSetValueExA: stores `data` as given (callers include the NUL of a string value).
     [[nodiscard]] virtual Win32Error SetValue(HKey key, std::string_view valueName,
                                               std::uint32_t type,
@@ -73,8 +77,15 @@ class IRegistry : public Port {
     [[nodiscard]] virtual Win32Error FlushKey(HKey key) noexcept = 0;
     // RegQueryInfoKeyA, its last-write time output only.
     [[nodiscard]] virtual Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept = 0;
+    // NtSetInformationKey with KeyWriteTimeInformation: sets the key's last-write time, as a
+    // restore from a backup does. Needs KEY_SET_VALUE (5 otherwise).
+    [[nodiscard]] virtual Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept = 0;
     // RegCloseKey. Closing a predefined root is a no-op that succeeds.
     [[nodiscard]] virtual Win32Error CloseKey(HKey key) noexcept = 0;
+    // RegSaveKeyA without security attributes: the key and everything below it, values and
+    // last-write times, into a new hive file at `file`. Needs SeBackupPrivilege enabled (1314
+    // otherwise); 183 when the file exists.
+    [[nodiscard]] virtual Win32Error SaveKey(HKey key, std::string_view file) noexcept = 0;
     // RegLoadKeyA / RegUnLoadKeyA.
     [[nodiscard]] virtual Win32Error LoadKey(HKey parent, std::string_view subKey,
                                              std::string_view file) noexcept = 0;

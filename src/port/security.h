@@ -49,6 +49,7 @@ inline constexpr std::uint32_t kGroupEnabled = 0x4;      // SE_GROUP_ENABLED
 // Administrators so.
 inline constexpr std::uint32_t kGroupUseForDenyOnly = 0x10;  // SE_GROUP_USE_FOR_DENY_ONLY
 inline constexpr char kRestorePrivilege[] = "SeRestorePrivilege";
+inline constexpr char kBackupPrivilege[] = "SeBackupPrivilege";
 }  // namespace sec
 
 class ISecurity : public Port {

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "base/text.h"
 #include "base/time_text.h"
 #include "security/sid_text.h"
 
@@ -11,17 +12,6 @@ namespace qv {
 namespace {
 
 constexpr std::size_t kRunIdBytes = 16;
-
-std::string Hex(const unsigned char* bytes, std::size_t count) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0xF];
-    }
-    return text;
-}
 
 // An ANSI text as UTF-8. Should the conversion fail, the bytes go as they are and the JSON writer
 // replaces whatever is not UTF-8 in them, so the line is written either way.
@@ -53,7 +43,7 @@ Win32Error AuditLog::Open() {
             id[8 + i] = static_cast<unsigned char>(count >> (56 - 8 * i));
         }
     }
-    run_ = Hex(id, sizeof id);
+    run_ = text::Hex(std::string_view(reinterpret_cast<const char*>(id), sizeof id));
 
     std::string machine;
     machine_ = os_.system.GetComputerName(&machine) == err::kSuccess ? Utf8(os_.system, machine)

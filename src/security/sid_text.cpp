@@ -156,9 +156,11 @@ UniqueSid TextToSid(ISecurity& security, std::string_view sidText) {
 
 namespace {
 
-// The account name and domain of a SID text (LookupAccountSidA).
+// The account name and domain of a SID text (LookupAccountSidA). *error, when given, gets the
+// answer of the lookup that fills the buffers (0 when it was not made).
 bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* name,
-                   std::string* domain) {
+                   std::string* domain, Win32Error* error = nullptr) {
+    if (error != nullptr) *error = err::kSuccess;
     UniqueSid sid = TextToSid(security, sidText);
     if (!sid) return false;
 
@@ -176,10 +178,10 @@ bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* n
     HeapBuffer domainBuffer(domainChars);
     if (!nameBuffer || !domainBuffer) return false;
 
-    if (security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars, domainBuffer.chars(),
-                                  &domainChars, &use) != err::kSuccess) {
-        return false;
-    }
+    const Win32Error looked = security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars,
+                                                        domainBuffer.chars(), &domainChars, &use);
+    if (error != nullptr) *error = looked;
+    if (looked != err::kSuccess) return false;
     *name = std::string(nameBuffer.chars(), ::strnlen(nameBuffer.chars(), nameBuffer.size));
     *domain = std::string(domainBuffer.chars(), ::strnlen(domainBuffer.chars(), domainBuffer.size));
     return true;
@@ -187,9 +189,10 @@ bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* n
 
 }  // namespace
 
-bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name) {
+bool AccountNameFromSidText(ISecurity& security, std::string_view sidText, std::string* name,
+                            Win32Error* error) {
     std::string domain;
-    return LookupAccount(security, sidText, name, &domain);
+    return LookupAccount(security, sidText, name, &domain, error);
 }
 
 bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,

@@ -24,9 +24,11 @@ constexpr std::uint32_t SidTextBufferSize(std::uint32_t subAuthorities) {
                              std::string* text, Win32Error* lastError = nullptr);
 // Parses a SID text; empty when it does not parse (see the rules in sid_text.cpp).
 [[nodiscard]] UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
-// The account name (without domain) of a SID text.
+// The account name (without domain) of a SID text. *error, when given, gets the system's answer
+// to the lookup (err::kNoneMapped: the SID has no account), 0 when no lookup was made (the SID text
+// does not parse).
 [[nodiscard]] bool AccountNameFromSidText(ISecurity& security, std::string_view sidText,
-                                          std::string* name);
+                                          std::string* name, Win32Error* error = nullptr);
 // The account of a SID text as "DOMAIN\name", or the bare name when the system gives no domain.
 [[nodiscard]] bool QualifiedAccountFromSidText(ISecurity& security, std::string_view sidText,
                                                std::string* account);

@@ -1,9 +1,11 @@
 #include "ui/quorvane_dlg.h"
 
+#include <memory>
 #include <utility>
 
 #include "app/defaults.h"
 #include "base/text.h"
+#include "engine/backup.h"
 #include "engine/removal.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
@@ -147,7 +149,20 @@ void CQuorvaneDlg::OnCleanUp() {
     AuditLog audit(os, kAuditProgramDialog);
     (void)audit.Open();
     Workspace ws{services_, tables_, admin_, owner, &hives_, &audit};
-    switch (RemoveCheckedUserData(ws, tree_->CheckedPairs())) {
+    // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
+    // backup that cannot be started keeps the clean-up from removing anything.
+    std::unique_ptr<RunBackup> backup;
+    const bool backupOff =
+        !settingsFile_.empty() && os.system.GetPrivateProfileString(
+                                      kSettingsSection, kSettingsBackup, "", settingsFile_) == "0";
+    RemovalOutcome removal = RemovalOutcome::kFailed;
+    if (backupOff ||
+        RunBackup::Begin(ws, audit.run(), kAuditProgramDialog, &backup) == err::kSuccess) {
+        ws.backup = backup.get();
+        removal = RemoveCheckedUserData(ws, tree_->CheckedPairs());
+        if (backup != nullptr) backup->Finish(removal == RemovalOutcome::kDone);
+    }
+    switch (removal) {
         case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
                              mb::kIconInformation);

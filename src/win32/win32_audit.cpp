@@ -1,13 +1,13 @@
 #include "win32/win32_audit.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <new>
 #include <vector>
 
 #include "win32/win32_file_handles.h"
+#include "win32/win32_folder_security.h"
 
 namespace qv::win32 {
 namespace {
@@ -54,89 +54,6 @@ Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
     return err::kSuccess;
 }
 
-// Whether the DACL allows `sid` anything.
-bool Allows(const ACL* dacl, PSID sid) noexcept {
-    if (dacl == nullptr || sid == nullptr) return false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return false;
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (::EqualSid(&allowed->SidStart, sid)) return true;
-    }
-    return false;
-}
-
-// The user this process runs as (TokenUser), in a buffer aligned for the entry's pointer; empty
-// when the token cannot be read.
-std::vector<void*> ProcessUser() noexcept {
-    std::vector<void*> buffer;
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
-    UniqueKernelHandle token(raw);
-    // The first call only learns the length; it fails by design for want of a buffer.
-    DWORD length = 0;
-    (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
-    if (length < sizeof(TOKEN_USER)) return buffer;
-    try {
-        buffer.resize(length / sizeof(void*) + 1);
-    } catch (const std::bad_alloc&) {
-        return buffer;
-    }
-    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), length, &length)) {
-        buffer.clear();
-    }
-    return buffer;
-}
-
-bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
-    return !user.empty() && sid != nullptr &&
-           ::EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, sid);
-}
-
-// A folder is the log's only when it grants no one beyond the descriptor asked for: its owner
-// (who may change its DACL at will) and every trustee that an ACE allows anything are trustees of
-// that descriptor or the running user himself. ProgramData lets every user create folders, so a
-// folder of this name made by someone else, or opened up since, is refused rather than written
-// to. The running user is accepted because Wine keeps no descriptor for a file: it answers one
-// made from the Unix mode bits, which names the user where the descriptor named a group of his;
-// on Windows he would only see his own runs' lines.
-Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL wanted = nullptr;
-    if (!::GetSecurityDescriptorDacl(asked, &present, &wanted, &defaulted)) {
-        return ::GetLastError();
-    }
-    if (!present || wanted == nullptr) return err::kInvalidParameter;
-
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &raw);
-    if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(raw);
-
-    // No DACL at all grants everyone everything.
-    if (dacl == nullptr) return err::kAccessDenied;
-    const std::vector<void*> user = ProcessUser();
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        // Object, callback and conditional entries are not ours to judge: refused.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
-        PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
-    }
-    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
-    return err::kSuccess;
-}
-
 }  // namespace
 
 Win32Error Win32AuditStore::QuorvaneFolder(std::string* folder) const noexcept {
@@ -169,12 +86,8 @@ Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
         return err::kNotEnoughMemory;
     }
 
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &raw,
-                                                                nullptr)) {
-        return ::GetLastError();
-    }
-    UniqueLocalMemory descriptor(raw);
+    UniqueLocalMemory descriptor;
+    if (Win32Error e = DescriptorFromSddl(sddl, &descriptor); e != err::kSuccess) return e;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     if (!::CreateDirectoryA(folder.c_str(), &attributes)) {
         const DWORD e = ::GetLastError();

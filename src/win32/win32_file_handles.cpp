@@ -3,12 +3,15 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cwchar>
 #include <iterator>
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "win32/win32_folder_security.h"
 #include "win32/win32_handles.h"
 
 // The directory query and the upper-casing of ntdll; the import library has them, the user-mode
@@ -19,6 +22,14 @@ NtQueryDirectoryFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine
                      PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation, ULONG Length,
                      FILE_INFORMATION_CLASS FileInformationClass, BOOLEAN ReturnSingleEntry,
                      PUNICODE_STRING FileName, BOOLEAN RestartScan);
+extern "C" NTSYSAPI NTSTATUS NTAPI NtReadFile(HANDLE FileHandle, HANDLE Event,
+                                              PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
+                                              PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer,
+                                              ULONG Length, PLARGE_INTEGER ByteOffset, PULONG Key);
+extern "C" NTSYSAPI NTSTATUS NTAPI NtWriteFile(HANDLE FileHandle, HANDLE Event,
+                                               PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
+                                               PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer,
+                                               ULONG Length, PLARGE_INTEGER ByteOffset, PULONG Key);
 
 namespace qv::win32 {
 namespace {
@@ -27,6 +38,12 @@ constexpr NTSTATUS kStatusSuccess = 0;
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005u);
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000Fu);
+constexpr NTSTATUS kStatusEndOfFile = static_cast<NTSTATUS>(0xC0000011u);
+// FILE_NON_DIRECTORY_FILE on a folder. The system's own mapping says 5; the port says 267.
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAu);
+
+// One read or write of a whole file moves at most this much at a time.
+constexpr ULONG kWholeFileChunk = 1u << 20;
 
 // FileDispositionInfoEx and its flags (Windows 10 1607 and later; the headers show them only to
 // builds for that version).
@@ -186,6 +203,48 @@ Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
     return err::kSuccess;
 }
 
+// A name relative to an open folder, checked and converted as OpenRelative takes it: "", "." and
+// ".." would name the folder itself or its parent, ":" a stream of the entry rather than the entry.
+Win32Error RelativeName(std::string_view name, std::wstring* wide,
+                        UNICODE_STRING* counted) noexcept {
+    if (name.empty() || name == "." || name == "..") return err::kInvalidName;
+    if (Win32Error error = ToWide(name, wide); error != err::kSuccess) return error;
+    if (wide->find(L':') != std::wstring::npos) return err::kInvalidName;
+    if (!ToCounted(*wide, counted)) return err::kInvalidName;
+    return err::kSuccess;
+}
+
+// A file opened by NtCreateFile below `folder` for a whole-file call: never a folder (the port's
+// 267), never reparsed, and refused should a link still be there once it is open.
+Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK access, ULONG share,
+                         ULONG disposition, UniqueKernelHandle* file) noexcept {
+    std::wstring wide;
+    UNICODE_STRING objectName{};
+    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+        return error;
+    }
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    NTSTATUS status = ::NtCreateFile(
+        &opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
+        FILE_ATTRIBUTE_NORMAL, share, disposition,
+        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
+        0);
+    if (status == kStatusFileIsADirectory) return err::kDirectory;
+    if (status != kStatusSuccess) return FromStatus(status);
+    *file = UniqueKernelHandle(opened);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof(tag))) {
+        return ::GetLastError();
+    }
+    if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) return err::kDirectory;
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return err::kReparsePointEncountered;
+    return err::kSuccess;
+}
+
 }  // namespace
 
 // A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
@@ -251,14 +310,11 @@ Win32Error Win32FileHandles::OpenRelative(FileRef folder, std::string_view name,
     if ((intent & ~(open_intent::kList | open_intent::kDelete)) != 0) {
         return err::kInvalidParameter;
     }
-    // "." and ".." would name the folder itself or its parent; ":" would name a stream of the
-    // entry rather than the entry.
-    if (name.empty() || name == "." || name == "..") return err::kInvalidName;
     std::wstring wide;
-    if (Win32Error error = ToWide(name, &wide); error != err::kSuccess) return error;
-    if (wide.find(L':') != std::wstring::npos) return err::kInvalidName;
     UNICODE_STRING objectName{};
-    if (!ToCounted(wide, &objectName)) return err::kInvalidName;
+    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+        return error;
+    }
 
     ACCESS_MASK access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     // Without reparse processing a junction or a symbolic link at `name` opens as itself. Never
@@ -348,6 +404,9 @@ Win32Error Win32FileHandles::ListFolder(FileRef folder, std::string_view mask,
                     (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
                     FolderEntry item;
                     item.attributes = entry->FileAttributes;
+                    item.size = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                    ? 0
+                                    : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
                     if (!ToExactAnsi(name.data(), name.size(), &item.name)) {
                         return ERROR_NO_UNICODE_TRANSLATION;
                     }
@@ -414,6 +473,162 @@ Win32Error Win32FileHandles::DeleteByHandle(FileRef handle) noexcept {
 
 Win32Error Win32FileHandles::Close(FileRef handle) noexcept {
     return FromStatus(::NtClose(ToSystemFile(handle)));
+}
+
+Win32Error Win32FileHandles::CreateFolder(FileRef folder, std::string_view name,
+                                          FolderProtection protection, FileRef* handle) noexcept {
+    *handle = 0;
+    std::wstring wide;
+    UNICODE_STRING objectName{};
+    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+        return error;
+    }
+    UniqueLocalMemory descriptor;
+    if (protection != FolderProtection::kInherited) {
+        if (Win32Error error = FolderDescriptor(protection, &descriptor); error != err::kSuccess) {
+            return error;
+        }
+    }
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               descriptor.get());
+    // As OpenRelative opens with kList | kDelete. FILE_CREATE: whatever has the name already,
+    // a link included, is neither opened nor followed (STATUS_OBJECT_NAME_COLLISION, 183).
+    const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                               SYNCHRONIZE | DELETE | FILE_WRITE_ATTRIBUTES;
+    IO_STATUS_BLOCK io{};
+    HANDLE created = nullptr;
+    NTSTATUS status = ::NtCreateFile(
+        &created, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status != kStatusSuccess) return FromStatus(status);
+    *handle = FromSystemFile(created);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileHandles::Rename(FileRef handle, FileRef folder,
+                                    std::string_view name) noexcept {
+    std::wstring wide;
+    UNICODE_STRING objectName{};
+    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+        return error;
+    }
+    // FILE_RENAME_INFORMATION with the name after its fixed part, in a buffer aligned for it.
+    // Never less than the structure itself: the system refuses a shorter buffer with
+    // STATUS_INVALID_PARAMETER, which a name of one or two characters would give.
+    const std::size_t bytes =
+        std::max(offsetof(FILE_RENAME_INFORMATION, FileName) + objectName.Length,
+                 sizeof(FILE_RENAME_INFORMATION));
+    std::vector<LONGLONG> buffer;
+    try {
+        buffer.resize(bytes / sizeof(LONGLONG) + 1);
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = ToSystemFile(folder);
+    rename->FileNameLength = objectName.Length;
+    std::copy(wide.begin(), wide.end(), rename->FileName);
+    IO_STATUS_BLOCK io{};
+    return FromStatus(::NtSetInformationFile(ToSystemFile(handle), &io, rename,
+                                             static_cast<ULONG>(bytes), FileRenameInformation));
+}
+
+Win32Error Win32FileHandles::WriteWholeFile(FileRef folder, std::string_view name,
+                                            std::string_view data) noexcept {
+    // No one else reads or writes it while it is being written.
+    UniqueKernelHandle file;
+    if (Win32Error error =
+            OpenWholeFile(folder, name, FILE_WRITE_DATA, 0, FILE_OVERWRITE_IF, &file);
+        error != err::kSuccess) {
+        return error;
+    }
+    for (std::size_t done = 0; done < data.size();) {
+        const ULONG chunk =
+            static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status =
+            ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
+                          const_cast<char*>(data.data() + done), chunk, nullptr, nullptr);
+        if (status != kStatusSuccess) return FromStatus(status);
+        if (io.Information != chunk) return ERROR_WRITE_FAULT;
+        done += chunk;
+    }
+    return err::kSuccess;
+}
+
+Win32Error Win32FileHandles::ReadWholeFile(FileRef folder, std::string_view name,
+                                           std::string* data) noexcept {
+    UniqueKernelHandle file;
+    if (Win32Error error =
+            OpenWholeFile(folder, name, FILE_READ_DATA, FILE_SHARE_READ, FILE_OPEN, &file);
+        error != err::kSuccess) {
+        return error;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) return ::GetLastError();
+    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > kMaxWholeFile) {
+        return err::kFileTooLarge;
+    }
+    std::string contents;
+    try {
+        // One byte more than the size: a file that grew since is seen to have grown.
+        contents.resize(static_cast<std::size_t>(size.QuadPart) + 1);
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    std::size_t done = 0;
+    for (;;) {
+        if (done == contents.size()) {
+            if (contents.size() > kMaxWholeFile) return err::kFileTooLarge;
+            try {
+                contents.resize(std::min(contents.size() * 2, kMaxWholeFile + 1));
+            } catch (const std::bad_alloc&) {
+                return err::kNotEnoughMemory;
+            }
+        }
+        const ULONG chunk =
+            static_cast<ULONG>(std::min<std::size_t>(contents.size() - done, kWholeFileChunk));
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status = ::NtReadFile(file.get(), nullptr, nullptr, nullptr, &io,
+                                       contents.data() + done, chunk, nullptr, nullptr);
+        if (status == kStatusEndOfFile) break;
+        if (status != kStatusSuccess) return FromStatus(status);
+        if (io.Information == 0) break;
+        done += io.Information;
+    }
+    contents.resize(done);
+    *data = std::move(contents);
+    return err::kSuccess;
+}
+
+Win32Error Win32FileHandles::CheckProtection(FileRef folder, FolderProtection protection) noexcept {
+    // SYSTEM and the administrators may reach everything on the machine anyway, and the running
+    // user is always accepted (see CheckGrants): the trustees a folder of either protection may
+    // name are the same.
+    (void)protection;
+    UniqueLocalMemory descriptor;
+    if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
+        e != err::kSuccess) {
+        return e;
+    }
+    // The folder once more, relative to itself (an empty name), for its security alone: the
+    // handle the caller holds was opened without READ_CONTROL.
+    UNICODE_STRING empty{};
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &empty, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE opened = nullptr;
+    NTSTATUS status = ::NtCreateFile(
+        &opened, READ_CONTROL | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status != kStatusSuccess) return FromStatus(status);
+    UniqueKernelHandle self(opened);
+    return CheckGrants(self.get(), descriptor.get());
 }
 
 }  // namespace qv::win32

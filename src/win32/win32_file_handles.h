@@ -34,6 +34,17 @@ class Win32FileHandles final : public IFileHandles {
                                            std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override;
     [[nodiscard]] Win32Error Close(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error CreateFolder(FileRef folder, std::string_view name,
+                                          FolderProtection protection,
+                                          FileRef* handle) noexcept override;
+    [[nodiscard]] Win32Error Rename(FileRef handle, FileRef folder,
+                                    std::string_view name) noexcept override;
+    [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
+                                            std::string_view data) noexcept override;
+    [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
+                                           std::string* data) noexcept override;
+    [[nodiscard]] Win32Error CheckProtection(FileRef folder,
+                                             FolderProtection protection) noexcept override;
 };
 
 }  // namespace qv::win32

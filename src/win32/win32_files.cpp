@@ -14,6 +14,8 @@ Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError
 void Copy(const WIN32_FIND_DATAA& found, FindData* data) {
     data->attributes = found.dwFileAttributes;
     data->fileName.assign(found.cFileName, ::strnlen(found.cFileName, MAX_PATH));
+    data->alternateFileName.assign(found.cAlternateFileName,
+                                   ::strnlen(found.cAlternateFileName, 14));
 }
 
 HANDLE ToSystemFind(FindHandle handle) noexcept { return reinterpret_cast<HANDLE>(handle); }

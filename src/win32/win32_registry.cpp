@@ -1,5 +1,7 @@
 #include "win32/win32_registry.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <new>
 #include <vector>
@@ -12,6 +14,11 @@ namespace {
 // Registry key names are at most 255 characters (Wine accepts 256), so a name buffer larger than
 // this never changes a result; larger requests are served with this many characters.
 constexpr std::uint32_t kLargestKeyNameBuffer = 1024;
+
+// Value names are at most 16383 characters; the first buffers hold the usual ones.
+constexpr DWORD kFirstValueNameBuffer = 256;
+constexpr DWORD kFirstValueDataBuffer = 1024;
+constexpr int kEnumValueAttempts = 4;
 
 }  // namespace
 
@@ -80,6 +87,48 @@ Win32Error Win32Registry::QueryValue(HKey key, std::string_view valueName,
     return static_cast<Win32Error>(e);
 }
 
+Win32Error Win32Registry::EnumValue(HKey key, std::uint32_t index, std::string* name,
+                                    std::uint32_t* type, std::string* data) noexcept {
+    std::vector<char> nameBuffer;
+    std::vector<BYTE> dataBuffer;
+    DWORD nameChars = kFirstValueNameBuffer;
+    DWORD dataBytes = kFirstValueDataBuffer;
+    for (int attempt = 0; attempt < kEnumValueAttempts; ++attempt) {
+        try {
+            nameBuffer.resize(nameChars);
+            dataBuffer.resize(std::max<DWORD>(dataBytes, 1));
+        } catch (const std::bad_alloc&) {
+            return err::kNotEnoughMemory;
+        }
+        DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
+        DWORD dataLength = static_cast<DWORD>(dataBuffer.size());
+        DWORD valueType = 0;
+        LONG e = ::RegEnumValueA(ToSystemKey(key), index, nameBuffer.data(), &nameLength, nullptr,
+                                 &valueType, dataBuffer.data(), &dataLength);
+        if (e == ERROR_SUCCESS) {
+            try {
+                name->assign(nameBuffer.data(), nameLength);
+                data->assign(reinterpret_cast<const char*>(dataBuffer.data()), dataLength);
+            } catch (const std::bad_alloc&) {
+                return err::kNotEnoughMemory;
+            }
+            if (type != nullptr) *type = valueType;
+            return err::kSuccess;
+        }
+        if (e != ERROR_MORE_DATA) return static_cast<Win32Error>(e);
+        // Whether the name or the data did not fit, the key says how large both may be.
+        DWORD longestName = 0;
+        DWORD largestData = 0;
+        e = ::RegQueryInfoKeyA(ToSystemKey(key), nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, &longestName, &largestData, nullptr, nullptr);
+        if (e != ERROR_SUCCESS) return static_cast<Win32Error>(e);
+        // The name's size leaves out its NUL; an ANSI name may take two bytes a character.
+        nameChars = std::max<DWORD>(nameChars * 2, (longestName + 1) * 2);
+        dataBytes = std::max<DWORD>(dataBytes * 2, largestData);
+    }
+    return err::kMoreData;
+}
+
 Win32Error Win32Registry::SetValue(HKey key, std::string_view valueName, std::uint32_t type,
                                    std::string_view data) noexcept {
     std::string value;
@@ -109,9 +158,24 @@ Win32Error Win32Registry::QueryLastWriteTime(HKey key, FileTime* time) noexcept 
     return static_cast<Win32Error>(e);
 }
 
+Win32Error Win32Registry::SetLastWriteTime(HKey key, FileTime time) noexcept {
+    // KEY_WRITE_TIME_INFORMATION: the time alone.
+    LARGE_INTEGER written;
+    written.QuadPart = static_cast<LONGLONG>(time);
+    const NTSTATUS status =
+        ::NtSetInformationKey(ToSystemKey(key), KeyWriteTimeInformation, &written, sizeof written);
+    return status == 0 ? err::kSuccess : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
+}
+
 Win32Error Win32Registry::CloseKey(HKey key) noexcept {
     if (IsPredefinedKey(key)) return err::kSuccess;
     return static_cast<Win32Error>(::RegCloseKey(ToSystemKey(key)));
+}
+
+Win32Error Win32Registry::SaveKey(HKey key, std::string_view file) noexcept {
+    std::string path;
+    if (!ToSystemText(file, &path) || path.empty()) return err::kInvalidParameter;
+    return static_cast<Win32Error>(::RegSaveKeyA(ToSystemKey(key), path.c_str(), nullptr));
 }
 
 Win32Error Win32Registry::LoadKey(HKey parent, std::string_view subKey,

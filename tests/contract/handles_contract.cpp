@@ -242,5 +242,90 @@ TEST_P(HandlesContract, ListingMatchesMasksAsTheSearchDoes) {
     }));
 }
 
+// A backup's calls: nothing that exists is ever replaced, and a rename moves a whole tree in one
+// call while the handles below it go on working.
+TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
+    Handles on(machine());
+    ASSERT_EQ(on.opened(), err::kSuccess);
+    IFileHandles& port = on.port();
+    machine().MakeFile(InFolder("taken.txt"), "t");
+    machine().MakeFolder(InFolder("data"));
+    machine().MakeFolder(InFolder("data\\sub"));
+    machine().MakeFile(InFolder("data\\sub\\f.txt"), "contents of f");
+    machine().MakeFolder(InFolder("other"));
+
+    UniqueFileRef backup(port);
+    ASSERT_EQ(port.CreateFolder(on.anchor(), "backup", FolderProtection::kAdministratorsOnly,
+                                backup.put()),
+              err::kSuccess);
+    UniqueFileRef mine(port);
+    ASSERT_EQ(
+        port.CreateFolder(on.anchor(), "mine", FolderProtection::kCurrentUserOnly, mine.put()),
+        err::kSuccess);
+    // What the tool made for its owners passes the check of who may reach it.
+    EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kAdministratorsOnly),
+              err::kSuccess);
+    EXPECT_EQ(port.CheckProtection(mine.get(), FolderProtection::kCurrentUserOnly), err::kSuccess);
+    for (const char* name : {"BACKUP", "taken.txt", "data"}) {
+        UniqueFileRef again(port);
+        EXPECT_EQ(port.CreateFolder(on.anchor(), name, FolderProtection::kInherited, again.put()),
+                  err::kAlreadyExists)
+            << name;
+        EXPECT_EQ(again.get(), 0u) << name;
+    }
+    Win32Error error = 0;
+    EXPECT_EQ(on.Search(InFolder("taken.txt"), &error).size(), 1u);
+
+    // The whole tree moves in one call; a handle below it still names its folder.
+    UniqueFileRef data = on.Open(on.anchor(), "data", kBoth, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    UniqueFileRef sub = on.Open(data.get(), "sub", open_intent::kList, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    UniqueFileRef listOnly = on.Open(on.anchor(), "other", open_intent::kList, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    // The old name goes, so the handle needs delete access. Wine checks no access on a rename:
+    // it moves the folder, which goes back for the rest of the test.
+    const Win32Error noDelete = port.Rename(listOnly.get(), backup.get(), "other");
+    if (machine().IsWine() && noDelete == err::kSuccess) {
+        ASSERT_EQ(port.Rename(listOnly.get(), on.anchor(), "other"), err::kSuccess);
+    } else {
+        EXPECT_EQ(noDelete, err::kAccessDenied);
+    }
+    ASSERT_EQ(port.Rename(data.get(), backup.get(), "data"), err::kSuccess);
+    EXPECT_FALSE(on.Exists(InFolder("data")));
+    std::string read;
+    EXPECT_EQ(port.ReadWholeFile(sub.get(), "f.txt", &read), err::kSuccess);
+    EXPECT_EQ(read, "contents of f");
+    ASSERT_EQ(port.WriteWholeFile(sub.get(), "new.txt", "n"), err::kSuccess);
+    EXPECT_TRUE(on.Exists(InFolder("backup\\data\\sub\\new.txt")));
+    EXPECT_TRUE(on.Exists(InFolder("backup\\data\\sub\\f.txt")));
+
+    // Never onto a name that is taken, and never into itself: both stay as they were.
+    EXPECT_EQ(port.Rename(data.get(), on.anchor(), "Other"), err::kAlreadyExists);
+    EXPECT_EQ(port.Rename(data.get(), on.anchor(), "taken.txt"), err::kAlreadyExists);
+    // Into itself: refused, with a code that differs between systems (Wine answers 2).
+    EXPECT_NE(port.Rename(data.get(), sub.get(), "x"), err::kSuccess);
+    EXPECT_TRUE(on.Exists(InFolder("backup\\data\\sub\\f.txt")));
+    EXPECT_TRUE(on.Exists(InFolder("other")));
+    EXPECT_EQ(on.Search(InFolder("taken.txt"), &error).size(), 1u);
+    // Back again under another name, of one character (the shortest rename the system takes).
+    ASSERT_EQ(port.Rename(data.get(), on.anchor(), "r"), err::kSuccess);
+    EXPECT_TRUE(on.Exists(InFolder("r\\sub\\new.txt")));
+
+    // Whole files: created, replaced by a shorter one, emptied; folders are no files.
+    for (const std::string& contents :
+         {std::string("a longer first text\r\n"), std::string("short"), std::string(),
+          std::string("\0bytes\xff", 7)}) {
+        ASSERT_EQ(port.WriteWholeFile(mine.get(), "record.bin", contents), err::kSuccess);
+        read = "stale";
+        ASSERT_EQ(port.ReadWholeFile(mine.get(), "record.bin", &read), err::kSuccess);
+        EXPECT_EQ(read, contents);
+    }
+    EXPECT_EQ(port.WriteWholeFile(on.anchor(), "other", "x"), err::kDirectory);
+    EXPECT_EQ(port.ReadWholeFile(on.anchor(), "other", &read), err::kDirectory);
+    EXPECT_EQ(port.ReadWholeFile(on.anchor(), "missing", &read), err::kFileNotFound);
+    EXPECT_EQ(port.WriteWholeFile(on.anchor(), "..", "x"), err::kInvalidName);
+}
+
 }  // namespace
 }  // namespace qv::contract

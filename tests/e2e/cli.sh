@@ -6,68 +6,11 @@
 # without --yes and without a console, 0 once nothing is left, 3 when a profile cannot be read.
 . "$(dirname "$0")/lib.sh"
 
-CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
-
 e2e_new_prefix cli
 owned="$E2E_WORK/owned.txt"
 qv_build_demo_machine "$E2E_PREFIX" "$owned"
 runner=$(e2e_runner_name)
 qv_end_wine
-
-# Runs the console program with no console (standard input from /dev/null), standard output into
-# $E2E_WORK/NAME.out and standard error into NAME.err; CLI_STATUS is its exit code.
-#   cli_run NAME ARGS...
-cli_run() {
-  local name="$1"
-  shift
-  (cd "$E2E_WORK" && exec wine "$CLI_EXE" "$@") </dev/null >"$E2E_WORK/$name.out" \
-    2>"$E2E_WORK/$name.err"
-  CLI_STATUS=$?
-}
-status_is() {
-  [ "$CLI_STATUS" -eq "$1" ] && return 0
-  echo "  exit code $CLI_STATUS, expected $1; standard error:"
-  sed 's/^/    /' "$E2E_WORK/$2.err" | iconv -f CP932 -t UTF-8 2>/dev/null
-  return 1
-}
-
-# --- what the machine holds ----------------------------------------------------------------------
-
-# A registry file without what Wine itself changes whenever it starts: the times of its device and
-# font keys and a driver date. Every other key keeps its time.
-normalized_registry() {
-  awk '
-    index($0, "[") == 1 {
-      key = $0
-      noisy = (index(key, "[System\\\\CurrentControlSet\\\\") == 1 ||
-               index(key, "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]") == 1 ||
-               index(key, "[Software\\\\Wine\\\\Fonts]") == 1)
-      if (noisy) { sub(/\] [0-9]+$/, "]", key); print key; next }
-    }
-    noisy && (index($0, "#time=") == 1 || index($0, "\"DriverDateData\"=") == 1) { next }
-    { print }' "$1"
-}
-
-# Every file and folder below drive_c (type, size, content) and the registry files, once Wine has
-# written them back.
-snapshot() {
-  qv_end_wine
-  (
-    cd "$E2E_PREFIX" || exit 1
-    find drive_c \( -type d -printf 'd %p\n' \) -o \( -type l -printf 'l %p -> %l\n' \) \
-      -o \( -type f -printf 'f %s %p\n' \) | LC_ALL=C sort
-    find drive_c -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum
-    for file in system.reg user.reg userdef.reg; do
-      echo "== $file"
-      normalized_registry "$file"
-    done
-  ) >"$E2E_WORK/$1.snapshot"
-}
-unchanged() {
-  diff -q "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" >/dev/null && return 0
-  diff "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" | head -n 20 | sed 's/^/  /'
-  return 1
-}
 
 # --- scan ----------------------------------------------------------------------------------------
 
@@ -217,13 +160,6 @@ e2e_check "the files and folders gone are exactly those the actions name" exactl
 e2e_check "the running user's keys gone are exactly those the actions name" exactly_named key keys_of
 e2e_check "no action names another hive" \
   test -z "$(named_paths "$E2E_WORK/clean.out" | grep '^foreign')"
-# A snapshot without the keys' times (deleting a key gives its parent a new one) and without the
-# machine's audit log, which the clean-up writes.
-audit_folder='drive_c/ProgramData/Quorvane'
-timeless() {
-  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
-    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
-}
 nothing_else_changed() {
   # Everything that is still there is as it was; nothing is new.
   local new

@@ -125,4 +125,20 @@ e2e_check "the rebuilt tree holds only the service accounts' registrations, whic
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
 
+# Undo of the dialog's clean-up for the running user, whose hive Wine writes back: his keys and
+# data folders are back.
+cli_run restore restore --last --user "$runner" --json
+e2e_check "restore --last --user of the running user exits 0 after the dialog's clean-up" \
+  status_is 0 restore
+runner_keys_back() {
+  local key
+  for key in 'Ovaline\R16.0\OVLN-201:407' 'Ovaline\R16.0\OVLN-201:40C'; do
+    e2e_key_exists "$(runner_key "$key")" || { echo "  not back: $key"; return 1; }
+  done
+}
+e2e_check "the running user's registration keys are back" runner_keys_back
+e2e_check "the running user's data folders are back" all_exist < <(owned_paths \
+  "$QV_RUNNER_SID	Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:407
+$QV_RUNNER_SID	Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:40C" data)
+
 e2e_finish

@@ -181,3 +181,70 @@ e2e_default_title_hex() {
 e2e_runner_name() {
   wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r\n'
 }
+
+# --- what the machine holds (snapshots of a prefix) ---------------------------------------------
+
+# A registry file without what Wine itself changes whenever it starts: the times of its device and
+# font keys and a driver date. Every other key keeps its time.
+normalized_registry() {
+  awk '
+    index($0, "[") == 1 {
+      key = $0
+      noisy = (index(key, "[System\\\\CurrentControlSet\\\\") == 1 ||
+               index(key, "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]") == 1 ||
+               index(key, "[Software\\\\Wine\\\\Fonts]") == 1)
+      if (noisy) { sub(/\] [0-9]+$/, "]", key); print key; next }
+    }
+    noisy && (index($0, "#time=") == 1 || index($0, "\"DriverDateData\"=") == 1) { next }
+    { print }' "$1"
+}
+
+# Every file and folder below drive_c (type, size, content) and the registry files, once Wine has
+# written them back.
+snapshot() {
+  qv_end_wine
+  (
+    cd "$E2E_PREFIX" || exit 1
+    find drive_c \( -type d -printf 'd %p\n' \) -o \( -type l -printf 'l %p -> %l\n' \) \
+      -o \( -type f -printf 'f %s %p\n' \) | LC_ALL=C sort
+    find drive_c -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum
+    for file in system.reg user.reg userdef.reg; do
+      echo "== $file"
+      normalized_registry "$file"
+    done
+  ) >"$E2E_WORK/$1.snapshot"
+}
+unchanged() {
+  diff -q "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" >/dev/null && return 0
+  diff "$E2E_WORK/$1.snapshot" "$E2E_WORK/$2.snapshot" | head -n 20 | sed 's/^/  /'
+  return 1
+}
+
+# A snapshot without the keys' times (deleting a key gives its parent a new one, a restore writes
+# keys anew) and without the tool's own folder, which holds the audit log and the backups.
+audit_folder='drive_c/ProgramData/Quorvane'
+timeless() {
+  grep -v -e '^==' -e '^#time=' -e " $audit_folder\$" -e " $audit_folder/" "$1" |
+    sed 's/^\(\[.*\]\) [0-9]*$/\1/' | LC_ALL=C sort
+}
+
+# --- the console program -------------------------------------------------------------------------
+
+CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
+
+# Runs the console program with no console (standard input from /dev/null), standard output into
+# $E2E_WORK/NAME.out and standard error into NAME.err; CLI_STATUS is its exit code.
+#   cli_run NAME ARGS...
+cli_run() {
+  local name="$1"
+  shift
+  (cd "$E2E_WORK" && exec wine "$CLI_EXE" "$@") </dev/null >"$E2E_WORK/$name.out" \
+    2>"$E2E_WORK/$name.err"
+  CLI_STATUS=$?
+}
+status_is() {
+  [ "$CLI_STATUS" -eq "$1" ] && return 0
+  echo "  exit code $CLI_STATUS, expected $1; standard error:"
+  sed 's/^/    /' "$E2E_WORK/$2.err" | iconv -f CP932 -t UTF-8 2>/dev/null
+  return 1
+}

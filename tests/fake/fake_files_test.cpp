@@ -301,5 +301,78 @@ TEST_F(FakeHandlesTest, AHandleFollowsItsEntryNotThePath) {
     EXPECT_EQ(files.QueryFacts(u.get(), &facts), err::kSuccess);
 }
 
+// What the contract cannot show for a backup's calls: access lists (Wine checks none), volumes
+// (Wine has one), and the hooks and faults of the new calls.
+TEST_F(FakeHandlesTest, BackupCallsBeyondTheContract) {
+    files.AddDrive('D');
+    files.AddFile("C:\\u\\data\\f.txt", "old");
+    files.AddDirectory("D:\\other");
+    std::vector<std::pair<HandleOp, std::string>> calls;
+    files.SetHandleHook(
+        [&](HandleOp op, std::string_view name) { calls.emplace_back(op, std::string(name)); });
+    UniqueFileRef u = Folder("C:\\u");
+    UniqueFileRef backup(files);
+    ASSERT_EQ(
+        files.CreateFolder(u.get(), "backup", FolderProtection::kAdministratorsOnly, backup.put()),
+        err::kSuccess);
+    UniqueFileRef inner(files);
+    ASSERT_EQ(files.CreateFolder(backup.get(), "inner", FolderProtection::kInherited, inner.put()),
+              err::kSuccess);
+    ASSERT_EQ(files.WriteWholeFile(inner.get(), "w.txt", "w"), err::kSuccess);
+    // What is created below takes the folder's access; what is moved in keeps its own.
+    // A link has a name like any entry: it is taken.
+    files.AddJunction("C:\\u\\link", "C:\\Tools");
+    UniqueFileRef link(files);
+    EXPECT_EQ(files.CreateFolder(u.get(), "LINK", FolderProtection::kInherited, link.put()),
+              err::kAlreadyExists);
+    EXPECT_EQ(files.Protection("C:\\u\\backup"), FolderProtection::kAdministratorsOnly);
+    EXPECT_EQ(files.Protection("C:\\u\\backup\\inner\\w.txt"),
+              FolderProtection::kAdministratorsOnly);
+    UniqueFileRef data;
+    ASSERT_EQ(Open(u, "data", open_intent::kList, &data), err::kSuccess);
+    EXPECT_EQ(files.Rename(data.get(), backup.get(), "data"), err::kAccessDenied);  // no kDelete
+    ASSERT_EQ(Open(u, "data", kBoth, &data), err::kSuccess);
+    UniqueFileRef other = Folder("D:\\other");
+    EXPECT_EQ(files.Rename(data.get(), other.get(), "data"), err::kNotSameDevice);
+    UniqueFileRef below(files);
+    ASSERT_EQ(files.CreateFolder(data.get(), "sub", FolderProtection::kInherited, below.put()),
+              err::kSuccess);
+    EXPECT_EQ(files.Rename(data.get(), below.get(), "x"), err::kInvalidParameter);
+    EXPECT_EQ(files.Rename(data.get(), data.get(), "x"), err::kInvalidParameter);
+    ASSERT_EQ(files.Rename(data.get(), backup.get(), "DATA"), err::kSuccess);
+    EXPECT_EQ(files.Protection("C:\\u\\backup\\DATA\\f.txt"), FolderProtection::kInherited);
+    EXPECT_EQ(files.Protection("C:\\u\\data"), std::nullopt);
+    // Overwriting is refused for a read-only or hidden file, as the system refuses it.
+    files.AddFile("C:\\u\\ro.txt", "r", fa::kReadOnly);
+    files.AddFile("C:\\u\\hid.txt", "h", fa::kHidden);
+    EXPECT_EQ(files.WriteWholeFile(u.get(), "ro.txt", "x"), err::kAccessDenied);
+    EXPECT_EQ(files.WriteWholeFile(u.get(), "hid.txt", "x"), err::kAccessDenied);
+    EXPECT_EQ(files.ReadFile("C:\\u\\ro.txt"), "r");
+    files.AddFile("C:\\u\\big.bin", std::string(kMaxWholeFile + 1, 'b'));
+    std::string read = "untouched";
+    EXPECT_EQ(files.ReadWholeFile(u.get(), "big.bin", &read), err::kFileTooLarge);
+    EXPECT_EQ(read, "untouched");
+
+    files.InjectHandleFault(HandleOp::kRename, "DATA", err::kSharingViolation);
+    files.InjectHandleFault(HandleOp::kWriteWholeFile, "j.txt", err::kAccessDenied);
+    files.InjectHandleFault(HandleOp::kReadWholeFile, "w.txt", err::kAccessDenied);
+    files.InjectHandleFault(HandleOp::kCreateFolder, "again", err::kAccessDenied);
+    EXPECT_EQ(files.Rename(data.get(), u.get(), "data"), err::kSharingViolation);
+    EXPECT_EQ(files.WriteWholeFile(u.get(), "J.TXT", "j"), err::kAccessDenied);
+    EXPECT_EQ(files.ReadWholeFile(inner.get(), "w.txt", &read), err::kAccessDenied);
+    UniqueFileRef again(files);
+    EXPECT_EQ(files.CreateFolder(u.get(), "again", FolderProtection::kInherited, again.put()),
+              err::kAccessDenied);
+    EXPECT_FALSE(files.Exists("C:\\u\\J.TXT"));
+    EXPECT_FALSE(files.Exists("C:\\u\\again"));
+    const std::vector<std::pair<HandleOp, std::string>> expected = {
+        {HandleOp::kCreateFolder, "backup"},
+        {HandleOp::kCreateFolder, "inner"},
+        {HandleOp::kWriteWholeFile, "w.txt"}};
+    ASSERT_GE(calls.size(), expected.size());
+    EXPECT_EQ(std::vector(calls.begin() + 1, calls.begin() + 4), expected);
+    EXPECT_EQ(calls.back(), std::make_pair(HandleOp::kCreateFolder, std::string("again")));
+}
+
 }  // namespace
 }  // namespace qv::fake

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace qv::fake {
 namespace {
@@ -442,6 +445,65 @@ TEST_F(RegistryTest, FaultsHitMatchingPathsTheGivenNumberOfTimes) {
     EXPECT_EQ(err::kSuccess, reg.LoadKey(kHkeyUsers, kAnnSid, kAnnHive));
     EXPECT_EQ(2, reg.CallCount(RegOp::Open));
     EXPECT_EQ(3, reg.CallCount(RegOp::Load));
+}
+
+TEST_F(HiveTest, ASavedKeyLoadsAsACopyWithItsTimesAndNeedsTheBackupPrivilege) {
+    bool backup = false;
+    std::vector<std::string> created;
+    reg.SetBackupPrivilegeCheck([&] { return backup; });
+    reg.SetFileCheck([&](std::string_view file) {
+        return reg.HiveFileExists(file) &&
+               std::find(created.begin(), created.end(), file) != created.end();
+    });
+    reg.SetFileCreator([&](std::string_view file) {
+        created.emplace_back(file);
+        return err::kSuccess;
+    });
+    const std::string base = std::string("HKU\\") + kSid + "\\Software\\Brennard";
+    reg.SetString(base + "\\Ovaline", "B", "b");
+    reg.SetRawValue(base, "A", reg::kDword, std::string("\x01\0\0\0", 4));
+    reg.SetTreeTime(base, 4000);
+    reg.SetKeyTime(base + "\\Ovaline", 4500);
+    HKey k = Open(kHkeyUsers, std::string(kSid) + "\\Software\\Brennard", 0);
+    constexpr char kFile[] = "C:\\backup\\brennard.hiv";
+    EXPECT_EQ(err::kPrivilegeNotHeld, reg.SaveKey(k, kFile));
+    EXPECT_TRUE(created.empty());
+    backup = true;
+    ASSERT_EQ(err::kSuccess, reg.SaveKey(k, kFile));
+    EXPECT_EQ(created, std::vector<std::string>{kFile});
+    EXPECT_EQ(err::kAlreadyExists, reg.SaveKey(k, kFile));
+    // The hive is a copy: a change after the save is not in it.
+    reg.SetString(base, "Later", "x");
+    Close(k);
+    ASSERT_EQ(err::kSuccess, reg.LoadKey(kHkeyUsers, "Saved", kFile));
+    EXPECT_EQ(reg.ValueNames("HKU\\Saved"), std::vector<std::string>{"A"});
+    EXPECT_EQ(reg.SubKeyNames("HKU\\Saved"), std::vector<std::string>{"Ovaline"});
+    EXPECT_EQ(reg.GetString("HKU\\Saved\\Ovaline", "B"), "b");
+    EXPECT_EQ(Time("HKU\\Saved"), 4000);
+    EXPECT_EQ(Time("HKU\\Saved\\Ovaline"), 4500);
+    EXPECT_EQ(reg.GetString(base, "Later"), "x");
+}
+
+TEST_F(RegistryTest, ValuesEnumerateInTheOrderFirstSetWithTheQueryRight) {
+    reg.SetString("HKLM\\Software\\E", "Zeta", "z");
+    reg.SetRawValue("HKLM\\Software\\E", "alpha", reg::kBinary, std::string("\0\x02", 2));
+    reg.SetString("HKLM\\Software\\E", "ZETA", "again");
+    HKey k = Open(kHkeyLocalMachine, "Software\\E", 0x8 /* KEY_ENUMERATE_SUB_KEYS */);
+    std::string name;
+    std::uint32_t type = 0;
+    std::string data;
+    EXPECT_EQ(err::kAccessDenied, reg.EnumValue(k, 0, &name, &type, &data));
+    Close(k);
+    k = Open(kHkeyLocalMachine, "Software\\E");
+    std::vector<std::tuple<std::string, std::uint32_t, std::string>> seen;
+    for (std::uint32_t i = 0; reg.EnumValue(k, i, &name, &type, &data) == err::kSuccess; ++i) {
+        seen.emplace_back(name, type, data);
+    }
+    EXPECT_EQ(seen, (std::vector<std::tuple<std::string, std::uint32_t, std::string>>{
+                        {"Zeta", reg::kSz, std::string("again\0", 6)},
+                        {"alpha", reg::kBinary, std::string("\0\x02", 2)}}));
+    EXPECT_EQ(err::kNoMoreItems, reg.EnumValue(k, 2, &name, &type, &data));
+    Close(k);
 }
 
 }  // namespace

@@ -338,6 +338,29 @@ TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
         << console.Err();
 }
 
+TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
+    StaleEnglish();
+    EXPECT_EQ(Run({"clean", "--yes", "--json"}), ExitCode::kNothingToDo);
+    const Json cleaned = Json::parse(console.Out());
+    ASSERT_TRUE(cleaned["backup"].is_string());
+    EXPECT_FALSE(ZedEnglishKeyExists());
+
+    console.Clear();
+    EXPECT_EQ(Run({"restore", "--last", "--json"}), ExitCode::kNothingToDo);
+    EXPECT_EQ(Json::parse(console.Out())["run"], cleaned["backup"]);
+    EXPECT_TRUE(ZedEnglishKeyExists());
+
+    console.Clear();
+    EXPECT_EQ(Run({"clean", "--yes", "--no-backup", "--json"}), ExitCode::kNothingToDo);
+    EXPECT_TRUE(Json::parse(console.Out())["backup"].is_null());
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    console.Clear();
+    EXPECT_EQ(Run({"backups", "--json"}), ExitCode::kNothingToDo);
+    const Json listed = Json::parse(console.Out());
+    ASSERT_EQ(listed["backups"].size(), 1u);  // the first run only, restored
+    EXPECT_FALSE(listed["backups"][0]["restored"].is_null());
+}
+
 // A user who is not an administrator gets the current-user mode, as in the dialog.
 TEST_F(CliTest, NonAdministratorScansOnlyHisOwnRegistry) {
     m.security.SetAdministrator(false);
@@ -377,8 +400,10 @@ TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
 
 TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
     const std::vector<Strings> errors = {
-        {},                         // no command
-        {"purge"},                  // no such command
+        {},           // no command
+        {"purge"},    // no age
+        {"restore"},  // neither a run nor --last
+        {"restore", "abc", "--last"},
         {"scan", "plan"},           // two commands
         {"scan", "--user", "amy"},  // a scan selects nothing
         {"scan", "--yes"},          // only a clean-up is confirmed

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "discovery/registration.h"
 #include "discovery/shell_folders.h"
 #include "fake/fake_machine.h"
@@ -156,6 +159,96 @@ TEST_F(DiscoveryTest, FailedCreationEndsTheScanKeepingEarlierKeys) {
     m.registry.InjectFault(RegOp::Create, "OVLN-201:40C", err::kAccessDenied);
     Scan();
     EXPECT_EQ(m.registry.SubKeyNames(UserReg("Ovaline\\R16.0")), Strings{"OVLN-205:409"});
+}
+
+// The fake's files, with a search that can fail at its start or after its first entry, and 8.3
+// short names that both the search and the attribute check know; the paths checked are noted.
+class ListingFiles final : public IFileSystem {
+  public:
+    enum class Search { kWhole, kRefused, kBroken };
+    ListingFiles(fake::FakeMachine& m, Search search)
+        : files_(m.files), search_(search), platform_{m.registry, m.security,  *this,
+                                                      m.files,    m.system,    m.messages,
+                                                      m.debug,    m.resources, m.audit} {}
+    Platform& platform() { return platform_; }
+
+    std::map<std::string, std::string> shortNames;  // long name -> short name, any case
+    Strings checkedPaths;
+
+    std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
+        checkedPaths.emplace_back(path);
+        std::string p(path);
+        const std::size_t slash = p.rfind('\\');
+        for (const auto& [longName, shortName] : shortNames) {
+            if (text::EqualsNoCase(p.substr(slash + 1), shortName)) {
+                p = p.substr(0, slash + 1) + longName;
+            }
+        }
+        return files_.GetFileAttributes(p);
+    }
+    Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                             FindData* data) noexcept override {
+        if (search_ == Search::kRefused) return err::kAccessDenied;
+        return Named(files_.FindFirstFile(pattern, handle, data), data);
+    }
+    Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override {
+        if (search_ == Search::kBroken) return err::kAccessDenied;
+        return Named(files_.FindNextFile(handle, data), data);
+    }
+    Win32Error FindClose(FindHandle handle) noexcept override { return files_.FindClose(handle); }
+    Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                               std::string* fullPath) noexcept override {
+        return files_.GetFullPathName(path, bufferChars, fullPath);
+    }
+
+  private:
+    Win32Error Named(Win32Error e, FindData* data) {
+        for (const auto& [longName, shortName] : shortNames) {
+            if (e == err::kSuccess && text::EqualsNoCase(data->fileName, longName)) {
+                data->alternateFileName = shortName;
+            }
+        }
+        return e;
+    }
+
+    fake::FakeFileSystem& files_;
+    Search search_;
+    Platform platform_;
+};
+
+TEST_F(DiscoveryTest, ListedReleaseFolderFindsWhatCheckingEachLanguageFinds) {
+    const std::string release = Local("Ovaline 2004\\R16.0\\");
+    m.files.AddDirectory(release + "enu");
+    m.files.AddDirectory(release + "FRA");  // another case
+    m.files.AddFile(release + "jpn");       // a file, no folder
+    m.files.AddDirectory(m.LocalAppData(kAnn) + "\\Elsewhere");
+    m.files.AddJunction(release + "kor", m.LocalAppData(kAnn) + "\\Elsewhere");
+    m.files.AddDirectory(release + "Deutsch");  // short name DEU
+    m.files.AddDirectory(release + "xyz");
+    const Strings expected = {"OVLN-201:40C", "OVLN-201:409", "OVLN-201:412", "OVLN-201:407"};
+
+    for (ListingFiles::Search search :
+         {ListingFiles::Search::kWhole, ListingFiles::Search::kRefused,
+          ListingFiles::Search::kBroken}) {
+        ListingFiles files(m, search);
+        files.shortNames["deutsch"] = "DEU";
+        std::vector<LeftoverFolder> held;
+        RegisterOrphanedUserData(files.platform(), tables, kAnn, "Brennard", "Ovaline", "R16.0",
+                                 &held);
+        Strings keys;
+        for (const LeftoverFolder& f : held) keys.push_back(text::AfterLastBackslash(f.keyPath));
+        EXPECT_EQ(keys, expected) << static_cast<int>(search);
+        // Only the languages the listing holds are checked one by one; without a whole listing,
+        // every language of the table is.
+        const auto languageChecks = std::count_if(
+            files.checkedPaths.begin(), files.checkedPaths.end(), [&](const std::string& path) {
+                return path.size() > release.size() && text::FindText(path, release) == 0;
+            });
+        EXPECT_EQ(static_cast<std::size_t>(languageChecks),
+                  search == ListingFiles::Search::kWhole ? 5u : tables.localeCodes.Rows().size())
+            << static_cast<int>(search);
+        EXPECT_EQ(m.files.OpenFindCount(), 0u);
+    }
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
+#include "base/text.h"
 #include "tests/unit/ui/ui_machine.h"
 #include "ui/population.h"
 
@@ -137,6 +139,210 @@ TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
     ASSERT_EQ(findings.registrations[1].users.size(), 1u);
     EXPECT_TRUE(findings.registrations[1].users[0].leftover);
     EXPECT_FALSE(m.registry.KeyExists(m.UserKey(kAmy) + "\\Software\\Brennard\\Ovaline"));
+    ExpectNothingHeld();
+}
+
+// The registry and files ports of the fake machine, noting the keys opened and the paths whose
+// attributes are asked for.
+class PathRecorder final : public IRegistry, public IFileSystem {
+  public:
+    explicit PathRecorder(fake::FakeMachine& m)
+        : registry_(m.registry), files_(m.files), platform_{*this,   m.security,  *this,
+                                                            m.files, m.system,    m.messages,
+                                                            m.debug, m.resources, m.audit} {}
+    Platform& platform() { return platform_; }
+
+    Strings openedKeys;
+    Strings checkedPaths;
+
+    Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                       HKey* key) noexcept override {
+        openedKeys.emplace_back(subKey);
+        return registry_.OpenKey(parent, subKey, access, key);
+    }
+    Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
+                         std::uint32_t access, HKey* key,
+                         std::uint32_t* disposition) noexcept override {
+        return registry_.CreateKey(parent, subKey, options, access, key, disposition);
+    }
+    Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
+                       std::string* name) noexcept override {
+        return registry_.EnumKey(key, index, bufferChars, name);
+    }
+    Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
+                          std::uint32_t* type, std::string* data,
+                          std::uint32_t* neededBytes) noexcept override {
+        return registry_.QueryValue(key, valueName, bufferBytes, type, data, neededBytes);
+    }
+    Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
+                        std::string_view data) noexcept override {
+        return registry_.SetValue(key, valueName, type, data);
+    }
+    Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override {
+        return registry_.DeleteKey(parent, subKey);
+    }
+    Win32Error FlushKey(HKey key) noexcept override { return registry_.FlushKey(key); }
+    Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override {
+        return registry_.QueryLastWriteTime(key, time);
+    }
+    Win32Error CloseKey(HKey key) noexcept override { return registry_.CloseKey(key); }
+    Win32Error LoadKey(HKey parent, std::string_view subKey,
+                       std::string_view file) noexcept override {
+        return registry_.LoadKey(parent, subKey, file);
+    }
+    Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override {
+        return registry_.UnLoadKey(parent, subKey);
+    }
+    Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                         std::string* data) noexcept override {
+        return registry_.EnumValue(key, index, name, type, data);
+    }
+    Win32Error SaveKey(HKey key, std::string_view file) noexcept override {
+        return registry_.SaveKey(key, file);
+    }
+    Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override {
+        return registry_.SetLastWriteTime(key, time);
+    }
+
+    std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
+        checkedPaths.emplace_back(path);
+        return files_.GetFileAttributes(path);
+    }
+    Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,
+                             FindData* data) noexcept override {
+        return files_.FindFirstFile(pattern, handle, data);
+    }
+    Win32Error FindNextFile(FindHandle handle, FindData* data) noexcept override {
+        return files_.FindNextFile(handle, data);
+    }
+    Win32Error FindClose(FindHandle handle) noexcept override { return files_.FindClose(handle); }
+    Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
+                               std::string* fullPath) noexcept override {
+        return files_.GetFullPathName(path, bufferChars, fullPath);
+    }
+
+  private:
+    IRegistry& registry_;
+    IFileSystem& files_;
+    Platform platform_;
+};
+
+TEST_F(PopulationTest, OneScanOfBothProductsLooksAtEachUsersFoldersOnce) {
+    const std::string amy = m.LocalAppData(kAmy) + "\\Brennard\\";
+    const std::string zed = m.LocalAppData(kZed) + "\\Brennard\\";
+    m.files.AddDirectory(amy + "Ovaline 2004\\R16.0\\fra");
+    m.files.AddDirectory(amy + "Ovaline Sketch 2004\\R9\\jpn");
+    // zed has a roaming product folder only.
+    m.files.AddDirectory(m.AppData(kZed) + "\\Brennard\\Ovaline 2004");
+    PathRecorder recorder(m);
+    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
+    Findings findings;
+    ASSERT_TRUE(ScanProducts(
+        recorded, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+        &findings, ScanMode::kWriteNothing));
+    std::vector<std::string> labels;
+    for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);
+    EXPECT_EQ(labels, (Strings{"Ovaline 2004 (French)", "Ovaline Sketch 2004 (Japanese)"}));
+
+    // Each user's shell folders are read through one key open, each path is checked once, and
+    // no language folder is looked for below a release folder that the user lacks.
+    EXPECT_EQ(std::count_if(recorder.openedKeys.begin(), recorder.openedKeys.end(),
+                            [](const std::string& key) {
+                                return text::EqualsNoCase(text::AfterLastBackslash(key),
+                                                          "Shell Folders");
+                            }),
+              2);
+    const Strings missingReleases = {amy + "Ovaline 2004\\R9\\",
+                                     amy + "Ovaline Sketch 2004\\R16.0\\",
+                                     zed + "Ovaline 2004\\R16.0\\", zed + "Ovaline 2004\\R9\\"};
+    std::set<std::string> seen;
+    for (const std::string& path : recorder.checkedPaths) {
+        EXPECT_TRUE(seen.insert(text::FoldCase(path)).second) << path;
+        for (const std::string& release : missingReleases) {
+            EXPECT_FALSE(path.size() > release.size() && text::FindText(path, release) == 0)
+                << path;
+        }
+    }
+    EXPECT_EQ(seen.count(text::FoldCase(amy + "Ovaline 2004\\R16.0\\FRA")), 1u);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
+    for (const char* sid : {kZed, kAmy}) {
+        Reg(sid, kEnglish);
+        Reg(sid, "Ovaline\\R16.0\\OVLN-201:407");
+        Reg(sid, "Ovaline Sketch\\R9\\OVSK-201:411");
+    }
+    // The accounts each scan lists, and the lookup calls it made (two per lookup: the size
+    // probe and the lookup itself).
+    const auto scan = [&](std::size_t* lookups) {
+        const std::size_t before = m.security.SidLookupCount();
+        Findings findings;
+        EXPECT_TRUE(ScanProducts(
+            ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}}, &findings,
+            ScanMode::kWriteNothing));
+        *lookups = m.security.SidLookupCount() - before;
+        std::multiset<std::string> accounts;
+        for (const RegistrationFinding& r : findings.registrations) {
+            for (const UserFinding& u : r.users) accounts.insert(u.account);
+        }
+        return accounts;
+    };
+    std::size_t lookups = 0;
+    EXPECT_EQ(scan(&lookups),
+              (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed", "zed"}));
+    EXPECT_EQ(lookups, 4u);
+    // A SID the system maps to no account is not asked again for the user's other findings.
+    m.security.InjectFault(fake::SecOp::LookupSid, err::kNoneMapped, 2);
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy"}));
+    EXPECT_EQ(lookups, 4u);
+    // Any other failure is: only the finding it was asked for goes without the account.
+    m.security.InjectFault(fake::SecOp::LookupSid, err::kNotEnoughMemory, 2);
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed"}));
+    EXPECT_EQ(lookups, 6u);
+    ExpectNothingHeld();
+}
+
+TEST_F(PopulationTest, EachMachineKeyIsOpenedOncePerScanAndAHiveWithoutTheCompanyKeyOnce) {
+    constexpr char kFrench[] = "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:40C";
+    constexpr char kCy[] = "S-1-5-21-7-7-7-1003";
+    m.AddUser({kCy, "cy"});
+    Reg("", kEnglish, kT);
+    for (const char* sid : {kZed, kAmy}) {
+        Reg(sid, kEnglish, kT - 3600);
+        m.files.AddDirectory(m.LocalAppData(sid) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+        m.files.AddDirectory(m.LocalAppData(sid) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
+    }
+    PathRecorder recorder(m);
+    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
+    Findings findings;
+    ASSERT_TRUE(ScanProducts(
+        recorded, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
+        &findings, ScanMode::kWriteNothing));
+    std::vector<std::string> listed;
+    for (const RegistrationFinding& r : findings.registrations) {
+        for (const UserFinding& u : r.users) listed.push_back(r.label + ": " + u.account);
+    }
+    EXPECT_EQ(listed, (Strings{"Ovaline 2004 (English): zed", "Ovaline 2004 (English): amy",
+                               "Ovaline 2004 (French): zed", "Ovaline 2004 (French): amy"}));
+
+    const auto opened = [&](const std::string& key) {
+        return std::count_if(recorder.openedKeys.begin(), recorder.openedKeys.end(),
+                             [&](const std::string& k) { return text::EqualsNoCase(k, key); });
+    };
+    // The machine's keys: judged and asked for by the leftover folders of both users.
+    EXPECT_EQ(opened(std::string("Software\\Brennard\\") + kEnglish), 1);
+    EXPECT_EQ(opened(kFrench), 1);
+    // cy's hive has no company key: one open answers for both products.
+    const std::string company = std::string(kCy) + "\\Software\\Brennard";
+    EXPECT_EQ(opened(company), 1);
+    for (const std::string& key : recorder.openedKeys) {
+        EXPECT_FALSE(key.size() > company.size() && text::FindText(key, company + "\\") == 0)
+            << key;
+    }
+    // zed's has: both release keys are opened.
+    EXPECT_EQ(opened(std::string(kZed) + "\\Software\\Brennard\\Ovaline\\R16.0"), 1);
+    EXPECT_EQ(opened(std::string(kZed) + "\\Software\\Brennard\\Ovaline Sketch\\R9"), 1);
     ExpectNothingHeld();
 }
 

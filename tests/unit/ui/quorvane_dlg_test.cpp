@@ -174,6 +174,37 @@ TEST_F(DialogTest, AnAuditLogThatCannotBeWrittenIsToldAfterTheResult) {
     EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
 }
 
+constexpr char kBackups[] =
+    "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane\\Backups";
+
+TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
+    Reg(kZed, kEnglish);
+    Open();
+    dlg->OnCleanUp();
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    ASSERT_EQ(m.files.List(kBackups).size(), 1u);  // one run, named by the audit log's run id
+    EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\" + m.files.List(kBackups)[0] +
+                               "\\manifest.json"));
+
+    m.files.AddFile("C:\\Tools\\Quorvane.ini", "[Quorvane]\r\nBackup=0\r\n");
+    Reg(kAmy, kEnglish);
+    Open();
+    dlg->OnCleanUp();
+    EXPECT_FALSE(m.registry.KeyExists(Path(kAmy, kEnglish)));
+    EXPECT_EQ(m.files.List(kBackups).size(), 1u);  // no second run
+}
+
+TEST_F(DialogTest, ABackupThatCannotBeKeptKeepsEverything) {
+    Reg(kZed, kEnglish);
+    m.files.AddDirectory(kBackups);  // made by someone else, open to him
+    Open();
+    dlg->OnCleanUp();
+    const auto& boxes = m.messages.Shown();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETE_FAILED));
+    EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+}
+
 TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
     Reg(kZed, kEnglish);
     Reg(kAmy, kEnglish);

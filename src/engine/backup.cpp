@@ -1,0 +1,280 @@
+#include "engine/backup.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "base/text.h"
+#include "cleanup/folder_guard.h"
+#include "discovery/shell_folders.h"
+#include "engine/key_backup.h"
+#include "engine/manifest.h"
+#include "security/sid_text.h"
+#include "security/token.h"
+
+namespace qv {
+
+struct ManifestState {
+    Manifest manifest;
+};
+
+struct RunBackup::VolumeFolder {
+    std::uint64_t volume = 0;
+    std::string path;
+    UniqueFileRef handle;
+};
+
+namespace {
+
+constexpr char kQuorvaneFolder[] = "Quorvane";
+constexpr char kBackupsFolderName[] = "Backups";
+
+bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
+
+// Opens `base` (a folder the machine names), then each of `names` below it by handle, making
+// what is missing with `protection`; the last name must not exist yet. Each folder on the way
+// must be a plain folder on the volume of `base`. *volume receives that volume's serial number.
+Win32Error MakeChain(IFileHandles& files, std::string_view base,
+                     const std::vector<std::string>& names, FolderProtection protection,
+                     UniqueFileRef* folder, std::uint64_t* volume) {
+    Win32Error e = files.OpenFolder(base, folder->put());
+    if (e != err::kSuccess) {
+        (void)folder->release();  // a failed open hands out no handle
+        return e;
+    }
+    FileFacts facts;
+    e = files.QueryFacts(folder->get(), &facts);
+    if (e != err::kSuccess) return e;
+    *volume = facts.volumeSerial;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        UniqueFileRef next(files);
+        e = last ? err::kFileNotFound
+                 : files.OpenRelative(folder->get(), names[i], open_intent::kList, next.put());
+        if (e == err::kFileNotFound) {
+            (void)next.release();
+            e = files.CreateFolder(folder->get(), names[i], protection, next.put());
+        }
+        if (e != err::kSuccess) {
+            (void)next.release();
+            return e;
+        }
+        e = files.QueryFacts(next.get(), &facts);
+        if (e != err::kSuccess) return e;
+        // A link or a file put there by someone else is never used.
+        if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
+            return err::kReparsePointEncountered;
+        }
+        if (facts.volumeSerial != *volume) return err::kNotSameDevice;
+        // Users may make folders where the backups go: one that someone else could reach (and
+        // so empty, or fill with a run of his own making) is refused.
+        e = files.CheckProtection(next.get(), protection);
+        if (e != err::kSuccess) return e;
+        *folder = std::move(next);
+    }
+    return err::kSuccess;
+}
+
+std::string Join(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += '\\';
+    path += name;
+    return path;
+}
+
+}  // namespace
+
+Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* folder) {
+    IFileHandles& files = ws.services.os.handles;
+    PathParts parts;
+    // "<volume or shell folder>\Quorvane\Backups[\<run>]": every folder from "Quorvane" on must
+    // be a plain folder that only the backups' owners reach.
+    if (!SplitAbsolutePath(path, &parts) || parts.names.empty()) return err::kBadPathname;
+    std::size_t first = parts.names.size();
+    for (std::size_t i = 0; i + 1 < parts.names.size(); ++i) {
+        if (text::EqualsNoCase(parts.names[i], kQuorvaneFolder) &&
+            text::EqualsNoCase(parts.names[i + 1], kBackupsFolderName)) {
+            first = i;
+        }
+    }
+    if (first == parts.names.size()) return err::kBadPathname;
+    std::string base = parts.volume;
+    for (std::size_t i = 0; i < first; ++i) base = Join(base, parts.names[i]);
+    if (first == 0) base += '\\';
+    Win32Error e = files.OpenFolder(base, folder->put());
+    if (e != err::kSuccess) {
+        (void)folder->release();  // a failed open hands out no handle
+        return e;
+    }
+    FileFacts facts;
+    e = files.QueryFacts(folder->get(), &facts);
+    if (e != err::kSuccess) return e;
+    const std::uint64_t volume = facts.volumeSerial;
+    for (std::size_t i = first; i < parts.names.size(); ++i) {
+        UniqueFileRef next(files);
+        e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
+        if (e != err::kSuccess) {
+            (void)next.release();
+            return e;
+        }
+        e = files.QueryFacts(next.get(), &facts);
+        if (e != err::kSuccess) return e;
+        if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
+            return err::kReparsePointEncountered;
+        }
+        if (facts.volumeSerial != volume) return err::kNotSameDevice;
+        e = files.CheckProtection(next.get(), BackupProtection(ws));
+        if (e != err::kSuccess) return e;
+        *folder = std::move(next);
+    }
+    return err::kSuccess;
+}
+
+std::string BackupsFolder(Workspace& ws) {
+    IRegistry& registry = ws.services.os.registry;
+    std::string base;
+    Win32Error e = ws.admin
+                       ? ReadCommonShellFolder(registry, "Common AppData", &base)
+                       : ReadUserShellFolder(registry, CurrentUserSidText(ws.services.os.security),
+                                             "Local AppData", &base);
+    if (e != err::kSuccess || !IsUsableFolder(base)) return std::string();
+    return Join(Join(base, kQuorvaneFolder), kBackupsFolderName);
+}
+
+FolderProtection BackupProtection(const Workspace& ws) {
+    return ws.admin ? FolderProtection::kAdministratorsOnly : FolderProtection::kCurrentUserOnly;
+}
+
+RunBackup::RunBackup(Workspace& ws, std::string run)
+    : ws_(ws), run_(std::move(run)), manifest_(std::make_unique<ManifestState>()) {}
+
+RunBackup::~RunBackup() = default;
+
+Win32Error RunBackup::Begin(Workspace& ws, std::string_view runId, std::string_view program,
+                            std::unique_ptr<RunBackup>* backup) {
+    Platform& os = ws.services.os;
+    const std::string backups = BackupsFolder(ws);
+    if (backups.empty() || !HoldsOnlyNameCharacters(runId, false)) return err::kPathNotFound;
+    std::unique_ptr<RunBackup> run(new RunBackup(ws, std::string(runId)));
+    auto own = std::make_unique<VolumeFolder>();
+    own->handle = UniqueFileRef(os.handles);
+    // The base is the shell folder the backups lie in; the two names above the run's own folder
+    // are made when missing.
+    const std::string base = text::CutBeforeLastBackslash(text::CutBeforeLastBackslash(backups));
+    Win32Error e = MakeChain(os.handles, base, {kQuorvaneFolder, kBackupsFolderName, run->run_},
+                             BackupProtection(ws), &own->handle, &own->volume);
+    if (e != err::kSuccess) return e;
+    own->path = Join(backups, run->run_);
+    run->folder_ = own->path;
+    run->volumes_.push_back(std::move(own));
+
+    Manifest& m = run->manifest_->manifest;
+    m.run = run->run_;
+    m.program = std::string(program);
+    m.time = os.system.CurrentTime();
+    std::string machine;
+    if (os.system.GetComputerName(&machine) == err::kSuccess)
+        m.machine = os.system.AnsiToUtf8(machine);
+    m.operatorSid = CurrentUserSidText(os.security);
+    std::string account;
+    if (!m.operatorSid.empty() &&
+        QualifiedAccountFromSidText(os.security, m.operatorSid, &account)) {
+        m.operatorName = os.system.AnsiToUtf8(account);
+    }
+    m.currentUser = !ws.admin;
+    m.folders.push_back(run->folder_);
+    run->WriteManifest();
+    if (run->manifestError_ != err::kSuccess) return run->manifestError_;
+    *backup = std::move(run);
+    return err::kSuccess;
+}
+
+Win32Error RunBackup::FolderOn(std::uint64_t volume, std::string_view path, VolumeFolder** folder) {
+    for (const auto& v : volumes_) {
+        if (v->volume == volume) {
+            *folder = v.get();
+            return err::kSuccess;
+        }
+    }
+    PathParts parts;
+    if (!SplitAbsolutePath(path, &parts)) return err::kBadPathname;
+    IFileHandles& files = ws_.services.os.handles;
+    auto made = std::make_unique<VolumeFolder>();
+    made->handle = UniqueFileRef(files);
+    Win32Error e =
+        MakeChain(files, parts.volume + "\\", {kQuorvaneFolder, kBackupsFolderName, run_},
+                  BackupProtection(ws_), &made->handle, &made->volume);
+    if (e != err::kSuccess) return e;
+    // The volume's root was reached by its path: it must be the volume the entry lies on.
+    if (made->volume != volume) return err::kNotSameDevice;
+    made->path = Join(Join(Join(parts.volume, kQuorvaneFolder), kBackupsFolderName), run_);
+    manifest_->manifest.folders.push_back(made->path);
+    *folder = made.get();
+    volumes_.push_back(std::move(made));
+    WriteManifest();
+    return err::kSuccess;
+}
+
+std::string RunBackup::NextName() {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05u", ++next_);
+    return name;
+}
+
+Win32Error RunBackup::Keep(FileRef handle, std::uint64_t volume, std::string_view path,
+                           std::string* where) noexcept {
+    try {
+        VolumeFolder* folder = nullptr;
+        Win32Error e = FolderOn(volume, path, &folder);
+        if (e != err::kSuccess) return e;
+        const std::string name = NextName();
+        e = ws_.services.os.handles.Rename(handle, folder->handle.get(), name);
+        if (e != err::kSuccess) return e;
+        *where = Join(folder->path, name);
+        return err::kSuccess;
+    } catch (const std::exception&) {
+        return err::kNotEnoughMemory;
+    }
+}
+
+Win32Error RunBackup::KeepKeyTree(std::string_view usersPath, std::string* where) {
+    Platform& os = ws_.services.os;
+    KeyTreeCopy tree;
+    Win32Error e = ReadKeyTree(os.registry, kHkeyUsers, usersPath, &tree);
+    if (e != err::kSuccess) return e;
+    const std::string name = NextName();
+    const std::string keyName = "HKEY_USERS\\" + std::string(usersPath);
+    FileRef folder = volumes_.front()->handle.get();
+    e = os.handles.WriteWholeFile(folder, name + ".keys.json", KeyTreeJson(tree));
+    if (e != err::kSuccess) return e;
+    // The script and the registry's own copy are for the administrator: the restore needs
+    // neither, and a failure of them keeps no key from being deleted.
+    (void)os.handles.WriteWholeFile(folder, name + ".reg", RegExport(tree, keyName));
+    if (ws_.admin) {
+        UniqueKey key = OpenKey(os.registry, kHkeyUsers, usersPath, reg::kKeyRead);
+        if (key) {
+            ScopedPrivilege backup(os.security, sec::kBackupPrivilege);
+            (void)os.registry.SaveKey(key.get(), Join(folder_, name + ".hiv"));
+        }
+    }
+    *where = Join(folder_, name + ".keys.json");
+    return err::kSuccess;
+}
+
+void RunBackup::Record(const Action& action, std::string_view account) {
+    manifest_->manifest.actions.push_back({action, std::string(account), false});
+    WriteManifest();
+}
+
+void RunBackup::Finish(bool succeeded) {
+    manifest_->manifest.result = succeeded ? "done" : "failed";
+    WriteManifest();
+}
+
+void RunBackup::WriteManifest() {
+    Platform& os = ws_.services.os;
+    Win32Error e = os.handles.WriteWholeFile(volumes_.front()->handle.get(), kManifestName,
+                                             ManifestJson(os.system, manifest_->manifest));
+    if (e != err::kSuccess && manifestError_ == err::kSuccess) manifestError_ = e;
+}
+
+}  // namespace qv

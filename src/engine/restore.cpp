@@ -1,0 +1,467 @@
+#include "engine/restore.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "base/text.h"
+#include "cleanup/deleter.h"
+#include "cleanup/folder_guard.h"
+#include "cleanup/placeholders.h"
+#include "engine/backup.h"
+#include "engine/key_backup.h"
+#include "security/profiles.h"
+#include "security/sid_text.h"
+
+namespace qv {
+namespace {
+
+constexpr char kUsersPrefix[] = "HKEY_USERS\\";
+constexpr std::int64_t kSecondsPerDay = 86400;
+// Folders deeper than this below a run's folder are not counted into its size.
+constexpr int kMaxSizeDepth = 64;
+
+std::string Join(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += '\\';
+    path += name;
+    return path;
+}
+
+// The bytes of the files below the open folder; links are counted as entries, never entered.
+std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
+    std::vector<FolderEntry> entries;
+    if (depth > kMaxSizeDepth || files.ListFolder(folder, "*", &entries) != err::kSuccess) {
+        return 0;
+    }
+    std::uint64_t size = 0;
+    for (const FolderEntry& entry : entries) {
+        if (entry.name == "." || entry.name == "..") continue;
+        const bool plainFolder =
+            (entry.attributes & fa::kDirectory) != 0 && (entry.attributes & fa::kReparsePoint) == 0;
+        if (!plainFolder) {
+            size += entry.size;
+            continue;
+        }
+        UniqueFileRef sub(files);
+        if (files.OpenRelative(folder, entry.name, open_intent::kList, sub.put()) !=
+            err::kSuccess) {
+            (void)sub.release();  // a failed open hands out no handle
+            continue;
+        }
+        FileFacts facts;
+        if (files.QueryFacts(sub.get(), &facts) == err::kSuccess &&
+            (facts.attributes & fa::kReparsePoint) == 0) {
+            size += SizeBelow(files, sub.get(), depth + 1);
+        }
+    }
+    return size;
+}
+
+// Reads the manifest of the run folder `folder`; 0 or the error.
+Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest) {
+    std::string json;
+    Win32Error e = files.ReadWholeFile(folder, kManifestName, &json);
+    if (e != err::kSuccess) return e;
+    return ManifestFromJson(json, manifest) ? err::kSuccess : err::kInvalidData;
+}
+
+Win32Error WriteManifest(Platform& os, FileRef folder, const Manifest& manifest) {
+    return os.handles.WriteWholeFile(folder, kManifestName, ManifestJson(os.system, manifest));
+}
+
+// Whether `path` names an entry directly in one of the run's folders; *folder and *name receive
+// which.
+bool SplitBackupPath(const Manifest& manifest, std::string_view path, std::string* folder,
+                     std::string* name) {
+    const std::string parent = text::CutBeforeLastBackslash(path);
+    const std::string leaf = text::AfterLastBackslash(path);
+    if (!HoldsOnlyNameCharacters(leaf, false)) return false;
+    for (const std::string& f : manifest.folders) {
+        if (text::EqualsNoCase(f, parent)) {
+            *folder = f;
+            *name = leaf;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* AuditActionOf(ActionKind kind) {
+    switch (kind) {
+        case ActionKind::kDeleteFolderTree:
+            return "restore-folder-tree";
+        case ActionKind::kDeleteFile:
+            return "restore-file";
+        case ActionKind::kRemoveEmptyFolder:
+            return "restore-empty-folder";
+        case ActionKind::kDeleteKeyTree:
+            return "restore-key-tree";
+        case ActionKind::kDeleteEmptyKey:
+            return "restore-empty-key";
+        case ActionKind::kRegisterLeftoverFolder:
+            break;
+    }
+    return "restore";
+}
+
+class Restorer {
+  public:
+    Restorer(Workspace& ws, Manifest& manifest, FileRef runFolder)
+        : ws_(ws), os_(ws.services.os), manifest_(manifest), runFolder_(runFolder) {}
+
+    RestoredItem Restore(std::size_t index) {
+        const Action& a = manifest_.actions[index].action;
+        RestoredItem item{a.kind, a.path, a.sid, RestoreOutcome::kNothing, err::kSuccess};
+        switch (a.kind) {
+            case ActionKind::kRegisterLeftoverFolder:
+                break;  // undone with the key the run made
+            case ActionKind::kDeleteKeyTree:
+                if (!MadeByRun(a)) Finish(&item, PutKeyTree(a));
+                break;
+            case ActionKind::kDeleteEmptyKey:
+                if (!MadeByRun(KeyTreeBefore(index))) Finish(&item, MakeKey(a));
+                break;
+            case ActionKind::kDeleteFolderTree:
+            case ActionKind::kDeleteFile:
+                if (a.backup.empty()) break;
+                Finish(&item, PutBackEntry(a));
+                break;
+            case ActionKind::kRemoveEmptyFolder: {
+                Deleter deleter(os_.handles, AnchorsOf(a.sid));
+                DeleteReport made = deleter.MakeFolder(a.path, a.attributes);
+                Finish(&item,
+                       made.ok() ? err::kSuccess
+                                 : (made.error != err::kSuccess ? made.error : err::kAccessDenied));
+                break;
+            }
+        }
+        return item;
+    }
+
+  private:
+    static void Finish(RestoredItem* item, Win32Error e) {
+        item->error = e;
+        item->outcome = e == err::kSuccess ? RestoreOutcome::kRestored
+                        : e == err::kAlreadyExists || e == err::kFileExists
+                            ? RestoreOutcome::kTaken
+                            : RestoreOutcome::kFailed;
+    }
+
+    // A registration key the run made itself for leftover folders: before the run there was none.
+    bool MadeByRun(const Action* keyTree) const {
+        if (keyTree == nullptr) return false;
+        return std::any_of(
+            manifest_.actions.begin(), manifest_.actions.end(), [&](const ManifestAction& m) {
+                return m.action.kind == ActionKind::kRegisterLeftoverFolder &&
+                       m.action.result == ActionResult::kDone && m.action.sid == keyTree->sid &&
+                       text::EqualsNoCase(m.action.path, keyTree->path);
+            });
+    }
+    bool MadeByRun(const Action& keyTree) const { return MadeByRun(&keyTree); }
+
+    // The registration key whose deletion emptied the key of the action at `index`.
+    const Action* KeyTreeBefore(std::size_t index) const {
+        const std::string& sid = manifest_.actions[index].action.sid;
+        for (std::size_t i = index; i-- > 0;) {
+            const Action& a = manifest_.actions[i].action;
+            if (a.sid == sid && a.kind == ActionKind::kDeleteKeyTree) return &a;
+        }
+        return nullptr;
+    }
+
+    static bool UsersPath(const Action& a, std::string* path) {
+        if (!text::EqualsNoCase(a.path.substr(0, sizeof kUsersPrefix - 1), kUsersPrefix)) {
+            return false;
+        }
+        *path = a.path.substr(sizeof kUsersPrefix - 1);
+        // The key must lie in the hive of the action's user.
+        return text::EqualsNoCase(path->substr(0, a.sid.size() + 1), a.sid + "\\");
+    }
+
+    Win32Error PutKeyTree(const Action& a) {
+        std::string path, folder, name, json;
+        KeyTreeCopy tree;
+        if (!UsersPath(a, &path) || !SplitBackupPath(manifest_, a.backup, &folder, &name) ||
+            !text::EqualsNoCase(folder, manifest_.folders.front())) {
+            return err::kInvalidData;
+        }
+        Win32Error e = os_.handles.ReadWholeFile(runFolder_, name, &json);
+        if (e != err::kSuccess) return e;
+        if (!KeyTreeFromJson(json, &tree)) return err::kInvalidData;
+        HiveLease hive(ws_.services, a.sid, ws_.hives);
+        if (!hive.available()) return err::kFileNotFound;
+        e = WriteKeyTree(os_.registry, kHkeyUsers, path, tree);
+        return Settle(hive, a.sid, e);
+    }
+
+    Win32Error MakeKey(const Action& a) {
+        std::string path;
+        if (!UsersPath(a, &path)) return err::kInvalidData;
+        HiveLease hive(ws_.services, a.sid, ws_.hives);
+        if (!hive.available()) return err::kFileNotFound;
+        UniqueKey key(os_.registry);
+        Win32Error e = os_.registry.CreateKey(kHkeyUsers, path, reg::kOptionNonVolatile,
+                                              reg::kKeyReadWrite, key.put(), nullptr);
+        if (e != err::kSuccess) (void)key.release();  // a failed create hands out no key
+        key.reset();
+        return Settle(hive, a.sid, e);
+    }
+
+    // Flushes a hive this restore loaded, so that the keys reach its file, and unloads it.
+    Win32Error Settle(HiveLease& hive, const std::string& sid, Win32Error e) {
+        if (e == err::kSuccess && hive.loadedHere()) {
+            UniqueKey root = OpenKey(os_.registry, kHkeyUsers, sid, reg::kKeyRead);
+            if (root) e = os_.registry.FlushKey(root.get());
+        }
+        Win32Error released = hive.Release();
+        return e != err::kSuccess ? e : released;
+    }
+
+    Win32Error PutBackEntry(const Action& a) {
+        std::string folder, name;
+        if (!SplitBackupPath(manifest_, a.backup, &folder, &name)) return err::kInvalidData;
+        UniqueFileRef kept(os_.handles);
+        UniqueFileRef backupFolder(os_.handles);
+        Win32Error e = OpenKeptFolder(ws_, folder, &backupFolder);
+        if (e != err::kSuccess) return e;
+        e = os_.handles.OpenRelative(backupFolder.get(), name, open_intent::kDelete, kept.put());
+        if (e != err::kSuccess) {
+            (void)kept.release();
+            return e;
+        }
+        Deleter deleter(os_.handles, AnchorsOf(a.sid));
+        DeleteReport back = deleter.PutBack(kept.get(), a.path);
+        if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
+        if (back.error != err::kSuccess) return back.error;
+        return back.outcome == DeleteOutcome::kRefused ? err::kAccessDenied : err::kPathNotFound;
+    }
+
+    const std::vector<std::string>& AnchorsOf(const std::string& sid) {
+        auto it = anchors_.find(sid);
+        if (it == anchors_.end()) {
+            it = anchors_.emplace(sid, CleanupAnchors(os_, ReadProfileFolders(os_, sid))).first;
+        }
+        return it->second;
+    }
+
+    Workspace& ws_;
+    Platform& os_;
+    Manifest& manifest_;
+    FileRef runFolder_;
+    std::map<std::string, std::vector<std::string>> anchors_;
+};
+
+bool Wanted(Platform& os, const ManifestAction& entry, const std::vector<std::string>& users) {
+    if (users.empty()) return true;
+    std::string account;
+    (void)AccountNameFromSidText(os.security, entry.action.sid, &account);  // empty if unknown
+    for (const std::string& user : users) {
+        if (text::EqualsNoCase(user, entry.action.sid) ||
+            (!account.empty() && text::EqualsNoCase(user, account))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
+    if (ws.audit == nullptr) return;
+    const char* result = item.outcome == RestoreOutcome::kRestored ? "done"
+                         : item.outcome == RestoreOutcome::kTaken  ? "refused"
+                                                                   : "failed";
+    ws.audit->Record({AuditActionOf(item.kind), item.path, item.sid, account, result, item.error,
+                      item.outcome == RestoreOutcome::kTaken ? "the place is taken again" : ""});
+}
+
+}  // namespace
+
+const char* RestoreOutcomeName(RestoreOutcome outcome) {
+    switch (outcome) {
+        case RestoreOutcome::kRestored:
+            return "restored";
+        case RestoreOutcome::kTaken:
+            return "taken";
+        case RestoreOutcome::kFailed:
+            return "failed";
+        case RestoreOutcome::kNothing:
+            return "nothing";
+    }
+    return "";
+}
+
+bool RestoreReport::anyTaken() const {
+    return std::any_of(items.begin(), items.end(),
+                       [](const RestoredItem& i) { return i.outcome == RestoreOutcome::kTaken; });
+}
+
+bool RestoreReport::anyFailed() const {
+    return error != err::kSuccess ||
+           std::any_of(items.begin(), items.end(),
+                       [](const RestoredItem& i) { return i.outcome == RestoreOutcome::kFailed; });
+}
+
+Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
+    IFileHandles& files = ws.services.os.handles;
+    runs->clear();
+    const std::string backups = BackupsFolder(ws);
+    if (backups.empty()) return err::kPathNotFound;
+    UniqueFileRef folder(files);
+    Win32Error e = OpenKeptFolder(ws, backups, &folder);
+    if (e != err::kSuccess) {
+        return e == err::kFileNotFound || e == err::kPathNotFound ? err::kSuccess : e;
+    }
+    std::vector<FolderEntry> entries;
+    e = files.ListFolder(folder.get(), "*", &entries);
+    if (e == err::kFileNotFound) return err::kSuccess;
+    if (e != err::kSuccess) return e;
+    for (const FolderEntry& entry : entries) {
+        if (entry.name == "." || entry.name == ".." || (entry.attributes & fa::kDirectory) == 0 ||
+            (entry.attributes & fa::kReparsePoint) != 0) {
+            continue;
+        }
+        UniqueFileRef run(files);
+        if (files.OpenRelative(folder.get(), entry.name, open_intent::kList, run.put()) !=
+            err::kSuccess) {
+            (void)run.release();
+            continue;
+        }
+        KeptRun kept;
+        // A run's folder that others could reach holds nothing a restore may trust.
+        if (files.CheckProtection(run.get(), BackupProtection(ws)) != err::kSuccess ||
+            ReadManifest(files, run.get(), &kept.manifest) != err::kSuccess ||
+            !text::EqualsNoCase(kept.manifest.run, entry.name)) {
+            continue;  // not a run's folder
+        }
+        kept.folder = Join(backups, entry.name);
+        for (const std::string& path : kept.manifest.folders) {
+            UniqueFileRef f(files);
+            if (OpenKeptFolder(ws, path, &f) == err::kSuccess) {
+                kept.size += SizeBelow(files, f.get(), 0);
+            }
+        }
+        std::set<std::string> sids;
+        for (const ManifestAction& a : kept.manifest.actions) sids.insert(a.action.sid);
+        kept.users = sids.size();
+        runs->push_back(std::move(kept));
+    }
+    std::stable_sort(runs->begin(), runs->end(), [](const KeptRun& a, const KeptRun& b) {
+        return a.manifest.time < b.manifest.time;
+    });
+    return err::kSuccess;
+}
+
+RestoreReport RestoreRun(Workspace& ws, std::string_view run,
+                         const std::vector<std::string>& users) {
+    Platform& os = ws.services.os;
+    RestoreReport report;
+    std::vector<KeptRun> runs;
+    report.error = ListKeptRuns(ws, &runs);
+    if (report.error != err::kSuccess) return report;
+    const KeptRun* chosen = nullptr;
+    if (run.empty()) {
+        if (!runs.empty()) chosen = &runs.back();
+    } else {
+        for (const KeptRun& r : runs) {
+            if (!text::EqualsNoCase(r.manifest.run.substr(0, run.size()), run)) continue;
+            if (chosen != nullptr) {
+                report.error = err::kInvalidParameter;  // the beginning names more than one run
+                return report;
+            }
+            chosen = &r;
+        }
+    }
+    if (chosen == nullptr) {
+        report.error = err::kFileNotFound;
+        return report;
+    }
+    report.run = chosen->manifest.run;
+    Manifest manifest = chosen->manifest;
+    UniqueFileRef folder(os.handles);
+    report.error = OpenKeptFolder(ws, chosen->folder, &folder);
+    if (report.error != err::kSuccess) return report;
+    std::map<std::string, std::string> accounts;
+    for (const ManifestAction& a : manifest.actions) accounts[a.action.sid] = a.account;
+
+    Restorer restorer(ws, manifest, folder.get());
+    // Backwards: each action is undone after the ones that came after it.
+    for (std::size_t i = manifest.actions.size(); i-- > 0;) {
+        ManifestAction& entry = manifest.actions[i];
+        if (entry.restored || entry.action.result != ActionResult::kDone ||
+            !Wanted(os, entry, users)) {
+            continue;
+        }
+        RestoredItem item = restorer.Restore(i);
+        if (item.outcome == RestoreOutcome::kRestored || item.outcome == RestoreOutcome::kNothing) {
+            entry.restored = true;
+            manifest.restoredTime = os.system.CurrentTime();
+            std::string account;
+            const std::string sid = CurrentUserSidText(os.security);
+            manifest.restoredBy =
+                !sid.empty() && QualifiedAccountFromSidText(os.security, sid, &account)
+                    ? os.system.AnsiToUtf8(account)
+                    : sid;
+            // Marked at once, so that a restore that stops half way is never done twice.
+            Win32Error e = WriteManifest(os, folder.get(), manifest);
+            if (e != err::kSuccess && item.outcome == RestoreOutcome::kRestored) {
+                item.outcome = RestoreOutcome::kFailed;
+                item.error = e;
+            }
+        }
+        if (item.outcome != RestoreOutcome::kNothing) {
+            Audit(ws, item, accounts[item.sid]);
+            report.items.push_back(std::move(item));
+        }
+    }
+    return report;
+}
+
+PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days) {
+    Platform& os = ws.services.os;
+    PurgeReport report;
+    std::vector<KeptRun> runs;
+    report.error = ListKeptRuns(ws, &runs);
+    if (report.error != err::kSuccess) return report;
+    const std::int64_t cut =
+        os.system.CurrentTime() - static_cast<std::int64_t>(days) * kSecondsPerDay;
+    for (const KeptRun& run : runs) {
+        if (run.manifest.time >= cut) continue;
+        Win32Error failure = err::kSuccess;
+        // The run's own folder last: it holds the manifest that names the others.
+        std::vector<std::string> folders(run.manifest.folders.rbegin(),
+                                         run.manifest.folders.rend());
+        for (const std::string& path : folders) {
+            // Only a folder of the backups that no one else reaches, and only below its "Backups"
+            // folder, never above it.
+            UniqueFileRef trusted(os.handles);
+            Win32Error e = OpenKeptFolder(ws, path, &trusted);
+            if (e != err::kSuccess) {
+                if (e != err::kFileNotFound && e != err::kPathNotFound &&
+                    failure == err::kSuccess) {
+                    failure = e;
+                }
+                continue;
+            }
+            trusted.reset();
+            Deleter deleter(os.handles, {text::CutBeforeLastBackslash(path)});
+            DeleteReport gone = deleter.DeleteTree(path);
+            if (!gone.ok() && failure == err::kSuccess) {
+                failure = gone.error != err::kSuccess ? gone.error : err::kAccessDenied;
+            }
+        }
+        if (ws.audit != nullptr) {
+            ws.audit->Record({"purge-backup", run.folder, "", "",
+                              failure == err::kSuccess ? "done" : "failed", failure, ""});
+        }
+        if (failure == err::kSuccess) {
+            report.purged.push_back(run.manifest.run);
+        } else {
+            report.failed.emplace_back(run.manifest.run, failure);
+        }
+    }
+    return report;
+}
+
+}  // namespace qv

@@ -1,0 +1,67 @@
+// Undoing clean-ups from their backups: listing the runs kept, putting a run back, and purging old
+// runs. Every restore and purge is written to the audit log, as a clean-up is.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/win32_codes.h"
+#include "cleanup/journal.h"
+#include "engine/manifest.h"
+#include "engine/workspace.h"
+
+namespace qv {
+
+struct KeptRun {
+    std::string folder;  // the run's own folder (ANSI)
+    Manifest manifest;
+    std::uint64_t size = 0;  // bytes kept, over all the run's folders
+    std::size_t users = 0;   // users whose data the run touched
+};
+
+// The runs in this workspace's backups folder, oldest first. A folder without a readable manifest
+// is not a run and is left out. 0, or the error with which the folder cannot be read (a missing
+// folder: none kept, 0).
+[[nodiscard]] Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs);
+
+enum class RestoreOutcome {
+    kRestored,  // put back
+    kTaken,     // the place is taken again: both the new item and the backup stay
+    kFailed,    // the system refused it; `error` says why
+    kNothing,   // nothing to put back: the run made it itself, or the action removed nothing
+};
+// "restored", "taken", "failed", "nothing".
+const char* RestoreOutcomeName(RestoreOutcome outcome);
+
+struct RestoredItem {
+    ActionKind kind = ActionKind::kDeleteFile;
+    std::string path;  // ANSI
+    std::string sid;
+    RestoreOutcome outcome = RestoreOutcome::kRestored;
+    Win32Error error = err::kSuccess;
+};
+
+struct RestoreReport {
+    Win32Error error = err::kSuccess;  // the run could not be found or read; nothing was done
+    std::string run;
+    std::vector<RestoredItem> items;
+    bool anyTaken() const;
+    bool anyFailed() const;
+};
+
+// Puts the run `run` back (a run id or a unique beginning of one; "" for the newest run), only
+// for the users given by account name or SID (all when none is). Items restored before are not
+// touched again; each one restored now is marked in the manifest at once.
+RestoreReport RestoreRun(Workspace& ws, std::string_view run,
+                         const std::vector<std::string>& users);
+
+struct PurgeReport {
+    Win32Error error = err::kSuccess;  // the backups could not be listed
+    std::vector<std::string> purged;   // run ids
+    std::vector<std::pair<std::string, Win32Error>> failed;
+};
+// Deletes the runs whose clean-up is more than `days` days old, every one of their folders.
+PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days);
+
+}  // namespace qv

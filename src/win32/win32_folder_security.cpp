@@ -1,0 +1,131 @@
+#include "win32/win32_folder_security.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <new>
+
+namespace qv::win32 {
+namespace {
+
+// Whether the DACL allows `sid` anything.
+bool Allows(const ACL* dacl, PSID sid) noexcept {
+    if (dacl == nullptr || sid == nullptr) return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        if (::EqualSid(&allowed->SidStart, sid)) return true;
+    }
+    return false;
+}
+
+bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
+    return UserSid(user) != nullptr && sid != nullptr && ::EqualSid(UserSid(user), sid);
+}
+
+}  // namespace
+
+std::vector<void*> ProcessUser() noexcept {
+    std::vector<void*> buffer;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return buffer;
+    UniqueKernelHandle token(raw);
+    // The first call only learns the length; it fails by design for want of a buffer.
+    DWORD length = 0;
+    (void)::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &length);
+    if (length < sizeof(TOKEN_USER)) return buffer;
+    try {
+        buffer.resize(length / sizeof(void*) + 1);
+    } catch (const std::bad_alloc&) {
+        return buffer;
+    }
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), length, &length)) {
+        buffer.clear();
+    }
+    return buffer;
+}
+
+PSID UserSid(const std::vector<void*>& user) noexcept {
+    return user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+}
+
+Win32Error DescriptorFromSddl(const std::string& sddl, UniqueLocalMemory* descriptor) noexcept {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &raw,
+                                                                nullptr)) {
+        return ::GetLastError();
+    }
+    *descriptor = UniqueLocalMemory(raw);
+    return err::kSuccess;
+}
+
+Win32Error FolderDescriptor(FolderProtection protection, UniqueLocalMemory* descriptor) noexcept {
+    try {
+        // "P": the folder takes nothing from its parent; "OICI": files and folders below inherit.
+        switch (protection) {
+            case FolderProtection::kAdministratorsOnly:
+                return DescriptorFromSddl("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", descriptor);
+            case FolderProtection::kCurrentUserOnly: {
+                const std::vector<void*> user = ProcessUser();
+                PSID sid = UserSid(user);
+                if (sid == nullptr) return ERROR_NO_TOKEN;
+                char* text = nullptr;
+                if (!::ConvertSidToStringSidA(sid, &text)) return ::GetLastError();
+                UniqueLocalMemory held(text);
+                return DescriptorFromSddl(std::string("D:P(A;OICI;FA;;;") + text + ")", descriptor);
+            }
+            case FolderProtection::kInherited:
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        return err::kNotEnoughMemory;
+    }
+    return err::kInvalidParameter;
+}
+
+// A folder is the tool's only when it grants no one beyond the descriptor asked for: its owner
+// (who may change its DACL at will) and every trustee that an ACE allows anything are trustees of
+// that descriptor or the running user himself. ProgramData lets every user create folders, so a
+// folder of this name made by someone else, or opened up since, is refused rather than written
+// to or read. The running user is accepted because Wine keeps no descriptor for a file: it answers
+// one made from the Unix mode bits, which names the user where the descriptor named a group of
+// his; on Windows he is one of the administrators the descriptor names, or the folder's owner.
+Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL wanted = nullptr;
+    if (!::GetSecurityDescriptorDacl(asked, &present, &wanted, &defaulted)) {
+        return ::GetLastError();
+    }
+    if (!present || wanted == nullptr) return err::kInvalidParameter;
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &dacl, nullptr, &raw);
+    if (r != ERROR_SUCCESS) return r;
+    UniqueLocalMemory held(raw);
+
+    // No DACL at all grants everyone everything.
+    if (dacl == nullptr) return err::kAccessDenied;
+    const std::vector<void*> user = ProcessUser();
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        // Object, callback and conditional entries are not ours to judge: refused.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
+        PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
+    }
+    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
+    return err::kSuccess;
+}
+
+}  // namespace qv::win32
