@@ -588,6 +588,17 @@ struct FakeFileSystem::State {
         return err::kSuccess;
     }
 
+    // The start of a call of `op` on the entry `name` in the open folder `folder`: the hook, the
+    // folder and last name that `name` leads to (see ParentOf), and the fault injected there.
+    Win32Error Below(FileRef folder, HandleOp op, std::string_view name, Node** parent,
+                     std::string_view* last) {
+        auto it = opens.find(folder);
+        if (it == opens.end()) return err::kInvalidHandle;
+        if (hook) hook(op, name);
+        if (Win32Error e = ParentOf(it->second.node, name, parent, last)) return e;
+        return FaultOf(op, *last);
+    }
+
     FileRef AddOpen(Node* n, std::uint32_t intent) {
         FileRef h = nextRef;
         nextRef += 4;
@@ -1087,13 +1098,9 @@ Win32Error FakeFileSystem::CreateFolder(FileRef folder, std::string_view name,
                                         FolderProtection protection, FileRef* handle) noexcept {
     if (handle == nullptr) return err::kInvalidParameter;
     *handle = 0;
-    auto it = s_->opens.find(folder);
-    if (it == s_->opens.end()) return err::kInvalidHandle;
-    if (s_->hook) s_->hook(HandleOp::kCreateFolder, name);
     Node* parent = nullptr;
     std::string_view last;
-    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
-    if (Win32Error e = s_->FaultOf(HandleOp::kCreateFolder, last)) return e;
+    if (Win32Error e = s_->Below(folder, HandleOp::kCreateFolder, name, &parent, &last)) return e;
     // STATUS_OBJECT_NAME_COLLISION whatever has the name: a file, a folder or a link.
     if (parent->Child(last) != nullptr) return err::kAlreadyExists;
     auto n = std::make_unique<Node>();
@@ -1136,13 +1143,9 @@ Win32Error FakeFileSystem::Rename(FileRef handle, FileRef folder, std::string_vi
 
 Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
                                           std::string_view data) noexcept {
-    auto it = s_->opens.find(folder);
-    if (it == s_->opens.end()) return err::kInvalidHandle;
-    if (s_->hook) s_->hook(HandleOp::kWriteWholeFile, name);
     Node* parent = nullptr;
     std::string_view last;
-    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
-    if (Win32Error e = s_->FaultOf(HandleOp::kWriteWholeFile, last)) return e;
+    if (Win32Error e = s_->Below(folder, HandleOp::kWriteWholeFile, name, &parent, &last)) return e;
     if (Node* old = parent->Child(last)) {
         // FILE_NON_DIRECTORY_FILE on a folder, or on a junction opened as itself: the port's 267.
         if (!old->IsFile()) return err::kDirectory;
@@ -1166,13 +1169,10 @@ Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
 
 Win32Error FakeFileSystem::ReadWholeFile(FileRef folder, std::string_view name,
                                          std::string* data) noexcept {
-    auto it = s_->opens.find(folder);
-    if (it == s_->opens.end() || data == nullptr) return err::kInvalidHandle;
-    if (s_->hook) s_->hook(HandleOp::kReadWholeFile, name);
+    if (data == nullptr) return err::kInvalidHandle;
     Node* parent = nullptr;
     std::string_view last;
-    if (Win32Error e = s_->ParentOf(it->second.node, name, &parent, &last)) return e;
-    if (Win32Error e = s_->FaultOf(HandleOp::kReadWholeFile, last)) return e;
+    if (Win32Error e = s_->Below(folder, HandleOp::kReadWholeFile, name, &parent, &last)) return e;
     const Node* n = parent->Child(last);
     if (n == nullptr) return err::kFileNotFound;
     if (!n->IsFile()) return err::kDirectory;

@@ -64,6 +64,7 @@ bool ShellDelete(const std::string& tree) {
 // The handle port on the system, with the count and the time of every call.
 class TimedHandles final : public qv::IFileHandles {
   public:
+    // Alike on purpose: the port's calls, one a line, as the fake's list of them.
     enum Call {
         kOpenFolder,
         kOpenRelative,

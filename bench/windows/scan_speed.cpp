@@ -190,7 +190,8 @@ class CallClock {
 };
 
 // Alike on purpose: every timed port below forwards each of its methods the same way.
-// The registry port on the system, every call counted and timed.
+// The registry port on the system, every call counted and timed. Alike on purpose: every timed
+// port wraps each of its calls the same way, a timer around the system's call.
 class TimedRegistry final : public qv::IRegistry {
   public:
     TimedRegistry(qv::IRegistry& system, CallClock& clock) : system_(system), clock_(clock) {}
@@ -267,7 +268,8 @@ class TimedRegistry final : public qv::IRegistry {
     CallClock& clock_;
 };
 
-// The security port on the system, every call counted and timed.
+// The security port on the system, every call counted and timed. Alike on purpose: every timed
+// port wraps each of its calls the same way, a timer around the system's call.
 class TimedSecurity final : public qv::ISecurity {
   public:
     TimedSecurity(qv::ISecurity& system, CallClock& clock) : system_(system), clock_(clock) {}
@@ -355,7 +357,8 @@ class TimedSecurity final : public qv::ISecurity {
     CallClock& clock_;
 };
 
-// The files port on the system, every call counted and timed.
+// The files port on the system, every call counted and timed. Alike on purpose: every timed
+// port wraps each of its calls the same way, a timer around the system's call.
 class TimedFiles final : public qv::IFileSystem {
   public:
     TimedFiles(qv::IFileSystem& system, CallClock& clock) : system_(system), clock_(clock) {}
@@ -389,7 +392,8 @@ class TimedFiles final : public qv::IFileSystem {
     CallClock& clock_;
 };
 
-// The system port, every call counted and timed.
+// The system port, every call counted and timed. Alike on purpose: every timed port wraps each of
+// its calls the same way, a timer around the system's call.
 class TimedSystem final : public qv::ISystem {
   public:
     TimedSystem(qv::ISystem& system, CallClock& clock) : system_(system), clock_(clock) {}

@@ -56,6 +56,8 @@ struct Action {
 // moved, by its checked handle, into the run's backup folder on its volume.
 class Keeper {
   public:
+    // Alike on purpose: an interface that is no port, held by reference and destroyed through its
+    // base, says so itself as the contract machine does.
     Keeper() = default;
     Keeper(const Keeper&) = delete;
     Keeper& operator=(const Keeper&) = delete;

@@ -30,12 +30,9 @@ constexpr char kBackupsFolderName[] = "Backups";
 
 bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
 
-// Opens `base` (a folder the machine names), then each of `names` below it by handle, making
-// what is missing with `protection`; the last name must not exist yet. Each folder on the way
-// must be a plain folder on the volume of `base`. *volume receives that volume's serial number.
-Win32Error MakeChain(IFileHandles& files, std::string_view base,
-                     const std::vector<std::string>& names, FolderProtection protection,
-                     UniqueFileRef* folder, std::uint64_t* volume) {
+// Opens `base`, a folder the machine names; *volume receives its volume's serial number.
+Win32Error OpenChainBase(IFileHandles& files, std::string_view base, UniqueFileRef* folder,
+                         std::uint64_t* volume) {
     Win32Error e = files.OpenFolder(base, folder->put());
     if (e != err::kSuccess) {
         (void)folder->release();  // a failed open hands out no handle
@@ -45,31 +42,51 @@ Win32Error MakeChain(IFileHandles& files, std::string_view base,
     e = files.QueryFacts(folder->get(), &facts);
     if (e != err::kSuccess) return e;
     *volume = facts.volumeSerial;
+    return err::kSuccess;
+}
+
+// Takes `next`, a folder just opened or made below *folder, as the chain's new end. A link or a
+// file put there by someone else is never used, nor a folder on another volume than `volume`.
+// Users may make folders where the backups go: one that someone beyond `protection` could reach
+// (and so empty, or fill with a run of his own making) is refused.
+Win32Error StepDown(IFileHandles& files, UniqueFileRef next, std::uint64_t volume,
+                    FolderProtection protection, UniqueFileRef* folder) {
+    FileFacts facts;
+    Win32Error e = files.QueryFacts(next.get(), &facts);
+    if (e != err::kSuccess) return e;
+    if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
+        return err::kReparsePointEncountered;
+    }
+    if (facts.volumeSerial != volume) return err::kNotSameDevice;
+    e = files.CheckProtection(next.get(), protection);
+    if (e != err::kSuccess) return e;
+    *folder = std::move(next);
+    return err::kSuccess;
+}
+
+// Opens `base` (a folder the machine names), then each of `names` below it by handle, making
+// what is missing with `protection`; the last name must not exist yet. Each folder on the way
+// must be a plain folder on the volume of `base`. *volume receives that volume's serial number.
+Win32Error MakeChain(IFileHandles& files, std::string_view base,
+                     const std::vector<std::string>& names, FolderProtection protection,
+                     UniqueFileRef* folder, std::uint64_t* volume) {
+    Win32Error e = OpenChainBase(files, base, folder, volume);
+    if (e != err::kSuccess) return e;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const bool last = i + 1 == names.size();
         UniqueFileRef next(files);
         e = last ? err::kFileNotFound
                  : files.OpenRelative(folder->get(), names[i], open_intent::kList, next.put());
         if (e == err::kFileNotFound) {
-            (void)next.release();
+            (void)next.release();  // a failed open hands out no handle
             e = files.CreateFolder(folder->get(), names[i], protection, next.put());
         }
         if (e != err::kSuccess) {
-            (void)next.release();
+            (void)next.release();  // nor does a failed creation
             return e;
         }
-        e = files.QueryFacts(next.get(), &facts);
+        e = StepDown(files, std::move(next), *volume, protection, folder);
         if (e != err::kSuccess) return e;
-        // A link or a file put there by someone else is never used.
-        if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
-            return err::kReparsePointEncountered;
-        }
-        if (facts.volumeSerial != *volume) return err::kNotSameDevice;
-        // Users may make folders where the backups go: one that someone else could reach (and
-        // so empty, or fill with a run of his own making) is refused.
-        e = files.CheckProtection(next.get(), protection);
-        if (e != err::kSuccess) return e;
-        *folder = std::move(next);
     }
     return err::kSuccess;
 }
@@ -100,31 +117,18 @@ Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* f
     std::string base = parts.volume;
     for (std::size_t i = 0; i < first; ++i) base = Join(base, parts.names[i]);
     if (first == 0) base += '\\';
-    Win32Error e = files.OpenFolder(base, folder->put());
-    if (e != err::kSuccess) {
-        (void)folder->release();  // a failed open hands out no handle
-        return e;
-    }
-    FileFacts facts;
-    e = files.QueryFacts(folder->get(), &facts);
+    std::uint64_t volume = 0;
+    Win32Error e = OpenChainBase(files, base, folder, &volume);
     if (e != err::kSuccess) return e;
-    const std::uint64_t volume = facts.volumeSerial;
     for (std::size_t i = first; i < parts.names.size(); ++i) {
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
         if (e != err::kSuccess) {
-            (void)next.release();
+            (void)next.release();  // a failed open hands out no handle
             return e;
         }
-        e = files.QueryFacts(next.get(), &facts);
+        e = StepDown(files, std::move(next), volume, BackupProtection(ws), folder);
         if (e != err::kSuccess) return e;
-        if (IsLink(facts) || (facts.attributes & fa::kDirectory) == 0) {
-            return err::kReparsePointEncountered;
-        }
-        if (facts.volumeSerial != volume) return err::kNotSameDevice;
-        e = files.CheckProtection(next.get(), BackupProtection(ws));
-        if (e != err::kSuccess) return e;
-        *folder = std::move(next);
     }
     return err::kSuccess;
 }

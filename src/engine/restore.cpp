@@ -89,6 +89,8 @@ bool SplitBackupPath(const Manifest& manifest, std::string_view path, std::strin
     return false;
 }
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* AuditActionOf(ActionKind kind) {
     switch (kind) {
         case ActionKind::kDeleteFolderTree:
@@ -278,6 +280,8 @@ void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
 
 }  // namespace
 
+// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
+// name.
 const char* RestoreOutcomeName(RestoreOutcome outcome) {
     switch (outcome) {
         case RestoreOutcome::kRestored:

@@ -214,6 +214,19 @@ Win32Error RelativeName(std::string_view name, std::wstring* wide,
     return err::kSuccess;
 }
 
+// NtCreateFile of `name` relative to the open folder `folder` (an empty name opens the folder
+// itself), case-insensitive; `security` is the descriptor of an entry it creates (null: inherited).
+NTSTATUS CreateRelative(FileRef folder, UNICODE_STRING* name, ACCESS_MASK access,
+                        ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
+                        HANDLE* opened, PSECURITY_DESCRIPTOR security = nullptr) noexcept {
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, name, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
+                               security);
+    IO_STATUS_BLOCK io{};
+    return ::NtCreateFile(opened, access, &attributes, &io, nullptr, fileAttributes, share,
+                          disposition, options, nullptr, 0);
+}
+
 // A file opened by NtCreateFile below `folder` for a whole-file call: never a folder (the port's
 // 267), never reparsed, and refused should a link still be there once it is open.
 Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK access, ULONG share,
@@ -223,16 +236,11 @@ Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK acce
     if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
         return error;
     }
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
-                               nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
-    NTSTATUS status = ::NtCreateFile(
-        &opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
-        FILE_ATTRIBUTE_NORMAL, share, disposition,
-        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
-        0);
+    NTSTATUS status = CreateRelative(
+        folder, &objectName, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_ATTRIBUTE_NORMAL,
+        share, disposition,
+        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
     if (status == kStatusFileIsADirectory) return err::kDirectory;
     if (status != kStatusSuccess) return FromStatus(status);
     *file = UniqueKernelHandle(opened);
@@ -326,14 +334,10 @@ Win32Error Win32FileHandles::OpenRelative(FileRef folder, std::string_view name,
     }
     if (intent & open_intent::kDelete) access |= DELETE | FILE_WRITE_ATTRIBUTES;
 
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
-                               nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
-    NTSTATUS status = ::NtCreateFile(&opened, access, &attributes, &io, nullptr, 0,
+    NTSTATUS status = CreateRelative(folder, &objectName, access, 0,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     FILE_OPEN, options, nullptr, 0);
+                                     FILE_OPEN, options, &opened);
     if (status != kStatusSuccess) return FromStatus(status);
     *handle = FromSystemFile(opened);
     return err::kSuccess;
@@ -489,19 +493,16 @@ Win32Error Win32FileHandles::CreateFolder(FileRef folder, std::string_view name,
             return error;
         }
     }
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
-                               descriptor.get());
     // As OpenRelative opens with kList | kDelete. FILE_CREATE: whatever has the name already,
     // a link included, is neither opened nor followed (STATUS_OBJECT_NAME_COLLISION, 183).
     const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
                                SYNCHRONIZE | DELETE | FILE_WRITE_ATTRIBUTES;
-    IO_STATUS_BLOCK io{};
     HANDLE created = nullptr;
-    NTSTATUS status = ::NtCreateFile(
-        &created, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    NTSTATUS status =
+        CreateRelative(folder, &objectName, access, FILE_ATTRIBUTE_NORMAL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+                       FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                       &created, descriptor.get());
     if (status != kStatusSuccess) return FromStatus(status);
     *handle = FromSystemFile(created);
     return err::kSuccess;
@@ -617,15 +618,11 @@ Win32Error Win32FileHandles::CheckProtection(FileRef folder, FolderProtection pr
     // The folder once more, relative to itself (an empty name), for its security alone: the
     // handle the caller holds was opened without READ_CONTROL.
     UNICODE_STRING empty{};
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &empty, OBJ_CASE_INSENSITIVE, ToSystemFile(folder),
-                               nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE opened = nullptr;
-    NTSTATUS status = ::NtCreateFile(
-        &opened, READ_CONTROL | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+    NTSTATUS status = CreateRelative(
+        folder, &empty, READ_CONTROL | SYNCHRONIZE, 0,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
     if (status != kStatusSuccess) return FromStatus(status);
     UniqueKernelHandle self(opened);
     return CheckGrants(self.get(), descriptor.get());

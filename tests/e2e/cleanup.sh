@@ -70,8 +70,9 @@ setup() {
 }
 e2e_check "the users' hives and registrations are set up" setup
 
-snapshot() { find "$E2E_PREFIX/drive_c" | LC_ALL=C sort; }
-snapshot >"$E2E_WORK/before.txt"
+# The paths below drive_c alone (the shared snapshot also holds contents and the registry).
+drive_c_paths() { find "$E2E_PREFIX/drive_c" | LC_ALL=C sort; }
+drive_c_paths >"$E2E_WORK/before.txt"
 
 e2e_start_tool
 # Neither registration is on the machine; the two users share the German one, listed in profile
@@ -146,7 +147,7 @@ e2e_check "LOCAL SERVICE's registration stays with its values" local_values_kept
 # Files: everything NETWORK SERVICE's registrations owned is gone; what went beyond that are only
 # folders on the way up from it that the deletion left empty, never the users' or the machine's
 # well-known folders; LOCAL SERVICE's data and everything else stays.
-snapshot >"$E2E_WORK/after.txt"
+drive_c_paths >"$E2E_WORK/after.txt"
 LC_ALL=C comm -23 "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >"$E2E_WORK/removed.txt"
 none_exist() {
   local path

@@ -16,6 +16,10 @@ namespace {
 using fake::RegOp;
 using Strings = std::vector<std::string>;
 
+// The two products of the built-in tables, scanned together.
+const std::vector<ProductScope> kBothProducts = {{"Brennard", "Ovaline", "R16.0"},
+                                                 {"Brennard", "Ovaline Sketch", "R9"}};
+
 class PopulationTest : public UiMachine {
   protected:
     bool Populate(const char* product = "Ovaline", const char* release = "R16.0") {
@@ -128,9 +132,7 @@ TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
     // Leftover French folders of amy's: held in the findings, not registered.
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     Findings findings;
-    ASSERT_TRUE(
-        ScanProducts(ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
-                     &findings, ScanMode::kWriteNothing));
+    ASSERT_TRUE(ScanProducts(ws, kBothProducts, &findings, ScanMode::kWriteNothing));
     EXPECT_EQ(m.registry.LoadLog(), (Strings{kZed, kAmy}));
     std::vector<std::string> labels;
     for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);
@@ -227,6 +229,13 @@ class PathRecorder final : public IRegistry, public IFileSystem {
     Platform platform_;
 };
 
+// A scan of both products as an administrator, writing nothing, through the recorder.
+[[nodiscard]] bool ScanBothRecorded(PathRecorder& recorder, const Tables& tables,
+                                    Findings* findings) {
+    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
+    return ScanProducts(recorded, kBothProducts, findings, ScanMode::kWriteNothing);
+}
+
 TEST_F(PopulationTest, OneScanOfBothProductsLooksAtEachUsersFoldersOnce) {
     const std::string amy = m.LocalAppData(kAmy) + "\\Brennard\\";
     const std::string zed = m.LocalAppData(kZed) + "\\Brennard\\";
@@ -235,11 +244,8 @@ TEST_F(PopulationTest, OneScanOfBothProductsLooksAtEachUsersFoldersOnce) {
     // zed has a roaming product folder only.
     m.files.AddDirectory(m.AppData(kZed) + "\\Brennard\\Ovaline 2004");
     PathRecorder recorder(m);
-    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
     Findings findings;
-    ASSERT_TRUE(ScanProducts(
-        recorded, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
-        &findings, ScanMode::kWriteNothing));
+    ASSERT_TRUE(ScanBothRecorded(recorder, tables, &findings));
     std::vector<std::string> labels;
     for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);
     EXPECT_EQ(labels, (Strings{"Ovaline 2004 (French)", "Ovaline Sketch 2004 (Japanese)"}));
@@ -278,9 +284,7 @@ TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
     const auto scan = [&](std::size_t* lookups) {
         const std::size_t before = m.security.SidLookupCount();
         Findings findings;
-        EXPECT_TRUE(ScanProducts(
-            ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}}, &findings,
-            ScanMode::kWriteNothing));
+        EXPECT_TRUE(ScanProducts(ws, kBothProducts, &findings, ScanMode::kWriteNothing));
         *lookups = m.security.SidLookupCount() - before;
         std::multiset<std::string> accounts;
         for (const RegistrationFinding& r : findings.registrations) {
@@ -314,11 +318,8 @@ TEST_F(PopulationTest, EachMachineKeyIsOpenedOncePerScanAndAHiveWithoutTheCompan
         m.files.AddDirectory(m.LocalAppData(sid) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     }
     PathRecorder recorder(m);
-    Workspace recorded{Services{recorder.platform(), false}, tables, true, 0x77};
     Findings findings;
-    ASSERT_TRUE(ScanProducts(
-        recorded, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}},
-        &findings, ScanMode::kWriteNothing));
+    ASSERT_TRUE(ScanBothRecorded(recorder, tables, &findings));
     std::vector<std::string> listed;
     for (const RegistrationFinding& r : findings.registrations) {
         for (const UserFinding& u : r.users) listed.push_back(r.label + ": " + u.account);
