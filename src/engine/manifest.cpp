@@ -156,6 +156,7 @@ bool ManifestFromJson(std::string_view json, Manifest* manifest) {
             !GetPath(node, "backup", &a.backup) || !Get(node, "restored", &entry.restored)) {
             return false;
         }
+        // What a restore does not need: an action without them keeps their defaults.
         (void)Get(node, "error", &a.error);
         (void)Get(node, "reason", &a.reason);
         (void)Get(node, "attributes", &a.attributes);

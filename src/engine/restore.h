@@ -53,8 +53,8 @@ struct RestoreReport {
 // Puts the run `run` back (a run id or a unique beginning of one; "" for the newest run), only
 // for the users given by account name or SID (all when none is). Items restored before are not
 // touched again; each one restored now is marked in the manifest at once.
-RestoreReport RestoreRun(Workspace& ws, std::string_view run,
-                         const std::vector<std::string>& users);
+[[nodiscard]] RestoreReport RestoreRun(Workspace& ws, std::string_view run,
+                                       const std::vector<std::string>& users);
 
 struct PurgeReport {
     Win32Error error = err::kSuccess;  // the backups could not be listed
@@ -62,6 +62,6 @@ struct PurgeReport {
     std::vector<std::pair<std::string, Win32Error>> failed;
 };
 // Deletes the runs whose clean-up is more than `days` days old, every one of their folders.
-PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days);
+[[nodiscard]] PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days);
 
 }  // namespace qv

@@ -111,6 +111,7 @@ class CompanyKeys {
         auto it = lacks_.find(company);
         if (it == lacks_.end()) {
             Win32Error opened = err::kSuccess;
+            // Opened only for the answer whether it is there; the owner closes it at once.
             (void)OpenKey(registry_, kHkeyUsers, sid_ + "\\Software\\" + company, reg::kKeyRead,
                           &opened);
             it = lacks_.emplace(company, opened == err::kFileNotFound).first;
