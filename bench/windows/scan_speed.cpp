@@ -189,12 +189,24 @@ class CallClock {
     std::map<std::string, Stat> stats_;
 };
 
-// Alike on purpose: every timed port below forwards each of its methods the same way.
-// The registry port on the system, every call counted and timed. Alike on purpose: every timed
-// port wraps each of its calls the same way, a timer around the system's call.
-class TimedRegistry final : public qv::IRegistry {
+// A port whose calls go to the same port on the system, each counted and timed on the clock: what
+// the timed ports below build on.
+template <typename Port>
+class TimedPort : public Port {
   public:
-    TimedRegistry(qv::IRegistry& system, CallClock& clock) : system_(system), clock_(clock) {}
+    TimedPort(Port& system, CallClock& clock) : system_(system), clock_(clock) {}
+
+  protected:
+    Port& system_;
+    CallClock& clock_;
+};
+
+// Alike on purpose: every timed port below forwards each of its methods the same way, a timer
+// around the system's call.
+// The registry port on the system, every call counted and timed.
+class TimedRegistry final : public TimedPort<qv::IRegistry> {
+  public:
+    using TimedPort::TimedPort;
 
     [[nodiscard]] Win32Error OpenKey(qv::HKey parent, std::string_view subKey, std::uint32_t access,
                                      qv::HKey* key) noexcept override {
@@ -262,17 +274,12 @@ class TimedRegistry final : public qv::IRegistry {
         CallClock::Timer t(clock_, "RegUnLoadKeyA");
         return system_.UnLoadKey(parent, subKey);
     }
-
-  private:
-    qv::IRegistry& system_;
-    CallClock& clock_;
 };
 
-// The security port on the system, every call counted and timed. Alike on purpose: every timed
-// port wraps each of its calls the same way, a timer around the system's call.
-class TimedSecurity final : public qv::ISecurity {
+// The security port on the system, every call counted and timed.
+class TimedSecurity final : public TimedPort<qv::ISecurity> {
   public:
-    TimedSecurity(qv::ISecurity& system, CallClock& clock) : system_(system), clock_(clock) {}
+    using TimedPort::TimedPort;
 
     [[nodiscard]] Win32Error AllocateAndInitializeSid(const qv::SidIdentifierAuthority& authority,
                                                       std::uint8_t subAuthorityCount,
@@ -351,17 +358,12 @@ class TimedSecurity final : public qv::ISecurity {
         CallClock::Timer t(clock_, "GetUserNameA");
         return system_.GetUserName(buffer, chars);
     }
-
-  private:
-    qv::ISecurity& system_;
-    CallClock& clock_;
 };
 
-// The files port on the system, every call counted and timed. Alike on purpose: every timed
-// port wraps each of its calls the same way, a timer around the system's call.
-class TimedFiles final : public qv::IFileSystem {
+// The files port on the system, every call counted and timed.
+class TimedFiles final : public TimedPort<qv::IFileSystem> {
   public:
-    TimedFiles(qv::IFileSystem& system, CallClock& clock) : system_(system), clock_(clock) {}
+    using TimedPort::TimedPort;
 
     [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
         CallClock::Timer t(clock_, "GetFileAttributesA");
@@ -386,17 +388,12 @@ class TimedFiles final : public qv::IFileSystem {
         CallClock::Timer t(clock_, "GetFullPathNameA");
         return system_.GetFullPathName(path, bufferChars, fullPath);
     }
-
-  private:
-    qv::IFileSystem& system_;
-    CallClock& clock_;
 };
 
-// The system port, every call counted and timed. Alike on purpose: every timed port wraps each of
-// its calls the same way, a timer around the system's call.
-class TimedSystem final : public qv::ISystem {
+// The system port, every call counted and timed.
+class TimedSystem final : public TimedPort<qv::ISystem> {
   public:
-    TimedSystem(qv::ISystem& system, CallClock& clock) : system_(system), clock_(clock) {}
+    using TimedPort::TimedPort;
 
     void InitCommonControls() noexcept override {
         CallClock::Timer t(clock_, "InitCommonControls");
@@ -470,10 +467,6 @@ class TimedSystem final : public qv::ISystem {
         CallClock::Timer t(clock_, "BCryptGenRandom");
         return system_.GenerateRandom(bytes, count);
     }
-
-  private:
-    qv::ISystem& system_;
-    CallClock& clock_;
 };
 
 // Message boxes go to the console: a hive the scan cannot unload is reported there, and nothing

@@ -1,6 +1,7 @@
 #include "cleanup/folder_guard.h"
 
 #include "app/defaults.h"
+#include "base/enum_names.h"
 #include "base/text.h"
 #include "discovery/shell_folders.h"
 #include "security/profiles.h"
@@ -272,22 +273,18 @@ RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_vie
     return RootFolderVerdict::kAllowed;
 }
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
+// Alike on purpose: each enum has its own table of names, checked where it stands.
+constexpr EnumName<RootFolderVerdict> kRefusalReasons[] = {
+    {RootFolderVerdict::kAllowed, ""},
+    {RootFolderVerdict::kNotPlainPath, "not a plain folder path"},
+    {RootFolderVerdict::kOutsideProfile, "outside the user's profile"},
+    {RootFolderVerdict::kOtherProfile, "another user's profile"},
+    {RootFolderVerdict::kSharedFolder, "a folder of the profile itself"},
+};
+static_assert(NamesEveryValue(kRefusalReasons));
+
 const char* RefusalReason(RootFolderVerdict verdict) {
-    switch (verdict) {
-        case RootFolderVerdict::kAllowed:
-            return "";
-        case RootFolderVerdict::kNotPlainPath:
-            return "not a plain folder path";
-        case RootFolderVerdict::kOutsideProfile:
-            return "outside the user's profile";
-        case RootFolderVerdict::kOtherProfile:
-            return "another user's profile";
-        case RootFolderVerdict::kSharedFolder:
-            return "a folder of the profile itself";
-    }
-    return "";
+    return NameOf(kRefusalReasons, verdict, "");
 }
 
 }  // namespace qv

@@ -1,46 +1,31 @@
 #include "cleanup/journal.h"
 
+#include "base/enum_names.h"
 #include "base/text.h"
 
 namespace qv {
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
-const char* ActionKindName(ActionKind kind) {
-    switch (kind) {
-        case ActionKind::kRegisterLeftoverFolder:
-            return "register-leftover-folder";
-        case ActionKind::kDeleteFolderTree:
-            return "delete-folder-tree";
-        case ActionKind::kDeleteFile:
-            return "delete-file";
-        case ActionKind::kRemoveEmptyFolder:
-            return "remove-empty-folder";
-        case ActionKind::kDeleteKeyTree:
-            return "delete-key-tree";
-        case ActionKind::kDeleteEmptyKey:
-            return "delete-empty-key";
-    }
-    return "";
-}
+// Alike on purpose: each enum has its own table of names, checked where it stands.
+constexpr EnumName<ActionKind> kActionKindNames[] = {
+    {ActionKind::kRegisterLeftoverFolder, "register-leftover-folder"},
+    {ActionKind::kDeleteFolderTree, "delete-folder-tree"},
+    {ActionKind::kDeleteFile, "delete-file"},
+    {ActionKind::kRemoveEmptyFolder, "remove-empty-folder"},
+    {ActionKind::kDeleteKeyTree, "delete-key-tree"},
+    {ActionKind::kDeleteEmptyKey, "delete-empty-key"},
+};
+static_assert(NamesEveryValue(kActionKindNames));
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
-const char* ActionResultName(ActionResult result) {
-    switch (result) {
-        case ActionResult::kPlanned:
-            return "planned";
-        case ActionResult::kDone:
-            return "done";
-        case ActionResult::kFailed:
-            return "failed";
-        case ActionResult::kRefused:
-            return "refused";
-        case ActionResult::kSkipped:
-            return "skipped";
-    }
-    return "";
-}
+constexpr EnumName<ActionResult> kActionResultNames[] = {
+    {ActionResult::kPlanned, "planned"}, {ActionResult::kDone, "done"},
+    {ActionResult::kFailed, "failed"},   {ActionResult::kRefused, "refused"},
+    {ActionResult::kSkipped, "skipped"},
+};
+static_assert(NamesEveryValue(kActionResultNames));
+
+const char* ActionKindName(ActionKind kind) { return NameOf(kActionKindNames, kind, ""); }
+
+const char* ActionResultName(ActionResult result) { return NameOf(kActionResultNames, result, ""); }
 
 void Journal::Note(ActionKind kind, std::string path, std::string_view sid, ActionResult result,
                    Win32Error error, std::string reason) {

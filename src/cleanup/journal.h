@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interface.h"
 #include "base/win32_codes.h"
 #include "port/file_handles.h"
 
@@ -54,15 +55,8 @@ struct Action {
 
 // Where a real clean-up keeps what it removes instead of deleting it: each file or folder tree is
 // moved, by its checked handle, into the run's backup folder on its volume.
-class Keeper {
+class Keeper : public Interface {
   public:
-    // Alike on purpose: an interface that is no port, held by reference and destroyed through its
-    // base, says so itself as the contract machine does.
-    Keeper() = default;
-    Keeper(const Keeper&) = delete;
-    Keeper& operator=(const Keeper&) = delete;
-    virtual ~Keeper() = default;
-
     // Moves the entry `handle` names (opened with open_intent::kDelete and checked; it lies on the
     // volume with serial `volume` at `path`) into the backup. *where receives the path it has
     // there. 0, or the error with which nothing was moved.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "base/enum_names.h"
 #include "base/text.h"
 #include "res/resource.h"
 #include "security/sid_text.h"
@@ -80,30 +81,23 @@ std::string AccountOf(Platform& os, std::string_view sid) {
     return account;
 }
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
-const char* StateName(ProfileState state) {
-    switch (state) {
-        case ProfileState::kInPlace:
-            return "in-place";
-        case ProfileState::kLoaded:
-            return "loaded";
-        case ProfileState::kUnreadable:
-            return "unreadable";
-    }
-    return "unreadable";
-}
+constexpr EnumName<ProfileState> kStateNames[] = {
+    {ProfileState::kInPlace, "in-place"},
+    {ProfileState::kLoaded, "loaded"},
+    {ProfileState::kUnreadable, "unreadable"},
+};
+static_assert(NamesEveryValue(kStateNames));
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
+const char* StateName(ProfileState state) { return NameOf(kStateNames, state, "unreadable"); }
+
+constexpr EnumName<StaleReason> kReasonNames[] = {
+    {StaleReason::kMachineKeyMissing, "machine-key-missing"},
+    {StaleReason::kReinstalled, "reinstalled"},
+};
+static_assert(NamesEveryValue(kReasonNames));
+
 const char* ReasonName(StaleReason reason) {
-    switch (reason) {
-        case StaleReason::kMachineKeyMissing:
-            return "machine-key-missing";
-        case StaleReason::kReinstalled:
-            return "reinstalled";
-    }
-    return "machine-key-missing";
+    return NameOf(kReasonNames, reason, "machine-key-missing");
 }
 
 // null, or the error's code and text: a refusal's reason, else the system's text for the code.
@@ -158,25 +152,13 @@ Json ActionJson(Platform& os, const Action& action, bool applied) {
     return json;
 }
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
-const char* CommandName(Command command) {
-    switch (command) {
-        case Command::kScan:
-            return "scan";
-        case Command::kPlan:
-            return "plan";
-        case Command::kClean:
-            return "clean";
-        case Command::kBackups:
-            return "backups";
-        case Command::kRestore:
-            return "restore";
-        case Command::kPurge:
-            return "purge";
-    }
-    return "scan";
-}
+constexpr EnumName<Command> kCommandNames[] = {
+    {Command::kScan, "scan"},       {Command::kPlan, "plan"},       {Command::kClean, "clean"},
+    {Command::kBackups, "backups"}, {Command::kRestore, "restore"}, {Command::kPurge, "purge"},
+};
+static_assert(NamesEveryValue(kCommandNames));
+
+const char* CommandName(Command command) { return NameOf(kCommandNames, command, "scan"); }
 
 // Days since 1970-01-01 as a date of the proleptic Gregorian calendar, by eras of 400 years
 // (146,097 days) that begin on 1 March, so that the leap day ends a year.

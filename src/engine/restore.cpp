@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "base/enum_names.h"
 #include "base/text.h"
 #include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
@@ -89,25 +90,19 @@ bool SplitBackupPath(const Manifest& manifest, std::string_view path, std::strin
     return false;
 }
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
-const char* AuditActionOf(ActionKind kind) {
-    switch (kind) {
-        case ActionKind::kDeleteFolderTree:
-            return "restore-folder-tree";
-        case ActionKind::kDeleteFile:
-            return "restore-file";
-        case ActionKind::kRemoveEmptyFolder:
-            return "restore-empty-folder";
-        case ActionKind::kDeleteKeyTree:
-            return "restore-key-tree";
-        case ActionKind::kDeleteEmptyKey:
-            return "restore-empty-key";
-        case ActionKind::kRegisterLeftoverFolder:
-            break;
-    }
-    return "restore";
-}
+// Alike on purpose: each enum has its own table of names, checked where it stands.
+// A leftover folder's registration is not put back by itself: it counts as a plain "restore".
+constexpr EnumName<ActionKind> kAuditActions[] = {
+    {ActionKind::kRegisterLeftoverFolder, "restore"},
+    {ActionKind::kDeleteFolderTree, "restore-folder-tree"},
+    {ActionKind::kDeleteFile, "restore-file"},
+    {ActionKind::kRemoveEmptyFolder, "restore-empty-folder"},
+    {ActionKind::kDeleteKeyTree, "restore-key-tree"},
+    {ActionKind::kDeleteEmptyKey, "restore-empty-key"},
+};
+static_assert(NamesEveryValue(kAuditActions));
+
+const char* AuditActionOf(ActionKind kind) { return NameOf(kAuditActions, kind, "restore"); }
 
 class Restorer {
   public:
@@ -280,20 +275,17 @@ void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
 
 }  // namespace
 
-// Alike on purpose: one switch per enum, so that the compiler reports a value left without its
-// name.
+// Alike on purpose: each enum has its own table of names, checked where it stands.
+constexpr EnumName<RestoreOutcome> kRestoreOutcomeNames[] = {
+    {RestoreOutcome::kRestored, "restored"},
+    {RestoreOutcome::kTaken, "taken"},
+    {RestoreOutcome::kFailed, "failed"},
+    {RestoreOutcome::kNothing, "nothing"},
+};
+static_assert(NamesEveryValue(kRestoreOutcomeNames));
+
 const char* RestoreOutcomeName(RestoreOutcome outcome) {
-    switch (outcome) {
-        case RestoreOutcome::kRestored:
-            return "restored";
-        case RestoreOutcome::kTaken:
-            return "taken";
-        case RestoreOutcome::kFailed:
-            return "failed";
-        case RestoreOutcome::kNothing:
-            return "nothing";
-    }
-    return "";
+    return NameOf(kRestoreOutcomeNames, outcome, "");
 }
 
 bool RestoreReport::anyTaken() const {

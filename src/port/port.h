@@ -1,15 +1,11 @@
 // What every port is: an interface that the core holds by reference, never copies, and that is
 // destroyed through its base.
 #pragma once
+#include "base/interface.h"
 
 namespace qv {
 
-class Port {
-  public:
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-    virtual ~Port() = default;
-
+class Port : public Interface {
   protected:
     Port() = default;
 };

@@ -44,6 +44,23 @@ LUID ToSystemLuid(Luid luid) noexcept {
     return out;
 }
 
+// Runs an account lookup with the caller's two lengths (the name's or the SID's, then the domain's)
+// and gives them back: on success and, with the sizes needed, on a too small buffer. The kind of
+// account comes back on success.
+template <typename Lookup>
+Win32Error LookupWithLengths(std::uint32_t* length, std::uint32_t* domainChars, std::uint32_t* use,
+                             Lookup lookup) noexcept {
+    DWORD firstLength = *length;
+    DWORD domainLength = *domainChars;
+    SID_NAME_USE kind = SidTypeUnknown;
+    BOOL ok = lookup(&firstLength, &domainLength, &kind);
+    Win32Error e = Result(ok);
+    *length = firstLength;
+    *domainChars = domainLength;
+    if (ok && use != nullptr) *use = static_cast<std::uint32_t>(kind);
+    return e;
+}
+
 }  // namespace
 
 void* Win32Security::Bind(Entry entry) noexcept {
@@ -116,34 +133,23 @@ Win32Error Win32Security::LookupAccountSid(ConstSid sid, char* name, std::uint32
                                            std::uint32_t* use) noexcept {
     auto lookup = Bound<decltype(&::LookupAccountSidA)>(kLookupAccountSidA);
     if (lookup == nullptr) return err::kProcNotFound;
-    DWORD nameLength = *nameChars;
-    DWORD domainLength = *domainChars;
-    SID_NAME_USE kind = SidTypeUnknown;
-    BOOL ok = lookup(nullptr, Mutable(sid), name, &nameLength, domain, &domainLength, &kind);
-    Win32Error e = Result(ok);
-    // The lengths come back on success and, with the sizes needed, on a too small buffer.
-    *nameChars = nameLength;
-    *domainChars = domainLength;
-    if (ok && use != nullptr) *use = static_cast<std::uint32_t>(kind);
-    return e;
+    return LookupWithLengths(nameChars, domainChars, use,
+                             [&](DWORD* nameLength, DWORD* domainLength, SID_NAME_USE* kind) {
+                                 return lookup(nullptr, Mutable(sid), name, nameLength, domain,
+                                               domainLength, kind);
+                             });
 }
 
-// Alike on purpose: both lookups take and give back their lengths the same way.
 Win32Error Win32Security::LookupAccountName(const char* accountName, Sid sid,
                                             std::uint32_t* sidBytes, char* domain,
                                             std::uint32_t* domainChars,
                                             std::uint32_t* use) noexcept {
     auto lookup = Bound<decltype(&::LookupAccountNameA)>(kLookupAccountNameA);
     if (lookup == nullptr) return err::kProcNotFound;
-    DWORD sidLength = *sidBytes;
-    DWORD domainLength = *domainChars;
-    SID_NAME_USE kind = SidTypeUnknown;
-    BOOL ok = lookup(nullptr, accountName, sid, &sidLength, domain, &domainLength, &kind);
-    Win32Error e = Result(ok);
-    *sidBytes = sidLength;
-    *domainChars = domainLength;
-    if (ok && use != nullptr) *use = static_cast<std::uint32_t>(kind);
-    return e;
+    return LookupWithLengths(
+        sidBytes, domainChars, use, [&](DWORD* sidLength, DWORD* domainLength, SID_NAME_USE* kind) {
+            return lookup(nullptr, accountName, sid, sidLength, domain, domainLength, kind);
+        });
 }
 
 Win32Error Win32Security::LookupPrivilegeValue(const char* name, Luid* luid) noexcept {

@@ -11,19 +11,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/interface.h"
 #include "port/platform.h"
 
 namespace qv::contract {
 
 // What a contract test needs of a machine besides its ports: a folder and a key it may fill, and
 // the setup that the ports cannot do. Everything it makes is gone when the machine is.
-class ContractMachine {
+class ContractMachine : public Interface {
   public:
-    ContractMachine() = default;
-    ContractMachine(const ContractMachine&) = delete;
-    ContractMachine& operator=(const ContractMachine&) = delete;
-    virtual ~ContractMachine() = default;
-
     virtual Platform& os() = 0;
     // Whether the machine is Wine rather than Windows.
     virtual bool IsWine() const = 0;

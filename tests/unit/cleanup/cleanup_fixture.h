@@ -8,11 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/tables.h"
-#include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
-#include "ui/user_data_tree.h"
+#include "tests/unit/machine_parts.h"
 
 namespace qv::test {
 
@@ -29,9 +27,9 @@ inline bool Contains(const std::vector<std::string>& lines, std::string_view par
     });
 }
 
-class CleanupTest : public ::testing::Test {
+class CleanupTest : public ::testing::Test, protected MachineParts {
   protected:
-    explicit CleanupTest(bool loggedOn = true) {
+    explicit CleanupTest(bool loggedOn = true) : MachineParts(fake::FakeDialogWindow::kHandle) {
         tables.FillBuiltIn();
         m.AddUser({kAnn, "ann", "QVTEST", {}, loggedOn});
         m.AddUser({kBob, "bob", "QVTEST", {}, loggedOn});
@@ -72,14 +70,6 @@ class CleanupTest : public ::testing::Test {
         EXPECT_FALSE(m.registry.IsLoadedByApp(kAnn));
         EXPECT_FALSE(m.registry.IsLoadedByApp(kBob));
     }
-
-    // Alike on purpose: each test program's machine holds the same parts
-    // (tests/unit/ui/ui_machine.h).
-    fake::FakeMachine m;
-    Tables tables;
-    fake::FakeTree control;
-    UserDataTree tree{control};
-    Workspace ws{Services{m.platform(), false}, tables, true, fake::FakeDialogWindow::kHandle};
 };
 
 }  // namespace qv::test

@@ -171,6 +171,9 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
 // Every exit code, with what each run leaves of zed's stale registration and whether it changed
 // the machine at all.
 TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
+    // What a run leaves of the machine: nothing changed; something changed but zed's registration
+    // key is still there; or that key is gone.
+    enum Effect { kNone, kChanged, kRemoved };
     struct Row {
         const char* name;
         std::function<void()> setup;
@@ -178,8 +181,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         bool interactive;
         const char* typed;  // null: nothing typed
         ExitCode expected;
-        bool changes;  // anything of the machine changed
-        bool removed;  // zed's registration key is gone
+        Effect effect;
     };
     auto none = [] {};
     auto stale = [this] { StaleEnglish(); };
@@ -189,30 +191,15 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
     };
     // Alike on purpose: one table row per case.
     const Row rows[] = {
-        {"scan, nothing stale",
-         none,
-         {"scan"},
-         false,
-         nullptr,
-         ExitCode::kNothingToDo,
-         false,
-         false},
-        {"scan, stale",
-         stale,
-         {"scan", "--json"},
-         false,
-         nullptr,
-         ExitCode::kStaleFound,
-         false,
-         false},
+        {"scan, nothing stale", none, {"scan"}, false, nullptr, ExitCode::kNothingToDo, kNone},
+        {"scan, stale", stale, {"scan", "--json"}, false, nullptr, ExitCode::kStaleFound, kNone},
         {"scan, stale and a profile unreadable",
          staleUnreadable,
          {"scan"},
          false,
          nullptr,
          ExitCode::kFailed,
-         false,
-         false},
+         kNone},
         {"scan, the profile list unreadable",
          [this] {
              StaleEnglish();
@@ -222,33 +209,29 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          false,
          nullptr,
          ExitCode::kFailed,
-         false,
-         false},
-        {"plan, stale", stale, {"plan"}, false, nullptr, ExitCode::kStaleFound, false, false},
+         kNone},
+        {"plan, stale", stale, {"plan"}, false, nullptr, ExitCode::kStaleFound, kNone},
         {"plan of a user with nothing stale",
          stale,
          {"plan", "--user", "amy"},
          false,
          nullptr,
          ExitCode::kNothingToDo,
-         false,
-         false},
+         kNone},
         {"clean --yes",
          stale,
          {"clean", "--yes"},
          false,
          nullptr,
          ExitCode::kNothingToDo,
-         true,
-         true},
+         kRemoved},
         {"clean --yes, a profile unreadable",
          staleUnreadable,
          {"clean", "--yes", "--json"},
          false,
          nullptr,
          ExitCode::kFailed,
-         true,
-         true},
+         kRemoved},
         {"clean --yes, a deletion fails",
          [this] {
              StaleEnglish();
@@ -258,36 +241,26 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          false,
          nullptr,
          ExitCode::kFailed,
-         true,
-         false},
+         kChanged},
         {"clean without --yes and without a console",
          stale,
          {"clean"},
          false,
          "y",
          ExitCode::kNotRun,
-         false,
-         false},
-        {"clean answered no", stale, {"clean"}, true, "n", ExitCode::kNotRun, false, false},
-        {"clean not answered", stale, {"clean"}, true, nullptr, ExitCode::kNotRun, false, false},
-        {"clean answered yes", stale, {"clean"}, true, " Yes", ExitCode::kNothingToDo, true, true},
-        {"usage error",
-         stale,
-         {"scan", "--user", "zed"},
-         false,
-         nullptr,
-         ExitCode::kNotRun,
-         false,
-         false},
+         kNone},
+        {"clean answered no", stale, {"clean"}, true, "n", ExitCode::kNotRun, kNone},
+        {"clean not answered", stale, {"clean"}, true, nullptr, ExitCode::kNotRun, kNone},
+        {"clean answered yes", stale, {"clean"}, true, " Yes", ExitCode::kNothingToDo, kRemoved},
+        {"usage error", stale, {"scan", "--user", "zed"}, false, nullptr, ExitCode::kNotRun, kNone},
         {"settings file missing",
          stale,
          {"scan", "--settings", "missing.ini"},
          false,
          nullptr,
          ExitCode::kNotRun,
-         false,
-         false},
-        {"help", stale, {"clean", "--help"}, false, nullptr, ExitCode::kNothingToDo, false, false},
+         kNone},
+        {"help", stale, {"clean", "--help"}, false, nullptr, ExitCode::kNothingToDo, kNone},
         {"Windows 98",
          [this] {
              StaleEnglish();
@@ -297,8 +270,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          false,
          nullptr,
          ExitCode::kFailed,
-         false,
-         false},
+         kNone},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -314,9 +286,9 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         const bool held = ZedEnglishKeyExists();
 
         EXPECT_EQ(cli::RunCli(m.platform(), console, row.args), row.expected) << console.Err();
-        EXPECT_EQ(Snapshot() != before, row.changes);
+        EXPECT_EQ(Snapshot() != before, row.effect != kNone);
         if (held) {
-            EXPECT_EQ(ZedEnglishKeyExists(), !row.removed);
+            EXPECT_EQ(ZedEnglishKeyExists(), row.effect != kRemoved);
         }
         // A question is asked only of a person at a console.
         EXPECT_EQ(console.LinesRead(), row.interactive && row.typed != nullptr ? 1 : 0);

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/workspace.h"
 #include "fake/fake_machine.h"
 #include "fake/fake_ui.h"
+#include "tests/unit/machine_parts.h"
 #include "ui/user_data_tree.h"
 
 namespace qv {
 
-class UiMachine : public ::testing::Test {
+class UiMachine : public ::testing::Test, protected test::MachineParts {
   protected:
     static constexpr char kZed[] = "S-1-5-21-7-7-7-1001";
     static constexpr char kAmy[] = "S-1-5-21-7-7-7-1002";
@@ -22,7 +22,7 @@ class UiMachine : public ::testing::Test {
     static constexpr std::int64_t kT = 1600000000;  // 2020-09-13
     static constexpr char kEnglish[] = "Ovaline\\R16.0\\OVLN-201:409";
 
-    UiMachine() {
+    UiMachine() : MachineParts(0x77) {
         m.AddUser({kZed, "zed"});
         m.AddUser({kAmy, "amy"});
         tables.FillBuiltIn();
@@ -50,14 +50,6 @@ class UiMachine : public ::testing::Test {
         EXPECT_FALSE(m.registry.IsMounted(kZed));
         EXPECT_FALSE(m.registry.IsMounted(kAmy));
     }
-
-    // Alike on purpose: each test program's machine holds the same parts
-    // (tests/unit/cleanup/cleanup_fixture.h).
-    fake::FakeMachine m;
-    Tables tables;
-    fake::FakeTree control;
-    UserDataTree tree{control};
-    Workspace ws{Services{m.platform(), false}, tables, true, 0x77};
 };
 
 }  // namespace qv
