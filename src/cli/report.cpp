@@ -115,9 +115,8 @@ Json ProfileJson(Platform& os, const ProfileFinding& profile) {
     const std::string account = AccountOf(os, profile.sid);
     json["account"] = OptionalText(os.system, account);
     json["state"] = StateName(profile.state);
-    // PENDING(engine plan): the scan does not keep why a hive could not be made available; an
-    // unreadable profile gets its error once ProfileFinding carries it.
-    json["error"] = nullptr;
+    // Why an unreadable profile's hive could not be made available; null for the others.
+    json["error"] = ErrorJson(os, profile.error, "");
     return json;
 }
 

@@ -26,6 +26,7 @@ enum class ProfileState {
 struct ProfileFinding {
     std::string sid;
     ProfileState state = ProfileState::kInPlace;
+    Win32Error error = err::kSuccess;  // kUnreadable: why the hive could not be made available
 };
 
 // One user's stale registration, with the evidence.

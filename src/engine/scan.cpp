@@ -268,7 +268,7 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
         HiveLease hive(ws.services, sid, ws.hives);
         if (!hive.available()) {
             // Not "nothing to clean": the front end tells how many users could not be read.
-            findings->profiles.push_back({sid, ProfileState::kUnreadable});
+            findings->profiles.push_back({sid, ProfileState::kUnreadable, hive.error()});
             continue;
         }
         findings->profiles.push_back(

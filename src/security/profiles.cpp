@@ -102,7 +102,10 @@ void HiveBook::SetStuck(std::string_view sidText, bool stuck) {
 HiveLease::HiveLease(const Services& services, std::string_view sidText, HiveBook* book)
     : services_(services), sid_(sidText), book_(book) {
     Platform& os = services.os;
-    if (!IsHiveName(sidText)) return;
+    if (!IsHiveName(sidText)) {
+        error_ = err::kInvalidName;
+        return;
+    }
 
     // Loaded already (a logged-on user, the operator, a service account): used in place. A hive
     // this run loaded and could not unload is its own, not a logged-on user's.
@@ -129,6 +132,7 @@ HiveLease::HiveLease(const Services& services, std::string_view sidText, HiveBoo
     }
     if (e != err::kSuccess) {
         if (services.debug) ShowSystemError(os, e, "RegLoadKey error for " + sid_ + ": ");
+        error_ = e;
         return;
     }
     available_ = true;

@@ -51,6 +51,9 @@ class HiveLease {
 
     // Whether HKEY_USERS\<sidText> can be used.
     bool available() const noexcept { return available_; }
+    // Why the hive cannot be used (the load's error; 123 for a text that names no hive); 0 when
+    // it can.
+    Win32Error error() const noexcept { return error_; }
     // Whether this lease loaded the hive: it unloads it at its end (a clean-up flushes it first).
     bool loadedHere() const noexcept { return loadedHere_; }
     // Unloads now what the lease loaded; 0, or the error of the last unload attempt. The
@@ -65,6 +68,7 @@ class HiveLease {
     std::string sid_;
     HiveBook* book_;
     bool available_ = false;
+    Win32Error error_ = err::kSuccess;
     bool loadedHere_ = false;
 };
 

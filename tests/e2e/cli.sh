@@ -193,5 +193,8 @@ e2e_check "a scan with a profile whose hive is gone exits 3, though it found reg
 e2e_check "that profile is listed as unreadable" test "$(jq -r \
   '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | .state' "$E2E_WORK/unreadable.out")" = \
   unreadable
+e2e_check "with the error of its hive's load" test "$(jq -r \
+  '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | (.error.code > 0 and
+   (.error.message | length) > 0)' "$E2E_WORK/unreadable.out")" = true
 
 e2e_finish

@@ -86,7 +86,8 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
       "profiles": [
         {"sid": "S-1-5-21-7-7-7-1001", "account": "zed", "state": "loaded", "error": null},
         {"sid": "S-1-5-21-7-7-7-1002", "account": "amy", "state": "loaded", "error": null},
-        {"sid": "S-1-5-21-7-7-7-1003", "account": "健", "state": "unreadable", "error": null}
+        {"sid": "S-1-5-21-7-7-7-1003", "account": "健", "state": "unreadable", "error":
+          {"code": 32, "message": "The process cannot access the file because it is being used by another process."}}
       ],
       "registrations": [
         {"label": "Ovaline 2004 (English)", "keyName": "OVLN-201:409", "product": "Ovaline",
