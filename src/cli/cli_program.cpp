@@ -188,6 +188,7 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
     if (options.command == Command::kBackups) {
         std::vector<KeptRun> runs;
         Win32Error e = ListKeptRuns(ws, &runs);
+        MeasureKeptRuns(ws, &runs);
         outcome->actionFailed = e != err::kSuccess;
         json = BackupsJson(os, runs);
         text = e != err::kSuccess ? "backups: " + SystemErrorText(os.system, e)

@@ -251,12 +251,13 @@ class Restorer {
     std::map<std::string, std::vector<std::string>> anchors_;
 };
 
-bool Wanted(Platform& os, const ManifestAction& entry, const std::vector<std::string>& users) {
+// Whether the user `sid` is one of `users` (by SID or account name); every user when none is given.
+bool Wanted(Platform& os, const std::string& sid, const std::vector<std::string>& users) {
     if (users.empty()) return true;
     std::string account;
-    (void)AccountNameFromSidText(os.security, entry.action.sid, &account);  // empty if unknown
+    (void)AccountNameFromSidText(os.security, sid, &account);  // empty if unknown
     for (const std::string& user : users) {
-        if (text::EqualsNoCase(user, entry.action.sid) ||
+        if (text::EqualsNoCase(user, sid) ||
             (!account.empty() && text::EqualsNoCase(user, account))) {
             return true;
         }
@@ -332,12 +333,6 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
             continue;  // not a run's folder
         }
         kept.folder = Join(backups, entry.name);
-        for (const std::string& path : kept.manifest.folders) {
-            UniqueFileRef f(files);
-            if (OpenKeptFolder(ws, path, &f) == err::kSuccess) {
-                kept.size += SizeBelow(files, f.get(), 0);
-            }
-        }
         std::set<std::string> sids;
         for (const ManifestAction& a : kept.manifest.actions) sids.insert(a.action.sid);
         kept.users = sids.size();
@@ -347,6 +342,19 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
         return a.manifest.time < b.manifest.time;
     });
     return err::kSuccess;
+}
+
+void MeasureKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
+    IFileHandles& files = ws.services.os.handles;
+    for (KeptRun& kept : *runs) {
+        kept.size = 0;
+        for (const std::string& path : kept.manifest.folders) {
+            UniqueFileRef f(files);
+            if (OpenKeptFolder(ws, path, &f) == err::kSuccess) {
+                kept.size += SizeBelow(files, f.get(), 0);
+            }
+        }
+    }
 }
 
 RestoreReport RestoreRun(Workspace& ws, std::string_view run,
@@ -378,27 +386,38 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
     UniqueFileRef folder(os.handles);
     report.error = OpenKeptFolder(ws, chosen->folder, &folder);
     if (report.error != err::kSuccess) return report;
+    // Each user's account as the manifest names it, and whether he is wanted, once per user.
     std::map<std::string, std::string> accounts;
-    for (const ManifestAction& a : manifest.actions) accounts[a.action.sid] = a.account;
+    std::map<std::string, bool> wanted;
+    for (const ManifestAction& a : manifest.actions) {
+        accounts[a.action.sid] = a.account;
+        if (wanted.count(a.action.sid) == 0) {
+            wanted[a.action.sid] = Wanted(os, a.action.sid, users);
+        }
+    }
+    // Who restores: the same for every item marked.
+    std::string restoredBy;
+    {
+        std::string account;
+        const std::string sid = CurrentUserSidText(os.security);
+        restoredBy = !sid.empty() && QualifiedAccountFromSidText(os.security, sid, &account)
+                         ? os.system.AnsiToUtf8(account)
+                         : sid;
+    }
 
     Restorer restorer(ws, manifest, folder.get());
     // Backwards: each action is undone after the ones that came after it.
     for (std::size_t i = manifest.actions.size(); i-- > 0;) {
         ManifestAction& entry = manifest.actions[i];
         if (entry.restored || entry.action.result != ActionResult::kDone ||
-            !Wanted(os, entry, users)) {
+            !wanted[entry.action.sid]) {
             continue;
         }
         RestoredItem item = restorer.Restore(i);
         if (item.outcome == RestoreOutcome::kRestored || item.outcome == RestoreOutcome::kNothing) {
             entry.restored = true;
             manifest.restoredTime = os.system.CurrentTime();
-            std::string account;
-            const std::string sid = CurrentUserSidText(os.security);
-            manifest.restoredBy =
-                !sid.empty() && QualifiedAccountFromSidText(os.security, sid, &account)
-                    ? os.system.AnsiToUtf8(account)
-                    : sid;
+            manifest.restoredBy = restoredBy;
             // Marked at once, so that a restore that stops half way is never done twice.
             Win32Error e = WriteManifest(os, folder.get(), manifest);
             if (e != err::kSuccess && item.outcome == RestoreOutcome::kRestored) {

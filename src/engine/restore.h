@@ -16,7 +16,7 @@ namespace qv {
 struct KeptRun {
     std::string folder;  // the run's own folder (ANSI)
     Manifest manifest;
-    std::uint64_t size = 0;  // bytes kept, over all the run's folders
+    std::uint64_t size = 0;  // bytes kept, over all the run's folders (MeasureKeptRuns)
     std::size_t users = 0;   // users whose data the run touched
 };
 
@@ -24,6 +24,9 @@ struct KeptRun {
 // is not a run and is left out. 0, or the error with which the folder cannot be read (a missing
 // folder: none kept, 0).
 [[nodiscard]] Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs);
+// Fills in each run's size by walking its folders (links are not entered): for a listing of the
+// runs, not for a restore or a purge, which need only the manifests.
+void MeasureKeptRuns(Workspace& ws, std::vector<KeptRun>* runs);
 
 enum class RestoreOutcome {
     kRestored,  // put back

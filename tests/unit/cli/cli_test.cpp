@@ -332,6 +332,7 @@ TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
     const Json listed = Json::parse(console.Out());
     ASSERT_EQ(listed["backups"].size(), 1u);  // the first run only, restored
     EXPECT_FALSE(listed["backups"][0]["restored"].is_null());
+    EXPECT_GT(listed["backups"][0]["size"].get<std::uint64_t>(), 0u);  // its manifest at least
 }
 
 // A user who is not an administrator gets the current-user mode, as in the dialog.
