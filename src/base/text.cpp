@@ -66,6 +66,13 @@ std::string CutBeforeLastBackslash(std::string_view s) {
     return std::string(pos == npos ? s : s.substr(0, pos));
 }
 
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += '\\';
+    path += name;
+    return path;
+}
+
 std::string AfterLastBackslash(std::string_view s) {
     std::size_t pos = FindLast(s, '\\');
     return std::string(pos == npos ? s : s.substr(pos + 1));

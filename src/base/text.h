@@ -35,6 +35,8 @@ std::string TrimTrailingBackslashes(std::string_view s);
 std::string CutBeforeLastBackslash(std::string_view s);
 // The text after the last "\"; the whole text when it has none.
 std::string AfterLastBackslash(std::string_view s);
+// "folder\name": a path and one more name below it.
+std::string JoinPath(std::string_view folder, std::string_view name);
 
 // Exact comparison, byte for byte.
 bool Equals(std::string_view a, std::string_view b) noexcept;

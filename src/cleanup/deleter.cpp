@@ -9,15 +9,7 @@
 namespace qv {
 namespace {
 
-bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
 bool IsFolder(std::uint32_t attributes) { return (attributes & fa::kDirectory) != 0; }
-
-std::string Join(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    path += '\\';
-    path += name;
-    return path;
-}
 
 DeleteReport Refused(std::string path, std::string reason) {
     DeleteReport r;
@@ -102,9 +94,9 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
     *volume = facts.volumeSerial;
 
     std::string path = best->volume;
-    for (const std::string& name : best->names) path = Join(path, name);
+    for (const std::string& name : best->names) path = text::JoinPath(path, name);
     for (std::size_t i = best->names.size(); i < depth; ++i) {
-        path = Join(path, parts.names[i]);
+        path = text::JoinPath(path, parts.names[i]);
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
         if (make && e == err::kFileNotFound) {
@@ -163,7 +155,7 @@ class TreeDeletion {
         const std::size_t before = problems_;
         for (const FolderEntry& entry : entries) {
             if (entry.name == "." || entry.name == "..") continue;
-            DeleteEntry(folder, entry, Join(path, entry.name));
+            DeleteEntry(folder, entry, text::JoinPath(path, entry.name));
         }
         // A folder that kept an entry cannot go; its entry was reported already.
         if (problems_ != before) return;
@@ -317,7 +309,7 @@ DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
         if (files_.ListFolder(target.handle.get(), "*", &entries) == err::kSuccess) {
             for (const FolderEntry& entry : entries) {
                 if (entry.name == "." || entry.name == "..") continue;
-                if (!dryRun_->IsDeleted(Join(path, entry.name))) {
+                if (!dryRun_->IsDeleted(text::JoinPath(path, entry.name))) {
                     return Failed(std::string(path), err::kDirNotEmpty);
                 }
             }
@@ -337,29 +329,30 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
                            std::vector<FolderEntry>* entries) {
     PathParts parts;
     if (!SplitAbsolutePath(path, &parts) || !HoldsOnlyNameCharacters(mask, true)) {
-        return Refused(Join(path, mask), "not a plain path");
+        return Refused(text::JoinPath(path, mask), "not a plain path");
     }
     if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kPathNotFound);
     UniqueFileRef folder(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = WalkTo(files_, anchors_, parts, parts.names.size(), true, &folder, &volume);
     if (walk.outcome != DeleteOutcome::kDeleted) {
-        if (walk.path.empty()) walk.path = Join(path, mask);
+        if (walk.path.empty()) walk.path = text::JoinPath(path, mask);
         return walk;
     }
     Win32Error e = files_.ListFolder(folder.get(), mask, entries);
     if (e == err::kSuccess && dryRun_ != nullptr) {
         // What the deletions before would have left of the folder.
-        entries->erase(std::remove_if(entries->begin(), entries->end(),
-                                      [&](const FolderEntry& entry) {
-                                          return entry.name != "." && entry.name != ".." &&
-                                                 dryRun_->IsDeleted(Join(path, entry.name));
-                                      }),
-                       entries->end());
+        entries->erase(
+            std::remove_if(entries->begin(), entries->end(),
+                           [&](const FolderEntry& entry) {
+                               return entry.name != "." && entry.name != ".." &&
+                                      dryRun_->IsDeleted(text::JoinPath(path, entry.name));
+                           }),
+            entries->end());
         if (entries->empty()) e = err::kFileNotFound;
     }
     if (e == err::kFileNotFound) return Missing(e);
-    if (e != err::kSuccess) return Failed(Join(path, mask), e);
+    if (e != err::kSuccess) return Failed(text::JoinPath(path, mask), e);
     return DeleteReport{};
 }
 

@@ -18,13 +18,6 @@ constexpr char kLocalRootFolder[] = "LocalRootFolder";
 constexpr char kAppData[] = "AppData";
 constexpr char kLocalAppData[] = "Local AppData";
 
-std::string Join(std::string_view a, std::string_view b) {
-    std::string joined(a);
-    joined += '\\';
-    joined += b;
-    return joined;
-}
-
 // A string value as the folder values are stored: the text and its terminating NUL.
 Win32Error SetStringValue(IRegistry& registry, HKey key, std::string_view name,
                           std::string_view value) {
@@ -101,7 +94,7 @@ Registration RegisterLanguageFolder(Platform& os, const MachineKeyCheck& machine
         return Registration::Skipped;
     }
     // The user has the registration already; its folder values stay as the product wrote them.
-    const std::string userKeyPath = Join(sidText, keyPath);
+    const std::string userKeyPath = text::JoinPath(sidText, keyPath);
     if (OpenKey(os.registry, kHkeyUsers, userKeyPath,
                 heldInMemory != nullptr ? reg::kKeyRead : reg::kKeyReadWrite)) {
         return Registration::Skipped;
@@ -173,8 +166,8 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
                                   const LeftoverFolder& leftover) {
     UniqueKey created(os.registry);
     Win32Error result =
-        os.registry.CreateKey(kHkeyUsers, Join(sidText, leftover.keyPath), reg::kOptionNonVolatile,
-                              reg::kKeyReadWrite, created.put(), nullptr);
+        os.registry.CreateKey(kHkeyUsers, text::JoinPath(sidText, leftover.keyPath),
+                              reg::kOptionNonVolatile, reg::kKeyReadWrite, created.put(), nullptr);
     if (result != err::kSuccess) {
         created.reset();
         return result;
@@ -201,11 +194,12 @@ const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view
     auto it = companies_.find(company);
     if (it == companies_.end()) {
         std::optional<CompanyFolders> found;
-        CompanyFolders folders{Join(roaming_, company), Join(local_, company), {}};
+        CompanyFolders folders{
+            text::JoinPath(roaming_, company), text::JoinPath(local_, company), {}};
         if (EitherIsDirectory(os_.files, folders.roaming, folders.local)) {
             for (const StringTable::Row& productRow : tables_.productIds.Rows()) {
-                if (EitherIsDirectory(os_.files, Join(folders.roaming, productRow.first),
-                                      Join(folders.local, productRow.first))) {
+                if (EitherIsDirectory(os_.files, text::JoinPath(folders.roaming, productRow.first),
+                                      text::JoinPath(folders.local, productRow.first))) {
                     folders.products.push_back(productRow);
                 }
             }
@@ -228,8 +222,8 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
     for (const StringTable::Row& productRow : folders->products) {
         const std::string& name = productRow.first;
         const std::string& id = productRow.second;
-        const std::string roamRel = Join(Join(folders->roaming, name), release);
-        const std::string localRel = Join(Join(folders->local, name), release);
+        const std::string roamRel = text::JoinPath(text::JoinPath(folders->roaming, name), release);
+        const std::string localRel = text::JoinPath(text::JoinPath(folders->local, name), release);
         // Without the local release folder there is no language folder below it. The trailing
         // backslash keeps the release's name as the language folders' paths spell it: the system
         // drops trailing dots and spaces only from a path's last name.
@@ -244,8 +238,8 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
                 entries->count(text::FoldCase(languageRow.first)) == 0) {
                 continue;
             }
-            const std::string roamLang = Join(roamRel, languageRow.first);
-            const std::string localLang = Join(localRel, languageRow.first);
+            const std::string roamLang = text::JoinPath(roamRel, languageRow.first);
+            const std::string localLang = text::JoinPath(localRel, languageRow.first);
             // Only the local folder decides here; the roaming one may be missing, and its value
             // then names a folder that does not exist.
             if (!IsDirectory(os_.files, localLang)) continue;

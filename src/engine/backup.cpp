@@ -28,8 +28,6 @@ namespace {
 constexpr char kQuorvaneFolder[] = "Quorvane";
 constexpr char kBackupsFolderName[] = "Backups";
 
-bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
-
 // Opens `base`, a folder the machine names; *volume receives its volume's serial number.
 Win32Error OpenChainBase(IFileHandles& files, std::string_view base, UniqueFileRef* folder,
                          std::uint64_t* volume) {
@@ -91,13 +89,6 @@ Win32Error MakeChain(IFileHandles& files, std::string_view base,
     return err::kSuccess;
 }
 
-std::string Join(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    path += '\\';
-    path += name;
-    return path;
-}
-
 }  // namespace
 
 Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* folder) {
@@ -115,7 +106,7 @@ Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* f
     }
     if (first == parts.names.size()) return err::kBadPathname;
     std::string base = parts.volume;
-    for (std::size_t i = 0; i < first; ++i) base = Join(base, parts.names[i]);
+    for (std::size_t i = 0; i < first; ++i) base = text::JoinPath(base, parts.names[i]);
     if (first == 0) base += '\\';
     std::uint64_t volume = 0;
     Win32Error e = OpenChainBase(files, base, folder, &volume);
@@ -141,7 +132,7 @@ std::string BackupsFolder(Workspace& ws) {
                        : ReadUserShellFolder(registry, CurrentUserSidText(ws.services.os.security),
                                              "Local AppData", &base);
     if (e != err::kSuccess || !IsUsableFolder(base)) return std::string();
-    return Join(Join(base, kQuorvaneFolder), kBackupsFolderName);
+    return text::JoinPath(text::JoinPath(base, kQuorvaneFolder), kBackupsFolderName);
 }
 
 FolderProtection BackupProtection(const Workspace& ws) {
@@ -167,7 +158,7 @@ Win32Error RunBackup::Begin(Workspace& ws, std::string_view runId, std::string_v
     Win32Error e = MakeChain(os.handles, base, {kQuorvaneFolder, kBackupsFolderName, run->run_},
                              BackupProtection(ws), &own->handle, &own->volume);
     if (e != err::kSuccess) return e;
-    own->path = Join(backups, run->run_);
+    own->path = text::JoinPath(backups, run->run_);
     run->folder_ = own->path;
     run->volumes_.push_back(std::move(own));
 
@@ -210,7 +201,8 @@ Win32Error RunBackup::FolderOn(std::uint64_t volume, std::string_view path, Volu
     if (e != err::kSuccess) return e;
     // The volume's root was reached by its path: it must be the volume the entry lies on.
     if (made->volume != volume) return err::kNotSameDevice;
-    made->path = Join(Join(Join(parts.volume, kQuorvaneFolder), kBackupsFolderName), run_);
+    made->path = text::JoinPath(
+        text::JoinPath(text::JoinPath(parts.volume, kQuorvaneFolder), kBackupsFolderName), run_);
     manifest_->manifest.folders.push_back(made->path);
     *folder = made.get();
     volumes_.push_back(std::move(made));
@@ -233,7 +225,7 @@ Win32Error RunBackup::Keep(FileRef handle, std::uint64_t volume, std::string_vie
         const std::string name = NextName();
         e = ws_.services.os.handles.Rename(handle, folder->handle.get(), name);
         if (e != err::kSuccess) return e;
-        *where = Join(folder->path, name);
+        *where = text::JoinPath(folder->path, name);
         return err::kSuccess;
     } catch (const std::exception&) {
         return err::kNotEnoughMemory;
@@ -257,10 +249,10 @@ Win32Error RunBackup::KeepKeyTree(std::string_view usersPath, std::string* where
         UniqueKey key = OpenKey(os.registry, kHkeyUsers, usersPath, reg::kKeyRead);
         if (key) {
             ScopedPrivilege backup(os.security, sec::kBackupPrivilege);
-            (void)os.registry.SaveKey(key.get(), Join(folder_, name + ".hiv"));
+            (void)os.registry.SaveKey(key.get(), text::JoinPath(folder_, name + ".hiv"));
         }
     }
-    *where = Join(folder_, name + ".keys.json");
+    *where = text::JoinPath(folder_, name + ".keys.json");
     return err::kSuccess;
 }
 

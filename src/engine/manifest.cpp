@@ -14,15 +14,9 @@ using Json = nlohmann::ordered_json;
 
 constexpr int kFormat = 1;
 
-std::string Utf8(ISystem& system, std::string_view ansi) {
-    if (ansi.empty()) return std::string();
-    std::string utf8 = system.AnsiToUtf8(ansi);
-    return utf8.empty() ? std::string(ansi) : utf8;
-}
-
 // An ANSI text for the reader and for the program: "<name>" as UTF-8, "<name>Ansi" exact.
 void PutPath(ISystem& system, Json* node, const char* name, std::string_view ansi) {
-    (*node)[name] = Utf8(system, ansi);
+    (*node)[name] = Utf8OrAsIs(system, ansi);
     (*node)[std::string(name) + "Ansi"] = text::Hex(ansi);
 }
 
@@ -97,7 +91,7 @@ std::string ManifestJson(ISystem& system, const Manifest& manifest) {
         node["userAccount"] = entry.account;
         node["result"] = ActionResultName(a.result);
         node["error"] = a.error;
-        node["reason"] = Utf8(system, a.reason);
+        node["reason"] = Utf8OrAsIs(system, a.reason);
         PutPath(system, &node, "backup", a.backup);
         node["attributes"] = a.attributes;
         node["restored"] = entry.restored;

@@ -24,13 +24,6 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 // Folders deeper than this below a run's folder are not counted into its size.
 constexpr int kMaxSizeDepth = 64;
 
-std::string Join(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    path += '\\';
-    path += name;
-    return path;
-}
-
 // The bytes of the files below the open folder; links are counted as entries, never entered.
 std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
     std::vector<FolderEntry> entries;
@@ -53,8 +46,7 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
             continue;
         }
         FileFacts facts;
-        if (files.QueryFacts(sub.get(), &facts) == err::kSuccess &&
-            (facts.attributes & fa::kReparsePoint) == 0) {
+        if (files.QueryFacts(sub.get(), &facts) == err::kSuccess && !IsLink(facts)) {
             size += SizeBelow(files, sub.get(), depth + 1);
         }
     }
@@ -332,7 +324,7 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
             !text::EqualsNoCase(kept.manifest.run, entry.name)) {
             continue;  // not a run's folder
         }
-        kept.folder = Join(backups, entry.name);
+        kept.folder = text::JoinPath(backups, entry.name);
         std::set<std::string> sids;
         for (const ManifestAction& a : kept.manifest.actions) sids.insert(a.action.sid);
         kept.users = sids.size();

@@ -11,6 +11,7 @@
 
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
+#include "port/files.h"
 #include "port/port.h"
 
 namespace qv {
@@ -35,6 +36,9 @@ struct FileFacts {
 
 // Who may reach a folder the tool creates for its own records.
 enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly };
+
+// Whether an opened entry is a junction or a symbolic link (or any other reparse point).
+inline bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
 
 // One entry of a folder listing.
 struct FolderEntry {

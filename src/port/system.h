@@ -76,4 +76,12 @@ class ISystem : public Port {
 // A library of LoadLibrary, freed with FreeLibrary.
 using UniqueLibrary = UniqueHandle<ModuleHandle, &ISystem::FreeLibrary>;
 
+// An ANSI text as UTF-8; should the conversion fail, the bytes as they are (a JSON writer then
+// replaces whatever is not UTF-8 in them, so the text is written either way).
+inline std::string Utf8OrAsIs(ISystem& system, std::string_view ansi) {
+    if (ansi.empty()) return std::string();
+    std::string utf8 = system.AnsiToUtf8(ansi);
+    return utf8.empty() ? std::string(ansi) : utf8;
+}
+
 }  // namespace qv

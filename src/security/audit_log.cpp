@@ -13,14 +13,6 @@ namespace {
 
 constexpr std::size_t kRunIdBytes = 16;
 
-// An ANSI text as UTF-8. Should the conversion fail, the bytes go as they are and the JSON writer
-// replaces whatever is not UTF-8 in them, so the line is written either way.
-std::string Utf8(ISystem& system, std::string_view ansi) {
-    if (ansi.empty()) return std::string();
-    std::string utf8 = system.AnsiToUtf8(ansi);
-    return utf8.empty() ? std::string(ansi) : utf8;
-}
-
 }  // namespace
 
 AuditLog::AuditLog(Platform& os, std::string program) : os_(os), program_(std::move(program)) {}
@@ -46,13 +38,14 @@ Win32Error AuditLog::Open() {
     run_ = text::Hex(std::string_view(reinterpret_cast<const char*>(id), sizeof id));
 
     std::string machine;
-    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess ? Utf8(os_.system, machine)
-                                                                     : std::string();
+    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess
+                   ? Utf8OrAsIs(os_.system, machine)
+                   : std::string();
     operatorSid_ = CurrentUserSidText(os_.security);
     std::string account;
     operator_ =
         !operatorSid_.empty() && QualifiedAccountFromSidText(os_.security, operatorSid_, &account)
-            ? Utf8(os_.system, account)
+            ? Utf8OrAsIs(os_.system, account)
             : std::string();
 
     Win32Error e = os_.audit.Open(kAuditFolderSecurity);
@@ -70,13 +63,13 @@ std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
     if (!machine_.empty()) line["machine"] = machine_;
     if (!operator_.empty()) line["operator"] = operator_;
     if (!operatorSid_.empty()) line["operatorSid"] = operatorSid_;
-    line["user"] = Utf8(system, entry.userSid);
-    if (!entry.userAccount.empty()) line["userAccount"] = Utf8(system, entry.userAccount);
-    line["action"] = Utf8(system, entry.action);
-    line["path"] = Utf8(system, entry.path);
-    line["result"] = Utf8(system, entry.result);
+    line["user"] = Utf8OrAsIs(system, entry.userSid);
+    if (!entry.userAccount.empty()) line["userAccount"] = Utf8OrAsIs(system, entry.userAccount);
+    line["action"] = Utf8OrAsIs(system, entry.action);
+    line["path"] = Utf8OrAsIs(system, entry.path);
+    line["result"] = Utf8OrAsIs(system, entry.result);
     if (entry.error != err::kSuccess) line["error"] = entry.error;
-    if (!entry.reason.empty()) line["reason"] = Utf8(system, entry.reason);
+    if (!entry.reason.empty()) line["reason"] = Utf8OrAsIs(system, entry.reason);
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
