@@ -18,20 +18,6 @@
 
 namespace qv::fake {
 
-// The calls of the handle port, for hooks and injected faults.
-enum class HandleOp {
-    kOpenFolder,
-    kOpenRelative,
-    kQueryFacts,
-    kListFolder,
-    kSetAttributes,
-    kDelete,
-    kCreateFolder,
-    kRename,
-    kWriteWholeFile,
-    kReadWholeFile
-};
-
 class FakeFileSystem final : public IFileSystem, public IFileHandles {
   public:
     // Called at the start of every call of the handle port with the call and the name it acts on

@@ -48,7 +48,6 @@
 namespace qv::fuzz {
 namespace {
 
-// Alike on purpose: named constants, one a line, as every list of them is.
 constexpr char kAnn[] = "S-1-5-21-7-8-9-1001";
 constexpr char kBob[] = "S-1-5-21-7-8-9-1002";
 constexpr char kKey[] = "Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409";

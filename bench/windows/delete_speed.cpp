@@ -7,6 +7,7 @@
 //   qv_delete_speed.exe [rounds [folders [files per folder]]]     (default 5 rounds, 100 x 100)
 // Exit code: 0 measured, 1 a build or a deletion failed, 2 bad arguments.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -64,94 +65,81 @@ bool ShellDelete(const std::string& tree) {
 // The handle port on the system, with the count and the time of every call.
 class TimedHandles final : public qv::IFileHandles {
   public:
-    // Alike on purpose: the port's calls, one a line, as the fake's list of them.
-    enum Call {
-        kOpenFolder,
-        kOpenRelative,
-        kQueryFacts,
-        kListFolder,
-        kSetAttributes,
-        kDelete,
-        kClose,
-        kCreateFolder,
-        kRename,
-        kWriteWholeFile,
-        kReadWholeFile,
-        kCalls
-    };
-    static constexpr const char* kNames[kCalls] = {
-        "OpenFolder",    "OpenRelative",   "QueryFacts",   "ListFolder",
-        "SetAttributes", "DeleteByHandle", "Close",        "CreateFolder",
-        "Rename",        "WriteWholeFile", "ReadWholeFile"};
+    // The names the report gives the port's calls, in the order of qv::HandleOp.
+    static constexpr const char* kNames[qv::kHandleOpCount] = {
+        "OpenFolder",      "OpenRelative",   "QueryFacts",     "ListFolder",
+        "SetAttributes",   "DeleteByHandle", "Close",          "CreateFolder",
+        "CheckProtection", "Rename",         "WriteWholeFile", "ReadWholeFile"};
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
-        Timer t(this, kOpenFolder);
+        Timer t(this, qv::HandleOp::kOpenFolder);
         return system_.OpenFolder(path, handle);
     }
     qv::Win32Error OpenRelative(qv::FileRef folder, std::string_view name, std::uint32_t intent,
                                 qv::FileRef* handle) noexcept override {
-        Timer t(this, kOpenRelative);
+        Timer t(this, qv::HandleOp::kOpenRelative);
         return system_.OpenRelative(folder, name, intent, handle);
     }
     qv::Win32Error QueryFacts(qv::FileRef handle, qv::FileFacts* facts) noexcept override {
-        Timer t(this, kQueryFacts);
+        Timer t(this, qv::HandleOp::kQueryFacts);
         return system_.QueryFacts(handle, facts);
     }
     qv::Win32Error ListFolder(qv::FileRef folder, std::string_view mask,
                               std::vector<qv::FolderEntry>* entries) noexcept override {
-        Timer t(this, kListFolder);
+        Timer t(this, qv::HandleOp::kListFolder);
         return system_.ListFolder(folder, mask, entries);
     }
     qv::Win32Error SetAttributes(qv::FileRef handle, std::uint32_t attributes) noexcept override {
-        Timer t(this, kSetAttributes);
+        Timer t(this, qv::HandleOp::kSetAttributes);
         return system_.SetAttributes(handle, attributes);
     }
     qv::Win32Error DeleteByHandle(qv::FileRef handle) noexcept override {
-        Timer t(this, kDelete);
+        Timer t(this, qv::HandleOp::kDelete);
         return system_.DeleteByHandle(handle);
     }
     qv::Win32Error Close(qv::FileRef handle) noexcept override {
-        Timer t(this, kClose);
+        Timer t(this, qv::HandleOp::kClose);
         return system_.Close(handle);
     }
     qv::Win32Error CreateFolder(qv::FileRef folder, std::string_view name,
                                 qv::FolderProtection protection,
                                 qv::FileRef* handle) noexcept override {
-        Timer t(this, kCreateFolder);
+        Timer t(this, qv::HandleOp::kCreateFolder);
         return system_.CreateFolder(folder, name, protection, handle);
     }
     qv::Win32Error Rename(qv::FileRef handle, qv::FileRef folder,
                           std::string_view name) noexcept override {
-        Timer t(this, kRename);
+        Timer t(this, qv::HandleOp::kRename);
         return system_.Rename(handle, folder, name);
     }
     qv::Win32Error WriteWholeFile(qv::FileRef folder, std::string_view name,
                                   std::string_view data) noexcept override {
-        Timer t(this, kWriteWholeFile);
+        Timer t(this, qv::HandleOp::kWriteWholeFile);
         return system_.WriteWholeFile(folder, name, data);
     }
     qv::Win32Error ReadWholeFile(qv::FileRef folder, std::string_view name,
                                  std::string* data) noexcept override {
-        Timer t(this, kReadWholeFile);
+        Timer t(this, qv::HandleOp::kReadWholeFile);
         return system_.ReadWholeFile(folder, name, data);
     }
     qv::Win32Error CheckProtection(qv::FileRef folder,
                                    qv::FolderProtection protection) noexcept override {
+        Timer t(this, qv::HandleOp::kCheckProtection);
         return system_.CheckProtection(folder, protection);
     }
 
-    long calls[kCalls] = {};
-    double seconds[kCalls] = {};
+    long calls[qv::kHandleOpCount] = {};
+    double seconds[qv::kHandleOpCount] = {};
 
   private:
     struct Timer {
-        Timer(TimedHandles* owner, Call call) : owner_(owner), call_(call), start_(Now()) {}
+        Timer(TimedHandles* owner, qv::HandleOp call) : owner_(owner), call_(call), start_(Now()) {}
         ~Timer() {
-            owner_->calls[call_] += 1;
-            owner_->seconds[call_] += Now() - start_;
+            owner_->calls[static_cast<std::size_t>(call_)] += 1;
+            owner_->seconds[static_cast<std::size_t>(call_)] += Now() - start_;
         }
         TimedHandles* owner_;
-        Call call_;
+        qv::HandleOp call_;
         double start_;
     };
 
@@ -273,8 +261,8 @@ int main(int argc, char** argv) {
     std::printf("ratio (clean-up with backup / without): %.4f\n", backupMedian / deleterMedian);
     std::printf("the deleter's calls to the handle port, per round:\n");
     double total = 0;
-    for (int c = 0; c < TimedHandles::kCalls; ++c) total += timed.seconds[c];
-    for (int c = 0; c < TimedHandles::kCalls; ++c) {
+    for (std::size_t c = 0; c < qv::kHandleOpCount; ++c) total += timed.seconds[c];
+    for (std::size_t c = 0; c < qv::kHandleOpCount; ++c) {
         if (timed.calls[c] == 0) continue;
         std::printf("  %-15s %7ld calls %9.1f ms %7.1f us/call %5.1f%%\n", TimedHandles::kNames[c],
                     timed.calls[c] / rounds, timed.seconds[c] * 1000 / rounds,

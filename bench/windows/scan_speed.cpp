@@ -31,6 +31,7 @@
 #include "security/profiles.h"
 #include "security/token.h"
 #include "speed_support.h"
+#include "tests/windows/plain_tree.h"
 #include "win32/win32_handles.h"
 #include "win32/win32_platform.h"
 #include "win32/windows_api.h"
@@ -64,17 +65,8 @@ constexpr char kLeftoverFolder[] = "Ovaline 2004\\R16.0\\fra";
 
 std::string ProfileSid(int i) { return "S-1-5-21-1-2-3-" + std::to_string(1000 + i); }
 
-// A key this program opened with the system's calls.
-LONG CloseSystemKey(HKEY key) noexcept { return ::RegCloseKey(key); }
-using UniqueSystemKey = qv::UniqueHandle<HKEY, &CloseSystemKey>;
-
-// A search begun with FindFirstFileA; a failed start (INVALID_HANDLE_VALUE) is kept as empty.
-BOOL EndSearch(HANDLE search) noexcept { return ::FindClose(search); }
-using UniqueSearch = qv::UniqueHandle<HANDLE, &EndSearch>;
-UniqueSearch BeginSearch(const std::string& pattern, WIN32_FIND_DATAA* found) {
-    HANDLE search = ::FindFirstFileA(pattern.c_str(), found);
-    return UniqueSearch(search == INVALID_HANDLE_VALUE ? nullptr : search);
-}
+using qv::win32::UniqueSystemKey;
+using qv::win32::testing::RemoveTree;
 
 UniqueSystemKey OpenSystemKey(HKEY root, const std::string& path, REGSAM access) {
     UniqueSystemKey key;
@@ -104,28 +96,6 @@ bool SetStrings(HKEY root, const std::string& path,
         }
     }
     return true;
-}
-
-// Removes a folder with everything in it, with the plain file calls.
-void RemoveTree(const std::string& folder) {
-    {
-        WIN32_FIND_DATAA found{};
-        UniqueSearch search = BeginSearch(folder + "\\*", &found);
-        if (search) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
-                const std::string path = folder + "\\" + name;
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(path);
-                } else {
-                    ::DeleteFileA(path.c_str());
-                }
-            } while (::FindNextFileA(search.get(), &found));
-        }
-    }
-    ::RemoveDirectoryA(folder.c_str());
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -762,7 +732,7 @@ int main(int argc, char** argv) {
     qv::win32::InstallAnsiLeadBytes();
 
     // The security library loaded as start-up loads it, and the real adapters bound to it.
-    qv::win32::UniqueModule library(::LoadLibraryA("Advapi32.dll"));
+    qv::win32::UniqueModule library(::LoadLibraryA(qv::kSecurityLibrary));
     const qv::ModuleHandle advapi32 = reinterpret_cast<qv::ModuleHandle>(library.get());
     qv::win32::Win32Platform system(advapi32, ::GetModuleHandleA(nullptr));
     ConsoleMessages messages;

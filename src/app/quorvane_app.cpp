@@ -7,8 +7,6 @@
 namespace qv {
 namespace {
 
-// Alike on purpose: named constants, one a line, as every list of them is.
-constexpr char kAdvapi32[] = "Advapi32.dll";
 constexpr char kOleAcc[] = "oleacc.dll";
 constexpr char kDebugSwitch[] = "-d";
 constexpr char kCreateStdAccessibleObject[] = "CreateStdAccessibleObject";
@@ -40,7 +38,7 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
     }
 
     // A library that does not load is not reported: its users see a null handle.
-    advapi32_.reset(os_.system.LoadLibrary(kAdvapi32));
+    advapi32_.reset(os_.system.LoadLibrary(kSecurityLibrary));
     oleAcc_.reset(os_.system.LoadLibrary(kOleAcc));
 
     // The settings file lies in the current directory, joined with exactly one "\" (a drive root

@@ -162,7 +162,8 @@ bool PlaceSharedFolder(IFileSystem& files, const std::string& value, std::string
 
 ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
     ProfileFolders result;
-    for (const char* name : {"AppData", "Local AppData", "Local Settings"}) {
+    for (const char* name :
+         {shell_folder::kAppData, shell_folder::kLocalAppData, shell_folder::kLocalSettings}) {
         std::string value;
         if (ReadUserShellFolder(os.registry, sidText, name, &value) != err::kSuccess ||
             value.empty()) {

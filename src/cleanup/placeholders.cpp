@@ -141,7 +141,7 @@ std::string TempFolder(Platform& os, std::string_view sidText, const ProfileFold
     std::string env;
     if (os.system.GetEnvironmentVariable("TEMP", &env) == err::kSuccess) temp = env;
     std::string localSettings;
-    if (ReadUserShellFolder(os.registry, sidText, "Local Settings", &localSettings) ==
+    if (ReadUserShellFolder(os.registry, sidText, shell_folder::kLocalSettings, &localSettings) ==
         err::kSuccess) {
         temp = localSettings + "\\Temp";
     }
@@ -166,7 +166,7 @@ std::vector<std::string> CleanupAnchors(Platform& os, const ProfileFolders& prof
     std::vector<std::string> anchors;
     if (profile.known) anchors.push_back(profile.profile);
     std::string commonAppData;
-    Win32Error e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
+    Win32Error e = ReadCommonShellFolder(os.registry, shell_folder::kCommonAppData, &commonAppData);
     for (const std::string& machineFolder :
          {FolderOrUnknown(e, commonAppData), ProgramFilesFolder(os.registry)}) {
         if (IsUsableFolder(machineFolder)) anchors.push_back(machineFolder);
@@ -229,12 +229,12 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
             build.result = e;
             return build;
         }
-        e = ReadFolderValue(os.registry, key.get(), "RoamableRootFolder", &roamable);
+        e = ReadFolderValue(os.registry, key.get(), kRoamableRootFolderValue, &roamable);
         if (e != err::kSuccess) {
             build.result = e;
             return build;
         }
-        e = ReadFolderValue(os.registry, key.get(), "LocalRootFolder", &local);
+        e = ReadFolderValue(os.registry, key.get(), kLocalRootFolderValue, &local);
         if (e != err::kSuccess) {
             build.result = e;
             return build;
@@ -246,7 +246,7 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     // names must lie inside it before it is deleted, searched or walked up from.
     ProfileFolders profile = ReadProfileFolders(os, sidText);
     std::string commonAppData;
-    e = ReadCommonShellFolder(os.registry, "Common AppData", &commonAppData);
+    e = ReadCommonShellFolder(os.registry, shell_folder::kCommonAppData, &commonAppData);
     commonAppData = FolderOrUnknown(e, commonAppData);
     const std::string programFiles = ProgramFilesFolder(os.registry);
     build.anchors = CleanupAnchors(os, profile);
@@ -294,7 +294,7 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     put("COMPANY", parts.company);
 
     std::string appData;
-    e = ReadUserShellFolder(os.registry, sidText, "AppData", &appData);
+    e = ReadUserShellFolder(os.registry, sidText, shell_folder::kAppData, &appData);
     put("APPDATAFOLDER", e == err::kSuccess
                              ? UserFolderOrUnknown(profile, "APPDATAFOLDER", appData, &build)
                              : std::string(kUnknownFolder));

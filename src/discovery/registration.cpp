@@ -12,12 +12,6 @@
 namespace qv {
 namespace {
 
-// Alike on purpose: named constants, one a line, as every list of them is.
-constexpr char kRoamableRootFolder[] = "RoamableRootFolder";
-constexpr char kLocalRootFolder[] = "LocalRootFolder";
-constexpr char kAppData[] = "AppData";
-constexpr char kLocalAppData[] = "Local AppData";
-
 // A string value as the folder values are stored: the text and its terminating NUL.
 Win32Error SetStringValue(IRegistry& registry, HKey key, std::string_view name,
                           std::string_view value) {
@@ -174,8 +168,9 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
     }
     // A value that cannot be written leaves the key without it; the clean-up then simply has
     // fewer folders to remove.
-    (void)SetStringValue(os.registry, created.get(), kRoamableRootFolder, leftover.roamingFolder);
-    (void)SetStringValue(os.registry, created.get(), kLocalRootFolder, leftover.localFolder);
+    (void)SetStringValue(os.registry, created.get(), kRoamableRootFolderValue,
+                         leftover.roamingFolder);
+    (void)SetStringValue(os.registry, created.get(), kLocalRootFolderValue, leftover.localFolder);
     return err::kSuccess;
 }
 
@@ -186,7 +181,8 @@ UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string
 const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view company) {
     if (shellFolders_ == ShellFolders::kUnread) {
         const Win32Error read = ReadUserShellFolders(
-            os_.registry, sidText_, {{kAppData, &roaming_}, {kLocalAppData, &local_}});
+            os_.registry, sidText_,
+            {{shell_folder::kAppData, &roaming_}, {shell_folder::kLocalAppData, &local_}});
         shellFolders_ = read == err::kSuccess ? ShellFolders::kRead : ShellFolders::kUnreadable;
     }
     if (shellFolders_ != ShellFolders::kRead) return nullptr;

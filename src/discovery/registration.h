@@ -13,6 +13,11 @@
 
 namespace qv {
 
+// The values of a leftover folder's registration key: the folder below the user's "AppData" and
+// below his "Local AppData".
+inline constexpr char kRoamableRootFolderValue[] = "RoamableRootFolder";
+inline constexpr char kLocalRootFolderValue[] = "LocalRootFolder";
+
 // "Software\<company>\<product>\<release>".
 std::string ReleaseKeyPath(std::string_view company, std::string_view product,
                            std::string_view release);

@@ -13,6 +13,14 @@ inline constexpr char kUserShellFoldersSuffix[] =
 inline constexpr char kCommonShellFoldersKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
+// The value names of the folders the tool reads from those keys.
+namespace shell_folder {
+inline constexpr char kAppData[] = "AppData";
+inline constexpr char kLocalAppData[] = "Local AppData";
+inline constexpr char kLocalSettings[] = "Local Settings";
+inline constexpr char kCommonAppData[] = "Common AppData";  // the machine's key only
+}  // namespace shell_folder
+
 // 0 and *folder without trailing backslashes, or the registry's error (13 for a value that is not
 // REG_SZ). After a failed open *folder is untouched.
 [[nodiscard]] Win32Error ReadUserShellFolder(IRegistry& registry, std::string_view sidText,

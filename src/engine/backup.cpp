@@ -128,9 +128,9 @@ std::string BackupsFolder(Workspace& ws) {
     IRegistry& registry = ws.services.os.registry;
     std::string base;
     Win32Error e = ws.admin
-                       ? ReadCommonShellFolder(registry, "Common AppData", &base)
+                       ? ReadCommonShellFolder(registry, shell_folder::kCommonAppData, &base)
                        : ReadUserShellFolder(registry, CurrentUserSidText(ws.services.os.security),
-                                             "Local AppData", &base);
+                                             shell_folder::kLocalAppData, &base);
     if (e != err::kSuccess || !IsUsableFolder(base)) return std::string();
     return text::JoinPath(text::JoinPath(base, kQuorvaneFolder), kBackupsFolderName);
 }

@@ -4,6 +4,8 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/enum_names.h"
@@ -82,19 +84,17 @@ bool SplitBackupPath(const Manifest& manifest, std::string_view path, std::strin
     return false;
 }
 
-// Alike on purpose: each enum has its own table of names, checked where it stands.
-// A leftover folder's registration is not put back by itself: it counts as a plain "restore".
-constexpr EnumName<ActionKind> kAuditActions[] = {
-    {ActionKind::kRegisterLeftoverFolder, "restore"},
-    {ActionKind::kDeleteFolderTree, "restore-folder-tree"},
-    {ActionKind::kDeleteFile, "restore-file"},
-    {ActionKind::kRemoveEmptyFolder, "restore-empty-folder"},
-    {ActionKind::kDeleteKeyTree, "restore-key-tree"},
-    {ActionKind::kDeleteEmptyKey, "restore-empty-key"},
-};
-static_assert(NamesEveryValue(kAuditActions));
-
-const char* AuditActionOf(ActionKind kind) { return NameOf(kAuditActions, kind, "restore"); }
+// What a restore writes to the audit log for an action it undoes: "restore-" and the action's name
+// without its verb, so "delete-folder-tree" is undone by "restore-folder-tree". A leftover folder's
+// registration is not put back by itself: it counts as a plain "restore".
+std::string AuditActionOf(ActionKind kind) {
+    const std::string_view name = ActionKindName(kind);
+    const std::size_t verb = name.find('-');
+    if (kind == ActionKind::kRegisterLeftoverFolder || verb == std::string_view::npos) {
+        return "restore";
+    }
+    return "restore-" + std::string(name.substr(verb + 1));
+}
 
 class Restorer {
   public:

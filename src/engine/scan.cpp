@@ -184,8 +184,9 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
                               &user)) {
             user.sid = scan.sid;
             user.keyPath = registrationKeyPath;
-            user.roamingFolder = FolderValue(registry, registration.get(), "RoamableRootFolder");
-            user.localFolder = FolderValue(registry, registration.get(), "LocalRootFolder");
+            user.roamingFolder =
+                FolderValue(registry, registration.get(), kRoamableRootFolderValue);
+            user.localFolder = FolderValue(registry, registration.get(), kLocalRootFolderValue);
             // A user without a SID or an account name is not listed: nothing would name him.
             (void)AddFinding(ws, scan.account, product, name, std::move(user), findings);
         }

@@ -118,4 +118,23 @@ inline constexpr std::size_t kMaxWholeFile = 64u << 20;
 
 using UniqueFileRef = UniqueHandle<FileRef, &IFileHandles::Close>;
 
+// The port's calls by name, for what observes them one at a time: the fake machine's hooks and
+// injected faults, and the measurement of the deleter's speed.
+enum class HandleOp {
+    kOpenFolder,
+    kOpenRelative,
+    kQueryFacts,
+    kListFolder,
+    kSetAttributes,
+    kDelete,
+    kClose,
+    kCreateFolder,
+    kCheckProtection,
+    kRename,
+    kWriteWholeFile,
+    kReadWholeFile
+};
+inline constexpr std::size_t kHandleOpCount =
+    static_cast<std::size_t>(HandleOp::kReadWholeFile) + 1;
+
 }  // namespace qv

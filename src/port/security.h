@@ -2,8 +2,8 @@
 // user name of the running thread and the closing of a token handle. Methods take the arguments
 // of the system function of the same name; a BOOL result becomes 0 for TRUE or the thread's last
 // error for FALSE. On Windows the adapter resolves each function from the library handle that
-// start-up loaded ("Advapi32.dll") on its first call; when that handle is null or the name is not
-// exported, the call fails with err::kProcNotFound.
+// start-up loaded (kSecurityLibrary) on its first call; when that handle is null or the name is
+// not exported, the call fails with err::kProcNotFound.
 #pragma once
 #include <cstdint>
 
@@ -12,6 +12,9 @@
 #include "port/port.h"
 
 namespace qv {
+
+// The library of the security functions, which start-up loads.
+inline constexpr char kSecurityLibrary[] = "Advapi32.dll";
 
 // A SID in its stored form (revision, count, 6-byte authority, 32-bit sub-authorities).
 using Sid = void*;

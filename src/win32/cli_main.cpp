@@ -11,12 +11,6 @@
 #include "win32/win32_console.h"
 #include "win32/win32_platform.h"
 
-namespace {
-
-constexpr char kAdvapi32[] = "Advapi32.dll";
-
-}  // namespace
-
 // The C runtime's arguments are in the ANSI code page, as the tool's texts are; it expands no
 // wildcards.
 int main(int argc, char** argv) {
@@ -27,7 +21,7 @@ int main(int argc, char** argv) {
     // whole run as the dialog's start-up loads it.
     qv::ModuleHandle advapi32 = 0;
     qv::win32::Win32Platform machine(advapi32, ::GetModuleHandleA(nullptr));
-    qv::UniqueLibrary library(machine.system, machine.system.LoadLibrary(kAdvapi32));
+    qv::UniqueLibrary library(machine.system, machine.system.LoadLibrary(qv::kSecurityLibrary));
     advapi32 = library.get();
 
     qv::win32::Win32Console console;

@@ -21,6 +21,8 @@ inline BOOL FreeLoadedLibrary(HMODULE h) noexcept { return ::FreeLibrary(h); }
 inline BOOL CloseKernelHandle(HANDLE h) noexcept {
     return h == INVALID_HANDLE_VALUE ? FALSE : ::CloseHandle(h);
 }
+inline LONG CloseSystemKey(HKEY h) noexcept { return ::RegCloseKey(h); }
+inline BOOL EndSearch(HANDLE h) noexcept { return ::FindClose(h); }
 
 // A buffer the system allocated with LocalAlloc (FormatMessageA's ALLOCATE_BUFFER).
 using UniqueLocalMemory = UniqueHandle<HLOCAL, &FreeLocalMemory>;
@@ -30,6 +32,11 @@ using UniqueWindow = UniqueHandle<HWND, &DestroyOwnWindow>;
 using UniqueModule = UniqueHandle<HMODULE, &FreeLoadedLibrary>;
 // A kernel object handle (process, file) closed with CloseHandle.
 using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseKernelHandle>;
+// A registry key opened with the system's own calls, not through the registry port (the tests and
+// the measurements, which prepare the machine beside the tool).
+using UniqueSystemKey = UniqueHandle<HKEY, &CloseSystemKey>;
+// A search begun with FindFirstFileA; a failed start (INVALID_HANDLE_VALUE) is kept as empty.
+using UniqueSearch = UniqueHandle<HANDLE, &EndSearch>;
 
 // BeginPaint ... EndPaint for one WM_PAINT.
 class PaintScope {

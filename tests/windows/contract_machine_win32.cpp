@@ -15,7 +15,7 @@ using namespace qv::win32::testing;
 class Win32ContractMachine final : public ContractMachine {
   public:
     Win32ContractMachine()
-        : library_(::LoadLibraryA("Advapi32.dll")),
+        : library_(::LoadLibraryA(kSecurityLibrary)),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
     ~Win32ContractMachine() override {
@@ -56,16 +56,15 @@ class Win32ContractMachine final : public ContractMachine {
     void MakeHiveFile(const std::string& path) override {
         // Saved from an empty key of its own below the scratch key; saving asks for the backup
         // privilege on Windows.
-        HKEY source = nullptr;
+        UniqueSystemKey source;
         const std::string name = "hive source " + std::to_string(++hives_);
         ASSERT_EQ(::RegCreateKeyExA(key_.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &source, nullptr),
+                                    nullptr, source.put(), nullptr),
                   ERROR_SUCCESS);
         // The save checks what counts: whether the privilege was there.
         (void)AdjustNamedPrivilege(os().security, true, "SeBackupPrivilege");
-        EXPECT_EQ(::RegSaveKeyA(source, path.c_str(), nullptr), ERROR_SUCCESS) << path;
+        EXPECT_EQ(::RegSaveKeyA(source.get(), path.c_str(), nullptr), ERROR_SUCCESS) << path;
         (void)AdjustNamedPrivilege(os().security, false, "SeBackupPrivilege");
-        ::RegCloseKey(source);
     }
     void LetTimePass() override {
         // Longer than the system clock's tick (15.6 ms on Windows).

@@ -165,7 +165,7 @@ TEST(SecurityBinding, BindsWhenTheLibraryArrivesAndKeepsTheAddress) {
     Luid luid = 0;
     EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
 
-    UniqueModule advapi32(::LoadLibraryA("Advapi32.dll"));
+    UniqueModule advapi32(::LoadLibraryA(kSecurityLibrary));
     field = reinterpret_cast<ModuleHandle>(advapi32.get());
     ASSERT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
     LUID expected{};

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <vector>
 
+#include "plain_tree.h"
+
 namespace qv::win32::testing {
 namespace {
 
@@ -13,28 +15,6 @@ std::atomic<int> g_serial{0};
 std::string UniqueName(const char* prefix) {
     return std::string(prefix) + std::to_string(::GetCurrentProcessId()) + "-" +
            std::to_string(++g_serial);
-}
-
-// Removes a folder with everything in it, with the plain file calls (the shell's deletion is one
-// of the things under test).
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = folder + "\\" + name;
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace
@@ -75,12 +55,12 @@ bool Exists(const std::string& path) {
 
 ScratchKey::ScratchKey() : path_("Software\\Quorvane tests\\" + UniqueName("key-")) {
     EXPECT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &key_, nullptr),
+                                nullptr, key_.put(), nullptr),
               ERROR_SUCCESS);
 }
 
 ScratchKey::~ScratchKey() {
-    if (key_ != nullptr) ::RegCloseKey(key_);
+    key_.reset();
     ::RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
     ::RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
 }

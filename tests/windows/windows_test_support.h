@@ -16,7 +16,7 @@ namespace qv::win32::testing {
 class RealMachine : public ::testing::Test {
   protected:
     RealMachine()
-        : library_(::LoadLibraryA("Advapi32.dll")),
+        : library_(::LoadLibraryA(kSecurityLibrary)),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
 
@@ -47,20 +47,18 @@ class ScratchFolder {
 void WriteFile(const std::string& path, std::string_view contents);
 bool Exists(const std::string& path);
 
-// Alike on purpose: two scratch owners of one shape, a folder and a key.
-// HKEY_CURRENT_USER\Software\Quorvane tests\<unique>, deleted with its sub keys at the end.
+// HKEY_CURRENT_USER\Software\Quorvane tests\<unique>, deleted with its sub keys at the end. The
+// open key makes it an owner that cannot be copied.
 class ScratchKey {
   public:
     ScratchKey();
     ~ScratchKey();
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
-    HKEY get() const { return key_; }
+    HKEY get() const { return key_.get(); }
     const std::string& path() const { return path_; }  // below HKEY_CURRENT_USER
 
   private:
     std::string path_;
-    HKEY key_ = nullptr;
+    UniqueSystemKey key_;
 };
 
 // Whether a privilege is enabled in the process token, read with the system's own calls.

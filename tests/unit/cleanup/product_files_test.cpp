@@ -153,7 +153,7 @@ TEST(RaceTest, NoSwapAtAnyMomentReachesOutsideTheProfile) {
         // A product folder, a folder above one, and one inside.
         swapped = {undisturbed.roaming, undisturbed.m.AppData(kAnn) + "\\Brennard",
                    undisturbed.roaming + "\\Support\\sub"};
-        undisturbed.m.files.SetHandleHook([&](fake::HandleOp, std::string_view) { ++calls; });
+        undisturbed.m.files.SetHandleHook([&](HandleOp, std::string_view) { ++calls; });
         const auto before = undisturbed.Outside();
         ASSERT_EQ(undisturbed.Clean(), ProductFilesOutcome::kRemoved);
         EXPECT_EQ(undisturbed.Outside(), before);  // the link inside went as a link
@@ -166,7 +166,7 @@ TEST(RaceTest, NoSwapAtAnyMomentReachesOutsideTheProfile) {
             RaceMachine race;
             const auto before = race.Outside();
             int call = 0;
-            race.m.files.SetHandleHook([&](fake::HandleOp, std::string_view) {
+            race.m.files.SetHandleHook([&](HandleOp, std::string_view) {
                 if (call++ != moment || !race.m.files.Exists(folder)) return;
                 race.m.files.Move(folder, folder + " (moved)");
                 race.m.files.AddJunction(folder, "C:\\WINDOWS");
@@ -181,7 +181,7 @@ TEST(RaceTest, NoSwapAtAnyMomentReachesOutsideTheProfile) {
 
 TEST_F(ProductFilesTest, FolderWhoseAttributesCannotBeReadIsNotEntered) {
     Register(kAnn);
-    m.files.InjectHandleFault(fake::HandleOp::kQueryFacts, "Support", err::kAccessDenied);
+    m.files.InjectHandleFault(HandleOp::kQueryFacts, "Support", err::kAccessDenied);
     EXPECT_EQ(Clean(), ProductFilesOutcome::kDataLeft);
     EXPECT_TRUE(m.files.Exists(Roaming(kAnn) + "\\Support\\ovlbase.hpt"));
     EXPECT_FALSE(m.files.Exists(Local(kAnn)));  // the other folder is no less the user's
@@ -205,8 +205,8 @@ TEST_F(ProductFilesTest, HostileUserFoldersAndNamesPickNothingOutsideTheProducts
     const std::string shellFolders = m.UserKey(kAnn) + "\\" + fake::kShellFoldersPath;
     m.registry.SetString(shellFolders, "AppData", "C:\\WINDOWS", reg::kSz);
     std::vector<std::string> opened;
-    m.files.SetHandleHook([&](fake::HandleOp op, std::string_view name) {
-        if (op == fake::HandleOp::kOpenFolder) opened.emplace_back(name);
+    m.files.SetHandleHook([&](HandleOp op, std::string_view name) {
+        if (op == HandleOp::kOpenFolder) opened.emplace_back(name);
     });
     for (const char* localSettings :
          {"C:\\Documents and Settings\\bob\\Local Settings", "\\\\server\\share", "C:\\WINDOWS"}) {

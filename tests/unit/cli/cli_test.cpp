@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,6 +324,24 @@ TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
     EXPECT_EQ(Run({"restore", "--last", "--json"}), ExitCode::kNothingToDo);
     EXPECT_EQ(Json::parse(console.Out())["run"], cleaned["backup"]);
     EXPECT_TRUE(ZedEnglishKeyExists());
+    // The audit log names each undone action after the one it undoes.
+    const std::map<std::string, std::string> undoneBy = {
+        {"delete-key-tree", "restore-key-tree"},         {"delete-empty-key", "restore-empty-key"},
+        {"delete-folder-tree", "restore-folder-tree"},   {"delete-file", "restore-file"},
+        {"remove-empty-folder", "restore-empty-folder"}, {"register-leftover-folder", "restore"}};
+    std::multiset<std::string> cleanedActions;
+    std::multiset<std::string> restoredActions;
+    for (const std::string& line : m.audit.Lines()) {
+        const std::string action = Json::parse(line)["action"];
+        if (action.rfind("restore", 0) == 0) {
+            restoredActions.insert(action);
+        } else {
+            ASSERT_EQ(undoneBy.count(action), 1u) << action;
+            cleanedActions.insert(undoneBy.at(action));
+        }
+    }
+    EXPECT_FALSE(restoredActions.empty());
+    EXPECT_EQ(restoredActions, cleanedActions);
 
     console.Clear();
     EXPECT_EQ(Run({"clean", "--yes", "--no-backup", "--json"}), ExitCode::kNothingToDo);

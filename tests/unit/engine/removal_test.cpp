@@ -139,7 +139,7 @@ TEST_F(RemovalTest, RefusedProductFolderKeepsTheKeyOthersAreStillCleanedAndNoPri
     Check(kBob, "bob");
     // The restore privilege lets a process pass file permissions: never on while files go.
     int callsWithPrivilege = 0;
-    m.files.SetHandleHook([&](fake::HandleOp, std::string_view) {
+    m.files.SetHandleHook([&](HandleOp, std::string_view) {
         if (m.security.IsPrivilegeEnabled("SeRestorePrivilege")) ++callsWithPrivilege;
     });
 
