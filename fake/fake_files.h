@@ -88,8 +88,6 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // saved by the registry).
     [[nodiscard]] Win32Error CreateNewFile(std::string_view path, std::string_view contents);
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- IFileSystem ---
     [[nodiscard]] std::uint32_t GetFileAttributes(std::string_view path) noexcept override;
     [[nodiscard]] Win32Error FindFirstFile(std::string_view pattern, FindHandle* handle,

@@ -135,8 +135,6 @@ class FakeRegistry final : public IRegistry {
     void InjectFault(RegOp op, std::string_view pathPart, Win32Error error, int times = 1);
     void ClearFaults();
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- IRegistry ---
     [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
                                      HKey* key) noexcept override;

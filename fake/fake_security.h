@@ -72,8 +72,6 @@ class FakeSecurity final : public ISecurity {
     // Builds a SID from its text for tests (stored form); empty on bad text.
     static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- ISecurity ---
     [[nodiscard]] Win32Error AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
                                                       std::uint8_t subAuthorityCount,

@@ -54,8 +54,6 @@ class FakeSystem final : public ISystem {
     std::vector<std::string> LoadedLibraries() const;
     int FreeLibraryCalls() const;
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- ISystem ---
     void InitCommonControls() noexcept override;
     [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;

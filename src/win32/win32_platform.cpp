@@ -3,9 +3,16 @@
 namespace qv::win32 {
 
 Win32Platform::Win32Platform(const ModuleHandle& advapi32, HMODULE module) noexcept
-    : security(advapi32), resources(module), platform_{registry, security,  files,
-                                                       handles,  system,    messages,
-                                                       debug,    resources, audit} {}
+    : registryOwner_(MakeRegistry()),
+      securityOwner_(MakeSecurity(advapi32)),
+      filesOwner_(MakeFileSystem()),
+      systemOwner_(MakeSystem()),
+      registry(*registryOwner_),
+      security(*securityOwner_),
+      files(*filesOwner_),
+      system(*systemOwner_),
+      resources(module),
+      platform_{registry, security, files, handles, system, messages, debug, resources, audit} {}
 
 bool LeadBytesOfCodePage(UINT codePage, text::LeadByteTable* table) noexcept {
     CPINFO info{};

@@ -1,6 +1,8 @@
 // The machine as the Windows build sees it: one of each adapter, wired into a Platform, and the
 // ANSI code page's lead bytes for qv::text.
 #pragma once
+#include <memory>
+
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
 #include "base/text.h"
@@ -24,11 +26,20 @@ class Win32Platform {
 
     Platform& platform() noexcept { return platform_; }
 
-    Win32Registry registry;
-    Win32Security security;
-    Win32FileSystem files;
+  private:
+    // The adapters known only by their ports; declared before the references below, which are
+    // bound to them.
+    std::unique_ptr<IRegistry> registryOwner_;
+    std::unique_ptr<ISecurity> securityOwner_;
+    std::unique_ptr<IFileSystem> filesOwner_;
+    std::unique_ptr<ISystem> systemOwner_;
+
+  public:
+    IRegistry& registry;
+    ISecurity& security;
+    IFileSystem& files;
     Win32FileHandles handles;
-    Win32System system;
+    ISystem& system;
     Win32MessageBoxes messages;
     Win32DebugOutput debug;
     Win32Resources resources;

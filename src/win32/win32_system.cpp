@@ -30,133 +30,185 @@ HMODULE ToSystemModule(ModuleHandle module) noexcept { return reinterpret_cast<H
 // The text up to its first NUL, as a system function reading it would see it.
 std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
 
-}  // namespace
+class Win32System final : public ISystem {
+  public:
+    void InitCommonControls() noexcept override { ::InitCommonControls(); }
 
-void Win32System::InitCommonControls() noexcept { ::InitCommonControls(); }
-
-Win32Error Win32System::GetVersion(OsVersion* version) noexcept {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    if (!::GetVersionExA(&info)) return ::GetLastError();
-    version->major = info.dwMajorVersion;
-    version->minor = info.dwMinorVersion;
-    version->platformId = info.dwPlatformId;
-    return err::kSuccess;
-}
-
-ModuleHandle Win32System::LoadLibrary(std::string_view name) noexcept {
-    std::string text;
-    if (!ToSystemText(name, &text)) return 0;
-    return reinterpret_cast<ModuleHandle>(::LoadLibraryA(text.c_str()));
-}
-
-Win32Error Win32System::FreeLibrary(ModuleHandle module) noexcept {
-    if (module == 0) return err::kInvalidHandle;
-    return ::FreeLibrary(ToSystemModule(module)) ? err::kSuccess : ::GetLastError();
-}
-
-void* Win32System::GetProcAddress(ModuleHandle module, std::string_view name) noexcept {
-    std::string text;
-    // A null module would search the executable itself, which is never what a caller means.
-    if (module == 0 || !ToSystemText(name, &text)) return nullptr;
-    return reinterpret_cast<void*>(::GetProcAddress(ToSystemModule(module), text.c_str()));
-}
-
-std::uint32_t Win32System::GetCurrentDirectory(std::uint32_t bufferChars,
-                                               std::string* directory) noexcept {
-    std::vector<char> buffer;
-    try {
-        buffer.resize(bufferChars + std::size_t{1});
-    } catch (const std::bad_alloc&) {
-        return 0;
+    [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override {
+        OSVERSIONINFOA info{};
+        info.dwOSVersionInfoSize = sizeof info;
+        if (!::GetVersionExA(&info)) return ::GetLastError();
+        version->major = info.dwMajorVersion;
+        version->minor = info.dwMinorVersion;
+        version->platformId = info.dwPlatformId;
+        return err::kSuccess;
     }
-    DWORD length = ::GetCurrentDirectoryA(bufferChars, buffer.data());
-    // A directory that does not fit gives the size needed (NUL included), never less than the
-    // buffer: that is a failure here.
-    if (length == 0 || length >= bufferChars) return 0;
-    directory->assign(buffer.data(), length);
-    return length;
-}
 
-std::uint32_t Win32System::ExpandEnvironmentStrings(std::string_view source,
-                                                    std::uint32_t bufferChars,
-                                                    std::string* expanded) noexcept {
-    std::string text;
-    if (!ToSystemText(source, &text)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+    [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override {
+        std::string text;
+        if (!ToSystemText(name, &text)) return 0;
+        return reinterpret_cast<ModuleHandle>(::LoadLibraryA(text.c_str()));
     }
-    std::vector<char> buffer;
-    try {
-        buffer.resize(bufferChars + std::size_t{1});
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    DWORD needed = ::ExpandEnvironmentStringsA(text.c_str(), buffer.data(), bufferChars);
-    if (needed != 0 && needed <= bufferChars) {
-        // The count is that of the system's conversion; the text ends at the NUL it wrote.
-        expanded->assign(buffer.data(), ::strnlen(buffer.data(), bufferChars));
-    }
-    return needed;
-}
 
-Win32Error Win32System::GetEnvironmentVariable(std::string_view name, std::string* value) noexcept {
-    std::string text;
-    if (!ToSystemText(name, &text)) return err::kInvalidParameter;
-    std::vector<char> buffer(256);
-    for (;;) {
-        // An empty value also gives 0; only the error tells it from a missing variable.
-        ::SetLastError(ERROR_SUCCESS);
-        DWORD length = ::GetEnvironmentVariableA(text.c_str(), buffer.data(),
-                                                 static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            Win32Error e = ::GetLastError();
-            if (e != err::kSuccess) return e;
-            value->clear();
-            return err::kSuccess;
-        }
-        if (length < buffer.size()) {
-            value->assign(buffer.data(), length);
-            return err::kSuccess;
-        }
+    [[nodiscard]] Win32Error FreeLibrary(ModuleHandle module) noexcept override {
+        if (module == 0) return err::kInvalidHandle;
+        return ::FreeLibrary(ToSystemModule(module)) ? err::kSuccess : ::GetLastError();
+    }
+
+    void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept override {
+        std::string text;
+        // A null module would search the executable itself, which is never what a caller means.
+        if (module == 0 || !ToSystemText(name, &text)) return nullptr;
+        return reinterpret_cast<void*>(::GetProcAddress(ToSystemModule(module), text.c_str()));
+    }
+
+    [[nodiscard]] std::uint32_t GetCurrentDirectory(std::uint32_t bufferChars,
+                                                    std::string* directory) noexcept override {
+        std::vector<char> buffer;
         try {
-            buffer.resize(length);
+            buffer.resize(bufferChars + std::size_t{1});
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        DWORD length = ::GetCurrentDirectoryA(bufferChars, buffer.data());
+        // A directory that does not fit gives the size needed (NUL included), never less than the
+        // buffer: that is a failure here.
+        if (length == 0 || length >= bufferChars) return 0;
+        directory->assign(buffer.data(), length);
+        return length;
+    }
+
+    [[nodiscard]] std::uint32_t ExpandEnvironmentStrings(std::string_view source,
+                                                         std::uint32_t bufferChars,
+                                                         std::string* expanded) noexcept override {
+        std::string text;
+        if (!ToSystemText(source, &text)) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        std::vector<char> buffer;
+        try {
+            buffer.resize(bufferChars + std::size_t{1});
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        DWORD needed = ::ExpandEnvironmentStringsA(text.c_str(), buffer.data(), bufferChars);
+        if (needed != 0 && needed <= bufferChars) {
+            // The count is that of the system's conversion; the text ends at the NUL it wrote.
+            expanded->assign(buffer.data(), ::strnlen(buffer.data(), bufferChars));
+        }
+        return needed;
+    }
+
+    [[nodiscard]] Win32Error GetEnvironmentVariable(std::string_view name,
+                                                    std::string* value) noexcept override {
+        std::string text;
+        if (!ToSystemText(name, &text)) return err::kInvalidParameter;
+        std::vector<char> buffer(256);
+        for (;;) {
+            // An empty value also gives 0; only the error tells it from a missing variable.
+            ::SetLastError(ERROR_SUCCESS);
+            DWORD length = ::GetEnvironmentVariableA(text.c_str(), buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()));
+            if (length == 0) {
+                Win32Error e = ::GetLastError();
+                if (e != err::kSuccess) return e;
+                value->clear();
+                return err::kSuccess;
+            }
+            if (length < buffer.size()) {
+                value->assign(buffer.data(), length);
+                return err::kSuccess;
+            }
+            try {
+                buffer.resize(length);
+            } catch (const std::bad_alloc&) {
+                return err::kNotEnoughMemory;
+            }
+        }
+    }
+
+    std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                        std::string_view defaultValue,
+                                        std::string_view file) noexcept override {
+        std::string sectionText;
+        std::string keyText;
+        std::string defaultText;
+        std::string fileText;
+        if (!ToSystemText(section, &sectionText) || !ToSystemText(key, &keyText) ||
+            !ToSystemText(defaultValue, &defaultText) || !ToSystemText(file, &fileText)) {
+            return std::string(defaultValue);
+        }
+        std::array<char, kProfileStringChars> buffer{};
+        DWORD length =
+            ::GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), defaultText.c_str(),
+                                       buffer.data(), kProfileStringChars, fileText.c_str());
+        return std::string(buffer.data(), std::min<DWORD>(length, kProfileStringChars - 1));
+    }
+
+    std::string FormatSystemMessage(Win32Error code) noexcept override {
+        char* text = nullptr;
+        DWORD length = ::FormatMessageA(kSystemMessageFlags, nullptr, code, kNeutralDefaultLanguage,
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        UniqueLocalMemory owner(text);
+        if (length == 0 || text == nullptr) return std::string();
+        return std::string(text, length);
+    }
+
+    std::int64_t CurrentTime() noexcept override { return std::time(nullptr); }
+
+    void Sleep(std::uint32_t milliseconds) noexcept override { ::Sleep(milliseconds); }
+
+    [[nodiscard]] bool LocalTimeRoundTrip(std::int64_t utcSeconds,
+                                          std::int64_t* result) noexcept override {
+        std::time_t t = static_cast<std::time_t>(utcSeconds);
+        if (static_cast<std::int64_t>(t) != utcSeconds) return false;
+        // The tool runs on one thread; the C runtime's static result is copied at once.
+        const std::tm* local = std::localtime(&t);
+        if (local == nullptr || local->tm_year < 0) return false;
+        std::tm fields = *local;
+        std::time_t back = std::mktime(&fields);
+        if (back == static_cast<std::time_t>(-1)) return false;
+        *result = static_cast<std::int64_t>(back);
+        return true;
+    }
+
+    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override {
+        char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+        DWORD chars = sizeof buffer;
+        if (!::GetComputerNameA(buffer, &chars)) return ::GetLastError();
+        try {
+            name->assign(buffer, std::min<DWORD>(chars, MAX_COMPUTERNAME_LENGTH));
         } catch (const std::bad_alloc&) {
             return err::kNotEnoughMemory;
         }
+        return err::kSuccess;
     }
-}
 
-std::string Win32System::GetPrivateProfileString(std::string_view section, std::string_view key,
-                                                 std::string_view defaultValue,
-                                                 std::string_view file) noexcept {
-    std::string sectionText;
-    std::string keyText;
-    std::string defaultText;
-    std::string fileText;
-    if (!ToSystemText(section, &sectionText) || !ToSystemText(key, &keyText) ||
-        !ToSystemText(defaultValue, &defaultText) || !ToSystemText(file, &fileText)) {
-        return std::string(defaultValue);
+    std::string AnsiToUtf8(std::string_view ansi) noexcept override {
+        // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to what the code
+        // page makes of it), so the text keeps every character after it.
+        std::string utf8;
+        return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
     }
-    std::array<char, kProfileStringChars> buffer{};
-    DWORD length =
-        ::GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), defaultText.c_str(),
-                                   buffer.data(), kProfileStringChars, fileText.c_str());
-    return std::string(buffer.data(), std::min<DWORD>(length, kProfileStringChars - 1));
-}
 
-std::string Win32System::FormatSystemMessage(Win32Error code) noexcept {
-    char* text = nullptr;
-    DWORD length = ::FormatMessageA(kSystemMessageFlags, nullptr, code, kNeutralDefaultLanguage,
-                                    reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    UniqueLocalMemory owner(text);
-    if (length == 0 || text == nullptr) return std::string();
-    return std::string(text, length);
-}
+    [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
+                                            std::size_t count) noexcept override {
+        while (count > 0) {
+            const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
+            NTSTATUS status =
+                ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+            if (!BCRYPT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
+            bytes += chunk;
+            count -= chunk;
+        }
+        return err::kSuccess;
+    }
+};
 
-std::int64_t Win32System::CurrentTime() noexcept { return std::time(nullptr); }
+}  // namespace
 
-void Win32System::Sleep(std::uint32_t milliseconds) noexcept { ::Sleep(milliseconds); }
+std::unique_ptr<ISystem> MakeSystem() { return std::make_unique<Win32System>(); }
 
 bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
                      std::string* converted) noexcept {
@@ -189,49 +241,6 @@ bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
     } catch (const std::bad_alloc&) {
         return false;
     }
-}
-
-bool Win32System::LocalTimeRoundTrip(std::int64_t utcSeconds, std::int64_t* result) noexcept {
-    std::time_t t = static_cast<std::time_t>(utcSeconds);
-    if (static_cast<std::int64_t>(t) != utcSeconds) return false;
-    // The tool runs on one thread; the C runtime's static result is copied at once.
-    const std::tm* local = std::localtime(&t);
-    if (local == nullptr || local->tm_year < 0) return false;
-    std::tm fields = *local;
-    std::time_t back = std::mktime(&fields);
-    if (back == static_cast<std::time_t>(-1)) return false;
-    *result = static_cast<std::int64_t>(back);
-    return true;
-}
-
-Win32Error Win32System::GetComputerName(std::string* name) noexcept {
-    char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD chars = sizeof buffer;
-    if (!::GetComputerNameA(buffer, &chars)) return ::GetLastError();
-    try {
-        name->assign(buffer, std::min<DWORD>(chars, MAX_COMPUTERNAME_LENGTH));
-    } catch (const std::bad_alloc&) {
-        return err::kNotEnoughMemory;
-    }
-    return err::kSuccess;
-}
-
-std::string Win32System::AnsiToUtf8(std::string_view ansi) noexcept {
-    // Without MB_ERR_INVALID_CHARS a byte that is no character still converts (to what the code
-    // page makes of it), so the text keeps every character after it.
-    std::string utf8;
-    return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
-}
-
-Win32Error Win32System::GenerateRandom(unsigned char* bytes, std::size_t count) noexcept {
-    while (count > 0) {
-        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
-        NTSTATUS status = ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-        if (!BCRYPT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
-        bytes += chunk;
-        count -= chunk;
-    }
-    return err::kSuccess;
 }
 
 int Win32MessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,

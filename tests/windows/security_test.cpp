@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -137,44 +138,44 @@ TEST_F(SecurityOnSystem, RestorePrivilegeIsSwitchedInTheToken) {
 // The binding: entries start empty, bind on first use and keep what they bound.
 TEST(SecurityBinding, WithoutTheLibraryEveryCallFailsWith127) {
     ModuleHandle none = 0;
-    Win32Security security(none);
+    const std::unique_ptr<ISecurity> security = MakeSecurity(none);
     const std::uint32_t subs[8] = {18};
     Sid sid = nullptr;
-    EXPECT_EQ(security.AllocateAndInitializeSid({{0, 0, 0, 0, 0, 5}}, 1, subs, &sid),
+    EXPECT_EQ(security->AllocateAndInitializeSid({{0, 0, 0, 0, 0, 5}}, 1, subs, &sid),
               err::kProcNotFound);
     EXPECT_EQ(sid, nullptr);
     TokenHandle token = 0;
-    EXPECT_EQ(security.OpenProcessToken(sec::kTokenQuery, &token), err::kProcNotFound);
+    EXPECT_EQ(security->OpenProcessToken(sec::kTokenQuery, &token), err::kProcNotFound);
     Luid luid = 0;
-    EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
-    EXPECT_FALSE(security.IsValidSid(subs));
+    EXPECT_EQ(security->LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
+    EXPECT_FALSE(security->IsValidSid(subs));
     EXPECT_EQ(::GetLastError(), err::kProcNotFound);
 }
 
 TEST(SecurityBinding, ALibraryWithoutTheExportsFailsWith127) {
     UniqueModule user32(::LoadLibraryA("user32.dll"));
     ModuleHandle handle = reinterpret_cast<ModuleHandle>(user32.get());
-    Win32Security security(handle);
+    const std::unique_ptr<ISecurity> security = MakeSecurity(handle);
     Luid luid = 0;
-    EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
+    EXPECT_EQ(security->LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
 }
 
 TEST(SecurityBinding, BindsWhenTheLibraryArrivesAndKeepsTheAddress) {
     ModuleHandle field = 0;
-    Win32Security security(field);
+    const std::unique_ptr<ISecurity> security = MakeSecurity(field);
     Luid luid = 0;
-    EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
+    EXPECT_EQ(security->LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kProcNotFound);
 
     UniqueModule advapi32(::LoadLibraryA(kSecurityLibrary));
     field = reinterpret_cast<ModuleHandle>(advapi32.get());
-    ASSERT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
+    ASSERT_EQ(security->LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
     LUID expected{};
     ASSERT_TRUE(::LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &expected));
     EXPECT_EQ(luid, (static_cast<Luid>(expected.HighPart) << 32) | expected.LowPart);
 
     // A bound entry no longer looks at the field.
     field = 0;
-    EXPECT_EQ(security.LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
+    EXPECT_EQ(security->LookupPrivilegeValue(sec::kRestorePrivilege, &luid), err::kSuccess);
 }
 
 }  // namespace

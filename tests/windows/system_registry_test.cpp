@@ -8,7 +8,8 @@ namespace {
 
 class SystemOnWindows : public ::testing::Test {
   protected:
-    Win32System system_;
+    std::unique_ptr<ISystem> owner_ = MakeSystem();
+    ISystem& system_ = *owner_;
 };
 
 TEST_F(SystemOnWindows, CurrentDirectoryMustFitWithItsNul) {
@@ -39,7 +40,8 @@ class RegistryOnWindows : public ::testing::Test {
   protected:
     HKey Scratch() { return FromSystemKey(key_.get()); }
     ScratchKey key_;
-    Win32Registry registry_;
+    std::unique_ptr<IRegistry> owner_ = MakeRegistry();
+    IRegistry& registry_ = *owner_;
 };
 
 TEST_F(RegistryOnWindows, DeletionRefusesCutNames) {
