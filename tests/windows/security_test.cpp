@@ -17,12 +17,12 @@ namespace {
 
 using SecurityOnSystem = RealMachine;
 
-// The system's own parse of a SID text, to compare the tool's against.
-struct SystemSid {
-    explicit SystemSid(const char* text) { ::ConvertStringSidToSidA(text, &sid); }
-    ~SystemSid() { ::LocalFree(sid); }
+// The system's own parse of a SID text, to compare the tool's against; empty when it fails.
+UniqueLocalMemory SystemSid(const char* text) {
     PSID sid = nullptr;
-};
+    if (!::ConvertStringSidToSidA(text, &sid)) return UniqueLocalMemory();
+    return UniqueLocalMemory(sid);
+}
 
 TEST_F(SecurityOnSystem, SidTextsSurviveTheRoundTripAndMatchTheSystemsParse) {
     for (const char* text :
@@ -30,9 +30,9 @@ TEST_F(SecurityOnSystem, SidTextsSurviveTheRoundTripAndMatchTheSystemsParse) {
           "S-1-5-21-4294967295-1-2-3-4-5-6"}) {
         UniqueSid sid = TextToSid(os().security, text);
         ASSERT_TRUE(sid) << text;
-        SystemSid expected(text);
-        ASSERT_NE(expected.sid, nullptr) << text;
-        EXPECT_TRUE(::EqualSid(sid.get(), expected.sid)) << text;
+        const UniqueLocalMemory expected = SystemSid(text);
+        ASSERT_NE(expected.get(), nullptr) << text;
+        EXPECT_TRUE(::EqualSid(sid.get(), expected.get())) << text;
 
         std::uint32_t size = 260;
         std::string back;
@@ -62,9 +62,9 @@ constexpr char kAdministratorTest[] = "SecurityOnSystem.AdministratorCheckAgrees
 // deny-only. CheckTokenMembership counts a group only when it is enabled and not deny-only, which
 // is what the tool's check means by membership.
 int AdministratorAnswers(Platform& os) {
-    SystemSid administrators("S-1-5-32-544");
+    const UniqueLocalMemory administrators = SystemSid("S-1-5-32-544");
     BOOL member = FALSE;
-    if (!::CheckTokenMembership(nullptr, administrators.sid, &member)) return 0;
+    if (!::CheckTokenMembership(nullptr, administrators.get(), &member)) return 0;
     int answers = 0x40 | (IsMemberOfAdministrators(os) ? 1 : 0) | (member ? 2 : 0);
 
     HANDLE token = nullptr;
@@ -76,7 +76,7 @@ int AdministratorAnswers(Platform& os) {
     if (!::GetTokenInformation(token, ::TokenGroups, buffer.data(), size, &size)) return 0;
     const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
     for (DWORD i = 0; i < groups->GroupCount; ++i) {
-        if (::EqualSid(groups->Groups[i].Sid, administrators.sid) &&
+        if (::EqualSid(groups->Groups[i].Sid, administrators.get()) &&
             (groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0) {
             answers |= 4;
         }
@@ -94,12 +94,12 @@ TEST_F(SecurityOnSystem, AdministratorCheckAgreesWithTheSystem) {
 
     // The same program under this token with Administrators made deny-only, as UAC gives an
     // administrator who did not elevate: neither the system nor the tool counts the group.
-    SystemSid administrators("S-1-5-32-544");
+    const UniqueLocalMemory administrators = SystemSid("S-1-5-32-544");
     HANDLE own = nullptr;
     ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(),
                                    TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY, &own));
     UniqueKernelHandle ownOwner(own);
-    SID_AND_ATTRIBUTES denyOnly{administrators.sid, 0};
+    SID_AND_ATTRIBUTES denyOnly{administrators.get(), 0};
     HANDLE restricted = nullptr;
     ASSERT_TRUE(::CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted));
     UniqueKernelHandle restrictedOwner(restricted);
