@@ -50,7 +50,7 @@ class Win32Platform {
 };
 
 // The lead bytes of `codePage` (GetCPInfo); false when the system does not know the code page.
-bool LeadBytesOfCodePage(UINT codePage, text::LeadByteTable* table) noexcept;
+[[nodiscard]] bool LeadBytesOfCodePage(UINT codePage, text::LeadByteTable* table) noexcept;
 // Installs the lead bytes of the process's ANSI code page into qv::text. Start-up does this
 // before anything compares or splits a text.
 void InstallAnsiLeadBytes() noexcept;

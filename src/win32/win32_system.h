@@ -15,8 +15,8 @@ namespace qv::win32 {
 // A text of one code page in another, through UTF-16 (MultiByteToWideChar, WideCharToMultiByte,
 // both without flags: what a code page does not define becomes its default character). False when
 // a conversion fails.
-bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
-                     std::string* converted) noexcept;
+[[nodiscard]] bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
+                                   std::string* converted) noexcept;
 
 class Win32MessageBoxes final : public IMessageBoxes {
   public:
