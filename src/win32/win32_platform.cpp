@@ -3,9 +3,11 @@
 namespace qv::win32 {
 
 Win32Platform::Win32Platform(const ModuleHandle& advapi32, HMODULE module) noexcept
-    : security(advapi32), resources(module), platform_{registry, security,  files,
-                                                       handles,  system,    messages,
-                                                       debug,    resources, audit} {}
+    : security(advapi32),
+      handlesOwner_(MakeFileHandles()),
+      handles(*handlesOwner_),
+      resources(module),
+      platform_{registry, security, files, handles, system, messages, debug, resources, audit} {}
 
 bool LeadBytesOfCodePage(UINT codePage, text::LeadByteTable* table) noexcept {
     CPINFO info{};

@@ -3,6 +3,8 @@
 #pragma once
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
+#include <memory>
+
 #include "base/text.h"
 #include "port/platform.h"
 #include "win32/win32_audit.h"
@@ -27,7 +29,13 @@ class Win32Platform {
     Win32Registry registry;
     Win32Security security;
     Win32FileSystem files;
-    Win32FileHandles handles;
+
+  private:
+    // What `handles` refers to; declared before it, so it is made first.
+    std::unique_ptr<IFileHandles> handlesOwner_;
+
+  public:
+    IFileHandles& handles;
     Win32System system;
     Win32MessageBoxes messages;
     Win32DebugOutput debug;
