@@ -97,8 +97,6 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     [[nodiscard]] Win32Error GetFullPathName(std::string_view path, std::uint32_t bufferChars,
                                              std::string* fullPath) noexcept override;
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- IFileHandles ---
     [[nodiscard]] Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,

@@ -57,8 +57,6 @@ class FakeTree final : public ITreeControl {
     // image 1 becomes 2 and 2 becomes 1; an item without a check box stays as it is.
     void ToggleCheck(TreeItem item);
 
-    // Alike on purpose: the fake and the Windows adapter implement the same port, so both list its
-    // methods.
     // --- ITreeControl ---
     TreeItem InsertItem(TreeItem parent, std::string_view text) noexcept override;
     TreeItem GetNextItem(TreeItem item, std::uint32_t code) noexcept override;

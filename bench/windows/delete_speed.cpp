@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,59 +74,59 @@ class TimedHandles final : public qv::IFileHandles {
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
         Timer t(this, qv::HandleOp::kOpenFolder);
-        return system_.OpenFolder(path, handle);
+        return system_->OpenFolder(path, handle);
     }
     qv::Win32Error OpenRelative(qv::FileRef folder, std::string_view name, std::uint32_t intent,
                                 qv::FileRef* handle) noexcept override {
         Timer t(this, qv::HandleOp::kOpenRelative);
-        return system_.OpenRelative(folder, name, intent, handle);
+        return system_->OpenRelative(folder, name, intent, handle);
     }
     qv::Win32Error QueryFacts(qv::FileRef handle, qv::FileFacts* facts) noexcept override {
         Timer t(this, qv::HandleOp::kQueryFacts);
-        return system_.QueryFacts(handle, facts);
+        return system_->QueryFacts(handle, facts);
     }
     qv::Win32Error ListFolder(qv::FileRef folder, std::string_view mask,
                               std::vector<qv::FolderEntry>* entries) noexcept override {
         Timer t(this, qv::HandleOp::kListFolder);
-        return system_.ListFolder(folder, mask, entries);
+        return system_->ListFolder(folder, mask, entries);
     }
     qv::Win32Error SetAttributes(qv::FileRef handle, std::uint32_t attributes) noexcept override {
         Timer t(this, qv::HandleOp::kSetAttributes);
-        return system_.SetAttributes(handle, attributes);
+        return system_->SetAttributes(handle, attributes);
     }
     qv::Win32Error DeleteByHandle(qv::FileRef handle) noexcept override {
         Timer t(this, qv::HandleOp::kDelete);
-        return system_.DeleteByHandle(handle);
+        return system_->DeleteByHandle(handle);
     }
     qv::Win32Error Close(qv::FileRef handle) noexcept override {
         Timer t(this, qv::HandleOp::kClose);
-        return system_.Close(handle);
+        return system_->Close(handle);
     }
     qv::Win32Error CreateFolder(qv::FileRef folder, std::string_view name,
                                 qv::FolderProtection protection,
                                 qv::FileRef* handle) noexcept override {
         Timer t(this, qv::HandleOp::kCreateFolder);
-        return system_.CreateFolder(folder, name, protection, handle);
+        return system_->CreateFolder(folder, name, protection, handle);
     }
     qv::Win32Error Rename(qv::FileRef handle, qv::FileRef folder,
                           std::string_view name) noexcept override {
         Timer t(this, qv::HandleOp::kRename);
-        return system_.Rename(handle, folder, name);
+        return system_->Rename(handle, folder, name);
     }
     qv::Win32Error WriteWholeFile(qv::FileRef folder, std::string_view name,
                                   std::string_view data) noexcept override {
         Timer t(this, qv::HandleOp::kWriteWholeFile);
-        return system_.WriteWholeFile(folder, name, data);
+        return system_->WriteWholeFile(folder, name, data);
     }
     qv::Win32Error ReadWholeFile(qv::FileRef folder, std::string_view name,
                                  std::string* data) noexcept override {
         Timer t(this, qv::HandleOp::kReadWholeFile);
-        return system_.ReadWholeFile(folder, name, data);
+        return system_->ReadWholeFile(folder, name, data);
     }
     qv::Win32Error CheckProtection(qv::FileRef folder,
                                    qv::FolderProtection protection) noexcept override {
         Timer t(this, qv::HandleOp::kCheckProtection);
-        return system_.CheckProtection(folder, protection);
+        return system_->CheckProtection(folder, protection);
     }
 
     long calls[qv::kHandleOpCount] = {};
@@ -143,7 +144,7 @@ class TimedHandles final : public qv::IFileHandles {
         double start_;
     };
 
-    qv::win32::Win32FileHandles system_;
+    std::unique_ptr<qv::IFileHandles> system_ = qv::win32::MakeFileHandles();
 };
 
 bool DeleterDelete(const std::string& anchor, const std::string& tree, TimedHandles* handles) {

@@ -84,8 +84,8 @@ INT_PTR QuorvaneDialogHost::OnMessage(HWND window, UINT message, WPARAM wParam, 
 INT_PTR QuorvaneDialogHost::OnInitDialog(HWND window) {
     // The controls exist now: bind the logic to them before it initialises.
     binding_.reset();
-    window_.emplace(window);
-    tree_.emplace(::GetDlgItem(window, IDC_TREE));
+    window_ = MakeDialogWindow(window);
+    tree_ = MakeTreeControl(::GetDlgItem(window, IDC_TREE));
     binding_ = dialog_.Attach(*window_, *tree_);
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));

@@ -3,7 +3,7 @@
 #pragma once
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
-#include <optional>
+#include <memory>
 
 #include "ui/quorvane_dlg.h"
 #include "win32/win32_controls.h"
@@ -47,8 +47,8 @@ class QuorvaneDialogHost {
     // binding is declared last so that it ends first, while its adapters and controls exist; it
     // ends at WM_DESTROY of the window at the latest, and the dialog object (which outlives the
     // host) keeps nothing of either.
-    std::optional<Win32DialogWindow> window_;
-    std::optional<Win32TreeControl> tree_;
+    std::unique_ptr<IDialogWindow> window_;
+    std::unique_ptr<ITreeControl> tree_;
     DialogBinding binding_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cwchar>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -281,351 +282,372 @@ bool ToExactAnsi(const wchar_t* name, std::size_t units, std::string* out) {
     return back.size() == units && std::wmemcmp(back.data(), name, units) == 0;
 }
 
-Win32Error Win32FileHandles::OpenFolder(std::string_view path, FileRef* handle) noexcept {
-    *handle = 0;
-    // Only absolute paths: a drive path ("C:\...") or a UNC path ("\\server\share\..."). A
-    // relative path would be resolved against the current directory.
-    const bool drivePath =
-        path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/') &&
-        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    const bool uncPath = path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
-    if (!drivePath && !uncPath) return err::kBadPathname;
-    std::wstring wide;
-    if (Win32Error error = ToWide(path, &wide); error != err::kSuccess) return error;
-    // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, which also asks for backup intent. That
-    // intent grants nothing unless the backup or restore privilege is enabled in the token, and
-    // the tool enables the restore privilege only around loading and unloading a hive, never
-    // around a deletion; so this open is checked against the folder's security as any other.
-    UniqueKernelHandle folder(
+namespace {
 
-        ::CreateFileW(wide.c_str(),
-                      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (folder.get() == INVALID_HANDLE_VALUE) return ::GetLastError();
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
-        return ::GetLastError();
-    }
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return err::kDirectory;
-    *handle = FromSystemFile(folder.release());
-    return err::kSuccess;
-}
+// The port on the handles of the system's files and folders; it holds no state of its own.
+class Win32FileHandles final : public IFileHandles {
+  public:
+    [[nodiscard]] Win32Error OpenFolder(std::string_view path, FileRef* handle) noexcept override {
+        *handle = 0;
+        // Only absolute paths: a drive path ("C:\...") or a UNC path ("\\server\share\..."). A
+        // relative path would be resolved against the current directory.
+        const bool drivePath =
+            path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/') &&
+            ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+        const bool uncPath = path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
+        if (!drivePath && !uncPath) return err::kBadPathname;
+        std::wstring wide;
+        if (Win32Error error = ToWide(path, &wide); error != err::kSuccess) return error;
+        // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, which also asks for backup intent.
+        // That intent grants nothing unless the backup or restore privilege is enabled in the
+        // token, and the tool enables the restore privilege only around loading and unloading a
+        // hive, never around a deletion; so this open is checked against the folder's security as
+        // any other.
+        UniqueKernelHandle folder(
 
-Win32Error Win32FileHandles::OpenRelative(FileRef folder, std::string_view name,
-                                          std::uint32_t intent, FileRef* handle) noexcept {
-    *handle = 0;
-    if ((intent & ~(open_intent::kList | open_intent::kDelete)) != 0) {
-        return err::kInvalidParameter;
-    }
-    std::wstring wide;
-    UNICODE_STRING objectName{};
-    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
-        return error;
+            ::CreateFileW(wide.c_str(),
+                          FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (folder.get() == INVALID_HANDLE_VALUE) return ::GetLastError();
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
+                                            sizeof(tag))) {
+            return ::GetLastError();
+        }
+        if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return err::kDirectory;
+        *handle = FromSystemFile(folder.release());
+        return err::kSuccess;
     }
 
-    ACCESS_MASK access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    // Without reparse processing a junction or a symbolic link at `name` opens as itself. Never
-    // with backup intent: the open is checked against the entry's security.
-    ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
-    if (intent & open_intent::kList) {
-        access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-        options |= FILE_DIRECTORY_FILE;
-    }
-    if (intent & open_intent::kDelete) access |= DELETE | FILE_WRITE_ATTRIBUTES;
-
-    HANDLE opened = nullptr;
-    NTSTATUS status = CreateRelative(folder, &objectName, access, 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     FILE_OPEN, options, &opened);
-    if (status != kStatusSuccess) return FromStatus(status);
-    *handle = FromSystemFile(opened);
-    return err::kSuccess;
-}
-
-Win32Error Win32FileHandles::QueryFacts(FileRef handle, FileFacts* facts) noexcept {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(ToSystemFile(handle), FileAttributeTagInfo, &tag,
-                                        sizeof(tag))) {
-        return ::GetLastError();
-    }
-    // The volume's serial number as GetFileInformationByHandle reports it, asked for alone: that
-    // call also reads the entry's times, sizes and links, which cost a round trip of their own
-    // under Wine. The label after the fixed part may not fit (a warning status); the serial does.
-    struct {
-        FILE_FS_VOLUME_INFORMATION info;
-        wchar_t label[MAX_PATH];
-    } volume{};
-    IO_STATUS_BLOCK io{};
-    NTSTATUS status = ::NtQueryVolumeInformationFile(ToSystemFile(handle), &io, &volume,
-                                                     sizeof(volume), FileFsVolumeInformation);
-    if (status != kStatusSuccess && status != kStatusBufferOverflow) return FromStatus(status);
-    facts->attributes = tag.FileAttributes;
-    facts->reparseTag = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? tag.ReparseTag : 0;
-    facts->volumeSerial = volume.info.VolumeSerialNumber;
-    return err::kSuccess;
-}
-
-// A name that the ANSI code page cannot hold fails the listing (ERROR_NO_UNICODE_TRANSLATION)
-// rather than being left out: leaving it out would list a folder as emptier than it is, and any
-// text put in its place would name another entry. Failing is what the deleter reports.
-Win32Error Win32FileHandles::ListFolder(FileRef folder, std::string_view mask,
-                                        std::vector<FolderEntry>* entries) noexcept {
-    // One name's mask; a "\" would reach into another folder. Looked for in the converted text,
-    // where a trail byte 0x5C of a double-byte character is no longer a "\".
-    if (mask.empty()) return err::kInvalidName;
-    std::wstring wideMask;
-    if (Win32Error error = ToWide(mask, &wideMask); error != err::kSuccess) return error;
-    if (wideMask.find(L'\\') != std::wstring::npos) return err::kInvalidName;
-    try {
-        const std::wstring dosMask = ToDosMask(std::move(wideMask));
-        const bool all = dosMask == L"*";
-        std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));
-        std::vector<FolderEntry> found;
-        // Every entry, from the first on (RestartScan), without a mask: the handle would keep the
-        // mask of its first query for all later ones, and the matching is done below.
-        for (bool first = true;; first = false) {
-            IO_STATUS_BLOCK io{};
-            NTSTATUS status = ::NtQueryDirectoryFile(
-                ToSystemFile(folder), nullptr, nullptr, nullptr, &io, buffer.data(),
-                static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), FileBothDirectoryInformation,
-                FALSE, nullptr, first ? TRUE : FALSE);
-            if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) break;
-            if (status != kStatusSuccess) return FromStatus(status);
-            if (io.Information == 0) break;
-            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-            for (std::size_t offset = 0;;) {
-                const auto* entry =
-                    reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(bytes + offset);
-                std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-                // A mask also matches an entry by its 8.3 short name, where the volume keeps one.
-                std::wstring_view shortName(
-                    entry->ShortName,
-                    std::min<std::size_t>(
-                        static_cast<unsigned char>(entry->ShortNameLength) / sizeof(wchar_t),
-                        std::size(entry->ShortName)));
-                if (all || MatchesDosMask(dosMask, name) ||
-                    (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
-                    FolderEntry item;
-                    item.attributes = entry->FileAttributes;
-                    item.size = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                    ? 0
-                                    : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
-                    if (!ToExactAnsi(name.data(), name.size(), &item.name)) {
-                        return ERROR_NO_UNICODE_TRANSLATION;
-                    }
-                    found.push_back(std::move(item));
-                }
-                if (entry->NextEntryOffset == 0) break;
-                offset += entry->NextEntryOffset;
-            }
+    [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,
+                                          std::uint32_t intent, FileRef* handle) noexcept override {
+        *handle = 0;
+        if ((intent & ~(open_intent::kList | open_intent::kDelete)) != 0) {
+            return err::kInvalidParameter;
+        }
+        std::wstring wide;
+        UNICODE_STRING objectName{};
+        if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+            return error;
         }
 
-        // "." and ".." first, as the searches give them, and none in a volume's root folder.
-        auto dots = std::stable_partition(found.begin(), found.end(),
-                                          [](const FolderEntry& e) { return IsDotEntry(e.name); });
-        if (dots != found.begin()) {
-            bool root = false;
-            if (Win32Error error = IsVolumeRoot(ToSystemFile(folder), &root);
+        ACCESS_MASK access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+        // Without reparse processing a junction or a symbolic link at `name` opens as itself. Never
+        // with backup intent: the open is checked against the entry's security.
+        ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+        if (intent & open_intent::kList) {
+            access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+            options |= FILE_DIRECTORY_FILE;
+        }
+        if (intent & open_intent::kDelete) access |= DELETE | FILE_WRITE_ATTRIBUTES;
+
+        HANDLE opened = nullptr;
+        NTSTATUS status = CreateRelative(folder, &objectName, access, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         FILE_OPEN, options, &opened);
+        if (status != kStatusSuccess) return FromStatus(status);
+        *handle = FromSystemFile(opened);
+        return err::kSuccess;
+    }
+
+    [[nodiscard]] Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override {
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!::GetFileInformationByHandleEx(ToSystemFile(handle), FileAttributeTagInfo, &tag,
+                                            sizeof(tag))) {
+            return ::GetLastError();
+        }
+        // The volume's serial number as GetFileInformationByHandle reports it, asked for alone:
+        // that call also reads the entry's times, sizes and links, which cost a round trip of
+        // their own under Wine. The label after the fixed part may not fit (a warning status);
+        // the serial does.
+        struct {
+            FILE_FS_VOLUME_INFORMATION info;
+            wchar_t label[MAX_PATH];
+        } volume{};
+        IO_STATUS_BLOCK io{};
+        NTSTATUS status = ::NtQueryVolumeInformationFile(ToSystemFile(handle), &io, &volume,
+                                                         sizeof(volume), FileFsVolumeInformation);
+        if (status != kStatusSuccess && status != kStatusBufferOverflow) return FromStatus(status);
+        facts->attributes = tag.FileAttributes;
+        facts->reparseTag =
+            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? tag.ReparseTag : 0;
+        facts->volumeSerial = volume.info.VolumeSerialNumber;
+        return err::kSuccess;
+    }
+
+    // A name that the ANSI code page cannot hold fails the listing (ERROR_NO_UNICODE_TRANSLATION)
+    // rather than being left out: leaving it out would list a folder as emptier than it is, and any
+    // text put in its place would name another entry. Failing is what the deleter reports.
+    [[nodiscard]] Win32Error ListFolder(FileRef folder, std::string_view mask,
+                                        std::vector<FolderEntry>* entries) noexcept override {
+        // One name's mask; a "\" would reach into another folder. Looked for in the converted text,
+        // where a trail byte 0x5C of a double-byte character is no longer a "\".
+        if (mask.empty()) return err::kInvalidName;
+        std::wstring wideMask;
+        if (Win32Error error = ToWide(mask, &wideMask); error != err::kSuccess) return error;
+        if (wideMask.find(L'\\') != std::wstring::npos) return err::kInvalidName;
+        try {
+            const std::wstring dosMask = ToDosMask(std::move(wideMask));
+            const bool all = dosMask == L"*";
+            std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));
+            std::vector<FolderEntry> found;
+            // Every entry, from the first on (RestartScan), without a mask: the handle would keep
+            // the mask of its first query for all later ones, and the matching is done below.
+            for (bool first = true;; first = false) {
+                IO_STATUS_BLOCK io{};
+                NTSTATUS status = ::NtQueryDirectoryFile(
+                    ToSystemFile(folder), nullptr, nullptr, nullptr, &io, buffer.data(),
+                    static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                    FileBothDirectoryInformation, FALSE, nullptr, first ? TRUE : FALSE);
+                if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) break;
+                if (status != kStatusSuccess) return FromStatus(status);
+                if (io.Information == 0) break;
+                const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+                for (std::size_t offset = 0;;) {
+                    const auto* entry =
+                        reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(bytes + offset);
+                    std::wstring_view name(entry->FileName,
+                                           entry->FileNameLength / sizeof(wchar_t));
+                    // A mask also matches an entry by its 8.3 short name, where the volume
+                    // keeps one.
+                    std::wstring_view shortName(
+                        entry->ShortName,
+                        std::min<std::size_t>(
+                            static_cast<unsigned char>(entry->ShortNameLength) / sizeof(wchar_t),
+                            std::size(entry->ShortName)));
+                    if (all || MatchesDosMask(dosMask, name) ||
+                        (!shortName.empty() && MatchesDosMask(dosMask, shortName))) {
+                        FolderEntry item;
+                        item.attributes = entry->FileAttributes;
+                        item.size = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                        ? 0
+                                        : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
+                        if (!ToExactAnsi(name.data(), name.size(), &item.name)) {
+                            return ERROR_NO_UNICODE_TRANSLATION;
+                        }
+                        found.push_back(std::move(item));
+                    }
+                    if (entry->NextEntryOffset == 0) break;
+                    offset += entry->NextEntryOffset;
+                }
+            }
+
+            // "." and ".." first, as the searches give them, and none in a volume's root folder.
+            auto dots = std::stable_partition(found.begin(), found.end(), [](const FolderEntry& e) {
+                return IsDotEntry(e.name);
+            });
+            if (dots != found.begin()) {
+                bool root = false;
+                if (Win32Error error = IsVolumeRoot(ToSystemFile(folder), &root);
+                    error != err::kSuccess) {
+                    return error;
+                }
+                if (root) found.erase(found.begin(), dots);
+            }
+            if (found.empty()) return err::kFileNotFound;
+            entries->swap(found);
+            return err::kSuccess;
+        } catch (const std::bad_alloc&) {
+            return err::kNotEnoughMemory;
+        }
+    }
+
+    [[nodiscard]] Win32Error SetAttributes(FileRef handle,
+                                           std::uint32_t attributes) noexcept override {
+        // Zero times leave the times as they are; zero attributes would too, so "none" is written
+        // as FILE_ATTRIBUTE_NORMAL.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = attributes & kSettableAttributes;
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return Result(::SetFileInformationByHandle(ToSystemFile(handle), FileBasicInfo, &basic,
+                                                   sizeof(basic)));
+    }
+
+    [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override {
+        // POSIX semantics take the name away at once, even while another process still holds the
+        // entry open with delete sharing, so the parent folder can go right after. Without the
+        // flag that ignores the read-only attribute: a read-only entry is refused (5) as with the
+        // plain disposition. A system that does not know the class (before Windows 10 1607) or the
+        // semantics (file systems other than NTFS) rejects the request, and the plain disposition
+        // removes the name when the last handle is closed.
+        DispositionInfoEx posix{kDispositionDelete | kDispositionPosixSemantics};
+        if (::SetFileInformationByHandle(ToSystemFile(handle), kFileDispositionInfoEx, &posix,
+                                         sizeof(posix))) {
+            return err::kSuccess;
+        }
+        Win32Error error = ::GetLastError();
+        if (error != err::kInvalidParameter && error != ERROR_NOT_SUPPORTED &&
+            error != ERROR_INVALID_FUNCTION) {
+            return error;
+        }
+        // FILE_DISPOSITION_INFO, whose member the headers' DeleteFile macro renamed.
+        struct {
+            BOOLEAN deleteFile;
+        } plain{TRUE};
+        return Result(::SetFileInformationByHandle(ToSystemFile(handle), FileDispositionInfo,
+                                                   &plain, sizeof(plain)));
+    }
+
+    [[nodiscard]] Win32Error Close(FileRef handle) noexcept override {
+        return FromStatus(::NtClose(ToSystemFile(handle)));
+    }
+
+    [[nodiscard]] Win32Error CreateFolder(FileRef folder, std::string_view name,
+                                          FolderProtection protection,
+                                          FileRef* handle) noexcept override {
+        *handle = 0;
+        std::wstring wide;
+        UNICODE_STRING objectName{};
+        if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
+            return error;
+        }
+        UniqueLocalMemory descriptor;
+        if (protection != FolderProtection::kInherited) {
+            if (Win32Error error = FolderDescriptor(protection, &descriptor);
                 error != err::kSuccess) {
                 return error;
             }
-            if (root) found.erase(found.begin(), dots);
         }
-        if (found.empty()) return err::kFileNotFound;
-        entries->swap(found);
-        return err::kSuccess;
-    } catch (const std::bad_alloc&) {
-        return err::kNotEnoughMemory;
-    }
-}
-
-Win32Error Win32FileHandles::SetAttributes(FileRef handle, std::uint32_t attributes) noexcept {
-    // Zero times leave the times as they are; zero attributes would too, so "none" is written as
-    // FILE_ATTRIBUTE_NORMAL.
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = attributes & kSettableAttributes;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return Result(
-        ::SetFileInformationByHandle(ToSystemFile(handle), FileBasicInfo, &basic, sizeof(basic)));
-}
-
-Win32Error Win32FileHandles::DeleteByHandle(FileRef handle) noexcept {
-    // POSIX semantics take the name away at once, even while another process still holds the
-    // entry open with delete sharing, so the parent folder can go right after. Without the
-    // flag that ignores the read-only attribute: a read-only entry is refused (5) as with the
-    // plain disposition. A system that does not know the class (before Windows 10 1607) or the
-    // semantics (file systems other than NTFS) rejects the request, and the plain disposition
-    // removes the name when the last handle is closed.
-    DispositionInfoEx posix{kDispositionDelete | kDispositionPosixSemantics};
-    if (::SetFileInformationByHandle(ToSystemFile(handle), kFileDispositionInfoEx, &posix,
-                                     sizeof(posix))) {
+        // As OpenRelative opens with kList | kDelete. FILE_CREATE: whatever has the name already,
+        // a link included, is neither opened nor followed (STATUS_OBJECT_NAME_COLLISION, 183).
+        const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                                   SYNCHRONIZE | DELETE | FILE_WRITE_ATTRIBUTES;
+        HANDLE created = nullptr;
+        NTSTATUS status = CreateRelative(
+            folder, &objectName, access, FILE_ATTRIBUTE_NORMAL,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+            FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &created,
+            descriptor.get());
+        if (status != kStatusSuccess) return FromStatus(status);
+        *handle = FromSystemFile(created);
         return err::kSuccess;
     }
-    Win32Error error = ::GetLastError();
-    if (error != err::kInvalidParameter && error != ERROR_NOT_SUPPORTED &&
-        error != ERROR_INVALID_FUNCTION) {
-        return error;
-    }
-    // FILE_DISPOSITION_INFO, whose member the headers' DeleteFile macro renamed.
-    struct {
-        BOOLEAN deleteFile;
-    } plain{TRUE};
-    return Result(::SetFileInformationByHandle(ToSystemFile(handle), FileDispositionInfo, &plain,
-                                               sizeof(plain)));
-}
 
-Win32Error Win32FileHandles::Close(FileRef handle) noexcept {
-    return FromStatus(::NtClose(ToSystemFile(handle)));
-}
-
-Win32Error Win32FileHandles::CreateFolder(FileRef folder, std::string_view name,
-                                          FolderProtection protection, FileRef* handle) noexcept {
-    *handle = 0;
-    std::wstring wide;
-    UNICODE_STRING objectName{};
-    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
-        return error;
-    }
-    UniqueLocalMemory descriptor;
-    if (protection != FolderProtection::kInherited) {
-        if (Win32Error error = FolderDescriptor(protection, &descriptor); error != err::kSuccess) {
+    [[nodiscard]] Win32Error Rename(FileRef handle, FileRef folder,
+                                    std::string_view name) noexcept override {
+        std::wstring wide;
+        UNICODE_STRING objectName{};
+        if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
             return error;
         }
-    }
-    // As OpenRelative opens with kList | kDelete. FILE_CREATE: whatever has the name already,
-    // a link included, is neither opened nor followed (STATUS_OBJECT_NAME_COLLISION, 183).
-    const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
-                               SYNCHRONIZE | DELETE | FILE_WRITE_ATTRIBUTES;
-    HANDLE created = nullptr;
-    NTSTATUS status =
-        CreateRelative(folder, &objectName, access, FILE_ATTRIBUTE_NORMAL,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
-                       FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                       &created, descriptor.get());
-    if (status != kStatusSuccess) return FromStatus(status);
-    *handle = FromSystemFile(created);
-    return err::kSuccess;
-}
-
-Win32Error Win32FileHandles::Rename(FileRef handle, FileRef folder,
-                                    std::string_view name) noexcept {
-    std::wstring wide;
-    UNICODE_STRING objectName{};
-    if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
-        return error;
-    }
-    // FILE_RENAME_INFORMATION with the name after its fixed part, in a buffer aligned for it.
-    // Never less than the structure itself: the system refuses a shorter buffer with
-    // STATUS_INVALID_PARAMETER, which a name of one or two characters would give.
-    const std::size_t bytes =
-        std::max(offsetof(FILE_RENAME_INFORMATION, FileName) + objectName.Length,
-                 sizeof(FILE_RENAME_INFORMATION));
-    std::vector<LONGLONG> buffer;
-    try {
-        buffer.resize(bytes / sizeof(LONGLONG) + 1);
-    } catch (const std::bad_alloc&) {
-        return err::kNotEnoughMemory;
-    }
-    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = ToSystemFile(folder);
-    rename->FileNameLength = objectName.Length;
-    std::copy(wide.begin(), wide.end(), rename->FileName);
-    IO_STATUS_BLOCK io{};
-    return FromStatus(::NtSetInformationFile(ToSystemFile(handle), &io, rename,
-                                             static_cast<ULONG>(bytes), FileRenameInformation));
-}
-
-Win32Error Win32FileHandles::WriteWholeFile(FileRef folder, std::string_view name,
-                                            std::string_view data) noexcept {
-    // No one else reads or writes it while it is being written.
-    UniqueKernelHandle file;
-    if (Win32Error error =
-            OpenWholeFile(folder, name, FILE_WRITE_DATA, 0, FILE_OVERWRITE_IF, &file);
-        error != err::kSuccess) {
-        return error;
-    }
-    for (std::size_t done = 0; done < data.size();) {
-        const ULONG chunk =
-            static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
-        IO_STATUS_BLOCK io{};
-        NTSTATUS status =
-            ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
-                          const_cast<char*>(data.data() + done), chunk, nullptr, nullptr);
-        if (status != kStatusSuccess) return FromStatus(status);
-        if (io.Information != chunk) return ERROR_WRITE_FAULT;
-        done += chunk;
-    }
-    return err::kSuccess;
-}
-
-Win32Error Win32FileHandles::ReadWholeFile(FileRef folder, std::string_view name,
-                                           std::string* data) noexcept {
-    UniqueKernelHandle file;
-    if (Win32Error error =
-            OpenWholeFile(folder, name, FILE_READ_DATA, FILE_SHARE_READ, FILE_OPEN, &file);
-        error != err::kSuccess) {
-        return error;
-    }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) return ::GetLastError();
-    if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > kMaxWholeFile) {
-        return err::kFileTooLarge;
-    }
-    std::string contents;
-    try {
-        // One byte more than the size: a file that grew since is seen to have grown.
-        contents.resize(static_cast<std::size_t>(size.QuadPart) + 1);
-    } catch (const std::bad_alloc&) {
-        return err::kNotEnoughMemory;
-    }
-    std::size_t done = 0;
-    for (;;) {
-        if (done == contents.size()) {
-            if (contents.size() > kMaxWholeFile) return err::kFileTooLarge;
-            try {
-                contents.resize(std::min(contents.size() * 2, kMaxWholeFile + 1));
-            } catch (const std::bad_alloc&) {
-                return err::kNotEnoughMemory;
-            }
+        // FILE_RENAME_INFORMATION with the name after its fixed part, in a buffer aligned for it.
+        // Never less than the structure itself: the system refuses a shorter buffer with
+        // STATUS_INVALID_PARAMETER, which a name of one or two characters would give.
+        const std::size_t bytes =
+            std::max(offsetof(FILE_RENAME_INFORMATION, FileName) + objectName.Length,
+                     sizeof(FILE_RENAME_INFORMATION));
+        std::vector<LONGLONG> buffer;
+        try {
+            buffer.resize(bytes / sizeof(LONGLONG) + 1);
+        } catch (const std::bad_alloc&) {
+            return err::kNotEnoughMemory;
         }
-        const ULONG chunk =
-            static_cast<ULONG>(std::min<std::size_t>(contents.size() - done, kWholeFileChunk));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+        rename->ReplaceIfExists = FALSE;
+        rename->RootDirectory = ToSystemFile(folder);
+        rename->FileNameLength = objectName.Length;
+        std::copy(wide.begin(), wide.end(), rename->FileName);
         IO_STATUS_BLOCK io{};
-        NTSTATUS status = ::NtReadFile(file.get(), nullptr, nullptr, nullptr, &io,
-                                       contents.data() + done, chunk, nullptr, nullptr);
-        if (status == kStatusEndOfFile) break;
-        if (status != kStatusSuccess) return FromStatus(status);
-        if (io.Information == 0) break;
-        done += io.Information;
+        return FromStatus(::NtSetInformationFile(ToSystemFile(handle), &io, rename,
+                                                 static_cast<ULONG>(bytes), FileRenameInformation));
     }
-    contents.resize(done);
-    *data = std::move(contents);
-    return err::kSuccess;
-}
 
-Win32Error Win32FileHandles::CheckProtection(FileRef folder, FolderProtection protection) noexcept {
-    // SYSTEM and the administrators may reach everything on the machine anyway, and the running
-    // user is always accepted (see CheckGrants): the trustees a folder of either protection may
-    // name are the same.
-    (void)protection;
-    UniqueLocalMemory descriptor;
-    if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
-        e != err::kSuccess) {
-        return e;
+    [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
+                                            std::string_view data) noexcept override {
+        // No one else reads or writes it while it is being written.
+        UniqueKernelHandle file;
+        if (Win32Error error =
+                OpenWholeFile(folder, name, FILE_WRITE_DATA, 0, FILE_OVERWRITE_IF, &file);
+            error != err::kSuccess) {
+            return error;
+        }
+        for (std::size_t done = 0; done < data.size();) {
+            const ULONG chunk =
+                static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
+            IO_STATUS_BLOCK io{};
+            NTSTATUS status =
+                ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
+                              const_cast<char*>(data.data() + done), chunk, nullptr, nullptr);
+            if (status != kStatusSuccess) return FromStatus(status);
+            if (io.Information != chunk) return ERROR_WRITE_FAULT;
+            done += chunk;
+        }
+        return err::kSuccess;
     }
-    // The folder once more, relative to itself (an empty name), for its security alone: the
-    // handle the caller holds was opened without READ_CONTROL.
-    UNICODE_STRING empty{};
-    HANDLE opened = nullptr;
-    NTSTATUS status = CreateRelative(
-        folder, &empty, READ_CONTROL | SYNCHRONIZE, 0,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
-    if (status != kStatusSuccess) return FromStatus(status);
-    UniqueKernelHandle self(opened);
-    return CheckGrants(self.get(), descriptor.get());
-}
+
+    [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
+                                           std::string* data) noexcept override {
+        UniqueKernelHandle file;
+        if (Win32Error error =
+                OpenWholeFile(folder, name, FILE_READ_DATA, FILE_SHARE_READ, FILE_OPEN, &file);
+            error != err::kSuccess) {
+            return error;
+        }
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(file.get(), &size)) return ::GetLastError();
+        if (size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > kMaxWholeFile) {
+            return err::kFileTooLarge;
+        }
+        std::string contents;
+        try {
+            // One byte more than the size: a file that grew since is seen to have grown.
+            contents.resize(static_cast<std::size_t>(size.QuadPart) + 1);
+        } catch (const std::bad_alloc&) {
+            return err::kNotEnoughMemory;
+        }
+        std::size_t done = 0;
+        for (;;) {
+            if (done == contents.size()) {
+                if (contents.size() > kMaxWholeFile) return err::kFileTooLarge;
+                try {
+                    contents.resize(std::min(contents.size() * 2, kMaxWholeFile + 1));
+                } catch (const std::bad_alloc&) {
+                    return err::kNotEnoughMemory;
+                }
+            }
+            const ULONG chunk =
+                static_cast<ULONG>(std::min<std::size_t>(contents.size() - done, kWholeFileChunk));
+            IO_STATUS_BLOCK io{};
+            NTSTATUS status = ::NtReadFile(file.get(), nullptr, nullptr, nullptr, &io,
+                                           contents.data() + done, chunk, nullptr, nullptr);
+            if (status == kStatusEndOfFile) break;
+            if (status != kStatusSuccess) return FromStatus(status);
+            if (io.Information == 0) break;
+            done += io.Information;
+        }
+        contents.resize(done);
+        *data = std::move(contents);
+        return err::kSuccess;
+    }
+
+    [[nodiscard]] Win32Error CheckProtection(FileRef folder,
+                                             FolderProtection protection) noexcept override {
+        // SYSTEM and the administrators may reach everything on the machine anyway, and the running
+        // user is always accepted (see CheckGrants): the trustees a folder of either protection may
+        // name are the same.
+        (void)protection;
+        UniqueLocalMemory descriptor;
+        if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
+            e != err::kSuccess) {
+            return e;
+        }
+        // The folder once more, relative to itself (an empty name), for its security alone: the
+        // handle the caller holds was opened without READ_CONTROL.
+        UNICODE_STRING empty{};
+        HANDLE opened = nullptr;
+        NTSTATUS status = CreateRelative(
+            folder, &empty, READ_CONTROL | SYNCHRONIZE, 0,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+            FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
+        if (status != kStatusSuccess) return FromStatus(status);
+        UniqueKernelHandle self(opened);
+        return CheckGrants(self.get(), descriptor.get());
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<IFileHandles> MakeFileHandles() { return std::make_unique<Win32FileHandles>(); }
 
 }  // namespace qv::win32

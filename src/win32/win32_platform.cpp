@@ -7,9 +7,11 @@ Win32Platform::Win32Platform(const ModuleHandle& advapi32, HMODULE module) noexc
       securityOwner_(MakeSecurity(advapi32)),
       filesOwner_(MakeFileSystem()),
       systemOwner_(MakeSystem()),
+      handlesOwner_(MakeFileHandles()),
       registry(*registryOwner_),
       security(*securityOwner_),
       files(*filesOwner_),
+      handles(*handlesOwner_),
       system(*systemOwner_),
       resources(module),
       platform_{registry, security, files, handles, system, messages, debug, resources, audit} {}

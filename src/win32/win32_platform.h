@@ -33,12 +33,13 @@ class Win32Platform {
     std::unique_ptr<ISecurity> securityOwner_;
     std::unique_ptr<IFileSystem> filesOwner_;
     std::unique_ptr<ISystem> systemOwner_;
+    std::unique_ptr<IFileHandles> handlesOwner_;
 
   public:
     IRegistry& registry;
     ISecurity& security;
     IFileSystem& files;
-    Win32FileHandles handles;
+    IFileHandles& handles;
     ISystem& system;
     Win32MessageBoxes messages;
     Win32DebugOutput debug;

@@ -2,6 +2,7 @@
 // the volume serial the port reports, paths beyond the ANSI limit, and names the ANSI code page
 // cannot hold.
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -55,10 +56,10 @@ class WideEntries {
 class HandlesOnSystem : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(files_.OpenFolder(dir_.path(), anchor_.put()), err::kSuccess);
+        ASSERT_EQ(files_->OpenFolder(dir_.path(), anchor_.put()), err::kSuccess);
     }
 
-    IFileHandles& files() { return files_; }
+    IFileHandles& files() { return *files_; }
 
     UniqueFileRef Open(FileRef folder, std::string_view name, std::uint32_t intent,
                        Win32Error* error) {
@@ -72,8 +73,8 @@ class HandlesOnSystem : public ::testing::Test {
     }
 
     ScratchFolder dir_;
-    Win32FileHandles files_;
-    UniqueFileRef anchor_{files_};
+    std::unique_ptr<IFileHandles> files_ = MakeFileHandles();
+    UniqueFileRef anchor_{*files_};
 };
 
 TEST_F(HandlesOnSystem, FactsCarryTheVolumeSerialOfTheSystem) {
