@@ -266,7 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // what it changes itself is the user's own.
     int handleCalls = 0;
     bool swapped = false;
-    const auto swapper = [&](fake::HandleOp, std::string_view) {
+    const auto swapper = [&](HandleOp, std::string_view) {
         ++handleCalls;
         for (const Swap& swap : s.swaps) {
             if (swap.at != handleCalls) continue;
