@@ -20,7 +20,8 @@ namespace qv::fake {
 
 class FakeFileSystem final : public IFileSystem, public IFileHandles {
   public:
-    // Called at the start of every call of the handle port with the call and the name it acts on
+    // Called at the start of every call of the handle port but Close and CheckProtection, which
+    // change nothing on the disk, with the call and the name it acts on
     // (the path, the relative name, the mask, the name of the entry a handle names; for a rename
     // the entry's name before the move, for a folder created or a whole file its name). A test
     // changes the disk from here, between two calls of the code under test, as another process
@@ -54,7 +55,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // on it, or below it, go on naming it.
     void Move(std::string_view from, std::string_view to);
     void SetHandleHook(HandleHook hook);
-    // From now on `op` on the entry called `name` (any case) fails with `error`.
+    // From now on `op` on the entry called `name` (any case) fails with `error`; Close and
+    // CheckProtection take no injected faults.
     void InjectHandleFault(HandleOp op, std::string_view name, Win32Error error);
     std::size_t OpenHandleCount() const;
 

@@ -1,5 +1,6 @@
-// Owners for the Win32 handles that the adapters themselves open and close, and the conversions
-// between the core's handle values and the system's.
+// Owners for the Win32 handles that the adapters themselves open and close (and the Windows tests
+// and measurements beside them), and the conversions between the core's handle values and the
+// system's.
 #pragma once
 #include <cstdint>
 #include <string>
