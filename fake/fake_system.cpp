@@ -107,13 +107,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// The file part of a library name with ".dll" added when it has no extension, as LoadLibraryA
-// completes it.
+// A bare library name with ".dll" added when it has no extension, as the loader completes it.
 std::string LibraryFileName(std::string_view name) {
-    std::size_t slash = text::FindLast(name, '\\');
-    std::size_t forward = text::FindLast(name, '/');
-    if (slash == text::npos || (forward != text::npos && forward > slash)) slash = forward;
-    std::string file(slash == text::npos ? name : name.substr(slash + 1));
+    std::string file(name);
     if (text::Find(file, '.') == text::npos) file += ".dll";
     return file;
 }
@@ -398,6 +394,12 @@ Win32Error FakeSystem::GetVersion(OsVersion* version) noexcept {
 }
 
 ModuleHandle FakeSystem::LoadLibrary(std::string_view name) noexcept {
+    // Libraries load from the system folder by their bare names; a name with a path or a drive
+    // is refused, as the Windows adapter refuses it.
+    if (text::Find(name, '\\') != text::npos || text::Find(name, '/') != text::npos ||
+        text::Find(name, ':') != text::npos) {
+        return 0;
+    }
     std::string file = LibraryFileName(name);
     for (std::size_t i = 0; i < std::size(kSystemLibraries); ++i) {
         if (!text::EqualsNoCase(file, kSystemLibraries[i])) continue;

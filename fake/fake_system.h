@@ -31,8 +31,9 @@ class FakeSystem final : public ISystem {
     void FailExpansion(bool fail = true);
     void SetCurrentDirectory(std::string_view dir);  // default "C:\Tools"
     void FailCurrentDirectory(bool fail = true);
-    // LoadLibraryA of that library returns 0. Known libraries (advapi32, oleacc, kernel32, user32,
-    // comctl32, shell32, ...) load under any case, with or without ".dll"; others never load.
+    // LoadLibrary of that library returns 0. Known libraries (advapi32, oleacc, kernel32, user32,
+    // comctl32, shell32, ...) load from the system folder under any case, with or without ".dll";
+    // others never load, nor does any name with a path or a drive.
     void FailLibrary(std::string_view name, bool fail = true);
     void SetNow(std::int64_t unixSeconds);  // default 2026-01-01 00:00:00 UTC
     // Times for which the local-time round trip fails (besides years before 1900).
@@ -49,7 +50,7 @@ class FakeSystem final : public ISystem {
     std::string CurrentDirectory() const;
     std::int64_t Now() const;
     int InitCommonControlsCalls() const;
-    // One name (as passed to LoadLibraryA) per load not yet matched by a FreeLibrary: a library
+    // One name (as passed to LoadLibrary) per load not yet matched by a FreeLibrary: a library
     // loaded twice and freed once is still listed.
     std::vector<std::string> LoadedLibraries() const;
     int FreeLibraryCalls() const;

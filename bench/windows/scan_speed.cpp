@@ -434,7 +434,7 @@ class TimedSystem final : public TimedPort<qv::ISystem> {
     }
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override {
-        CallClock::Timer t(clock_, "BCryptGenRandom");
+        CallClock::Timer t(clock_, "RtlGenRandom");
         return system_.GenerateRandom(bytes, count);
     }
 };

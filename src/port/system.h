@@ -29,7 +29,9 @@ class ISystem : public Port {
     virtual void InitCommonControls() noexcept = 0;
     // GetVersionExA with an OSVERSIONINFOA of 148 bytes.
     [[nodiscard]] virtual Win32Error GetVersion(OsVersion* version) noexcept = 0;
-    // LoadLibraryA / FreeLibrary / GetProcAddress. LoadLibrary returns 0 on failure.
+    // LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) / FreeLibrary / GetProcAddress:
+    // a library of the system folder, never one beside the program or in the current directory.
+    // LoadLibrary returns 0 on failure, and for a name with a path or a drive.
     [[nodiscard]] virtual ModuleHandle LoadLibrary(std::string_view name) noexcept = 0;
     [[nodiscard]] virtual Win32Error FreeLibrary(ModuleHandle module) noexcept = 0;
     virtual void* GetProcAddress(ModuleHandle module, std::string_view name) noexcept = 0;
@@ -68,7 +70,7 @@ class ISystem : public Port {
     // bytes that are no character of the code page become what the system's conversion makes of
     // them, never a broken sequence. Empty on failure.
     virtual std::string AnsiToUtf8(std::string_view ansi) noexcept = 0;
-    // `count` bytes from the system's cryptographic random generator (BCryptGenRandom).
+    // `count` bytes from the system's cryptographic random generator (RtlGenRandom).
     [[nodiscard]] virtual Win32Error GenerateRandom(unsigned char* bytes,
                                                     std::size_t count) noexcept = 0;
 };

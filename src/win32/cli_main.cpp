@@ -8,12 +8,15 @@
 #include "cli/cli_program.h"
 #include "cli/console_boxes.h"
 #include "port/system.h"
+#include "win32/dll_search.h"
 #include "win32/win32_console.h"
 #include "win32/win32_platform.h"
 
 // The C runtime's arguments are in the ANSI code page, as the tool's texts are; it expands no
 // wildcards.
 int main(int argc, char** argv) {
+    // Before anything can load a library: from the system folder only.
+    qv::win32::LoadLibrariesFromSystemFolderOnly();
     // Every text the tool splits or compares is in the ANSI code page; its lead bytes come first.
     qv::win32::InstallAnsiLeadBytes();
 

@@ -1,7 +1,6 @@
 #include "win32/win32_system.h"
 
-#include <bcrypt.h>
-#include <winternl.h>
+#include <ntsecapi.h>
 
 #include <algorithm>
 #include <array>
@@ -47,7 +46,15 @@ class Win32System final : public ISystem {
     [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override {
         std::string text;
         if (!ToSystemText(name, &text)) return 0;
-        return reinterpret_cast<ModuleHandle>(::LoadLibraryA(text.c_str()));
+        // A name with a path or a drive would be loaded from where it points, whatever the flags.
+        if (text.find_first_of("\\/:") != std::string::npos) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        // The system folder alone: neither the program's folder nor the current directory, which
+        // someone else may have written a library of that name into.
+        return reinterpret_cast<ModuleHandle>(
+            ::LoadLibraryExA(text.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     }
 
     [[nodiscard]] Win32Error FreeLibrary(ModuleHandle module) noexcept override {
@@ -194,11 +201,12 @@ class Win32System final : public ISystem {
 
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override {
+        // RtlGenRandom (advapi32's SystemFunction036): advapi32 is a KnownDLL, so the import
+        // is always the system's own; bcrypt is not, and a copy beside the program would be
+        // loaded in its place. It sets no error of its own.
         while (count > 0) {
             const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
-            NTSTATUS status =
-                ::BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-            if (!BCRYPT_SUCCESS(status)) return ::RtlNtStatusToDosError(status);
+            if (!::RtlGenRandom(bytes, chunk)) return ERROR_GEN_FAILURE;
             bytes += chunk;
             count -= chunk;
         }

@@ -1,4 +1,4 @@
-// The system, message box, debug output and resource ports on kernel32, user32, comctl32, bcrypt
+// The system, message box, debug output and resource ports on kernel32, user32, comctl32, advapi32
 // and the C runtime (ANSI).
 #pragma once
 #include <memory>

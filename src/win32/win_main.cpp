@@ -5,6 +5,7 @@
 #include "ui/quorvane_dlg.h"
 #include "win32/accessibility.h"
 #include "win32/dialog_host.h"
+#include "win32/dll_search.h"
 #include "win32/win32_platform.h"
 
 namespace {
@@ -21,6 +22,8 @@ struct Program {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    // Before anything can load a library: from the system folder only.
+    qv::win32::LoadLibrariesFromSystemFolderOnly();
     // Every text the tool splits or compares is in the ANSI code page; its lead bytes come first.
     qv::win32::InstallAnsiLeadBytes();
 

@@ -139,5 +139,17 @@ TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {
     EXPECT_EQ(system.FreeLibrary(oleacc), err::kModNotFound);
 }
 
+// Libraries come from the system folder by bare name only: a name that points anywhere, even at
+// the system folder itself, loads nothing.
+TEST_P(SystemContract, OnlyBareLibraryNamesLoad) {
+    ISystem& system = os().system;
+    for (const char* name : {"C:\\Windows\\System32\\oleacc.dll", ".\\oleacc.dll",
+                             "system32/oleacc.dll", "C:oleacc.dll"}) {
+        ModuleHandle module = system.LoadLibrary(name);
+        EXPECT_EQ(module, 0u) << name;
+        if (module != 0) (void)system.FreeLibrary(module);  // freed for the next test
+    }
+}
+
 }  // namespace
 }  // namespace qv::contract
