@@ -1071,6 +1071,26 @@ Win32Error FakeFileSystem::CheckProtection(FileRef folder, FolderProtection prot
     return n.protection == protection ? err::kSuccess : err::kAccessDenied;
 }
 
+Win32Error FakeFileSystem::CheckWriters(FileRef folder, std::string_view name) noexcept {
+    auto it = s_->opens.find(folder);
+    if (it == s_->opens.end()) return err::kInvalidHandle;
+    const Node* n = it->second.node;
+    if (!name.empty()) {
+        if (HoldsNul(name) || name == "." || name == ".." || HasInvalidNameChar(name, false)) {
+            return err::kInvalidName;
+        }
+        // Opened as itself: a junction is checked, not its target.
+        n = n->IsFolder() ? n->Child(name) : nullptr;
+        if (n == nullptr) return err::kFileNotFound;
+    }
+    // As CheckProtection: what the administrators or the running user made with an access list
+    // of their own is changed by no one else; an entry with the ordinary access of the place it
+    // was made in is open to others, as a data drive's root and what is made there are to every
+    // user.
+    const FolderProtection p = n->protection.value_or(FolderProtection::kInherited);
+    return p == FolderProtection::kInherited ? err::kAccessDenied : err::kSuccess;
+}
+
 std::optional<FolderProtection> FakeFileSystem::Protection(std::string_view path) const {
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return std::nullopt;

@@ -119,6 +119,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                             std::string_view data) noexcept override;
     [[nodiscard]] Win32Error CheckProtection(FileRef folder,
                                              FolderProtection protection) noexcept override;
+    // Takes no hooks or injected faults, as CheckProtection.
+    [[nodiscard]] Win32Error CheckWriters(FileRef folder, std::string_view name) noexcept override;
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
                                            std::string* data) noexcept override;
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/defaults.h"
+#include "app/settings.h"
 #include "base/text.h"
 #include "engine/scan.h"
 #include "fake/fake_machine.h"
@@ -99,16 +100,14 @@ std::string Shown(const std::string& s) { return s.substr(0, s.find('\0')); }
 // and the product table are taken from the settings file as the dialog takes them.
 std::vector<std::pair<std::string, std::string>> ScanWritingNothing(fake::FakeMachine& m,
                                                                     bool admin) {
-    auto setting = [&](const char* key) {
-        return m.system.GetPrivateProfileString(kSettingsSection, key, "", kSettingsFile);
-    };
+    Settings settings;
+    (void)ReadSettings(m.platform(), kSettingsFile, admin, &settings);  // refused: the defaults
     Tables tables;
     tables.FillBuiltIn();
     std::vector<ProductScope> scopes;
-    const std::string company = setting(kSettingsCompany);
-    if (!company.empty()) {
-        tables.UseSettingsProduct(setting(kSettingsVisibleProductName));
-        scopes.push_back({company, setting(kSettingsProduct), setting(kSettingsVersion)});
+    if (!settings.company.empty()) {
+        tables.UseSettingsProduct(settings.visibleProductName);
+        scopes.push_back({settings.company, settings.product, settings.version});
     } else {
         scopes.push_back({kDefaultCompany, kMainProduct, kMainRelease});
         scopes.push_back({kDefaultCompany, kLightProduct, kLightRelease});
@@ -149,6 +148,15 @@ void RunRefresh(std::string_view settings, bool admin) {
     fake::FakeMachine m;
     Populate(m);
     m.security.SetAdministrator(admin);
+    // The settings file's folder is the administrators' own, so that their run uses it.
+    m.files.Remove("C:\\Tools");
+    FileRef root = 0;
+    FileRef tools = 0;
+    QV_FUZZ_CHECK(m.files.OpenFolder("C:\\", &root) == err::kSuccess &&
+                      m.files.CreateFolder(root, "Tools", FolderProtection::kAdministratorsOnly,
+                                           &tools) == err::kSuccess &&
+                      m.files.Close(tools) == err::kSuccess && m.files.Close(root) == err::kSuccess,
+                  "the settings file's folder cannot be made");
     m.files.AddFile(kSettingsFile, settings);
 
     const RegistryImage registryBefore = TakeRegistryImage(m.registry);

@@ -128,6 +128,10 @@ class TimedHandles final : public qv::IFileHandles {
         Timer t(this, qv::HandleOp::kCheckProtection);
         return system_->CheckProtection(folder, protection);
     }
+    // Not a call of the deleter or of a clean-up's backup: passed on untimed.
+    qv::Win32Error CheckWriters(qv::FileRef folder, std::string_view name) noexcept override {
+        return system_->CheckWriters(folder, name);
+    }
 
     long calls[qv::kHandleOpCount] = {};
     double seconds[qv::kHandleOpCount] = {};

@@ -45,6 +45,8 @@ inline constexpr Win32Error kReparsePointEncountered = 4395;
 
 namespace hr {
 inline constexpr HResult kOk = 0;
+// Done, but not everything (S_FALSE).
+inline constexpr HResult kFalse = 1;
 // Unterminated or undefined placeholder name (DISP_E_EXCEPTION).
 inline constexpr HResult kBadPlaceholder = static_cast<HResult>(0x80020009u);
 // Placeholder name longer than 31 bytes (E_FAIL).

@@ -113,6 +113,8 @@ struct Run {
     IDebugOutput& trace;
     Journal* journal;
     std::string_view sid;
+    // A file that a line matched stayed: its deletion was refused or failed.
+    bool fileLeft = false;
 
     void Note(ActionKind kind, const DeleteReport& report) {
         if (journal == nullptr || report.outcome == DeleteOutcome::kMissing) return;
@@ -209,6 +211,10 @@ void DeleteLine(Run& run, std::string_view line, const WalkStops& stops) {
         // A read-only or open file stays; the walk then stops at its folder.
         DeleteReport removed = run.deleter.DeleteFile(path);
         if (removed.outcome == DeleteOutcome::kRefused) TraceRefusal(run.trace, removed);
+        if (removed.outcome == DeleteOutcome::kRefused ||
+            removed.outcome == DeleteOutcome::kFailed) {
+            run.fileLeft = true;
+        }
         if (removed.path.empty()) removed.path = path;
         run.Note(ActionKind::kDeleteFile, removed);
     }
@@ -261,8 +267,12 @@ ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
             dataLeft = true;
         }
     }
-    (void)LoadFileList(os, deleter, IDR_FILELIST_CLEANUP, kFileListType, table, journal,
-                       sidText);  // traced
+    // A file of the list that stayed is data left behind as much as a product folder is, and so
+    // is a list that could not be run: the key, their only record, stays (traced either way).
+    if (LoadFileList(os, deleter, IDR_FILELIST_CLEANUP, kFileListType, table, journal, sidText) !=
+        hr::kOk) {
+        dataLeft = true;
+    }
     return dataLeft ? ProductFilesOutcome::kDataLeft : ProductFilesOutcome::kRemoved;
 }
 
@@ -297,7 +307,7 @@ HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
         DeleteLine(run, LineBefore(text, start, lf), stops);
         start = lf + 1;
     }
-    return hr::kOk;
+    return run.fileLeft ? hr::kFalse : hr::kOk;
 }
 
 }  // namespace qv

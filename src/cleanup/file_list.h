@@ -17,9 +17,11 @@ namespace qv {
 inline constexpr char kFileListType[] = "FILELIST";
 
 enum class ProductFilesOutcome {
-    kRemoved,   // both product folders are gone (or were never there); the list was processed
-    kDataLeft,  // a product folder was refused or could not be deleted whole: data stays behind
-    kNoTable,   // the registration's values could not be read; nothing was deleted
+    kRemoved,  // both product folders are gone (or were never there); the list was processed
+    // A product folder was refused or could not be deleted whole, a file of the list stayed or
+    // the list could not be run: data stays behind.
+    kDataLeft,
+    kNoTable,  // the registration's values could not be read; nothing was deleted
 };
 
 // Deletes a user's product files of one registration: the two product folders whole, then the
@@ -34,11 +36,13 @@ enum class ProductFilesOutcome {
                                                     Win32Error* tableError = nullptr,
                                                     Journal* journal = nullptr,
                                                     const LeftoverFolder* leftover = nullptr);
-// Loads FILELIST `id`, expands it and runs DeleteBuffer over it; 0 or the failure code.
+// Loads FILELIST `id`, expands it and runs DeleteBuffer over it; DeleteBuffer's result or the
+// failure code.
 [[nodiscard]] HResult LoadFileList(Platform& os, Deleter& deleter, std::uint32_t id,
                                    std::string_view type, const PlaceholderTable& table,
                                    Journal* journal = nullptr, std::string_view sid = {});
-// Processes the expanded list line by line, with the trace (none in a dry run); always 0.
+// Processes the expanded list line by line, with the trace (none in a dry run): 0, or
+// hr::kFalse when a file that a line matched stayed (its deletion refused or failed).
 [[nodiscard]] HResult DeleteBuffer(Platform& os, Deleter& deleter, std::string_view text,
                                    const PlaceholderTable& table, Journal* journal = nullptr,
                                    std::string_view sid = {});

@@ -6,6 +6,7 @@
 
 #include "app/defaults.h"
 #include "app/messages.h"
+#include "app/settings.h"
 #include "app/tables.h"
 #include "base/text.h"
 #include "cli/command_line.h"
@@ -48,9 +49,10 @@ void UseBuiltInProducts(Report* report) {
 
 // The products to scan: the built-in two, or what a settings file names, read as the dialog reads
 // Quorvane.ini (a file without a company leaves the built-in products). False, with the reason,
-// when the file cannot be found.
-bool ChooseProducts(Platform& os, const std::string& settingsFile, Tables* tables, Report* report,
-                    std::string* problem) {
+// when the file cannot be found or is not used: in an elevated run (`elevated`) someone else can
+// change it or its folder, or it names no single key for company, product or release.
+bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated, Tables* tables,
+                    Report* report, std::string* problem) {
     if (settingsFile.empty()) {
         UseBuiltInProducts(report);
         return true;
@@ -67,18 +69,30 @@ bool ChooseProducts(Platform& os, const std::string& settingsFile, Tables* table
         *problem = "--settings: no such file: " + path + "\n";
         return false;
     }
-    auto setting = [&](const char* key) {
-        return os.system.GetPrivateProfileString(kSettingsSection, key, "", path);
-    };
-    const std::string company = setting(kSettingsCompany);
-    if (company.empty()) {
+    Settings settings;
+    switch (ReadSettings(os, path, elevated, &settings)) {
+        case SettingsVerdict::kWriters:
+            *problem = "--settings: " + path +
+                       " is not used: someone other than SYSTEM, the administrators and you can "
+                       "change it or its folder\n";
+            return false;
+        case SettingsVerdict::kNames:
+            *problem = "--settings: " + path +
+                       " is not used: Company, Product and Version must each be one registry key "
+                       "name (not empty, no \"\\\", at most " +
+                       std::to_string(kMaxSettingsNameChars) + " characters)\n";
+            return false;
+        case SettingsVerdict::kNone:
+        case SettingsVerdict::kUsed:
+            break;
+    }
+    if (settings.company.empty()) {
         UseBuiltInProducts(report);
         return true;
     }
-    const std::string visibleName = setting(kSettingsVisibleProductName);
-    tables->UseSettingsProduct(visibleName);
-    report->products = {{company, setting(kSettingsProduct), setting(kSettingsVersion)}};
-    report->heading = visibleName;
+    tables->UseSettingsProduct(settings.visibleProductName);
+    report->products = {{settings.company, settings.product, settings.version}};
+    report->heading = settings.visibleProductName;
     return true;
 }
 
@@ -257,14 +271,15 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     Report report;
     report.command = options.command;
     std::string problem;
-    if (!ChooseProducts(os, options.settingsFile, &tables, &report, &problem)) {
+    const bool elevated = IsMemberOfAdministrators(os);
+    if (!ChooseProducts(os, options.settingsFile, elevated, &tables, &report, &problem)) {
         console.WriteText(ConsoleStream::kErr, problem);
         outcome.usageError = true;
         return ExitCodeOf(outcome);
     }
     // A user who is not an administrator (or whose token is not elevated) sees only his own
     // registry, as in the dialog.
-    report.allProfiles = !options.currentUser && IsMemberOfAdministrators(os);
+    report.allProfiles = !options.currentUser && elevated;
 
     HiveBook hives;
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};

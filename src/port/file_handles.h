@@ -96,6 +96,17 @@ class IFileHandles : public Port {
     // that someone may have made before the tool did.
     [[nodiscard]] virtual Win32Error CheckProtection(FileRef folder,
                                                      FolderProtection protection) noexcept = 0;
+    // Whether the entry `name` in the open folder (a file or a folder, opened without reparse
+    // processing: a link is checked as itself), or the folder itself for an empty name, can be
+    // changed by no one but SYSTEM, the Administrators group, TrustedInstaller and the running
+    // user: its owner (who may change its access list at will) is one of them, and so is every
+    // trustee an entry of its access list allows a right that changes it (write or append data,
+    // add a file or a folder, write attributes or extended attributes, delete it or a child,
+    // change its access list or owner, generic write or all). Who may read it does not matter. 0,
+    // 5 when anyone else may change it, or the error with which its security cannot be read. For
+    // the settings file an elevated run reads, and its folder.
+    [[nodiscard]] virtual Win32Error CheckWriters(FileRef folder,
+                                                  std::string_view name) noexcept = 0;
     // Moves the entry the handle names (opened with kDelete) to `name` in the open folder `folder`
     // (FileRenameInformation with that folder as RootDirectory, never replacing): a folder moves
     // with everything below it in one rename, a link moves as the link. 183 when `name` is taken

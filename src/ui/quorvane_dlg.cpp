@@ -36,6 +36,8 @@ CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
     admin_ = IsMemberOfAdministrators(services_.os);
     cleanupDone_ = false;
     tables_.FillBuiltIn();
+    // Read once: every refresh and the clean-up use what was checked here.
+    settingsVerdict_ = ReadSettings(services_.os, settingsFile_, admin_, &settings_);
 }
 
 DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {
@@ -59,6 +61,16 @@ bool CQuorvaneDlg::OnInitDialog() {
     // tree is filled.
     tree_->control().ModifyStyle(tv::kCheckBoxes, 0);
     tree_->control().ModifyStyle(0, tv::kCheckBoxes);
+    // A settings file that was not used is told once, before the tree shows the defaults.
+    if (settingsVerdict_ == SettingsVerdict::kWriters ||
+        settingsVerdict_ == SettingsVerdict::kNames) {
+        Platform& os = services_.os;
+        os.messages.Show(
+            window_->Handle(),
+            FormatHeading(os.resources.LoadString(IDS_SETTINGS_REFUSED), settingsFile_),
+            os.resources.LoadString(IDS_CAPTION), mb::kIconExclamation);
+        settingsVerdict_ = SettingsVerdict::kNone;
+    }
     (void)RefreshTree();  // a registry that cannot be read is shown in the status line
     return true;
 }
@@ -69,22 +81,14 @@ bool CQuorvaneDlg::RefreshTree() {
     window_->SetItemText(IDC_STATUS, "");
     unreadableUsers_.clear();
 
-    // Without a settings file name (the current directory was unknown at start-up) the tool
+    // Without a settings file that names a company (or with one that was not used) the tool
     // works in default mode.
-    auto setting = [&](const char* key) {
-        if (settingsFile_.empty()) return std::string();
-        return os.system.GetPrivateProfileString(kSettingsSection, key, "", settingsFile_);
-    };
-
     bool result = false;
-    const std::string company = setting(kSettingsCompany);
-    if (!company.empty()) {
-        const std::string product = setting(kSettingsProduct);
-        const std::string version = setting(kSettingsVersion);
-        const std::string visibleName = setting(kSettingsVisibleProductName);
-        tables_.UseSettingsProduct(visibleName);
-        settingsHeading_ = FormatHeading(os.resources.LoadString(IDS_HEADING), visibleName);
-        result = PopulateTree(company, product, version);
+    if (!settings_.company.empty()) {
+        tables_.UseSettingsProduct(settings_.visibleProductName);
+        settingsHeading_ =
+            FormatHeading(os.resources.LoadString(IDS_HEADING), settings_.visibleProductName);
+        result = PopulateTree(settings_.company, settings_.product, settings_.version);
     } else {
         settingsHeading_.clear();
         std::string products(kMainProduct);
@@ -152,11 +156,8 @@ void CQuorvaneDlg::OnCleanUp() {
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
     std::unique_ptr<RunBackup> backup;
-    const bool backupOff =
-        !settingsFile_.empty() && os.system.GetPrivateProfileString(
-                                      kSettingsSection, kSettingsBackup, "", settingsFile_) == "0";
     RemovalOutcome removal = RemovalOutcome::kFailed;
-    if (backupOff ||
+    if (settings_.backupOff ||
         RunBackup::Begin(ws, audit.run(), kAuditProgramDialog, &backup) == err::kSuccess) {
         ws.backup = backup.get();
         removal = RemoveCheckedUserData(ws, tree_->CheckedPairs());

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/settings.h"
 #include "app/tables.h"
 #include "base/unique_handle.h"
 #include "port/dialog_window.h"
@@ -28,8 +29,10 @@ using DialogBinding = UniqueHandle<CQuorvaneDlg*, &EndDialogBinding>;
 
 class CQuorvaneDlg {
   public:
-    // Fills the tables and takes the administrator flag once. `settingsFile` is the full name of
-    // Quorvane.ini (empty: no settings file).
+    // Fills the tables, takes the administrator flag and reads the settings file once.
+    // `settingsFile` is the full name of Quorvane.ini (empty: no settings file); an
+    // administrator's dialog uses it only when no one else can change it (ReadSettings), and
+    // OnInitDialog tells the operator of one it did not use.
     CQuorvaneDlg(Services services, std::string settingsFile);
     CQuorvaneDlg(const CQuorvaneDlg&) = delete;
     CQuorvaneDlg& operator=(const CQuorvaneDlg&) = delete;
@@ -67,6 +70,8 @@ class CQuorvaneDlg {
     std::unique_ptr<UserDataTree> tree_;
     Services services_;
     std::string settingsFile_;
+    Settings settings_;
+    SettingsVerdict settingsVerdict_ = SettingsVerdict::kNone;  // kNone once told
     IDialogWindow* window_ = nullptr;
     std::string settingsHeading_;
     // The hives this dialog's runs could not unload, and the users whose registry the last

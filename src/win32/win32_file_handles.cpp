@@ -644,6 +644,27 @@ class Win32FileHandles final : public IFileHandles {
         UniqueKernelHandle self(opened);
         return CheckGrants(self.get(), descriptor.get());
     }
+
+    [[nodiscard]] Win32Error CheckWriters(FileRef folder, std::string_view name) noexcept override {
+        // The entry once more for its security alone (the caller's handles were opened without
+        // READ_CONTROL): the folder relative to itself (an empty name), or the named entry in it,
+        // a link as itself.
+        std::wstring wide;
+        UNICODE_STRING objectName{};
+        ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+        if (name.empty()) {
+            options |= FILE_DIRECTORY_FILE;
+        } else if (Win32Error e = RelativeName(name, &wide, &objectName); e != err::kSuccess) {
+            return e;
+        }
+        HANDLE opened = nullptr;
+        NTSTATUS status = CreateRelative(folder, &objectName, READ_CONTROL | SYNCHRONIZE, 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         FILE_OPEN, options, &opened);
+        if (status != kStatusSuccess) return FromStatus(status);
+        UniqueKernelHandle entry(opened);
+        return win32::CheckWriters(entry.get());
+    }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <iterator>
 #include <new>
 
 namespace qv::win32 {
@@ -125,6 +126,67 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
         if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
     }
     if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
+    return err::kSuccess;
+}
+
+// The rights that change an entry: its data (for a folder: add a file or a folder), its
+// attributes and extended attributes, its existence (delete it, or a child of a folder), its
+// access list and its owner, and the generic rights that include any of them.
+constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                        FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
+                                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// SYSTEM, the Administrators group and TrustedInstaller (the system's servicing account, which
+// owns the system's own folders and may change them), and the running user: whoever else may
+// change a settings file could have chosen what an elevated run reads.
+Win32Error CheckWriters(HANDLE entry) noexcept {
+    static const char* const kTrusted[] = {
+        "S-1-5-18",
+        "S-1-5-32-544",
+        "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+    };
+    UniqueLocalMemory trusted[std::size(kTrusted)];
+    for (std::size_t i = 0; i < std::size(kTrusted); ++i) {
+        PSID sid = nullptr;
+        if (!::ConvertStringSidToSidA(kTrusted[i], &sid)) return ::GetLastError();
+        trusted[i] = UniqueLocalMemory(sid);
+    }
+    const std::vector<void*> user = ProcessUser();
+    if (UserSid(user) == nullptr) return ERROR_NO_TOKEN;
+    auto isTrusted = [&](PSID sid) {
+        if (sid == nullptr || !::IsValidSid(sid)) return false;
+        if (::EqualSid(UserSid(user), sid)) return true;
+        for (const UniqueLocalMemory& known : trusted) {
+            if (::EqualSid(known.get(), sid)) return true;
+        }
+        return false;
+    };
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    DWORD r = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &dacl, nullptr, &raw);
+    if (r != ERROR_SUCCESS) return r;
+    UniqueLocalMemory held(raw);
+
+    // The owner may always change the access list; no access list lets everyone change it.
+    if (!isTrusted(owner) || dacl == nullptr) return err::kAccessDenied;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        // An entry only for what is created below (CREATOR OWNER's among them) grants nothing
+        // on the entry itself.
+        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+        // Object, callback and conditional entries are not ours to judge: refused.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & kChangingRights) == 0) continue;
+        if (!isTrusted(const_cast<DWORD*>(&allowed->SidStart))) return err::kAccessDenied;
+    }
     return err::kSuccess;
 }
 

@@ -30,4 +30,9 @@ PSID UserSid(const std::vector<void*>& user) noexcept;
 // error with which its security cannot be read. The handle needs READ_CONTROL.
 [[nodiscard]] Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept;
 
+// Whether no one but SYSTEM, the Administrators group, TrustedInstaller and the running user may
+// change the open entry (see IFileHandles::CheckWriters): 0, 5, or the error with which its
+// security cannot be read. The handle needs READ_CONTROL.
+[[nodiscard]] Win32Error CheckWriters(HANDLE entry) noexcept;
+
 }  // namespace qv::win32

@@ -193,6 +193,9 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
     };
     // Alike on purpose: one table row per case.
+    static constexpr char kOvalineSettings[] =
+        "[Quorvane]\r\nCompany=Brennard\r\nProduct=Ovaline\r\nVersion=R16.0\r\n"
+        "VisibleProductName=Ovaline 2004\r\n";
     const Row rows[] = {
         {"scan, nothing stale", none, {"scan"}, false, nullptr, ExitCode::kNothingToDo, kNone},
         {"scan, stale", stale, {"scan", "--json"}, false, nullptr, ExitCode::kStaleFound, kNone},
@@ -262,6 +265,42 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          false,
          nullptr,
          ExitCode::kNotRun,
+         kNone},
+        // An elevated run uses a settings file only when no one else can change it or its folder,
+        // and when it names one key each for company, product and release.
+        {"settings file in a folder others can change",
+         [this] {
+             StaleEnglish();
+             m.files.AddFile("C:\\Tools\\open.ini", kOvalineSettings);
+         },
+         {"scan", "--settings", "C:\\Tools\\open.ini"},
+         false,
+         nullptr,
+         ExitCode::kNotRun,
+         kNone},
+        {"settings file naming a key path",
+         [this] {
+             StaleEnglish();
+             MakeAdministratorsFolder("Admin");
+             m.files.AddFile("C:\\Admin\\keys.ini",
+                             "[Quorvane]\r\nCompany=Brennard\\Ovaline\r\nProduct=R16.0\r\n"
+                             "Version=x\r\n");
+         },
+         {"scan", "--settings", "C:\\Admin\\keys.ini"},
+         false,
+         nullptr,
+         ExitCode::kNotRun,
+         kNone},
+        {"trusted settings file",
+         [this] {
+             StaleEnglish();
+             MakeAdministratorsFolder("Admin");
+             m.files.AddFile("C:\\Admin\\ok.ini", kOvalineSettings);
+         },
+         {"scan", "--settings", "C:\\Admin\\ok.ini"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
          kNone},
         {"help", stale, {"clean", "--help"}, false, nullptr, ExitCode::kNothingToDo, kNone},
         {"Windows 98",

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
+#include "app/settings.h"
+#include "base/text.h"
 #include "res/resource.h"
 #include "ui_machine.h"
 
@@ -104,6 +108,7 @@ TEST_F(DialogTest, AdministratorFlagIsTakenOnceAtConstruction) {
 }
 
 TEST_F(DialogTest, SettingsFileSelectsItsProductAndShowsItsHeading) {
+    MakeAdministratorsFolder("Tools");
     m.files.AddFile("C:\\Tools\\Quorvane.ini",
                     "[Quorvane]\r\nCompany=Acme\r\nProduct=Zephyr\r\nVersion=V2\r\n"
                     "VisibleProductName=Zephyr %s%n\r\n");
@@ -117,14 +122,95 @@ TEST_F(DialogTest, SettingsFileSelectsItsProductAndShowsItsHeading) {
     EXPECT_EQ(Status(), "Zephyr %s%n" + HeadingTail());
 }
 
-TEST_F(DialogTest, SettingsWithoutAVersionListNothing) {
-    m.files.AddFile("C:\\Tools\\Quorvane.ini",
-                    "[Quorvane]\r\nCompany=Acme\r\nProduct=Zephyr\r\nVisibleProductName=Z\r\n");
-    m.registry.CreateKey(m.UserKey(kZed) + "\\Software\\Acme\\Zephyr\\V2\\OVXM-6:409");
-    Open();
-    EXPECT_EQ(control.ItemCount(), 0u);
-    EXPECT_EQ(Status(),
-              ResourceString(IDS_NO_INVALID_ENTRIES) + ResourceString(IDS_CLEANUP_NOT_NEEDED));
+// An administrator's dialog uses a settings file only when no one but SYSTEM, the administrators
+// and the running user can change it and its folder, and when it names one key each for company,
+// product and release; otherwise it works with the built-in products, without the file's backup
+// switch, and says so once. A user's own dialog does not ask who can change the file.
+TEST_F(DialogTest, ASettingsFileIsUsedOnlyWhenTrustedAndNamingOneKeyEach) {
+    constexpr char kIni[] = "C:\\Tools\\Quorvane.ini";
+    const std::string v64(64, 'v');
+    auto ini = [](const std::string& company, const std::string& product,
+                  const std::string& version) {
+        std::string text = "[Quorvane]\r\nCompany=" + company + "\r\nProduct=" + product + "\r\n";
+        if (!version.empty()) text += "Version=" + version + "\r\n";
+        return text + "VisibleProductName=Zephyr\r\nBackup=0\r\n";
+    };
+    enum Place { kTrusted, kFileOpenToOthers, kFolderOpenToOthers };
+    struct Row {
+        const char* name;
+        Place place;
+        std::string contents;
+        SettingsVerdict verdict;
+    };
+    const std::vector<Row> rows = {
+        {"trusted file in a trusted folder", kTrusted, ini("Acme", "Zephyr", "V2"),
+         SettingsVerdict::kUsed},
+        {"64 characters are one key name", kTrusted, ini("Acme", "Zephyr", v64),
+         SettingsVerdict::kUsed},
+        // "ソ" in code page 932 ends in the byte of "\": one character, no separator.
+        {"a double-byte character is no separator", kTrusted, ini("Acme", fake::Cp932("ソ"), "V2"),
+         SettingsVerdict::kUsed},
+        {"file others can change", kFileOpenToOthers, ini("Acme", "Zephyr", "V2"),
+         SettingsVerdict::kWriters},
+        {"folder others can change", kFolderOpenToOthers, ini("Acme", "Zephyr", "V2"),
+         SettingsVerdict::kWriters},
+        {"company reaching other keys", kTrusted, ini("Microsoft\\Windows", "Zephyr", "V2"),
+         SettingsVerdict::kNames},
+        {"product empty", kTrusted, ini("Acme", "", "V2"), SettingsVerdict::kNames},
+        {"version missing", kTrusted, ini("Acme", "Zephyr", ""), SettingsVerdict::kNames},
+        {"version of 65 characters", kTrusted, ini("Acme", "Zephyr", v64 + "v"),
+         SettingsVerdict::kNames},
+    };
+    Reg(kZed, kEnglish);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m.files.Remove("C:\\Elsewhere");
+        MakeAdministratorsFolder("Tools");
+        if (row.place == kTrusted) {
+            m.files.AddFile(kIni, row.contents);
+        } else {
+            // A move keeps the file's access list, whatever its new folder grants.
+            if (row.place == kFileOpenToOthers) {
+                m.files.AddDirectory("C:\\Elsewhere");
+            } else {
+                MakeAdministratorsFolder("Elsewhere");
+                m.files.Remove("C:\\Tools");
+                m.files.AddDirectory("C:\\Tools");
+            }
+            m.files.AddFile("C:\\Elsewhere\\Quorvane.ini", row.contents);
+            m.files.Move("C:\\Elsewhere\\Quorvane.ini", kIni);
+        }
+        const std::size_t shown = m.messages.Shown().size();
+        Open();
+        const bool used = row.verdict == SettingsVerdict::kUsed;
+        if (used) {
+            EXPECT_EQ(m.messages.Shown().size(), shown);
+            EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) +
+                                    ResourceString(IDS_CLEANUP_NOT_NEEDED));  // nothing of Acme
+        } else {
+            ASSERT_EQ(m.messages.Shown().size(), shown + 1);
+            const auto& box = m.messages.Shown().back();
+            std::string text = ResourceString(IDS_SETTINGS_REFUSED);
+            text.replace(text.find("%s"), 2, kIni);
+            EXPECT_EQ(box.text, text);
+            EXPECT_EQ(box.caption, ResourceString(IDS_CAPTION));
+            EXPECT_EQ(box.style, 0x30u);
+            EXPECT_EQ(box.owner, fake::FakeDialogWindow::kHandle);
+            // The built-in products instead, and the operator is told once.
+            EXPECT_EQ(Labels(), std::vector<std::string>{"Ovaline 2004 (English)"});
+            dlg->tree()->Clear();
+            EXPECT_TRUE(dlg->RefreshTree());
+            EXPECT_EQ(m.messages.Shown().size(), shown + 1);
+        }
+        // What the run goes on with: the backup switch only from a file that is used.
+        Settings settings;
+        EXPECT_EQ(ReadSettings(m.platform(), kIni, true, &settings), row.verdict);
+        EXPECT_EQ(settings.backupOff, used);
+        EXPECT_EQ(settings.company.empty(), !used);
+        // A user's own run reads what he could have written himself.
+        EXPECT_EQ(ReadSettings(m.platform(), kIni, false, &settings),
+                  row.verdict == SettingsVerdict::kWriters ? SettingsVerdict::kUsed : row.verdict);
+    }
 }
 
 TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
@@ -186,6 +272,7 @@ TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
     EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\" + m.files.List(kBackups)[0] +
                                "\\manifest.json"));
 
+    MakeAdministratorsFolder("Tools");
     m.files.AddFile("C:\\Tools\\Quorvane.ini", "[Quorvane]\r\nBackup=0\r\n");
     Reg(kAmy, kEnglish);
     Open();
@@ -194,15 +281,68 @@ TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
     EXPECT_EQ(m.files.List(kBackups).size(), 1u);  // no second run
 }
 
-TEST_F(DialogTest, ABackupThatCannotBeKeptKeepsEverything) {
-    Reg(kZed, kEnglish);
-    m.files.AddDirectory(kBackups);  // made by someone else, open to him
-    Open();
-    dlg->OnCleanUp();
-    const auto& boxes = m.messages.Shown();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETE_FAILED));
-    EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+// Whatever stays behind makes the clean-up a failure, as the console program's exit code 3 says
+// for the same run, and keeps the user's key, the only record of it.
+TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
+    const std::string temp = m.LocalSettings(kZed) + "\\Temp\\";
+    struct Row {
+        const char* name;
+        std::function<void()> setup;
+        const char* auditResult;  // of the file the list names; null: no such file
+    };
+    const Row rows[] = {
+        {"a file of the list refused",
+         [&] {
+             m.files.AddFile(temp + "ovln1.tmp");
+             m.files.InjectHandleFault(HandleOp::kQueryFacts, "ovln1.tmp", err::kAccessDenied);
+         },
+         "refused"},
+        {"a file of the list in use",
+         [&] {
+             m.files.AddFile(temp + "ovln2.tmp");
+             m.files.SetInUse(temp + "ovln2.tmp");
+         },
+         "failed"},
+        // The last: the backup folder stays someone else's.
+        {"no backup can be kept",
+         [&] {
+             // Made by someone else, open to him.
+             m.files.Remove(text::CutBeforeLastBackslash(kBackups));
+             m.files.AddDirectory(kBackups);
+         },
+         nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // The file list runs for a registration that names its folders.
+        Reg(kZed, kEnglish);
+        m.registry.SetString(Path(kZed, kEnglish), "RoamableRootFolder",
+                             m.AppData(kZed) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+        m.registry.SetString(Path(kZed, kEnglish), "LocalRootFolder",
+                             m.LocalAppData(kZed) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+        row.setup();
+        const std::size_t shown = m.messages.Shown().size();
+        Open();
+        dlg->OnCleanUp();
+        const auto& boxes = m.messages.Shown();
+        ASSERT_EQ(boxes.size(), shown + 2);
+        EXPECT_EQ(boxes.back().text, ResourceString(IDS_DELETE_FAILED));
+        EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+        EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
+        if (row.auditResult != nullptr) {
+            const auto lines = m.audit.Lines();
+            EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                                   [&](const std::string& line) {
+                                       return line.find("\"delete-file\"") != std::string::npos &&
+                                              line.find(std::string("\"result\":\"") +
+                                                        row.auditResult + "\"") !=
+                                                  std::string::npos;
+                                   }),
+                      lines.end());
+        }
+        m.files.Remove(temp + "ovln1.tmp");
+        m.files.Remove(temp + "ovln2.tmp");
+    }
 }
 
 TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {

@@ -44,6 +44,19 @@ class UiMachine : public ::testing::Test, protected test::MachineParts {
         for (TreeItem item : control.TopLevelItems()) labels.push_back(control.GetItemText(item));
         return labels;
     }
+    // The folder C:\<name> made anew as an administrator makes one for himself, with an access
+    // list that lets only SYSTEM and the administrators change it (whatever was there goes), so
+    // that an elevated run trusts the settings file written into it.
+    void MakeAdministratorsFolder(const std::string& name) {
+        m.files.Remove("C:\\" + name);
+        FileRef root = 0;
+        FileRef made = 0;
+        ASSERT_EQ(m.files.OpenFolder("C:\\", &root), err::kSuccess);
+        EXPECT_EQ(m.files.CreateFolder(root, name, FolderProtection::kAdministratorsOnly, &made),
+                  err::kSuccess);
+        EXPECT_EQ(m.files.Close(made), err::kSuccess);
+        EXPECT_EQ(m.files.Close(root), err::kSuccess);
+    }
     // Nothing the tool opened or loaded is left behind.
     void ExpectNothingHeld() {
         EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
