@@ -266,6 +266,13 @@ TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kAdministratorsOnly),
               err::kSuccess);
     EXPECT_EQ(port.CheckProtection(mine.get(), FolderProtection::kCurrentUserOnly), err::kSuccess);
+    // Nor can anyone else change them, or a file written into them (a settings file in a folder
+    // of an administrator's own is trusted so).
+    ASSERT_EQ(port.WriteWholeFile(backup.get(), "kept.ini", "k"), err::kSuccess);
+    EXPECT_EQ(port.CheckWriters(backup.get(), ""), err::kSuccess);
+    EXPECT_EQ(port.CheckWriters(backup.get(), "kept.ini"), err::kSuccess);
+    EXPECT_EQ(port.CheckWriters(mine.get(), ""), err::kSuccess);
+    EXPECT_EQ(port.CheckWriters(backup.get(), "missing.ini"), err::kFileNotFound);
     for (const char* name : {"BACKUP", "taken.txt", "data"}) {
         UniqueFileRef again(port);
         EXPECT_EQ(port.CreateFolder(on.anchor(), name, FolderProtection::kInherited, again.put()),
