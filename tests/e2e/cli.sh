@@ -75,6 +75,33 @@ e2e_check "clean without --yes and without a console exits 2" status_is 2 no-con
 cli_run usage scan --user "$runner"
 e2e_check "a usage error exits 2" status_is 2 usage
 e2e_check "the usage error is explained on standard error" test -s "$E2E_WORK/usage.err"
+# An elevated run (Wine's token is an administrator's) uses a settings file only when no one but
+# SYSTEM, the administrators and the running user can change it or its folder, and when it names
+# one key each. Wine keeps no security descriptor for a file of its own: it answers one made from
+# the Unix mode bits, owned by the running user, with an entry from the owner's bits and one for
+# Everyone from the others' (the group's are left out). So a folder of mode 755 holds a file the run
+# uses, and one of mode 777 a file it refuses.
+settings_in() {
+  mkdir -p "$E2E_WORK/$1"
+  chmod "$2" "$E2E_WORK/$1"
+  printf '[Quorvane]\r\nCompany=%s\r\nProduct=Ovaline\r\nVersion=R16.0\r\n' "$3" \
+    >"$E2E_WORK/$1/Quorvane.ini"
+  chmod 644 "$E2E_WORK/$1/Quorvane.ini"
+}
+settings_in settings-kept 755 Acme
+cli_run settings-kept scan --settings settings-kept/Quorvane.ini
+e2e_check "a settings file only its owner can change is used: nothing of its product (exit 0)" \
+  status_is 0 settings-kept
+settings_in settings-open 777 Acme
+cli_run settings-open scan --settings settings-open/Quorvane.ini
+e2e_check "a settings file in a folder everyone can change is not used: exit 2" \
+  status_is 2 settings-open
+e2e_check "standard error says why" grep -aq 'is not used: someone other than' \
+  "$E2E_WORK/settings-open.err"
+settings_in settings-keys 755 'Microsoft\Windows'
+cli_run settings-keys scan --settings settings-keys/Quorvane.ini
+e2e_check "a settings file naming a key path is not used: exit 2" status_is 2 settings-keys
+
 snapshot after-refusals
 e2e_check "neither changes anything" unchanged after-plan after-refusals
 

@@ -11,7 +11,8 @@
 //                                       [ ] SYSTEM
 //   tree_probe checkbox LABEL [PARENT]   screen "x y" of the item's check box
 //   tree_probe label LABEL [PARENT]      screen "x y" of the middle of the item's label
-//   tree_probe msgbox               the message box the tool shows, if any:
+//   tree_probe msgbox               the message box the tool shows, if any (also one shown
+//                                   before the dialog is):
 //                                     caption: / caption-hex: / text: / text-hex:
 //                                     button <id> <text> [default] [focus]
 //
@@ -114,7 +115,7 @@ bool IsCleanupDialog(HWND hwnd) {
 
 struct Search {
     std::vector<HWND> found;
-    DWORD process = 0;  // for message boxes: the dialog's process
+    DWORD process = 0;  // for message boxes: the dialog's process (0: any)
 };
 
 BOOL CALLBACK CollectDialogs(HWND hwnd, LPARAM param) {
@@ -127,8 +128,8 @@ BOOL CALLBACK CollectMessageBoxes(HWND hwnd, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
     DWORD process = 0;
     GetWindowThreadProcessId(hwnd, &process);
-    if (process == search->process && IsWindowVisible(hwnd) && ClassOf(hwnd) == "#32770" &&
-        !IsCleanupDialog(hwnd)) {
+    if ((search->process == 0 || process == search->process) && IsWindowVisible(hwnd) &&
+        ClassOf(hwnd) == "#32770" && !IsCleanupDialog(hwnd)) {
         search->found.push_back(hwnd);
     }
     return TRUE;
@@ -337,9 +338,11 @@ BOOL CALLBACK CollectChildren(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+// `dialog` null: a box shown before the dialog is, of whatever process (the prefix runs the tool
+// alone).
 int MessageBoxState(HWND dialog) {
     Search search;
-    GetWindowThreadProcessId(dialog, &search.process);
+    if (dialog != nullptr) GetWindowThreadProcessId(dialog, &search.process);
     EnumWindows(CollectMessageBoxes, reinterpret_cast<LPARAM>(&search));
     if (search.found.empty()) return 2;
     HWND box = search.found.front();
@@ -380,11 +383,11 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     HWND dialog = FindDialog();
+    if (command == "msgbox") return MessageBoxState(dialog);
     if (!dialog) {
         std::fprintf(stderr, "tree_probe: no clean-up dialog\n");
         return 2;
     }
-    if (command == "msgbox") return MessageBoxState(dialog);
 
     RemoteTree tree(GetDlgItem(dialog, kTreeId));
     if (!tree.ok()) {
