@@ -1,7 +1,5 @@
 #include "win32/win32_system.h"
 
-#include <ntsecapi.h>
-
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -28,6 +26,22 @@ HMODULE ToSystemModule(ModuleHandle module) noexcept { return reinterpret_cast<H
 
 // The text up to its first NUL, as a system function reading it would see it.
 std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
+
+// RtlGenRandom: advapi32's SystemFunction036, which the system forwards to another library
+// (cryptbase, no KnownDLL). Imported, that library would be looked for while the loader resolves
+// the program's imports, beside the program too; resolved here, at the first call, it is looked
+// for where the program's libraries come from by then, the system folder alone (and bcrypt, no
+// KnownDLL either, is not imported at all).
+using RandomFunction = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
+RandomFunction Random() noexcept {
+    static const RandomFunction function = [] {
+        HMODULE advapi32 = ::GetModuleHandleA("advapi32.dll");
+        if (advapi32 == nullptr) return RandomFunction{nullptr};
+        return reinterpret_cast<RandomFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(advapi32, "SystemFunction036")));
+    }();
+    return function;
+}
 
 class Win32System final : public ISystem {
   public:
@@ -201,12 +215,12 @@ class Win32System final : public ISystem {
 
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override {
-        // RtlGenRandom (advapi32's SystemFunction036): advapi32 is a KnownDLL, so the import
-        // is always the system's own; bcrypt is not, and a copy beside the program would be
-        // loaded in its place. It sets no error of its own.
+        const RandomFunction generate = Random();
+        if (generate == nullptr) return ERROR_PROC_NOT_FOUND;
         while (count > 0) {
             const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 0x10000000));
-            if (!::RtlGenRandom(bytes, chunk)) return ERROR_GEN_FAILURE;
+            // It sets no error of its own.
+            if (!generate(bytes, chunk)) return ERROR_GEN_FAILURE;
             bytes += chunk;
             count -= chunk;
         }

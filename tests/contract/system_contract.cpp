@@ -139,6 +139,20 @@ TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {
     EXPECT_EQ(system.FreeLibrary(oleacc), err::kModNotFound);
 }
 
+// Random bytes (the run ids of the audit log and the backups): the buffer is filled, and two
+// draws differ.
+TEST_P(SystemContract, RandomBytesFillTheBufferAndDiffer) {
+    ISystem& system = os().system;
+    std::string first(64, '\0');
+    std::string second(64, '\0');
+    ASSERT_EQ(system.GenerateRandom(reinterpret_cast<unsigned char*>(first.data()), first.size()),
+              err::kSuccess);
+    ASSERT_EQ(system.GenerateRandom(reinterpret_cast<unsigned char*>(second.data()), second.size()),
+              err::kSuccess);
+    EXPECT_NE(first, std::string(64, '\0'));
+    EXPECT_NE(first, second);
+}
+
 // Libraries come from the system folder by bare name only: a name that points anywhere, even at
 // the system folder itself, loads nothing.
 TEST_P(SystemContract, OnlyBareLibraryNamesLoad) {

@@ -11,7 +11,9 @@
 #                                                         manifest turns off .local redirection);
 #                                                         allowed only when it does
 # Anything else (bcrypt, version, oleacc, ...) is loaded at run time from the system folder
-# (ISystem::LoadLibrary) or not at all.
+# (ISystem::LoadLibrary) or not at all. Nor may a program import a function that an allowed library
+# forwards to one outside the list: advapi32's SystemFunction0xx (RtlGenRandom among them) live
+# in cryptbase, which the loader would look for beside the program too.
 #   sh tests/windows/program_imports.sh OBJDUMP PROGRAM...
 set -u
 objdump=$1
@@ -35,6 +37,12 @@ for program in "$@"; do
     refused=1
     status=1
   done
+  forwarded=$("$objdump" -p "$program" | grep -o 'SystemFunction0[0-9][0-9]' | sort -u)
+  if [ -n "$forwarded" ]; then
+    echo "FAIL: $name imports $(echo $forwarded), forwarded to cryptbase"
+    refused=1
+    status=1
+  fi
   [ "$refused" -eq 0 ] && echo "PASS: $name imports only $(echo $imports)"
 done
 exit "$status"
