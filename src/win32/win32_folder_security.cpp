@@ -138,7 +138,10 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
 
 // SYSTEM, the Administrators group and TrustedInstaller (the system's servicing account, which
 // owns the system's own folders and may change them), and the running user: whoever else may
-// change a settings file could have chosen what an elevated run reads.
+// change a settings file could have chosen what an elevated run reads. Wine keeps no descriptor
+// for a file it did not get one for: it answers one made from the Unix mode bits, owned by the
+// running user, with an entry from the owner's bits and one for Everyone from the others' (the
+// group's are left out), so a file or folder that others may write (o+w) is refused there.
 Win32Error CheckWriters(HANDLE entry) noexcept {
     static const char* const kTrusted[] = {
         "S-1-5-18",
