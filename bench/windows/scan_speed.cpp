@@ -732,7 +732,8 @@ int main(int argc, char** argv) {
     qv::win32::InstallAnsiLeadBytes();
 
     // The security library loaded as start-up loads it, and the real adapters bound to it.
-    qv::win32::UniqueModule library(::LoadLibraryA(qv::kSecurityLibrary));
+    qv::win32::UniqueModule library(
+        ::LoadLibraryExA(qv::kSecurityLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     const qv::ModuleHandle advapi32 = reinterpret_cast<qv::ModuleHandle>(library.get());
     qv::win32::Win32Platform system(advapi32, ::GetModuleHandleA(nullptr));
     ConsoleMessages messages;

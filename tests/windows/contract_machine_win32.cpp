@@ -15,7 +15,7 @@ using namespace qv::win32::testing;
 class Win32ContractMachine final : public ContractMachine {
   public:
     Win32ContractMachine()
-        : library_(::LoadLibraryA(kSecurityLibrary)),
+        : library_(::LoadLibraryExA(kSecurityLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
     ~Win32ContractMachine() override {

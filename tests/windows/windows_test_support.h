@@ -16,7 +16,7 @@ namespace qv::win32::testing {
 class RealMachine : public ::testing::Test {
   protected:
     RealMachine()
-        : library_(::LoadLibraryA(kSecurityLibrary)),
+        : library_(::LoadLibraryExA(kSecurityLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)),
           advapi32_(reinterpret_cast<ModuleHandle>(library_.get())),
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
 
