@@ -144,11 +144,14 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    // Every action of the clean-up goes to the machine's audit log. A log that cannot be written
-    // does not stop the clean-up; the operator is told after its result.
+    // Every action of the clean-up goes to the audit log. A log that cannot be written does not
+    // stop the clean-up; the operator is told after its result. A folder of the tool's moved
+    // aside is told in the debug trace.
     AuditLog audit(os, kAuditProgramDialog);
-    (void)audit.Open();
-    Workspace ws{services_, tables_, admin_, owner, &hives_, &audit};
+    Workspace ws{services_, tables_, admin_, owner, &hives_};
+    std::vector<MovedAside> moved;
+    (void)OpenRunAuditLog(ws, audit, &moved);
+    ws.audit = &audit;
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
     std::unique_ptr<RunBackup> backup;
@@ -162,6 +165,10 @@ void CQuorvaneDlg::OnCleanUp() {
         removal = RemoveCheckedUserData(ws, tree_->CheckedPairs());
         if (backup != nullptr) backup->Finish(removal == RemovalOutcome::kDone);
     }
+    if (backup != nullptr) {
+        moved.insert(moved.end(), backup->movedAside().begin(), backup->movedAside().end());
+    }
+    for (const MovedAside& m : moved) os.debug.Write(MovedAsideText(m));
     switch (removal) {
         case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,

@@ -220,7 +220,9 @@ TEST(BackupTest, RunsAreKeptWhereOnlyTheirOwnersReachThemAndNothingUnmovedGoes) 
     EXPECT_TRUE(m3.files.Exists(mine + "\\manifest.json"));
 }
 
-TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeitherFilledNorTrusted) {
+// Moved aside by a clean-up's backup (see the console's tests); never trusted by a restore or a
+// purge.
+TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeverTrusted) {
     const std::string ann = "S-1-5-21-9-9-9-1001";
     fake::FakeMachine m;
     m.AddUser({ann, "ann"});
@@ -232,9 +234,6 @@ TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeitherFilledNorTrusted) {
     tables.FillBuiltIn();
     HiveBook hives;
     Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
-    std::unique_ptr<RunBackup> backup;
-    EXPECT_EQ(RunBackup::Begin(ws, "r", "test", &backup), err::kAccessDenied);
-    EXPECT_EQ(backup, nullptr);
     std::vector<KeptRun> runs;
     EXPECT_EQ(ListKeptRuns(ws, &runs), err::kAccessDenied);
     EXPECT_NE(RestoreRun(ws, "", {}).error, err::kSuccess);

@@ -194,15 +194,33 @@ TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
     EXPECT_EQ(m.files.List(kBackups).size(), 1u);  // no second run
 }
 
-TEST_F(DialogTest, ABackupThatCannotBeKeptKeepsEverything) {
+// A folder of the tool's that someone else made is moved aside, told of in the debug trace, and
+// replaced; one that cannot be moved keeps the clean-up from removing anything.
+TEST_F(DialogTest, AFolderMadeBySomeoneElseIsMovedAsideOrKeepsEverything) {
+    const std::string quorvane =
+        "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane";
     Reg(kZed, kEnglish);
     m.files.AddDirectory(kBackups);  // made by someone else, open to him
+    Open();
+    dlg->OnCleanUp();
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_EQ(m.files.Protection(quorvane), FolderProtection::kAdministratorsOnly);
+    EXPECT_NE(
+        m.debug.Text().find("Moved \"" + quorvane + "\" aside to \"" + quorvane + ".untrusted-"),
+        std::string::npos)
+        << m.debug.Text();
+
+    m.files.Remove(quorvane);
+    m.files.AddDirectory(kBackups);
+    m.files.InjectHandleFault(HandleOp::kRename, "Quorvane", err::kSharingViolation);
+    Reg(kAmy, kEnglish);
+    m.messages.Clear();
     Open();
     dlg->OnCleanUp();
     const auto& boxes = m.messages.Shown();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETE_FAILED));
-    EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_TRUE(m.registry.KeyExists(Path(kAmy, kEnglish)));
 }
 
 TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
