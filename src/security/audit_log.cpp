@@ -101,7 +101,7 @@ void AuditLog::Record(const AuditEntry& entry) noexcept {
 
 Win32Error AuditLog::OpenStore() noexcept {
     if (place_ == AuditPlace::kMachine) return os_.audit.Open(place_, kAuditFolderSecurity);
-    // The running user's folder is his alone; without his SID there is no such protection.
+    // The running user's folder grants no other user; without his SID it cannot be made so.
     if (operatorSid_.empty()) return err::kInvalidParameter;
     try {
         std::string security = kUserAuditFolderSecurity;

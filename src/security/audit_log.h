@@ -24,8 +24,10 @@ namespace qv {
 // The log folder's protection: full access for SYSTEM and the Administrators group, inherited by
 // the log file, and nothing inherited from the folder above it.
 inline constexpr char kAuditFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-// The protection of the running user's own log folder: full access for him alone ("<SID>" is his).
-inline constexpr char kUserAuditFolderSecurity[] = "D:P(A;OICI;FA;;;<SID>)";
+// The protection of the running user's own log folder: full access for him ("<SID>" is his) and for
+// SYSTEM and the Administrators group, who reach everything anyway; no other user.
+inline constexpr char kUserAuditFolderSecurity[] =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<SID>)";
 
 // The name each program writes as "program".
 inline constexpr char kAuditProgramDialog[] = "quorvane";
@@ -53,8 +55,8 @@ class AuditLog {
 
     // Starts the run: a new run id, the machine's name and the operator (the user of the
     // process's token), then opens the log of `place`: the machine's, protected by
-    // kAuditFolderSecurity, or the running user's, his alone. A failure is also kept as
-    // firstError().
+    // kAuditFolderSecurity, or the running user's (kUserAuditFolderSecurity). A failure is also
+    // kept as firstError().
     [[nodiscard]] Win32Error Open(AuditPlace place);
     // Appends the line of one action; a failure is kept, never thrown, and the next Record tries
     // again.
