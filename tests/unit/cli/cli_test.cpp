@@ -499,6 +499,9 @@ TEST(CliFolders, ToolFoldersMadeBySomeoneElseAreMovedAsideAndNeverUsed) {
         for (AuditPlace place : m.audit.AskedPlaces()) {
             EXPECT_EQ(place, AuditPlace::kCurrentUser);
         }
+        for (const std::string& security : m.audit.AskedSecurity()) {
+            EXPECT_NE(security.find(";;;" + own + ")"), std::string::npos) << security;
+        }
         EXPECT_EQ(m.files.Protection(m.LocalAppData(own) + "\\Quorvane\\Backups"),
                   FolderProtection::kCurrentUserOnly);
         EXPECT_FALSE(m.files.Exists("D:\\Quorvane"));
