@@ -151,6 +151,7 @@ void CQuorvaneDlg::OnCleanUp() {
     Workspace ws{services_, tables_, admin_, owner, &hives_};
     std::vector<MovedAside> moved;
     (void)OpenRunAuditLog(ws, audit, &moved);
+    for (const MovedAside& m : moved) os.debug.Write(MovedAsideText(m));
     ws.audit = &audit;
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
@@ -166,9 +167,8 @@ void CQuorvaneDlg::OnCleanUp() {
         if (backup != nullptr) backup->Finish(removal == RemovalOutcome::kDone);
     }
     if (backup != nullptr) {
-        moved.insert(moved.end(), backup->movedAside().begin(), backup->movedAside().end());
+        for (const MovedAside& m : backup->movedAside()) os.debug.Write(MovedAsideText(m));
     }
-    for (const MovedAside& m : moved) os.debug.Write(MovedAsideText(m));
     switch (removal) {
         case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,
