@@ -234,10 +234,15 @@ Win32Error ClaimMachineFolder(Workspace& ws, std::vector<MovedAside>* moved) {
     std::uint64_t volume = 0;
     e = OpenChainBase(os.handles, base, &parent, &volume);
     if (e != err::kSuccess) return e;
+    const std::int64_t now = os.system.CurrentTime();
     UniqueFileRef own(os.handles);
-    return OpenOwnFolder(os.handles, parent.get(), base, kQuorvaneFolder, volume,
-                         FolderProtection::kAdministratorsOnly, os.system.CurrentTime(), moved,
-                         &own);
+    e = OpenOwnFolder(os.handles, parent.get(), base, kQuorvaneFolder, volume,
+                      FolderProtection::kAdministratorsOnly, now, moved, &own);
+    if (e != err::kSuccess) return e;
+    UniqueFileRef backups(os.handles);
+    return OpenOwnFolder(os.handles, own.get(), text::JoinPath(base, kQuorvaneFolder),
+                         kBackupsFolderName, volume, FolderProtection::kAdministratorsOnly, now,
+                         moved, &backups);
 }
 
 void RecordMovedAside(AuditLog& log, const MovedAside& moved) {

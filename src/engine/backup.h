@@ -37,9 +37,10 @@ struct MovedAside {
     std::string to;
 };
 
-// An administrator's run: makes sure "<Common AppData>\Quorvane" is the tool's own (only SYSTEM and
-// the Administrators group reach it), made when missing and one found otherwise moved aside and
-// noted in *moved. A run that is not an administrator's touches nothing. 0 or the error.
+// An administrator's run: makes sure "<Common AppData>\Quorvane" and its "Backups" are the tool's
+// own (only SYSTEM and the Administrators group reach them), made when missing; one found
+// otherwise is moved aside and noted in *moved. A run that is not an administrator's touches
+// nothing. 0 or the error.
 [[nodiscard]] Win32Error ClaimMachineFolder(Workspace& ws, std::vector<MovedAside>* moved);
 // Opens the audit log of a run that changes anything: the machine's for an administrator (after
 // ClaimMachineFolder), the running user's own otherwise. Each folder moved aside is noted in
