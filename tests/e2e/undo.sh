@@ -90,7 +90,7 @@ e2e_check "its actions go to the user's own audit log" test -n "$(find "$E2E_PRE
 # A folder of the tool's that someone else made (here from the Unix side, without the tool's access
 # list) is moved aside whole by an administrator's run, told of, and never used.
 programdata="$E2E_PREFIX/drive_c/ProgramData"
-mv "$programdata/Quorvane" "$E2E_WORK/Quorvane.before"
+mv "$programdata/Quorvane" "$programdata/Quorvane-of-the-runs-above"
 mkdir -p "$programdata/Quorvane/Backups/planted"
 printf '{}' >"$programdata/Quorvane/Backups/planted/manifest.json"
 cli_run planted purge --older-than 1 --json
