@@ -26,10 +26,11 @@ std::vector<std::string> FakeAuditStore::Lines() const {
     return lines;
 }
 
-Win32Error FakeAuditStore::Open(std::string_view folderSecurity) noexcept {
+Win32Error FakeAuditStore::Open(AuditPlace place, std::string_view folderSecurity) noexcept {
     open_ = false;
     try {
         asked_.emplace_back(folderSecurity);
+        places_.push_back(place);
         if (failOpen_ != err::kSuccess) return failOpen_;
         if (folderSecurity.empty()) return err::kInvalidParameter;
         switch (folder_) {
@@ -67,6 +68,10 @@ Win32Error FakeAuditStore::Append(std::string_view utf8Line) noexcept {
 }
 
 std::string FakeAuditStore::LogPath() const {
+    if (!places_.empty() && places_.back() == AuditPlace::kCurrentUser) {
+        return "C:\\Documents and Settings\\operator\\Local Settings\\Application "
+               "Data\\Quorvane\\audit.jsonl";
+    }
     return "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane\\audit.jsonl";
 }
 

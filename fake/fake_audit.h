@@ -37,17 +37,21 @@ class FakeAuditStore final : public IAuditStore {
     Entry Folder() const { return folder_; }
     // The descriptor the folder has: the one it was created with, or the one set up.
     const std::string& FolderSecurity() const { return folderSecurity_; }
-    // The descriptor every Open asked for, in order.
+    // The descriptor every Open asked for, in order, and the place.
     const std::vector<std::string>& AskedSecurity() const { return asked_; }
+    const std::vector<AuditPlace>& AskedPlaces() const { return places_; }
     bool IsOpen() const { return open_; }
     int Appends() const { return appends_; }  // calls, failed ones too
 
     // --- IAuditStore ---
-    [[nodiscard]] Win32Error Open(std::string_view folderSecurity) noexcept override;
+    // The fake holds one log, whatever the place asked for; the place only names its path.
+    [[nodiscard]] Win32Error Open(AuditPlace place,
+                                  std::string_view folderSecurity) noexcept override;
     [[nodiscard]] Win32Error Append(std::string_view utf8Line) noexcept override;
     void Close() noexcept override { open_ = false; }
-    // "C:\Documents and Settings\All Users\Application Data\Quorvane\audit.jsonl", the common
-    // application data folder of the fake machine.
+    // "C:\Documents and Settings\All Users\Application Data\Quorvane\audit.jsonl", in the common
+    // application data folder of the fake machine, or in the running user's (the fake machine's
+    // operator) local application data folder.
     std::string LogPath() const override;
 
   private:
@@ -56,6 +60,7 @@ class FakeAuditStore final : public IAuditStore {
     Entry log_ = Entry::kMissing;
     std::string contents_;
     std::vector<std::string> asked_;
+    std::vector<AuditPlace> places_;
     Win32Error failOpen_ = err::kSuccess;
     Win32Error failAppend_ = err::kSuccess;
     bool open_ = false;

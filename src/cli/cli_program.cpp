@@ -150,16 +150,24 @@ std::string FormatAuditFailure(Platform& os, const AuditLog& audit) {
     return text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")";
 }
 
-// Carries the plan out; the engine writes each action to the machine's audit log as it is taken.
-// A log that cannot be written is reported on standard error, with the dialog's text and the
-// error; it never stops the clean-up. Unless `backup` is off, what the clean-up removes is kept
-// for a restore; a backup that cannot be started keeps anything from being removed.
+// Tells of each of the tool's folders moved aside, on standard error.
+void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
+    for (const MovedAside& m : moved) console.WriteText(ConsoleStream::kErr, MovedAsideText(m));
+}
+
+// Carries the plan out; the engine writes each action to the audit log as it is taken. A log that
+// cannot be written is reported on standard error, with the dialog's text and the error; it never
+// stops the clean-up. A folder of the tool's moved aside is reported there too. Unless `backup` is
+// off, what the clean-up removes is kept for a restore; a backup that cannot be started keeps
+// anything from being removed.
 [[nodiscard]] RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console,
                                                const Findings& findings, Plan* plan, bool backup,
                                                std::string* backupRun) {
     Platform& os = ws.services.os;
     AuditLog audit(os, kAuditProgramConsole);
-    (void)audit.Open();  // a failure is kept, and each line tries again
+    std::vector<MovedAside> moved;
+    (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
+    ReportMovedAside(console, moved);
     ws.audit = &audit;
     std::unique_ptr<RunBackup> kept;
     RemovalOutcome removal = RemovalOutcome::kFailed;
@@ -172,6 +180,7 @@ std::string FormatAuditFailure(Platform& os, const AuditLog& audit) {
         if (kept != nullptr) {
             kept->Finish(removal == RemovalOutcome::kDone);
             *backupRun = kept->run();
+            ReportMovedAside(console, kept->movedAside());
         }
     } else {
         console.WriteText(ConsoleStream::kErr,
@@ -209,7 +218,9 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
                                   : BackupsText(os, runs);
     } else {
         AuditLog audit(os, kAuditProgramConsole);
-        (void)audit.Open();  // a failure is kept, and each line tries again
+        std::vector<MovedAside> moved;
+        (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
+        ReportMovedAside(console, moved);
         ws.audit = &audit;
         if (options.command == Command::kRestore) {
             RestoreReport report = RestoreRun(ws, options.run, options.selection.users);

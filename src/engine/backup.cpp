@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "base/time_text.h"
 #include "cleanup/folder_guard.h"
 #include "discovery/shell_folders.h"
 #include "engine/key_backup.h"
@@ -62,29 +63,112 @@ Win32Error StepDown(IFileHandles& files, UniqueFileRef next, std::uint64_t volum
     return err::kSuccess;
 }
 
-// Opens `base` (a folder the machine names), then each of `names` below it by handle, making
-// what is missing with `protection`; the last name must not exist yet. Each folder on the way
+// Whether an entry found where the tool's folder belongs is someone else's: a link, a file, a
+// folder on another volume or one that someone beyond the tool's owners may reach (or whose
+// security cannot be read as that).
+bool IsForeign(Win32Error e) {
+    return e == err::kAccessDenied || e == err::kReparsePointEncountered || e == err::kDirectory ||
+           e == err::kNotSameDevice;
+}
+
+// "<name>.untrusted-20261209T013000Z": where an entry that is not the tool's own goes; `attempt`
+// above 0 adds "-<attempt>" for a second one in the same second.
+std::string UntrustedName(std::string_view name, std::int64_t now, int attempt) {
+    std::string stamp;
+    for (char c : Iso8601Utc(now)) {
+        if (c != '-' && c != ':') stamp += c;
+    }
+    std::string aside = std::string(name) + ".untrusted-" + stamp;
+    if (attempt > 0) aside += "-" + std::to_string(attempt);
+    return aside;
+}
+
+// Moves the entry `name` of the open folder `parent` aside within it, by a handle opened without
+// following a link. 0 and *asideName, or the error.
+Win32Error MoveAside(IFileHandles& files, FileRef parent, std::string_view name, std::int64_t now,
+                     std::string* asideName) {
+    UniqueFileRef entry(files);
+    Win32Error e = files.OpenRelative(parent, name, open_intent::kDelete, entry.put());
+    if (e != err::kSuccess) {
+        (void)entry.release();  // a failed open hands out no handle
+        return e;
+    }
+    constexpr int kAttempts = 10;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        *asideName = UntrustedName(name, now, attempt);
+        e = files.Rename(entry.get(), parent, *asideName);
+        if (e != err::kFileExists && e != err::kAlreadyExists) return e;
+    }
+    return e;
+}
+
+// Opens the tool's folder `name` in the open folder `parent` (at `parentPath`, on `volume`), made
+// with `protection` when missing. What is found there must be a plain folder on that volume that
+// no one beyond `protection` reaches. In an administrator's run (kAdministratorsOnly) anything
+// else was put there by someone else: it is moved aside by its handle, never opened further nor
+// read, noted in *moved, and a new folder is made in its place. A run for the running user alone
+// refuses it instead: his own folder is his to mend.
+Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view parentPath,
+                         std::string_view name, std::uint64_t volume, FolderProtection protection,
+                         std::int64_t now, std::vector<MovedAside>* moved, UniqueFileRef* folder) {
+    UniqueFileRef next(files);
+    Win32Error e = files.OpenRelative(parent, name, open_intent::kList, next.put());
+    if (e == err::kSuccess) {
+        e = StepDown(files, std::move(next), volume, protection, folder);
+        if (e == err::kSuccess || !IsForeign(e) ||
+            protection != FolderProtection::kAdministratorsOnly) {
+            return e;
+        }
+    } else {
+        (void)next.release();  // a failed open hands out no handle
+        if (e != err::kFileNotFound &&
+            (!IsForeign(e) || protection != FolderProtection::kAdministratorsOnly)) {
+            return e;
+        }
+    }
+    if (e != err::kFileNotFound) {
+        std::string aside;
+        e = MoveAside(files, parent, name, now, &aside);
+        if (e != err::kSuccess) return e;
+        moved->push_back({text::JoinPath(parentPath, name), text::JoinPath(parentPath, aside)});
+    }
+    UniqueFileRef made(files);
+    e = files.CreateFolder(parent, name, protection, made.put());
+    if (e != err::kSuccess) {
+        (void)made.release();  // nor does a failed creation
+        return e;
+    }
+    return StepDown(files, std::move(made), volume, protection, folder);
+}
+
+// Opens `base` (a folder the machine names), then each of `names` below it by handle as the tool's
+// own folder (OpenOwnFolder), the last one made new: it must not exist yet. Each folder on the way
 // must be a plain folder on the volume of `base`. *volume receives that volume's serial number.
 Win32Error MakeChain(IFileHandles& files, std::string_view base,
                      const std::vector<std::string>& names, FolderProtection protection,
-                     UniqueFileRef* folder, std::uint64_t* volume) {
+                     std::int64_t now, std::vector<MovedAside>* moved, UniqueFileRef* folder,
+                     std::uint64_t* volume) {
     Win32Error e = OpenChainBase(files, base, folder, volume);
     if (e != err::kSuccess) return e;
+    std::string path(base);
+    if (!path.empty() && path.back() == '\\') path.pop_back();  // a volume's root
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const bool last = i + 1 == names.size();
         UniqueFileRef next(files);
-        e = last ? err::kFileNotFound
-                 : files.OpenRelative(folder->get(), names[i], open_intent::kList, next.put());
-        if (e == err::kFileNotFound) {
-            (void)next.release();  // a failed open hands out no handle
+        if (i + 1 < names.size()) {
+            e = OpenOwnFolder(files, folder->get(), path, names[i], *volume, protection, now, moved,
+                              &next);
+            if (e != err::kSuccess) return e;
+            *folder = std::move(next);
+        } else {
             e = files.CreateFolder(folder->get(), names[i], protection, next.put());
+            if (e != err::kSuccess) {
+                (void)next.release();  // a failed creation hands out no handle
+                return e;
+            }
+            e = StepDown(files, std::move(next), *volume, protection, folder);
+            if (e != err::kSuccess) return e;
         }
-        if (e != err::kSuccess) {
-            (void)next.release();  // nor does a failed creation
-            return e;
-        }
-        e = StepDown(files, std::move(next), *volume, protection, folder);
-        if (e != err::kSuccess) return e;
+        path = text::JoinPath(path, names[i]);
     }
     return err::kSuccess;
 }
@@ -139,6 +223,47 @@ FolderProtection BackupProtection(const Workspace& ws) {
     return ws.admin ? FolderProtection::kAdministratorsOnly : FolderProtection::kCurrentUserOnly;
 }
 
+Win32Error ClaimMachineFolder(Workspace& ws, std::vector<MovedAside>* moved) {
+    if (!ws.admin) return err::kSuccess;
+    Platform& os = ws.services.os;
+    std::string base;
+    Win32Error e = ReadCommonShellFolder(os.registry, shell_folder::kCommonAppData, &base);
+    if (e != err::kSuccess) return e;
+    if (!IsUsableFolder(base)) return err::kPathNotFound;
+    UniqueFileRef parent(os.handles);
+    std::uint64_t volume = 0;
+    e = OpenChainBase(os.handles, base, &parent, &volume);
+    if (e != err::kSuccess) return e;
+    const std::int64_t now = os.system.CurrentTime();
+    UniqueFileRef own(os.handles);
+    e = OpenOwnFolder(os.handles, parent.get(), base, kQuorvaneFolder, volume,
+                      FolderProtection::kAdministratorsOnly, now, moved, &own);
+    if (e != err::kSuccess) return e;
+    UniqueFileRef backups(os.handles);
+    return OpenOwnFolder(os.handles, own.get(), text::JoinPath(base, kQuorvaneFolder),
+                         kBackupsFolderName, volume, FolderProtection::kAdministratorsOnly, now,
+                         moved, &backups);
+}
+
+void RecordMovedAside(AuditLog& log, const MovedAside& moved) {
+    const std::string reason = "someone else could change it; moved to " + moved.to;
+    log.Record({"move-aside", moved.from, "", "", "done", err::kSuccess, reason});
+}
+
+std::string MovedAsideText(const MovedAside& moved) {
+    return "Moved \"" + moved.from + "\" aside to \"" + moved.to +
+           "\": someone else could change it; a new one only administrators reach is used.\n";
+}
+
+Win32Error OpenRunAuditLog(Workspace& ws, AuditLog& log, std::vector<MovedAside>* moved) {
+    // The machine's folder is claimed first: its log is never written where others could reach.
+    const std::size_t known = moved->size();
+    const Win32Error claimed = ClaimMachineFolder(ws, moved);
+    Win32Error e = log.Open(ws.admin ? AuditPlace::kMachine : AuditPlace::kCurrentUser);
+    for (std::size_t i = known; i < moved->size(); ++i) RecordMovedAside(log, (*moved)[i]);
+    return e != err::kSuccess ? e : claimed;
+}
+
 RunBackup::RunBackup(Workspace& ws, std::string run)
     : ws_(ws), run_(std::move(run)), manifest_(std::make_unique<ManifestState>()) {}
 
@@ -156,7 +281,9 @@ Win32Error RunBackup::Begin(Workspace& ws, std::string_view runId, std::string_v
     // are made when missing.
     const std::string base = text::CutBeforeLastBackslash(text::CutBeforeLastBackslash(backups));
     Win32Error e = MakeChain(os.handles, base, {kQuorvaneFolder, kBackupsFolderName, run->run_},
-                             BackupProtection(ws), &own->handle, &own->volume);
+                             BackupProtection(ws), os.system.CurrentTime(), &run->movedAside_,
+                             &own->handle, &own->volume);
+    run->NoteMovedAside(0);
     if (e != err::kSuccess) return e;
     own->path = text::JoinPath(backups, run->run_);
     run->folder_ = own->path;
@@ -190,14 +317,20 @@ Win32Error RunBackup::FolderOn(std::uint64_t volume, std::string_view path, Volu
             return err::kSuccess;
         }
     }
+    // A run that is not an administrator's makes nothing outside the running user's own folder:
+    // what lies on another volume cannot be moved there, and stays.
+    if (!ws_.admin) return err::kNotSameDevice;
     PathParts parts;
     if (!SplitAbsolutePath(path, &parts)) return err::kBadPathname;
     IFileHandles& files = ws_.services.os.handles;
     auto made = std::make_unique<VolumeFolder>();
     made->handle = UniqueFileRef(files);
+    const std::size_t known = movedAside_.size();
     Win32Error e =
         MakeChain(files, parts.volume + "\\", {kQuorvaneFolder, kBackupsFolderName, run_},
-                  BackupProtection(ws_), &made->handle, &made->volume);
+                  BackupProtection(ws_), ws_.services.os.system.CurrentTime(), &movedAside_,
+                  &made->handle, &made->volume);
+    NoteMovedAside(known);
     if (e != err::kSuccess) return e;
     // The volume's root was reached by its path: it must be the volume the entry lies on.
     if (made->volume != volume) return err::kNotSameDevice;
@@ -208,6 +341,13 @@ Win32Error RunBackup::FolderOn(std::uint64_t volume, std::string_view path, Volu
     volumes_.push_back(std::move(made));
     WriteManifest();
     return err::kSuccess;
+}
+
+void RunBackup::NoteMovedAside(std::size_t from) {
+    if (ws_.audit == nullptr) return;
+    for (std::size_t i = from; i < movedAside_.size(); ++i) {
+        RecordMovedAside(*ws_.audit, movedAside_[i]);
+    }
 }
 
 std::string RunBackup::NextName() {

@@ -1,5 +1,7 @@
-// Audit port: the machine's log of clean-ups, one line per action appended to
-// "<common application data>\Quorvane\audit.jsonl". The folder is the tool's own and protected:
+// Audit port: the log of clean-ups, one line per action appended to
+// "<common application data>\Quorvane\audit.jsonl" for an administrator's run (the machine's log)
+// and to "<local application data>\Quorvane\audit.jsonl" of the running user for any other run,
+// which never writes to the machine's folders. The folder is the tool's own and protected:
 // Open creates it with the security descriptor the caller asks for, and an existing folder must
 // be a plain folder (never a link) that grants no one beyond that descriptor; otherwise the log is
 // refused rather than written where others could read or change it. Methods return 0 or the Win32
@@ -13,10 +15,13 @@
 
 namespace qv {
 
+// Which log: the machine's (an administrator's run) or the running user's own.
+enum class AuditPlace { kMachine, kCurrentUser };
+
 class IAuditStore : public Port {
   public:
-    // Makes sure the log can be written, and opens it for appending (a log that was open is
-    // closed first). `folderSecurity` is the folder's security descriptor as SDDL text
+    // Makes sure the log of `place` can be written, and opens it for appending (a log that was
+    // open is closed first). `folderSecurity` is the folder's security descriptor as SDDL text
     // ("D:P(A;OICI;FA;;;SY)..."): a missing folder is created with it; an existing one is kept
     // only when its owner and every trustee it allows anything are among the trustees that text
     // allows, or are the running user himself. The log file is created when missing and takes the
@@ -24,15 +29,16 @@ class IAuditStore : public Port {
     // (err::kReparsePointEncountered), a folder that grants anyone else (err::kAccessDenied), a
     // log file with more than one name (err::kAccessDenied). Other processes may read the log and
     // append to it while it is open; no one may delete or rename it.
-    [[nodiscard]] virtual Win32Error Open(std::string_view folderSecurity) noexcept = 0;
+    [[nodiscard]] virtual Win32Error Open(AuditPlace place,
+                                          std::string_view folderSecurity) noexcept = 0;
     // Appends `utf8Line` and a line feed in one write at the end of the file, so that the lines of
     // two processes never mix. err::kInvalidHandle when the log is not open; err::kInvalidParameter
     // for a line holding a line feed or carriage return, which would split it.
     [[nodiscard]] virtual Win32Error Append(std::string_view utf8Line) noexcept = 0;
     // Closes the log; nothing when it is not open.
     virtual void Close() noexcept = 0;
-    // The log file's path (ANSI), for the message that reports a log that cannot be written;
-    // empty when the machine's common application data folder cannot be found.
+    // The path (ANSI) of the log file the last Open asked for (the machine's before any), for the
+    // message that reports a log that cannot be written; empty when its folder cannot be found.
     virtual std::string LogPath() const = 0;
 };
 

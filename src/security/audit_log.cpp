@@ -21,7 +21,8 @@ AuditLog::~AuditLog() {
     if (open_) os_.audit.Close();
 }
 
-Win32Error AuditLog::Open() {
+Win32Error AuditLog::Open(AuditPlace place) {
+    place_ = place;
     // The run id: random, so that runs of many machines gathered in one place stay apart. Should
     // the generator fail, the time and a count of this process's runs still tell this machine's
     // runs apart.
@@ -48,7 +49,7 @@ Win32Error AuditLog::Open() {
             ? Utf8OrAsIs(os_.system, account)
             : std::string();
 
-    Win32Error e = os_.audit.Open(kAuditFolderSecurity);
+    Win32Error e = OpenStore();
     open_ = e == err::kSuccess;
     if (!open_) Fail(e);
     return e;
@@ -75,7 +76,7 @@ std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
 
 void AuditLog::Record(const AuditEntry& entry) noexcept {
     if (!open_) {
-        Win32Error e = os_.audit.Open(kAuditFolderSecurity);
+        Win32Error e = OpenStore();
         if (e != err::kSuccess) {
             Fail(e);
             ++unwritten_;
@@ -95,6 +96,20 @@ void AuditLog::Record(const AuditEntry& entry) noexcept {
     if (e != err::kSuccess) {
         Fail(e);
         ++unwritten_;
+    }
+}
+
+Win32Error AuditLog::OpenStore() noexcept {
+    if (place_ == AuditPlace::kMachine) return os_.audit.Open(place_, kAuditFolderSecurity);
+    // The running user's folder grants no other user; without his SID it cannot be made so.
+    if (operatorSid_.empty()) return err::kInvalidParameter;
+    try {
+        std::string security = kUserAuditFolderSecurity;
+        const std::size_t at = security.find("<SID>");
+        security.replace(at, 5, operatorSid_);
+        return os_.audit.Open(place_, security);
+    } catch (const std::exception&) {
+        return err::kNotEnoughMemory;
     }
 }
 

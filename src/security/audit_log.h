@@ -1,9 +1,10 @@
 // The audit log of a clean-up: one JSON line per action, appended to the machine's audit log
-// (IAuditStore), saying when, on which machine, by whom, to whose data, what was done, where and
-// how it ended. One AuditLog is one clean-up: every line it writes carries the same run id.
+// (IAuditStore), or to the running user's own in a run that is not an administrator's, saying when,
+// on which machine, by whom, to whose data, what was done, where and how it ended. One AuditLog is
+// one clean-up: every line it writes carries the same run id.
 //
 //   AuditLog log(os, kAuditProgramDialog);
-//   Win32Error e = log.Open();      // e: tell the operator; the clean-up goes on regardless
+//   Win32Error e = log.Open(AuditPlace::kMachine);  // e: tell the operator; the clean-up goes on
 //   for (...) log.Record({ActionKindName(a.kind), a.path, a.sid, account, ...});
 //   if (log.failed()) ... report log.firstError() and log.path() ...
 //
@@ -23,6 +24,10 @@ namespace qv {
 // The log folder's protection: full access for SYSTEM and the Administrators group, inherited by
 // the log file, and nothing inherited from the folder above it.
 inline constexpr char kAuditFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The protection of the running user's own log folder: full access for him ("<SID>" is his) and for
+// SYSTEM and the Administrators group, who reach everything anyway; no other user.
+inline constexpr char kUserAuditFolderSecurity[] =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<SID>)";
 
 // The name each program writes as "program".
 inline constexpr char kAuditProgramDialog[] = "quorvane";
@@ -49,8 +54,10 @@ class AuditLog {
     ~AuditLog();
 
     // Starts the run: a new run id, the machine's name and the operator (the user of the
-    // process's token), then opens the machine's log. A failure is also kept as firstError().
-    [[nodiscard]] Win32Error Open();
+    // process's token), then opens the log of `place`: the machine's, protected by
+    // kAuditFolderSecurity, or the running user's (kUserAuditFolderSecurity). A failure is also
+    // kept as firstError().
+    [[nodiscard]] Win32Error Open(AuditPlace place);
     // Appends the line of one action; a failure is kept, never thrown, and the next Record tries
     // again.
     void Record(const AuditEntry& entry) noexcept;
@@ -69,6 +76,7 @@ class AuditLog {
 
   private:
     void Fail(Win32Error error) noexcept;
+    Win32Error OpenStore() noexcept;
 
     Platform& os_;
     std::string program_;
@@ -76,6 +84,7 @@ class AuditLog {
     std::string machine_;   // UTF-8
     std::string operator_;  // UTF-8
     std::string operatorSid_;
+    AuditPlace place_ = AuditPlace::kMachine;
     bool open_ = false;
     Win32Error firstError_ = err::kSuccess;
     std::size_t unwritten_ = 0;

@@ -148,11 +148,15 @@ void CQuorvaneDlg::OnCleanUp() {
         return;
     }
 
-    // Every action of the clean-up goes to the machine's audit log. A log that cannot be written
-    // does not stop the clean-up; the operator is told after its result.
+    // Every action of the clean-up goes to the audit log. A log that cannot be written does not
+    // stop the clean-up; the operator is told after its result. A folder of the tool's moved
+    // aside is told in the debug trace.
     AuditLog audit(os, kAuditProgramDialog);
-    (void)audit.Open();
-    Workspace ws{services_, tables_, admin_, owner, &hives_, &audit};
+    Workspace ws{services_, tables_, admin_, owner, &hives_};
+    std::vector<MovedAside> moved;
+    (void)OpenRunAuditLog(ws, audit, &moved);
+    for (const MovedAside& m : moved) os.debug.Write(MovedAsideText(m));
+    ws.audit = &audit;
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
     std::unique_ptr<RunBackup> backup;
@@ -162,6 +166,9 @@ void CQuorvaneDlg::OnCleanUp() {
         ws.backup = backup.get();
         removal = RemoveCheckedUserData(ws, tree_->CheckedPairs());
         if (backup != nullptr) backup->Finish(removal == RemovalOutcome::kDone);
+    }
+    if (backup != nullptr) {
+        for (const MovedAside& m : backup->movedAside()) os.debug.Write(MovedAsideText(m));
     }
     switch (removal) {
         case RemovalOutcome::kDone:

@@ -22,18 +22,22 @@ constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 void FreeCoTaskMemory(PWSTR p) noexcept { ::CoTaskMemFree(p); }
 using UniqueCoTaskText = UniqueHandle<PWSTR, &FreeCoTaskMemory>;
 
-// The machine's common application data folder (see the header for the order).
-Win32Error CommonDataFolder(std::string* folder) noexcept {
+// The machine's common application data folder, or the running user's local one (see the header
+// for the order).
+Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
+    const bool machine = place == AuditPlace::kMachine;
     try {
         PWSTR raw = nullptr;
-        HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw);
+        HRESULT hr = ::SHGetKnownFolderPath(machine ? FOLDERID_ProgramData : FOLDERID_LocalAppData,
+                                            0, nullptr, &raw);
         UniqueCoTaskText path(raw);
         if (SUCCEEDED(hr) && path && ToExactAnsi(path.get(), ::wcslen(path.get()), folder)) {
             return err::kSuccess;
         }
 
         char buffer[MAX_PATH + 1] = {};
-        DWORD chars = ::GetEnvironmentVariableA("ProgramData", buffer, sizeof buffer);
+        DWORD chars = ::GetEnvironmentVariableA(machine ? "ProgramData" : "LOCALAPPDATA", buffer,
+                                                sizeof buffer);
         if (chars > 0 && chars < sizeof buffer) {
             folder->assign(buffer, chars);
             return err::kSuccess;
@@ -60,7 +64,7 @@ Win32Error Win32AuditStore::QuorvaneFolder(std::string* folder) const noexcept {
     try {
         std::string base = dataFolder_;
         if (base.empty()) {
-            Win32Error e = CommonDataFolder(&base);
+            Win32Error e = DataFolder(place_, &base);
             if (e != err::kSuccess) return e;
         }
         if (base.back() != '\\') base += '\\';
@@ -71,8 +75,9 @@ Win32Error Win32AuditStore::QuorvaneFolder(std::string* folder) const noexcept {
     return err::kSuccess;
 }
 
-Win32Error Win32AuditStore::Open(std::string_view folderSecurity) noexcept {
+Win32Error Win32AuditStore::Open(AuditPlace place, std::string_view folderSecurity) noexcept {
     Close();
+    place_ = place;
     std::string folder;
     std::string logPath;
     std::string sddl;

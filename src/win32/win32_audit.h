@@ -1,10 +1,12 @@
-// The audit port on kernel32, advapi32 and shell32: "<ProgramData>\Quorvane\audit.jsonl".
+// The audit port on kernel32, advapi32 and shell32: "<ProgramData>\Quorvane\audit.jsonl", or
+// "<Local AppData>\Quorvane\audit.jsonl" of the running user.
 //
-// Where: the machine's common application data folder, as the shell knows it
-// (SHGetKnownFolderPath, FOLDERID_ProgramData). Should the shell not answer, or answer a path that
-// the ANSI code page cannot spell, the process's ProgramData environment variable, which the
-// system sets to the same folder for every process. Without either, Open fails with
-// ERROR_PATH_NOT_FOUND: a log is never written to a folder guessed at.
+// Where: the machine's common application data folder (the running user's local one), as the
+// shell knows it (SHGetKnownFolderPath, FOLDERID_ProgramData or FOLDERID_LocalAppData). Should the
+// shell not answer, or answer a path that the ANSI code page cannot spell, the process's
+// ProgramData (LOCALAPPDATA) environment variable, which the system sets to the same folder.
+// Without either, Open fails with ERROR_PATH_NOT_FOUND: a log is never written to a folder guessed
+// at.
 //
 // The folder is created with the caller's descriptor. It is then opened as itself (no link
 // followed) and held open without delete sharing for as long as the log is open, so that it
@@ -24,10 +26,12 @@ class Win32AuditStore final : public IAuditStore {
   public:
     // The log in the machine's common application data folder.
     Win32AuditStore() = default;
-    // The log in "<dataFolder>\Quorvane" instead: for tests, which must not touch the machine's.
+    // The log in "<dataFolder>\Quorvane" instead, whatever the place: for tests, which must not
+    // touch the machine's.
     explicit Win32AuditStore(std::string dataFolder) : dataFolder_(std::move(dataFolder)) {}
 
-    [[nodiscard]] Win32Error Open(std::string_view folderSecurity) noexcept override;
+    [[nodiscard]] Win32Error Open(AuditPlace place,
+                                  std::string_view folderSecurity) noexcept override;
     [[nodiscard]] Win32Error Append(std::string_view utf8Line) noexcept override;
     void Close() noexcept override;
     std::string LogPath() const override;
@@ -35,7 +39,8 @@ class Win32AuditStore final : public IAuditStore {
   private:
     Win32Error QuorvaneFolder(std::string* folder) const noexcept;
 
-    std::string dataFolder_;  // empty: the machine's
+    std::string dataFolder_;  // empty: the shell's folder of place_
+    AuditPlace place_ = AuditPlace::kMachine;
     UniqueKernelHandle folder_;
     UniqueKernelHandle log_;
 };

@@ -84,5 +84,25 @@ e2e_check "its backup lies in the user's own folder, not the machine's" test -n 
   "$(find "$E2E_PREFIX/drive_c/users" -path '*/Quorvane/Backups/*/manifest.json' 2>/dev/null)"
 cli_run mine-back restore --last --current-user --json
 e2e_check "restore --last --current-user exits 0" status_is 0 mine-back
+e2e_check "its actions go to the user's own audit log" test -n "$(find "$E2E_PREFIX/drive_c/users" \
+  -path '*/Quorvane/audit.jsonl' -exec jq -r 'select(.action == "restore-key-tree") | .run' {} +)"
+
+# A folder of the tool's that someone else made (here from the Unix side, without the tool's access
+# list) is moved aside whole by an administrator's run, told of, and never used.
+programdata="$E2E_PREFIX/drive_c/ProgramData"
+mv "$programdata/Quorvane" "$programdata/Quorvane-of-the-runs-above"
+mkdir -p "$programdata/Quorvane/Backups/planted"
+printf '{}' >"$programdata/Quorvane/Backups/planted/manifest.json"
+cli_run planted purge --older-than 1 --json
+e2e_check "a purge beside a folder someone else made exits 0" status_is 0 planted
+aside=$(find "$programdata" -maxdepth 1 -name 'Quorvane.untrusted-*' -print -quit)
+e2e_check "that folder is moved aside whole" test -f "$aside/Backups/planted/manifest.json"
+e2e_check "standard error says so" grep -qF 'Moved "C:\ProgramData\Quorvane" aside' \
+  "$E2E_WORK/planted.err"
+e2e_check "so does the new audit log" test "$(jq -r 'select(.action == "move-aside") | .path' \
+  "$programdata/Quorvane/audit.jsonl")" = 'C:\ProgramData\Quorvane'
+cli_run planted-list backups --json
+e2e_check "nothing planted is listed as a backup" test \
+  "$(jq -r '.backups | length' "$E2E_WORK/planted-list.out")" = 0
 
 e2e_finish

@@ -14,14 +14,14 @@ TEST(FakeAuditStoreTest, RefusesWhatTheSystemAdapterRefuses) {
     EXPECT_EQ(store.Append("x"), err::kInvalidHandle);
 
     store.SetFolder(FakeAuditStore::Entry::kPlain, "D:(A;OICI;FA;;;BU)");
-    EXPECT_EQ(store.Open(kProtected), err::kAccessDenied);
+    EXPECT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kAccessDenied);
     store.SetFolder(FakeAuditStore::Entry::kPlain, kProtected);
     store.SetLogFile(FakeAuditStore::Entry::kLink);
-    EXPECT_EQ(store.Open(kProtected), err::kReparsePointEncountered);
+    EXPECT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kReparsePointEncountered);
     EXPECT_FALSE(store.IsOpen());
 
     store.SetLogFile(FakeAuditStore::Entry::kPlain, "old\n");
-    ASSERT_EQ(store.Open(kProtected), err::kSuccess);
+    ASSERT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kSuccess);
     EXPECT_EQ(store.Append("a\nb"), err::kInvalidParameter);
     EXPECT_EQ(store.Append("a\rb"), err::kInvalidParameter);
     EXPECT_EQ(store.Append("new"), err::kSuccess);

@@ -93,7 +93,7 @@ TEST(AuditStoreOnSystem, CreatesTheFolderForSystemAndAdministratorsOnlyAndAppend
     const std::string log = folder + "\\audit.jsonl";
     EXPECT_EQ(store.LogPath(), log);
     EXPECT_EQ(store.Append("early"), err::kInvalidHandle);
-    ASSERT_EQ(store.Open(kAuditFolderSecurity), err::kSuccess);
+    ASSERT_EQ(store.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
 
     // Wine keeps no descriptor for a file: it answers one made from the Unix mode bits (SYSTEM
     // always, the user for the owner's bits, Everyone for the others'), unprotected.
@@ -112,7 +112,7 @@ TEST(AuditStoreOnSystem, CreatesTheFolderForSystemAndAdministratorsOnlyAndAppend
     EXPECT_EQ(store.Append("a\nb"), err::kInvalidParameter);
     // A second writer at the same time (another clean-up) appends too; a reader may look on.
     Win32AuditStore other(dir.path());
-    ASSERT_EQ(other.Open(kAuditFolderSecurity), err::kSuccess);
+    ASSERT_EQ(other.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
     EXPECT_EQ(other.Append("other"), err::kSuccess);
     EXPECT_EQ(store.Append("second"), err::kSuccess);
     EXPECT_EQ(ReadAll(log), "{\"path\":\"" + japanese + "\"}\nother\nsecond\n");
@@ -121,7 +121,7 @@ TEST(AuditStoreOnSystem, CreatesTheFolderForSystemAndAdministratorsOnlyAndAppend
     EXPECT_EQ(store.Append("late"), err::kInvalidHandle);
 
     // Opened again, the folder it made is kept and the log goes on at its end.
-    ASSERT_EQ(store.Open(kAuditFolderSecurity), err::kSuccess);
+    ASSERT_EQ(store.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
     EXPECT_EQ(store.Append("third"), err::kSuccess);
     store.Close();
     EXPECT_EQ(ReadAll(log), "{\"path\":\"" + japanese + "\"}\nother\nsecond\nthird\n");
@@ -135,19 +135,19 @@ TEST(AuditStoreOnSystem, RefusesAFolderThatGrantsOthersOrIsNoFolder) {
     ScratchFolder dir;
     MakeFolder(dir / "Quorvane", "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;WD)");
     Win32AuditStore store(dir.path());
-    EXPECT_EQ(store.Open(kAuditFolderSecurity), err::kAccessDenied);
+    EXPECT_EQ(store.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kAccessDenied);
     EXPECT_FALSE(Exists(dir / "Quorvane\\audit.jsonl"));
 
     ScratchFolder second;
     WriteFile(second / "Quorvane", "not a folder");
     Win32AuditStore onFile(second.path());
-    EXPECT_EQ(onFile.Open(kAuditFolderSecurity), err::kDirectory);
+    EXPECT_EQ(onFile.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kDirectory);
 
     // A folder that grants no more than asked (here SYSTEM alone) is the log's.
     ScratchFolder third;
     MakeFolder(third / "Quorvane", "D:P(A;OICI;FA;;;SY)");
     Win32AuditStore narrower(third.path());
-    EXPECT_EQ(narrower.Open(kAuditFolderSecurity), err::kSuccess);
+    EXPECT_EQ(narrower.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
 }
 
 // The machine's log lies in its common application data folder.

@@ -5,11 +5,13 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "cli/cli_program.h"
 #include "cli/command_line.h"
 #include "cli/console_boxes.h"
@@ -392,6 +394,158 @@ TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
     ASSERT_EQ(listed["backups"].size(), 1u);  // the first run only, restored
     EXPECT_FALSE(listed["backups"][0]["restored"].is_null());
     EXPECT_GT(listed["backups"][0]["size"].get<std::uint64_t>(), 0u);  // its manifest at least
+}
+
+// What a standard user makes where the tool keeps its records neither turns an administrator's
+// clean-up off nor is ever used: a "Quorvane" or "Backups" found open to others (made with the
+// access of the folder above it, a link, a file) is moved aside by its handle, told of on standard
+// error and in the audit log, and replaced by one that only SYSTEM and the Administrators reach. A
+// run that is not an administrator's makes nothing outside the running user's own folder.
+TEST(CliFolders, ToolFoldersMadeBySomeoneElseAreMovedAsideAndNeverUsed) {
+    const std::string common = "C:\\Documents and Settings\\All Users\\Application Data";
+    const std::string zed = "S-1-5-21-7-7-7-1001";
+    const std::string dan = "S-1-5-21-7-7-7-1002";
+    const std::string own = fake::FakeMachine::kOperatorSid;
+    enum class Made { kFolder, kFile, kLink };
+    struct Planted {
+        std::string path;
+        Made made;
+    };
+    struct Case {
+        const char* name;
+        bool admin;
+        std::vector<Planted> planted;
+    };
+    const std::vector<Case> cases = {
+        {"nothing there, a standard user", false, {}},
+        {"the machine's folder made by a user, a standard user",
+         false,
+         {{common + "\\Quorvane", Made::kFolder}}},
+        {"the machine's folder made by a user", true, {{common + "\\Quorvane", Made::kFolder}}},
+        {"a file in its place", true, {{common + "\\Quorvane", Made::kFile}}},
+        {"a link in its place", true, {{common + "\\Quorvane", Made::kLink}}},
+        {"a link in place of the backups", true, {{common + "\\Quorvane\\Backups", Made::kLink}}},
+        {"the folder of another volume made by a user", true, {{"D:\\Quorvane", Made::kFolder}}},
+        {"both volumes",
+         true,
+         {{common + "\\Quorvane", Made::kFolder}, {"D:\\Quorvane", Made::kFile}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::FakeMachine m;
+        fake::FakeConsole console;
+        auto run = [&](const Strings& args) { return cli::RunCli(m.platform(), console, args); };
+        m.security.SetAdministrator(c.admin);
+        m.files.AddDrive('D');
+        m.files.AddDirectory("C:\\Users\\Public\\x");
+        m.AddUser({zed, "zed"});
+        m.AddUser({dan, "dan", "QVTEST", "D:\\Users\\dan"});
+        // A registration of the machine, and a stale one with its data folders for each user:
+        // an administrator's run removes those of the profile list, a standard user's run his
+        // own registration.
+        auto reg = [&](const std::string& root, std::int64_t time) {
+            const std::string key = root + "\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409";
+            m.registry.CreateKey(key);
+            m.registry.SetTreeTime(key, time);
+            return key;
+        };
+        (void)reg("HKLM", 1600000000);
+        std::vector<std::string> data;
+        for (const std::string& sid : {zed, dan, own}) {
+            const std::string key = reg(m.UserKey(sid), 1600000000 - 3600);
+            if (sid == own) continue;  // his profile is not in the profile list
+            for (const std::string& where : {m.AppData(sid), m.LocalAppData(sid)}) {
+                const std::string folder = where + "\\Brennard\\Ovaline 2004\\R16.0\\enu";
+                m.registry.SetString(
+                    key, where == m.AppData(sid) ? "RoamableRootFolder" : "LocalRootFolder",
+                    folder);
+                m.files.AddFile(folder + "\\cache.bin", "x");
+                if (c.admin) data.push_back(folder);
+            }
+        }
+        for (const Planted& p : c.planted) {
+            if (p.made == Made::kFile) m.files.AddFile(p.path, "planted");
+            if (p.made == Made::kFolder) {
+                m.files.AddFile(p.path + "\\Backups\\planted\\manifest.json", "{}");
+            }
+            if (p.made != Made::kLink) continue;
+            if (p.path == common + "\\Quorvane\\Backups") {
+                // The tool's own folder above it, as an earlier run made it.
+                UniqueFileRef base(m.files);
+                UniqueFileRef made(m.files);
+                ASSERT_EQ(m.files.OpenFolder(common, base.put()), err::kSuccess);
+                ASSERT_EQ(m.files.CreateFolder(base.get(), "Quorvane",
+                                               FolderProtection::kAdministratorsOnly, made.put()),
+                          err::kSuccess);
+            }
+            m.files.AddJunction(p.path, "C:\\Users\\Public\\x");
+        }
+
+        EXPECT_EQ(run({"clean", "--yes"}), ExitCode::kNothingToDo) << console.Err();
+        EXPECT_EQ(run({"purge", "--older-than", "1"}), ExitCode::kNothingToDo) << console.Err();
+        for (const std::string& folder : data) EXPECT_FALSE(m.files.Exists(folder)) << folder;
+
+        std::set<std::string> logged;
+        for (const std::string& line : m.audit.Lines()) {
+            const Json entry = Json::parse(line);
+            if (entry["action"] == "move-aside") logged.insert(entry["path"].get<std::string>());
+        }
+        EXPECT_EQ(logged.size(), c.admin ? c.planted.size() : 0u);
+        for (const Planted& p : c.planted) {
+            const std::string parent = text::CutBeforeLastBackslash(p.path);
+            const std::string name = text::AfterLastBackslash(p.path);
+            std::vector<std::string> aside;
+            for (const std::string& n : m.files.List(parent)) {
+                if (!text::EqualsNoCase(n, name) && n.rfind(name, 0) == 0) aside.push_back(n);
+            }
+            if (!c.admin) {
+                // Left as it was, neither moved nor used.
+                EXPECT_TRUE(aside.empty());
+                EXPECT_EQ(m.files.Protection(p.path), FolderProtection::kInherited);
+                continue;
+            }
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_TRUE(
+                std::regex_match(aside[0], std::regex(name + "\\.untrusted-\\d{8}T\\d{6}Z")))
+                << aside[0];
+            const std::string to = parent + "\\" + aside[0];
+            // Moved whole, its content untouched, and told of.
+            if (p.made == Made::kFolder) {
+                EXPECT_EQ(m.files.ReadFile(to + "\\Backups\\planted\\manifest.json"), "{}");
+            }
+            if (p.made == Made::kFile) {
+                EXPECT_EQ(m.files.ReadFile(to), "planted");
+            }
+            EXPECT_EQ(m.files.Protection(p.path), FolderProtection::kAdministratorsOnly);
+            EXPECT_EQ(logged.count(p.path), 1u) << p.path;
+            EXPECT_NE(console.Err().find("Moved \"" + p.path + "\" aside to \"" + to + "\""),
+                      std::string::npos)
+                << console.Err();
+        }
+        // The only run the tool lists is its own: nothing planted is ever read as a backup.
+        console.Clear();
+        EXPECT_EQ(run({"backups", "--json"}), ExitCode::kNothingToDo) << console.Err();
+        const Json listed = Json::parse(console.Out());
+        ASSERT_EQ(listed["backups"].size(), 1u) << console.Out();
+        EXPECT_NE(listed["backups"][0]["run"], "planted");
+        if (c.admin) {
+            EXPECT_EQ(m.files.Protection("D:\\Quorvane\\Backups"),
+                      FolderProtection::kAdministratorsOnly);
+            continue;
+        }
+        // A standard user's run: his own log and backups, nothing made for the machine; dan's
+        // data on D: was never his to remove.
+        for (AuditPlace place : m.audit.AskedPlaces()) {
+            EXPECT_EQ(place, AuditPlace::kCurrentUser);
+        }
+        for (const std::string& security : m.audit.AskedSecurity()) {
+            EXPECT_NE(security.find(";;;" + own + ")"), std::string::npos) << security;
+        }
+        EXPECT_EQ(m.files.Protection(m.LocalAppData(own) + "\\Quorvane\\Backups"),
+                  FolderProtection::kCurrentUserOnly);
+        EXPECT_FALSE(m.files.Exists("D:\\Quorvane"));
+        EXPECT_EQ(m.files.Exists(common + "\\Quorvane"), !c.planted.empty());
+    }
 }
 
 // A user who is not an administrator gets the current-user mode, as in the dialog.

@@ -35,7 +35,7 @@ TEST_F(AuditLogTest, EachActionIsOneJsonLineInUtf8) {
     m.system.QueueRandom(
         std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\xfe\xff", 16));
     AuditLog log(m.platform(), kAuditProgramConsole);
-    ASSERT_EQ(log.Open(), err::kSuccess);
+    ASSERT_EQ(log.Open(AuditPlace::kMachine), err::kSuccess);
 
     const std::string folder = Cp932(u8"C:\\Documents and Settings\\アン\\Application Data\\表");
     const std::string account = Cp932(u8"アン");
@@ -77,7 +77,7 @@ TEST_F(AuditLogTest, EachActionIsOneJsonLineInUtf8) {
 TEST_F(AuditLogTest, FailuresAreKeptAndLaterRecordsAreStillAttempted) {
     m.audit.SetFolder(FakeAuditStore::Entry::kLink);
     AuditLog log(m.platform(), kAuditProgramDialog);
-    EXPECT_EQ(log.Open(), err::kReparsePointEncountered);
+    EXPECT_EQ(log.Open(AuditPlace::kMachine), err::kReparsePointEncountered);
     log.Record(Deleted("C:\\a"));
     EXPECT_TRUE(log.failed());
 
@@ -99,7 +99,7 @@ TEST_F(AuditLogTest, FailuresAreKeptAndLaterRecordsAreStillAttempted) {
 
     // Another clean-up is another run.
     AuditLog next(m.platform(), kAuditProgramDialog);
-    ASSERT_EQ(next.Open(), err::kSuccess);
+    ASSERT_EQ(next.Open(AuditPlace::kMachine), err::kSuccess);
     EXPECT_EQ(log.run().size(), 32u);
     EXPECT_NE(next.run(), log.run());
 }

@@ -303,12 +303,13 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
              m.files.SetInUse(temp + "ovln2.tmp");
          },
          "failed"},
-        // The last: the backup folder stays someone else's.
+        // The last: the backup folder is someone else's and cannot be moved aside.
         {"no backup can be kept",
          [&] {
              // Made by someone else, open to him.
              m.files.Remove(text::CutBeforeLastBackslash(kBackups));
              m.files.AddDirectory(kBackups);
+             m.files.InjectHandleFault(HandleOp::kRename, "Quorvane", err::kSharingViolation);
          },
          nullptr},
     };
@@ -343,6 +344,35 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
         m.files.Remove(temp + "ovln1.tmp");
         m.files.Remove(temp + "ovln2.tmp");
     }
+}
+
+// A folder of the tool's that someone else made is moved aside, told of in the debug trace, and
+// replaced; one that cannot be moved keeps the clean-up from removing anything.
+TEST_F(DialogTest, AFolderMadeBySomeoneElseIsMovedAsideOrKeepsEverything) {
+    const std::string quorvane =
+        "C:\\Documents and Settings\\All Users\\Application Data\\Quorvane";
+    Reg(kZed, kEnglish);
+    m.files.AddDirectory(kBackups);  // made by someone else, open to him
+    Open();
+    dlg->OnCleanUp();
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_EQ(m.files.Protection(quorvane), FolderProtection::kAdministratorsOnly);
+    EXPECT_NE(
+        m.debug.Text().find("Moved \"" + quorvane + "\" aside to \"" + quorvane + ".untrusted-"),
+        std::string::npos)
+        << m.debug.Text();
+
+    m.files.Remove(quorvane);
+    m.files.AddDirectory(kBackups);
+    m.files.InjectHandleFault(HandleOp::kRename, "Quorvane", err::kSharingViolation);
+    Reg(kAmy, kEnglish);
+    m.messages.Clear();
+    Open();
+    dlg->OnCleanUp();
+    const auto& boxes = m.messages.Shown();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETE_FAILED));
+    EXPECT_TRUE(m.registry.KeyExists(Path(kAmy, kEnglish)));
 }
 
 TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
