@@ -32,9 +32,10 @@ enum class ScanMode {
 // The same for several products, each user's hive made available once for all of them.
 [[nodiscard]] bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes,
                                 Findings* findings, ScanMode mode = ScanMode::kRegisterLeftovers);
-// True when the machine lacks the registration or its oldest key is more than 60 seconds newer
-// than the oldest key of the user's registration.
-[[nodiscard]] bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
+// True when the machine lacks the registration (read in `machineKeyView`) or its oldest key is
+// more than 60 seconds newer than the oldest key of the user's registration.
+[[nodiscard]] bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,
+                                       std::string_view registrationKeyPath,
                                        HKey userRegistrationKey);
 // The oldest last-write time of the key and its whole subtree.
 KeyTime OldestKeyTime(Platform& os, HKey key);

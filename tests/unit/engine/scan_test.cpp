@@ -30,7 +30,7 @@ class PopulationTest : public UiMachine {
         const std::string rel = std::string("Software\\Brennard\\") + kEnglish;
         UniqueKey key =
             OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
-        return IsStaleRegistration(m.platform(), rel, key.get());
+        return IsStaleRegistration(m.platform(), reg::kWow64_32Key, rel, key.get());
     }
     // The same with the user's keys written at `userTime`, the machine's at `machineTime` (0: the
     // machine has none).
