@@ -189,7 +189,7 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
             user.roamingFolder =
                 FolderValue(registry, registration.get(), kRoamableRootFolderValue);
             user.localFolder = FolderValue(registry, registration.get(), kLocalRootFolderValue);
-            // A user without a SID or an account name is not listed: nothing would name him.
+            // A user without a SID is not listed: nothing would name him.
             (void)AddFinding(ws, scan.account, product, name, std::move(user), findings);
         }
     }
@@ -228,7 +228,7 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
         user.localFolder = std::move(leftover.localFolder);
         user.leftover = true;
         const std::string keyName = text::AfterLastBackslash(user.keyPath);
-        // Likewise: a user no one could name is not listed.
+        // Likewise: a user without a SID is not listed.
         (void)AddFinding(ws, scan.account, scope.product, keyName, std::move(user), findings);
     }
 }
@@ -268,10 +268,22 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
                              mb::kIconInformation);
         }
 
+        // A profile list entry not named by a SID is no user's: it is not loaded under that name.
+        if (!IsSidText(sid)) {
+            findings->profiles.push_back({sid, ProfileState::kAbsent});
+            continue;
+        }
         HiveLease hive(ws.services, sid, ws.hives);
         if (!hive.available()) {
-            // Not "nothing to clean": the front end tells how many users could not be read.
-            findings->profiles.push_back({sid, ProfileState::kUnreadable, hive.error()});
+            // The system finds no hive file (or no folder of it): nothing of the user is left.
+            // Any other failure is not "nothing to clean": the front end tells how many users
+            // could not be read.
+            const Win32Error e = hive.error();
+            if (e == err::kFileNotFound || e == err::kPathNotFound) {
+                findings->profiles.push_back({sid, ProfileState::kAbsent});
+            } else {
+                findings->profiles.push_back({sid, ProfileState::kUnreadable, e});
+            }
             continue;
         }
         findings->profiles.push_back(
@@ -367,9 +379,11 @@ namespace {
 
 bool AddFinding(Workspace& ws, UserAccount& account, std::string_view product,
                 std::string_view registrationKeyName, UserFinding user, Findings* findings) {
-    // No SID (the running user's could not be found): there is no account to list.
+    // No SID (the running user's could not be found): there is no account to list. A user whom
+    // the system cannot name (an account deleted since) is listed by his SID, without a name:
+    // people who have left are just where stale data lies.
     if (user.sid.empty()) return false;
-    if (!account.Name(&user.account)) return false;
+    if (!account.Name(&user.account)) user.account.clear();
 
     const RegistrationName parts = SplitRegistrationKeyName(registrationKeyName);
     const std::string displayName =

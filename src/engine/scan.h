@@ -39,8 +39,8 @@ enum class ScanMode {
                                        HKey userRegistrationKey);
 // The oldest last-write time of the key and its whole subtree.
 KeyTime OldestKeyTime(Platform& os, HKey key);
-// Adds a user's stale registration under its label (a new registration when the label is new);
-// false when the account name cannot be found.
+// Adds a user's stale registration under its label (a new registration when the label is new),
+// with his account name, or none when the system cannot name him; false without a SID.
 [[nodiscard]] bool AddRegistrationFinding(Workspace& ws, std::string_view product,
                                           std::string_view registrationKeyName, UserFinding user,
                                           Findings* findings);
