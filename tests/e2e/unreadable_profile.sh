@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# A profile whose hive file is gone: the tool cannot read that user's registry, so it does not say
-# that no clean-up is needed; the status line counts the user instead. Esc closes the dialog.
+# A profile whose hive file is there but cannot be loaded: the tool cannot read that user's
+# registry, so it does not say that no clean-up is needed; the status line counts the user
+# instead. Esc closes the dialog.
 . "$(dirname "$0")/lib.sh"
 
 e2e_new_prefix unreadable_profile
 qv_add_profile "$E2E_PREFIX" S-1-5-20 'C:\users\svc-gone' "$(date +%s)"
 mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')"
+printf 'not a hive\r\n' >"$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')/ntuser.dat"
 e2e_start_tool
 
 e2e_check "the dialog appears" e2e_wait_dialog
