@@ -75,9 +75,11 @@ std::string FullKeyPath(std::string_view sid, std::string_view keyPath) {
     return path;
 }
 
+// Empty when the system cannot name it, and for a text that is no SID ("S-1-5-19.bak", which the
+// lenient parse would read as S-1-5-19 and name after another user).
 std::string AccountOf(Platform& os, std::string_view sid) {
     std::string account;
-    if (!AccountNameFromSidText(os.security, sid, &account)) account.clear();
+    if (!IsSidText(sid) || !AccountNameFromSidText(os.security, sid, &account)) account.clear();
     return account;
 }
 
