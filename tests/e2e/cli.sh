@@ -187,7 +187,9 @@ e2e_check "it says so in its mode and lists nothing" test "$(jq -r \
 qv_end_wine
 qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1999 'C:\users\broken' "$(date +%s)"
 mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')"
-printf 'not a hive\r\n' >"$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')/ntuser.dat"
+# A hive file that cannot be opened: a folder of its name (a damaged file is no better under Wine,
+# which leaves its key behind a failed load).
+mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')/ntuser.dat"
 cli_run unreadable scan --json
 e2e_check "a scan with a profile whose hive cannot be loaded exits 3, though it found registrations" \
   status_is 3 unreadable

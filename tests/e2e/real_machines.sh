@@ -16,8 +16,8 @@ japanese='Software\Brennard\Ovaline\R16.0\OVLN-201:411'
 # The English product is installed by its 32-bit installer, as old as the users' registrations:
 # nothing of it is stale. The Japanese one has a key in the 64-bit view alone, which its 32-bit
 # installer never writes: it is not installed, and every user's Japanese registration is stale.
-qv_add_machine_registration "$E2E_PREFIX" 'Software\Wow6432Node\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0"
-qv_add_machine_registration "$E2E_PREFIX" "$japanese" "$t0"
+qv_add_machine_registration "$E2E_PREFIX" "$english" "$t0"
+qv_reg_key "$E2E_PREFIX/system.reg" "$japanese" "$t0"  # the 64-bit view
 
 # LOCAL SERVICE, whose profile folder has a Japanese name; a user whose account is gone.
 jp_profile='C:\users\サービス'
@@ -125,8 +125,8 @@ e2e_check "the English data, which the 32-bit view shows installed, is kept" tes
 # --- the dialog, on the machine as it was --------------------------------------------------------
 
 e2e_new_prefix real_machines_dialog
-qv_add_machine_registration "$E2E_PREFIX" 'Software\Wow6432Node\Brennard\Ovaline\R16.0\OVLN-201:409' "$t0"
-qv_add_machine_registration "$E2E_PREFIX" "$japanese" "$t0"
+qv_add_machine_registration "$E2E_PREFIX" "$english" "$t0"
+qv_reg_key "$E2E_PREFIX/system.reg" "$japanese" "$t0"
 qv_add_service_profile "$E2E_PREFIX" S-1-5-19 "$jp_profile" "$t0" "$english" "$japanese"
 qv_add_service_profile "$E2E_PREFIX" "$departed" 'C:\users\departed' "$t0" "$japanese"
 qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1078 'C:\users\nowhere' "$t0"

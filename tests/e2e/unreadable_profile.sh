@@ -7,7 +7,9 @@
 e2e_new_prefix unreadable_profile
 qv_add_profile "$E2E_PREFIX" S-1-5-20 'C:\users\svc-gone' "$(date +%s)"
 mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')"
-printf 'not a hive\r\n' >"$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')/ntuser.dat"
+# A hive file that cannot be opened: a folder of its name (a damaged file is no better under Wine,
+# which leaves its key behind a failed load).
+mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\svc-gone')/ntuser.dat"
 e2e_start_tool
 
 e2e_check "the dialog appears" e2e_wait_dialog
