@@ -19,7 +19,12 @@ expected_status="$(e2e_string_hex IDS_NO_INVALID_ENTRIES)$(printf '%s' "${unread
 e2e_check "the status line counts the one user whose registry could not be read" \
   test "$(e2e_field status-hex)" = "$expected_status"
 e2e_check "the tree is empty" test -z "$(e2e_tree)"
-e2e_check "no hive is left loaded" test -z "$(e2e_loaded_hives | grep -x S-1-5-20)"
+# Wine leaves an empty key of the name behind a load that fails; nothing of a hive is in it.
+nothing_loaded() {
+  [ -z "$(wine reg query 'HKU\S-1-5-20' /s 2>/dev/null | tr -d '\r' | grep -v '^$' |
+    grep -vx 'HKEY_USERS\\S-1-5-20')" ]
+}
+e2e_check "no hive is left loaded" nothing_loaded
 
 e2e_key Escape
 e2e_check "Esc closes the dialog and the tool ends" qv_poll 60 e2e_tool_ended
