@@ -115,7 +115,7 @@ qv_expand_list() {
       v["PRODNAME"] = PRODNAME; v["RELEASE"] = "2004"; v["REGRELEASE"] = REGRELEASE
       v["PRODUCT"] = PRODUCT; v["FULLPRODUCTNAME"] = FULL; v["COMPANY"] = COMPANY
       v["APPDATAFOLDER"] = APPDATA; v["COMMONAPPDATAFOLDER"] = "C:\\ProgramData"
-      v["TEMP"] = TEMPDIR; v["PROGRAMFILES"] = "C:\\Program Files"; v["PERCENT"] = "%"
+      v["TEMP"] = TEMPDIR; v["PROGRAMFILES"] = "C:\\Program Files (x86)"; v["PERCENT"] = "%"
       v["UNNAMEDPROFILE"] = "Unnamed Profile"
     }
     {
