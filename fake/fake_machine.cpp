@@ -45,10 +45,13 @@ const FakeUser& FakeMachine::User(std::string_view sid) const {
 
 void FakeMachine::AddUser(const FakeUser& in) {
     FakeUser user = in;
-    if (user.profileDir.empty()) user.profileDir = "C:\\Documents and Settings\\" + user.name;
+    if (user.profileDir.empty()) {
+        user.profileDir =
+            "C:\\Documents and Settings\\" + (user.name.empty() ? user.sid : user.name);
+    }
     users_[user.sid] = user;
 
-    security.AddAccount(user.sid, user.name, user.domain);
+    if (!user.name.empty()) security.AddAccount(user.sid, user.name, user.domain);
     registry.SetString(std::string(kProfileListKey) + "\\" + user.sid, "ProfileImagePath",
                        user.profileDir, reg::kExpandSz);
     files.AddDirectory(user.profileDir);

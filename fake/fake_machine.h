@@ -29,9 +29,10 @@ inline constexpr char kShellFoldersPath[] =
 
 struct FakeUser {
     std::string sid;
+    // Empty: the account is gone (deleted since), and the system maps the SID to no account.
     std::string name;
     std::string domain = "QVTEST";
-    // Default: "C:\Documents and Settings\<name>".
+    // Default: "C:\Documents and Settings\<name>" (the SID for a user without a name).
     std::string profileDir = {};
     // Logged on: the hive is mounted under HKEY_USERS by the system. Otherwise it is the file
     // <profileDir>\ntuser.dat, loaded only when the tool loads it.

@@ -46,6 +46,9 @@ constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
 constexpr std::uint32_t kGenericAll = 0x10000000u;
 
+// Where the 32-bit view of HKEY_LOCAL_MACHINE\Software lies in the 64-bit view.
+constexpr char kWow64Node[] = "Wow6432Node";
+
 struct NoCaseLess {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const {
@@ -310,6 +313,7 @@ struct FakeRegistry::State {
     std::function<bool()> backupPrivilege = [] { return false; };
     std::function<Win32Error(std::string_view)> createFile;
     std::string currentUserSid;
+    bool wow64 = false;
 
     std::vector<std::unique_ptr<Hive>> hives;
     // The hive files by their normalised, case-folded name: a machine has a hive file per
@@ -519,6 +523,37 @@ struct FakeRegistry::State {
         return ReachBelow(op, parent, subKey, ref, parts);
     }
 
+    // The registry views of a 64-bit program on 64-bit Windows ("Registry Keys Affected by
+    // WOW64", "Accessing an Alternate Registry View" in the Windows documentation): in the 32-bit
+    // view (KEY_WOW64_32KEY) a path below HKEY_LOCAL_MACHINE\Software is redirected to
+    // Software\Wow6432Node, except for the shared keys, of which the fake knows the one the tool
+    // reads (the profile list); the native view (KEY_WOW64_64KEY, or no flag: the fake runs as the
+    // 64-bit build does) takes the path as it is. Both flags at once: ERROR_INVALID_PARAMETER.
+    // Only a path given from the root of HKEY_LOCAL_MACHINE is redirected, as the tool names its
+    // machine keys; the users' hives have no redirected keys the tool reads.
+    // On 32-bit Windows (the machine's default) there is one view and the flags change nothing.
+    Win32Error ApplyView(const Ref& ref, std::uint32_t access,
+                         std::vector<std::string>* parts) const {
+        if (!wow64) return err::kSuccess;
+        if ((access & reg::kViewMask) == reg::kViewMask) return err::kInvalidParameter;
+        if ((access & reg::kWow64_32Key) == 0 || ref.node != machine->root) return err::kSuccess;
+        if (parts->empty() || !text::EqualsNoCase((*parts)[0], "Software")) return err::kSuccess;
+        if (parts->size() > 1 && text::EqualsNoCase((*parts)[1], kWow64Node)) return err::kSuccess;
+        static const std::vector<std::string> kSharedKeys[] = {
+            {"Software", "Microsoft", "Windows NT", "CurrentVersion", "ProfileList"},
+        };
+        for (const std::vector<std::string>& shared : kSharedKeys) {
+            if (parts->size() < shared.size()) continue;
+            bool below = true;
+            for (std::size_t i = 0; i < shared.size() && below; ++i) {
+                below = text::EqualsNoCase((*parts)[i], shared[i]);
+            }
+            if (below) return err::kSuccess;
+        }
+        parts->insert(parts->begin() + 1, kWow64Node);
+        return err::kSuccess;
+    }
+
     // Setup paths: "HKLM\...", "HKU\...", "HKCU\..." (and the long root names), or
     // "<hive file>|<path>". Returns the root node to start from and the components below it.
     std::pair<std::shared_ptr<Node>, std::vector<std::string>> ParseSetupPath(std::string_view path,
@@ -592,6 +627,11 @@ void FakeRegistry::SetRestorePrivilegeCheck(std::function<bool()> enabled) {
 }
 
 void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std::move(sid); }
+
+void FakeRegistry::SetWow64(bool wow64) {
+    s_->wow64 = wow64;
+    if (wow64) s_->CreateSetup(std::string("HKLM\\Software\\") + kWow64Node);
+}
 
 void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
     s_->fileExists = std::move(exists);
@@ -769,6 +809,8 @@ Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint
     std::vector<std::string> parts;
     Win32Error e = s_->BeginKeyCall(RegOp::Open, parent, subKey, key, &ref, &parts);
     if (e != err::kSuccess) return e;
+    e = s_->ApplyView(ref, access, &parts);
+    if (e != err::kSuccess) return e;
     // An empty name on a predefined root gives that root back; on any other key it opens a new
     // handle to the same key.
     if (parts.empty() && ref.predefined) {
@@ -788,6 +830,8 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     State::Ref ref;
     std::vector<std::string> parts;
     Win32Error e = s_->BeginKeyCall(RegOp::Create, parent, subKey, key, &ref, &parts);
+    if (e != err::kSuccess) return e;
+    e = s_->ApplyView(ref, access, &parts);
     if (e != err::kSuccess) return e;
     if (parts.empty() && ref.predefined) {
         *key = parent;

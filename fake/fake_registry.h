@@ -56,6 +56,11 @@ class FakeRegistry final : public IRegistry {
     void SetRestorePrivilegeCheck(std::function<bool()> enabled);
     // The SID text whose hive HKEY_CURRENT_USER is (it must be mounted under HKEY_USERS).
     void SetCurrentUserSid(std::string sid);
+    // Makes the machine 64-bit Windows, the tool a 64-bit program on it:
+    // HKEY_LOCAL_MACHINE\Software gets its 32-bit view in Software\Wow6432Node (see ApplyView in
+    // fake_registry.cpp). By default the machine is 32-bit Windows, where the view flags change
+    // nothing.
+    void SetWow64(bool wow64);
     // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file, so a
     // hive whose file is gone fails to load with 2 (without a check every hive file exists).
     void SetFileCheck(std::function<bool(std::string_view)> exists);

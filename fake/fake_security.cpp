@@ -171,6 +171,7 @@ struct FakeSecurity::State {
     Win32Error lastAdjustStatus = 0;
 
     bool unbound = false;
+    bool lookupCountsCharacters = false;
     std::map<SecOp, std::pair<Win32Error, int>> faults;
     std::size_t sidLookups = 0;  // LookupAccountSid calls
 
@@ -262,6 +263,10 @@ void FakeSecurity::SetHeldPrivileges(std::vector<std::string> names) {
 }
 
 void FakeSecurity::SetUnbound(bool unbound) { s_->unbound = unbound; }
+
+void FakeSecurity::SetLookupCountsCharacters(bool characters) {
+    s_->lookupCountsCharacters = characters;
+}
 
 void FakeSecurity::InjectFault(SecOp op, Win32Error error, int times) {
     s_->faults[op] = {error, times};
@@ -399,8 +404,16 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
     if (entry == s_->bySid.end()) return err::kNoneMapped;
     const State::Account* found = &s_->accounts[entry->second];
 
-    auto nameNeeded = static_cast<std::uint32_t>(found->name.size() + 1);
-    auto domainNeeded = static_cast<std::uint32_t>(found->domain.size() + 1);
+    const auto size = [this](const std::string& s) {
+        std::size_t n = s.size();
+        if (s_->lookupCountsCharacters) {
+            n = 0;
+            for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
+        }
+        return static_cast<std::uint32_t>(n + 1);
+    };
+    auto nameNeeded = size(found->name);
+    auto domainNeeded = size(found->domain);
     if (name == nullptr || *nameChars < nameNeeded || domain == nullptr ||
         *domainChars < domainNeeded) {
         // Both sizes come back, whichever buffer was short, NUL included.
@@ -408,8 +421,19 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
         *domainChars = domainNeeded;
         return err::kInsufficientBuffer;
     }
-    CopyText(found->name, name);
-    CopyText(found->domain, domain);
+    if (s_->lookupCountsCharacters) {
+        // Cut to the buffer's bytes, NUL included.
+        const auto cut = [](const std::string& s, char* out, std::uint32_t bytes) {
+            const std::size_t n = std::min<std::size_t>(s.size(), bytes - 1);
+            std::memcpy(out, s.data(), n);
+            out[n] = '\0';
+        };
+        cut(found->name, name, *nameChars);
+        cut(found->domain, domain, *domainChars);
+    } else {
+        CopyText(found->name, name);
+        CopyText(found->domain, domain);
+    }
     // On success the lengths are those of the texts, without the NUL.
     *nameChars = nameNeeded - 1;
     *domainChars = domainNeeded - 1;

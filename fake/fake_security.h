@@ -55,6 +55,10 @@ class FakeSecurity final : public ISecurity {
     // name fails with 127 (those answering a pointer or a bool answer null or false).
     // GetUserName and CloseToken are imported in the ordinary way and keep working.
     void SetUnbound(bool unbound);
+    // LookupAccountSidA as Wine answers it under a double-byte code page: the sizes it asks for
+    // count characters, not bytes, and a text given too small a buffer for its bytes comes back
+    // cut to fit, its last character possibly halved. Windows counts bytes (the default).
+    void SetLookupCountsCharacters(bool characters);
     void InjectFault(SecOp op, Win32Error error, int times = 1);
 
     // --- inspection ---

@@ -32,7 +32,7 @@ qv_speed_run "scan speed" "$log" "$QV_BUILD/mingw/qv_scan_speed.exe" "$rounds" "
 # The program removes its profiles, hive files and keys; nothing of them may be left.
 profile_list='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList'
 if wine reg query "$profile_list" 2>/dev/null | tr -d '\r' | grep 'S-1-5-21-1-2-3-' >/dev/null ||
-  wine reg query 'HKLM\Software\Brennard' >/dev/null 2>&1 ||
+  wine reg query 'HKLM\Software\Wow6432Node\Brennard' >/dev/null 2>&1 ||
   [ -n "$(find "$prefix/drive_c/users" -maxdepth 4 -name 'qv-scan-speed-*' -print -quit)" ]; then
   echo "scan speed: the profiles of the measurement were not all removed"
   exit 1

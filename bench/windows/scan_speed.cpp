@@ -45,7 +45,9 @@ using qv::bench::Now;
 using qv::Win32Error;
 
 constexpr char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-constexpr char kMachineCompanyKey[] = "Software\\Brennard";
+// Where the products' 32-bit installer writes the machine's keys on 64-bit Windows (the 32-bit
+// view, which the tool reads); this 64-bit program names it by its place in the native view.
+constexpr char kMachineCompanyKey[] = "Software\\Wow6432Node\\Brennard";
 constexpr char kShellFolders[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kBackupPrivilege[] = "SeBackupPrivilege";

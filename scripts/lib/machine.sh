@@ -76,10 +76,11 @@ qv_new_user_hive() {
     "$(qv_unix_path "$prefix" "$QV_LOCAL_SETTINGS")/Temp"
 }
 
-# A machine registration in system.reg.
+# A machine registration in system.reg, where the products' 32-bit installer writes it on 64-bit
+# Windows: the 32-bit view of 'Software\...', which lies in 'Software\Wow6432Node\...'.
 qv_add_machine_registration() {
   local prefix="$1" keypath="$2" time="$3"
-  qv_reg_key "$prefix/system.reg" "$keypath" "$time"
+  qv_reg_key "$prefix/system.reg" "Software\\Wow6432Node\\${keypath#Software\\}" "$time"
 }
 
 # The expanded lines of a file list (Windows paths) for one registration of one user: the
@@ -114,7 +115,7 @@ qv_expand_list() {
       v["PRODNAME"] = PRODNAME; v["RELEASE"] = "2004"; v["REGRELEASE"] = REGRELEASE
       v["PRODUCT"] = PRODUCT; v["FULLPRODUCTNAME"] = FULL; v["COMPANY"] = COMPANY
       v["APPDATAFOLDER"] = APPDATA; v["COMMONAPPDATAFOLDER"] = "C:\\ProgramData"
-      v["TEMP"] = TEMPDIR; v["PROGRAMFILES"] = "C:\\Program Files"; v["PERCENT"] = "%"
+      v["TEMP"] = TEMPDIR; v["PROGRAMFILES"] = "C:\\Program Files (x86)"; v["PERCENT"] = "%"
       v["UNNAMEDPROFILE"] = "Unnamed Profile"
     }
     {

@@ -12,11 +12,16 @@
 # Wine's loader gives a key that it creates on the way to a deeper key the deeper key's time, so
 # write a parent before its children when its own time matters.
 
-# Backslashes and double quotes are escaped with a backslash; names and values are ASCII.
+# Backslashes and double quotes are escaped with a backslash; a character beyond ASCII (names and
+# values are UTF-8) becomes "\x" and its four hex digits, as Wine writes it.
 qv_reg_escape() {
   local s="$1"
   s="${s//\\/\\\\}"
   s="${s//\"/\\\"}"
+  if [ -n "$(LC_ALL=C; printf '%s' "${s//[ -~]/}")" ]; then
+    printf '%s' "$s" | perl -CS -pe 's/([^\x00-\x7f])/sprintf("\\x%04x", ord($1))/ge'
+    return
+  fi
   printf '%s' "$s"
 }
 

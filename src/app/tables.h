@@ -2,11 +2,14 @@
 // by the dialog. Rows are kept in the tables' fixed enumeration order, which is the order the
 // users' folders are scanned in and the order a search by value sees.
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "port/registry.h"
 
 namespace qv {
 
@@ -31,6 +34,10 @@ struct Tables {
     StringTable productIds;     // product display name -> product id
     StringTable languageNames;  // hexadecimal locale id -> language name
     StringTable localeCodes;    // three-letter language code -> hexadecimal locale id
+    // The registry view of the products' machine keys (their registrations, company and product
+    // keys): the family's installer is a 32-bit program, so on 64-bit Windows it writes them into
+    // the 32-bit view. A product family with a 64-bit installer is a table with reg::kWow64_64Key.
+    std::uint32_t machineKeyView = reg::kWow64_32Key;
 
     // The built-in rows of all three tables.
     void FillBuiltIn();

@@ -148,12 +148,17 @@ std::string TempFolder(Platform& os, std::string_view sidText, const ProfileFold
     return UserFolderOrUnknown(profile, "TEMP", text::TrimTrailingBackslashes(temp), build);
 }
 
+// The products are 32-bit programs: their folder is the 32-bit program files folder, which the
+// native view names "ProgramFilesDir (x86)" on 64-bit Windows; 32-bit Windows has only
+// "ProgramFilesDir".
 std::string ProgramFilesFolder(IRegistry& registry) {
     std::string folder = kDefaultProgramFiles;
-    UniqueKey key = OpenKey(registry, kHkeyLocalMachine, kProgramFilesKey, reg::kKeyRead);
+    UniqueKey key = OpenKey(registry, kHkeyLocalMachine, kProgramFilesKey, reg::kReadNative);
     if (key) {
         std::string value;
-        if (ReadFolderValue(registry, key.get(), "ProgramFilesDir", &value) == err::kSuccess) {
+        if (ReadFolderValue(registry, key.get(), "ProgramFilesDir (x86)", &value) ==
+                err::kSuccess ||
+            ReadFolderValue(registry, key.get(), "ProgramFilesDir", &value) == err::kSuccess) {
             folder = value;
         }
     }
@@ -224,7 +229,7 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
         local = given->localFolder;
     } else {
         Win32Error e = err::kSuccess;
-        UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &e);
+        UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kReadNative, &e);
         if (!key) {
             build.result = e;
             return build;

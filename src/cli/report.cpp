@@ -75,9 +75,11 @@ std::string FullKeyPath(std::string_view sid, std::string_view keyPath) {
     return path;
 }
 
+// Empty when the system cannot name it, and for a text that is no SID ("S-1-5-19.bak", which the
+// lenient parse would read as S-1-5-19 and name after another user).
 std::string AccountOf(Platform& os, std::string_view sid) {
     std::string account;
-    if (!AccountNameFromSidText(os.security, sid, &account)) account.clear();
+    if (!IsSidText(sid) || !AccountNameFromSidText(os.security, sid, &account)) account.clear();
     return account;
 }
 
@@ -85,6 +87,7 @@ constexpr EnumName<ProfileState> kStateNames[] = {
     {ProfileState::kInPlace, "in-place"},
     {ProfileState::kLoaded, "loaded"},
     {ProfileState::kUnreadable, "unreadable"},
+    {ProfileState::kAbsent, "absent"},
 };
 static_assert(NamesEveryValue(kStateNames));
 
@@ -123,7 +126,8 @@ Json ProfileJson(Platform& os, const ProfileFinding& profile) {
 Json UserJson(Platform& os, const UserFinding& user) {
     Json json;
     json["sid"] = Utf8(os.system, user.sid);
-    json["account"] = Utf8(os.system, user.account);
+    // null for a user whom the system cannot name: he is listed by his SID.
+    json["account"] = OptionalText(os.system, user.account);
     json["keyPath"] = Utf8(os.system, FullKeyPath(user.sid, user.keyPath));
     json["reason"] = ReasonName(user.reason);
     // A leftover folder held in memory has no key yet, so no key time.
@@ -311,8 +315,12 @@ std::string ReportText(Platform& os, const Report& report) {
             out += "\n" + Printable(registration.label) + "  " +
                    Printable(text::AfterLastBackslash(registration.keyPath)) + "\n";
             for (const UserFinding& user : registration.users) {
-                out += "  " + Printable(user.account) + " (" + Printable(user.sid) +
-                       "): " + ReasonName(user.reason) + "\n";
+                // A user whom the system cannot name is listed by his SID alone.
+                out += "  " +
+                       (user.account.empty()
+                            ? Printable(user.sid)
+                            : Printable(user.account) + " (" + Printable(user.sid) + ")") +
+                       ": " + ReasonName(user.reason) + "\n";
                 out += "    " + Printable(FullKeyPath(user.sid, user.keyPath)) + "\n";
                 out += "    user " + IsoUtcTime(user.userOldestKeyTime);
                 if (user.reason != StaleReason::kMachineKeyMissing) {
@@ -325,17 +333,21 @@ std::string ReportText(Platform& os, const Report& report) {
         out += "\n" + PlanText(os, report.plan, report.applied);
     }
 
+    // The profiles not scanned: those that could not be read, then those with nothing left.
     std::string unreadable;
     const std::size_t unreadableCount = UnreadableProfileCount(findings);
-    if (unreadableCount != 0) {
-        out += "\n";
+    std::string notScanned;
+    for (ProfileState state : {ProfileState::kUnreadable, ProfileState::kAbsent}) {
         for (const ProfileFinding& profile : findings.profiles) {
-            if (profile.state != ProfileState::kUnreadable) continue;
+            if (profile.state != state) continue;
             const std::string account = AccountOf(os, profile.sid);
-            out += "unreadable: " + Printable(profile.sid);
-            if (!account.empty()) out += " (" + Printable(account) + ")";
-            out += "\n";
+            notScanned += std::string(StateName(state)) + ": " + Printable(profile.sid);
+            if (!account.empty()) notScanned += " (" + Printable(account) + ")";
+            notScanned += "\n";
         }
+    }
+    if (!notScanned.empty()) out += "\n" + notScanned;
+    if (unreadableCount != 0) {
         unreadable =
             FormatResource(resources, IDS_USERS_UNREADABLE, std::to_string(unreadableCount));
     }

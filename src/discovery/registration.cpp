@@ -78,19 +78,20 @@ std::optional<std::set<std::string>> ListEntryNames(IFileSystem& files, const st
 enum class Registration { Skipped, Created, CreateFailed };
 
 Registration RegisterLanguageFolder(Platform& os, const MachineKeyCheck& machineHasKey,
-                                    std::string_view sidText, const std::string& keyPath,
-                                    const std::string& roamLang, const std::string& localLang,
+                                    std::uint32_t machineKeyView, std::string_view sidText,
+                                    const std::string& keyPath, const std::string& roamLang,
+                                    const std::string& localLang,
                                     std::vector<LeftoverFolder>* heldInMemory) {
     // Installed on the machine: the user's folders belong to a product that is still there.
-    if (machineHasKey
-            ? machineHasKey(keyPath)
-            : static_cast<bool>(OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead))) {
+    if (machineHasKey ? machineHasKey(keyPath)
+                      : static_cast<bool>(OpenKey(os.registry, kHkeyLocalMachine, keyPath,
+                                                  reg::kKeyRead | machineKeyView))) {
         return Registration::Skipped;
     }
     // The user has the registration already; its folder values stay as the product wrote them.
     const std::string userKeyPath = text::JoinPath(sidText, keyPath);
     if (OpenKey(os.registry, kHkeyUsers, userKeyPath,
-                heldInMemory != nullptr ? reg::kKeyRead : reg::kKeyReadWrite)) {
+                heldInMemory != nullptr ? reg::kReadNative : reg::kReadWriteNative)) {
         return Registration::Skipped;
     }
     LeftoverFolder leftover{keyPath, roamLang, localLang};
@@ -159,9 +160,9 @@ std::string ProductDisplayName(const StringTable& productIds, std::string_view p
 Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
                                   const LeftoverFolder& leftover) {
     UniqueKey created(os.registry);
-    Win32Error result =
-        os.registry.CreateKey(kHkeyUsers, text::JoinPath(sidText, leftover.keyPath),
-                              reg::kOptionNonVolatile, reg::kKeyReadWrite, created.put(), nullptr);
+    Win32Error result = os.registry.CreateKey(kHkeyUsers, text::JoinPath(sidText, leftover.keyPath),
+                                              reg::kOptionNonVolatile, reg::kReadWriteNative,
+                                              created.put(), nullptr);
     if (result != err::kSuccess) {
         created.reset();
         return result;
@@ -242,7 +243,8 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
-            if (RegisterLanguageFolder(os_, machineHasKey_, sidText_, keyPath, roamLang, localLang,
+            if (RegisterLanguageFolder(os_, machineHasKey_, tables_.machineKeyView, sidText_,
+                                       keyPath, roamLang, localLang,
                                        heldInMemory) == Registration::CreateFailed) {
                 return;
             }

@@ -56,7 +56,7 @@ Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view 
 Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyPath,
                            std::string_view valueName, std::string* folder) {
     Win32Error opened = err::kSuccess;
-    UniqueKey key = OpenKey(registry, root, keyPath, reg::kKeyRead, &opened);
+    UniqueKey key = OpenKey(registry, root, keyPath, reg::kReadNative, &opened);
     if (opened != err::kSuccess) return opened;
     return ReadShellFolderValue(registry, key.get(), valueName, folder);
 }
@@ -73,7 +73,7 @@ Win32Error ReadUserShellFolders(IRegistry& registry, std::string_view sidText,
     std::string keyPath(sidText);
     keyPath += kUserShellFoldersSuffix;
     Win32Error opened = err::kSuccess;
-    UniqueKey key = OpenKey(registry, kHkeyUsers, keyPath, reg::kKeyRead, &opened);
+    UniqueKey key = OpenKey(registry, kHkeyUsers, keyPath, reg::kReadNative, &opened);
     if (opened != err::kSuccess) return opened;
     for (const ShellFolderRead& read : reads) {
         Win32Error result = ReadShellFolderValue(registry, key.get(), read.valueName, read.folder);

@@ -386,7 +386,7 @@ Win32Error RunBackup::KeepKeyTree(std::string_view usersPath, std::string* where
     // neither, and a failure of them keeps no key from being deleted.
     (void)os.handles.WriteWholeFile(folder, name + ".reg", RegExport(tree, keyName));
     if (ws_.admin) {
-        UniqueKey key = OpenKey(os.registry, kHkeyUsers, usersPath, reg::kKeyRead);
+        UniqueKey key = OpenKey(os.registry, kHkeyUsers, usersPath, reg::kReadNative);
         if (key) {
             ScopedPrivilege backup(os.security, sec::kBackupPrivilege);
             (void)os.registry.SaveKey(key.get(), text::JoinPath(folder_, name + ".hiv"));

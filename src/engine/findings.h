@@ -21,6 +21,10 @@ enum class ProfileState {
     kInPlace,     // the hive was loaded already (a logged-on user, a service account)
     kLoaded,      // the scan loaded the hive and unloaded it again
     kUnreadable,  // the hive could not be made available: this user was not scanned
+    // Nothing of the user is left to scan: his profile folder or hive file is gone (and his hive
+    // is not loaded), or the profile list's entry is not named by a SID ("...-1001.bak"). No
+    // failure: there is nothing to read.
+    kAbsent,
 };
 
 struct ProfileFinding {
@@ -32,7 +36,7 @@ struct ProfileFinding {
 // One user's stale registration, with the evidence.
 struct UserFinding {
     std::string sid;
-    std::string account;
+    std::string account;  // empty when the system cannot name the SID
     std::string keyPath;  // below the user's hive root
     StaleReason reason = StaleReason::kMachineKeyMissing;
     KeyTime userOldestKeyTime = 0;     // 0 for a leftover folder not registered yet

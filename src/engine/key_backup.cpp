@@ -31,7 +31,7 @@ Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int dep
         e = registry.EnumKey(key, index, kKeyNameChars, &sub.name);
         if (e == err::kNoMoreItems) break;
         if (e != err::kSuccess) return e;
-        UniqueKey open = OpenKey(registry, key, sub.name, reg::kKeyRead, &e);
+        UniqueKey open = OpenKey(registry, key, sub.name, reg::kReadNative, &e);
         if (!open) return e;
         e = ReadOpenKey(registry, open.get(), &sub, depth + 1);
         if (e != err::kSuccess) return e;
@@ -48,7 +48,7 @@ Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) 
     for (const KeyTreeCopy& sub : tree.subKeys) {
         UniqueKey open(registry);
         Win32Error e = registry.CreateKey(key, sub.name, reg::kOptionNonVolatile,
-                                          reg::kKeyReadWrite, open.put(), nullptr);
+                                          reg::kReadWriteNative, open.put(), nullptr);
         if (e != err::kSuccess) {
             (void)open.release();  // a failed create hands out no key
             return e;
@@ -63,7 +63,7 @@ Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) 
 // stamps its parent). Where the system keeps no such time, the keys keep the time of the write.
 void PutTimesBack(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
     for (const KeyTreeCopy& sub : tree.subKeys) {
-        UniqueKey open = OpenKey(registry, key, sub.name, reg::kKeyWrite);
+        UniqueKey open = OpenKey(registry, key, sub.name, reg::kKeyWrite | reg::kWow64_64Key);
         if (open) PutTimesBack(registry, open.get(), sub);
     }
     // Best effort: the keys and values are back either way.
@@ -175,7 +175,7 @@ void ExportKey(const KeyTreeCopy& tree, const std::string& keyName, std::string*
 
 Win32Error ReadKeyTree(IRegistry& registry, HKey parent, std::string_view path, KeyTreeCopy* tree) {
     Win32Error e = err::kSuccess;
-    UniqueKey key = OpenKey(registry, parent, path, reg::kKeyRead, &e);
+    UniqueKey key = OpenKey(registry, parent, path, reg::kReadNative, &e);
     if (!key) return e;
     *tree = KeyTreeCopy{};
     tree->name = text::AfterLastBackslash(path);
@@ -187,13 +187,13 @@ Win32Error WriteKeyTree(IRegistry& registry, HKey parent, std::string_view path,
     {
         // Nothing that has the name again is ever overwritten.
         Win32Error e = err::kSuccess;
-        UniqueKey existing = OpenKey(registry, parent, path, reg::kKeyRead, &e);
+        UniqueKey existing = OpenKey(registry, parent, path, reg::kReadNative, &e);
         if (existing) return err::kAlreadyExists;
         if (e != err::kFileNotFound) return e;
     }
     UniqueKey key(registry);
     std::uint32_t disposition = 0;
-    Win32Error e = registry.CreateKey(parent, path, reg::kOptionNonVolatile, reg::kKeyReadWrite,
+    Win32Error e = registry.CreateKey(parent, path, reg::kOptionNonVolatile, reg::kReadWriteNative,
                                       key.put(), &disposition);
     if (e != err::kSuccess) {
         (void)key.release();  // a failed create hands out no key

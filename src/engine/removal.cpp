@@ -21,7 +21,7 @@ constexpr std::uint32_t kEnumNameChars = 255;
 // unload. 0 or the flush error.
 Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
     IRegistry& registry = services.os.registry;
-    UniqueKey root = OpenKey(registry, kHkeyUsers, sidText, reg::kKeyRead);
+    UniqueKey root = OpenKey(registry, kHkeyUsers, sidText, reg::kReadNative);
     if (!root) return err::kSuccess;  // nothing to flush through, nothing reported
     Win32Error e = registry.FlushKey(root.get());
     if (e != err::kSuccess && services.debug) ShowSystemError(services.os, e, "Flushing error:");
@@ -34,7 +34,7 @@ std::string UsersKeyName(std::string_view path) { return "HKEY_USERS\\" + std::s
 // Whether the key below HKEY_USERS has a sub key that the dry run has not deleted. A key that
 // does not exist has none.
 bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& journal) {
-    UniqueKey open = OpenKey(registry, kHkeyUsers, key, reg::kKeyRead);
+    UniqueKey open = OpenKey(registry, kHkeyUsers, key, reg::kReadNative);
     if (!open) return false;
     std::string name;
     for (std::uint32_t index = 0;
@@ -139,7 +139,7 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
             // What the deletion would find: the key, unless it is gone already.
             Win32Error opened = err::kSuccess;
             UniqueKey key =
-                OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kKeyRead, &opened);
+                OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kReadNative, &opened);
             e = journal->IsDeleted(keyName) ? err::kFileNotFound : opened;
         }
         if (journal != nullptr) {
@@ -172,7 +172,7 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
 
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name) {
     Win32Error e = err::kSuccess;
-    UniqueKey key = OpenKey(registry, parent, name, reg::kMaximumAllowed, &e);
+    UniqueKey key = OpenKey(registry, parent, name, reg::kMaximumAllowed | reg::kWow64_64Key, &e);
     if (!key) return e;
     std::string subKey;
     // Index 0 every time: each deletion that succeeds takes that sub key away.

@@ -193,7 +193,7 @@ class Restorer {
         if (!hive.available()) return err::kFileNotFound;
         UniqueKey key(os_.registry);
         Win32Error e = os_.registry.CreateKey(kHkeyUsers, path, reg::kOptionNonVolatile,
-                                              reg::kKeyReadWrite, key.put(), nullptr);
+                                              reg::kReadWriteNative, key.put(), nullptr);
         if (e != err::kSuccess) (void)key.release();  // a failed create hands out no key
         key.reset();
         return Settle(hive, a.sid, e);
@@ -202,7 +202,7 @@ class Restorer {
     // Flushes a hive this restore loaded, so that the keys reach its file, and unloads it.
     Win32Error Settle(HiveLease& hive, const std::string& sid, Win32Error e) {
         if (e == err::kSuccess && hive.loadedHere()) {
-            UniqueKey root = OpenKey(os_.registry, kHkeyUsers, sid, reg::kKeyRead);
+            UniqueKey root = OpenKey(os_.registry, kHkeyUsers, sid, reg::kReadNative);
             if (root) e = os_.registry.FlushKey(root.get());
         }
         Win32Error released = hive.Release();

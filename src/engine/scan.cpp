@@ -40,14 +40,15 @@ KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
 // every user's leftover folders ask, comes from the same single open.
 class MachineTimes {
   public:
-    explicit MachineTimes(Platform& os) : os_(os) {}
+    // `view`: the registry view of the products' machine keys.
+    MachineTimes(Platform& os, std::uint32_t view) : os_(os), view_(view) {}
     // False when the machine has no key of that path.
     bool Oldest(const std::string& registrationKeyPath, KeyTime* time) {
         auto it = times_.find(registrationKeyPath);
         if (it == times_.end()) {
             std::optional<KeyTime> value;
-            UniqueKey machine =
-                OpenKey(os_.registry, kHkeyLocalMachine, registrationKeyPath, reg::kKeyRead);
+            UniqueKey machine = OpenKey(os_.registry, kHkeyLocalMachine, registrationKeyPath,
+                                        reg::kKeyRead | view_);
             if (machine) value = OldestKeyTime(os_, machine.get());
             it = times_.emplace(registrationKeyPath, value).first;
         }
@@ -63,6 +64,7 @@ class MachineTimes {
 
   private:
     Platform& os_;
+    std::uint32_t view_;
     std::map<std::string, std::optional<KeyTime>> times_;
 };
 
@@ -112,7 +114,7 @@ class CompanyKeys {
         if (it == lacks_.end()) {
             Win32Error opened = err::kSuccess;
             // Opened only for the answer whether it is there; the owner closes it at once.
-            (void)OpenKey(registry_, kHkeyUsers, sid_ + "\\Software\\" + company, reg::kKeyRead,
+            (void)OpenKey(registry_, kHkeyUsers, sid_ + "\\Software\\" + company, reg::kReadNative,
                           &opened);
             it = lacks_.emplace(company, opened == err::kFileNotFound).first;
         }
@@ -177,7 +179,7 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
         std::string registrationKeyPath(releaseKeyPath);
         registrationKeyPath += '\\';
         registrationKeyPath += name;
-        UniqueKey registration = OpenKey(registry, releaseKey, name, reg::kKeyRead);
+        UniqueKey registration = OpenKey(registry, releaseKey, name, reg::kReadNative);
         if (!registration) continue;
         UserFinding user;
         if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath, registration.get(),
@@ -187,7 +189,7 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
             user.roamingFolder =
                 FolderValue(registry, registration.get(), kRoamableRootFolderValue);
             user.localFolder = FolderValue(registry, registration.get(), kLocalRootFolderValue);
-            // A user without a SID or an account name is not listed: nothing would name him.
+            // A user without a SID is not listed: nothing would name him.
             (void)AddFinding(ws, scan.account, product, name, std::move(user), findings);
         }
     }
@@ -210,7 +212,7 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
         // system refuses to unload a hive with open keys.
         const std::string path =
             scan.root == kHkeyUsers ? scan.sid + "\\" + releaseKeyPath : releaseKeyPath;
-        UniqueKey releaseKey = OpenKey(os.registry, scan.root, path, reg::kKeyRead);
+        UniqueKey releaseKey = OpenKey(os.registry, scan.root, path, reg::kReadNative);
         if (releaseKey) {
             AddStaleRegistrations(ws, machineTimes, releaseKey.get(), releaseKeyPath, scope.product,
                                   scan, findings);
@@ -226,7 +228,7 @@ void ScanUserProduct(Workspace& ws, MachineTimes& machineTimes, const ProductSco
         user.localFolder = std::move(leftover.localFolder);
         user.leftover = true;
         const std::string keyName = text::AfterLastBackslash(user.keyPath);
-        // Likewise: a user no one could name is not listed.
+        // Likewise: a user without a SID is not listed.
         (void)AddFinding(ws, scan.account, scope.product, keyName, std::move(user), findings);
     }
 }
@@ -255,7 +257,7 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
     // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
     if (!ListProfileSids(os, &sids)) return false;
 
-    MachineTimes machineTimes(os);
+    MachineTimes machineTimes(os, ws.tables.machineKeyView);
     const MachineKeyCheck machineHasKey = [&machineTimes](const std::string& keyPath) {
         return machineTimes.Has(keyPath);
     };
@@ -266,10 +268,22 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
                              mb::kIconInformation);
         }
 
+        // A profile list entry not named by a SID is no user's: it is not loaded under that name.
+        if (!IsSidText(sid)) {
+            findings->profiles.push_back({sid, ProfileState::kAbsent});
+            continue;
+        }
         HiveLease hive(ws.services, sid, ws.hives);
         if (!hive.available()) {
-            // Not "nothing to clean": the front end tells how many users could not be read.
-            findings->profiles.push_back({sid, ProfileState::kUnreadable, hive.error()});
+            // The system finds no hive file (or no folder of it): nothing of the user is left.
+            // Any other failure is not "nothing to clean": the front end tells how many users
+            // could not be read.
+            const Win32Error e = hive.error();
+            if (e == err::kFileNotFound || e == err::kPathNotFound) {
+                findings->profiles.push_back({sid, ProfileState::kAbsent});
+            } else {
+                findings->profiles.push_back({sid, ProfileState::kUnreadable, e});
+            }
             continue;
         }
         findings->profiles.push_back(
@@ -289,11 +303,11 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
 bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings) {
     Platform& os = ws.services.os;
     Win32Error opened = err::kSuccess;
-    UniqueKey currentUser = OpenKey(os.registry, kHkeyCurrentUser, "", reg::kKeyRead, &opened);
+    UniqueKey currentUser = OpenKey(os.registry, kHkeyCurrentUser, "", reg::kReadNative, &opened);
     if (opened != err::kSuccess) return false;
 
     const std::string sid = CurrentUserSidText(os.security);
-    MachineTimes machineTimes(os);
+    MachineTimes machineTimes(os, ws.tables.machineKeyView);
     UserScan scan{currentUser.get(), sid, UserAccount(os.security, sid), nullptr, nullptr};
     for (const ProductScope& scope : scopes) {
         ScanUserProduct(ws, machineTimes, scope, scan, ScanMode::kRegisterLeftovers, findings);
@@ -326,9 +340,9 @@ bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findin
                     : ScanCurrentUser(ws, complete, findings);
 }
 
-bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
-                         HKey userRegistrationKey) {
-    MachineTimes machineTimes(os);
+bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,
+                         std::string_view registrationKeyPath, HKey userRegistrationKey) {
+    MachineTimes machineTimes(os, machineKeyView);
     UserFinding ignored;
     return JudgeRegistration(os, machineTimes, std::string(registrationKeyPath),
                              userRegistrationKey, &ignored);
@@ -344,6 +358,7 @@ KeyTime OldestKeyTime(Platform& os, HKey key) {
     std::string name;
     for (std::uint32_t index = 0; os.registry.EnumKey(key, index, kMaxPath, &name) == err::kSuccess;
          ++index) {
+        // Opened below an open key: the sub key of that very key, in whichever view it was found.
         UniqueKey child = OpenKey(os.registry, key, name, reg::kKeyRead);
         if (!child) continue;
         const KeyTime childTime = OldestKeyTime(os, child.get());
@@ -364,9 +379,11 @@ namespace {
 
 bool AddFinding(Workspace& ws, UserAccount& account, std::string_view product,
                 std::string_view registrationKeyName, UserFinding user, Findings* findings) {
-    // No SID (the running user's could not be found): there is no account to list.
+    // No SID (the running user's could not be found): there is no account to list. A user whom
+    // the system cannot name (an account deleted since) is listed by his SID, without a name:
+    // people who have left are just where stale data lies.
     if (user.sid.empty()) return false;
-    if (!account.Name(&user.account)) return false;
+    if (!account.Name(&user.account)) user.account.clear();
 
     const RegistrationName parts = SplitRegistrationKeyName(registrationKeyName);
     const std::string displayName =

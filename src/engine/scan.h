@@ -32,14 +32,15 @@ enum class ScanMode {
 // The same for several products, each user's hive made available once for all of them.
 [[nodiscard]] bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes,
                                 Findings* findings, ScanMode mode = ScanMode::kRegisterLeftovers);
-// True when the machine lacks the registration or its oldest key is more than 60 seconds newer
-// than the oldest key of the user's registration.
-[[nodiscard]] bool IsStaleRegistration(Platform& os, std::string_view registrationKeyPath,
+// True when the machine lacks the registration (read in `machineKeyView`) or its oldest key is
+// more than 60 seconds newer than the oldest key of the user's registration.
+[[nodiscard]] bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,
+                                       std::string_view registrationKeyPath,
                                        HKey userRegistrationKey);
 // The oldest last-write time of the key and its whole subtree.
 KeyTime OldestKeyTime(Platform& os, HKey key);
-// Adds a user's stale registration under its label (a new registration when the label is new);
-// false when the account name cannot be found.
+// Adds a user's stale registration under its label (a new registration when the label is new),
+// with his account name, or none when the system cannot name him; false without a SID.
 [[nodiscard]] bool AddRegistrationFinding(Workspace& ws, std::string_view product,
                                           std::string_view registrationKeyName, UserFinding user,
                                           Findings* findings);

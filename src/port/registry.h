@@ -28,6 +28,15 @@ inline constexpr std::uint32_t kKeyRead = 0x20019;
 inline constexpr std::uint32_t kKeyWrite = 0x20006;
 inline constexpr std::uint32_t kKeyReadWrite = 0x2001F;
 inline constexpr std::uint32_t kMaximumAllowed = 0x02000000;  // what RegOpenKeyA asks for
+// Registry views, added to an access mask (on 32-bit Windows they change nothing). A 32-bit
+// program's plain access reads the 32-bit view, a 64-bit program's the 64-bit view; naming the
+// view makes the answer the same whatever the program's bitness.
+inline constexpr std::uint32_t kWow64_64Key = 0x0100;  // KEY_WOW64_64KEY: the native view
+inline constexpr std::uint32_t kWow64_32Key = 0x0200;  // KEY_WOW64_32KEY: the 32-bit view
+inline constexpr std::uint32_t kViewMask = kWow64_64Key | kWow64_32Key;
+// Reading in the native view: the profile list, the machine's shell folders, HKEY_USERS.
+inline constexpr std::uint32_t kReadNative = kKeyRead | kWow64_64Key;
+inline constexpr std::uint32_t kReadWriteNative = kKeyReadWrite | kWow64_64Key;
 inline constexpr std::uint32_t kOptionNonVolatile = 0;
 inline constexpr std::uint32_t kCreatedNewKey = 1;
 inline constexpr std::uint32_t kOpenedExistingKey = 2;

@@ -32,7 +32,7 @@ bool IsHiveName(std::string_view sidText) {
 }  // namespace
 
 bool ListProfileSids(Platform& os, std::vector<std::string>* list) {
-    UniqueKey profiles = OpenKey(os.registry, kHkeyLocalMachine, kProfileListKey, reg::kKeyRead);
+    UniqueKey profiles = OpenKey(os.registry, kHkeyLocalMachine, kProfileListKey, reg::kReadNative);
     if (!profiles) return false;
     // Stops at the first name that cannot be read as well as at the end: a name of 260 bytes or
     // more does not fit the buffer and ends the list there.
@@ -49,7 +49,7 @@ bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder) 
     keyPath += sidText;
     if (keyPath.size() >= kProfileKeyPathBytes) return false;
 
-    UniqueKey profile = OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kKeyRead);
+    UniqueKey profile = OpenKey(os.registry, kHkeyLocalMachine, keyPath, reg::kReadNative);
     if (!profile) return false;
 
     // The value's type is not checked: it is normally REG_EXPAND_SZ, but a REG_SZ path works too.
@@ -110,7 +110,7 @@ HiveLease::HiveLease(const Services& services, std::string_view sidText, HiveBoo
     // Loaded already (a logged-on user, the operator, a service account): used in place. A hive
     // this run loaded and could not unload is its own, not a logged-on user's.
     {
-        UniqueKey loaded = OpenKey(os.registry, kHkeyUsers, sid_, reg::kKeyRead);
+        UniqueKey loaded = OpenKey(os.registry, kHkeyUsers, sid_, reg::kReadNative);
         if (loaded) {
             available_ = true;
             loadedHere_ = book_ != nullptr && book_->IsStuck(sid_);

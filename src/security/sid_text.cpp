@@ -1,5 +1,6 @@
 #include "security/sid_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -114,6 +115,35 @@ bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size, std::stri
     return true;
 }
 
+bool IsSidText(std::string_view sidText) {
+    if (sidText.substr(0, 4) != "S-1-") return false;
+    std::size_t pieces = 0;
+    std::size_t start = 4;
+    while (true) {
+        const std::size_t dash = text::Find(sidText, '-', start);
+        const std::string_view piece =
+            sidText.substr(start, dash == text::npos ? text::npos : dash - start);
+        bool valid = !piece.empty();
+        if (pieces == 0 && piece.substr(0, 2) == "0x") {
+            valid = piece.size() == 14;
+            for (std::size_t i = 2; i < piece.size() && valid; ++i) valid = HexDigit(piece[i]) >= 0;
+        } else {
+            std::uint64_t value = 0;
+            for (std::size_t i = 0; i < piece.size() && valid; ++i) {
+                valid = piece[i] >= '0' && piece[i] <= '9' && value <= 0xFFFFFFFFu;
+                value = value * 10 + static_cast<std::uint64_t>(piece[i] - '0');
+            }
+            valid = valid && value <= 0xFFFFFFFFu && piece.size() <= 10;
+        }
+        if (!valid) return false;
+        ++pieces;
+        if (dash == text::npos) break;
+        start = dash + 1;
+    }
+    // The authority and at least one sub-authority, at most SID_MAX_SUB_AUTHORITIES of them.
+    return pieces >= 2 && pieces <= 1 + kMaxSidSubAuthorities;
+}
+
 UniqueSid TextToSid(ISecurity& security, std::string_view sidText) {
     // The three separators after "S", the revision and the authority; the revision is not read.
     const std::size_t first = text::Find(sidText, '-');
@@ -156,16 +186,38 @@ UniqueSid TextToSid(ISecurity& security, std::string_view sidText) {
 
 namespace {
 
+// The length of the text in a buffer of `size` bytes that the system filled, when it is a whole
+// text: it ends in a NUL with at least one byte to spare before the buffer's end (a text that
+// fills the buffer may have been cut to fit), and its last character is not a lead byte whose
+// trail byte was cut off.
+bool WholeText(const char* buffer, std::uint32_t size, std::size_t* length) noexcept {
+    const std::size_t n = ::strnlen(buffer, size);
+    if (size == 0 || n + 1 >= size) return false;
+    std::size_t i = 0;
+    while (i < n) {
+        if (text::IsLeadByte(static_cast<unsigned char>(buffer[i])) && i + 1 == n) return false;
+        i += text::CharLength(std::string_view(buffer, n), i);
+    }
+    *length = n;
+    return true;
+}
+
 // The account name and domain of a SID text (LookupAccountSidA). *error, when given, gets the
 // answer of the lookup that fills the buffers (0 when it was not made).
+//
+// The first lookup only learns the lengths. What it gives is not taken as the byte count: under a
+// double-byte code page a system may count characters (Wine gives 3 for "田中", whose text takes
+// 5 bytes with its NUL). The buffers get twice the count and a spare byte, grow again when the
+// system answers ERROR_INSUFFICIENT_BUFFER or the text fills them, and what comes back must be a
+// whole text.
 bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* name,
                    std::string* domain, Win32Error* error = nullptr) {
     if (error != nullptr) *error = err::kSuccess;
     UniqueSid sid = TextToSid(security, sidText);
     if (!sid) return false;
 
-    // The first lookup only learns the lengths. It gets one-character buffers rather than none, so
-    // that nothing is written through a null pointer should a name fit.
+    // One-character buffers rather than none, so that nothing is written through a null pointer
+    // should a name fit.
     char nameProbe[1] = {};
     char domainProbe[1] = {};
     std::uint32_t nameChars = 1;
@@ -174,17 +226,39 @@ bool LookupAccount(ISecurity& security, std::string_view sidText, std::string* n
     (void)security.LookupAccountSid(sid.get(), nameProbe, &nameChars, domainProbe, &domainChars,
                                     &use);
 
-    HeapBuffer nameBuffer(nameChars);
-    HeapBuffer domainBuffer(domainChars);
-    if (!nameBuffer || !domainBuffer) return false;
-
-    const Win32Error looked = security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameChars,
-                                                        domainBuffer.chars(), &domainChars, &use);
-    if (error != nullptr) *error = looked;
-    if (looked != err::kSuccess) return false;
-    *name = std::string(nameBuffer.chars(), ::strnlen(nameBuffer.chars(), nameBuffer.size));
-    *domain = std::string(domainBuffer.chars(), ::strnlen(domainBuffer.chars(), domainBuffer.size));
-    return true;
+    // Account names and domains are short (256 characters at most); the growth stops well above.
+    constexpr std::uint32_t kMaxBytes = 4096;
+    std::uint32_t nameBytes = 2 * std::max<std::uint32_t>(nameChars, 1) + 1;
+    std::uint32_t domainBytes = 2 * std::max<std::uint32_t>(domainChars, 1) + 1;
+    Win32Error looked = err::kInsufficientBuffer;
+    while (nameBytes <= kMaxBytes && domainBytes <= kMaxBytes) {
+        HeapBuffer nameBuffer(nameBytes);
+        HeapBuffer domainBuffer(domainBytes);
+        if (!nameBuffer || !domainBuffer) return false;
+        std::uint32_t nameSize = nameBytes;
+        std::uint32_t domainSize = domainBytes;
+        looked = security.LookupAccountSid(sid.get(), nameBuffer.chars(), &nameSize,
+                                           domainBuffer.chars(), &domainSize, &use);
+        std::size_t nameLength = 0;
+        std::size_t domainLength = 0;
+        if (looked == err::kSuccess) {
+            if (WholeText(nameBuffer.chars(), nameBytes, &nameLength) &&
+                WholeText(domainBuffer.chars(), domainBytes, &domainLength)) {
+                *name = std::string(nameBuffer.chars(), nameLength);
+                *domain = std::string(domainBuffer.chars(), domainLength);
+                if (error != nullptr) *error = looked;
+                return true;
+            }
+        } else if (looked != err::kInsufficientBuffer) {
+            break;
+        }
+        // Too small, or a text that may have been cut: twice the room, or what the system asks
+        // for when that is more.
+        nameBytes = std::max(2 * nameBytes, 2 * nameSize + 1);
+        domainBytes = std::max(2 * domainBytes, 2 * domainSize + 1);
+    }
+    if (error != nullptr) *error = looked == err::kSuccess ? err::kInsufficientBuffer : looked;
+    return false;
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ constexpr std::uint32_t SidTextBufferSize(std::uint32_t subAuthorities) {
 // false. An invalid SID gives false.
 [[nodiscard]] bool SidToText(ISecurity& security, ConstSid sid, std::uint32_t* size,
                              std::string* text, Win32Error* lastError = nullptr);
+// Whether a text is a SID text as the system writes them: "S-1-", the authority in decimal (or
+// "0x" and twelve hexadecimal digits), then each sub-authority as "-" and decimal digits, none
+// above 32 bits. A profile list entry "S-1-5-21-...-1001.bak" is no SID text.
+[[nodiscard]] bool IsSidText(std::string_view text);
 // Parses a SID text; empty when it does not parse (see the rules in sid_text.cpp).
 [[nodiscard]] UniqueSid TextToSid(ISecurity& security, std::string_view sidText);
 // The account name (without domain) of a SID text. *error, when given, gets the system's answer

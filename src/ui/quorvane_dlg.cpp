@@ -80,6 +80,7 @@ bool CQuorvaneDlg::RefreshTree() {
     Platform& os = services_.os;
     window_->SetItemText(IDC_STATUS, "");
     unreadableUsers_.clear();
+    unnamedUsers_.clear();
 
     // Without a settings file that names a company (or with one that was not used) the tool
     // works in default mode.
@@ -103,11 +104,16 @@ bool CQuorvaneDlg::RefreshTree() {
         window_->SetItemText(IDC_STATUS, os.resources.LoadString(IDS_REGISTRY_UNREADABLE));
         return false;
     }
-    // Users whose registry could not be read are never passed over as "nothing to clean".
+    // Users whose registry could not be read, and users with data whom the tree cannot show for
+    // want of an account name, are never passed over as "nothing to clean".
     std::string unreadable;
     if (!unreadableUsers_.empty()) {
         unreadable = FormatHeading(os.resources.LoadString(IDS_USERS_UNREADABLE),
                                    std::to_string(unreadableUsers_.size()));
+    }
+    if (!unnamedUsers_.empty()) {
+        unreadable += FormatHeading(os.resources.LoadString(IDS_USERS_UNNAMED),
+                                    std::to_string(unnamedUsers_.size()));
     }
     if (!tree_->HasItems()) {
         std::string status = os.resources.LoadString(IDS_NO_INVALID_ENTRIES);
@@ -135,7 +141,8 @@ bool CQuorvaneDlg::PopulateTree(std::string_view company, std::string_view produ
                                 std::string_view release) {
     if (tree_ == nullptr || window_ == nullptr) return false;
     Workspace ws{services_, tables_, admin_, window_->Handle(), &hives_};
-    return qv::PopulateTree(ws, *tree_, company, product, release, &unreadableUsers_);
+    return qv::PopulateTree(ws, *tree_, company, product, release, &unreadableUsers_,
+                            &unnamedUsers_);
 }
 
 void CQuorvaneDlg::OnCleanUp() {

@@ -78,6 +78,7 @@ class CQuorvaneDlg {
     // refresh could not read.
     HiveBook hives_;
     std::set<std::string> unreadableUsers_;
+    std::set<std::string> unnamedUsers_;  // users with data whom the tree leaves out: no name
 };
 
 // Where OnPaint draws the icon of the minimised dialog: (client - icon + 1) / 2 on each axis,

@@ -195,15 +195,29 @@ class Win32System final : public ISystem {
     }
 
     [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override {
-        char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-        DWORD chars = sizeof buffer;
-        if (!::GetComputerNameA(buffer, &chars)) return ::GetLastError();
-        try {
-            name->assign(buffer, std::min<DWORD>(chars, MAX_COMPUTERNAME_LENGTH));
-        } catch (const std::bad_alloc&) {
-            return err::kNotEnoughMemory;
+        // The size the system asks for on ERROR_BUFFER_OVERFLOW may count characters where an
+        // ANSI name of a double-byte code page takes bytes: the buffer grows to twice that and
+        // the call is made again, a few times at most.
+        std::vector<char> buffer(MAX_COMPUTERNAME_LENGTH + 1);
+        for (int attempt = 0;; ++attempt) {
+            DWORD chars = static_cast<DWORD>(buffer.size());
+            if (::GetComputerNameA(buffer.data(), &chars)) {
+                try {
+                    name->assign(buffer.data(), std::min<std::size_t>(chars, buffer.size() - 1));
+                } catch (const std::bad_alloc&) {
+                    return err::kNotEnoughMemory;
+                }
+                return err::kSuccess;
+            }
+            const DWORD e = ::GetLastError();
+            if (e != ERROR_BUFFER_OVERFLOW || attempt == 3) return e;
+            try {
+                buffer.assign(std::max<std::size_t>(2 * buffer.size(), 2 * std::size_t{chars} + 1),
+                              '\0');
+            } catch (const std::bad_alloc&) {
+                return err::kNotEnoughMemory;
+            }
         }
-        return err::kSuccess;
     }
 
     std::string AnsiToUtf8(std::string_view ansi) noexcept override {

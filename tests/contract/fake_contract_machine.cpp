@@ -13,6 +13,8 @@ class FakeContractMachine final : public ContractMachine {
     FakeContractMachine() {
         machine_.files.AddDirectory(kFolder);
         machine_.registry.CreateKey(std::string("HKCU\\") + kKeyPath);
+        // As the Windows test program runs: a 64-bit program on 64-bit Windows.
+        machine_.registry.SetWow64(true);
     }
 
     Platform& os() override { return machine_.platform(); }

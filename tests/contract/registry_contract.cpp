@@ -199,6 +199,66 @@ TEST_P(RegistryContract, CreatingDeletingOrWritingStampsTheChangedKeyOnly) {
     EXPECT_EQ(Stamp(registry, top.get()), topTime);
 }
 
+// The two views of HKEY_LOCAL_MACHINE\Software on 64-bit Windows ("Registry Keys Affected by
+// WOW64"): a key written in one view is not in the other, the 32-bit view lies in Wow6432Node of
+// the native one, a program of either bitness names the view it wants, and the profile list and
+// HKEY_CURRENT_USER\Software are shared.
+TEST_P(RegistryContract, MachineSoftwareHasA32BitViewBesideTheNativeOne) {
+    IRegistry& registry = os().registry;
+    const std::string name = "Quorvane contract view";
+    const std::string native = "Software\\" + name;
+    const std::string redirected = "Software\\Wow6432Node\\" + name;
+    auto remove = [&] {
+        // RegDeleteKey names no view: each key is deleted by its native path.
+        for (const std::string& path :
+             {redirected + "\\Product", redirected, native + "\\Product", native}) {
+            (void)registry.DeleteKey(kHkeyLocalMachine, path);
+        }
+    };
+    remove();
+    auto make = [&](std::uint32_t view, const std::string& value) {
+        UniqueKey key(registry);
+        ASSERT_EQ(
+            registry.CreateKey(kHkeyLocalMachine, native + "\\Product", reg::kOptionNonVolatile,
+                               reg::kKeyReadWrite | view, key.put(), nullptr),
+            err::kSuccess);
+        ASSERT_EQ(registry.SetValue(key.get(), "View", reg::kSz, Sz(value)), err::kSuccess);
+    };
+    auto read = [&](const std::string& path, std::uint32_t access) {
+        Win32Error e = err::kSuccess;
+        UniqueKey key = OpenKey(registry, kHkeyLocalMachine, path, access, &e);
+        std::string data = "missing " + std::to_string(e);
+        if (key) (void)registry.QueryValue(key.get(), "View", 260, nullptr, &data, nullptr);
+        return data;
+    };
+    make(reg::kWow64_32Key, "32");
+    EXPECT_EQ(read(native + "\\Product", reg::kKeyRead | reg::kWow64_32Key), Sz("32"));
+    EXPECT_EQ(read(native + "\\Product", reg::kReadNative), "missing 2");
+    EXPECT_EQ(read(native + "\\Product", reg::kKeyRead), "missing 2");  // a 64-bit program
+    EXPECT_EQ(read(redirected + "\\Product", reg::kReadNative), Sz("32"));
+    make(reg::kWow64_64Key, "64");
+    EXPECT_EQ(read(native + "\\Product", reg::kReadNative), Sz("64"));
+    EXPECT_EQ(read(native + "\\Product", reg::kKeyRead | reg::kWow64_32Key), Sz("32"));
+    remove();
+
+    // Shared: the profile list is one key in both views, and so is HKEY_CURRENT_USER\Software.
+    const std::string profiles = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    Win32Error end = 0;
+    UniqueKey list64 = OpenKey(registry, kHkeyLocalMachine, profiles, reg::kReadNative);
+    UniqueKey list32 =
+        OpenKey(registry, kHkeyLocalMachine, profiles, reg::kKeyRead | reg::kWow64_32Key);
+    ASSERT_TRUE(list64);
+    ASSERT_TRUE(list32);
+    EXPECT_EQ(SubKeys(registry, list32.get(), &end), SubKeys(registry, list64.get(), &end));
+    UniqueKey user(registry);
+    ASSERT_EQ(registry.CreateKey(kHkeyCurrentUser, machine().KeyPath() + "\\In32",
+                                 reg::kOptionNonVolatile, reg::kKeyReadWrite | reg::kWow64_32Key,
+                                 user.put(), nullptr),
+              err::kSuccess);
+    EXPECT_TRUE(
+        OpenKey(registry, kHkeyCurrentUser, machine().KeyPath() + "\\In32", reg::kReadNative));
+}
+
 // A hive loaded under HKEY_USERS, unloaded again (with the privilege enabled just for that)
 // whatever the test did.
 class LoadedHive {

@@ -212,10 +212,13 @@ e2e_check "it says so in its mode and lists nothing" test "$(jq -r \
 # --- a profile that cannot be read ---------------------------------------------------------------
 
 qv_end_wine
-qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1999 'C:\users\gone' "$(date +%s)"
-mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\gone')"
+qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1999 'C:\users\broken' "$(date +%s)"
+mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')"
+# A hive file that cannot be opened: a folder of its name (a damaged file is no better under Wine,
+# which leaves its key behind a failed load).
+mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')/ntuser.dat"
 cli_run unreadable scan --json
-e2e_check "a scan with a profile whose hive is gone exits 3, though it found registrations" \
+e2e_check "a scan with a profile whose hive cannot be loaded exits 3, though it found registrations" \
   status_is 3 unreadable
 e2e_check "that profile is listed as unreadable" test "$(jq -r \
   '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | .state' "$E2E_WORK/unreadable.out")" = \

@@ -105,7 +105,7 @@ well_known_stay() {
   done
   printf '%s\n' "$runner_profile" "$runner_profile\\AppData\\Roaming" \
     "$runner_profile\\AppData\\Local" "$(qv_runner_temp "$E2E_PREFIX")" 'C:\ProgramData' \
-    'C:\Program Files'
+    'C:\Program Files' 'C:\Program Files (x86)'
 }
 well_known_exist() {
   local folder

@@ -30,6 +30,7 @@ TEST_F(ResourcesOfTheModule, StringsArriveInCodePage932) {
         {IDS_CLEANUP_NOT_NEEDED, " クリーンアップは必要ではありません。"},
         {IDS_USERS_UNREADABLE, " %s 人のユーザ レジストリを読み込めませんでした。"},
         {IDS_AUDIT_LOG_FAILED, "監査ログ %s に書き込めませんでした。"},
+        {IDS_USERS_UNNAMED, " アカウント名のない %s 人のユーザは表示されていません。"},
     };
     for (const auto& [id, utf8] : expected) {
         EXPECT_EQ(os().resources.LoadString(id), Cp932FromUtf8(utf8)) << id;

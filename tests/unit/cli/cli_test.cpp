@@ -208,6 +208,19 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          nullptr,
          ExitCode::kFailed,
          kNone},
+        {"scan, stale, and profiles that are gone (no failure)",
+         [this] {
+             StaleEnglish();
+             m.registry.SetString(std::string(fake::kProfileListKey) + "\\S-1-5-21-7-7-7-1009",
+                                  "ProfileImagePath", "C:\\Documents and Settings\\gone");
+             m.registry.SetString(std::string(fake::kProfileListKey) + "\\" + kAmy + ".bak",
+                                  "ProfileImagePath", m.ProfileDir(kAmy));
+         },
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
+         kNone},
         {"scan, the profile list unreadable",
          [this] {
              StaleEnglish();

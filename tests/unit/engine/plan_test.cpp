@@ -1,6 +1,7 @@
-// The plan is exact: on random machines, scanning and planning change nothing, applying takes
-// exactly the planned actions, and what the clean-up changed on the machine is exactly what those
-// actions name.
+// The plan is exact: on random machines, the scan lists every stale registration of every
+// present profile (named or not, in either registry view) and passes over the profiles that are
+// gone, scanning and planning change nothing, applying takes exactly the planned actions, and
+// what the clean-up changed on the machine is exactly what those actions name.
 #include "engine/plan.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,23 @@ TEST(PlanTest, OnRandomMachinesTheChangesAreExactlyThePlannedActions) {
         ASSERT_TRUE(ScanProducts(
             ws, {{"Brennard", "Ovaline", "R16.0"}, {"Brennard", "Ovaline Sketch", "R9"}}, &findings,
             ScanMode::kWriteNothing));
+        std::set<std::pair<std::string, std::string>> listed;
+        for (const RegistrationFinding& registration : findings.registrations) {
+            for (const UserFinding& user : registration.users) {
+                EXPECT_EQ(user.account.empty(), r.unnamed.count(user.sid) == 1) << user.sid;
+                if (!user.leftover) listed.emplace(user.sid, user.keyPath);
+            }
+        }
+        EXPECT_EQ(listed, r.stale);
+        for (const ProfileFinding& profile : findings.profiles) {
+            EXPECT_EQ(profile.state == ProfileState::kAbsent, r.absent.count(profile.sid) == 1)
+                << profile.sid;
+            EXPECT_NE(profile.state, ProfileState::kUnreadable) << profile.sid;
+        }
+        // An entry not named by a SID is never loaded under that name.
+        for (const std::string& loaded : r.m.registry.LoadLog()) {
+            EXPECT_EQ(loaded.find(".bak"), std::string::npos) << loaded;
+        }
         Plan plan = BuildPlan(ws, findings, Select(findings, {}));
         ASSERT_EQ(r.Image(), before) << "the scan or the plan changed the machine";
 

@@ -1,11 +1,15 @@
-// A random machine for the engine's property tests: users (logged on or not), machine and user
-// registrations of both products in three languages, most of them stale, with product folders
-// (some named by hostile values), leftover folders without a key, files of the built-in file
-// list, read-only files and junctions.
+// A random machine for the engine's property tests: users (logged on or not, some whose account
+// is gone), machine and user registrations of both products in three languages, most of them
+// stale, with product folders (some named by hostile values), leftover folders without a key,
+// files of the built-in file list, read-only files and junctions; some machines are 64-bit
+// Windows, whose machine keys lie in the 32-bit view, and some have profile list entries with
+// nothing behind them (no folder, no hive file, a "...-1001.bak" name).
 #pragma once
 #include <map>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/tables.h"
@@ -32,26 +36,47 @@ constexpr char kCommon[] = "C:\\Documents and Settings\\All Users\\Application D
 
 class RandomMachine {
   public:
-    explicit RandomMachine(unsigned seed) : rng_(seed) {
+    // The shapes added to the first machines (64-bit Windows, accounts that are gone, profiles
+    // that are gone) come from a generator of their own, so that the rest stays as it was.
+    explicit RandomMachine(unsigned seed) : rng_(seed), shapes_(seed * 2654435761u) {
         tables.FillBuiltIn();
+        wow64_ = Shape(2);
+        m.registry.SetWow64(wow64_);
         m.files.AddFile("C:\\WINDOWS\\system.ini", "keep");
         m.files.AddFile("C:\\WINDOWS\\Brennard\\WebService\\ovlws1.log", "keep");
         const int users = 1 + Pick(3);
         for (int u = 0; u < users; ++u) {
             std::string sid = "S-1-5-21-9-9-9-" + std::to_string(1001 + u);
-            m.AddUser({sid, "u" + std::to_string(u), "QVTEST", {}, Coin(2)});
+            const std::string name = "u" + std::to_string(u);
+            const bool gone = Shape(4);
+            m.AddUser(
+                {sid, gone ? "" : name, "QVTEST", "C:\\Documents and Settings\\" + name, Coin(2)});
             sids_.push_back(sid);
+            if (gone) unnamed.insert(sid);
         }
         for (const Product& p : kProducts) {
             for (const Language& l : kLanguages) {
-                if (Coin(2)) m.registry.CreateKey(Key("HKLM", p, l)), Stamp(Key("HKLM", p, l), kT);
+                if (Coin(2)) {
+                    // A 32-bit installer's key: in Software\Wow6432Node on 64-bit Windows.
+                    std::string key = Key("HKLM", p, l);
+                    if (wow64_) key.insert(std::string("HKLM\\Software").size(), "\\Wow6432Node");
+                    m.registry.CreateKey(key);
+                    Stamp(key, kT);
+                    installed_.insert(std::string(p.name) + l.lcid);
+                }
             }
         }
         for (const std::string& sid : sids_) AddUserData(sid);
+        AddAbsentProfiles();
     }
 
     fake::FakeMachine m;
     Tables tables;
+    // Every stale registration of a present profile, as (SID, key path below his hive).
+    std::set<std::pair<std::string, std::string>> stale;
+    // The users whose account is gone, and the profile list entries with nothing behind them.
+    std::set<std::string> unnamed;
+    std::set<std::string> absent;
 
     // The whole machine as the clean-up may change it: every key with its values (times change
     // with every deletion below a key and are left out), every file and folder with its
@@ -82,10 +107,31 @@ class RandomMachine {
   private:
     int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
     bool Coin(int oneIn) { return Pick(oneIn) == 0; }
+    bool Shape(int oneIn) { return shapes_() % static_cast<unsigned>(oneIn) == 0; }
 
     static std::string Key(const std::string& root, const Product& p, const Language& l) {
-        return root + "\\Software\\Brennard\\" + p.name + "\\" + p.release + "\\" + p.code +
+        return root + "\\" + KeyPath(p, l);
+    }
+    static std::string KeyPath(const Product& p, const Language& l) {
+        return std::string("Software\\Brennard\\") + p.name + "\\" + p.release + "\\" + p.code +
                "-201:" + l.lcid;
+    }
+
+    // Profile list entries with nothing of their user behind them: a folder that is gone, a
+    // folder without its hive file, and the ".bak" entry a temporary profile leaves, which names a
+    // present user's folder.
+    void AddAbsentProfiles() {
+        const auto entry = [&](const std::string& name, const std::string& folder) {
+            m.registry.SetString(std::string(fake::kProfileListKey) + "\\" + name,
+                                 "ProfileImagePath", folder, reg::kExpandSz);
+            absent.insert(name);
+        };
+        if (Shape(2)) entry("S-1-5-21-9-9-9-1901", "C:\\Documents and Settings\\gone");
+        if (Shape(2)) {
+            m.files.AddDirectory("C:\\Documents and Settings\\emptied");
+            entry("S-1-5-21-9-9-9-1902", "C:\\Documents and Settings\\emptied");
+        }
+        if (Shape(2)) entry(sids_.front() + ".bak", m.ProfileDir(sids_.front()));
     }
     void Stamp(const std::string& path, std::int64_t time) { m.registry.SetTreeTime(path, time); }
 
@@ -127,7 +173,12 @@ class RandomMachine {
                     }
                     m.registry.SetString(key, "RoamableRootFolder", roamValue);
                     m.registry.SetString(key, "LocalRootFolder", local);
-                    Stamp(key, kT - 3600 * Pick(3));
+                    const int hoursOlder = Pick(3);
+                    Stamp(key, kT - 3600 * hoursOlder);
+                    // Stale: the machine lacks it, or its key is an hour or more newer.
+                    if (installed_.count(std::string(p.name) + l.lcid) == 0 || hoursOlder > 0) {
+                        stale.emplace(sid, KeyPath(p, l));
+                    }
                     AddFiles(roaming, local);
                 } else if (Coin(4)) {
                     // Leftover folders without a key.
@@ -158,6 +209,9 @@ class RandomMachine {
     }
 
     std::mt19937 rng_;
+    std::mt19937 shapes_;
+    bool wow64_ = false;
+    std::set<std::string> installed_;  // product name + locale id of the machine's registrations
     std::vector<std::string> sids_;
 };
 

@@ -30,7 +30,7 @@ class PopulationTest : public UiMachine {
         const std::string rel = std::string("Software\\Brennard\\") + kEnglish;
         UniqueKey key =
             OpenKey(m.registry, kHkeyUsers, std::string(kOperator) + "\\" + rel, reg::kKeyRead);
-        return IsStaleRegistration(m.platform(), rel, key.get());
+        return IsStaleRegistration(m.platform(), reg::kWow64_32Key, rel, key.get());
     }
     // The same with the user's keys written at `userTime`, the machine's at `machineTime` (0: the
     // machine has none).
@@ -296,13 +296,14 @@ TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
     EXPECT_EQ(scan(&lookups),
               (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed", "zed"}));
     EXPECT_EQ(lookups, 4u);
-    // A SID the system maps to no account is not asked again for the user's other findings.
+    // A SID the system maps to no account is not asked again for the user's other findings,
+    // which are listed without a name.
     m.security.InjectFault(fake::SecOp::LookupSid, err::kNoneMapped, 2);
-    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy"}));
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"", "", "", "amy", "amy", "amy"}));
     EXPECT_EQ(lookups, 4u);
     // Any other failure is: only the finding it was asked for goes without the account.
     m.security.InjectFault(fake::SecOp::LookupSid, err::kNotEnoughMemory, 2);
-    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"amy", "amy", "amy", "zed", "zed"}));
+    EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"", "amy", "amy", "amy", "zed", "zed"}));
     EXPECT_EQ(lookups, 6u);
     ExpectNothingHeld();
 }

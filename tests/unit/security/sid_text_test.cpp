@@ -133,6 +133,55 @@ TEST_F(SidTextTest, AccountNamesComeWithoutDomain) {
     EXPECT_EQ(name, "untouched");
 }
 
+// Names and domains of any length in the double-byte code page come back whole, whether the
+// system's first answer counts bytes (Windows) or characters (Wine under code page 932).
+TEST_F(SidTextTest, AccountNamesOfAnyLengthAndCodePageComeBackWhole) {
+    const std::string tanaka = "\x93\x63\x92\x86";  // 田中 in code page 932
+    const std::string hyo = "\x95\x5C";             // 表: its trail byte is "\"
+    const std::vector<std::pair<std::string, std::string>> accounts = {
+        {"ann", "QVTEST"},
+        {tanaka, "QVTEST"},
+        {hyo + "a" + hyo, tanaka + tanaka},
+        {std::string(1, 'x'), std::string(1, 'y')},
+        {std::string(200, 'n'), "QVTEST"},
+        {[&] {
+             std::string longName;
+             for (int i = 0; i < 120; ++i) longName += i % 3 == 0 ? std::string("k") : tanaka;
+             return longName;
+         }(),
+         hyo},
+    };
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+        m.security.AddAccount("S-1-5-21-3-3-3-" + std::to_string(2000 + i), accounts[i].first,
+                              accounts[i].second);
+    }
+    for (bool characters : {false, true}) {
+        m.security.SetLookupCountsCharacters(characters);
+        for (std::size_t i = 0; i < accounts.size(); ++i) {
+            const std::string sid = "S-1-5-21-3-3-3-" + std::to_string(2000 + i);
+            std::string name;
+            std::string qualified;
+            EXPECT_TRUE(AccountNameFromSidText(m.security, sid, &name)) << i << characters;
+            EXPECT_TRUE(QualifiedAccountFromSidText(m.security, sid, &qualified));
+            EXPECT_EQ(name, accounts[i].first) << i << " characters " << characters;
+            EXPECT_EQ(qualified, accounts[i].second + "\\" + accounts[i].first) << i;
+        }
+    }
+}
+
+TEST_F(SidTextTest, SidTextsAreWhatTheSystemWrites) {
+    for (const char* sid : {"S-1-5-18", "S-1-5-21-1-2-3-1001", "S-1-0x000100000000-5",
+                            "S-1-5-21-4294967295-1-2-3-4-5-6-7-8-9-10-11-12-13"}) {
+        EXPECT_TRUE(IsSidText(sid)) << sid;
+    }
+    for (const char* other :
+         {"S-1-5-21-1-2-3-1001.bak", "S-1-5", "S-1-5-", "S-1-5--18", "s-1-5-18x", "S-2-5-18", "",
+          "S-1-5-4294967296", "S-1-0x0102-5", "S-1-5-18\\Software", ".DEFAULT",
+          "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"}) {
+        EXPECT_FALSE(IsSidText(other)) << other;
+    }
+}
+
 TEST_F(SidTextTest, CurrentUserIsTheTokensUserNotAnAccountOfTheSameName) {
     EXPECT_EQ(CurrentUserSidText(m.security), FakeMachine::kOperatorSid);
 
