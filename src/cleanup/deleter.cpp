@@ -120,9 +120,10 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
     return DeleteReport{};
 }
 
-// Deletes the entry that `handle` names; a read-only one loses the attribute first when
-// `readOnlyToo`, as the shell's deletion does. A dry run deletes nothing: it answers as the
-// deletion would and notes the path as deleted in the journal's view.
+// Deletes the entry that `handle` names; with `readOnlyToo` a read-only one goes too, as the
+// shell's deletion takes it, with its attribute left as it is where the system can ignore it. A
+// dry run deletes nothing: it answers as the deletion would and notes the path as deleted in the
+// journal's view.
 Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
                         bool readOnlyToo, Journal* dryRun, std::string_view path) {
     if (dryRun != nullptr) {
@@ -242,7 +243,7 @@ class TreeDeletion {
         path_.resize(stack_.back().pathLength);
     }
 
-    // Deletes the entry the checked handle names; a read-only one loses the attribute first. A dry
+    // Deletes the entry the checked handle names, a read-only one too (see DeleteOpened). A dry
     // run deletes nothing and answers as the deletion would.
     Win32Error Remove(FileRef handle, const FileFacts& facts) {
         if (dryRun_ != nullptr) return err::kSuccess;
