@@ -323,6 +323,21 @@ struct Node {
     std::vector<std::unique_ptr<Node>> children;
     std::unordered_map<std::string, Node*> index;  // text::FoldCase(name) -> child
 
+    Node() = default;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    // Frees the entries below one by one: a recursion of the children's destructors would take a
+    // frame per level of the tree.
+    ~Node() {
+        std::vector<std::unique_ptr<Node>> pending = std::move(children);
+        while (!pending.empty()) {
+            std::unique_ptr<Node> n = std::move(pending.back());
+            pending.pop_back();
+            for (auto& c : n->children) pending.push_back(std::move(c));
+            n->children.clear();
+        }
+    }
+
     bool IsFolder() const { return kind == Kind::kFolder; }
     bool IsFile() const { return kind == Kind::kFile; }
     bool IsJunction() const { return kind == Kind::kJunction; }
@@ -354,9 +369,16 @@ struct Node {
         return out;
     }
 
+    // Marks the entry and everything below it, with a stack of its own: a user's tree may be
+    // deeper than the thread's stack allows a recursion to go.
     void MarkDeleted() {
-        deleted = true;
-        for (const auto& c : children) c->MarkDeleted();
+        std::vector<Node*> pending{this};
+        while (!pending.empty()) {
+            Node* n = pending.back();
+            pending.pop_back();
+            n->deleted = true;
+            for (const auto& c : n->children) pending.push_back(c.get());
+        }
     }
 
     std::uint32_t Attributes() const {
@@ -371,6 +393,32 @@ struct Node {
         return attributes != 0 ? attributes : fa::kArchive;
     }
 };
+
+// Calls `visit` with every entry below `folder` and its path (`prefix` and the names below it),
+// depth first, each folder before its entries, in creation order; with a stack of its own.
+template <typename Visit>
+void WalkBelow(const Node& folder, const std::string& prefix, Visit visit) {
+    struct Level {
+        const Node* folder;
+        std::size_t next;
+        std::size_t length;
+    };
+    std::string path = prefix;
+    std::vector<Level> stack{{&folder, 0, path.size()}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.folder->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Node& c = *level.folder->children[level.next++];
+        path.resize(level.length);
+        path += '\\';
+        path += c.name;
+        visit(c, path);
+        if (c.IsFolder()) stack.push_back({&c, 0, path.size()});
+    }
+}
 
 // Where a path leads.
 struct Lookup {
@@ -599,6 +647,25 @@ struct FakeFileSystem::State {
         return FaultOf(op, *last);
     }
 
+    // The disposition of the entry the handle names; with `ignoreReadOnly` a read-only entry goes
+    // too.
+    Win32Error Delete(FileRef handle, bool ignoreReadOnly) {
+        auto it = opens.find(handle);
+        if (it == opens.end()) return err::kInvalidHandle;
+        Node* n = it->second.node;
+        if (hook) hook(HandleOp::kDelete, n->name);
+        if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
+        if (Win32Error e = FaultOf(HandleOp::kDelete, n->name)) return e;
+        if (n->deleted) return err::kSuccess;  // already gone: the disposition is set again
+        if (n->parent == nullptr) return err::kAccessDenied;  // a volume's root folder
+        // STATUS_CANNOT_DELETE for a read-only entry, STATUS_DIRECTORY_NOT_EMPTY for a folder
+        // with entries; a junction goes as the link whatever its target holds.
+        if (n->IsReadOnly() && !ignoreReadOnly) return err::kAccessDenied;
+        if (n->IsFolder() && !n->children.empty()) return err::kDirNotEmpty;
+        Unlink(n);
+        return err::kSuccess;
+    }
+
     FileRef AddOpen(Node* n, std::uint32_t intent) {
         FileRef h = nextRef;
         nextRef += 4;
@@ -670,11 +737,8 @@ struct FakeFileSystem::State {
     }
 
     void Collect(Node* folder, const std::string& prefix, std::vector<std::string>* out) const {
-        for (const auto& c : folder->children) {
-            std::string path = prefix + "\\" + c->name;
-            out->push_back(path);
-            if (c->IsFolder()) Collect(c.get(), path, out);
-        }
+        WalkBelow(*folder, prefix,
+                  [out](const Node&, const std::string& path) { out->push_back(path); });
     }
 };
 
@@ -788,11 +852,9 @@ namespace {
 
 void CollectEntries(const Node& folder, const std::string& prefix,
                     std::vector<FakeFileSystem::EntryRecord>* out) {
-    for (const auto& c : folder.children) {
-        std::string path = prefix + "\\" + c->name;
-        out->push_back({path, c->Attributes(), c->contents, c->target});
-        if (c->IsFolder()) CollectEntries(*c, path, out);
-    }
+    WalkBelow(folder, prefix, [out](const Node& c, const std::string& path) {
+        out->push_back({path, c.Attributes(), c.contents, c.target});
+    });
 }
 
 }  // namespace
@@ -1034,20 +1096,13 @@ Win32Error FakeFileSystem::SetAttributes(FileRef handle, std::uint32_t attribute
 }
 
 Win32Error FakeFileSystem::DeleteByHandle(FileRef handle) noexcept {
-    auto it = s_->opens.find(handle);
-    if (it == s_->opens.end()) return err::kInvalidHandle;
-    Node* n = it->second.node;
-    if (s_->hook) s_->hook(HandleOp::kDelete, n->name);
-    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
-    if (Win32Error e = s_->FaultOf(HandleOp::kDelete, n->name)) return e;
-    if (n->deleted) return err::kSuccess;  // already gone: the disposition is set again
-    if (n->parent == nullptr) return err::kAccessDenied;  // a volume's root folder
-    // STATUS_CANNOT_DELETE for a read-only entry, STATUS_DIRECTORY_NOT_EMPTY for a folder with
-    // entries; a junction goes as the link whatever its target holds.
-    if (n->IsReadOnly()) return err::kAccessDenied;
-    if (n->IsFolder() && !n->children.empty()) return err::kDirNotEmpty;
-    s_->Unlink(n);
-    return err::kSuccess;
+    return s_->Delete(handle, false);
+}
+
+// FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE, which Windows 10 1809 and later know: the entry
+// goes whatever its read-only attribute says, and the attribute is not changed.
+Win32Error FakeFileSystem::DeleteIgnoringReadOnly(FileRef handle) noexcept {
+    return s_->Delete(handle, true);
 }
 
 Win32Error FakeFileSystem::Close(FileRef handle) noexcept {

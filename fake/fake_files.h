@@ -109,6 +109,7 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     [[nodiscard]] Win32Error SetAttributes(FileRef handle,
                                            std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error DeleteByHandle(FileRef handle) noexcept override;
+    [[nodiscard]] Win32Error DeleteIgnoringReadOnly(FileRef handle) noexcept override;
     [[nodiscard]] Win32Error Close(FileRef handle) noexcept override;
     [[nodiscard]] Win32Error CreateFolder(FileRef folder, std::string_view name,
                                           FolderProtection protection,

@@ -139,6 +139,10 @@ struct Node {
     Node* parent = nullptr;  // null for a root, a deleted key and the root of an unloaded hive
     Hive* hive = nullptr;
     bool deleted = false;
+    // A registry link (REG_OPTION_CREATE_LINK): an open without REG_OPTION_OPEN_LINK, and every
+    // path through it, reaches the key it names instead.
+    std::weak_ptr<Node> linkTarget;
+    bool isLink = false;
 
     Value* FindValue(std::string_view valueName) {
         for (Value& v : values) {
@@ -272,11 +276,25 @@ void SetTimeBelow(Node& node, FileTime t) {
     for (auto& entry : node.children) SetTimeBelow(*entry.second, t);
 }
 
-// The key `parts` names below `node`; null when one of them is missing (or `node` is null).
-std::shared_ptr<Node> Descend(std::shared_ptr<Node> node, const std::vector<std::string>& parts) {
-    for (const std::string& p : parts) {
-        if (!node) break;
-        node = node->Child(p);
+// The key a registry link leads to (links after links followed, as the system follows a chain
+// of them up to a depth); null when it leads to no key.
+std::shared_ptr<Node> Follow(std::shared_ptr<Node> node) {
+    constexpr int kMaxLinkDepth = 16;
+    for (int depth = 0; node && node->isLink; ++depth) {
+        if (depth == kMaxLinkDepth) return nullptr;
+        node = node->linkTarget.lock();
+        if (node && node->deleted) return nullptr;
+    }
+    return node;
+}
+
+// The key `parts` names below `node`; null when one of them is missing (or `node` is null). A
+// link on the way is followed; one at the end too unless `openLink`.
+std::shared_ptr<Node> Descend(std::shared_ptr<Node> node, const std::vector<std::string>& parts,
+                              bool openLink = false) {
+    for (std::size_t i = 0; i < parts.size() && node; ++i) {
+        node = node->Child(parts[i]);
+        if (!openLink || i + 1 < parts.size()) node = Follow(node);
     }
     return node;
 }
@@ -592,6 +610,26 @@ struct FakeRegistry::State {
         return {users->root, parts};
     }
 
+    Win32Error Open(HKey parent, std::string_view subKey, std::uint32_t access, HKey* key,
+                    bool openLink) {
+        Ref ref;
+        std::vector<std::string> parts;
+        Win32Error e = BeginKeyCall(RegOp::Open, parent, subKey, key, &ref, &parts);
+        if (e != err::kSuccess) return e;
+        e = ApplyView(ref, access, &parts);
+        if (e != err::kSuccess) return e;
+        // An empty name on a predefined root gives that root back; on any other key it opens a
+        // new handle to the same key.
+        if (parts.empty() && ref.predefined) {
+            *key = parent;
+            return err::kSuccess;
+        }
+        std::shared_ptr<Node> node = Descend(ref.node, parts, openLink);
+        if (!node) return err::kFileNotFound;
+        *key = AddHandle(node, access);
+        return err::kSuccess;
+    }
+
     std::shared_ptr<Node> FindSetup(std::string_view path) {
         auto [node, parts] = ParseSetupPath(path, false);
         return Descend(node, parts);
@@ -675,6 +713,16 @@ void FakeRegistry::DeleteTree(std::string_view path) {
     Node* parent = node->parent;
     MarkDeleted(*node);
     parent->children.Erase(node->name);
+}
+
+void FakeRegistry::AddLink(std::string_view path, std::string_view target) {
+    std::shared_ptr<Node> to = s_->FindSetup(target);
+    if (!to) throw std::invalid_argument("FakeRegistry: no link target " + std::string(target));
+    std::shared_ptr<Node> link = s_->CreateSetup(path);
+    if (!link->children.empty()) throw std::logic_error("FakeRegistry: a link has no sub keys");
+    link->isLink = true;
+    link->linkTarget = to;
+    link->SetValue(kLinkValueName, reg::kLink, target);
 }
 
 void FakeRegistry::CreateHiveFile(std::string_view file) {
@@ -805,22 +853,12 @@ void FakeRegistry::ClearFaults() { s_->faults.clear(); }
 
 Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
                                  HKey* key) noexcept {
-    State::Ref ref;
-    std::vector<std::string> parts;
-    Win32Error e = s_->BeginKeyCall(RegOp::Open, parent, subKey, key, &ref, &parts);
-    if (e != err::kSuccess) return e;
-    e = s_->ApplyView(ref, access, &parts);
-    if (e != err::kSuccess) return e;
-    // An empty name on a predefined root gives that root back; on any other key it opens a new
-    // handle to the same key.
-    if (parts.empty() && ref.predefined) {
-        *key = parent;
-        return err::kSuccess;
-    }
-    std::shared_ptr<Node> node = Descend(ref.node, parts);
-    if (!node) return err::kFileNotFound;
-    *key = s_->AddHandle(node, access);
-    return err::kSuccess;
+    return s_->Open(parent, subKey, access, key, false);
+}
+
+Win32Error FakeRegistry::OpenLinkKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                     HKey* key) noexcept {
+    return s_->Open(parent, subKey, access, key, true);
 }
 
 Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
@@ -845,7 +883,8 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     for (; i < parts.size(); ++i) {
         std::shared_ptr<Node> child = node->Child(parts[i]);
         if (!child) break;
-        node = child;
+        node = Follow(child);
+        if (!node) return err::kFileNotFound;  // a link that leads nowhere (unverified code)
     }
     if (i < parts.size()) {
         for (std::size_t j = i; j < parts.size(); ++j) {

@@ -81,6 +81,11 @@ class FakeRegistry final : public IRegistry {
     // Removes the key and everything below it (handles open on them then get 1018). The root of a
     // hive is emptied instead, as a hive itself cannot be deleted. A missing key is no error.
     void DeleteTree(std::string_view path);
+    // A registry link at `path` (made as REG_OPTION_CREATE_LINK makes one) to the existing key
+    // `target`: every path through it reaches the target, except an open with
+    // REG_OPTION_OPEN_LINK of the link itself, which holds the value kLinkValueName of type
+    // reg::kLink (here the target's setup path; on Windows its absolute name, "\Registry\...").
+    void AddLink(std::string_view path, std::string_view target);
     // A hive file on disk (not loaded); empty hive when it does not exist yet.
     void CreateHiveFile(std::string_view file);
     // A setup path "HKU\<name>\..." for a name not mounted mounts it this way first.
@@ -143,6 +148,8 @@ class FakeRegistry final : public IRegistry {
     // --- IRegistry ---
     [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
                                      HKey* key) noexcept override;
+    [[nodiscard]] Win32Error OpenLinkKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                         HKey* key) noexcept override;
     [[nodiscard]] Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
                                        std::uint32_t access, HKey* key,
                                        std::uint32_t* disposition) noexcept override;

@@ -5,9 +5,17 @@
 # scratch folder (build/fuzz-work/<name>), a crashing input to build/fuzz-work/artifacts/. Prints
 # PASS or FAIL per harness and ends with "N passed, N failed".
 #
+#
+# The long mode (QV_FUZZ_MINUTES=N) runs each harness for N minutes instead, with a random seed
+# (-seed=0) and no bound on the runs, so that every run explores something new; it is not part of
+# the test command. What it finds is kept in the scratch folder for a look (a crashing input stays
+# in the artifacts folder, to be replayed and added to the corpus with its fix). The PASS line
+# gives the executions of each harness and their rate.
+#
 #   bash scripts/fuzz.sh                  # every harness
 #   bash scripts/fuzz.sh settings_file    # one harness
 #   QV_FUZZ_RUNS=100000 QV_FUZZ_SEED=0 bash scripts/fuzz.sh placeholders   # longer, random seed
+#   QV_FUZZ_MINUTES=10 bash scripts/fuzz.sh                                 # long mode
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +43,23 @@ fi
 work="$QV_BUILD/fuzz-work"
 mkdir -p "$work/artifacts"
 
+# The bounds of one harness's run: a fixed number of runs with a fixed seed, or in the long mode a
+# time with a random seed (the run ends at the time, which is then no failure).
+minutes="${QV_FUZZ_MINUTES:-}"
+if [ -n "$minutes" ] && ! [[ "$minutes" =~ ^[1-9][0-9]*$ ]]; then
+  echo "QV_FUZZ_MINUTES must be a whole number of minutes, not '$minutes'" >&2
+  exit 2
+fi
+bounds() {
+  local name="$1"
+  if [ -n "$minutes" ]; then
+    echo "-runs=-1 -seed=${QV_FUZZ_SEED:-0} -max_total_time=$((minutes * 60))"
+  else
+    # -max_total_time only keeps a badly overloaded machine from stretching the step.
+    echo "-runs=${QV_FUZZ_RUNS:-${runs[$name]:-10000}} -seed=${QV_FUZZ_SEED:-1} -max_total_time=120"
+  fi
+}
+
 # Runs one harness; prints its PASS or FAIL line and leaves the verdict in $work/<name>.verdict.
 run_harness() {
   local name="$1"
@@ -50,13 +75,15 @@ run_harness() {
   fi
   rm -rf "$scratch"
   mkdir -p "$scratch"
-  # -timeout: one input taking this long is a hang and fails the run; -max_total_time only keeps
-  # a badly overloaded machine from stretching the step.
-  if "$program" -runs="${QV_FUZZ_RUNS:-${runs[$name]:-10000}}" -seed="${QV_FUZZ_SEED:-1}" \
-      -timeout=30 -max_total_time=120 -rss_limit_mb=2048 -print_final_stats=1 \
+  # -timeout: one input taking this long is a hang and fails the run.
+  # shellcheck disable=SC2046  # the bounds are separate words
+  if "$program" $(bounds "$name") \
+      -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$work/artifacts/$name-" "$scratch" "$corpus" >"$log" 2>&1 </dev/null; then
     execs=$(grep -aoE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$')
-    echo "PASS: $name (${execs:-?} inputs in $((SECONDS - start)) s)"
+    local seconds=$((SECONDS - start)) found
+    found=$(find "$scratch" -type f | wc -l)
+    echo "PASS: $name (${execs:-?} inputs in $seconds s, $(( ${execs:-0} / (seconds > 0 ? seconds : 1) )) a second, $found new in $scratch)"
     echo PASS >"$work/$name.verdict"
   else
     {

@@ -98,6 +98,10 @@ class TimedHandles final : public qv::IFileHandles {
         Timer t(this, qv::HandleOp::kDelete);
         return system_->DeleteByHandle(handle);
     }
+    qv::Win32Error DeleteIgnoringReadOnly(qv::FileRef handle) noexcept override {
+        Timer t(this, qv::HandleOp::kDelete);
+        return system_->DeleteIgnoringReadOnly(handle);
+    }
     qv::Win32Error Close(qv::FileRef handle) noexcept override {
         Timer t(this, qv::HandleOp::kClose);
         return system_->Close(handle);

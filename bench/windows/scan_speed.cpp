@@ -185,6 +185,11 @@ class TimedRegistry final : public TimedPort<qv::IRegistry> {
         CallClock::Timer t(clock_, "RegOpenKeyExA");
         return system_.OpenKey(parent, subKey, access, key);
     }
+    [[nodiscard]] Win32Error OpenLinkKey(qv::HKey parent, std::string_view subKey,
+                                         std::uint32_t access, qv::HKey* key) noexcept override {
+        CallClock::Timer t(clock_, "RegOpenKeyExA");
+        return system_.OpenLinkKey(parent, subKey, access, key);
+    }
     [[nodiscard]] Win32Error CreateKey(qv::HKey parent, std::string_view subKey,
                                        std::uint32_t options, std::uint32_t access, qv::HKey* key,
                                        std::uint32_t* disposition) noexcept override {

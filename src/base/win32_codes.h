@@ -10,6 +10,7 @@ using HResult = std::int32_t;
 
 namespace err {
 inline constexpr Win32Error kSuccess = 0;
+inline constexpr Win32Error kInvalidFunction = 1;
 inline constexpr Win32Error kFileNotFound = 2;
 inline constexpr Win32Error kPathNotFound = 3;
 inline constexpr Win32Error kAccessDenied = 5;
@@ -19,6 +20,7 @@ inline constexpr Win32Error kInvalidData = 13;
 inline constexpr Win32Error kNotSameDevice = 17;
 inline constexpr Win32Error kNoMoreFiles = 18;
 inline constexpr Win32Error kSharingViolation = 32;
+inline constexpr Win32Error kNotSupported = 50;
 inline constexpr Win32Error kFileExists = 80;
 inline constexpr Win32Error kInvalidParameter = 87;
 inline constexpr Win32Error kInsufficientBuffer = 122;
@@ -33,6 +35,8 @@ inline constexpr Win32Error kFileTooLarge = 223;
 inline constexpr Win32Error kMoreData = 234;
 inline constexpr Win32Error kNoMoreItems = 259;
 inline constexpr Win32Error kDirectory = 267;
+// A registry key that is a link where a plain key is needed (ERROR_STOPPED_ON_SYMLINK).
+inline constexpr Win32Error kStoppedOnSymlink = 681;
 inline constexpr Win32Error kBadKey = 1010;
 inline constexpr Win32Error kKeyDeleted = 1018;
 inline constexpr Win32Error kNotAllAssigned = 1300;

@@ -120,9 +120,10 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
     return DeleteReport{};
 }
 
-// Deletes the entry that `handle` names; a read-only one loses the attribute first when
-// `readOnlyToo`, as the shell's deletion does. A dry run deletes nothing: it answers as the
-// deletion would and notes the path as deleted in the journal's view.
+// Deletes the entry that `handle` names; with `readOnlyToo` a read-only one goes too, as the
+// shell's deletion takes it, with its attribute left as it is where the system can ignore it. A
+// dry run deletes nothing: it answers as the deletion would and notes the path as deleted in the
+// journal's view.
 Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
                         bool readOnlyToo, Journal* dryRun, std::string_view path) {
     if (dryRun != nullptr) {
@@ -132,6 +133,16 @@ Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& fa
     }
     Win32Error e = files.DeleteByHandle(handle);
     if (e == err::kAccessDenied && readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) {
+        // The attribute stays: a file's attributes are shared by all its hard links, and a link
+        // elsewhere must keep its read-only attribute.
+        e = files.DeleteIgnoringReadOnly(handle);
+        if (e != err::kInvalidParameter && e != err::kNotSupported && e != err::kInvalidFunction) {
+            return e;
+        }
+        // A system that cannot ignore the attribute (Wine answers 87; Windows before 10 1809):
+        // the attribute is cleared first, as the shell's deletion does, which clears it for every
+        // hard link of the file.
+        e = err::kAccessDenied;
         if (files.SetAttributes(handle, facts.attributes & ~fa::kReadOnly) == err::kSuccess) {
             e = files.DeleteByHandle(handle);
         }
@@ -139,6 +150,12 @@ Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& fa
     return e;
 }
 
+// Deletes a folder tree depth first with a stack of its own: however deep a user makes the tree,
+// the walk takes no more of the thread's stack than for one level. Each folder on the stack holds
+// its open handle, its listing and how far the listing has gone; the path is one buffer that grows
+// and shrinks with the stack. The port calls come in the order a walk that recursed would make
+// them: a folder is listed when it is entered, its entries are opened, checked and deleted one by
+// one (a sub folder entered in its turn), and the folder itself is deleted after its last entry.
 class TreeDeletion {
   public:
     TreeDeletion(IFileHandles& files, std::uint64_t volume, Journal* dryRun)
@@ -146,27 +163,96 @@ class TreeDeletion {
 
     // Deletes everything in the open folder, then the folder itself.
     void DeleteFolder(FileRef folder, const FileFacts& facts, const std::string& path) {
-        std::vector<FolderEntry> entries;
-        Win32Error e = files_.ListFolder(folder, "*", &entries);
-        if (e != err::kSuccess && e != err::kFileNotFound) {
-            Note(Failed(path, e));
-            return;
+        path_ = path;
+        Enter(UniqueFileRef(files_), folder, facts);
+        while (!stack_.empty()) {
+            Level& level = stack_.back();
+            if (level.next < level.entries.size()) {
+                const FolderEntry& entry = level.entries[level.next++];
+                if (entry.name == "." || entry.name == "..") continue;
+                const std::size_t cut = path_.size();
+                path_ += '\\';
+                nameStart_ = path_.size();
+                path_ += entry.name;
+                // A sub folder that passed its checks is entered and keeps the path until left.
+                if (!DeleteEntry(level.folder, entry)) path_.resize(cut);
+                continue;
+            }
+            Leave();
         }
-        const std::size_t before = problems_;
-        for (const FolderEntry& entry : entries) {
-            if (entry.name == "." || entry.name == "..") continue;
-            DeleteEntry(folder, entry, text::JoinPath(path, entry.name));
-        }
-        // A folder that kept an entry cannot go; its entry was reported already.
-        if (problems_ != before) return;
-        e = DeleteOpened(files_, folder, facts, true, dryRun_, path);
-        if (e != err::kSuccess) Note(Failed(path, e));
     }
 
     DeleteReport& first() { return first_; }
 
   private:
-    void DeleteEntry(FileRef folder, const FolderEntry& listed, const std::string& path) {
+    // A folder being emptied.
+    struct Level {
+        UniqueFileRef owned;  // empty for the tree's own folder, which the caller holds
+        FileRef folder = 0;
+        FileFacts facts;
+        std::vector<FolderEntry> entries;  // empty when the listing failed
+        std::size_t next = 0;
+        std::size_t problemsBefore = 0;
+        std::size_t pathLength = 0;  // of the folder's own path in path_
+        std::size_t nameStart = 0;   // where its name starts in path_
+        bool listed = false;
+        std::vector<std::string> gone;  // a dry run's: names of the entries that went
+    };
+
+    // Lists the open folder (path_ names it) and puts it on the stack.
+    void Enter(UniqueFileRef owned, FileRef folder, const FileFacts& facts) {
+        Level level;
+        level.owned = std::move(owned);
+        level.folder = folder;
+        level.facts = facts;
+        level.problemsBefore = problems_;
+        level.pathLength = path_.size();
+        level.nameStart = nameStart_;
+        Win32Error e = files_.ListFolder(folder, "*", &level.entries);
+        level.listed = e == err::kSuccess || e == err::kFileNotFound;
+        if (!level.listed) {
+            level.entries.clear();
+            NoteFailed(e);
+        }
+        stack_.push_back(std::move(level));
+    }
+
+    // Deletes the folder on top of the stack when it kept nothing, and takes it off the stack.
+    void Leave() {
+        Level& level = stack_.back();
+        path_.resize(level.pathLength);
+        // A folder that kept an entry cannot go; its entry was reported already.
+        bool gone = false;
+        if (level.listed && problems_ == level.problemsBefore) {
+            Win32Error e = Remove(level.folder, level.facts);
+            if (e != err::kSuccess) NoteFailed(e);
+            gone = e == err::kSuccess;
+        }
+        // A dry run notes what went in the journal's view once per folder that stays: below a
+        // folder that went, everything went.
+        if (dryRun_ != nullptr && !gone) {
+            for (const std::string& name : level.gone) dryRun_->MarkDeleted(path_ + '\\' + name);
+        }
+        const std::size_t nameStart = level.nameStart;
+        stack_.pop_back();  // closes the folder's handle after its deletion
+        if (stack_.empty()) {
+            if (dryRun_ != nullptr && gone) dryRun_->MarkDeleted(path_);
+            return;
+        }
+        if (gone && dryRun_ != nullptr) stack_.back().gone.push_back(path_.substr(nameStart));
+        path_.resize(stack_.back().pathLength);
+    }
+
+    // Deletes the entry the checked handle names, a read-only one too (see DeleteOpened). A dry
+    // run deletes nothing and answers as the deletion would.
+    Win32Error Remove(FileRef handle, const FileFacts& facts) {
+        if (dryRun_ != nullptr) return err::kSuccess;
+        return DeleteOpened(files_, handle, facts, true, nullptr, path_);
+    }
+
+    // Opens, checks and deletes the listed entry of `folder` that path_ names; a plain folder is
+    // entered instead (true).
+    bool DeleteEntry(FileRef folder, const FolderEntry& listed) {
         const bool listedLink = (listed.attributes & fa::kReparsePoint) != 0;
         const bool listedFolder = IsFolder(listed.attributes) && !listedLink;
         UniqueFileRef entry(files_);
@@ -176,43 +262,57 @@ class TreeDeletion {
             (void)entry.release();
             // Gone or turned into a file since the listing: it changed, and is left alone.
             if (e == err::kFileNotFound || e == err::kDirectory) {
-                Note(Refused(path, "changed since its folder was listed"));
+                NoteRefused("changed since its folder was listed");
             } else {
-                Note(Failed(path, e));
+                NoteFailed(e);
             }
-            return;
+            return false;
         }
         FileFacts facts;
         e = files_.QueryFacts(entry.get(), &facts);
         if (e != err::kSuccess) {
-            Note(Refused(path, "its attributes cannot be read"));
-            return;
+            NoteRefused("its attributes cannot be read");
+            return false;
         }
         if (IsLink(facts) != listedLink ||
             IsFolder(facts.attributes) != IsFolder(listed.attributes)) {
-            Note(Refused(path, "changed since its folder was listed"));
-            return;
+            NoteRefused("changed since its folder was listed");
+            return false;
         }
         if (facts.volumeSerial != volume_) {
-            Note(Refused(path, "on another volume"));
-            return;
+            NoteRefused("on another volume");
+            return false;
         }
         if (listedFolder) {
-            DeleteFolder(entry.get(), facts, path);
-            return;
+            const FileRef handle = entry.get();
+            Enter(std::move(entry), handle, facts);
+            return true;
         }
         // A file, or a link of any kind, which goes as the link: its target is never entered.
-        e = DeleteOpened(files_, entry.get(), facts, true, dryRun_, path);
-        if (e != err::kSuccess) Note(Failed(path, e));
+        e = Remove(entry.get(), facts);
+        if (e != err::kSuccess) {
+            NoteFailed(e);
+        } else if (dryRun_ != nullptr) {
+            stack_.back().gone.push_back(listed.name);
+        }
+        return false;
     }
 
-    void Note(DeleteReport problem) {
-        if (problems_++ == 0) first_ = std::move(problem);
+    // Counts a problem at path_; the first one is the report. Later ones copy no path, so that a
+    // tree with a problem on every level costs no more than one without.
+    void NoteFailed(Win32Error error) {
+        if (problems_++ == 0) first_ = Failed(path_, error);
+    }
+    void NoteRefused(const char* reason) {
+        if (problems_++ == 0) first_ = Refused(path_, reason);
     }
 
     IFileHandles& files_;
     std::uint64_t volume_;
     Journal* dryRun_;
+    std::vector<Level> stack_;
+    std::string path_;           // of the entry at hand
+    std::size_t nameStart_ = 0;  // where the entry's name starts in path_
     std::size_t problems_ = 0;
     DeleteReport first_;
 };

@@ -228,9 +228,11 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
         roamable = given->roamingFolder;
         local = given->localFolder;
     } else {
-        Win32Error e = err::kSuccess;
-        UniqueKey key = OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kReadNative, &e);
-        if (!key) {
+        // A registration that is a registry link names another key's folders: refused.
+        UniqueKey key(os.registry);
+        Win32Error e =
+            OpenKeyRefusingLinks(os.registry, kHkeyUsers, registrationPath, reg::kReadNative, &key);
+        if (e != err::kSuccess) {
             build.result = e;
             return build;
         }

@@ -258,4 +258,48 @@ void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_vi
     UserDataFolders(os, tables, sidText).RegisterOrphaned(company, product, release, heldInMemory);
 }
 
+namespace {
+
+// Whether the key opened as itself is a registry link: it holds the link's value with the link's
+// type. A value of that name too large to read is taken for one.
+Win32Error CheckNotALink(IRegistry& registry, HKey key) {
+    constexpr std::uint32_t kLinkValueBytes = 64 * 1024;
+    std::uint32_t type = reg::kNone;
+    std::string target;
+    Win32Error e =
+        registry.QueryValue(key, kLinkValueName, kLinkValueBytes, &type, &target, nullptr);
+    if (e == err::kFileNotFound) return err::kSuccess;
+    if (e == err::kMoreData || (e == err::kSuccess && type == reg::kLink)) {
+        return err::kStoppedOnSymlink;
+    }
+    return e;
+}
+
+}  // namespace
+
+Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
+                                std::uint32_t access, UniqueKey* key) {
+    // KEY_QUERY_VALUE, to read the link's value.
+    constexpr std::uint32_t kQueryValue = 0x1;
+    key->reset();
+    UniqueKey current(registry);  // the key reached so far, once it is one the walk opened
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t cut = text::Find(path, '\\', start);
+        const bool last = cut == text::npos;
+        std::string_view name = path.substr(start, last ? text::npos : cut - start);
+        UniqueKey next(registry);
+        Win32Error e = registry.OpenLinkKey(
+            current ? current.get() : parent, name,
+            (last ? access : reg::kKeyRead | (access & reg::kViewMask)) | kQueryValue, next.put());
+        if (e != err::kSuccess) return e;
+        if ((e = CheckNotALink(registry, next.get())) != err::kSuccess) return e;
+        current = std::move(next);
+        if (last) break;
+        start = cut + 1;
+    }
+    *key = std::move(current);
+    return err::kSuccess;
+}
+
 }  // namespace qv

@@ -97,6 +97,14 @@ void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_vi
                               std::string_view company, std::string_view product,
                               std::string_view release,
                               std::vector<LeftoverFolder>* heldInMemory = nullptr);
+// Opens the key `path` names below `parent` one name at a time, each as itself (OpenLinkKey):
+// a registry link anywhere on the way is refused with err::kStoppedOnSymlink, so that a user's
+// registration, read or deleted, never leads into a key elsewhere. The keys on the way are opened
+// to read, the last with `access`. *key is empty unless 0 is returned.
+[[nodiscard]] Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent,
+                                              std::string_view path, std::uint32_t access,
+                                              UniqueKey* key);
+
 // Writes the registration key of a leftover folder into the user's hive (a created key gets the
 // two folder values); 0 or the error.
 [[nodiscard]] Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,

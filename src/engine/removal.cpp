@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "base/text.h"
 #include "cleanup/file_list.h"
+#include "discovery/registration.h"
 #include "engine/backup.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
@@ -137,9 +138,9 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
             if (e == err::kSuccess) e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
         } else if (!pair.leftover) {
             // What the deletion would find: the key, unless it is gone already.
-            Win32Error opened = err::kSuccess;
-            UniqueKey key =
-                OpenKey(os.registry, kHkeyUsers, registrationPath, reg::kReadNative, &opened);
+            UniqueKey key(os.registry);
+            Win32Error opened = OpenKeyRefusingLinks(os.registry, kHkeyUsers, registrationPath,
+                                                     reg::kReadNative, &key);
             e = journal->IsDeleted(keyName) ? err::kFileNotFound : opened;
         }
         if (journal != nullptr) {
@@ -171,9 +172,11 @@ RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& s
 }  // namespace
 
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name) {
-    Win32Error e = err::kSuccess;
-    UniqueKey key = OpenKey(registry, parent, name, reg::kMaximumAllowed | reg::kWow64_64Key, &e);
-    if (!key) return e;
+    // Each key of the tree opens as itself: a registry link in it is refused, never followed.
+    UniqueKey key(registry);
+    Win32Error e = OpenKeyRefusingLinks(registry, parent, name,
+                                        reg::kMaximumAllowed | reg::kWow64_64Key, &key);
+    if (e != err::kSuccess) return e;
     std::string subKey;
     // Index 0 every time: each deletion that succeeds takes that sub key away.
     while ((e = registry.EnumKey(key.get(), 0, kEnumNameChars, &subKey)) == err::kSuccess) {

@@ -179,8 +179,12 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
         std::string registrationKeyPath(releaseKeyPath);
         registrationKeyPath += '\\';
         registrationKeyPath += name;
-        UniqueKey registration = OpenKey(registry, releaseKey, name, reg::kReadNative);
-        if (!registration) continue;
+        // A registration that is a registry link is none of the user's: it is not listed.
+        UniqueKey registration(registry);
+        if (OpenKeyRefusingLinks(registry, releaseKey, name, reg::kReadNative, &registration) !=
+            err::kSuccess) {
+            continue;
+        }
         UserFinding user;
         if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath, registration.get(),
                               &user)) {

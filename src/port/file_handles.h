@@ -77,6 +77,12 @@ class IFileHandles : public Port {
     // link. 145 for a folder that is not empty, 5 for a read-only entry. The name is gone once
     // the handle is closed.
     [[nodiscard]] virtual Win32Error DeleteByHandle(FileRef handle) noexcept = 0;
+    // Deletes the entry as DeleteByHandle does, a read-only one too, without changing its
+    // attributes (FileDispositionInfoEx with FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE): the
+    // attributes of a file are shared by all its hard links, which keep them. 87 (or 1, 50) where
+    // the system does not know the flag (Wine; Windows before 10 1809): the caller then clears
+    // the attribute and deletes as before.
+    [[nodiscard]] virtual Win32Error DeleteIgnoringReadOnly(FileRef handle) noexcept = 0;
     [[nodiscard]] virtual Win32Error Close(FileRef handle) noexcept = 0;
 
     // --- the backup of a clean-up ---
@@ -137,7 +143,7 @@ enum class HandleOp {
     kQueryFacts,
     kListFolder,
     kSetAttributes,
-    kDelete,
+    kDelete,  // DeleteByHandle and DeleteIgnoringReadOnly
     kClose,
     kCreateFolder,
     kCheckProtection,

@@ -38,6 +38,8 @@ inline constexpr std::uint32_t kViewMask = kWow64_64Key | kWow64_32Key;
 inline constexpr std::uint32_t kReadNative = kKeyRead | kWow64_64Key;
 inline constexpr std::uint32_t kReadWriteNative = kKeyReadWrite | kWow64_64Key;
 inline constexpr std::uint32_t kOptionNonVolatile = 0;
+inline constexpr std::uint32_t kOptionCreateLink = 2;
+inline constexpr std::uint32_t kOptionOpenLink = 8;
 inline constexpr std::uint32_t kCreatedNewKey = 1;
 inline constexpr std::uint32_t kOpenedExistingKey = 2;
 inline constexpr std::uint32_t kNone = 0;
@@ -45,6 +47,7 @@ inline constexpr std::uint32_t kSz = 1;
 inline constexpr std::uint32_t kExpandSz = 2;
 inline constexpr std::uint32_t kBinary = 3;
 inline constexpr std::uint32_t kDword = 4;
+inline constexpr std::uint32_t kLink = 6;
 }  // namespace reg
 
 class IRegistry : public Port {
@@ -53,6 +56,11 @@ class IRegistry : public Port {
     // *key is 0.
     [[nodiscard]] virtual Win32Error OpenKey(HKey parent, std::string_view subKey,
                                              std::uint32_t access, HKey* key) noexcept = 0;
+    // RegOpenKeyExA with REG_OPTION_OPEN_LINK: a registry link named by the last name of `subKey`
+    // opens as itself, the key whose value kLinkValueName (of type reg::kLink) names its target;
+    // any other key opens as with OpenKey. Links on the way to the last name are followed.
+    [[nodiscard]] virtual Win32Error OpenLinkKey(HKey parent, std::string_view subKey,
+                                                 std::uint32_t access, HKey* key) noexcept = 0;
     // RegCreateKeyExA with no class and no security attributes; creates missing intermediate keys.
     // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey.
     [[nodiscard]] virtual Win32Error CreateKey(HKey parent, std::string_view subKey,
@@ -100,6 +108,9 @@ class IRegistry : public Port {
                                              std::string_view file) noexcept = 0;
     [[nodiscard]] virtual Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept = 0;
 };
+
+// The value of a registry link that names its target.
+inline constexpr char kLinkValueName[] = "SymbolicLinkValue";
 
 // Closes a key the tool opened; a predefined root belongs to the system and is left alone.
 [[nodiscard]] inline Win32Error CloseOpenedKey(IRegistry& registry, HKey key) noexcept {

@@ -51,6 +51,7 @@ constexpr ULONG kWholeFileChunk = 1u << 20;
 constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;  // Windows 10 1809 and later
 struct DispositionInfoEx {
     DWORD flags;
 };
@@ -487,6 +488,16 @@ class Win32FileHandles final : public IFileHandles {
         } plain{TRUE};
         return Result(::SetFileInformationByHandle(ToSystemFile(handle), FileDispositionInfo,
                                                    &plain, sizeof(plain)));
+    }
+
+    [[nodiscard]] Win32Error DeleteIgnoringReadOnly(FileRef handle) noexcept override {
+        // Windows 10 1809 and later on NTFS. Wine answers 87 for the flag (and older systems 87,
+        // 50 or 1): the deleter then clears the attribute and deletes as before, which changes
+        // the attribute of every hard link of the file.
+        DispositionInfoEx ignoring{kDispositionDelete | kDispositionPosixSemantics |
+                                   kDispositionIgnoreReadOnly};
+        return Result(::SetFileInformationByHandle(ToSystemFile(handle), kFileDispositionInfoEx,
+                                                   &ignoring, sizeof(ignoring)));
     }
 
     [[nodiscard]] Win32Error Close(FileRef handle) noexcept override {

@@ -33,6 +33,18 @@ class Win32Registry final : public IRegistry {
         return static_cast<Win32Error>(e);
     }
 
+    [[nodiscard]] Win32Error OpenLinkKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                                         HKey* key) noexcept override {
+        *key = 0;
+        std::string sub;
+        if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
+        HKEY opened = nullptr;
+        LONG e = ::RegOpenKeyExA(ToSystemKey(parent), sub.c_str(), REG_OPTION_OPEN_LINK, access,
+                                 &opened);
+        if (e == ERROR_SUCCESS) *key = FromSystemKey(opened);
+        return static_cast<Win32Error>(e);
+    }
+
     [[nodiscard]] Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
                                        std::uint32_t access, HKey* key,
                                        std::uint32_t* disposition) noexcept override {

@@ -38,6 +38,8 @@ class ContractMachine : public Interface {
     virtual void SetEnv(const std::string& name, const char* value) = 0;
     // A hive file whose root key is empty, as the system saves one.
     virtual void MakeHiveFile(const std::string& path) = 0;
+    // A registry link at `path` to the existing key `target`, both below HKEY_CURRENT_USER.
+    virtual void MakeKeyLink(const std::string& path, const std::string& target) = 0;
     // Lets the registry's clock move on, so that a key stamped from now on carries a later time.
     virtual void LetTimePass() = 0;
 };

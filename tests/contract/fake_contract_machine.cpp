@@ -41,6 +41,9 @@ class FakeContractMachine final : public ContractMachine {
         machine_.files.AddFile(path, "regf");
         machine_.registry.CreateHiveFile(path);
     }
+    void MakeKeyLink(const std::string& path, const std::string& target) override {
+        machine_.registry.AddLink("HKCU\\" + path, "HKCU\\" + target);
+    }
     void LetTimePass() override { machine_.system.SetNow(machine_.system.Now() + 1); }
 
   private:

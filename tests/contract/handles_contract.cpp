@@ -129,6 +129,7 @@ TEST_P(HandlesContract, DeletionByHandleFollowsTheDispositionRules) {
     ASSERT_EQ(on.opened(), err::kSuccess);
     machine().MakeFile(InFolder("a.txt"), "a");
     machine().MakeFile(InFolder("ro.txt"), "r", fa::kReadOnly);
+    machine().MakeFile(InFolder("ro2.txt"), "r", fa::kReadOnly);
     machine().MakeFolder(InFolder("sub"));
     machine().MakeFile(InFolder("sub\\c.txt"), "c");
     Win32Error error = 0;
@@ -151,6 +152,17 @@ TEST_P(HandlesContract, DeletionByHandleFollowsTheDispositionRules) {
     EXPECT_EQ(on.port().DeleteByHandle(readOnly.get()), err::kSuccess);
     readOnly.reset();
     EXPECT_FALSE(on.Exists(InFolder("ro.txt")));
+
+    // Or it goes with the flag that ignores the attribute, which stays as it is until then. Wine
+    // does not know the flag (87), and nothing changes.
+    readOnly = on.Open(on.anchor(), "ro2.txt", open_intent::kDelete, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    EXPECT_EQ(on.port().DeleteIgnoringReadOnly(readOnly.get()),
+              machine().IsWine() ? err::kInvalidParameter : err::kSuccess);
+    ASSERT_EQ(on.port().QueryFacts(readOnly.get(), &facts), err::kSuccess);
+    EXPECT_NE(facts.attributes & fa::kReadOnly, 0u);
+    readOnly.reset();
+    EXPECT_EQ(on.Exists(InFolder("ro2.txt")), machine().IsWine());
 
     // A folder goes only when empty.
     UniqueFileRef sub = on.Open(on.anchor(), "sub", kBoth, &error);

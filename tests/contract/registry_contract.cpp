@@ -4,6 +4,7 @@
 #include <tuple>
 #include <vector>
 
+#include "discovery/registration.h"
 #include "security/token.h"
 #include "tests/contract/contract_machine.h"
 
@@ -149,6 +150,49 @@ TEST_P(RegistryContract, DeletionTakesOneKeyWithItsValuesAndStrandsItsHandles) {
     again.reset();
     EXPECT_EQ(registry.DeleteKey(kHkeyCurrentUser, parent + "\\Child"), err::kSuccess);
     EXPECT_EQ(registry.DeleteKey(kHkeyCurrentUser, parent), err::kSuccess);
+}
+
+// A registry link is its target to every open but one with REG_OPTION_OPEN_LINK, which opens the
+// link itself with its target's name in a REG_LINK value; the clean-up's walk, which opens each
+// key as itself, therefore finds every link on its way and refuses it.
+TEST_P(RegistryContract, ALinkIsItsTargetUnlessOpenedAsItselfAndTheWalkRefusesIt) {
+    IRegistry& registry = os().registry;
+    const std::string base = machine().KeyPath();
+    {
+        UniqueKey below = Create(registry, kHkeyCurrentUser, base + "\\Target\\Below");
+        ASSERT_EQ(registry.SetValue(below.get(), "Marker", reg::kSz, Sz("target")), err::kSuccess);
+    }
+    machine().MakeKeyLink(base + "\\Link", base + "\\Target");
+    std::uint32_t type = reg::kNone;
+    std::string data;
+
+    UniqueKey through = OpenKey(registry, kHkeyCurrentUser, base + "\\Link\\Below", reg::kKeyRead);
+    ASSERT_TRUE(through);
+    EXPECT_EQ(registry.QueryValue(through.get(), "Marker", 64, &type, &data, nullptr),
+              err::kSuccess);
+    EXPECT_EQ(data, Sz("target"));
+    for (const char* name : {"\\Link", "\\Target"}) {
+        SCOPED_TRACE(name);
+        UniqueKey itself(registry);
+        ASSERT_EQ(registry.OpenLinkKey(kHkeyCurrentUser, base + name, reg::kKeyRead, itself.put()),
+                  err::kSuccess);
+        const bool link = std::string(name) == "\\Link";
+        EXPECT_EQ(registry.QueryValue(itself.get(), kLinkValueName, 4096, &type, &data, nullptr),
+                  link ? err::kSuccess : err::kFileNotFound);
+        if (link) {
+            EXPECT_EQ(type, reg::kLink);
+        }
+    }
+
+    for (const char* path : {"\\Link", "\\Link\\Below", "\\Target\\Below"}) {
+        SCOPED_TRACE(path);
+        UniqueKey walked(registry);
+        const bool plain = std::string(path) == "\\Target\\Below";
+        EXPECT_EQ(
+            OpenKeyRefusingLinks(registry, kHkeyCurrentUser, base + path, reg::kKeyRead, &walked),
+            plain ? err::kSuccess : err::kStoppedOnSymlink);
+        EXPECT_EQ(static_cast<bool>(walked), plain);
+    }
 }
 
 TEST_P(RegistryContract, KeyNamesAreLimitedTo255Characters) {

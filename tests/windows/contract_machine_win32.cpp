@@ -2,6 +2,7 @@
 #include "windows_test_support.h"
 // The Windows headers first (through the support header), then what builds on them.
 #include <map>
+#include <vector>
 
 #include "security/token.h"
 #include "tests/contract/contract_machine.h"
@@ -20,6 +21,20 @@ class Win32ContractMachine final : public ContractMachine {
           machine_(advapi32_, ::GetModuleHandleA(nullptr)) {}
     ~Win32ContractMachine() override {
         for (const std::string& name : variables_) ::SetEnvironmentVariableA(name.c_str(), nullptr);
+        // A link goes only through a handle on the link itself (NtDeleteKey); the scratch key's
+        // deletion by name would reach its target instead.
+        using DeleteKeyCall = LONG(WINAPI*)(HANDLE);
+        void* address = reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtDeleteKey"));
+        auto deleteKey = reinterpret_cast<DeleteKeyCall>(address);
+        for (const std::string& path : links_) {
+            UniqueSystemKey link;
+            if (deleteKey != nullptr &&
+                ::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK,
+                                KEY_ALL_ACCESS, link.put()) == ERROR_SUCCESS) {
+                (void)deleteKey(link.get());
+            }
+        }
     }
 
     Platform& os() override { return machine_.platform(); }
@@ -66,6 +81,22 @@ class Win32ContractMachine final : public ContractMachine {
         EXPECT_EQ(::RegSaveKeyA(source.get(), path.c_str(), nullptr), ERROR_SUCCESS) << path;
         (void)AdjustNamedPrivilege(os().security, false, "SeBackupPrivilege");
     }
+    void MakeKeyLink(const std::string& path, const std::string& target) override {
+        UniqueSystemKey link;
+        ASSERT_EQ(
+            ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, link.put(), nullptr),
+            ERROR_SUCCESS)
+            << path;
+        links_.push_back(path);
+        // The target's absolute name, in UTF-16 without a terminating NUL.
+        const std::string name = "\\Registry\\User\\" + TokenUserSidText() + "\\" + target;
+        const std::wstring wide(name.begin(), name.end());
+        EXPECT_EQ(::RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                                   reinterpret_cast<const BYTE*>(wide.data()),
+                                   static_cast<DWORD>(wide.size() * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
     void LetTimePass() override {
         // Longer than the system clock's tick (15.6 ms on Windows).
         ::Sleep(50);
@@ -78,6 +109,7 @@ class Win32ContractMachine final : public ContractMachine {
     ScratchFolder folder_;
     ScratchKey key_;
     std::map<std::string, UniqueKernelHandle> held_;
+    std::vector<std::string> links_;
     std::vector<std::string> variables_;
     int hives_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "cleanup/deleter.h"
 #include "tests/contract/listing.h"
 #include "win32/win32_file_handles.h"
 #include "windows_test_support.h"
@@ -120,6 +121,43 @@ TEST_F(HandlesOnSystem, FoldersBeyondThePathLimitAreReachedByRelativeOpens) {
         chain.pop_back();
     }
     EXPECT_FALSE(Exists(dir_ / level));
+}
+
+// A deep chain of folders, far beyond the path limit, with a read-only file at the bottom goes
+// whole through the deleter and the system's own calls: the walk keeps one handle a level and
+// grows no stack with the depth, and a read-only file goes (under Wine after its attribute is
+// cleared, since Wine does not know the flag that ignores it). Wine resolves every relative open
+// through the whole path, so each level costs more than the one above it: the chain stops at a
+// depth a test run can afford, or earlier where the system refuses the next level.
+TEST_F(HandlesOnSystem, DeepTreeFarBeyondThePathLimitGoesWholeThroughTheDeleter) {
+    constexpr int kMostLevels = 600;
+    int levels = 0;
+    {
+        UniqueFileRef folder(files());
+        ASSERT_EQ(
+            files().CreateFolder(anchor_.get(), "d", FolderProtection::kInherited, folder.put()),
+            err::kSuccess);
+        for (levels = 1; levels < kMostLevels; ++levels) {
+            UniqueFileRef next(files());
+            if (files().CreateFolder(folder.get(), "d", FolderProtection::kInherited, next.put()) !=
+                err::kSuccess) {
+                (void)next.release();  // a failed create hands out no handle
+                break;
+            }
+            folder = std::move(next);
+        }
+        ASSERT_EQ(files().WriteWholeFile(folder.get(), "locked.txt", "x"), err::kSuccess);
+        Win32Error error = 0;
+        UniqueFileRef file = Open(folder.get(), "locked.txt", open_intent::kDelete, &error);
+        ASSERT_EQ(error, err::kSuccess);
+        ASSERT_EQ(files().SetAttributes(file.get(), fa::kReadOnly), err::kSuccess);
+    }
+    ASSERT_GT(levels, 300);
+
+    Deleter deleter(files(), {dir_.path()});
+    const DeleteReport report = deleter.DeleteTree(dir_.path() + "\\d");
+    EXPECT_EQ(report.outcome, DeleteOutcome::kDeleted) << levels << " levels: " << report.path;
+    EXPECT_FALSE(Exists(dir_ / "d"));
 }
 
 TEST_F(HandlesOnSystem, NameTheCodePageCannotHoldFailsTheListing) {

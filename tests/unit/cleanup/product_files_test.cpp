@@ -34,6 +34,32 @@ TEST_F(ProductFilesTest, OwnRootFoldersGoWhole) {
     ExpectNothingLeftOpen();
 }
 
+// However deep a user makes his data, its tree goes without the walk growing the thread's stack
+// (a recursion of a few hundred bytes a level ends the program long before), in a plan and in a
+// clean-up alike; and a read-only file goes with its attribute unchanged, as the other hard links
+// of the file share it.
+TEST_F(ProductFilesTest, ChainOfAHundredThousandFoldersGoesAndReadOnlyFilesKeepTheirAttribute) {
+    Register(kAnn);
+    std::string deepest = Roaming(kAnn);
+    for (int level = 0; level < 100000; ++level) deepest += "\\d";
+    m.files.AddFile(deepest + "\\locked.pal", "", fa::kReadOnly);
+
+    Journal plan(true);
+    ASSERT_EQ(CleanProductFiles(m.platform(), tables, RegistrationPath(kAnn), kAnn, nullptr, &plan),
+              ProductFilesOutcome::kRemoved);
+    EXPECT_TRUE(plan.IsDeleted(Roaming(kAnn) + "\\d"));
+    EXPECT_TRUE(m.files.Exists(deepest + "\\locked.pal"));
+
+    int attributeChanges = 0;
+    m.files.SetHandleHook([&](HandleOp op, std::string_view) {
+        if (op == HandleOp::kSetAttributes) ++attributeChanges;
+    });
+    ASSERT_EQ(Clean(), ProductFilesOutcome::kRemoved);
+    EXPECT_FALSE(m.files.Exists(Roaming(kAnn)));
+    EXPECT_EQ(attributeChanges, 0);
+    EXPECT_EQ(m.files.OpenHandleCount(), 0u);
+}
+
 TEST_F(ProductFilesTest, UnreadableFolderValueDeletesNothingOfThatRegistration) {
     Register(kAnn);
     m.files.AddFile(m.LocalSettings(kAnn) + "\\Temp\\ovln1.tmp");

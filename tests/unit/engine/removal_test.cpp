@@ -157,6 +157,22 @@ TEST_F(RemovalTest, RefusedProductFolderKeepsTheKeyOthersAreStillCleanedAndNoPri
     ExpectNothingLeftOpen();
 }
 
+// A registry link that a user puts into his registration leads into a key that is not his: the
+// clean-up refuses it, whether the link is the registration's sub key or the target lies in the
+// machine's keys, and the key it leads to stays whole.
+TEST_F(RemovalTest, RegistryLinkInTheRegistrationIsRefusedAndWhatItLeadsToStays) {
+    Register(kAnn);
+    m.registry.SetString("HKLM\\SOFTWARE\\Victim\\Keep", "Value", "kept");
+    m.registry.AddLink(KeyOf(kAnn, kOvalineKey) + "\\Profiles", "HKLM\\SOFTWARE\\Victim");
+    Check(kAnn, "ann");
+
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+
+    EXPECT_EQ(m.registry.GetString("HKLM\\SOFTWARE\\Victim\\Keep", "Value"), "kept");
+    EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
+    ExpectNothingLeftOpen();
+}
+
 TEST_F(RemovalTest, UsersUnderOneLabelEachLoseTheirOwnRegistration) {
     const std::string otherCode = "Software\\Brennard\\Ovaline\\R16.0\\OVXM-201:409";
     Register(kAnn);

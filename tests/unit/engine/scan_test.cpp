@@ -162,6 +162,11 @@ class PathRecorder final : public IRegistry, public IFileSystem {
         openedKeys.emplace_back(subKey);
         return registry_.OpenKey(parent, subKey, access, key);
     }
+    Win32Error OpenLinkKey(HKey parent, std::string_view subKey, std::uint32_t access,
+                           HKey* key) noexcept override {
+        openedKeys.emplace_back(subKey);
+        return registry_.OpenLinkKey(parent, subKey, access, key);
+    }
     Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
                          std::uint32_t access, HKey* key,
                          std::uint32_t* disposition) noexcept override {
