@@ -303,6 +303,12 @@ std::optional<FullPath> MakeFullPath(std::string_view path, std::string_view cur
 // ---------------------------------------------------------------------------------------------
 // The tree of entries
 
+// File indexes as a volume hands them out: never two entries alike.
+std::uint64_t NextFileIndex() {
+    static std::uint64_t last = 0x10000;
+    return ++last;
+}
+
 struct Node {
     enum class Kind { kFolder, kFile, kJunction };
 
@@ -314,7 +320,9 @@ struct Node {
     std::string target;  // junction: full path of the folder it points to
     Node* parent = nullptr;
     std::uint64_t volumeSerial = 0;  // of the drive the entry was made on
-    bool deleted = false;            // no longer reachable by any path; a handle may still name it
+    // The entry's file index: its own for as long as it lives, kept through renames and moves.
+    std::uint64_t fileIndex = NextFileIndex();
+    bool deleted = false;  // no longer reachable by any path; a handle may still name it
     // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
     // its first folder and kept from then on.
     std::optional<FolderProtection> protection;
@@ -992,6 +1000,17 @@ Win32Error FakeFileSystem::QueryFacts(FileRef handle, FileFacts* facts) noexcept
     facts->attributes = n.Attributes();
     facts->reparseTag = n.IsJunction() ? kReparseTagMountPoint : 0;
     facts->volumeSerial = n.volumeSerial;
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::QueryIdentity(FileRef handle, FileIdentity* identity) noexcept {
+    auto it = s_->opens.find(handle);
+    if (it == s_->opens.end() || identity == nullptr) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kQueryIdentity, n.name);
+    if (Win32Error e = s_->FaultOf(HandleOp::kQueryIdentity, n.name)) return e;
+    identity->volumeSerial = n.volumeSerial;
+    identity->fileIndex = n.fileIndex;
     return err::kSuccess;
 }
 

@@ -104,6 +104,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,
                                           std::uint32_t intent, FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override;
+    [[nodiscard]] Win32Error QueryIdentity(FileRef handle,
+                                           FileIdentity* identity) noexcept override;
     [[nodiscard]] Win32Error ListFolder(FileRef folder, std::string_view mask,
                                         std::vector<FolderEntry>* entries) noexcept override;
     [[nodiscard]] Win32Error SetAttributes(FileRef handle,
