@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 namespace {
@@ -97,7 +98,9 @@ std::vector<std::string_view> Characters(std::string_view s) {
     return out;
 }
 
-bool SameChar(std::string_view a, std::string_view b) { return text::EqualsNoCase(a, b); }
+bool SameChar(std::string_view a, std::string_view b) {
+    return UpperCaseCp932(a) == UpperCaseCp932(b);
+}
 
 class MaskMatcher {
   public:
@@ -329,7 +332,7 @@ struct Node {
     // Entries in the order they were created: this volume returns them unsorted, in creation
     // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
     std::vector<std::unique_ptr<Node>> children;
-    std::unordered_map<std::string, Node*> index;  // text::FoldCase(name) -> child
+    std::unordered_map<std::string, Node*> index;  // UpperCaseCp932(name) -> child
 
     bool IsFolder() const { return kind == Kind::kFolder; }
     bool IsFile() const { return kind == Kind::kFile; }
@@ -337,7 +340,7 @@ struct Node {
     bool IsReadOnly() const { return (attributes & fa::kReadOnly) != 0; }
 
     Node* Child(std::string_view childName) const {
-        auto it = index.find(text::FoldCase(childName));
+        auto it = index.find(UpperCaseCp932(childName));
         return it == index.end() ? nullptr : it->second;
     }
 
@@ -347,14 +350,14 @@ struct Node {
         if (!child->protection)
             child->protection = protection.value_or(FolderProtection::kInherited);
         Node* raw = child.get();
-        index[text::FoldCase(raw->name)] = raw;
+        index[UpperCaseCp932(raw->name)] = raw;
         children.push_back(std::move(child));
         return raw;
     }
 
     // Takes the child out of this folder and hands it over: an open handle may still name it.
     std::unique_ptr<Node> Detach(Node* child) {
-        index.erase(text::FoldCase(child->name));
+        index.erase(UpperCaseCp932(child->name));
         auto it = std::find_if(children.begin(), children.end(),
                                [child](const auto& c) { return c.get() == child; });
         std::unique_ptr<Node> out = std::move(*it);

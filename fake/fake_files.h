@@ -1,9 +1,9 @@
 // The fake machine's file system: Windows rules for paths (drive letters, "\" and "/",
-// case-insensitive names, "." and ".."), directory search ("*" and "?" as FindFirstFileA matches
-// them, "." and ".." first outside a drive root), read-only and in-use files, folders that are not
-// empty, junctions, and the handle calls of the deleter (relative opens that do not follow links,
-// deletion by handle, and the calls of a clean-up's backup: folders created with an access list,
-// renames by handle, whole files written and read).
+// names without regard to the case of any letter of code page 932, "." and ".."), directory search
+// ("*" and "?" as FindFirstFileA matches them, "." and ".." first outside a drive root), read-only
+// and in-use files, folders that are not empty, junctions, and the handle calls of the deleter
+// (relative opens that do not follow links, deletion by handle, and the calls of a clean-up's
+// backup: folders created with an access list, renames by handle, whole files written and read).
 #pragma once
 #include <cstdint>
 #include <functional>
