@@ -417,6 +417,21 @@ struct FakeFileSystem::State {
         Win32Error error;
     };
     std::vector<Fault> faults;
+    bool recording = false;
+    std::vector<std::string> reached;
+
+    void Reached(std::string_view path) {
+        if (recording) reached.emplace_back(path);
+    }
+
+    // The full path of an entry, from its drive down.
+    static std::string PathOf(const Node* n) {
+        std::vector<const Node*> way;
+        for (; n != nullptr; n = n->parent) way.push_back(n);
+        std::string path = way.back()->name;
+        for (std::size_t i = way.size() - 1; i-- > 0;) path += "\\" + way[i]->name;
+        return path;
+    }
 
     // The injected error of `op` on the entry `name`, or 0.
     Win32Error FaultOf(HandleOp op, std::string_view name) const {
@@ -819,6 +834,7 @@ std::size_t FakeFileSystem::OpenFindCount() const { return s_->searches.size(); 
 // --- IFileSystem ---
 
 std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept {
+    s_->Reached(path);
     if (HoldsNul(path) || TooLongForAnsiCall(path)) return kInvalidFileAttributes;
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return kInvalidFileAttributes;
@@ -832,6 +848,7 @@ std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept 
 Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* handle,
                                          FindData* data) noexcept {
     if (handle != nullptr) *handle = 0;
+    s_->Reached(pattern);
     if (handle == nullptr || data == nullptr) return err::kInvalidParameter;
     if (Win32Error e = CheckAnsiName(pattern)) return e;
     // The folder is the full path without its last component; the last component is the mask.
@@ -933,9 +950,17 @@ void FakeFileSystem::InjectHandleFault(HandleOp op, std::string_view name, Win32
 
 std::size_t FakeFileSystem::OpenHandleCount() const { return s_->opens.size(); }
 
+void FakeFileSystem::RecordPathsReached(bool on) {
+    s_->recording = on;
+    s_->reached.clear();
+}
+
+const std::vector<std::string>& FakeFileSystem::PathsReached() const { return s_->reached; }
+
 Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) noexcept {
     if (handle == nullptr) return err::kInvalidParameter;
     *handle = 0;
+    s_->Reached(path);
     if (s_->hook) s_->hook(HandleOp::kOpenFolder, path);
     if (Win32Error e = CheckAnsiName(path)) return e;
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenFolder, path)) return e;
@@ -981,6 +1006,7 @@ Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name, s
             return i + 1 == parts.size() ? err::kFileNotFound : err::kPathNotFound;
         cur = child;
     }
+    if (s_->recording) s_->Reached(s_->PathOf(cur));
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenRelative, cur->name)) return e;
     if ((intent & open_intent::kList) != 0 && cur->IsFile()) return err::kDirectory;
     if ((intent & open_intent::kDelete) != 0) {

@@ -59,6 +59,11 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // CheckProtection take no injected faults.
     void InjectHandleFault(HandleOp op, std::string_view name, Win32Error error);
     std::size_t OpenHandleCount() const;
+    // From now on (or no longer) every path with which a call reaches the disk is noted, the
+    // notes so far dropped: the path a GetFileAttributes, FindFirstFile or OpenFolder is given, and
+    // the full path of the entry a relative open reaches. GetFullPathName only makes a text.
+    void RecordPathsReached(bool on = true);
+    const std::vector<std::string>& PathsReached() const;
 
     // --- inspection ---
     bool Exists(std::string_view path) const;

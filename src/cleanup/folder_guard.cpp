@@ -205,7 +205,7 @@ std::vector<FileIdentity> FoldersHolding(Platform& os, const std::string& other,
 
 }  // namespace
 
-bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles) {
+bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles, bool identify) {
     std::vector<std::string> sids;
     if (!ListProfileSids(os, &sids)) return false;
     for (const std::string& sid : sids) {
@@ -213,7 +213,7 @@ bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles) {
         profile.sid = sid;
         if (!ProfileFolder(os, sid, &profile.folder)) continue;
         profile.folder = text::TrimTrailingBackslashes(profile.folder);
-        profile.identified = IdentityOf(os.handles, profile.folder, &profile.identity);
+        profile.identified = identify && IdentityOf(os.handles, profile.folder, &profile.identity);
         profiles->push_back(std::move(profile));
     }
     return true;
@@ -231,7 +231,8 @@ ProfileFolders ProfileOf(Platform& os, std::string_view sidText,
         if (&entry == own || text::EqualsNoCase(entry.sid, sidText)) continue;
         result.otherProfiles.push_back(entry.folder);
         // A second entry of the list that names this user's own folder is no one else's.
-        if (entry.identified && !(own != nullptr && own->identified && own->identity == entry.identity)) {
+        if (entry.identified &&
+            !(own != nullptr && own->identified && own->identity == entry.identity)) {
             result.fence.profiles.push_back(entry.identity);
         }
     }
@@ -267,8 +268,10 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
         if (entry.identified && text::EqualsNoCase(entry.sid, sidText)) {
             for (const MachineProfile& other : machine) {
                 if (!other.identified || other.identity == entry.identity) continue;
-                for (const FileIdentity& holder : FoldersHolding(os, other.folder, entry.identity)) {
-                    if (!Holds(result.fence.holders, holder)) result.fence.holders.push_back(holder);
+                for (const FileIdentity& holder :
+                     FoldersHolding(os, other.folder, entry.identity)) {
+                    if (!Holds(result.fence.holders, holder))
+                        result.fence.holders.push_back(holder);
                 }
             }
         }

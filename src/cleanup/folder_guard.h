@@ -54,9 +54,10 @@ struct MachineProfile {
     bool identified = false;
     FileIdentity identity;
 };
-// The machine's profiles with a folder, in the profile list's order. False when the list cannot
-// be read.
-[[nodiscard]] bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles);
+// The machine's profiles with a folder, in the profile list's order, each folder opened for its
+// identity when `identify`. False when the list cannot be read.
+[[nodiscard]] bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles,
+                                       bool identify = true);
 
 // The folders of other users' profiles, known by identity, so that no spelling of a path (case,
 // "/", short names, doubled separators) hides them: the profile folders of the machine's profile
