@@ -117,6 +117,7 @@ TEST_P(HandlesContract, RelativeOpensReachEntriesAndRefuseWhatIsNone) {
 TEST_P(HandlesContract, IdentityNamesTheEntryWhateverPathReachesIt) {
     Handles on(machine());
     ASSERT_EQ(on.opened(), err::kSuccess);
+    machine().MakeFolder(InFolder("sub"));
     machine().MakeFolder(InFolder("sub\\inner"));
     machine().MakeFolder(InFolder("other"));
     machine().MakeFile(InFolder("a.txt"), "a");
