@@ -28,12 +28,12 @@ profile_read() {
     [ "$(jq -r '.profiles[] | select(.sid == "S-1-5-20") | .state' "$E2E_WORK/scan.out")" = loaded ]
 }
 e2e_check "the scan reads the user's hive" profile_read
-file_calls=$(grep -a '^trace:file:' "$trace" | grep -aic 'svc-network')
+file_calls=$(grep -aE '^[0-9a-f]+:trace:file:' "$trace" | grep -aic 'svc-network')
 e2e_check "the trace holds the scan's file calls on the user's profile ($file_calls)" \
   test "$file_calls" -gt 0
 refusals=$(grep -a 'Refused to use' "$trace" | grep -a 'qvunchost' | grep -acE 'as (Local )?AppData:')
 e2e_check "both values are refused on the debug output ($refusals)" test "$refusals" -eq 2
-unc_calls=$(grep -a '^trace:file:' "$trace" | grep -aic 'qvunchost')
+unc_calls=$(grep -aE '^[0-9a-f]+:trace:file:' "$trace" | grep -aic 'qvunchost')
 e2e_check "no file call names the server ($unc_calls)" test "$unc_calls" -eq 0
 
 e2e_finish
