@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 namespace {
@@ -97,7 +98,9 @@ std::vector<std::string_view> Characters(std::string_view s) {
     return out;
 }
 
-bool SameChar(std::string_view a, std::string_view b) { return text::EqualsNoCase(a, b); }
+bool SameChar(std::string_view a, std::string_view b) {
+    return UpperCaseCp932(a) == UpperCaseCp932(b);
+}
 
 class MaskMatcher {
   public:
@@ -303,6 +306,12 @@ std::optional<FullPath> MakeFullPath(std::string_view path, std::string_view cur
 // ---------------------------------------------------------------------------------------------
 // The tree of entries
 
+// File indexes as a volume hands them out: never two entries alike.
+std::uint64_t NextFileIndex() {
+    static std::uint64_t last = 0x10000;
+    return ++last;
+}
+
 struct Node {
     enum class Kind { kFolder, kFile, kJunction };
 
@@ -314,14 +323,16 @@ struct Node {
     std::string target;  // junction: full path of the folder it points to
     Node* parent = nullptr;
     std::uint64_t volumeSerial = 0;  // of the drive the entry was made on
-    bool deleted = false;            // no longer reachable by any path; a handle may still name it
+    // The entry's file index: its own for as long as it lives, kept through renames and moves.
+    std::uint64_t fileIndex = NextFileIndex();
+    bool deleted = false;  // no longer reachable by any path; a handle may still name it
     // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
     // its first folder and kept from then on.
     std::optional<FolderProtection> protection;
     // Entries in the order they were created: this volume returns them unsorted, in creation
     // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
     std::vector<std::unique_ptr<Node>> children;
-    std::unordered_map<std::string, Node*> index;  // text::FoldCase(name) -> child
+    std::unordered_map<std::string, Node*> index;  // UpperCaseCp932(name) -> child
 
     Node() = default;
     Node(const Node&) = delete;
@@ -344,7 +355,7 @@ struct Node {
     bool IsReadOnly() const { return (attributes & fa::kReadOnly) != 0; }
 
     Node* Child(std::string_view childName) const {
-        auto it = index.find(text::FoldCase(childName));
+        auto it = index.find(UpperCaseCp932(childName));
         return it == index.end() ? nullptr : it->second;
     }
 
@@ -354,14 +365,14 @@ struct Node {
         if (!child->protection)
             child->protection = protection.value_or(FolderProtection::kInherited);
         Node* raw = child.get();
-        index[text::FoldCase(raw->name)] = raw;
+        index[UpperCaseCp932(raw->name)] = raw;
         children.push_back(std::move(child));
         return raw;
     }
 
     // Takes the child out of this folder and hands it over: an open handle may still name it.
     std::unique_ptr<Node> Detach(Node* child) {
-        index.erase(text::FoldCase(child->name));
+        index.erase(UpperCaseCp932(child->name));
         auto it = std::find_if(children.begin(), children.end(),
                                [child](const auto& c) { return c.get() == child; });
         std::unique_ptr<Node> out = std::move(*it);
@@ -454,6 +465,21 @@ struct FakeFileSystem::State {
         Win32Error error;
     };
     std::vector<Fault> faults;
+    bool recording = false;
+    std::vector<std::string> reached;
+
+    void Reached(std::string_view path) {
+        if (recording) reached.emplace_back(path);
+    }
+
+    // The full path of an entry, from its drive down.
+    static std::string PathOf(const Node* n) {
+        std::vector<const Node*> way;
+        for (; n != nullptr; n = n->parent) way.push_back(n);
+        std::string path = way.back()->name;
+        for (std::size_t i = way.size() - 1; i-- > 0;) path += "\\" + way[i]->name;
+        return path;
+    }
 
     // The injected error of `op` on the entry `name`, or 0.
     Win32Error FaultOf(HandleOp op, std::string_view name) const {
@@ -870,6 +896,7 @@ std::size_t FakeFileSystem::OpenFindCount() const { return s_->searches.size(); 
 // --- IFileSystem ---
 
 std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept {
+    s_->Reached(path);
     if (HoldsNul(path) || TooLongForAnsiCall(path)) return kInvalidFileAttributes;
     std::optional<FullPath> p = s_->Full(path, true);
     if (!p) return kInvalidFileAttributes;
@@ -883,6 +910,7 @@ std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept 
 Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* handle,
                                          FindData* data) noexcept {
     if (handle != nullptr) *handle = 0;
+    s_->Reached(pattern);
     if (handle == nullptr || data == nullptr) return err::kInvalidParameter;
     if (Win32Error e = CheckAnsiName(pattern)) return e;
     // The folder is the full path without its last component; the last component is the mask.
@@ -984,9 +1012,17 @@ void FakeFileSystem::InjectHandleFault(HandleOp op, std::string_view name, Win32
 
 std::size_t FakeFileSystem::OpenHandleCount() const { return s_->opens.size(); }
 
+void FakeFileSystem::RecordPathsReached(bool on) {
+    s_->recording = on;
+    s_->reached.clear();
+}
+
+const std::vector<std::string>& FakeFileSystem::PathsReached() const { return s_->reached; }
+
 Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) noexcept {
     if (handle == nullptr) return err::kInvalidParameter;
     *handle = 0;
+    s_->Reached(path);
     if (s_->hook) s_->hook(HandleOp::kOpenFolder, path);
     if (Win32Error e = CheckAnsiName(path)) return e;
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenFolder, path)) return e;
@@ -1032,6 +1068,7 @@ Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name, s
             return i + 1 == parts.size() ? err::kFileNotFound : err::kPathNotFound;
         cur = child;
     }
+    if (s_->recording) s_->Reached(s_->PathOf(cur));
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenRelative, cur->name)) return e;
     if ((intent & open_intent::kList) != 0 && cur->IsFile()) return err::kDirectory;
     if ((intent & open_intent::kDelete) != 0) {
@@ -1054,6 +1091,17 @@ Win32Error FakeFileSystem::QueryFacts(FileRef handle, FileFacts* facts) noexcept
     facts->attributes = n.Attributes();
     facts->reparseTag = n.IsJunction() ? kReparseTagMountPoint : 0;
     facts->volumeSerial = n.volumeSerial;
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::QueryIdentity(FileRef handle, FileIdentity* identity) noexcept {
+    auto it = s_->opens.find(handle);
+    if (it == s_->opens.end() || identity == nullptr) return err::kInvalidHandle;
+    const Node& n = *it->second.node;
+    if (s_->hook) s_->hook(HandleOp::kQueryIdentity, n.name);
+    if (Win32Error e = s_->FaultOf(HandleOp::kQueryIdentity, n.name)) return e;
+    identity->volumeSerial = n.volumeSerial;
+    identity->fileIndex = n.fileIndex;
     return err::kSuccess;
 }
 

@@ -1,9 +1,9 @@
 // The fake machine's file system: Windows rules for paths (drive letters, "\" and "/",
-// case-insensitive names, "." and ".."), directory search ("*" and "?" as FindFirstFileA matches
-// them, "." and ".." first outside a drive root), read-only and in-use files, folders that are not
-// empty, junctions, and the handle calls of the deleter (relative opens that do not follow links,
-// deletion by handle, and the calls of a clean-up's backup: folders created with an access list,
-// renames by handle, whole files written and read).
+// names without regard to the case of any letter of code page 932, "." and ".."), directory search
+// ("*" and "?" as FindFirstFileA matches them, "." and ".." first outside a drive root), read-only
+// and in-use files, folders that are not empty, junctions, and the handle calls of the deleter
+// (relative opens that do not follow links, deletion by handle, and the calls of a clean-up's
+// backup: folders created with an access list, renames by handle, whole files written and read).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -59,6 +59,11 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // CheckProtection take no injected faults.
     void InjectHandleFault(HandleOp op, std::string_view name, Win32Error error);
     std::size_t OpenHandleCount() const;
+    // From now on (or no longer) every path with which a call reaches the disk is noted, the
+    // notes so far dropped: the path a GetFileAttributes, FindFirstFile or OpenFolder is given, and
+    // the full path of the entry a relative open reaches. GetFullPathName only makes a text.
+    void RecordPathsReached(bool on = true);
+    const std::vector<std::string>& PathsReached() const;
 
     // --- inspection ---
     bool Exists(std::string_view path) const;
@@ -104,6 +109,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     [[nodiscard]] Win32Error OpenRelative(FileRef folder, std::string_view name,
                                           std::uint32_t intent, FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept override;
+    [[nodiscard]] Win32Error QueryIdentity(FileRef handle,
+                                           FileIdentity* identity) noexcept override;
     [[nodiscard]] Win32Error ListFolder(FileRef folder, std::string_view mask,
                                         std::vector<FolderEntry>* entries) noexcept override;
     [[nodiscard]] Win32Error SetAttributes(FileRef handle,

@@ -12,6 +12,7 @@
 
 #include "base/text.h"
 #include "base/unique_handle.h"
+#include "fake/fake_case.h"
 #include "fake/fake_files.h"
 
 namespace qv::fake {
@@ -550,6 +551,14 @@ std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
         return ConvertFromCp932(ansi).value_or(std::string());
     } catch (const std::bad_alloc&) {
         return std::string();
+    }
+}
+
+bool FakeSystem::EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept {
+    try {
+        return UpperCaseCp932(a) == UpperCaseCp932(b);
+    } catch (const std::bad_alloc&) {
+        return text::EqualsNoCase(a, b);
     }
 }
 

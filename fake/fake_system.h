@@ -90,6 +90,9 @@ class FakeSystem final : public ISystem {
     // The machine's ANSI code page is 932, converted as the system converts it (see
     // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
+    // Folds what the system folds of code page 932: the ASCII letters, the full-width Latin
+    // letters and the Greek and Cyrillic letters (every other character is its own).
+    [[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept override;
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override;
 

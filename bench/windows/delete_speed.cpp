@@ -68,9 +68,9 @@ class TimedHandles final : public qv::IFileHandles {
   public:
     // The names the report gives the port's calls, in the order of qv::HandleOp.
     static constexpr const char* kNames[qv::kHandleOpCount] = {
-        "OpenFolder",      "OpenRelative",   "QueryFacts",     "ListFolder",
-        "SetAttributes",   "DeleteByHandle", "Close",          "CreateFolder",
-        "CheckProtection", "Rename",         "WriteWholeFile", "ReadWholeFile"};
+        "OpenFolder",     "OpenRelative",  "QueryFacts",   "ListFolder",      "SetAttributes",
+        "DeleteByHandle", "Close",         "CreateFolder", "CheckProtection", "Rename",
+        "WriteWholeFile", "ReadWholeFile", "QueryIdentity"};
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
         Timer t(this, qv::HandleOp::kOpenFolder);
@@ -101,6 +101,10 @@ class TimedHandles final : public qv::IFileHandles {
     qv::Win32Error DeleteIgnoringReadOnly(qv::FileRef handle) noexcept override {
         Timer t(this, qv::HandleOp::kDelete);
         return system_->DeleteIgnoringReadOnly(handle);
+    }
+    qv::Win32Error QueryIdentity(qv::FileRef handle, qv::FileIdentity* identity) noexcept override {
+        Timer t(this, qv::HandleOp::kQueryIdentity);
+        return system_->QueryIdentity(handle, identity);
     }
     qv::Win32Error Close(qv::FileRef handle) noexcept override {
         Timer t(this, qv::HandleOp::kClose);

@@ -439,6 +439,11 @@ class TimedSystem final : public TimedPort<qv::ISystem> {
         CallClock::Timer t(clock_, "AnsiToUtf8");
         return system_.AnsiToUtf8(ansi);
     }
+    [[nodiscard]] bool EqualsIgnoringCase(std::string_view a,
+                                          std::string_view b) noexcept override {
+        CallClock::Timer t(clock_, "CompareStringOrdinal");
+        return system_.EqualsIgnoringCase(a, b);
+    }
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override {
         CallClock::Timer t(clock_, "RtlGenRandom");

@@ -57,13 +57,30 @@ std::string CheckFolderOnTheWay(IFileHandles& files, FileRef handle, std::uint64
     return std::string();
 }
 
+// Empty when the open folder is no other user's profile folder, nor (`whole`: it is to be deleted
+// or moved with everything in it) a folder that holds one; else the reason.
+std::string CheckFence(IFileHandles& files, FileRef folder, const ProfileFence& fence, bool whole) {
+    if (fence.profiles.empty() && (!whole || fence.holders.empty())) return std::string();
+    FileIdentity identity;
+    if (files.QueryIdentity(folder, &identity) != err::kSuccess) {
+        return "its identity cannot be read";
+    }
+    auto holds = [&identity](const std::vector<FileIdentity>& list) {
+        return std::find(list.begin(), list.end(), identity) != list.end();
+    };
+    if (holds(fence.profiles)) return "another user's profile";
+    if (whole && holds(fence.holders)) return "holds another user's profile";
+    return std::string();
+}
+
 // Opens the anchor that holds `parts` and walks down to the folder `depth` names below the
 // volume, checking each folder on the way. `allowAnchor`: the path may be the anchor itself.
 // With `make`, a folder missing on the way is made (by handle, inheriting its parent's
 // protection) instead of ending the walk.
 DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
-                    const PathParts& parts, std::size_t depth, bool allowAnchor,
-                    UniqueFileRef* folder, std::uint64_t* volume, bool make = false) {
+                    const ProfileFence& fence, const PathParts& parts, std::size_t depth,
+                    bool allowAnchor, UniqueFileRef* folder, std::uint64_t* volume,
+                    bool make = false) {
     // The innermost anchor that holds the path.
     const PathParts* best = nullptr;
     std::string bestText;
@@ -92,6 +109,9 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         return Refused(bestText, "its attributes cannot be read");
     }
     *volume = facts.volumeSerial;
+    if (std::string reason = CheckFence(files, folder->get(), fence, false); !reason.empty()) {
+        return Refused(bestText, reason);
+    }
 
     std::string path = best->volume;
     for (const std::string& name : best->names) path = text::JoinPath(path, name);
@@ -114,6 +134,7 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
             return Refused(path, "cannot be checked (error " + std::to_string(e) + ")");
         }
         std::string reason = CheckFolderOnTheWay(files, next.get(), *volume, &e);
+        if (reason.empty()) reason = CheckFence(files, next.get(), fence, false);
         if (!reason.empty()) return Refused(path, reason);
         *folder = std::move(next);
     }
@@ -158,8 +179,9 @@ Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& fa
 // one (a sub folder entered in its turn), and the folder itself is deleted after its last entry.
 class TreeDeletion {
   public:
-    TreeDeletion(IFileHandles& files, std::uint64_t volume, Journal* dryRun)
-        : files_(files), volume_(volume), dryRun_(dryRun) {}
+    TreeDeletion(IFileHandles& files, std::uint64_t volume, Journal* dryRun,
+                 const ProfileFence& fence)
+        : files_(files), volume_(volume), dryRun_(dryRun), fence_(fence) {}
 
     // Deletes everything in the open folder, then the folder itself.
     void DeleteFolder(FileRef folder, const FileFacts& facts, const std::string& path) {
@@ -284,6 +306,12 @@ class TreeDeletion {
             return false;
         }
         if (listedFolder) {
+            // Another user's profile folder is never entered, whatever path led to it.
+            if (std::string reason = CheckFence(files_, entry.get(), fence_, false);
+                !reason.empty()) {
+                if (problems_++ == 0) first_ = Refused(path_, std::move(reason));
+                return false;
+            }
             const FileRef handle = entry.get();
             Enter(std::move(entry), handle, facts);
             return true;
@@ -310,6 +338,7 @@ class TreeDeletion {
     IFileHandles& files_;
     std::uint64_t volume_;
     Journal* dryRun_;
+    const ProfileFence& fence_;
     std::vector<Level> stack_;
     std::string path_;           // of the entry at hand
     std::size_t nameStart_ = 0;  // where the entry's name starts in path_
@@ -326,8 +355,8 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     }
     if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kFileNotFound);
     UniqueFileRef parent(files_);
-    DeleteReport walk =
-        WalkTo(files_, anchors_, parts, parts.names.size() - 1, false, &parent, &target->volume);
+    DeleteReport walk = WalkTo(files_, anchors_, fence_, parts, parts.names.size() - 1, false,
+                               &parent, &target->volume);
     if (walk.outcome != DeleteOutcome::kDeleted) {
         if (walk.path.empty()) walk.path = std::string(path);
         return walk;
@@ -351,6 +380,11 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     if (target->facts.volumeSerial != target->volume) {
         return Refused(std::string(path), "on another volume");
     }
+    // A folder is deleted or moved whole here: it must neither be nor hold another's profile.
+    if (IsFolder(target->facts.attributes) && !IsLink(target->facts)) {
+        std::string reason = CheckFence(files_, target->handle.get(), fence_, true);
+        if (!reason.empty()) return Refused(std::string(path), reason);
+    }
     return DeleteReport{};
 }
 
@@ -373,7 +407,7 @@ DeleteReport Deleter::DeleteTree(std::string_view path) {
         Win32Error e = DeleteOpened(files_, target.handle.get(), target.facts, true, dryRun_, path);
         return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
     }
-    TreeDeletion deletion(files_, target.volume, dryRun_);
+    TreeDeletion deletion(files_, target.volume, dryRun_, fence_);
     deletion.DeleteFolder(target.handle.get(), target.facts, std::string(path));
     return deletion.first();
 }
@@ -434,7 +468,8 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     if (dryRun_ != nullptr && dryRun_->IsDeleted(path)) return Missing(err::kPathNotFound);
     UniqueFileRef folder(files_);
     std::uint64_t volume = 0;
-    DeleteReport walk = WalkTo(files_, anchors_, parts, parts.names.size(), true, &folder, &volume);
+    DeleteReport walk =
+        WalkTo(files_, anchors_, fence_, parts, parts.names.size(), true, &folder, &volume);
     if (walk.outcome != DeleteOutcome::kDeleted) {
         if (walk.path.empty()) walk.path = text::JoinPath(path, mask);
         return walk;
@@ -461,8 +496,8 @@ DeleteReport Deleter::OpenParentMaking(std::string_view path, PathParts* parts,
     if (!SplitAbsolutePath(path, parts) || parts->names.empty()) {
         return Refused(std::string(path), "not a plain path");
     }
-    DeleteReport walk =
-        WalkTo(files_, anchors_, *parts, parts->names.size() - 1, false, parent, volume, true);
+    DeleteReport walk = WalkTo(files_, anchors_, fence_, *parts, parts->names.size() - 1, false,
+                               parent, volume, true);
     if (walk.path.empty()) walk.path = std::string(path);
     return walk;
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/win32_codes.h"
@@ -61,6 +62,11 @@ class Deleter {
     Deleter(const Deleter&) = delete;
     Deleter& operator=(const Deleter&) = delete;
 
+    // Folders of other users' profiles, known by identity: none of them is entered, and neither
+    // one of them nor a folder that holds one is deleted or moved whole, whatever the path that
+    // names it looks like.
+    void SetFence(ProfileFence fence) { fence_ = std::move(fence); }
+
     // Deletes the folder at `path` with everything below it. Read-only entries are deleted too.
     // An entry that changed between the listing and its open (another kind, or a link now) is
     // left and makes the outcome kFailed; so does any entry that could not be deleted.
@@ -103,6 +109,7 @@ class Deleter {
     std::vector<std::string> anchors_;
     Journal* dryRun_;
     Keeper* keeper_;
+    ProfileFence fence_;
 };
 
 }  // namespace qv

@@ -241,6 +241,7 @@ ProductFilesOutcome CleanProductFiles(Platform& os, const Tables& tables,
     }
     Deleter deleter(os.handles, build.anchors, dryRun ? journal : nullptr,
                     journal != nullptr ? journal->keeper() : nullptr);
+    deleter.SetFence(build.fence);
     Run run{os, deleter, trace, journal, sidText};
     bool dataLeft = false;
     struct Root {

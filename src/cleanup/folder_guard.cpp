@@ -1,5 +1,7 @@
 #include "cleanup/folder_guard.h"
 
+#include <algorithm>
+
 #include "app/defaults.h"
 #include "base/enum_names.h"
 #include "base/text.h"
@@ -61,10 +63,14 @@ bool SplitNames(std::string_view rest, std::vector<std::string>* names) {
     }
 }
 
-bool SameNames(const PathParts& a, const PathParts& b, std::size_t count) {
-    if (!text::EqualsNoCase(a.volume, b.volume)) return false;
+bool SameName(ISystem* system, std::string_view a, std::string_view b) {
+    return system != nullptr ? system->EqualsIgnoringCase(a, b) : text::EqualsNoCase(a, b);
+}
+
+bool SameNames(const PathParts& a, const PathParts& b, std::size_t count, ISystem* system) {
+    if (!SameName(system, a.volume, b.volume)) return false;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!text::EqualsNoCase(a.names[i], b.names[i])) return false;
+        if (!SameName(system, a.names[i], b.names[i])) return false;
     }
     return true;
 }
@@ -104,12 +110,13 @@ bool SplitAbsolutePath(std::string_view path, PathParts* parts) {
     return true;
 }
 
-bool IsStrictlyInside(const PathParts& inner, const PathParts& outer) {
-    return inner.names.size() > outer.names.size() && SameNames(inner, outer, outer.names.size());
+bool IsStrictlyInside(const PathParts& inner, const PathParts& outer, ISystem* system) {
+    return inner.names.size() > outer.names.size() &&
+           SameNames(inner, outer, outer.names.size(), system);
 }
 
-bool IsSameFolder(const PathParts& a, const PathParts& b) {
-    return a.names.size() == b.names.size() && SameNames(a, b, a.names.size());
+bool IsSameFolder(const PathParts& a, const PathParts& b, ISystem* system) {
+    return a.names.size() == b.names.size() && SameNames(a, b, a.names.size(), system);
 }
 
 bool IsUsableFolder(std::string_view path) {
@@ -158,10 +165,87 @@ bool PlaceSharedFolder(IFileSystem& files, const std::string& value, std::string
     return true;
 }
 
+// The identity of a folder that the machine names, opened by its path; false when it cannot be
+// opened.
+bool IdentityOf(IFileHandles& handles, const std::string& folder, FileIdentity* identity) {
+    UniqueFileRef opened(handles);
+    if (handles.OpenFolder(folder, opened.put()) != err::kSuccess) {
+        (void)opened.release();  // a failed open hands out no handle
+        return false;
+    }
+    return handles.QueryIdentity(opened.get(), identity) == err::kSuccess;
+}
+
+bool Holds(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
+    return std::find(identities.begin(), identities.end(), identity) != identities.end();
+}
+
+// The folders from another profile's folder up to this user's profile folder, when it lies inside
+// that: each prefix of its full path opened by its path, until one is the user's own folder. The
+// other profile itself is left out; nothing when the way up never meets the user's folder.
+std::vector<FileIdentity> FoldersHolding(Platform& os, const std::string& other,
+                                         const FileIdentity& own) {
+    std::string full;
+    PathParts parts;
+    if (os.files.GetFullPathName(other, kMaxPath, &full) != err::kSuccess ||
+        !SplitAbsolutePath(full, &parts)) {
+        return {};
+    }
+    std::vector<FileIdentity> way;
+    for (std::size_t count = parts.names.size(); count-- > 1;) {
+        std::string prefix = parts.volume;
+        for (std::size_t i = 0; i < count; ++i) prefix += "\\" + parts.names[i];
+        FileIdentity identity;
+        if (!IdentityOf(os.handles, prefix, &identity)) return {};
+        if (identity == own) return way;
+        way.push_back(identity);
+    }
+    return {};
+}
+
 }  // namespace
 
-ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
+bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles, bool identify) {
+    std::vector<std::string> sids;
+    if (!ListProfileSids(os, &sids)) return false;
+    for (const std::string& sid : sids) {
+        MachineProfile profile;
+        profile.sid = sid;
+        if (!ProfileFolder(os, sid, &profile.folder)) continue;
+        profile.folder = text::TrimTrailingBackslashes(profile.folder);
+        profile.identified = identify && IdentityOf(os.handles, profile.folder, &profile.identity);
+        profiles->push_back(std::move(profile));
+    }
+    return true;
+}
+
+ProfileFolders ProfileOf(Platform& os, std::string_view sidText,
+                         const std::vector<MachineProfile>& machine) {
     ProfileFolders result;
+    result.system = &os.system;
+    const MachineProfile* own = nullptr;
+    for (const MachineProfile& entry : machine) {
+        if (text::EqualsNoCase(entry.sid, sidText)) own = &entry;
+    }
+    for (const MachineProfile& entry : machine) {
+        if (&entry == own || text::EqualsNoCase(entry.sid, sidText)) continue;
+        result.otherProfiles.push_back(entry.folder);
+        // A second entry of the list that names this user's own folder is no one else's.
+        if (entry.identified &&
+            !(own != nullptr && own->identified && own->identity == entry.identity)) {
+            result.fence.profiles.push_back(entry.identity);
+        }
+    }
+    if (own == nullptr || !IsUsableFolder(own->folder)) return result;
+    result.known = true;
+    result.profile = own->folder;
+    return result;
+}
+
+ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
+    std::vector<MachineProfile> machine;
+    (void)ReadMachineProfiles(os, &machine);
+    ProfileFolders result = ProfileOf(os, sidText, machine);
     for (const char* name :
          {shell_folder::kAppData, shell_folder::kLocalAppData, shell_folder::kLocalSettings}) {
         std::string value;
@@ -178,27 +262,26 @@ ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText) {
             result.sharedFolders.push_back(folder);
         }
     }
-    std::vector<std::string> sids;
-    if (ListProfileSids(os, &sids)) {
-        for (const std::string& sid : sids) {
-            std::string folder;
-            if (!text::EqualsNoCase(sid, sidText) && ProfileFolder(os, sid, &folder)) {
-                result.otherProfiles.push_back(text::TrimTrailingBackslashes(folder));
+    if (!result.known) return result;
+    // The folders inside this user's profile that hold another's: none of them goes whole.
+    for (const MachineProfile& entry : machine) {
+        if (entry.identified && text::EqualsNoCase(entry.sid, sidText)) {
+            for (const MachineProfile& other : machine) {
+                if (!other.identified || other.identity == entry.identity) continue;
+                for (const FileIdentity& holder :
+                     FoldersHolding(os, other.folder, entry.identity)) {
+                    if (!Holds(result.fence.holders, holder))
+                        result.fence.holders.push_back(holder);
+                }
             }
         }
     }
-    std::string profile;
-    if (!ProfileFolder(os, sidText, &profile)) return result;
-    profile = text::TrimTrailingBackslashes(profile);
-    if (!IsUsableFolder(profile)) return result;
-    result.known = true;
-    result.profile = profile;
     // The usual places of these folders, for a hive whose shell folders are missing or point
     // elsewhere.
     for (const char* name :
          {"Application Data", "Local Settings", "Local Settings\\Application Data", "AppData",
           "AppData\\Local", "AppData\\LocalLow", "AppData\\Roaming"}) {
-        result.sharedFolders.push_back(profile + "\\" + name);
+        result.sharedFolders.push_back(result.profile + "\\" + name);
     }
     return result;
 }
@@ -215,11 +298,14 @@ bool Home(const ProfileFolders& profile, PathParts* home) {
 // path inside this user's profile is his before it is the outer one's.
 bool TouchesNestedProfile(const ProfileFolders& profile, const PathParts& home,
                           const PathParts& folder, bool orHolds) {
+    ISystem* system = profile.system;
     for (const std::string& other : profile.otherProfiles) {
         PathParts theirs;
-        if (!SplitAbsolutePath(other, &theirs) || !IsStrictlyInside(theirs, home)) continue;
-        if (IsSameFolder(folder, theirs) || IsStrictlyInside(folder, theirs)) return true;
-        if (orHolds && IsStrictlyInside(theirs, folder)) return true;
+        if (!SplitAbsolutePath(other, &theirs) || !IsStrictlyInside(theirs, home, system)) continue;
+        if (IsSameFolder(folder, theirs, system) || IsStrictlyInside(folder, theirs, system)) {
+            return true;
+        }
+        if (orHolds && IsStrictlyInside(theirs, folder, system)) return true;
     }
     return false;
 }
@@ -241,7 +327,7 @@ RootFolderVerdict CheckUserFolder(const ProfileFolders& profile, std::string_vie
         return RootFolderVerdict::kNotPlainPath;
     }
     PathParts home;
-    if (!Home(profile, &home) || !IsStrictlyInside(path, home)) {
+    if (!Home(profile, &home) || !IsStrictlyInside(path, home, profile.system)) {
         return RootFolderVerdict::kOutsideProfile;
     }
     if (HasShortName(path, home)) return RootFolderVerdict::kNotPlainPath;
@@ -256,15 +342,16 @@ RootFolderVerdict CheckRootFolder(const ProfileFolders& profile, std::string_vie
     }
     PathParts home;
     if (!Home(profile, &home)) return RootFolderVerdict::kOutsideProfile;
-    if (IsSameFolder(root, home)) return RootFolderVerdict::kSharedFolder;
-    if (!IsStrictlyInside(root, home)) return RootFolderVerdict::kOutsideProfile;
+    if (IsSameFolder(root, home, profile.system)) return RootFolderVerdict::kSharedFolder;
+    if (!IsStrictlyInside(root, home, profile.system)) return RootFolderVerdict::kOutsideProfile;
     if (HasShortName(root, home)) return RootFolderVerdict::kNotPlainPath;
     // A shell folder that cannot be placed might be this very folder.
     if (profile.sharedFolderUnplaced) return RootFolderVerdict::kSharedFolder;
     for (const std::string& shared : profile.sharedFolders) {
         PathParts kept;
         if (!SplitAbsolutePath(shared, &kept)) continue;
-        if (IsSameFolder(root, kept) || IsStrictlyInside(kept, root)) {
+        if (IsSameFolder(root, kept, profile.system) ||
+            IsStrictlyInside(kept, root, profile.system)) {
             return RootFolderVerdict::kSharedFolder;
         }
     }

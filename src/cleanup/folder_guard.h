@@ -33,16 +33,40 @@ struct PathParts {
 // ("\\?\...", "\\.\..."), an empty name ("a\\b"), a name ending in "." or a blank (so also "." and
 // ".."), and a name holding a wildcard, "/", ":" or another character that no file name holds.
 [[nodiscard]] bool SplitAbsolutePath(std::string_view path, PathParts* parts);
-// Whether `inner` lies strictly below `outer` (names compared without regard to case).
-[[nodiscard]] bool IsStrictlyInside(const PathParts& inner, const PathParts& outer);
-// Whether the two name the same folder (without regard to case).
-[[nodiscard]] bool IsSameFolder(const PathParts& a, const PathParts& b);
+// Whether `inner` lies strictly below `outer`. Names are compared without regard to case, as the
+// file systems compare them when a `system` is given (every letter folded), else by ASCII letters.
+[[nodiscard]] bool IsStrictlyInside(const PathParts& inner, const PathParts& outer,
+                                    ISystem* system = nullptr);
+// Whether the two name the same folder (without regard to case, as IsStrictlyInside compares).
+[[nodiscard]] bool IsSameFolder(const PathParts& a, const PathParts& b, ISystem* system = nullptr);
 // An absolute path with at least one folder name below its volume: a usable value for a folder
 // placeholder.
 [[nodiscard]] bool IsUsableFolder(std::string_view path);
 // "C:", "C:\", "\\server\share" and every text without a backslash: places a walk up the folder
 // tree must never try to remove.
 [[nodiscard]] bool IsVolumeRootOrRelative(std::string_view path);
+
+// A profile of the machine's profile list: its SID, its folder, and the identity of that folder,
+// opened once by its path (a machine value) when it can be.
+struct MachineProfile {
+    std::string sid;
+    std::string folder;
+    bool identified = false;
+    FileIdentity identity;
+};
+// The machine's profiles with a folder, in the profile list's order, each folder opened for its
+// identity when `identify`. False when the list cannot be read.
+[[nodiscard]] bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles,
+                                       bool identify = true);
+
+// The folders of other users' profiles, known by identity, so that no spelling of a path (case,
+// "/", short names, doubled separators) hides them: the profile folders of the machine's profile
+// list other than this user's own, and the folders inside this user's profile that hold one. No
+// deleter enters the former, nor deletes or moves either whole.
+struct ProfileFence {
+    std::vector<FileIdentity> profiles;
+    std::vector<FileIdentity> holders;
+};
 
 // The user's profile folder (from the machine's profile list, which the user cannot change) and
 // the folders of the profile that hold other programs' data too.
@@ -59,8 +83,15 @@ struct ProfileFolders {
     // The folders of every other profile of the machine's profile list: one may lie inside this
     // profile's folder, and its data is not this user's.
     std::vector<std::string> otherProfiles;
+    ProfileFence fence;
+    // Compares the names of paths as the file systems do; ASCII letters only when null.
+    ISystem* system = nullptr;
 };
 ProfileFolders ReadProfileFolders(Platform& os, std::string_view sidText);
+// The user's profile folder, the other profiles' folders and their fence (without the folders
+// that hold one), from a profile list read before: enough to confine the folders of his hive.
+ProfileFolders ProfileOf(Platform& os, std::string_view sidText,
+                         const std::vector<MachineProfile>& machine);
 
 enum class RootFolderVerdict {
     kAllowed,

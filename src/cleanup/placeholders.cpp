@@ -257,7 +257,9 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
     commonAppData = FolderOrUnknown(e, commonAppData);
     const std::string programFiles = ProgramFilesFolder(os.registry);
     build.anchors = CleanupAnchors(os, profile);
+    build.fence = profile.fence;
     Deleter deleter(os.handles, build.anchors);
+    deleter.SetFence(build.fence);
     // An entry that cannot be added (out of memory) is left out: a line of the file list that
     // names it is then refused as a bad placeholder and deletes nothing.
     auto put = [table](std::string_view name, std::string_view value) {

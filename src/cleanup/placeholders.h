@@ -56,6 +56,8 @@ struct PlaceholderBuild {
     // The folders the deleter may work below: the user's profile folder and the machine's
     // common application-data and program-files folders.
     std::vector<std::string> anchors;
+    // The other users' profile folders that the deleter must keep out of.
+    ProfileFence fence;
 };
 
 // The folders a deleter for the user of `profile` may work below: his profile folder (when known)

@@ -20,8 +20,10 @@ Win32Error SetStringValue(IRegistry& registry, HKey key, std::string_view name,
     return registry.SetValue(key, name, reg::kSz, data);
 }
 
-bool EitherIsDirectory(IFileSystem& files, const std::string& a, const std::string& b) {
-    return IsDirectory(files, a) || IsDirectory(files, b);
+// Whether the user has a folder, roaming (when his "AppData" may be looked in) or local.
+bool EitherIsDirectory(IFileSystem& files, bool roamingAllowed, const std::string& roaming,
+                       const std::string& local) {
+    return (roamingAllowed && IsPlainFolder(files, roaming)) || IsPlainFolder(files, local);
 }
 
 // A name of one to eight ASCII letters and digits that names no device: a check of
@@ -176,15 +178,27 @@ Win32Error RegisterLeftoverFolder(Platform& os, std::string_view sidText,
 }
 
 UserDataFolders::UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
-                                 MachineKeyCheck machineHasKey)
-    : os_(os), tables_(tables), sidText_(sidText), machineHasKey_(std::move(machineHasKey)) {}
+                                 UserFolderCheck confine, MachineKeyCheck machineHasKey)
+    : os_(os),
+      tables_(tables),
+      sidText_(sidText),
+      confine_(std::move(confine)),
+      machineHasKey_(std::move(machineHasKey)) {}
 
 const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view company) {
     if (shellFolders_ == ShellFolders::kUnread) {
         const Win32Error read = ReadUserShellFolders(
             os_.registry, sidText_,
             {{shell_folder::kAppData, &roaming_}, {shell_folder::kLocalAppData, &local_}});
-        shellFolders_ = read == err::kSuccess ? ShellFolders::kRead : ShellFolders::kUnreadable;
+        // Both values are confined before a file function sees either. The local folder decides
+        // whether the user has anything: without it there is nothing to find; without the
+        // roaming one the local folders alone are looked at.
+        const auto allowed = [&](const char* name, const std::string& folder) {
+            return read == err::kSuccess && confine_ && confine_(name, folder);
+        };
+        roamingAllowed_ = allowed(shell_folder::kAppData, roaming_);
+        const bool localAllowed = allowed(shell_folder::kLocalAppData, local_);
+        shellFolders_ = localAllowed ? ShellFolders::kRead : ShellFolders::kUnreadable;
     }
     if (shellFolders_ != ShellFolders::kRead) return nullptr;
 
@@ -193,9 +207,10 @@ const UserDataFolders::CompanyFolders* UserDataFolders::Company(std::string_view
         std::optional<CompanyFolders> found;
         CompanyFolders folders{
             text::JoinPath(roaming_, company), text::JoinPath(local_, company), {}};
-        if (EitherIsDirectory(os_.files, folders.roaming, folders.local)) {
+        if (EitherIsDirectory(os_.files, roamingAllowed_, folders.roaming, folders.local)) {
             for (const StringTable::Row& productRow : tables_.productIds.Rows()) {
-                if (EitherIsDirectory(os_.files, text::JoinPath(folders.roaming, productRow.first),
+                if (EitherIsDirectory(os_.files, roamingAllowed_,
+                                      text::JoinPath(folders.roaming, productRow.first),
                                       text::JoinPath(folders.local, productRow.first))) {
                     folders.products.push_back(productRow);
                 }
@@ -221,10 +236,12 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
         const std::string& id = productRow.second;
         const std::string roamRel = text::JoinPath(text::JoinPath(folders->roaming, name), release);
         const std::string localRel = text::JoinPath(text::JoinPath(folders->local, name), release);
-        // Without the local release folder there is no language folder below it. The trailing
+        // Every folder on the way down from the confined shell folder is checked to be a plain
+        // folder, so no path here passes a link that leads out of the user's profile. Without
+        // the local release folder there is no language folder below it. The trailing
         // backslash keeps the release's name as the language folders' paths spell it: the system
         // drops trailing dots and spaces only from a path's last name.
-        if (!IsDirectory(os_.files, localRel + '\\')) continue;
+        if (!IsPlainFolder(os_.files, localRel + '\\')) continue;
 
         // One listing of the release folder rules out the languages that have no entry there, so
         // that only the others are checked one by one; a folder that cannot be listed to its end
@@ -239,7 +256,7 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
             const std::string localLang = text::JoinPath(localRel, languageRow.first);
             // Only the local folder decides here; the roaming one may be missing, and its value
             // then names a folder that does not exist.
-            if (!IsDirectory(os_.files, localLang)) continue;
+            if (!IsPlainFolder(os_.files, localLang)) continue;
 
             const std::string keyPath =
                 RegistrationKeyPath(company, product, release, code, id, languageRow.second);
@@ -250,12 +267,6 @@ void UserDataFolders::RegisterOrphaned(std::string_view company, std::string_vie
             }
         }
     }
-}
-
-void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
-                              std::string_view company, std::string_view product,
-                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
-    UserDataFolders(os, tables, sidText).RegisterOrphaned(company, product, release, heldInMemory);
 }
 
 namespace {

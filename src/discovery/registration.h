@@ -51,6 +51,12 @@ struct LeftoverFolder {
 };
 // Whether the machine has a registration key (HKEY_LOCAL_MACHINE\<keyPath> opens for reading).
 using MachineKeyCheck = std::function<bool(const std::string& keyPath)>;
+// Whether a folder that the user's hive names (`valueName`: "AppData", "Local AppData") may be
+// looked in at all. The user writes his hive and the scan runs as an administrator or SYSTEM, so
+// the engine gives the clean-up's confinement here (inside his own profile folder, in no other
+// user's, no UNC, WebDAV, device or relative path), which traces what it refuses. Nothing of a
+// refused folder reaches a file function.
+using UserFolderCheck = std::function<bool(std::string_view valueName, const std::string& folder)>;
 
 // One user's data folders, looked up once for every product and release that a scan registers
 // leftover folders of: his two application data folders (read from his "Shell Folders" through
@@ -60,7 +66,7 @@ class UserDataFolders {
     // `machineHasKey` answers whether the machine has a registration (a scan asks each path once
     // for all its users); without it each question opens the machine's key.
     UserDataFolders(Platform& os, const Tables& tables, std::string_view sidText,
-                    MachineKeyCheck machineHasKey = {});
+                    UserFolderCheck confine, MachineKeyCheck machineHasKey = {});
 
     // Creates a registration key in the user's hive for each product and language folder that
     // the user has and neither the machine nor the user has registered. With `heldInMemory`
@@ -85,18 +91,15 @@ class UserDataFolders {
     Platform& os_;
     const Tables& tables_;
     std::string sidText_;
+    UserFolderCheck confine_;
     MachineKeyCheck machineHasKey_;
     ShellFolders shellFolders_ = ShellFolders::kUnread;
     std::string roaming_;  // "AppData"
     std::string local_;    // "Local AppData"
+    bool roamingAllowed_ = false;
     std::map<std::string, std::optional<CompanyFolders>, std::less<>> companies_;
 };
 
-// The same for one product and release through folders looked up for it alone.
-void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
-                              std::string_view company, std::string_view product,
-                              std::string_view release,
-                              std::vector<LeftoverFolder>* heldInMemory = nullptr);
 // Opens the key `path` names below `parent` one name at a time, each as itself (OpenLinkKey):
 // a registry link anywhere on the way is refused with err::kStoppedOnSymlink, so that a user's
 // registration, read or deleted, never leads into a key elsewhere. The keys on the way are opened

@@ -265,6 +265,9 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
     const MachineKeyCheck machineHasKey = [&machineTimes](const std::string& keyPath) {
         return machineTimes.Has(keyPath);
     };
+    // Every user's folders are confined against the same profile list.
+    std::vector<MachineProfile> machineProfiles;
+    (void)ReadMachineProfiles(os, &machineProfiles, false);
     const std::set<std::string, std::less<>> sharedCompanies = SharedCompanies(scopes, mode);
     for (const std::string& sid : sids) {
         if (ws.services.debug) {
@@ -292,7 +295,8 @@ bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
         }
         findings->profiles.push_back(
             {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
-        UserDataFolders dataFolders(os, ws.tables, sid, machineHasKey);
+        UserDataFolders dataFolders(os, ws.tables, sid,
+                                    ConfineUserFolders(os, sid, machineProfiles), machineHasKey);
         CompanyKeys companyKeys(os.registry, sid, sharedCompanies);
         UserScan scan{kHkeyUsers, sid, UserAccount(os.security, sid), &dataFolders, &companyKeys};
         for (const ProductScope& scope : scopes) {
@@ -342,6 +346,53 @@ bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findin
     if (complete.empty()) return true;
     return ws.admin ? ScanAllProfiles(ws, complete, findings, mode)
                     : ScanCurrentUser(ws, complete, findings);
+}
+
+namespace {
+
+// Whether each folder from below the profile folder down to `folder` (strictly inside it, as the
+// confinement found) is a plain folder: no link on the way leads out of the profile.
+bool NoLinkBelowProfile(IFileSystem& files, const ProfileFolders& profile,
+                        const std::string& folder) {
+    PathParts home;
+    PathParts parts;
+    if (!SplitAbsolutePath(profile.profile, &home) || !SplitAbsolutePath(folder, &parts)) {
+        return false;
+    }
+    std::string path = profile.profile;
+    for (std::size_t i = home.names.size(); i < parts.names.size(); ++i) {
+        path += "\\" + parts.names[i];
+        if (!IsPlainFolder(files, path)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+UserFolderCheck ConfineUserFolders(Platform& os, std::string_view sidText,
+                                   const std::vector<MachineProfile>& machine) {
+    return [&os, profile = ProfileOf(os, sidText, machine)](std::string_view valueName,
+                                                            const std::string& folder) {
+        const RootFolderVerdict verdict = CheckUserFolder(profile, folder);
+        const char* reason = RefusalReason(verdict);
+        if (verdict == RootFolderVerdict::kAllowed) {
+            // Only paths inside the profile are looked at here.
+            if (NoLinkBelowProfile(os.files, profile, folder)) return true;
+            reason = "not a plain folder of the profile (missing, or reached through a link)";
+        }
+        os.debug.Write("\tRefused to use \"" + folder + "\" as " + std::string(valueName) + ": " +
+                       reason + "\n");
+        return false;
+    };
+}
+
+void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
+                              std::string_view company, std::string_view product,
+                              std::string_view release, std::vector<LeftoverFolder>* heldInMemory) {
+    std::vector<MachineProfile> machine;
+    (void)ReadMachineProfiles(os, &machine, false);
+    UserDataFolders(os, tables, sidText, ConfineUserFolders(os, sidText, machine))
+        .RegisterOrphaned(company, product, release, heldInMemory);
 }
 
 bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,

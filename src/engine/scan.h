@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cleanup/folder_guard.h"
+#include "discovery/registration.h"
 #include "engine/findings.h"
 #include "engine/workspace.h"
 #include "port/registry.h"
@@ -39,6 +41,18 @@ enum class ScanMode {
                                        HKey userRegistrationKey);
 // The oldest last-write time of the key and its whole subtree.
 KeyTime OldestKeyTime(Platform& os, HKey key);
+// The confinement of the folders that a user's hive names, for his leftover folders' discovery:
+// the clean-up's (CheckUserFolder), against his profile folder and the other profiles' folders of
+// `machine` (the profile list, read once per scan). A refused folder is traced on the debug output
+// ("\tRefused to use "<value>" as <name>: <reason>") and nothing is looked for in it.
+UserFolderCheck ConfineUserFolders(Platform& os, std::string_view sidText,
+                                   const std::vector<MachineProfile>& machine);
+// Registers a user's leftover folders of one product and release (see UserDataFolders) through
+// folders looked up for it alone, confined as a scan confines them.
+void RegisterOrphanedUserData(Platform& os, const Tables& tables, std::string_view sidText,
+                              std::string_view company, std::string_view product,
+                              std::string_view release,
+                              std::vector<LeftoverFolder>* heldInMemory = nullptr);
 // Adds a user's stale registration under its label (a new registration when the label is new),
 // with his account name, or none when the system cannot name him; false without a SID.
 [[nodiscard]] bool AddRegistrationFinding(Workspace& ws, std::string_view product,

@@ -34,6 +34,18 @@ struct FileFacts {
     std::uint64_t volumeSerial = 0;
 };
 
+// Which file or folder a handle names, whatever path reached it (BY_HANDLE_FILE_INFORMATION's
+// volume serial number and file index): two handles name the same entry exactly when their
+// identities are equal. A rename keeps it.
+struct FileIdentity {
+    std::uint64_t volumeSerial = 0;
+    std::uint64_t fileIndex = 0;
+};
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.volumeSerial == b.volumeSerial && a.fileIndex == b.fileIndex;
+}
+inline bool operator!=(const FileIdentity& a, const FileIdentity& b) { return !(a == b); }
+
 // Who may reach a folder the tool creates for its own records.
 enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly };
 
@@ -64,6 +76,10 @@ class IFileHandles : public Port {
                                                   std::uint32_t intent,
                                                   FileRef* handle) noexcept = 0;
     [[nodiscard]] virtual Win32Error QueryFacts(FileRef handle, FileFacts* facts) noexcept = 0;
+    // The identity of the entry the handle names (GetFileInformationByHandle): how another user's
+    // profile folder is recognised whatever its path is spelled like.
+    [[nodiscard]] virtual Win32Error QueryIdentity(FileRef handle,
+                                                   FileIdentity* identity) noexcept = 0;
     // The entries of a folder opened with kList whose names match `mask` as FindFirstFileA
     // matches them ("*" for all), "." and ".." first except in a volume's root folder. 2 when
     // nothing matches.
@@ -149,9 +165,10 @@ enum class HandleOp {
     kCheckProtection,
     kRename,
     kWriteWholeFile,
-    kReadWholeFile
+    kReadWholeFile,
+    kQueryIdentity
 };
 inline constexpr std::size_t kHandleOpCount =
-    static_cast<std::size_t>(HandleOp::kReadWholeFile) + 1;
+    static_cast<std::size_t>(HandleOp::kQueryIdentity) + 1;
 
 }  // namespace qv

@@ -60,4 +60,13 @@ using UniqueFind = UniqueHandle<FindHandle, &IFileSystem::FindClose>;
     return attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0;
 }
 
+// Whether `path` names a folder that is no junction or symbolic link: GetFileAttributesA reports
+// a link at the end of a path as the link, so a walk down that checks each folder with this never
+// passes one.
+[[nodiscard]] inline bool IsPlainFolder(IFileSystem& files, std::string_view path) noexcept {
+    const std::uint32_t attributes = files.GetFileAttributes(path);
+    return attributes != kInvalidFileAttributes && (attributes & fa::kDirectory) != 0 &&
+           (attributes & fa::kReparsePoint) == 0;
+}
+
 }  // namespace qv

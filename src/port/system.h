@@ -70,6 +70,12 @@ class ISystem : public Port {
     // bytes that are no character of the code page become what the system's conversion makes of
     // them, never a broken sequence. Empty on failure.
     virtual std::string AnsiToUtf8(std::string_view ansi) noexcept = 0;
+    // Whether two texts of the ANSI code page are the same but for the case of their letters, as
+    // the file systems compare names: CompareStringOrdinal with bIgnoreCase on their UTF-16 forms,
+    // which folds every letter the system knows a case of, not only A to Z. A text that the code
+    // page cannot convert compares by its bytes, ASCII letters folded.
+    [[nodiscard]] virtual bool EqualsIgnoringCase(std::string_view a,
+                                                  std::string_view b) noexcept = 0;
     // `count` bytes from the system's cryptographic random generator (RtlGenRandom).
     [[nodiscard]] virtual Win32Error GenerateRandom(unsigned char* bytes,
                                                     std::size_t count) noexcept = 0;

@@ -377,6 +377,16 @@ class Win32FileHandles final : public IFileHandles {
         return err::kSuccess;
     }
 
+    [[nodiscard]] Win32Error QueryIdentity(FileRef handle,
+                                           FileIdentity* identity) noexcept override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(ToSystemFile(handle), &info)) return ::GetLastError();
+        identity->volumeSerial = info.dwVolumeSerialNumber;
+        identity->fileIndex =
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        return err::kSuccess;
+    }
+
     // A name that the ANSI code page cannot hold fails the listing (ERROR_NO_UNICODE_TRANSLATION)
     // rather than being left out: leaving it out would list a folder as emptier than it is, and any
     // text put in its place would name another entry. Failing is what the deleter reports.

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "win32/win32_handles.h"
 
 namespace qv::win32 {
@@ -23,6 +25,25 @@ static_assert(kNeutralDefaultLanguage == 0x400);
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 
 HMODULE ToSystemModule(ModuleHandle module) noexcept { return reinterpret_cast<HMODULE>(module); }
+
+// A text of the ANSI code page as UTF-16; false when a byte is no character of the code page (or
+// the text is too long for one call), so that no stand-in character can make two names equal.
+bool ToExactWide(std::string_view text, std::wstring* wide) noexcept {
+    wide->clear();
+    if (text.empty()) return true;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    const int bytes = static_cast<int>(text.size());
+    try {
+        const int units =
+            ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), bytes, nullptr, 0);
+        if (units <= 0) return false;
+        wide->resize(static_cast<std::size_t>(units));
+        return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), bytes, wide->data(),
+                                     units) == units;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 // The text up to its first NUL, as a system function reading it would see it.
 std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
@@ -225,6 +246,16 @@ class Win32System final : public ISystem {
         // page makes of it), so the text keeps every character after it.
         std::string utf8;
         return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
+    }
+
+    [[nodiscard]] bool EqualsIgnoringCase(std::string_view a,
+                                          std::string_view b) noexcept override {
+        std::wstring wideA;
+        std::wstring wideB;
+        if (!ToExactWide(a, &wideA) || !ToExactWide(b, &wideB)) return text::EqualsNoCase(a, b);
+        if (wideA.size() > INT_MAX || wideB.size() > INT_MAX) return text::EqualsNoCase(a, b);
+        return ::CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                      static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
     }
 
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,

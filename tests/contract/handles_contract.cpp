@@ -2,6 +2,7 @@
 // points, so what a junction opens as and that deleting it leaves its target is checked by the
 // fake machine's own tests.
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,46 @@ TEST_P(HandlesContract, RelativeOpensReachEntriesAndRefuseWhatIsNone) {
     machine().HoldOpen(InFolder("a.txt"), false);
     EXPECT_TRUE(on.Exists(InFolder("a.txt")));
     EXPECT_TRUE(on.Exists(InFolder("sub")));
+}
+
+// An entry's identity is the same through every path and handle that reaches it, and through a
+// rename; no two entries share one.
+TEST_P(HandlesContract, IdentityNamesTheEntryWhateverPathReachesIt) {
+    Handles on(machine());
+    ASSERT_EQ(on.opened(), err::kSuccess);
+    machine().MakeFolder(InFolder("sub"));
+    machine().MakeFolder(InFolder("sub\\inner"));
+    machine().MakeFolder(InFolder("other"));
+    machine().MakeFile(InFolder("a.txt"), "a");
+    auto identity = [&](FileRef handle) {
+        FileIdentity id;
+        EXPECT_EQ(on.port().QueryIdentity(handle, &id), err::kSuccess);
+        return id;
+    };
+    Win32Error error = 0;
+    UniqueFileRef sub = on.Open(on.anchor(), "sub", open_intent::kList, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    UniqueFileRef spelled(on.port());
+    ASSERT_EQ(on.port().OpenFolder(machine().Folder() + "/./SUB/inner\\..", spelled.put()),
+              err::kSuccess);
+    UniqueFileRef inner = on.Open(sub.get(), "inner", kBoth, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    UniqueFileRef other = on.Open(on.anchor(), "other", kBoth, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    UniqueFileRef file = on.Open(on.anchor(), "a.txt", 0, &error);
+    ASSERT_EQ(error, err::kSuccess);
+
+    const FileIdentity ids[] = {identity(on.anchor()), identity(sub.get()), identity(inner.get()),
+                                identity(other.get()), identity(file.get())};
+    EXPECT_EQ(identity(spelled.get()), ids[1]);
+    for (std::size_t i = 0; i < std::size(ids); ++i) {
+        EXPECT_EQ(ids[i].volumeSerial, ids[0].volumeSerial);
+        for (std::size_t j = i + 1; j < std::size(ids); ++j) EXPECT_NE(ids[i], ids[j]) << i << j;
+    }
+    ASSERT_EQ(on.port().Rename(inner.get(), on.anchor(), "moved"), err::kSuccess);
+    UniqueFileRef moved = on.Open(on.anchor(), "moved", open_intent::kList, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    EXPECT_EQ(identity(moved.get()), ids[2]);
 }
 
 TEST_P(HandlesContract, OpenFolderTakesOnlyAbsoluteFolderPaths) {

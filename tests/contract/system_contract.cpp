@@ -1,5 +1,6 @@
 // Environment, settings file, system messages and libraries as the system port answers them.
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "tests/contract/contract_machine.h"
@@ -127,6 +128,26 @@ TEST_P(SystemContract, AnsiTextsConvertToUtf8AsCodePage932Defines) {
         {"", ""},
     };
     for (const auto& [ansi, utf8] : cases) EXPECT_EQ(os().system.AnsiToUtf8(ansi), utf8);
+}
+
+// Names compare as the file systems compare them: every letter of the code page folded, a
+// double-byte character as one character whose trail byte is no ASCII letter.
+TEST_P(SystemContract, NamesEqualIgnoringTheCaseOfEveryLetter) {
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"C:\\Documents and Settings\\Ann", "c:\\DOCUMENTS AND SETTINGS\\ann", true},
+        {"\x82\x81\x82\x9A", "\x82\x60\x82\x79", true},                  // full-width "az" and "AZ"
+        {"\x83\xBF\x83\xD6", "\x83\x9F\x83\xB6", true},                  // Greek alpha and omega
+        {"\x84\x70\x84\x80\x84\x91", "\x84\x40\x84\x4F\x84\x60", true},  // Cyrillic
+        {"a", "\x82\x81", false},         // ASCII "a" is not the full-width one
+        {"\x83\x61", "\x83\x41", false},  // two katakana whose trail bytes are "a" and "A"
+        {"\x83\x9F", "\x83\xBF\x83\xBF", false},
+        {"ann", "anne", false},
+        {"", "", true},
+    };
+    for (const auto& [a, b, equal] : cases) {
+        EXPECT_EQ(os().system.EqualsIgnoringCase(a, b), equal) << a << " | " << b;
+        EXPECT_EQ(os().system.EqualsIgnoringCase(b, a), equal) << b << " | " << a;
+    }
 }
 
 TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {

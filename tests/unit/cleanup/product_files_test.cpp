@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cleanup/file_list.h"
+#include "cleanup/folder_guard.h"
 #include "cleanup_fixture.h"
 
 namespace qv::test {
@@ -271,23 +272,50 @@ TEST_F(ProductFilesTest, ShellFolderSpelledAnotherWayKeepsTheFolderItNames) {
     EXPECT_TRUE(Contains(m.debug.Lines(), "\": a folder of the profile itself"));
 }
 
+// However the profile list spells the nested profile's folder (case, "/", doubled and trailing
+// separators, "." and "..", a variable), no folder of it goes, nor one that holds it.
 TEST_F(ProductFilesTest, ProfileNestedInTheUsersProfileIsAnotherUsersData) {
     constexpr char kCy[] = "S-1-5-21-7-8-9-1003";
-    const std::string stuff = m.ProfileDir(kAnn) + "\\Stuff";
+    const std::string ann = m.ProfileDir(kAnn);
+    const std::string stuff = ann + "\\Stuff";
     const std::string nested = stuff + "\\cy";
     m.AddUser({kCy, "cy", "QVTEST", nested, true});
+    m.files.AddFile(nested + "\\NTUSER.DAT");
     m.files.AddFile(nested + "\\Local Settings\\Temp\\ovln1.log");
     m.files.AddFile(nested + "\\Brennard\\Ovaline 2004\\R16.0\\enu\\cy.ovt");
     m.registry.SetString(m.UserKey(kAnn) + "\\" + fake::kShellFoldersPath, "Local Settings",
                          nested + "\\Local Settings", reg::kSz);
+    m.system.SetEnv("ANNHOME", ann);
     const auto before = m.files.AllPaths(nested);
-    // A folder inside cy's profile, and one that holds it.
-    for (const std::string& root : {nested + "\\Brennard\\Ovaline 2004\\R16.0\\enu", stuff}) {
-        SetFolders(kAnn, kOvalineKey, root, Local(kAnn));
-        EXPECT_EQ(Clean(), ProductFilesOutcome::kDataLeft);
-        EXPECT_EQ(m.files.AllPaths(nested), before);
+    for (const std::string& listed :
+         {nested, ann + "/\\Stuff\\CY", stuff + "\\\\cy\\", ann + "\\.\\Stuff\\..\\Stuff\\cy",
+          std::string("%ANNHOME%\\Stuff//cy")}) {
+        m.registry.SetString(std::string(fake::kProfileListKey) + "\\" + kCy, "ProfileImagePath",
+                             listed, reg::kExpandSz);
+        // The profile itself, a folder inside it, and one that holds it.
+        for (const std::string& root :
+             {nested, nested + "\\Brennard\\Ovaline 2004\\R16.0\\enu", stuff}) {
+            SCOPED_TRACE(listed + " | " + root);
+            SetFolders(kAnn, kOvalineKey, root, Local(kAnn));
+            EXPECT_EQ(Clean(), ProductFilesOutcome::kDataLeft);
+            EXPECT_EQ(m.files.AllPaths(nested), before);
+        }
     }
     EXPECT_TRUE(Contains(m.debug.Lines(), "\": another user's profile"));
+
+    // The spelling comparison folds every letter's case as the file systems do: a Greek name in
+    // another case is the same folder.
+    const std::string alpha = stuff + "\\\x83\xBF";  // Greek small alpha
+    const std::string capitalAlpha = stuff + "\\\x83\x9F";
+    ProfileFolders profile;
+    profile.known = true;
+    profile.profile = ann;
+    profile.otherProfiles = {alpha};
+    EXPECT_EQ(CheckRootFolder(profile, capitalAlpha + "\\x"), RootFolderVerdict::kAllowed);
+    profile.system = &m.system;
+    EXPECT_EQ(CheckRootFolder(profile, capitalAlpha + "\\x"), RootFolderVerdict::kOtherProfile);
+    EXPECT_EQ(CheckUserFolder(profile, capitalAlpha), RootFolderVerdict::kOtherProfile);
+    EXPECT_EQ(CheckRootFolder(profile, stuff + "\\\x83\x61"), RootFolderVerdict::kAllowed);
 }
 
 TEST_F(ProductFilesTest, UnknownFoldersMatchNothingAtTheDriveRootOrInTheCurrentFolder) {

@@ -278,6 +278,68 @@ TEST_F(PopulationTest, OneScanOfBothProductsLooksAtEachUsersFoldersOnce) {
     ExpectNothingHeld();
 }
 
+// Every value a user writes for his shell folders is hostile: a share or a WebDAV server (the
+// machine would authenticate to it), a device path, a relative path, another user's profile
+// under any spelling, a link out of his profile. The administrator's registering scan reaches
+// the disk with no UNC or device path and, outside the profile of the user it looks at, with no
+// path that honest values do not reach too; it registers nothing of another user's folders in
+// the hostile user's hive.
+TEST_F(PopulationTest, HostileShellFoldersReachNothingOutsideTheUsersOwnProfile) {
+    const std::string zed = m.ProfileDir(kZed);
+    const std::string amy = m.ProfileDir(kAmy);
+    const std::string amyLocal = m.LocalAppData(kAmy);
+    m.files.AddDirectory(amyLocal + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+    m.files.AddDirectory(m.AppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\enu");
+    m.files.AddJunction(zed + "\\Link", amy);
+    m.files.AddDirectory(m.LocalAppData(kZed) + "\\Brennard");
+    m.files.AddJunction(m.LocalAppData(kZed) + "\\Brennard\\Ovaline 2004",
+                        amyLocal + "\\Brennard\\Ovaline 2004");
+    const std::string shellFolders = m.UserKey(kZed) + "\\" + fake::kShellFoldersPath;
+    const auto scan = [&](const std::string& appData, const std::string& localAppData) {
+        m.registry.SetString(shellFolders, "AppData", appData, reg::kSz);
+        m.registry.SetString(shellFolders, "Local AppData", localAppData, reg::kSz);
+        m.files.RecordPathsReached();
+        Findings findings;
+        EXPECT_TRUE(ScanProducts(ws, kBothProducts, &findings, ScanMode::kRegisterLeftovers));
+        std::set<std::string> outside;
+        for (const std::string& path : m.files.PathsReached()) {
+            EXPECT_NE(path.rfind("\\\\", 0), 0u) << path;
+            const std::string folded = text::FoldCase(path);
+            if (folded.rfind(text::FoldCase(zed + "\\"), 0) != 0) outside.insert(folded);
+        }
+        m.files.RecordPathsReached(false);
+        EXPECT_FALSE(m.registry.KeyExists(m.UserKey(kZed) + "\\Software\\Brennard"))
+            << appData << " | " << localAppData;
+        return outside;
+    };
+    const std::set<std::string> honest = scan(m.AppData(kZed), m.LocalAppData(kZed));
+    ASSERT_EQ(honest.count(text::FoldCase(amyLocal + "\\Brennard\\Ovaline 2004\\R16.0\\enu")), 1u);
+    const std::string amyLocalBelow = amyLocal.substr(amy.size());  // "\Local Settings\..."
+    for (const std::string& value :
+         {std::string("\\\\host\\share"), std::string("\\\\host@80\\dav\\AppData"),
+          std::string("\\\\host@SSL@443\\dav"), "\\\\?\\" + amyLocal, "\\\\.\\" + amyLocal,
+          std::string("\\\\?\\UNC\\host\\share"), std::string("Local Settings\\Application Data"),
+          "..\\amy" + amyLocalBelow, std::string("C:Local"), amyLocal, text::FoldCase(amyLocal),
+          zed + "\\..\\amy" + amyLocalBelow,
+          std::string("C:/Documents and Settings/amy/Local Settings/Application Data"),
+          std::string("C:\\DOCUME~1\\amy\\LOCALS~1\\APPLIC~1"), zed + "\\Link" + amyLocalBelow,
+          zed + "\\LINK~1\\Local Settings", zed, std::string("C:\\"), m.LocalAppData(kZed)}) {
+        SCOPED_TRACE(value);
+        for (const std::string& reached : scan(value, value)) {
+            EXPECT_EQ(honest.count(reached), 1u) << reached;
+        }
+    }
+    const auto traced = [&](const std::string& line) {
+        const Strings& lines = m.debug.Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(
+        traced("\tRefused to use \"\\\\host\\share\" as AppData: not a plain folder path\n"));
+    EXPECT_TRUE(traced("\tRefused to use \"" + amyLocal +
+                       "\" as Local AppData: outside the user's profile\n"));
+    ExpectNothingHeld();
+}
+
 TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
     for (const char* sid : {kZed, kAmy}) {
         Reg(sid, kEnglish);

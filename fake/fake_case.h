@@ -1,0 +1,34 @@
+// How the fake machine folds the case of names, as the system's upper-casing does for code page
+// 932.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "base/text.h"
+
+namespace qv::fake {
+
+// A text of code page 932 with every letter that has a case in its upper case: the ASCII letters,
+// the full-width Latin letters (0x8281-0x829A to 0x8260-0x8279), the Greek letters (0x83BF-0x83D6
+// to 0x839F-0x83B6) and the Cyrillic letters (0x8470-0x8491 to 0x8440-0x8460, 0x847F being no
+// character). A lead byte's pair is one character: its trail byte is never taken as a letter.
+inline std::string UpperCaseCp932(std::string_view cp932) {
+    std::string out(cp932);
+    for (std::size_t i = 0; i < out.size(); i += text::CharLength(out, i)) {
+        auto byte = static_cast<unsigned char>(out[i]);
+        if (text::CharLength(out, i) == 1) {
+            if (byte >= 'a' && byte <= 'z') out[i] = static_cast<char>(byte - 0x20);
+            continue;
+        }
+        auto trail = static_cast<unsigned char>(out[i + 1]);
+        int upper = trail;
+        if (byte == 0x82 && trail >= 0x81 && trail <= 0x9A) upper = trail - 0x21;
+        if (byte == 0x83 && trail >= 0xBF && trail <= 0xD6) upper = trail - 0x20;
+        if (byte == 0x84 && trail >= 0x70 && trail <= 0x7E) upper = trail - 0x30;
+        if (byte == 0x84 && trail >= 0x80 && trail <= 0x91) upper = trail - 0x31;
+        out[i + 1] = static_cast<char>(upper);
+    }
+    return out;
+}
+
+}  // namespace qv::fake
