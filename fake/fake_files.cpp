@@ -1167,6 +1167,28 @@ Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
     return err::kSuccess;
 }
 
+Win32Error FakeFileSystem::AppendToFile(FileRef folder, std::string_view name,
+                                        std::string_view data) noexcept {
+    Node* parent = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->Below(folder, HandleOp::kAppendToFile, name, &parent, &last)) return e;
+    if (Node* old = parent->Child(last)) {
+        if (!old->IsFile()) return err::kDirectory;
+        // Opening for writing is refused on a read-only file; hidden and system files are only
+        // refused to an overwrite, which this is not.
+        if (old->IsReadOnly()) return err::kAccessDenied;
+        if (old->inUse) return err::kSharingViolation;
+        old->contents.append(data);
+        return err::kSuccess;
+    }
+    auto n = std::make_unique<Node>();
+    n->name = std::string(last);
+    n->kind = Node::Kind::kFile;
+    n->contents = std::string(data);
+    parent->Add(std::move(n));
+    return err::kSuccess;
+}
+
 Win32Error FakeFileSystem::ReadWholeFile(FileRef folder, std::string_view name,
                                          std::string* data) noexcept {
     if (data == nullptr) return err::kInvalidHandle;

@@ -117,6 +117,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                     std::string_view name) noexcept override;
     [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                             std::string_view data) noexcept override;
+    [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                          std::string_view data) noexcept override;
     [[nodiscard]] Win32Error CheckProtection(FileRef folder,
                                              FolderProtection protection) noexcept override;
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,

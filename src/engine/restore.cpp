@@ -55,17 +55,43 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
     return size;
 }
 
-// Reads the manifest of the run folder `folder`; 0 or the error.
-Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest) {
-    std::string json;
-    Win32Error e = files.ReadWholeFile(folder, kManifestName, &json);
+// Reads the manifest of the run folder `folder`; 0 or the error. *text receives the file.
+Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest,
+                        std::string* text = nullptr) {
+    std::string read;
+    Win32Error e = files.ReadWholeFile(folder, kManifestName, &read);
     if (e != err::kSuccess) return e;
-    return ManifestFromJson(json, manifest) ? err::kSuccess : err::kInvalidData;
+    if (!ManifestFromText(read, manifest)) return err::kInvalidData;
+    if (text != nullptr) *text = std::move(read);
+    return err::kSuccess;
 }
 
-Win32Error WriteManifest(Platform& os, FileRef folder, const Manifest& manifest) {
-    return os.handles.WriteWholeFile(folder, kManifestName, ManifestJson(os.system, manifest));
-}
+// Marks actions of a run as restored, a line each, added to its manifest.
+class RestoreMarks {
+  public:
+    RestoreMarks(Platform& os, FileRef folder, std::string text)
+        : os_(os), folder_(folder), text_(std::move(text)) {}
+
+    [[nodiscard]] Win32Error Mark(const Manifest& manifest, std::size_t index) {
+        if (!ready_) {
+            // The run stopped in the middle of a line: the marks start on lines of their own.
+            if (!text_.empty() && text_.back() != '\n') {
+                Win32Error e = os_.handles.AppendToFile(folder_, kManifestName, "\n");
+                if (e != err::kSuccess) return e;
+            }
+            ready_ = true;
+        }
+        return os_.handles.AppendToFile(
+            folder_, kManifestName,
+            ManifestRestoredLine(index, manifest.restoredTime, manifest.restoredBy));
+    }
+
+  private:
+    Platform& os_;
+    FileRef folder_;
+    std::string text_;
+    bool ready_ = false;
+};
 
 // Whether `path` names an entry directly in one of the run's folders; *folder and *name receive
 // which.
@@ -374,10 +400,15 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
         return report;
     }
     report.run = chosen->manifest.run;
-    Manifest manifest = chosen->manifest;
+    Manifest manifest;
+    std::string text;
     UniqueFileRef folder(os.handles);
     report.error = OpenKeptFolder(ws, chosen->folder, &folder);
+    if (report.error == err::kSuccess) {
+        report.error = ReadManifest(os.handles, folder.get(), &manifest, &text);
+    }
     if (report.error != err::kSuccess) return report;
+    RestoreMarks marks(os, folder.get(), std::move(text));
     // Each user's account as the manifest names it, and whether he is wanted, once per user.
     std::map<std::string, std::string> accounts;
     std::map<std::string, bool> wanted;
@@ -411,7 +442,7 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
             manifest.restoredTime = os.system.CurrentTime();
             manifest.restoredBy = restoredBy;
             // Marked at once, so that a restore that stops half way is never done twice.
-            Win32Error e = WriteManifest(os, folder.get(), manifest);
+            Win32Error e = marks.Mark(manifest, i);
             if (e != err::kSuccess && item.outcome == RestoreOutcome::kRestored) {
                 item.outcome = RestoreOutcome::kFailed;
                 item.error = e;

@@ -107,6 +107,12 @@ class IFileHandles : public Port {
     // followed). 267 when a folder has that name.
     [[nodiscard]] virtual Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                                     std::string_view data) noexcept = 0;
+    // Adds `data` at the end of the file `name` in the open folder `folder`, creating it when
+    // missing (FILE_OPEN_IF and FILE_APPEND_DATA without reparse processing: a link there is never
+    // followed, 4395). What is there already is neither read nor rewritten, so a record that grows
+    // by one line per event costs the line. 267 when a folder has that name.
+    [[nodiscard]] virtual Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                                  std::string_view data) noexcept = 0;
     // The whole contents of the file `name` in the open folder `folder`, opened without reparse
     // processing. 2 when missing, 267 for a folder, 223 for a file of more than kMaxWholeFile
     // bytes.
@@ -132,9 +138,9 @@ enum class HandleOp {
     kCheckProtection,
     kRename,
     kWriteWholeFile,
-    kReadWholeFile
+    kReadWholeFile,
+    kAppendToFile
 };
-inline constexpr std::size_t kHandleOpCount =
-    static_cast<std::size_t>(HandleOp::kReadWholeFile) + 1;
+inline constexpr std::size_t kHandleOpCount = static_cast<std::size_t>(HandleOp::kAppendToFile) + 1;
 
 }  // namespace qv

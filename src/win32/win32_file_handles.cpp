@@ -576,6 +576,33 @@ class Win32FileHandles final : public IFileHandles {
         return err::kSuccess;
     }
 
+    [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                          std::string_view data) noexcept override {
+        // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, so
+        // nothing that is there already can be changed through this handle.
+        UniqueKernelHandle file;
+        if (Win32Error error =
+                OpenWholeFile(folder, name, FILE_APPEND_DATA, 0, FILE_OPEN_IF, &file);
+            error != err::kSuccess) {
+            return error;
+        }
+        for (std::size_t done = 0; done < data.size();) {
+            const ULONG chunk =
+                static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
+            IO_STATUS_BLOCK io{};
+            LARGE_INTEGER end{};
+            end.HighPart = -1;
+            end.LowPart = 0xFFFFFFFF;  // FILE_WRITE_TO_END_OF_FILE
+            NTSTATUS status =
+                ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
+                              const_cast<char*>(data.data() + done), chunk, &end, nullptr);
+            if (status != kStatusSuccess) return FromStatus(status);
+            if (io.Information != chunk) return ERROR_WRITE_FAULT;
+            done += chunk;
+        }
+        return err::kSuccess;
+    }
+
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
                                            std::string* data) noexcept override {
         UniqueKernelHandle file;
