@@ -1,6 +1,7 @@
 #include "fake/fake_files.h"
 
 #include <algorithm>
+#include <list>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
@@ -318,10 +319,13 @@ struct Node {
     // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
     // its first folder and kept from then on.
     std::optional<FolderProtection> protection;
+    std::string owner;  // the SID of the user who made it; empty: the machine's (see SetOwner)
     // Entries in the order they were created: this volume returns them unsorted, in creation
-    // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
-    std::vector<std::unique_ptr<Node>> children;
-    std::unordered_map<std::string, Node*> index;  // text::FoldCase(name) -> child
+    // order, as a FAT volume does (NTFS would sort them; callers must not rely on either). A list,
+    // so that taking one out costs the same however many there are, as on a real volume.
+    std::list<std::unique_ptr<Node>> children;
+    std::list<std::unique_ptr<Node>>::iterator place;  // in its parent's children
+    std::unordered_map<std::string, Node*> index;      // text::FoldCase(name) -> child
 
     bool IsFolder() const { return kind == Kind::kFolder; }
     bool IsFile() const { return kind == Kind::kFile; }
@@ -340,17 +344,15 @@ struct Node {
             child->protection = protection.value_or(FolderProtection::kInherited);
         Node* raw = child.get();
         index[text::FoldCase(raw->name)] = raw;
-        children.push_back(std::move(child));
+        raw->place = children.insert(children.end(), std::move(child));
         return raw;
     }
 
     // Takes the child out of this folder and hands it over: an open handle may still name it.
     std::unique_ptr<Node> Detach(Node* child) {
         index.erase(text::FoldCase(child->name));
-        auto it = std::find_if(children.begin(), children.end(),
-                               [child](const auto& c) { return c.get() == child; });
-        std::unique_ptr<Node> out = std::move(*it);
-        children.erase(it);
+        std::unique_ptr<Node> out = std::move(*child->place);
+        children.erase(child->place);
         return out;
     }
 
@@ -709,6 +711,10 @@ void FakeFileSystem::SetReadOnly(std::string_view path, bool readOnly) {
     n->attributes = readOnly ? (n->attributes | fa::kReadOnly) : (n->attributes & ~fa::kReadOnly);
 }
 
+void FakeFileSystem::SetOwner(std::string_view path, std::string_view sid) {
+    s_->Existing(path)->owner = std::string(sid);
+}
+
 void FakeFileSystem::SetInUse(std::string_view path, bool inUse) {
     Node* n = s_->Existing(path);
     if (!n->IsFile()) throw std::logic_error("FakeFileSystem: only a file can be in use");
@@ -1065,6 +1071,11 @@ Win32Error FakeFileSystem::CheckProtection(FileRef folder, FolderProtection prot
     auto it = s_->opens.find(folder);
     if (it == s_->opens.end()) return err::kInvalidHandle;
     const Node& n = *it->second.node;
+    // The machine's folders are the administrators' (their access lets others read and add, as
+    // %ProgramData% does); one a user made is his, and he may change it at will.
+    if (protection == FolderProtection::kMachine) {
+        return n.owner.empty() ? err::kSuccess : err::kAccessDenied;
+    }
     // The running user may always reach what he made for himself, and the administrators what
     // they made for themselves; anything else (a folder made before, with the access of the
     // folder above it) is open to others.
@@ -1100,6 +1111,7 @@ Win32Error FakeFileSystem::CreateFolder(FileRef folder, std::string_view name,
     *handle = 0;
     Node* parent = nullptr;
     std::string_view last;
+    if (protection == FolderProtection::kMachine) return err::kInvalidParameter;
     if (Win32Error e = s_->Below(folder, HandleOp::kCreateFolder, name, &parent, &last)) return e;
     // STATUS_OBJECT_NAME_COLLISION whatever has the name: a file, a folder or a link.
     if (parent->Child(last) != nullptr) return err::kAlreadyExists;

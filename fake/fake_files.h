@@ -54,6 +54,10 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // Moves (renames) an entry to a new path on the same drive, as MoveFileA does; handles open
     // on it, or below it, go on naming it.
     void Move(std::string_view from, std::string_view to);
+    // The entry was made by the user `sid`, who owns it (as a folder a user makes below
+    // %ProgramData% is his). Entries are otherwise the machine's: made by its administrators or by
+    // the tool itself.
+    void SetOwner(std::string_view path, std::string_view sid);
     void SetHandleHook(HandleHook hook);
     // From now on `op` on the entry called `name` (any case) fails with `error`; Close and
     // CheckProtection take no injected faults.

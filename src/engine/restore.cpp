@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -142,11 +143,14 @@ class Restorer {
             case ActionKind::kDeleteFolderTree:
             case ActionKind::kDeleteFile:
                 if (a.backup.empty()) break;
-                Finish(&item, PutBackEntry(a));
+                Finish(&item, PutBackEntry(a, &item.outcome));
                 break;
             case ActionKind::kRemoveEmptyFolder: {
                 Deleter deleter(os_.handles, AnchorsOf(a.sid));
+                deleter.RequireMachineFolders(MachineAnchors());
                 DeleteReport made = deleter.MakeFolder(a.path, a.attributes);
+                if (made.outcome == DeleteOutcome::kRefused)
+                    item.outcome = RestoreOutcome::kRefused;
                 Finish(&item,
                        made.ok() ? err::kSuccess
                                  : (made.error != err::kSuccess ? made.error : err::kAccessDenied));
@@ -157,8 +161,10 @@ class Restorer {
     }
 
   private:
+    // The outcome of the error; a refusal, noted before, stays one.
     static void Finish(RestoredItem* item, Win32Error e) {
         item->error = e;
+        if (item->outcome == RestoreOutcome::kRefused) return;
         item->outcome = e == err::kSuccess ? RestoreOutcome::kRestored
                         : e == err::kAlreadyExists || e == err::kFileExists
                             ? RestoreOutcome::kTaken
@@ -235,7 +241,8 @@ class Restorer {
         return e != err::kSuccess ? e : released;
     }
 
-    Win32Error PutBackEntry(const Action& a) {
+    // *outcome becomes kRefused when the deleter refused the way to the place.
+    Win32Error PutBackEntry(const Action& a, RestoreOutcome* outcome) {
         std::string folder, name;
         if (!SplitBackupPath(manifest_, a.backup, &folder, &name)) return err::kInvalidData;
         UniqueFileRef kept(os_.handles);
@@ -248,10 +255,20 @@ class Restorer {
             return e;
         }
         Deleter deleter(os_.handles, AnchorsOf(a.sid));
+        deleter.RequireMachineFolders(MachineAnchors());
         DeleteReport back = deleter.PutBack(kept.get(), a.path);
         if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
-        if (back.error != err::kSuccess) return back.error;
-        return back.outcome == DeleteOutcome::kRefused ? err::kAccessDenied : err::kPathNotFound;
+        if (back.outcome == DeleteOutcome::kRefused) {
+            *outcome = RestoreOutcome::kRefused;
+            return back.error != err::kSuccess ? back.error : err::kAccessDenied;
+        }
+        return back.error != err::kSuccess ? back.error : err::kPathNotFound;
+    }
+
+    // The machine's own folders among the anchors: a user's profile is no part of them.
+    const std::vector<std::string>& MachineAnchors() {
+        if (!machineAnchors_) machineAnchors_ = CleanupAnchors(os_, ProfileFolders{});
+        return *machineAnchors_;
     }
 
     const std::vector<std::string>& AnchorsOf(const std::string& sid) {
@@ -267,6 +284,7 @@ class Restorer {
     Manifest& manifest_;
     FileRef runFolder_;
     std::map<std::string, std::vector<std::string>> anchors_;
+    std::optional<std::vector<std::string>> machineAnchors_;
 };
 
 // Whether the user `sid` is one of `users` (by SID or account name); every user when none is given.
@@ -285,20 +303,25 @@ bool Wanted(Platform& os, const std::string& sid, const std::vector<std::string>
 
 void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
     if (ws.audit == nullptr) return;
-    const char* result = item.outcome == RestoreOutcome::kRestored ? "done"
-                         : item.outcome == RestoreOutcome::kTaken  ? "refused"
-                                                                   : "failed";
-    ws.audit->Record({AuditActionOf(item.kind), item.path, item.sid, account, result, item.error,
-                      item.outcome == RestoreOutcome::kTaken ? "the place is taken again" : ""});
+    const char* result =
+        item.outcome == RestoreOutcome::kRestored ? "done"
+        : item.outcome == RestoreOutcome::kTaken || item.outcome == RestoreOutcome::kRefused
+            ? "refused"
+            : "failed";
+    const char* reason = item.outcome == RestoreOutcome::kTaken ? "the place is taken again"
+                         : item.outcome == RestoreOutcome::kRefused
+                             ? "a folder on the way is not safe to put it into"
+                             : "";
+    ws.audit->Record(
+        {AuditActionOf(item.kind), item.path, item.sid, account, result, item.error, reason});
 }
 
 }  // namespace
 
 // Alike on purpose: each enum has its own table of names, checked where it stands.
 constexpr EnumName<RestoreOutcome> kRestoreOutcomeNames[] = {
-    {RestoreOutcome::kRestored, "restored"},
-    {RestoreOutcome::kTaken, "taken"},
-    {RestoreOutcome::kFailed, "failed"},
+    {RestoreOutcome::kRestored, "restored"}, {RestoreOutcome::kTaken, "taken"},
+    {RestoreOutcome::kFailed, "failed"},     {RestoreOutcome::kRefused, "refused"},
     {RestoreOutcome::kNothing, "nothing"},
 };
 static_assert(NamesEveryValue(kRestoreOutcomeNames));
@@ -314,8 +337,9 @@ bool RestoreReport::anyTaken() const {
 
 bool RestoreReport::anyFailed() const {
     return error != err::kSuccess ||
-           std::any_of(items.begin(), items.end(),
-                       [](const RestoredItem& i) { return i.outcome == RestoreOutcome::kFailed; });
+           std::any_of(items.begin(), items.end(), [](const RestoredItem& i) {
+               return i.outcome == RestoreOutcome::kFailed || i.outcome == RestoreOutcome::kRefused;
+           });
 }
 
 Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {

@@ -34,8 +34,9 @@ struct FileFacts {
     std::uint64_t volumeSerial = 0;
 };
 
-// Who may reach a folder the tool creates for its own records.
-enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly };
+// Who may reach a folder the tool creates for its own records. kMachine is for CheckProtection
+// alone: a folder of the machine's that a restore puts its files back into.
+enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly, kMachine };
 
 // Whether an opened entry is a junction or a symbolic link (or any other reparse point).
 inline bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
@@ -85,7 +86,7 @@ class IFileHandles : public Port {
     // other than kInherited the folder gets a protected access list that grants full access to
     // SYSTEM and the Administrators group (kAdministratorsOnly) or to the running user alone
     // (kCurrentUserOnly), inherited by everything created in it. 183 when the name exists
-    // already, whatever it is.
+    // already, whatever it is; 87 for kMachine, which no folder is made with.
     [[nodiscard]] virtual Win32Error CreateFolder(FileRef folder, std::string_view name,
                                                   FolderProtection protection,
                                                   FileRef* handle) noexcept = 0;
@@ -94,6 +95,10 @@ class IFileHandles : public Port {
     // the running user himself (who may reach everything anyway). 0, 5 when anyone else may reach
     // it, or the error with which its security cannot be read. For a folder of the tool's records
     // that someone may have made before the tool did.
+    // kMachine: whether the open folder is the machine's own: its owner is SYSTEM, the
+    // Administrators group, TrustedInstaller (or the running user), and its access list lets no one
+    // else change it (delete it or an entry in it, or change its access list or owner). Others
+    // may read it or add entries of their own, as below %ProgramData% they may.
     [[nodiscard]] virtual Win32Error CheckProtection(FileRef folder,
                                                      FolderProtection protection) noexcept = 0;
     // Moves the entry the handle names (opened with kDelete) to `name` in the open folder `folder`

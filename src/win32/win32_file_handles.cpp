@@ -653,11 +653,12 @@ class Win32FileHandles final : public IFileHandles {
         // SYSTEM and the administrators may reach everything on the machine anyway, and the running
         // user is always accepted (see CheckGrants): the trustees a folder of either protection may
         // name are the same.
-        (void)protection;
         UniqueLocalMemory descriptor;
-        if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
-            e != err::kSuccess) {
-            return e;
+        if (protection != FolderProtection::kMachine) {
+            if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
+                e != err::kSuccess) {
+                return e;
+            }
         }
         // The folder once more, relative to itself (an empty name), for its security alone: the
         // handle the caller holds was opened without READ_CONTROL.
@@ -669,6 +670,7 @@ class Win32FileHandles final : public IFileHandles {
             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
         if (status != kStatusSuccess) return FromStatus(status);
         UniqueKernelHandle self(opened);
+        if (protection == FolderProtection::kMachine) return CheckMachineFolder(self.get());
         return CheckGrants(self.get(), descriptor.get());
     }
 };

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -151,6 +153,101 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
         return;
     }
     FAIL() << "no seed cleaned a folder tree";
+}
+
+// The manifest gets one line per action and is never written again whole, and a line that a run
+// stopped in the middle of is left out: the run is still listed and restored, and the restore's
+// marks start on lines of their own.
+TEST(BackupTest, TheManifestGrowsByALinePerActionAndALineCutOffIsLeftOut) {
+    int cut = 0;
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        std::map<HandleOp, int> writes;
+        r.m.files.SetHandleHook([&writes](HandleOp op, std::string_view name) {
+            if (text::EqualsNoCase(name, kManifestName)) ++writes[op];
+        });
+        Plan plan = CleanWithBackup(ws, "lines");
+        r.m.files.SetHandleHook(nullptr);
+        EXPECT_EQ(writes[HandleOp::kWriteWholeFile], 1);  // the header
+        EXPECT_EQ(writes[HandleOp::kAppendToFile], static_cast<int>(plan.actions.size()));
+        const std::string path = std::string(kBackups) + "\\Backups\\lines\\manifest.json";
+        const std::string text = r.m.files.ReadFile(path).value_or("");
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+                  static_cast<long>(plan.actions.size()) + 1);
+        if (plan.actions.size() < 2) continue;
+
+        // The last line cut off somewhere inside it.
+        const std::size_t last = text.rfind('\n', text.size() - 2) + 1;
+        const std::size_t at = last + 1 + (seed * 7919u) % (text.size() - last - 1);
+        r.m.files.AddFile(path, text.substr(0, at));
+        std::vector<KeptRun> runs;
+        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
+        RestoreReport restored = RestoreRun(ws, "lines", {});
+        EXPECT_EQ(restored.error, err::kSuccess);
+        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
+        for (const ManifestAction& a : runs[0].manifest.actions) {
+            EXPECT_TRUE(a.restored || a.action.result != ActionResult::kDone) << a.action.path;
+        }
+        ++cut;
+    }
+    EXPECT_GT(cut, 10);
+}
+
+// After a clean-up removed an emptied folder below the machine's application data, a user made it
+// again and owns it: nothing is put back into it or below it (refused, the backup stays). Once the
+// folder is gone again, a second restore puts everything back.
+TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
+    const std::string common = text::FoldCase(test::kCommon) + "\\";
+    for (unsigned seed = 1; seed <= 80; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        Plan plan = CleanWithBackup(ws, "again");
+        const Action* emptied = nullptr;
+        const Action* item = nullptr;
+        for (const Action& a : plan.actions) {
+            if (a.kind == ActionKind::kRemoveEmptyFolder && a.result == ActionResult::kDone &&
+                text::FoldCase(a.path).rfind(common, 0) == 0) {
+                emptied = &a;  // the last one: the outermost folder of the chain
+            }
+        }
+        for (const Action& a : plan.actions) {
+            if (emptied != nullptr && !a.backup.empty() && a.result == ActionResult::kDone &&
+                text::FoldCase(a.path).rfind(text::FoldCase(emptied->path) + "\\", 0) == 0) {
+                item = &a;
+            }
+        }
+        if (item == nullptr) continue;
+        r.m.files.AddDirectory(emptied->path);
+        r.m.files.SetOwner(emptied->path, "S-1-5-21-9-9-9-1001");
+
+        RestoreReport report = RestoreRun(ws, "again", {});
+        EXPECT_EQ(report.error, err::kSuccess);
+        EXPECT_TRUE(report.anyFailed());
+        bool refused = false;
+        for (const RestoredItem& i : report.items) {
+            if (i.path == item->path) refused = i.outcome == RestoreOutcome::kRefused;
+        }
+        EXPECT_TRUE(refused) << item->path;
+        EXPECT_TRUE(r.m.files.Exists(item->backup));
+        EXPECT_TRUE(r.m.files.List(emptied->path).empty());
+
+        r.m.files.Remove(emptied->path);
+        RestoreReport second = RestoreRun(ws, "again", {});
+        EXPECT_FALSE(second.anyFailed());
+        EXPECT_TRUE(r.m.files.Exists(item->path));
+        EXPECT_FALSE(r.m.files.Exists(item->backup));
+        return;
+    }
+    FAIL() << "no seed emptied a machine folder with a kept item below it";
 }
 
 // One stale registration of `sid` (the machine has no key of it) with both product folders and a
