@@ -266,6 +266,14 @@ TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kAdministratorsOnly),
               err::kSuccess);
     EXPECT_EQ(port.CheckProtection(mine.get(), FolderProtection::kCurrentUserOnly), err::kSuccess);
+    // What the running administrator made is the machine's to a restore; no folder is made so.
+    EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kMachine), err::kSuccess);
+    {
+        UniqueFileRef none(port);
+        EXPECT_EQ(port.CreateFolder(on.anchor(), "machine", FolderProtection::kMachine, none.put()),
+                  err::kInvalidParameter);
+        EXPECT_EQ(none.get(), 0u);
+    }
     for (const char* name : {"BACKUP", "taken.txt", "data"}) {
         UniqueFileRef again(port);
         EXPECT_EQ(port.CreateFolder(on.anchor(), name, FolderProtection::kInherited, again.put()),
