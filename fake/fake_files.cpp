@@ -1,6 +1,7 @@
 #include "fake/fake_files.h"
 
 #include <algorithm>
+#include <list>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
@@ -329,10 +330,13 @@ struct Node {
     // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
     // its first folder and kept from then on.
     std::optional<FolderProtection> protection;
+    std::string owner;  // the SID of the user who made it; empty: the machine's (see SetOwner)
     // Entries in the order they were created: this volume returns them unsorted, in creation
-    // order, as a FAT volume does (NTFS would sort them; callers must not rely on either).
-    std::vector<std::unique_ptr<Node>> children;
-    std::unordered_map<std::string, Node*> index;  // UpperCaseCp932(name) -> child
+    // order, as a FAT volume does (NTFS would sort them; callers must not rely on either). A list,
+    // so that taking one out costs the same however many there are, as on a real volume.
+    std::list<std::unique_ptr<Node>> children;
+    std::list<std::unique_ptr<Node>>::iterator place;  // in its parent's children
+    std::unordered_map<std::string, Node*> index;      // UpperCaseCp932(name) -> child
 
     Node() = default;
     Node(const Node&) = delete;
@@ -340,7 +344,7 @@ struct Node {
     // Frees the entries below one by one: a recursion of the children's destructors would take a
     // frame per level of the tree.
     ~Node() {
-        std::vector<std::unique_ptr<Node>> pending = std::move(children);
+        std::list<std::unique_ptr<Node>> pending = std::move(children);
         while (!pending.empty()) {
             std::unique_ptr<Node> n = std::move(pending.back());
             pending.pop_back();
@@ -366,17 +370,15 @@ struct Node {
             child->protection = protection.value_or(FolderProtection::kInherited);
         Node* raw = child.get();
         index[UpperCaseCp932(raw->name)] = raw;
-        children.push_back(std::move(child));
+        raw->place = children.insert(children.end(), std::move(child));
         return raw;
     }
 
     // Takes the child out of this folder and hands it over: an open handle may still name it.
     std::unique_ptr<Node> Detach(Node* child) {
         index.erase(UpperCaseCp932(child->name));
-        auto it = std::find_if(children.begin(), children.end(),
-                               [child](const auto& c) { return c.get() == child; });
-        std::unique_ptr<Node> out = std::move(*it);
-        children.erase(it);
+        std::unique_ptr<Node> out = std::move(*child->place);
+        children.erase(child->place);
         return out;
     }
 
@@ -411,23 +413,23 @@ template <typename Visit>
 void WalkBelow(const Node& folder, const std::string& prefix, Visit visit) {
     struct Level {
         const Node* folder;
-        std::size_t next;
+        std::list<std::unique_ptr<Node>>::const_iterator next;
         std::size_t length;
     };
     std::string path = prefix;
-    std::vector<Level> stack{{&folder, 0, path.size()}};
+    std::vector<Level> stack{{&folder, folder.children.begin(), path.size()}};
     while (!stack.empty()) {
         Level& level = stack.back();
-        if (level.next == level.folder->children.size()) {
+        if (level.next == level.folder->children.end()) {
             stack.pop_back();
             continue;
         }
-        const Node& c = *level.folder->children[level.next++];
+        const Node& c = **level.next++;
         path.resize(level.length);
         path += '\\';
         path += c.name;
         visit(c, path);
-        if (c.IsFolder()) stack.push_back({&c, 0, path.size()});
+        if (c.IsFolder()) stack.push_back({&c, c.children.begin(), path.size()});
     }
 }
 
@@ -799,6 +801,10 @@ void FakeFileSystem::SetReadOnly(std::string_view path, bool readOnly) {
     n->attributes = readOnly ? (n->attributes | fa::kReadOnly) : (n->attributes & ~fa::kReadOnly);
 }
 
+void FakeFileSystem::SetOwner(std::string_view path, std::string_view sid) {
+    s_->Existing(path)->owner = std::string(sid);
+}
+
 void FakeFileSystem::SetInUse(std::string_view path, bool inUse) {
     Node* n = s_->Existing(path);
     if (!n->IsFile()) throw std::logic_error("FakeFileSystem: only a file can be in use");
@@ -1168,6 +1174,11 @@ Win32Error FakeFileSystem::CheckProtection(FileRef folder, FolderProtection prot
     auto it = s_->opens.find(folder);
     if (it == s_->opens.end()) return err::kInvalidHandle;
     const Node& n = *it->second.node;
+    // The machine's folders are the administrators' (their access lets others read and add, as
+    // %ProgramData% does); one a user made is his, and he may change it at will.
+    if (protection == FolderProtection::kMachine) {
+        return n.owner.empty() ? err::kSuccess : err::kAccessDenied;
+    }
     // The running user may always reach what he made for himself, and the administrators what
     // they made for themselves; anything else (a folder made before, with the access of the
     // folder above it) is open to others.
@@ -1223,6 +1234,7 @@ Win32Error FakeFileSystem::CreateFolder(FileRef folder, std::string_view name,
     *handle = 0;
     Node* parent = nullptr;
     std::string_view last;
+    if (protection == FolderProtection::kMachine) return err::kInvalidParameter;
     if (Win32Error e = s_->Below(folder, HandleOp::kCreateFolder, name, &parent, &last)) return e;
     // STATUS_OBJECT_NAME_COLLISION whatever has the name: a file, a folder or a link.
     if (parent->Child(last) != nullptr) return err::kAlreadyExists;
@@ -1280,6 +1292,28 @@ Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
         if (old->inUse) return err::kSharingViolation;
         old->contents = std::string(data);
         old->attributes = 0;  // the attributes are replaced; a plain file reports archive
+        return err::kSuccess;
+    }
+    auto n = std::make_unique<Node>();
+    n->name = std::string(last);
+    n->kind = Node::Kind::kFile;
+    n->contents = std::string(data);
+    parent->Add(std::move(n));
+    return err::kSuccess;
+}
+
+Win32Error FakeFileSystem::AppendToFile(FileRef folder, std::string_view name,
+                                        std::string_view data) noexcept {
+    Node* parent = nullptr;
+    std::string_view last;
+    if (Win32Error e = s_->Below(folder, HandleOp::kAppendToFile, name, &parent, &last)) return e;
+    if (Node* old = parent->Child(last)) {
+        if (!old->IsFile()) return err::kDirectory;
+        // Opening for writing is refused on a read-only file; hidden and system files are only
+        // refused to an overwrite, which this is not.
+        if (old->IsReadOnly()) return err::kAccessDenied;
+        if (old->inUse) return err::kSharingViolation;
+        old->contents.append(data);
         return err::kSuccess;
     }
     auto n = std::make_unique<Node>();

@@ -54,6 +54,10 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // Moves (renames) an entry to a new path on the same drive, as MoveFileA does; handles open
     // on it, or below it, go on naming it.
     void Move(std::string_view from, std::string_view to);
+    // The entry was made by the user `sid`, who owns it (as a folder a user makes below
+    // %ProgramData% is his). Entries are otherwise the machine's: made by its administrators or by
+    // the tool itself.
+    void SetOwner(std::string_view path, std::string_view sid);
     void SetHandleHook(HandleHook hook);
     // From now on `op` on the entry called `name` (any case) fails with `error`; Close and
     // CheckProtection take no injected faults.
@@ -125,6 +129,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                     std::string_view name) noexcept override;
     [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                             std::string_view data) noexcept override;
+    [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                          std::string_view data) noexcept override;
     [[nodiscard]] Win32Error CheckProtection(FileRef folder,
                                              FolderProtection protection) noexcept override;
     // Takes no hooks or injected faults, as CheckProtection.

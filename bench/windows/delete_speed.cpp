@@ -68,9 +68,9 @@ class TimedHandles final : public qv::IFileHandles {
   public:
     // The names the report gives the port's calls, in the order of qv::HandleOp.
     static constexpr const char* kNames[qv::kHandleOpCount] = {
-        "OpenFolder",     "OpenRelative",  "QueryFacts",   "ListFolder",      "SetAttributes",
-        "DeleteByHandle", "Close",         "CreateFolder", "CheckProtection", "Rename",
-        "WriteWholeFile", "ReadWholeFile", "QueryIdentity"};
+        "OpenFolder",     "OpenRelative",  "QueryFacts",    "ListFolder",      "SetAttributes",
+        "DeleteByHandle", "Close",         "CreateFolder",  "CheckProtection", "Rename",
+        "WriteWholeFile", "ReadWholeFile", "QueryIdentity", "AppendToFile"};
 
     qv::Win32Error OpenFolder(std::string_view path, qv::FileRef* handle) noexcept override {
         Timer t(this, qv::HandleOp::kOpenFolder);
@@ -130,6 +130,11 @@ class TimedHandles final : public qv::IFileHandles {
                                  std::string* data) noexcept override {
         Timer t(this, qv::HandleOp::kReadWholeFile);
         return system_->ReadWholeFile(folder, name, data);
+    }
+    qv::Win32Error AppendToFile(qv::FileRef folder, std::string_view name,
+                                std::string_view data) noexcept override {
+        Timer t(this, qv::HandleOp::kAppendToFile);
+        return system_->AppendToFile(folder, name, data);
     }
     qv::Win32Error CheckProtection(qv::FileRef folder,
                                    qv::FolderProtection protection) noexcept override {

@@ -76,11 +76,12 @@ std::string CheckFence(IFileHandles& files, FileRef folder, const ProfileFence& 
 // Opens the anchor that holds `parts` and walks down to the folder `depth` names below the
 // volume, checking each folder on the way. `allowAnchor`: the path may be the anchor itself.
 // With `make`, a folder missing on the way is made (by handle, inheriting its parent's
-// protection) instead of ending the walk.
+// protection) instead of ending the walk. Below an anchor of `machineAnchors` each folder on the
+// way that was there already must be the machine's.
 DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
                     const ProfileFence& fence, const PathParts& parts, std::size_t depth,
                     bool allowAnchor, UniqueFileRef* folder, std::uint64_t* volume,
-                    bool make = false) {
+                    bool make = false, const std::vector<std::string>& machineAnchors = {}) {
     // The innermost anchor that holds the path.
     const PathParts* best = nullptr;
     std::string bestText;
@@ -112,6 +113,11 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
     if (std::string reason = CheckFence(files, folder->get(), fence, false); !reason.empty()) {
         return Refused(bestText, reason);
     }
+    const bool machineOnly =
+        std::any_of(machineAnchors.begin(), machineAnchors.end(), [&](const std::string& a) {
+            PathParts split;
+            return SplitAbsolutePath(a, &split) && IsSameFolder(split, *best);
+        });
 
     std::string path = best->volume;
     for (const std::string& name : best->names) path = text::JoinPath(path, name);
@@ -119,10 +125,12 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         path = text::JoinPath(path, parts.names[i]);
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
+        bool made = false;
         if (make && e == err::kFileNotFound) {
             (void)next.release();
             e = files.CreateFolder(folder->get(), parts.names[i], FolderProtection::kInherited,
                                    next.put());
+            made = true;
         }
         if (e != err::kSuccess) {
             (void)next.release();
@@ -136,6 +144,10 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         std::string reason = CheckFolderOnTheWay(files, next.get(), *volume, &e);
         if (reason.empty()) reason = CheckFence(files, next.get(), fence, false);
         if (!reason.empty()) return Refused(path, reason);
+        if (machineOnly && !made &&
+            files.CheckProtection(next.get(), FolderProtection::kMachine) != err::kSuccess) {
+            return Refused(path, "a folder of the machine's that someone else owns or may change");
+        }
         *folder = std::move(next);
     }
     return DeleteReport{};
@@ -497,9 +509,13 @@ DeleteReport Deleter::OpenParentMaking(std::string_view path, PathParts* parts,
         return Refused(std::string(path), "not a plain path");
     }
     DeleteReport walk = WalkTo(files_, anchors_, fence_, *parts, parts->names.size() - 1, false,
-                               parent, volume, true);
+                               parent, volume, true, machineAnchors_);
     if (walk.path.empty()) walk.path = std::string(path);
     return walk;
+}
+
+void Deleter::RequireMachineFolders(std::vector<std::string> anchors) {
+    machineAnchors_ = std::move(anchors);
 }
 
 DeleteReport Deleter::PutBack(FileRef item, std::string_view path) {

@@ -82,6 +82,12 @@ class Deleter {
                                     std::vector<FolderEntry>* entries);
 
     // --- putting a backup back ---
+    // From now on PutBack and MakeFolder, below any of `anchors` (the machine's own folders), use
+    // a folder on the way that exists already only when it is the machine's
+    // (FolderProtection::kMachine), and refuse the path otherwise: after a clean-up removed an
+    // emptied folder there, a user may have made it again, and what is put back into his folder
+    // he could replace.
+    void RequireMachineFolders(std::vector<std::string> anchors);
     // Moves the entry `item` names (opened with open_intent::kDelete) to `path`, making the
     // folders missing on the way below the anchor, each by handle and never through a link.
     // kFailed with 183 when the name is taken again: nothing is replaced.
@@ -110,6 +116,7 @@ class Deleter {
     Journal* dryRun_;
     Keeper* keeper_;
     ProfileFence fence_;
+    std::vector<std::string> machineAnchors_;
 };
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 #include "engine/backup.h"
 
 #include <cstdio>
+#include <map>
 #include <utility>
 
 #include "base/text.h"
@@ -15,7 +16,14 @@
 namespace qv {
 
 struct ManifestState {
-    Manifest manifest;
+    Manifest manifest;  // the run's own fields and folders; the actions are only in the file
+    bool headerWritten = false;
+    std::size_t foldersWritten = 0;
+    // A line whose writing failed may have left part of it: the next one starts on a line of its
+    // own, so that the reader drops only the broken one.
+    bool mayBeTorn = false;
+    // The kept key trees ("<n>.keys.json") that have no registry script, with why.
+    std::map<std::string, std::string> notes;
 };
 
 struct RunBackup::VolumeFolder {
@@ -383,8 +391,18 @@ Win32Error RunBackup::KeepKeyTree(std::string_view usersPath, std::string* where
     e = os.handles.WriteWholeFile(folder, name + ".keys.json", KeyTreeJson(tree));
     if (e != err::kSuccess) return e;
     // The script and the registry's own copy are for the administrator: the restore needs
-    // neither, and a failure of them keeps no key from being deleted.
-    (void)os.handles.WriteWholeFile(folder, name + ".reg", RegExport(tree, keyName));
+    // neither, and a failure of them keeps no key from being deleted. A tree with a name that the
+    // script cannot carry gets none: imported, it could write keys outside the registration.
+    std::string script;
+    if (RegExport(tree, keyName, &script)) {
+        (void)os.handles.WriteWholeFile(folder, name + ".reg", script);
+    } else {
+        manifest_->notes[text::JoinPath(folder_, name + ".keys.json")] =
+            "no " + name +
+            ".reg: a key or value name in the tree holds a character that a registry script "
+            "cannot carry safely (a line break, a bracket, a control character or a broken "
+            "double-byte character)";
+    }
     if (ws_.admin) {
         UniqueKey key = OpenKey(os.registry, kHkeyUsers, usersPath, reg::kReadNative);
         if (key) {
@@ -397,19 +415,38 @@ Win32Error RunBackup::KeepKeyTree(std::string_view usersPath, std::string* where
 }
 
 void RunBackup::Record(const Action& action, std::string_view account) {
-    manifest_->manifest.actions.push_back({action, std::string(account), false});
-    WriteManifest();
+    ManifestAction entry{action, std::string(account), false, {}};
+    auto note = manifest_->notes.find(action.backup);
+    if (note != manifest_->notes.end()) entry.note = note->second;
+    Append(ManifestActionLine(ws_.services.os.system, entry));
 }
 
 void RunBackup::Finish(bool succeeded) {
-    manifest_->manifest.result = succeeded ? "done" : "failed";
-    WriteManifest();
+    Append(ManifestResultLine(succeeded ? "done" : "failed"));
 }
 
 void RunBackup::WriteManifest() {
     Platform& os = ws_.services.os;
-    Win32Error e = os.handles.WriteWholeFile(volumes_.front()->handle.get(), kManifestName,
-                                             ManifestJson(os.system, manifest_->manifest));
+    ManifestState& state = *manifest_;
+    if (!state.headerWritten) {
+        // The run's folder is new: the header begins the file.
+        Win32Error e = os.handles.WriteWholeFile(volumes_.front()->handle.get(), kManifestName,
+                                                 ManifestHeaderLine(os.system, state.manifest));
+        if (e != err::kSuccess && manifestError_ == err::kSuccess) manifestError_ = e;
+        state.headerWritten = e == err::kSuccess;
+        state.foldersWritten = state.manifest.folders.size();
+        return;
+    }
+    for (; state.foldersWritten < state.manifest.folders.size(); ++state.foldersWritten) {
+        Append(ManifestFolderLine(os.system, state.manifest.folders[state.foldersWritten]));
+    }
+}
+
+void RunBackup::Append(const std::string& line) {
+    Platform& os = ws_.services.os;
+    Win32Error e = os.handles.AppendToFile(volumes_.front()->handle.get(), kManifestName,
+                                           manifest_->mayBeTorn ? "\n" + line : line);
+    manifest_->mayBeTorn = e != err::kSuccess;
     if (e != err::kSuccess && manifestError_ == err::kSuccess) manifestError_ = e;
 }
 

@@ -12,8 +12,9 @@
 //   - each registration key before its deletion: "<n>.keys.json" (what a restore writes back),
 //     "<n>.reg" (a registry script to read or to import) and, in an administrator's run,
 //     "<n>.hiv" (the key saved by the registry itself, with its last-write times);
-//   - "manifest.json": the run and every action with its result and where its backup lies,
-//     written again after each action, so that it is complete whenever the run stops.
+//   - "manifest.json": the run and every action with its result and where its backup lies, a
+//     line added after each action (see manifest.h), so that it is complete whenever the run
+//     stops and a run of n actions writes n lines, not n manifests.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -81,7 +82,7 @@ class RunBackup final : public Keeper {
     // Keeps the key HKEY_USERS\<usersPath> before its deletion (see above). *where receives the
     // path of its "<n>.keys.json". 0 or the error with which the key must stay.
     [[nodiscard]] Win32Error KeepKeyTree(std::string_view usersPath, std::string* where);
-    // Adds the action to the manifest and writes the manifest again.
+    // Adds the action's line to the manifest.
     void Record(const Action& action, std::string_view account);
     // Notes the run's end in the manifest: "done" or "failed".
     void Finish(bool succeeded);
@@ -101,9 +102,11 @@ class RunBackup final : public Keeper {
     [[nodiscard]] Win32Error FolderOn(std::uint64_t volume, std::string_view path,
                                       VolumeFolder** folder);
     std::string NextName();
+    // Writes the manifest's header, or once it is written, the lines of folders added since.
     void WriteManifest();
     // Writes the folders moved aside from movedAside_[from] on to ws.audit.
     void NoteMovedAside(std::size_t from);
+    void Append(const std::string& line);
 
     Workspace& ws_;
     std::string run_;

@@ -122,6 +122,30 @@ bool FromJson(const nlohmann::json& node, KeyTreeCopy* tree, int depth) {
     return true;
 }
 
+// Whether the script carries `s` as it is, in a key name (`key`) or between double quotes. Every
+// byte a line or a section could end on is refused: control characters (a line feed or carriage
+// return ends the line), "[" and "]" in a key name (an importer takes the name up to the last "]"),
+// and a lead byte whose second byte could be read on its own (at the end of the text, or a second
+// byte below 0x40 or one of "[", "\" and "]", which a code page without that pair would leave as
+// itself after the lead byte's replacement). The ASCII quote and backslash are escaped.
+bool Carries(std::string_view s, bool key) {
+    if (key && s.empty()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (text::IsLeadByte(c)) {
+            if (i + 1 == s.size()) return false;
+            const auto trail = static_cast<unsigned char>(s[++i]);
+            if (trail < 0x40 || trail == 0x7F || trail == 0xFF || trail == '[' || trail == '\\' ||
+                trail == ']') {
+                return false;
+            }
+        } else if (c < 0x20 || c == 0x7F || (key && (c == '[' || c == ']' || c == '\\'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A name or string between double quotes, with "\" and the quote escaped as the script needs.
 std::string Quoted(std::string_view s) {
     std::string out = "\"";
@@ -135,10 +159,8 @@ std::string Quoted(std::string_view s) {
 
 bool IsPlainString(const KeyValueCopy& value) {
     if (value.type != reg::kSz || value.data.empty() || value.data.back() != '\0') return false;
-    const std::string_view body(value.data.data(), value.data.size() - 1);
-    return body.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+    return Carries(std::string_view(value.data.data(), value.data.size() - 1), false);
 }
-
 std::string ValueLine(const KeyValueCopy& value) {
     std::string line = value.name.empty() ? std::string("@") : Quoted(value.name);
     line += '=';
@@ -165,10 +187,24 @@ std::string ValueLine(const KeyValueCopy& value) {
     return line;
 }
 
-void ExportKey(const KeyTreeCopy& tree, const std::string& keyName, std::string* out) {
-    *out += "\r\n[" + keyName + "]\r\n";
-    for (const KeyValueCopy& value : tree.values) *out += ValueLine(value) + "\r\n";
-    for (const KeyTreeCopy& sub : tree.subKeys) ExportKey(sub, keyName + "\\" + sub.name, out);
+// Adds the key and everything below it; false when a name cannot be carried. Iterative: the tree
+// is as deep as the user made it.
+bool ExportKey(const KeyTreeCopy& tree, const std::string& keyName, std::string* out) {
+    std::vector<std::pair<const KeyTreeCopy*, std::string>> todo{{&tree, keyName}};
+    while (!todo.empty()) {
+        auto [key, name] = std::move(todo.back());
+        todo.pop_back();
+        *out += "\r\n[" + name + "]\r\n";
+        for (const KeyValueCopy& value : key->values) {
+            if (!Carries(value.name, false)) return false;
+            *out += ValueLine(value) + "\r\n";
+        }
+        for (auto sub = key->subKeys.rbegin(); sub != key->subKeys.rend(); ++sub) {
+            if (!Carries(sub->name, true)) return false;
+            todo.emplace_back(&*sub, name + "\\" + sub->name);
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -220,10 +256,18 @@ bool KeyTreeFromJson(std::string_view json, KeyTreeCopy* tree) {
     }
 }
 
-std::string RegExport(const KeyTreeCopy& tree, std::string_view keyName) {
+bool RegExport(const KeyTreeCopy& tree, std::string_view keyName, std::string* script) {
+    // The names of the key itself: the registration's name is a user's too.
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text::Find(keyName, '\\', start);
+        if (!Carries(keyName.substr(start, end - start), true)) return false;
+        if (end == text::npos) break;
+        start = end + 1;
+    }
     std::string out = "REGEDIT4\r\n";
-    ExportKey(tree, std::string(keyName), &out);
-    return out + "\r\n";
+    if (!ExportKey(tree, std::string(keyName), &out)) return false;
+    *script = std::move(out) + "\r\n";
+    return true;
 }
 
 }  // namespace qv

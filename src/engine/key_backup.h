@@ -40,8 +40,13 @@ std::string KeyTreeJson(const KeyTreeCopy& tree);
 [[nodiscard]] bool KeyTreeFromJson(std::string_view json, KeyTreeCopy* tree);
 
 // The tree as a registry script of the ANSI code page ("REGEDIT4", CR LF line ends) with the key
-// named `keyName` ("HKEY_USERS\S-1-...\Software\..."): strings that hold one terminating NUL and
-// no line break as text, every other value as hex.
-std::string RegExport(const KeyTreeCopy& tree, std::string_view keyName);
+// named `keyName` ("HKEY_USERS\S-1-...\Software\..."): strings that the script carries as text
+// (one terminating NUL, no control character, every double-byte character whole) as text, every
+// other value as hex. Key and value names cannot be written as hex: when one of them (or of the
+// names in `keyName`) holds a control character, "[" or "]" in a key name, or a byte that an
+// importer could join with the quote or bracket after it, no script is made (false), so that no
+// name a user chose can end its line and start a section of another key.
+[[nodiscard]] bool RegExport(const KeyTreeCopy& tree, std::string_view keyName,
+                             std::string* script);
 
 }  // namespace qv

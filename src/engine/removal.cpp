@@ -56,7 +56,7 @@ RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPa
                                      Journal* journal) {
     // A real clean-up with an audit log records every action as it is taken, so that the lines
     // written so far stay whatever happens after them.
-    // The backup's manifest, likewise, is written again after each action.
+    // The backup's manifest, likewise, gets a line for each action.
     Journal recorded(false, ws.backup);
     const bool recording = ws.audit != nullptr || ws.backup != nullptr;
     if (journal == nullptr && recording) journal = &recorded;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -55,17 +56,43 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
     return size;
 }
 
-// Reads the manifest of the run folder `folder`; 0 or the error.
-Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest) {
-    std::string json;
-    Win32Error e = files.ReadWholeFile(folder, kManifestName, &json);
+// Reads the manifest of the run folder `folder`; 0 or the error. *text receives the file.
+Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest,
+                        std::string* text = nullptr) {
+    std::string read;
+    Win32Error e = files.ReadWholeFile(folder, kManifestName, &read);
     if (e != err::kSuccess) return e;
-    return ManifestFromJson(json, manifest) ? err::kSuccess : err::kInvalidData;
+    if (!ManifestFromText(read, manifest)) return err::kInvalidData;
+    if (text != nullptr) *text = std::move(read);
+    return err::kSuccess;
 }
 
-Win32Error WriteManifest(Platform& os, FileRef folder, const Manifest& manifest) {
-    return os.handles.WriteWholeFile(folder, kManifestName, ManifestJson(os.system, manifest));
-}
+// Marks actions of a run as restored, a line each, added to its manifest.
+class RestoreMarks {
+  public:
+    RestoreMarks(Platform& os, FileRef folder, std::string text)
+        : os_(os), folder_(folder), text_(std::move(text)) {}
+
+    [[nodiscard]] Win32Error Mark(const Manifest& manifest, std::size_t index) {
+        if (!ready_) {
+            // The run stopped in the middle of a line: the marks start on lines of their own.
+            if (!text_.empty() && text_.back() != '\n') {
+                Win32Error e = os_.handles.AppendToFile(folder_, kManifestName, "\n");
+                if (e != err::kSuccess) return e;
+            }
+            ready_ = true;
+        }
+        return os_.handles.AppendToFile(
+            folder_, kManifestName,
+            ManifestRestoredLine(index, manifest.restoredTime, manifest.restoredBy));
+    }
+
+  private:
+    Platform& os_;
+    FileRef folder_;
+    std::string text_;
+    bool ready_ = false;
+};
 
 // Whether `path` names an entry directly in one of the run's folders; *folder and *name receive
 // which.
@@ -116,11 +143,14 @@ class Restorer {
             case ActionKind::kDeleteFolderTree:
             case ActionKind::kDeleteFile:
                 if (a.backup.empty()) break;
-                Finish(&item, PutBackEntry(a));
+                Finish(&item, PutBackEntry(a, &item.outcome));
                 break;
             case ActionKind::kRemoveEmptyFolder: {
                 Deleter deleter(os_.handles, AnchorsOf(a.sid));
+                deleter.RequireMachineFolders(MachineAnchors());
                 DeleteReport made = deleter.MakeFolder(a.path, a.attributes);
+                if (made.outcome == DeleteOutcome::kRefused)
+                    item.outcome = RestoreOutcome::kRefused;
                 Finish(&item,
                        made.ok() ? err::kSuccess
                                  : (made.error != err::kSuccess ? made.error : err::kAccessDenied));
@@ -131,8 +161,10 @@ class Restorer {
     }
 
   private:
+    // The outcome of the error; a refusal, noted before, stays one.
     static void Finish(RestoredItem* item, Win32Error e) {
         item->error = e;
+        if (item->outcome == RestoreOutcome::kRefused) return;
         item->outcome = e == err::kSuccess ? RestoreOutcome::kRestored
                         : e == err::kAlreadyExists || e == err::kFileExists
                             ? RestoreOutcome::kTaken
@@ -209,7 +241,8 @@ class Restorer {
         return e != err::kSuccess ? e : released;
     }
 
-    Win32Error PutBackEntry(const Action& a) {
+    // *outcome becomes kRefused when the deleter refused the way to the place.
+    Win32Error PutBackEntry(const Action& a, RestoreOutcome* outcome) {
         std::string folder, name;
         if (!SplitBackupPath(manifest_, a.backup, &folder, &name)) return err::kInvalidData;
         UniqueFileRef kept(os_.handles);
@@ -222,10 +255,20 @@ class Restorer {
             return e;
         }
         Deleter deleter(os_.handles, AnchorsOf(a.sid));
+        deleter.RequireMachineFolders(MachineAnchors());
         DeleteReport back = deleter.PutBack(kept.get(), a.path);
         if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
-        if (back.error != err::kSuccess) return back.error;
-        return back.outcome == DeleteOutcome::kRefused ? err::kAccessDenied : err::kPathNotFound;
+        if (back.outcome == DeleteOutcome::kRefused) {
+            *outcome = RestoreOutcome::kRefused;
+            return back.error != err::kSuccess ? back.error : err::kAccessDenied;
+        }
+        return back.error != err::kSuccess ? back.error : err::kPathNotFound;
+    }
+
+    // The machine's own folders among the anchors: a user's profile is no part of them.
+    const std::vector<std::string>& MachineAnchors() {
+        if (!machineAnchors_) machineAnchors_ = CleanupAnchors(os_, ProfileFolders{});
+        return *machineAnchors_;
     }
 
     const std::vector<std::string>& AnchorsOf(const std::string& sid) {
@@ -241,6 +284,7 @@ class Restorer {
     Manifest& manifest_;
     FileRef runFolder_;
     std::map<std::string, std::vector<std::string>> anchors_;
+    std::optional<std::vector<std::string>> machineAnchors_;
 };
 
 // Whether the user `sid` is one of `users` (by SID or account name); every user when none is given.
@@ -259,20 +303,25 @@ bool Wanted(Platform& os, const std::string& sid, const std::vector<std::string>
 
 void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
     if (ws.audit == nullptr) return;
-    const char* result = item.outcome == RestoreOutcome::kRestored ? "done"
-                         : item.outcome == RestoreOutcome::kTaken  ? "refused"
-                                                                   : "failed";
-    ws.audit->Record({AuditActionOf(item.kind), item.path, item.sid, account, result, item.error,
-                      item.outcome == RestoreOutcome::kTaken ? "the place is taken again" : ""});
+    const char* result =
+        item.outcome == RestoreOutcome::kRestored ? "done"
+        : item.outcome == RestoreOutcome::kTaken || item.outcome == RestoreOutcome::kRefused
+            ? "refused"
+            : "failed";
+    const char* reason = item.outcome == RestoreOutcome::kTaken ? "the place is taken again"
+                         : item.outcome == RestoreOutcome::kRefused
+                             ? "a folder on the way is not safe to put it into"
+                             : "";
+    ws.audit->Record(
+        {AuditActionOf(item.kind), item.path, item.sid, account, result, item.error, reason});
 }
 
 }  // namespace
 
 // Alike on purpose: each enum has its own table of names, checked where it stands.
 constexpr EnumName<RestoreOutcome> kRestoreOutcomeNames[] = {
-    {RestoreOutcome::kRestored, "restored"},
-    {RestoreOutcome::kTaken, "taken"},
-    {RestoreOutcome::kFailed, "failed"},
+    {RestoreOutcome::kRestored, "restored"}, {RestoreOutcome::kTaken, "taken"},
+    {RestoreOutcome::kFailed, "failed"},     {RestoreOutcome::kRefused, "refused"},
     {RestoreOutcome::kNothing, "nothing"},
 };
 static_assert(NamesEveryValue(kRestoreOutcomeNames));
@@ -288,8 +337,9 @@ bool RestoreReport::anyTaken() const {
 
 bool RestoreReport::anyFailed() const {
     return error != err::kSuccess ||
-           std::any_of(items.begin(), items.end(),
-                       [](const RestoredItem& i) { return i.outcome == RestoreOutcome::kFailed; });
+           std::any_of(items.begin(), items.end(), [](const RestoredItem& i) {
+               return i.outcome == RestoreOutcome::kFailed || i.outcome == RestoreOutcome::kRefused;
+           });
 }
 
 Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
@@ -374,10 +424,15 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
         return report;
     }
     report.run = chosen->manifest.run;
-    Manifest manifest = chosen->manifest;
+    Manifest manifest;
+    std::string text;
     UniqueFileRef folder(os.handles);
     report.error = OpenKeptFolder(ws, chosen->folder, &folder);
+    if (report.error == err::kSuccess) {
+        report.error = ReadManifest(os.handles, folder.get(), &manifest, &text);
+    }
     if (report.error != err::kSuccess) return report;
+    RestoreMarks marks(os, folder.get(), std::move(text));
     // Each user's account as the manifest names it, and whether he is wanted, once per user.
     std::map<std::string, std::string> accounts;
     std::map<std::string, bool> wanted;
@@ -411,7 +466,7 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
             manifest.restoredTime = os.system.CurrentTime();
             manifest.restoredBy = restoredBy;
             // Marked at once, so that a restore that stops half way is never done twice.
-            Win32Error e = WriteManifest(os, folder.get(), manifest);
+            Win32Error e = marks.Mark(manifest, i);
             if (e != err::kSuccess && item.outcome == RestoreOutcome::kRestored) {
                 item.outcome = RestoreOutcome::kFailed;
                 item.error = e;

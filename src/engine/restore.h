@@ -32,9 +32,10 @@ enum class RestoreOutcome {
     kRestored,  // put back
     kTaken,     // the place is taken again: both the new item and the backup stay
     kFailed,    // the system refused it; `error` says why
+    kRefused,   // a folder on the way was not safe to put it into: the backup stays
     kNothing,   // nothing to put back: the run made it itself, or the action removed nothing
 };
-// "restored", "taken", "failed", "nothing".
+// "restored", "taken", "failed", "refused", "nothing".
 const char* RestoreOutcomeName(RestoreOutcome outcome);
 
 struct RestoredItem {

@@ -46,8 +46,9 @@ inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
 }
 inline bool operator!=(const FileIdentity& a, const FileIdentity& b) { return !(a == b); }
 
-// Who may reach a folder the tool creates for its own records.
-enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly };
+// Who may reach a folder the tool creates for its own records. kMachine is for CheckProtection
+// alone: a folder of the machine's that a restore puts its files back into.
+enum class FolderProtection { kInherited, kAdministratorsOnly, kCurrentUserOnly, kMachine };
 
 // Whether an opened entry is a junction or a symbolic link (or any other reparse point).
 inline bool IsLink(const FileFacts& facts) { return (facts.attributes & fa::kReparsePoint) != 0; }
@@ -107,7 +108,7 @@ class IFileHandles : public Port {
     // other than kInherited the folder gets a protected access list that grants full access to
     // SYSTEM and the Administrators group (kAdministratorsOnly) or to the running user alone
     // (kCurrentUserOnly), inherited by everything created in it. 183 when the name exists
-    // already, whatever it is.
+    // already, whatever it is; 87 for kMachine, which no folder is made with.
     [[nodiscard]] virtual Win32Error CreateFolder(FileRef folder, std::string_view name,
                                                   FolderProtection protection,
                                                   FileRef* handle) noexcept = 0;
@@ -116,6 +117,10 @@ class IFileHandles : public Port {
     // the running user himself (who may reach everything anyway). 0, 5 when anyone else may reach
     // it, or the error with which its security cannot be read. For a folder of the tool's records
     // that someone may have made before the tool did.
+    // kMachine: whether the open folder is the machine's own: its owner is SYSTEM, the
+    // Administrators group, TrustedInstaller (or the running user), and its access list lets no one
+    // else change it (delete it or an entry in it, or change its access list or owner). Others
+    // may read it or add entries of their own, as below %ProgramData% they may.
     [[nodiscard]] virtual Win32Error CheckProtection(FileRef folder,
                                                      FolderProtection protection) noexcept = 0;
     // Whether the entry `name` in the open folder (a file or a folder, opened without reparse
@@ -140,6 +145,12 @@ class IFileHandles : public Port {
     // followed). 267 when a folder has that name.
     [[nodiscard]] virtual Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                                     std::string_view data) noexcept = 0;
+    // Adds `data` at the end of the file `name` in the open folder `folder`, creating it when
+    // missing (FILE_OPEN_IF and FILE_APPEND_DATA without reparse processing: a link there is never
+    // followed, 4395). What is there already is neither read nor rewritten, so a record that grows
+    // by one line per event costs the line. 267 when a folder has that name.
+    [[nodiscard]] virtual Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                                  std::string_view data) noexcept = 0;
     // The whole contents of the file `name` in the open folder `folder`, opened without reparse
     // processing. 2 when missing, 267 for a folder, 223 for a file of more than kMaxWholeFile
     // bytes.
@@ -166,9 +177,9 @@ enum class HandleOp {
     kRename,
     kWriteWholeFile,
     kReadWholeFile,
-    kQueryIdentity
+    kQueryIdentity,
+    kAppendToFile
 };
-inline constexpr std::size_t kHandleOpCount =
-    static_cast<std::size_t>(HandleOp::kQueryIdentity) + 1;
+inline constexpr std::size_t kHandleOpCount = static_cast<std::size_t>(HandleOp::kAppendToFile) + 1;
 
 }  // namespace qv

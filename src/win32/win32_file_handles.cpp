@@ -597,6 +597,33 @@ class Win32FileHandles final : public IFileHandles {
         return err::kSuccess;
     }
 
+    [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
+                                          std::string_view data) noexcept override {
+        // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, so
+        // nothing that is there already can be changed through this handle.
+        UniqueKernelHandle file;
+        if (Win32Error error =
+                OpenWholeFile(folder, name, FILE_APPEND_DATA, 0, FILE_OPEN_IF, &file);
+            error != err::kSuccess) {
+            return error;
+        }
+        for (std::size_t done = 0; done < data.size();) {
+            const ULONG chunk =
+                static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
+            IO_STATUS_BLOCK io{};
+            LARGE_INTEGER end{};
+            end.HighPart = -1;
+            end.LowPart = 0xFFFFFFFF;  // FILE_WRITE_TO_END_OF_FILE
+            NTSTATUS status =
+                ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
+                              const_cast<char*>(data.data() + done), chunk, &end, nullptr);
+            if (status != kStatusSuccess) return FromStatus(status);
+            if (io.Information != chunk) return ERROR_WRITE_FAULT;
+            done += chunk;
+        }
+        return err::kSuccess;
+    }
+
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,
                                            std::string* data) noexcept override {
         UniqueKernelHandle file;
@@ -647,11 +674,12 @@ class Win32FileHandles final : public IFileHandles {
         // SYSTEM and the administrators may reach everything on the machine anyway, and the running
         // user is always accepted (see CheckGrants): the trustees a folder of either protection may
         // name are the same.
-        (void)protection;
         UniqueLocalMemory descriptor;
-        if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
-            e != err::kSuccess) {
-            return e;
+        if (protection != FolderProtection::kMachine) {
+            if (Win32Error e = FolderDescriptor(FolderProtection::kAdministratorsOnly, &descriptor);
+                e != err::kSuccess) {
+                return e;
+            }
         }
         // The folder once more, relative to itself (an empty name), for its security alone: the
         // handle the caller holds was opened without READ_CONTROL.
@@ -663,6 +691,7 @@ class Win32FileHandles final : public IFileHandles {
             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &opened);
         if (status != kStatusSuccess) return FromStatus(status);
         UniqueKernelHandle self(opened);
+        if (protection == FolderProtection::kMachine) return CheckMachineFolder(self.get());
         return CheckGrants(self.get(), descriptor.get());
     }
 

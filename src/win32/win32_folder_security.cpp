@@ -79,6 +79,7 @@ Win32Error FolderDescriptor(FolderProtection protection, UniqueLocalMemory* desc
                 return DescriptorFromSddl(std::string("D:P(A;OICI;FA;;;") + text + ")", descriptor);
             }
             case FolderProtection::kInherited:
+            case FolderProtection::kMachine:
                 break;
         }
     } catch (const std::bad_alloc&) {
@@ -189,6 +190,55 @@ Win32Error CheckWriters(HANDLE entry) noexcept {
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
         if ((allowed->Mask & kChangingRights) == 0) continue;
         if (!isTrusted(const_cast<DWORD*>(&allowed->SidStart))) return err::kAccessDenied;
+    }
+    return err::kSuccess;
+}
+
+// The rights that change a folder or what is in it, rather than add to it: deleting it or an entry
+// of it, and changing its access list or owner (GENERIC_ALL holds them all).
+constexpr ACCESS_MASK kChangeRights =
+    DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_ALL;
+
+Win32Error CheckMachineFolder(HANDLE folder) noexcept {
+    UniqueLocalMemory trusted;
+    // SYSTEM, the Administrators group and TrustedInstaller.
+    if (Win32Error e = DescriptorFromSddl(
+            "D:(A;;FA;;;SY)(A;;FA;;;BA)"
+            "(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)",
+            &trusted);
+        e != err::kSuccess) {
+        return e;
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL wanted = nullptr;
+    if (!::GetSecurityDescriptorDacl(trusted.get(), &present, &wanted, &defaulted)) {
+        return ::GetLastError();
+    }
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &dacl, nullptr, &raw);
+    if (r != ERROR_SUCCESS) return r;
+    UniqueLocalMemory held(raw);
+    if (dacl == nullptr) return err::kAccessDenied;  // no DACL: everyone may do everything
+    // The running user: see CheckGrants for Wine; on Windows he is one of the administrators.
+    const std::vector<void*> user = ProcessUser();
+    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        // Given only to what is made below it: not the folder's own.
+        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & kChangeRights) == 0) continue;
+        PSID trustee = const_cast<DWORD*>(&allowed->SidStart);
+        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
     }
     return err::kSuccess;
 }

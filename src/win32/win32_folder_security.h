@@ -29,6 +29,11 @@ PSID UserSid(const std::vector<void*>& user) noexcept;
 // Whether the open folder grants no one beyond the descriptor `asked` (see below): 0, 5, or the
 // error with which its security cannot be read. The handle needs READ_CONTROL.
 [[nodiscard]] Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept;
+// Whether the open folder is the machine's (FolderProtection::kMachine): owned by SYSTEM, the
+// Administrators group, TrustedInstaller or the running user, and no one else is allowed to delete
+// it or an entry in it or to change its access list or owner. 0, 5, or the error with which its
+// security cannot be read. The handle needs READ_CONTROL.
+[[nodiscard]] Win32Error CheckMachineFolder(HANDLE folder) noexcept;
 
 // Whether no one but SYSTEM, the Administrators group, TrustedInstaller and the running user may
 // change the open entry (see IFileHandles::CheckWriters): 0, 5, or the error with which its

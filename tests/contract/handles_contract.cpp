@@ -326,6 +326,14 @@ TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     EXPECT_EQ(port.CheckWriters(backup.get(), "kept.ini"), err::kSuccess);
     EXPECT_EQ(port.CheckWriters(mine.get(), ""), err::kSuccess);
     EXPECT_EQ(port.CheckWriters(backup.get(), "missing.ini"), err::kFileNotFound);
+    // What the running administrator made is the machine's to a restore; no folder is made so.
+    EXPECT_EQ(port.CheckProtection(backup.get(), FolderProtection::kMachine), err::kSuccess);
+    {
+        UniqueFileRef none(port);
+        EXPECT_EQ(port.CreateFolder(on.anchor(), "machine", FolderProtection::kMachine, none.put()),
+                  err::kInvalidParameter);
+        EXPECT_EQ(none.get(), 0u);
+    }
     for (const char* name : {"BACKUP", "taken.txt", "data"}) {
         UniqueFileRef again(port);
         EXPECT_EQ(port.CreateFolder(on.anchor(), name, FolderProtection::kInherited, again.put()),
@@ -385,6 +393,18 @@ TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     EXPECT_EQ(port.ReadWholeFile(on.anchor(), "other", &read), err::kDirectory);
     EXPECT_EQ(port.ReadWholeFile(on.anchor(), "missing", &read), err::kFileNotFound);
     EXPECT_EQ(port.WriteWholeFile(on.anchor(), "..", "x"), err::kInvalidName);
+
+    // Appends: a missing file is made, each write goes after what is there, nothing is replaced.
+    std::string expected;
+    for (const std::string& line : {std::string("{\"a\":1}\n"), std::string("\0\xff", 2),
+                                    std::string(), std::string("last\r\n")}) {
+        ASSERT_EQ(port.AppendToFile(mine.get(), "log.jsonl", line), err::kSuccess);
+        expected += line;
+        ASSERT_EQ(port.ReadWholeFile(mine.get(), "log.jsonl", &read), err::kSuccess);
+        EXPECT_EQ(read, expected);
+    }
+    EXPECT_EQ(port.AppendToFile(on.anchor(), "other", "x"), err::kDirectory);
+    EXPECT_EQ(port.AppendToFile(on.anchor(), "..", "x"), err::kInvalidName);
 }
 
 }  // namespace

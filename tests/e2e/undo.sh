@@ -27,6 +27,11 @@ e2e_check "the clean-up names its backup" test -n "$run"
 e2e_check "every removal has its backup" test "$(jq -r '[.actions[] |
   select(.kind == "delete-folder-tree" or .kind == "delete-file" or .kind == "delete-key-tree") |
   select(.backup == null)] | length' "$E2E_WORK/clean.out")" = 0
+# The run's registry scripts and key trees, kept aside for the import at the end.
+mkdir -p "$E2E_WORK/scripts"
+rm -f "$E2E_WORK/scripts/"*
+cp "$E2E_PREFIX/$audit_folder/Backups/$run/"*.reg "$E2E_PREFIX/$audit_folder/Backups/$run/"*.keys.json \
+  "$E2E_WORK/scripts/" 2>/dev/null
 snapshot cleaned
 e2e_check "the clean-up changed the machine" test -n "$(diff <(timeless "$E2E_WORK/before.snapshot") \
   <(timeless "$E2E_WORK/cleaned.snapshot") | head -n 1)"
@@ -38,6 +43,7 @@ e2e_check "every item is restored" test "$(jq -r '[.items[].result] | unique | j
   "$E2E_WORK/restore.out")" = restored
 snapshot restored
 e2e_check "files and registry are as before the clean-up" same_as before restored
+
 
 cli_run again restore --last --json
 e2e_check "a second restore exits 0 and has nothing left to do" test \
@@ -104,5 +110,47 @@ e2e_check "so does the new audit log" test "$(jq -r 'select(.action == "move-asi
 cli_run planted-list backups --json
 e2e_check "nothing planted is listed as a backup" test \
   "$(jq -r '.backups | length' "$E2E_WORK/planted-list.out")" = 0
+
+# Each registry script the first clean-up wrote, imported as an administrator would import it: the
+# registry outside the keys the scripts were made from stays as it was. The registry files once
+# Wine has written them back, without times and without those keys (each "HKEY_USERS\<SID>\..."
+# is a section of the running user's user.reg, named below the hive with doubled backslashes).
+scripts=("$E2E_WORK/scripts/"*.reg)
+[ -e "${scripts[0]}" ] || scripts=()
+script_keys=$(for f in "${scripts[@]}"; do
+  tr -d '\r' <"$f" | sed -n '2,3s/^\[HKEY_USERS\\[^\\]*\\\(.*\)\]$/\1/p' | head -n 1
+done | sed 's/\\/\\\\/g')
+registry_outside() {
+  qv_end_wine
+  for file in system.reg user.reg userdef.reg; do
+    echo "== $file"
+    normalized_registry "$E2E_PREFIX/$file"
+  done | KEYS="$script_keys" awk '
+    BEGIN { n = split(ENVIRON["KEYS"], key, "\n") }
+    index($0, "[") == 1 {
+      skip = 0
+      for (i = 1; i <= n; i++) {
+        if (key[i] != "" && (index($0, "[" key[i] "]") == 1 || index($0, "[" key[i] "\\\\") == 1)) skip = 1
+      }
+    }
+    index($0, "==") == 1 { skip = 0 }
+    !skip && index($0, "#time=") != 1' |
+    sed 's/^\(\[.*\]\) [0-9]*$/\1/' >"$E2E_WORK/$1.registry"
+}
+imports_ok() {
+  local f
+  for f in "${scripts[@]}"; do
+    wine reg import "$(winepath -w "$f" 2>/dev/null)" >/dev/null 2>&1 || return 1
+  done
+}
+kept_trees=("$E2E_WORK/scripts/"*.keys.json)
+e2e_check "the clean-up wrote a registry script for each key tree it kept" test \
+  "${#scripts[@]}" -gt 0 -a "${#scripts[@]}" = "${#kept_trees[@]}" -a \
+  "${#scripts[@]}" = "$(printf '%s\n' "$script_keys" | grep -c .)"
+registry_outside before-import
+e2e_check "reg import reads every registry script the clean-up wrote" imports_ok
+registry_outside after-import
+e2e_check "importing them changes nothing outside their own keys" diff -q \
+  "$E2E_WORK/before-import.registry" "$E2E_WORK/after-import.registry"
 
 e2e_finish

@@ -6,10 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "engine/key_backup.h"
+#include "engine/manifest.h"
 #include "engine/plan.h"
 #include "engine/restore.h"
 #include "engine/scan.h"
@@ -148,6 +155,101 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
     FAIL() << "no seed cleaned a folder tree";
 }
 
+// The manifest gets one line per action and is never written again whole, and a line that a run
+// stopped in the middle of is left out: the run is still listed and restored, and the restore's
+// marks start on lines of their own.
+TEST(BackupTest, TheManifestGrowsByALinePerActionAndALineCutOffIsLeftOut) {
+    int cut = 0;
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        std::map<HandleOp, int> writes;
+        r.m.files.SetHandleHook([&writes](HandleOp op, std::string_view name) {
+            if (text::EqualsNoCase(name, kManifestName)) ++writes[op];
+        });
+        Plan plan = CleanWithBackup(ws, "lines");
+        r.m.files.SetHandleHook(nullptr);
+        EXPECT_EQ(writes[HandleOp::kWriteWholeFile], 1);  // the header
+        EXPECT_EQ(writes[HandleOp::kAppendToFile], static_cast<int>(plan.actions.size()));
+        const std::string path = std::string(kBackups) + "\\Backups\\lines\\manifest.json";
+        const std::string text = r.m.files.ReadFile(path).value_or("");
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+                  static_cast<long>(plan.actions.size()) + 1);
+        if (plan.actions.size() < 2) continue;
+
+        // The last line cut off somewhere inside it.
+        const std::size_t last = text.rfind('\n', text.size() - 2) + 1;
+        const std::size_t at = last + 1 + (seed * 7919u) % (text.size() - last - 1);
+        r.m.files.AddFile(path, text.substr(0, at));
+        std::vector<KeptRun> runs;
+        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
+        RestoreReport restored = RestoreRun(ws, "lines", {});
+        EXPECT_EQ(restored.error, err::kSuccess);
+        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
+        for (const ManifestAction& a : runs[0].manifest.actions) {
+            EXPECT_TRUE(a.restored || a.action.result != ActionResult::kDone) << a.action.path;
+        }
+        ++cut;
+    }
+    EXPECT_GT(cut, 10);
+}
+
+// After a clean-up removed an emptied folder below the machine's application data, a user made it
+// again and owns it: nothing is put back into it or below it (refused, the backup stays). Once the
+// folder is gone again, a second restore puts everything back.
+TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
+    const std::string common = text::FoldCase(test::kCommon) + "\\";
+    for (unsigned seed = 1; seed <= 80; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomMachine r(seed);
+        HiveBook hives;
+        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        Plan plan = CleanWithBackup(ws, "again");
+        const Action* emptied = nullptr;
+        const Action* item = nullptr;
+        for (const Action& a : plan.actions) {
+            if (a.kind == ActionKind::kRemoveEmptyFolder && a.result == ActionResult::kDone &&
+                text::FoldCase(a.path).rfind(common, 0) == 0) {
+                emptied = &a;  // the last one: the outermost folder of the chain
+            }
+        }
+        for (const Action& a : plan.actions) {
+            if (emptied != nullptr && !a.backup.empty() && a.result == ActionResult::kDone &&
+                text::FoldCase(a.path).rfind(text::FoldCase(emptied->path) + "\\", 0) == 0) {
+                item = &a;
+            }
+        }
+        if (item == nullptr) continue;
+        r.m.files.AddDirectory(emptied->path);
+        r.m.files.SetOwner(emptied->path, "S-1-5-21-9-9-9-1001");
+
+        RestoreReport report = RestoreRun(ws, "again", {});
+        EXPECT_EQ(report.error, err::kSuccess);
+        EXPECT_TRUE(report.anyFailed());
+        bool refused = false;
+        for (const RestoredItem& i : report.items) {
+            if (i.path == item->path) refused = i.outcome == RestoreOutcome::kRefused;
+        }
+        EXPECT_TRUE(refused) << item->path;
+        EXPECT_TRUE(r.m.files.Exists(item->backup));
+        EXPECT_TRUE(r.m.files.List(emptied->path).empty());
+
+        r.m.files.Remove(emptied->path);
+        RestoreReport second = RestoreRun(ws, "again", {});
+        EXPECT_FALSE(second.anyFailed());
+        EXPECT_TRUE(r.m.files.Exists(item->path));
+        EXPECT_FALSE(r.m.files.Exists(item->backup));
+        return;
+    }
+    FAIL() << "no seed emptied a machine folder with a kept item below it";
+}
+
 // One stale registration of `sid` (the machine has no key of it) with both product folders and a
 // file in each.
 void AddStaleRegistration(fake::FakeMachine& m, const std::string& sid) {
@@ -255,6 +357,266 @@ TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeverTrusted) {
     EXPECT_NE(RestoreRun(ws, "", {}).error, err::kSuccess);
     EXPECT_NE(PurgeKeptRuns(ws, 0).error, err::kSuccess);
     EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\Backups\\planted\\manifest.json"));
+}
+
+// --- registry scripts ---
+
+// What an importer reads of a registry script, byte for byte as "reg import" parses it: a line ends
+// at a carriage return or a line feed; one that begins with "[" names a key up to its last "]"
+// ("[-" deletes one); one that begins with a quote or "@" is a value of the last key named, its
+// name and string data unescaped ("\\" and "\""), a double-byte character read whole.
+struct ImportedScript {
+    std::vector<std::string> keys;
+    std::multiset<std::string> values;  // "<key>|<name>|<type>|<hex of the data>"
+    std::string error;                  // a line it could not read
+};
+
+bool Hex2(std::string_view digits, std::string* bytes) { return text::FromHex(digits, bytes); }
+
+// Reads a quoted text from s[*i] (just after the opening quote) to its closing quote.
+bool Unquote(std::string_view s, std::size_t* i, std::string* out) {
+    while (*i < s.size()) {
+        const std::size_t n = text::CharLength(s, *i);
+        if (n == 1 && s[*i] == '"') {
+            ++*i;
+            return true;
+        }
+        if (n == 1 && s[*i] == '\\' && *i + 1 < s.size()) ++*i;
+        out->append(s.substr(*i, text::CharLength(s, *i)));
+        *i += text::CharLength(s, *i);
+    }
+    return false;
+}
+
+ImportedScript Import(std::string_view script) {
+    ImportedScript r;
+    std::string key;
+    for (std::size_t start = 0; start < script.size();) {
+        std::size_t end = script.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = script.size();
+        std::string_view line = script.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line[0] == ' ' || line[0] == '\t')) line.remove_prefix(1);
+        if (line.empty() || line == "REGEDIT4") continue;
+        if (line[0] == '[') {
+            const std::size_t close = text::FindLast(line, ']');
+            if (close == text::npos) {
+                r.error = std::string(line);
+                continue;
+            }
+            key = std::string(line.substr(1, close - 1));
+            r.keys.push_back(key);
+            continue;
+        }
+        std::string name;
+        std::size_t i = 1;
+        if (line[0] == '"') {
+            if (!Unquote(line, &i, &name)) {
+                r.error = std::string(line);
+                continue;
+            }
+        } else if (line[0] != '@') {
+            r.error = std::string(line);
+            continue;
+        }
+        std::string_view data = line.substr(std::min(i, line.size()));
+        std::uint32_t type = 0;
+        std::string bytes;
+        bool read = !data.empty() && data[0] == '=';
+        if (read) data.remove_prefix(1);
+        if (read && !data.empty() && data[0] == '"') {
+            std::size_t j = 1;
+            type = reg::kSz;
+            read = Unquote(data, &j, &bytes) && j == data.size();
+            bytes += '\0';
+        } else if (read && data.rfind("dword:", 0) == 0 && data.size() == 14) {
+            type = reg::kDword;
+            std::string be;
+            read = Hex2(data.substr(6), &be);
+            bytes.assign(be.rbegin(), be.rend());
+        } else if (read) {
+            const std::size_t colon = data.find(':');
+            read = colon != std::string_view::npos;
+            if (read && data.substr(0, colon) == "hex") {
+                type = reg::kBinary;
+            } else if (read && data.rfind("hex(", 0) == 0 && data[colon - 1] == ')') {
+                type = static_cast<std::uint32_t>(std::stoul(std::string(data.substr(4))));
+            } else {
+                read = false;
+            }
+            std::string digits;
+            for (char c : read ? data.substr(colon + 1) : std::string_view()) {
+                if (c != ',') digits += c;
+            }
+            read = read && Hex2(digits, &bytes);
+        }
+        if (!read) {
+            r.error = std::string(line);
+            continue;
+        }
+        r.values.insert(key + "|" + name + "|" + std::to_string(type) + "|" + text::Hex(bytes));
+    }
+    return r;
+}
+
+// The keys and values of a tree as Import names them.
+void Expected(const KeyTreeCopy& tree, const std::string& name, ImportedScript* out) {
+    out->keys.push_back(name);
+    for (const KeyValueCopy& v : tree.values) {
+        out->values.insert(name + "|" + v.name + "|" + std::to_string(v.type) + "|" +
+                           text::Hex(v.data));
+    }
+    for (const KeyTreeCopy& sub : tree.subKeys) Expected(sub, name + "\\" + sub.name, out);
+}
+
+// A name of pieces: honest ones, or any of those an attacker would try in a key or value name.
+std::string RandomName(std::mt19937& rng, bool hostile) {
+    static const char* const kHonest[] = {"Settings", "OVLN-201:409", "a",   "R16.0", " x",
+                                          "\x93\xfa",  // a whole double-byte character
+                                          "\xb1",     "v1.2",         "(x)", "{",     "%AppData%"};
+    static const char* const kHostile[] = {"x]",
+                                           "\r\n",
+                                           "\r",
+                                           "\n",
+                                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Run",
+                                           "\"",
+                                           "\\",
+                                           "=",
+                                           "@",
+                                           ";",
+                                           "-",
+                                           "[-HKEY_USERS\\S-1-5-18]",
+                                           "]",
+                                           "[",
+                                           "\t",
+                                           "\x7f",
+                                           "\x81",  // a lead byte, alone or before the next piece
+                                           "\x83\x5c",
+                                           "\x81]",  // second bytes "\\" and "]"
+                                           "\x81\"",
+                                           "\x81\r",
+                                           "\x01",
+                                           "hex:00",
+                                           "\"=dword:00000001"};
+    std::string name;
+    const int pieces = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < pieces; ++i) {
+        name += hostile && rng() % 2 == 0 ? kHostile[rng() % (sizeof kHostile / sizeof *kHostile)]
+                                          : kHonest[rng() % (sizeof kHonest / sizeof *kHonest)];
+    }
+    return name;
+}
+
+KeyValueCopy RandomValue(std::mt19937& rng, bool hostile) {
+    KeyValueCopy v;
+    v.name = rng() % 8 == 0 ? std::string() : RandomName(rng, hostile);
+    static const std::uint32_t kTypes[] = {reg::kSz, reg::kSz, reg::kDword, reg::kBinary,
+                                           2,        7,        0,           11};
+    v.type = kTypes[rng() % (sizeof kTypes / sizeof *kTypes)];
+    if (v.type == reg::kDword && rng() % 4 != 0) {
+        v.data = std::string("\x01\x00\xff\x7f", 4);
+    } else {
+        v.data = RandomName(rng, hostile) + (rng() % 4 != 0 ? std::string(1, '\0') : "");
+    }
+    return v;
+}
+
+KeyTreeCopy RandomTree(std::mt19937& rng, bool hostile, int depth) {
+    KeyTreeCopy tree;
+    tree.name = RandomName(rng, hostile);
+    for (int i = static_cast<int>(rng() % 4); i > 0; --i)
+        tree.values.push_back(RandomValue(rng, hostile));
+    for (int i = depth < 3 ? static_cast<int>(rng() % 3) : 0; i > 0; --i) {
+        tree.subKeys.push_back(RandomTree(rng, hostile, depth + 1));
+    }
+    return tree;
+}
+
+bool AnyName(const KeyTreeCopy& tree, bool (*bad)(const std::string&)) {
+    if (bad(tree.name)) return true;
+    for (const KeyValueCopy& v : tree.values) {
+        if (bad(v.name)) return true;
+    }
+    for (const KeyTreeCopy& sub : tree.subKeys) {
+        if (AnyName(sub, bad)) return true;
+    }
+    return false;
+}
+
+TEST(BackupTest, RegistryScriptsNameNoKeyOutsideTheRegistrationWhateverItsNames) {
+    std::mt19937 rng(7);
+    const std::string parent =
+        "HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software\\Brennard\\Ovaline\\R16.0";
+    int written = 0;
+    int hostileWritten = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const bool hostile = round % 4 != 0;
+        KeyTreeCopy tree = RandomTree(rng, hostile, 0);
+        const std::string root = parent + "\\" + tree.name;
+        SCOPED_TRACE("round " + std::to_string(round) + " " + text::Hex(root));
+        std::string script;
+        if (!RegExport(tree, root, &script)) {
+            // Only a name the script cannot hold keeps the script from being written.
+            EXPECT_TRUE(hostile);
+            continue;
+        }
+        ++written;
+        if (hostile) ++hostileWritten;
+        // A line break in any name would have ended its line: such a tree has no script.
+        EXPECT_FALSE(AnyName(tree, [](const std::string& n) {
+            return n.find_first_of("\r\n") != std::string::npos;
+        }));
+        const ImportedScript imported = Import(script);
+        EXPECT_EQ(imported.error, "");
+        for (const std::string& key : imported.keys) {
+            EXPECT_TRUE(key == root || key.rfind(root + "\\", 0) == 0) << text::Hex(key);
+        }
+        ImportedScript expected;
+        Expected(tree, root, &expected);
+        EXPECT_EQ(imported.keys, expected.keys);
+        EXPECT_EQ(imported.values, expected.values);
+    }
+    EXPECT_GT(hostileWritten, 100);  // many hostile names can be carried (quoted, escaped)
+    EXPECT_GT(written - hostileWritten, 700);  // and every honest tree was written
+}
+
+// A user's registration whose sub key name would start a machine section: its clean-up keeps the
+// key tree and its saved hive, writes no script, says so in the manifest, and the restore puts the
+// tree back as it was.
+TEST(BackupTest, AKeyTreeWithAnUnsafeNameIsKeptWithoutAScriptAndRestored) {
+    const std::string ann = "S-1-5-21-9-9-9-1001";
+    fake::FakeMachine m;
+    m.AddUser({ann, "ann"});
+    AddStaleRegistration(m, ann);
+    const std::string key = m.UserKey(ann) + "\\Software\\Brennard\\Ovaline\\R16.0\\OVLN-201:409";
+    const std::string evil =
+        key + "\\x]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    m.registry.SetString(evil, "qv", "calc.exe");
+    Tables tables;
+    tables.FillBuiltIn();
+    HiveBook hives;
+    Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
+    Plan plan = CleanWithBackup(ws, "evil");
+    const Action* kept = nullptr;
+    for (const Action& a : plan.actions) {
+        if (a.kind == ActionKind::kDeleteKeyTree && a.result == ActionResult::kDone) kept = &a;
+    }
+    ASSERT_NE(kept, nullptr);
+    EXPECT_FALSE(m.registry.KeyExists(evil));
+    const std::string base = kept->backup.substr(0, kept->backup.size() - 10);  // no ".keys.json"
+    EXPECT_TRUE(m.files.Exists(base + ".keys.json"));
+    EXPECT_FALSE(m.files.Exists(base + ".reg"));
+    std::vector<KeptRun> runs;
+    ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+    ASSERT_EQ(runs.size(), 1u);
+    bool noted = false;
+    for (const ManifestAction& a : runs[0].manifest.actions) {
+        if (a.action.backup == kept->backup) noted = a.note.find(".reg") != std::string::npos;
+    }
+    EXPECT_TRUE(noted);
+    RestoreReport restored = RestoreRun(ws, "evil", {});
+    EXPECT_FALSE(restored.anyFailed());
+    EXPECT_EQ(m.registry.GetValue(evil, "qv").has_value(), true);
 }
 
 }  // namespace
