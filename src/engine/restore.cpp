@@ -146,8 +146,9 @@ class Restorer {
                 Finish(&item, PutBackEntry(a, &item.outcome));
                 break;
             case ActionKind::kRemoveEmptyFolder: {
-                Deleter deleter(os_.handles, AnchorsOf(a.sid));
-                deleter.RequireMachineFolders(MachineAnchors());
+                const UserReach& reach = ReachOf(a.sid);
+                Deleter deleter(os_.handles, reach.anchors);
+                reach.Limit(MachineAnchors(), &deleter);
                 DeleteReport made = deleter.MakeFolder(a.path, a.attributes);
                 if (made.outcome == DeleteOutcome::kRefused)
                     item.outcome = RestoreOutcome::kRefused;
@@ -254,8 +255,9 @@ class Restorer {
             (void)kept.release();
             return e;
         }
-        Deleter deleter(os_.handles, AnchorsOf(a.sid));
-        deleter.RequireMachineFolders(MachineAnchors());
+        const UserReach& reach = ReachOf(a.sid);
+        Deleter deleter(os_.handles, reach.anchors);
+        reach.Limit(MachineAnchors(), &deleter);
         DeleteReport back = deleter.PutBack(kept.get(), a.path);
         if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
         if (back.outcome == DeleteOutcome::kRefused) {
@@ -271,10 +273,24 @@ class Restorer {
         return *machineAnchors_;
     }
 
-    const std::vector<std::string>& AnchorsOf(const std::string& sid) {
-        auto it = anchors_.find(sid);
-        if (it == anchors_.end()) {
-            it = anchors_.emplace(sid, CleanupAnchors(os_, ReadProfileFolders(os_, sid))).first;
+    // What a put-back for a user may reach, as his clean-up's deleter had it: the anchors of his
+    // data; the machine's folders among them must be the machine's own, and the other users'
+    // profile folders are neither entered nor moved into.
+    struct UserReach {
+        std::vector<std::string> anchors;
+        ProfileFence fence;
+        void Limit(const std::vector<std::string>& machineAnchors, Deleter* deleter) const {
+            deleter->RequireMachineFolders(machineAnchors);
+            deleter->SetFence(fence);
+        }
+    };
+
+    const UserReach& ReachOf(const std::string& sid) {
+        auto it = users_.find(sid);
+        if (it == users_.end()) {
+            ProfileFolders profile = ReadProfileFolders(os_, sid);
+            UserReach reach{CleanupAnchors(os_, profile), profile.fence};
+            it = users_.emplace(sid, std::move(reach)).first;
         }
         return it->second;
     }
@@ -283,7 +299,7 @@ class Restorer {
     Platform& os_;
     Manifest& manifest_;
     FileRef runFolder_;
-    std::map<std::string, std::vector<std::string>> anchors_;
+    std::map<std::string, UserReach> users_;
     std::optional<std::vector<std::string>> machineAnchors_;
 };
 
