@@ -75,6 +75,8 @@ for run in "en en_US.UTF-8 ja 1252" "ja ja_JP.UTF-8 en 932"; do
     e2e_check "[$lang] the $button button's text fits (text, room: ${fit#* })" \
       test "${fit%% *}" = yes
   done
+  fit=$(e2e_field status-fit)
+  e2e_check "[$lang] the status line's text fits (height, room: ${fit#* })" test "${fit%% *}" = yes
   shot="$QV_BUILD/e2e/language-$lang.png"
   rm -f "$shot"
   qv_poll 40 picture "$shot" || true

@@ -139,7 +139,7 @@ TEST_P(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
     EXPECT_EQ(t.Read<short>(), 0);
     EXPECT_EQ(t.Read<short>(), 0);
     EXPECT_EQ(t.Read<short>(), 341);
-    EXPECT_EQ(t.Read<short>(), 188);
+    EXPECT_EQ(t.Read<short>(), 196);
     EXPECT_EQ(t.Name(), L"");  // no menu
     EXPECT_EQ(t.Name(), L"");  // the dialog class
     EXPECT_EQ(t.Name(), texts.caption);
@@ -152,7 +152,7 @@ TEST_P(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
         {0x50010001, 0, 197, 155, 66, 16, IDOK, L"#128", L"Button", texts.ok},
         {0x50010000, 0, 265, 155, 66, 16, IDCANCEL, L"#128", L"Button", texts.cancel},
         {0x50800117, 0x00004220, 15, 5, 315, 145, IDC_TREE, L"", L"SysTreeView32", L""},
-        {0x50020000, 0, 16, 173, 315, 8, IDC_STATUS, L"#130", L"Static", L""},
+        {0x50020000, 0, 16, 173, 315, 18, IDC_STATUS, L"#130", L"Static", L""},
     };
     for (const ControlRow& row : rows) {
         t.AlignTo4();
