@@ -34,7 +34,8 @@ endfunction()
 
 set(QV_RC_OBJECT ${CMAKE_BINARY_DIR}/quorvane_rc.o)
 qv_compile_resources(${QV_RC_OBJECT} ${QV_RC_SCRIPT}
-  ${QV_RES_DIR}/resource.h ${QV_RES_DIR}/strings.inc ${QV_RES_DIR}/quorvane.ico
+  ${QV_RES_DIR}/resource.h ${QV_RES_DIR}/strings.inc ${QV_RES_DIR}/strings_en.inc
+  ${QV_RES_DIR}/dialog.inc ${QV_RES_DIR}/quorvane.ico
   ${QV_RES_DIR}/filelist131.txt ${QV_RES_DIR}/filelist132.txt)
 
 # What every program carries (res/program.rc): the application manifest and the version

@@ -14,6 +14,7 @@
 #include "base/unique_handle.h"
 #include "fake/fake_case.h"
 #include "fake/fake_files.h"
+#include "res/resource.h"
 
 namespace qv::fake {
 namespace {
@@ -202,7 +203,14 @@ struct StringEntry {
 constexpr StringEntry kStringTable[] = {
 #include "res/strings.inc"
 };
+constexpr StringEntry kEnglishStringTable[] = {
+#include "res/strings_en.inc"
+};
 #undef QV_STRING
+
+bool IsJapanese(std::uint16_t languageId) {
+    return (languageId & 0x3FF) == (kLangJapanese & 0x3FF);
+}
 
 std::optional<std::string> ReadBinaryFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -604,7 +612,8 @@ void FakeDebugOutput::Write(std::string_view text) noexcept { lines_.emplace_bac
 // --- FakeResources ---
 
 FakeResources::FakeResources() {
-    for (const StringEntry& e : kStringTable) strings_[e.id] = Cp932(e.utf8);
+    for (const StringEntry& e : kStringTable) japanese_[e.id] = Cp932(e.utf8);
+    for (const StringEntry& e : kEnglishStringTable) english_[e.id] = Cp932(e.utf8);
     for (std::uint32_t id : {131u, 132u}) {
         std::string path =
             std::string(QV_SOURCE_DIR) + "/res/filelist" + std::to_string(id) + ".txt";
@@ -627,8 +636,12 @@ void FakeResources::RemoveResource(std::uint32_t id, std::string_view type) {
 }
 
 std::string FakeResources::LoadString(std::uint32_t id) noexcept {
-    auto it = strings_.find(id);
-    return it == strings_.end() ? std::string() : it->second;
+    // Without a chosen language the loader takes the user's; English serves every language that
+    // is not Japanese.
+    const auto& strings =
+        IsJapanese(language_ != 0 ? language_ : userLanguage_) ? japanese_ : english_;
+    auto it = strings.find(id);
+    return it == strings.end() ? std::string() : it->second;
 }
 
 Win32Error FakeResources::LoadResourceBytes(std::uint32_t id, std::string_view type,
@@ -684,9 +697,15 @@ std::string Utf8FromCp932(std::string_view cp932) {
     return *utf8;
 }
 
-std::string ResourceString(std::uint32_t id) {
-    for (const StringEntry& e : kStringTable) {
-        if (e.id == id) return Cp932(e.utf8);
+std::string ResourceString(std::uint32_t id, std::uint16_t languageId) {
+    if (IsJapanese(languageId)) {
+        for (const StringEntry& e : kStringTable) {
+            if (e.id == id) return Cp932(e.utf8);
+        }
+    } else {
+        for (const StringEntry& e : kEnglishStringTable) {
+            if (e.id == id) return Cp932(e.utf8);
+        }
     }
     return std::string();
 }

@@ -133,18 +133,31 @@ class FakeDebugOutput final : public IDebugOutput {
     std::vector<std::string> lines_;
 };
 
-// Serves the tool's string table (in code page 932) and its two file lists, read from res/.
+// LANGIDs of the two languages the tool's resources are in.
+inline constexpr std::uint16_t kLangJapanese = 0x0411;
+inline constexpr std::uint16_t kLangEnglishUs = 0x0409;
+
+// Serves the tool's string tables (Japanese and English, in code page 932) and its two file lists,
+// read from res/. The user's interface is Japanese unless a test says otherwise.
 class FakeResources final : public IResources {
   public:
     FakeResources();
     void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes);
     void RemoveResource(std::uint32_t id, std::string_view type);
+    void SetUserInterfaceLanguage(std::uint16_t languageId) { userLanguage_ = languageId; }
+    // The language UseLanguage chose; 0 when none was.
+    std::uint16_t Language() const { return language_; }
+    std::uint16_t UserInterfaceLanguage() noexcept override { return userLanguage_; }
+    void UseLanguage(std::uint16_t languageId) noexcept override { language_ = languageId; }
     std::string LoadString(std::uint32_t id) noexcept override;
     [[nodiscard]] Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
                                                std::string* bytes) noexcept override;
 
   private:
-    std::map<std::uint32_t, std::string> strings_;
+    std::uint16_t userLanguage_ = kLangJapanese;
+    std::uint16_t language_ = 0;
+    std::map<std::uint32_t, std::string> japanese_;
+    std::map<std::uint32_t, std::string> english_;
     std::map<std::pair<std::uint32_t, std::string>, std::string> blobs_;
 };
 
@@ -154,7 +167,8 @@ std::string Cp932(std::string_view utf8);
 // pair without a character (or a lead byte at the end) becomes U+30FB, the default character;
 // 0x80, 0xA0 and 0xFD-0xFF become U+0080, U+F8F0 and U+F8F1-U+F8F3.
 std::string Utf8FromCp932(std::string_view cp932);
-// The string table entry `id` as the tool sees it (code page 932).
-std::string ResourceString(std::uint32_t id);
+// The string table entry `id` in a language (a LANGID: English unless Japanese) as the tool sees it
+// (code page 932).
+std::string ResourceString(std::uint32_t id, std::uint16_t languageId = kLangJapanese);
 
 }  // namespace qv::fake

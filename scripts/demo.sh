@@ -4,7 +4,26 @@
 # With a display ($DISPLAY) the dialog opens there and the demo ends when it is closed. Without
 # one it runs on a virtual X server, saves a screenshot of the dialog to build/demo/quorvane.png,
 # prints what the dialog shows and closes it.
+#   bash scripts/demo.sh [--lang en|ja]
+# --lang runs Wine with the user's interface in that language (the locale en_US.UTF-8 or
+# ja_JP.UTF-8), and the tool speaks it; the screenshot is then build/demo/quorvane-LANG.png.
+# Without it the demo runs in Japanese, the ANSI code page of the tool's Japanese texts.
 set -euo pipefail
+
+lang=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --lang) lang="${2:-}"; shift 2 || shift ;;
+    --lang=*) lang="${1#--lang=}"; shift ;;
+    *) echo "usage: bash scripts/demo.sh [--lang en|ja]" >&2; exit 2 ;;
+  esac
+done
+case "$lang" in
+  "") locale="" ;;
+  en) locale=en_US.UTF-8 ;;
+  ja) locale=ja_JP.UTF-8 ;;
+  *) echo "demo: --lang takes en or ja" >&2; exit 2 ;;
+esac
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 cd "$QV_SOURCE"
@@ -32,6 +51,10 @@ qv_build_demo_machine "$prefix"
 qv_reg_key "$prefix/system.reg" 'Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' "$(date +%s)"
 qv_reg_sz "$prefix/system.reg" "MS Shell Dlg" "VL PGothic"
 qv_wine_env "$prefix"
+# Wine takes the user's interface language from the locale's name (bash warns when the C library
+# lacks that locale; Wine does not need it).
+if [ -n "$locale" ]; then { export LANG="$locale" LC_ALL="$locale"; } 2>/dev/null; fi
+picture="$out/quorvane${lang:+-$lang}.png"
 mkdir -p "$out"
 # The tool reads Quorvane.ini from its current directory; the demo runs without one.
 rm -f "$out/Quorvane.ini"
@@ -77,19 +100,20 @@ shot() {
 }
 stable_shot() {
   shot "$out/next.png"
-  if [ -f "$out/quorvane.png" ] && cmp -s "$out/next.png" "$out/quorvane.png"; then
+  if [ -f "$picture" ] && cmp -s "$out/next.png" "$picture"; then
     rm -f "$out/next.png"
     return 0
   fi
-  mv "$out/next.png" "$out/quorvane.png"
+  mv "$out/next.png" "$picture"
   return 1
 }
-rm -f "$out/quorvane.png"
+rm -f "$picture"
 qv_poll 40 stable_shot || true
 
 echo "demo: the dialog shows"
-grep -av -- "-hex:" "$out/dialog.txt" | grep -av "^rect:" | iconv -f CP932 -t UTF-8 || true
-echo "demo: screenshot saved to $out/quorvane.png"
+grep -av -- "-hex:" "$out/dialog.txt" | grep -av -e "^rect:" -e "-fit:" |
+  if [ "$lang" = en ]; then cat; else iconv -f CP932 -t UTF-8 || true; fi
+echo "demo: screenshot saved to $picture"
 
 # Esc closes the dialog like its cancel button.
 xdotool key Escape

@@ -19,6 +19,8 @@ inline constexpr char kSettingsVersion[] = "Version";
 inline constexpr char kSettingsVisibleProductName[] = "VisibleProductName";
 // "0" turns the dialog's backup of each clean-up off.
 inline constexpr char kSettingsBackup[] = "Backup";
+// "en" or "ja": the language of the tool's texts instead of the user's interface language.
+inline constexpr char kSettingsLanguage[] = "Language";
 // The product id under which the settings file's product is entered in the product table.
 inline constexpr char kSettingsProductId[] = "6";
 

@@ -1,6 +1,7 @@
 #include "app/quorvane_app.h"
 
 #include "app/defaults.h"
+#include "app/language.h"
 #include "base/text.h"
 #include "res/resource.h"
 
@@ -19,6 +20,8 @@ constexpr std::uint32_t kWindows40 = 0x400;
 
 bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner& runDialog) {
     os_.system.InitCommonControls();
+    // The texts in the language of the user's interface until the settings file chooses one.
+    (void)UseUiLanguage(os_.resources, std::nullopt);
 
     // The only switch. It is a plain substring of the argument text, so any word that contains
     // "-d" turns it on; the search steps over double-byte characters.

@@ -64,6 +64,7 @@ SettingsVerdict ReadSettings(Platform& os, std::string_view path, bool elevated,
         }
     }
     read.backupOff = setting(kSettingsBackup) == "0";
+    read.language = ParseUiLanguage(setting(kSettingsLanguage));
     *settings = std::move(read);
     return SettingsVerdict::kUsed;
 }

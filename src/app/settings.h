@@ -2,9 +2,11 @@
 // the built-in ones, and the dialog's backup switch. Read once, at the start of a run, and used
 // only when it can be trusted.
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/language.h"
 #include "port/platform.h"
 
 namespace qv {
@@ -15,7 +17,8 @@ struct Settings {
     std::string product;
     std::string version;
     std::string visibleProductName;
-    bool backupOff = false;  // "Backup=0": the dialog's clean-up keeps no backup
+    bool backupOff = false;              // "Backup=0": the dialog's clean-up keeps no backup
+    std::optional<UiLanguage> language;  // "Language=en|ja"; otherwise the user's interface's
 };
 
 enum class SettingsVerdict {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/defaults.h"
@@ -50,9 +51,10 @@ void UseBuiltInProducts(Report* report) {
 // The products to scan: the built-in two, or what a settings file names, read as the dialog reads
 // Quorvane.ini (a file without a company leaves the built-in products). False, with the reason,
 // when the file cannot be found or is not used: in an elevated run (`elevated`) someone else can
-// change it or its folder, or it names no single key for company, product or release.
+// change it or its folder, or it names no single key for company, product or release. The file's
+// language goes to *language.
 bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated, Tables* tables,
-                    Report* report, std::string* problem) {
+                    Report* report, std::optional<UiLanguage>* language, std::string* problem) {
     if (settingsFile.empty()) {
         UseBuiltInProducts(report);
         return true;
@@ -86,6 +88,7 @@ bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated
         case SettingsVerdict::kUsed:
             break;
     }
+    *language = settings.language;
     if (settings.company.empty()) {
         UseBuiltInProducts(report);
         return true;
@@ -263,6 +266,8 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     }
     const Options& options = parsed.options;
     outcome.command = options.command;
+    // --lang, or the language of the user's interface until the settings file chooses one.
+    (void)UseUiLanguage(os.resources, options.language);
 
     // Windows 95, 98 and Me lack what the tool needs from the NT family (per-user hives, tokens).
     if (IsWindows9x(os.system)) {
@@ -283,11 +288,14 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     report.command = options.command;
     std::string problem;
     const bool elevated = IsMemberOfAdministrators(os);
-    if (!ChooseProducts(os, options.settingsFile, elevated, &tables, &report, &problem)) {
+    std::optional<UiLanguage> settingsLanguage;
+    if (!ChooseProducts(os, options.settingsFile, elevated, &tables, &report, &settingsLanguage,
+                        &problem)) {
         console.WriteText(ConsoleStream::kErr, problem);
         outcome.usageError = true;
         return ExitCodeOf(outcome);
     }
+    if (!options.language && settingsLanguage) (void)UseUiLanguage(os.resources, settingsLanguage);
     // A user who is not an administrator (or whose token is not elevated) sees only his own
     // registry, as in the dialog.
     report.allProfiles = !options.currentUser && elevated;

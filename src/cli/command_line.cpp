@@ -47,6 +47,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     app.add_option("--settings", options.settingsFile,
                    "A settings file (as Quorvane.ini) naming another company, product and release")
         ->type_name("FILE");
+    std::string language;
+    app.add_option("--lang", language,
+                   "The language of the text output and messages: en or ja (default: the "
+                   "language of the user's interface)")
+        ->type_name("en|ja");
 
     CLI::App* scan = app.add_subcommand("scan", "List the stale registrations with their evidence");
     CLI::App* plan = app.add_subcommand(
@@ -129,6 +134,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (HasEmpty(registrations)) return UsageError("--registration needs a key name");
     if (app.count("--settings") != 0 && options.settingsFile.empty()) {
         return UsageError("--settings needs a file name");
+    }
+    if (app.count("--lang") != 0) {
+        options.language = ParseUiLanguage(language);
+        if (!options.language) return UsageError("--lang needs en or ja");
     }
     options.selection.users = std::move(users);
     options.selection.registrations = std::move(registrations);

@@ -2,9 +2,11 @@
 // the selection and the mode, read with CLI11. Usage errors are results, never exceptions.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/language.h"
 #include "engine/plan.h"
 
 namespace qv::cli {
@@ -17,9 +19,10 @@ struct Options {
     bool yes = false;          // clean: carry the plan out without asking
     bool currentUser = false;  // only HKEY_CURRENT_USER, as a non-administrator always has it
     std::string settingsFile;  // empty: the built-in products
-    Selection selection;       // plan and clean; empty lists select everything
-    bool noBackup = false;     // clean: delete without keeping a backup
-    std::string run;           // restore: the run id (or its unique beginning); empty: --last
+    std::optional<UiLanguage> language;  // --lang; otherwise the settings file's, or the system's
+    Selection selection;                 // plan and clean; empty lists select everything
+    bool noBackup = false;               // clean: delete without keeping a backup
+    std::string run;  // restore: the run id (or its unique beginning); empty: --last
     std::uint32_t olderThanDays = 0;  // purge
 };
 

@@ -26,7 +26,13 @@ class IDebugOutput : public Port {
 
 class IResources : public Port {
   public:
-    // LoadStringA from the tool's module: the text in the ANSI code page; empty when missing.
+    // GetUserDefaultUILanguage: the language (a LANGID) the user's interface is shown in.
+    virtual std::uint16_t UserInterfaceLanguage() noexcept = 0;
+    // From now on the string table and the dialog's template are taken in this language (a
+    // LANGID), as FindResourceEx finds it. Until then the loader picks by the thread's language.
+    virtual void UseLanguage(std::uint16_t languageId) noexcept = 0;
+    // LoadStringA from the tool's module, in the language chosen: the text in the ANSI code
+    // page; empty when missing.
     virtual std::string LoadString(std::uint32_t id) noexcept = 0;
     // FindResourceA, LoadResource and SizeofResource on the tool's own module: the resource's
     // bytes, or the error of the first call that failed.

@@ -38,6 +38,8 @@ CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
     tables_.FillBuiltIn();
     // Read once: every refresh and the clean-up use what was checked here.
     settingsVerdict_ = ReadSettings(services_.os, settingsFile_, admin_, &settings_);
+    // The settings file's language, chosen before the window is made from its template.
+    if (settings_.language) (void)UseUiLanguage(services_.os.resources, settings_.language);
 }
 
 DialogBinding CQuorvaneDlg::Attach(IDialogWindow& window, ITreeControl& tree) {

@@ -14,9 +14,11 @@ INT_PTR NotifyResult(HWND window, LRESULT result) noexcept {
 
 }  // namespace
 
-QuorvaneDialogHost::QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept
+QuorvaneDialogHost::QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance,
+                                       LANGID language) noexcept
     : dialog_(dialog),
       instance_(instance),
+      language_(language),
       icon_(::LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUORVANE))) {}
 
 QuorvaneDialogHost::~QuorvaneDialogHost() {
@@ -24,14 +26,35 @@ QuorvaneDialogHost::~QuorvaneDialogHost() {
     if (window_) ::SetWindowLongPtrA(ToSystemWindow(window_->Handle()), DWLP_USER, 0);
 }
 
+const DLGTEMPLATE* QuorvaneDialogHost::Template() const noexcept {
+    HRSRC found = ::FindResourceExW(instance_, MAKEINTRESOURCEW(5),  // RT_DIALOG
+                                    MAKEINTRESOURCEW(IDD_QUORVANE_DIALOG), language_);
+    if (found == nullptr) return nullptr;
+    return static_cast<const DLGTEMPLATE*>(::LockResource(::LoadResource(instance_, found)));
+}
+
 INT_PTR QuorvaneDialogHost::RunModal() noexcept {
-    return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), nullptr,
-                             &QuorvaneDialogHost::DialogProc, reinterpret_cast<LPARAM>(this));
+    const LPARAM self = reinterpret_cast<LPARAM>(this);
+    if (language_ == 0) {
+        return ::DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), nullptr,
+                                 &QuorvaneDialogHost::DialogProc, self);
+    }
+    const DLGTEMPLATE* found = Template();
+    if (found == nullptr) return -1;
+    return ::DialogBoxIndirectParamA(instance_, found, nullptr, &QuorvaneDialogHost::DialogProc,
+                                     self);
 }
 
 HWND QuorvaneDialogHost::CreateModeless(HWND owner) noexcept {
-    return ::CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), owner,
-                                &QuorvaneDialogHost::DialogProc, reinterpret_cast<LPARAM>(this));
+    const LPARAM self = reinterpret_cast<LPARAM>(this);
+    if (language_ == 0) {
+        return ::CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), owner,
+                                    &QuorvaneDialogHost::DialogProc, self);
+    }
+    const DLGTEMPLATE* found = Template();
+    if (found == nullptr) return nullptr;
+    return ::CreateDialogIndirectParamA(instance_, found, owner, &QuorvaneDialogHost::DialogProc,
+                                        self);
 }
 
 INT_PTR CALLBACK QuorvaneDialogHost::DialogProc(HWND window, UINT message, WPARAM wParam,

@@ -13,7 +13,9 @@ namespace qv::win32 {
 class QuorvaneDialogHost {
   public:
     // Loads the icon IDI_QUORVANE from `instance`, the module that holds the dialog's resources.
-    QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance) noexcept;
+    // The template is the one in `language` (FindResourceEx); with 0 the loader picks it by the
+    // thread's language.
+    QuorvaneDialogHost(CQuorvaneDlg& dialog, HINSTANCE instance, LANGID language = 0) noexcept;
     // Unbinds the dialog, and a modeless window that is still open no longer reaches this host.
     ~QuorvaneDialogHost();
     QuorvaneDialogHost(const QuorvaneDialogHost&) = delete;
@@ -38,9 +40,12 @@ class QuorvaneDialogHost {
     void OnDestroy(HWND window) noexcept;
     bool OnPaint(HWND window);
     INT_PTR OnNotify(HWND window, const NMHDR& header);
+    // The dialog's template in the language chosen; null when it is missing.
+    const DLGTEMPLATE* Template() const noexcept;
 
     CQuorvaneDlg& dialog_;
     HINSTANCE instance_;
+    LANGID language_;
     // A shared icon (LoadIconA): the system releases it with the module, so it is never destroyed.
     HICON icon_;
     // The adapters of the window and its tree control, and the dialog's binding to them. The

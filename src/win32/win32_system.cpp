@@ -321,7 +321,51 @@ void Win32DebugOutput::Write(std::string_view text) noexcept {
     ::OutputDebugStringA(UpToNul(text).c_str());
 }
 
+namespace {
+
+// UTF-16 text in the ANSI code page, as LoadStringA converts it.
+bool Utf16ToAnsi(std::wstring_view wide, std::string* out) noexcept {
+    try {
+        const int units = static_cast<int>(wide.size());
+        const int bytes =
+            ::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) return false;
+        std::string text(static_cast<std::size_t>(bytes), '\0');
+        if (::WideCharToMultiByte(CP_ACP, 0, wide.data(), units, text.data(), bytes, nullptr,
+                                  nullptr) != bytes) {
+            return false;
+        }
+        *out = std::move(text);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::uint16_t Win32Resources::UserInterfaceLanguage() noexcept {
+    return ::GetUserDefaultUILanguage();
+}
+
 std::string Win32Resources::LoadString(std::uint32_t id) noexcept {
+    if (language_ != 0) {
+        // The string table in the language chosen: block id / 16 + 1 holds 16 texts, each a
+        // count of UTF-16 units and the units.
+        HRSRC found = ::FindResourceExW(module_, MAKEINTRESOURCEW(6),  // RT_STRING
+                                        MAKEINTRESOURCEW(id / 16 + 1), language_);
+        if (found == nullptr) return std::string();
+        const auto* units =
+            static_cast<const wchar_t*>(::LockResource(::LoadResource(module_, found)));
+        const DWORD size = ::SizeofResource(module_, found) / sizeof(wchar_t);
+        if (units == nullptr) return std::string();
+        DWORD at = 0;
+        for (std::uint32_t skip = id % 16; skip > 0 && at < size; --skip) at += 1 + units[at];
+        if (at >= size || units[at] == 0 || at + 1 + units[at] > size) return std::string();
+        std::string text;
+        if (!Utf16ToAnsi(std::wstring_view(units + at + 1, units[at]), &text)) return std::string();
+        return text;
+    }
     // The length of the stored (UTF-16) text bounds the size of its ANSI form: at most two bytes
     // per unit in a double-byte code page, three in UTF-8.
     const wchar_t* stored = nullptr;

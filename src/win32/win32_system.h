@@ -34,12 +34,17 @@ class Win32Resources final : public IResources {
   public:
     explicit Win32Resources(HMODULE module) noexcept : module_(module) {}
 
+    std::uint16_t UserInterfaceLanguage() noexcept override;
+    void UseLanguage(std::uint16_t languageId) noexcept override { language_ = languageId; }
     std::string LoadString(std::uint32_t id) noexcept override;
     [[nodiscard]] Win32Error LoadResourceBytes(std::uint32_t id, std::string_view type,
                                                std::string* bytes) noexcept override;
+    // The language chosen with UseLanguage; 0 (LANG_NEUTRAL) when none was.
+    LANGID Language() const noexcept { return language_; }
 
   private:
     HMODULE module_;
+    LANGID language_ = 0;
 };
 
 }  // namespace qv::win32

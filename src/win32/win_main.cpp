@@ -33,14 +33,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     // The command line after the program's name; the dialog's result is not used, and start-up
     // always answers false (the tool ends after its dialog).
-    (void)app.InitInstance(commandLine != nullptr ? commandLine : "",
-                           [instance](qv::CQuorvaneApp& a) {
-                               // The dialog object outlives its host and the window: the host ends
-                               // the dialog's binding to the window's controls when the window is
-                               // destroyed, so the dialog's own end later touches none of them.
-                               qv::CQuorvaneDlg dialog(a.services(), a.settingsFile());
-                               qv::win32::QuorvaneDialogHost host(dialog, instance);
-                               host.RunModal();
-                           });
+    (void)app.InitInstance(commandLine != nullptr ? commandLine : "", [instance, &program](
+                                                                          qv::CQuorvaneApp& a) {
+        // The dialog object outlives its host and the window: the host ends
+        // the dialog's binding to the window's controls when the window is
+        // destroyed, so the dialog's own end later touches none of them.
+        qv::CQuorvaneDlg dialog(a.services(), a.settingsFile());
+        qv::win32::QuorvaneDialogHost host(dialog, instance, program.machine.resources.Language());
+        host.RunModal();
+    });
     return app.ExitInstance();
 }

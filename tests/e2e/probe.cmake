@@ -1,7 +1,7 @@
 # The end-to-end tests' probe (tests/e2e/tree_probe.cpp): a console program that reads the running
 # tool's dialog from outside. Built next to quorvane.exe; it needs nothing of the core.
 add_executable(tree_probe ${CMAKE_CURRENT_LIST_DIR}/tree_probe.cpp)
-target_link_libraries(tree_probe PRIVATE user32 kernel32)
+target_link_libraries(tree_probe PRIVATE user32 gdi32 kernel32)
 # The dialog's control ids, from the resource header the tool is built with.
 target_include_directories(tree_probe PRIVATE ${CMAKE_SOURCE_DIR}/res)
 target_link_options(tree_probe PRIVATE -static -static-libgcc -static-libstdc++)

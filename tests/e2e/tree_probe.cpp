@@ -5,6 +5,11 @@
 //                                     title: <text>          title-hex: <bytes in hex>
 //                                     status: <text>         status-hex: <bytes in hex>
 //                                     ok: enabled | disabled
+//                                     button-ok: <text>      button-ok-hex: <bytes in hex>
+//                                     button-ok-fit: yes|no <text width> <room> (pixels)
+//                                     button-cancel: ... as for button-ok
+//                                     status-fit: yes|no <text height> <height> (pixels, the
+//                                       text wrapped at word breaks to the control's width)
 //                                     rect: <left> <top> <right> <bottom> (screen)
 //                                     tree:
 //                                     [x] Ovaline 2004 (English)
@@ -241,10 +246,62 @@ const char* Box(int stateImage) {
     }
 }
 
+// The dialog's font: 8 points of "MS Shell Dlg 2", which the template's shell font names.
+HFONT DialogFont(HDC dc) {
+    return CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg 2");
+}
+
+// Whether the status line's text, wrapped as the control wraps it, fits its height.
+void PrintStatusFit(HWND status) {
+    wchar_t text[1024] = {};
+    const int length = GetWindowTextW(status, text, 1024);
+    RECT client = {};
+    GetClientRect(status, &client);
+    RECT needed = client;
+    HDC dc = GetDC(status);
+    HFONT font = DialogFont(dc);
+    HGDIOBJ old = SelectObject(dc, font);
+    DrawTextW(dc, text, length, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(status, dc);
+    const long height = static_cast<long>(client.bottom - client.top);
+    const long textHeight = static_cast<long>(needed.bottom - needed.top);
+    const bool fits =
+        textHeight <= height && needed.right - needed.left <= client.right - client.left;
+    std::printf("status-fit: %s %ld %ld\n", fits ? "yes" : "no", textHeight, height);
+}
+
+// A button's text and whether it fits: its extent in the dialog's font (Wine links in the glyphs
+// the face lacks) against the button's width less 4 pixels a side for its edge and focus rectangle.
+void PrintButton(const char* name, HWND button) {
+    PrintLine(name, TextOf(button));
+    wchar_t text[256] = {};
+    const int length = GetWindowTextW(button, text, 256);
+    HDC dc = GetDC(button);
+    HFONT font = DialogFont(dc);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(button, dc);
+    RECT client = {};
+    GetClientRect(button, &client);
+    const long room = static_cast<long>(client.right - client.left) - 8;
+    std::printf("%s-fit: %s %ld %ld\n", name, extent.cx <= room && length > 0 ? "yes" : "no",
+                static_cast<long>(extent.cx), room);
+}
+
 int Dump(HWND dialog, const RemoteTree& tree) {
     PrintLine("title", TextOf(dialog));
     PrintLine("status", TextOf(GetDlgItem(dialog, kStatusId)));
     std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
+    PrintButton("button-ok", GetDlgItem(dialog, IDOK));
+    PrintButton("button-cancel", GetDlgItem(dialog, IDCANCEL));
+    PrintStatusFit(GetDlgItem(dialog, kStatusId));
     RECT frame = {};
     GetWindowRect(dialog, &frame);
     std::printf("rect: %ld %ld %ld %ld\n", static_cast<long>(frame.left),

@@ -39,6 +39,20 @@ TEST_F(ResourcesOfTheModule, StringsArriveInCodePage932) {
     EXPECT_EQ(os().resources.LoadString(IDS_CAPTION).substr(0, 4), "\x83\x86\x81\x5B");
     EXPECT_EQ(os().resources.LoadString(IDS_CLEANUP_NOT_NEEDED).substr(0, 3), " \x83\x4E");
     EXPECT_EQ(os().resources.LoadString(999), "");
+
+    // The same texts when Japanese is asked for by name (the string block read directly), and
+    // the English table when English is.
+    os().resources.UseLanguage(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    for (const auto& [id, utf8] : expected) {
+        EXPECT_EQ(os().resources.LoadString(id), Cp932FromUtf8(utf8)) << id;
+    }
+    EXPECT_EQ(os().resources.LoadString(999), "");
+    os().resources.UseLanguage(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    EXPECT_EQ(os().resources.LoadString(IDS_CAPTION), "Clean Up User Data");
+    EXPECT_EQ(os().resources.LoadString(IDS_REGISTRY_UNREADABLE), "The registry cannot be read.");
+    EXPECT_EQ(os().resources.LoadString(IDS_CLEANUP_NOT_NEEDED), " No clean-up is needed.");
+    EXPECT_EQ(os().resources.LoadString(999), "");
+    os().resources.UseLanguage(0);
 }
 
 TEST_F(ResourcesOfTheModule, FileListIsTheSourceFileByteForByte) {
@@ -61,11 +75,12 @@ TEST_F(ResourcesOfTheModule, FileListIsTheSourceFileByteForByte) {
     EXPECT_EQ(untouched, "unchanged");
 }
 
-// Reads dialog template IDD_QUORVANE_DIALOG (DLGTEMPLATEEX) field by field.
+// Reads dialog template IDD_QUORVANE_DIALOG (DLGTEMPLATEEX) of one language field by field.
 class TemplateReader {
   public:
-    TemplateReader() {
-        HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDD_QUORVANE_DIALOG), RT_DIALOG);
+    explicit TemplateReader(LANGID language) {
+        HRSRC found = ::FindResourceExW(nullptr, MAKEINTRESOURCEW(5),  // RT_DIALOG
+                                        MAKEINTRESOURCEW(IDD_QUORVANE_DIALOG), language);
         p_ = found ? static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, found)))
                    : nullptr;
     }
@@ -102,8 +117,19 @@ struct ControlRow {
     const wchar_t* text;
 };
 
-TEST(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
-    TemplateReader t;
+struct DialogTexts {
+    LANGID language;
+    const wchar_t* caption;
+    const wchar_t* ok;
+    const wchar_t* cancel;
+};
+
+// The same window and controls in both languages; only the texts differ.
+class DialogTemplate : public ::testing::TestWithParam<DialogTexts> {};
+
+TEST_P(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
+    const DialogTexts& texts = GetParam();
+    TemplateReader t(texts.language);
     ASSERT_TRUE(t.found());
     EXPECT_EQ(t.Read<WORD>(), 1);       // version
     EXPECT_EQ(t.Read<WORD>(), 0xFFFF);  // extended template
@@ -114,20 +140,20 @@ TEST(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
     EXPECT_EQ(t.Read<short>(), 0);
     EXPECT_EQ(t.Read<short>(), 0);
     EXPECT_EQ(t.Read<short>(), 341);
-    EXPECT_EQ(t.Read<short>(), 188);
+    EXPECT_EQ(t.Read<short>(), 196);
     EXPECT_EQ(t.Name(), L"");  // no menu
     EXPECT_EQ(t.Name(), L"");  // the dialog class
-    EXPECT_EQ(t.Name(), L"ユーザ データをクリーンアップ");
+    EXPECT_EQ(t.Name(), texts.caption);
     EXPECT_EQ(t.Read<WORD>(), 8);  // points
     t.Read<WORD>();                // weight
     t.Read<WORD>();                // italic, character set
     EXPECT_EQ(t.Name(), L"MS Shell Dlg");
 
     const ControlRow rows[] = {
-        {0x50010001, 0, 199, 155, 50, 16, IDOK, L"#128", L"Button", L"クリーンアップ"},
-        {0x50010000, 0, 251, 155, 50, 16, IDCANCEL, L"#128", L"Button", L"キャンセル"},
+        {0x50010001, 0, 197, 155, 66, 16, IDOK, L"#128", L"Button", texts.ok},
+        {0x50010000, 0, 265, 155, 66, 16, IDCANCEL, L"#128", L"Button", texts.cancel},
         {0x50800117, 0x00004220, 15, 5, 315, 145, IDC_TREE, L"", L"SysTreeView32", L""},
-        {0x50020000, 0, 16, 173, 315, 8, IDC_STATUS, L"#130", L"Static", L""},
+        {0x50020000, 0, 16, 173, 315, 18, IDC_STATUS, L"#130", L"Static", L""},
     };
     for (const ControlRow& row : rows) {
         t.AlignTo4();
@@ -147,6 +173,14 @@ TEST(DialogTemplate, HoldsExactlyTheDesignedWindowAndControls) {
         t.Read<WORD>();  // no creation data
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, DialogTemplate,
+                         ::testing::Values(DialogTexts{MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT),
+                                                       L"ユーザ データをクリーンアップ",
+                                                       L"クリーンアップ", L"キャンセル"},
+                                           DialogTexts{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                                       L"Clean Up User Data", L"Clean Up",
+                                                       L"Cancel"}));
 
 TEST(LeadBytes, FollowEachCodePage) {
     text::LeadByteTable table{};

@@ -42,6 +42,29 @@ TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
     EXPECT_TRUE(m.messages.Shown().empty());
 }
 
+// The texts are in the language of the user's interface: Japanese for a Japanese one, English for
+// every other; the Windows 9x refusal is told in it.
+TEST_F(StartUpTest, TextsFollowTheUserInterfaceLanguage) {
+    const std::pair<std::uint16_t, std::uint16_t> rows[] = {{0x0411, fake::kLangJapanese},
+                                                            {0x0409, fake::kLangEnglishUs},
+                                                            {0x0809, fake::kLangEnglishUs},
+                                                            {0x0C0A, fake::kLangEnglishUs},
+                                                            {0x0404, fake::kLangEnglishUs}};
+    for (const auto& [user, chosen] : rows) {
+        FakeMachine machine;
+        machine.resources.SetUserInterfaceLanguage(user);
+        machine.system.SetVersion({4, 10, 1});
+        CQuorvaneApp started(machine.platform());
+        (void)started.InitInstance("", nullptr);
+        EXPECT_EQ(machine.resources.Language(), chosen) << user;
+        ASSERT_EQ(machine.messages.Shown().size(), 1u);
+        EXPECT_EQ(machine.messages.Shown()[0].caption,
+                  chosen == fake::kLangJapanese ? fake::Cp932("ユーザ データをクリーンアップ")
+                                                : "Clean Up User Data")
+            << user;
+    }
+}
+
 TEST_F(StartUpTest, OnlyWindows9xIsRefusedAndBeforeAnythingLoads) {
     for (OsVersion v : {OsVersion{4, 0, 1}, OsVersion{4, 10, 1}, OsVersion{4, 90, 1}}) {
         FakeMachine machine;

@@ -173,6 +173,64 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
         << out;
 }
 
+// The text output and the messages on standard error are in the language --lang names, else the
+// settings file's Language, else the user's interface language (English for all but Japanese).
+TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
+    enum Expected { kEn, kJa };
+    struct Row {
+        std::uint16_t userLanguage;
+        Strings options;
+        const char* settingsLanguage;  // Language= of a trusted settings file; none when null
+        Expected expected;
+    };
+    const Row rows[] = {
+        {0x0409, {}, nullptr, kEn},
+        {0x040C, {}, nullptr, kEn},  // French
+        {0x0804, {}, nullptr, kEn},  // Chinese
+        {0x0411, {}, nullptr, kJa},
+        {0x0411, {"--lang", "en"}, nullptr, kEn},
+        {0x0409, {"--lang", "JA"}, nullptr, kJa},
+        {0x0409, {}, "ja", kJa},
+        {0x0411, {}, "en", kEn},
+        {0x0411, {"--lang", "ja"}, "en", kJa},
+        {0x0411, {}, "fr", kJa},  // a language without texts leaves the interface's
+    };
+    const std::string heading[] = {
+        "Cleaning up user data for Ovaline/Ovaline Sketch:\n\n",
+        fake::Cp932("Ovaline/Ovaline Sketch 用のユーザ データをクリーンアップします:\n\n")};
+    const std::string question[] = {
+        "Are you sure you want to delete the selected user data? [y/N] ",
+        fake::Cp932("選択したユーザ データを本当に削除しますか? [y/N] ")};
+    StaleEnglish();
+    for (const Row& row : rows) {
+        Strings options = row.options;
+        SCOPED_TRACE(testing::Message()
+                     << std::hex << row.userLanguage << " " << (options.empty() ? "" : options[1])
+                     << " " << (row.settingsLanguage ? row.settingsLanguage : ""));
+        m.resources.SetUserInterfaceLanguage(row.userLanguage);
+        if (row.settingsLanguage != nullptr) {
+            MakeAdministratorsFolder("Admin");
+            m.files.AddFile("C:\\Admin\\lang.ini",
+                            std::string("[Quorvane]\r\nLanguage=") + row.settingsLanguage + "\r\n");
+            options.insert(options.end(), {"--settings", "C:\\Admin\\lang.ini"});
+        }
+        auto with = [&](Strings args) {
+            args.insert(args.end(), options.begin(), options.end());
+            return args;
+        };
+        fake::FakeConsole scan;
+        EXPECT_EQ(cli::RunCli(m.platform(), scan, with({"scan"})), ExitCode::kStaleFound)
+            << scan.Err();
+        EXPECT_EQ(scan.Out().substr(0, heading[row.expected].size()), heading[row.expected]);
+
+        fake::FakeConsole clean;
+        clean.SetInteractive();
+        clean.Type("n");
+        EXPECT_EQ(cli::RunCli(m.platform(), clean, with({"clean"})), ExitCode::kNotRun);
+        EXPECT_NE(clean.Err().find(question[row.expected]), std::string::npos) << clean.Err();
+    }
+}
+
 // Every exit code, with what each run leaves of zed's stale registration and whether it changed
 // the machine at all.
 TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
@@ -586,9 +644,11 @@ TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
     EXPECT_EQ(parsed.options.settingsFile, "C:\\x.ini");
     EXPECT_EQ(parsed.options.selection.users, (Strings{"amy", "S-1-5-21-7-7-7-1001"}));
     EXPECT_EQ(parsed.options.selection.registrations, Strings{"OVLN-201:409"});
+    EXPECT_EQ(parsed.options.language, std::nullopt);
 
-    parsed = cli::ParseCommandLine({"clean", "--yes", "--user=" + fake::Cp932("健")});
+    parsed = cli::ParseCommandLine({"clean", "--yes", "--user=" + fake::Cp932("健"), "--lang=en"});
     ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.language, UiLanguage::kEnglish);
     EXPECT_EQ(parsed.options.command, Command::kClean);
     EXPECT_TRUE(parsed.options.yes);
     EXPECT_EQ(parsed.options.selection.users, Strings{fake::Cp932("健")});
@@ -615,6 +675,8 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
         {"scan", "--settings", ""},
         {"scan", "--settings", "a.ini", "--settings", "b.ini"},
         {"scan", "--jsn"},
+        {"scan", "--lang", "fr"},
+        {"scan", "--lang", ""},
     };
     for (const Strings& args : errors) {
         std::string line;

@@ -125,7 +125,8 @@ TEST_F(DialogTest, SettingsFileSelectsItsProductAndShowsItsHeading) {
 // An administrator's dialog uses a settings file only when no one but SYSTEM, the administrators
 // and the running user can change it and its folder, and when it names one key each for company,
 // product and release; otherwise it works with the built-in products, without the file's backup
-// switch, and says so once. A user's own dialog does not ask who can change the file.
+// switch and language (the user's interface's: Japanese here), and says so once. A user's own
+// dialog does not ask who can change the file.
 TEST_F(DialogTest, ASettingsFileIsUsedOnlyWhenTrustedAndNamingOneKeyEach) {
     constexpr char kIni[] = "C:\\Tools\\Quorvane.ini";
     const std::string v64(64, 'v');
@@ -133,7 +134,7 @@ TEST_F(DialogTest, ASettingsFileIsUsedOnlyWhenTrustedAndNamingOneKeyEach) {
                   const std::string& version) {
         std::string text = "[Quorvane]\r\nCompany=" + company + "\r\nProduct=" + product + "\r\n";
         if (!version.empty()) text += "Version=" + version + "\r\n";
-        return text + "VisibleProductName=Zephyr\r\nBackup=0\r\n";
+        return text + "VisibleProductName=Zephyr\r\nBackup=0\r\nLanguage=en\r\n";
     };
     enum Place { kTrusted, kFileOpenToOthers, kFolderOpenToOthers };
     struct Row {
@@ -181,12 +182,15 @@ TEST_F(DialogTest, ASettingsFileIsUsedOnlyWhenTrustedAndNamingOneKeyEach) {
             m.files.Move("C:\\Elsewhere\\Quorvane.ini", kIni);
         }
         const std::size_t shown = m.messages.Shown().size();
+        m.resources.UseLanguage(0);
         Open();
         const bool used = row.verdict == SettingsVerdict::kUsed;
         if (used) {
             EXPECT_EQ(m.messages.Shown().size(), shown);
-            EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) +
-                                    ResourceString(IDS_CLEANUP_NOT_NEEDED));  // nothing of Acme
+            EXPECT_EQ(m.resources.Language(), fake::kLangEnglishUs);
+            EXPECT_EQ(Status(),
+                      "There are no invalid user registry entries. No clean-up is "
+                      "needed.");  // nothing of Acme
         } else {
             ASSERT_EQ(m.messages.Shown().size(), shown + 1);
             const auto& box = m.messages.Shown().back();
@@ -207,6 +211,7 @@ TEST_F(DialogTest, ASettingsFileIsUsedOnlyWhenTrustedAndNamingOneKeyEach) {
         EXPECT_EQ(ReadSettings(m.platform(), kIni, true, &settings), row.verdict);
         EXPECT_EQ(settings.backupOff, used);
         EXPECT_EQ(settings.company.empty(), !used);
+        EXPECT_EQ(settings.language, used ? std::optional(UiLanguage::kEnglish) : std::nullopt);
         // A user's own run reads what he could have written himself.
         EXPECT_EQ(ReadSettings(m.platform(), kIni, false, &settings),
                   row.verdict == SettingsVerdict::kWriters ? SettingsVerdict::kUsed : row.verdict);
