@@ -313,4 +313,51 @@ Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_vi
     return err::kSuccess;
 }
 
+Win32Error CreateKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
+                                  std::uint32_t access, UniqueKey* key,
+                                  std::uint32_t* disposition) {
+    // KEY_QUERY_VALUE to read a link's value, KEY_CREATE_SUB_KEY to make the next name below.
+    constexpr std::uint32_t kQueryValue = 0x1;
+    constexpr std::uint32_t kCreateSubKey = 0x4;
+    key->reset();
+    UniqueKey current(registry);
+    std::uint32_t made = reg::kOpenedExistingKey;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t cut = text::Find(path, '\\', start);
+        const bool last = cut == text::npos;
+        std::string_view name = path.substr(start, last ? text::npos : cut - start);
+        const std::uint32_t wanted =
+            (last ? access : reg::kKeyRead | kCreateSubKey | (access & reg::kViewMask)) |
+            kQueryValue;
+        const HKey at = current ? current.get() : parent;
+        UniqueKey next(registry);
+        Win32Error e = registry.OpenLinkKey(at, name, wanted, next.put());
+        if (e == err::kFileNotFound) {
+            next.reset();
+            e = registry.CreateKey(at, name, reg::kOptionNonVolatile, wanted, next.put(), &made);
+            // Found missing a moment ago: a key there now came from someone else, maybe as a
+            // link that the create followed.
+            if (e == err::kSuccess && made != reg::kCreatedNewKey) e = err::kStoppedOnSymlink;
+            if (e == err::kSuccess) {
+                // The name may have become a link between the look and the create, which the
+                // create followed: looked at again as itself.
+                UniqueKey itself(registry);
+                e = registry.OpenLinkKey(at, name, kQueryValue, itself.put());
+                if (e == err::kSuccess) e = CheckNotALink(registry, itself.get());
+            }
+        } else {
+            made = reg::kOpenedExistingKey;
+            if (e == err::kSuccess) e = CheckNotALink(registry, next.get());
+        }
+        if (e != err::kSuccess) return e;
+        current = std::move(next);
+        if (last) break;
+        start = cut + 1;
+    }
+    if (disposition != nullptr) *disposition = made;
+    *key = std::move(current);
+    return err::kSuccess;
+}
+
 }  // namespace qv

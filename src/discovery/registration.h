@@ -107,6 +107,14 @@ class UserDataFolders {
 [[nodiscard]] Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent,
                                               std::string_view path, std::uint32_t access,
                                               UniqueKey* key);
+// Opens or makes the key `path` names below `parent` one name at a time: a key that is there is
+// opened as itself and refused when it is a registry link (err::kStoppedOnSymlink), as
+// OpenKeyRefusingLinks does; a missing one is made, and refused should a link have taken its
+// name meanwhile. The last is opened with `access`; *disposition (may be null) receives
+// reg::kCreatedNewKey when the last was made. *key is empty unless 0 is returned.
+[[nodiscard]] Win32Error CreateKeyRefusingLinks(IRegistry& registry, HKey parent,
+                                                std::string_view path, std::uint32_t access,
+                                                UniqueKey* key, std::uint32_t* disposition);
 
 // Writes the registration key of a leftover folder into the user's hive (a created key gets the
 // two folder values); 0 or the error.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "discovery/registration.h"
 
 namespace qv {
 namespace {
@@ -31,8 +32,10 @@ Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int dep
         e = registry.EnumKey(key, index, kKeyNameChars, &sub.name);
         if (e == err::kNoMoreItems) break;
         if (e != err::kSuccess) return e;
-        UniqueKey open = OpenKey(registry, key, sub.name, reg::kReadNative, &e);
-        if (!open) return e;
+        // A registry link below the registration is refused, never followed into another key.
+        UniqueKey open(registry);
+        e = OpenKeyRefusingLinks(registry, key, sub.name, reg::kReadNative, &open);
+        if (e != err::kSuccess) return e;
         e = ReadOpenKey(registry, open.get(), &sub, depth + 1);
         if (e != err::kSuccess) return e;
         tree->subKeys.push_back(std::move(sub));
@@ -210,9 +213,9 @@ bool ExportKey(const KeyTreeCopy& tree, const std::string& keyName, std::string*
 }  // namespace
 
 Win32Error ReadKeyTree(IRegistry& registry, HKey parent, std::string_view path, KeyTreeCopy* tree) {
-    Win32Error e = err::kSuccess;
-    UniqueKey key = OpenKey(registry, parent, path, reg::kReadNative, &e);
-    if (!key) return e;
+    UniqueKey key(registry);
+    Win32Error e = OpenKeyRefusingLinks(registry, parent, path, reg::kReadNative, &key);
+    if (e != err::kSuccess) return e;
     *tree = KeyTreeCopy{};
     tree->name = text::AfterLastBackslash(path);
     return ReadOpenKey(registry, key.get(), tree, 0);
@@ -227,14 +230,12 @@ Win32Error WriteKeyTree(IRegistry& registry, HKey parent, std::string_view path,
         if (existing) return err::kAlreadyExists;
         if (e != err::kFileNotFound) return e;
     }
+    // The keys above it are the user's: one that is a registry link is refused, never followed.
     UniqueKey key(registry);
     std::uint32_t disposition = 0;
-    Win32Error e = registry.CreateKey(parent, path, reg::kOptionNonVolatile, reg::kReadWriteNative,
-                                      key.put(), &disposition);
-    if (e != err::kSuccess) {
-        (void)key.release();  // a failed create hands out no key
-        return e;
-    }
+    Win32Error e =
+        CreateKeyRefusingLinks(registry, parent, path, reg::kReadWriteNative, &key, &disposition);
+    if (e != err::kSuccess) return e;
     // Made between the look and the create by someone else: left to him.
     if (disposition != reg::kCreatedNewKey) return err::kAlreadyExists;
     e = WriteOpenKey(registry, key.get(), tree);

@@ -14,6 +14,7 @@
 #include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
 #include "cleanup/placeholders.h"
+#include "discovery/registration.h"
 #include "engine/backup.h"
 #include "engine/key_backup.h"
 #include "security/profiles.h"
@@ -225,9 +226,8 @@ class Restorer {
         HiveLease hive(ws_.services, a.sid, ws_.hives);
         if (!hive.available()) return err::kFileNotFound;
         UniqueKey key(os_.registry);
-        Win32Error e = os_.registry.CreateKey(kHkeyUsers, path, reg::kOptionNonVolatile,
-                                              reg::kReadWriteNative, key.put(), nullptr);
-        if (e != err::kSuccess) (void)key.release();  // a failed create hands out no key
+        Win32Error e = CreateKeyRefusingLinks(os_.registry, kHkeyUsers, path, reg::kReadWriteNative,
+                                              &key, nullptr);
         key.reset();
         return Settle(hive, a.sid, e);
     }

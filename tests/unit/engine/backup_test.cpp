@@ -619,5 +619,30 @@ TEST(BackupTest, AKeyTreeWithAnUnsafeNameIsKeptWithoutAScriptAndRestored) {
     EXPECT_EQ(m.registry.GetValue(evil, "qv").has_value(), true);
 }
 
+// A registry link in a user's key tree, or on the way to where a restore writes one, is refused and
+// never followed: what it leads to is neither read into a backup nor written.
+TEST(BackupTest, KeyTreesAreNeitherReadNorWrittenThroughARegistryLink) {
+    fake::FakeMachine m;
+    const std::string victim = "HKLM\\SOFTWARE\\Victim";
+    m.registry.SetString(victim + "\\Keep", "Value", "kept");
+    const std::string user = "S-1-5-21-9-9-9-1001\\Software\\Brennard";
+    m.registry.SetString("HKU\\" + user + "\\Plain\\Sub", "V", "1");
+    m.registry.AddLink("HKU\\" + user + "\\Plain\\Link", victim);
+    m.registry.AddLink("HKU\\" + user + "\\Way", victim);
+
+    KeyTreeCopy tree;
+    EXPECT_EQ(ReadKeyTree(m.registry, kHkeyUsers, user + "\\Plain", &tree), err::kStoppedOnSymlink);
+    EXPECT_EQ(ReadKeyTree(m.registry, kHkeyUsers, user + "\\Way", &tree), err::kStoppedOnSymlink);
+    ASSERT_EQ(ReadKeyTree(m.registry, kHkeyUsers, user + "\\Plain\\Sub", &tree), err::kSuccess);
+
+    EXPECT_EQ(WriteKeyTree(m.registry, kHkeyUsers, user + "\\Way\\Sub", tree),
+              err::kStoppedOnSymlink);
+    EXPECT_FALSE(m.registry.KeyExists(victim + "\\Sub"));
+    EXPECT_EQ(m.registry.GetString(victim + "\\Keep", "Value"), "kept");
+    // Where no link stands, the same tree is written, the missing keys above it made.
+    EXPECT_EQ(WriteKeyTree(m.registry, kHkeyUsers, user + "\\New\\Sub", tree), err::kSuccess);
+    EXPECT_EQ(m.registry.GetString("HKU\\" + user + "\\New\\Sub", "V"), "1");
+}
+
 }  // namespace
 }  // namespace qv
