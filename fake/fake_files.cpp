@@ -374,6 +374,15 @@ struct Node {
         return raw;
     }
 
+    // A new file in this folder.
+    void AddFile(std::string_view fileName, std::string_view contents) {
+        auto n = std::make_unique<Node>();
+        n->name = std::string(fileName);
+        n->kind = Kind::kFile;
+        n->contents = std::string(contents);
+        Add(std::move(n));
+    }
+
     // Takes the child out of this folder and hands it over: an open handle may still name it.
     std::unique_ptr<Node> Detach(Node* child) {
         index.erase(UpperCaseCp932(child->name));
@@ -1220,11 +1229,7 @@ Win32Error FakeFileSystem::CreateNewFile(std::string_view path, std::string_view
     Node* folder = s_->FolderAt(p->Parent());
     if (folder == nullptr) return err::kPathNotFound;
     if (folder->Child(p->parts.back()) != nullptr) return err::kFileExists;
-    auto n = std::make_unique<Node>();
-    n->name = p->parts.back();
-    n->kind = Node::Kind::kFile;
-    n->contents = std::string(contents);
-    folder->Add(std::move(n));
+    folder->AddFile(p->parts.back(), contents);
     return err::kSuccess;
 }
 
@@ -1294,11 +1299,7 @@ Win32Error FakeFileSystem::WriteWholeFile(FileRef folder, std::string_view name,
         old->attributes = 0;  // the attributes are replaced; a plain file reports archive
         return err::kSuccess;
     }
-    auto n = std::make_unique<Node>();
-    n->name = std::string(last);
-    n->kind = Node::Kind::kFile;
-    n->contents = std::string(data);
-    parent->Add(std::move(n));
+    parent->AddFile(last, data);
     return err::kSuccess;
 }
 
@@ -1316,11 +1317,7 @@ Win32Error FakeFileSystem::AppendToFile(FileRef folder, std::string_view name,
         old->contents.append(data);
         return err::kSuccess;
     }
-    auto n = std::make_unique<Node>();
-    n->name = std::string(last);
-    n->kind = Node::Kind::kFile;
-    n->contents = std::string(data);
-    parent->Add(std::move(n));
+    parent->AddFile(last, data);
     return err::kSuccess;
 }
 

@@ -255,6 +255,26 @@ Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK acce
     return err::kSuccess;
 }
 
+// Writes all of `data` to the open file in chunks: where the file's position says, or with
+// `toEnd`, each chunk at the file's end (FILE_WRITE_TO_END_OF_FILE).
+Win32Error WriteAll(HANDLE file, std::string_view data, bool toEnd) noexcept {
+    for (std::size_t done = 0; done < data.size();) {
+        const ULONG chunk =
+            static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
+        IO_STATUS_BLOCK io{};
+        LARGE_INTEGER end{};
+        end.HighPart = -1;
+        end.LowPart = 0xFFFFFFFF;
+        NTSTATUS status = ::NtWriteFile(file, nullptr, nullptr, nullptr, &io,
+                                        const_cast<char*>(data.data() + done), chunk,
+                                        toEnd ? &end : nullptr, nullptr);
+        if (status != kStatusSuccess) return FromStatus(status);
+        if (io.Information != chunk) return ERROR_WRITE_FAULT;
+        done += chunk;
+    }
+    return err::kSuccess;
+}
+
 }  // namespace
 
 // A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
@@ -583,18 +603,7 @@ class Win32FileHandles final : public IFileHandles {
             error != err::kSuccess) {
             return error;
         }
-        for (std::size_t done = 0; done < data.size();) {
-            const ULONG chunk =
-                static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
-            IO_STATUS_BLOCK io{};
-            NTSTATUS status =
-                ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
-                              const_cast<char*>(data.data() + done), chunk, nullptr, nullptr);
-            if (status != kStatusSuccess) return FromStatus(status);
-            if (io.Information != chunk) return ERROR_WRITE_FAULT;
-            done += chunk;
-        }
-        return err::kSuccess;
+        return WriteAll(file.get(), data, false);
     }
 
     [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
@@ -607,21 +616,7 @@ class Win32FileHandles final : public IFileHandles {
             error != err::kSuccess) {
             return error;
         }
-        for (std::size_t done = 0; done < data.size();) {
-            const ULONG chunk =
-                static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
-            IO_STATUS_BLOCK io{};
-            LARGE_INTEGER end{};
-            end.HighPart = -1;
-            end.LowPart = 0xFFFFFFFF;  // FILE_WRITE_TO_END_OF_FILE
-            NTSTATUS status =
-                ::NtWriteFile(file.get(), nullptr, nullptr, nullptr, &io,
-                              const_cast<char*>(data.data() + done), chunk, &end, nullptr);
-            if (status != kStatusSuccess) return FromStatus(status);
-            if (io.Information != chunk) return ERROR_WRITE_FAULT;
-            done += chunk;
-        }
-        return err::kSuccess;
+        return WriteAll(file.get(), data, true);
     }
 
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,

@@ -130,20 +130,19 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
     return err::kSuccess;
 }
 
-// The rights that change an entry: its data (for a folder: add a file or a folder), its
-// attributes and extended attributes, its existence (delete it, or a child of a folder), its
-// access list and its owner, and the generic rights that include any of them.
-constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                                        FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
-                                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+namespace {
 
-// SYSTEM, the Administrators group and TrustedInstaller (the system's servicing account, which
-// owns the system's own folders and may change them), and the running user: whoever else may
-// change a settings file could have chosen what an elevated run reads. Wine keeps no descriptor
-// for a file it did not get one for: it answers one made from the Unix mode bits, owned by the
-// running user, with an entry from the owner's bits and one for Everyone from the others' (the
-// group's are left out), so a file or folder that others may write (o+w) is refused there.
-Win32Error CheckWriters(HANDLE entry) noexcept {
+// Whether no one but SYSTEM, the Administrators group, TrustedInstaller (the system's servicing
+// account, which owns the system's own folders and may change them) and the running user holds
+// any of `rights` on the open entry: its owner (who may change its access list at will) is one of
+// them, and so is every trustee an entry of its access list allows one of `rights`. Entries only
+// for what is created below (CREATOR OWNER's among them) grant nothing on the entry itself;
+// object, callback and conditional entries are not ours to judge and refuse it; no access list at
+// all lets everyone do everything. Wine keeps no descriptor for a file it did not get one for: it
+// answers one made from the Unix mode bits, owned by the running user, with an entry from the
+// owner's bits and one for Everyone from the others' (the group's are left out), so an entry that
+// others may write (o+w) is refused there.
+Win32Error CheckHolders(HANDLE entry, ACCESS_MASK rights) noexcept {
     static const char* const kTrusted[] = {
         "S-1-5-18",
         "S-1-5-32-544",
@@ -175,72 +174,38 @@ Win32Error CheckWriters(HANDLE entry) noexcept {
     if (r != ERROR_SUCCESS) return r;
     UniqueLocalMemory held(raw);
 
-    // The owner may always change the access list; no access list lets everyone change it.
     if (!isTrusted(owner) || dacl == nullptr) return err::kAccessDenied;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* ace = nullptr;
         if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
         const auto* header = static_cast<const ACE_HEADER*>(ace);
         if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        // An entry only for what is created below (CREATOR OWNER's among them) grants nothing
-        // on the entry itself.
         if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-        // Object, callback and conditional entries are not ours to judge: refused.
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & kChangingRights) == 0) continue;
+        if ((allowed->Mask & rights) == 0) continue;
         if (!isTrusted(const_cast<DWORD*>(&allowed->SidStart))) return err::kAccessDenied;
     }
     return err::kSuccess;
 }
 
-// The rights that change a folder or what is in it, rather than add to it: deleting it or an entry
-// of it, and changing its access list or owner (GENERIC_ALL holds them all).
-constexpr ACCESS_MASK kChangeRights =
-    DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_ALL;
+}  // namespace
 
+// Whoever else may change a settings file could have chosen what an elevated run reads: every
+// right that changes the entry counts, its data (for a folder: add a file or a folder), its
+// attributes and extended attributes, its existence (delete it, or a child of a folder), its
+// access list and its owner, and the generic rights that include any of them.
+Win32Error CheckWriters(HANDLE entry) noexcept {
+    return CheckHolders(entry, FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                   FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                                   WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL);
+}
+
+// A folder of the machine's may let others add to it, as below %ProgramData% it does; only the
+// rights that change the folder or what is in it count: deleting it or an entry of it, and
+// changing its access list or owner (GENERIC_ALL holds them all).
 Win32Error CheckMachineFolder(HANDLE folder) noexcept {
-    UniqueLocalMemory trusted;
-    // SYSTEM, the Administrators group and TrustedInstaller.
-    if (Win32Error e = DescriptorFromSddl(
-            "D:(A;;FA;;;SY)(A;;FA;;;BA)"
-            "(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)",
-            &trusted);
-        e != err::kSuccess) {
-        return e;
-    }
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL wanted = nullptr;
-    if (!::GetSecurityDescriptorDacl(trusted.get(), &present, &wanted, &defaulted)) {
-        return ::GetLastError();
-    }
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &raw);
-    if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(raw);
-    if (dacl == nullptr) return err::kAccessDenied;  // no DACL: everyone may do everything
-    // The running user: see CheckGrants for Wine; on Windows he is one of the administrators.
-    const std::vector<void*> user = ProcessUser();
-    if (!Allows(wanted, owner) && !IsUser(user, owner)) return err::kAccessDenied;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, i, &ace)) return ::GetLastError();
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        // Given only to what is made below it: not the folder's own.
-        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return err::kAccessDenied;
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & kChangeRights) == 0) continue;
-        PSID trustee = const_cast<DWORD*>(&allowed->SidStart);
-        if (!Allows(wanted, trustee) && !IsUser(user, trustee)) return err::kAccessDenied;
-    }
-    return err::kSuccess;
+    return CheckHolders(folder, DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_ALL);
 }
 
 }  // namespace qv::win32
