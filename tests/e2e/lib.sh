@@ -58,8 +58,10 @@ e2e_loaded_hives() {
 }
 
 # Whether a registry key exists (a full path such as 'HKU\S-1-5-20\Software\Brennard').
+# reg.exe asked once more after a failure: under load a start of it can fail on its own, while a
+# key that is gone fails both times.
 e2e_key_exists() {
-  wine reg query "$1" >/dev/null 2>&1
+  wine reg query "$1" >/dev/null 2>&1 || { sleep 1; wine reg query "$1" >/dev/null 2>&1; }
 }
 
 # --- the tool ------------------------------------------------------------------------------------
