@@ -182,7 +182,7 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         Strings options;
         const char* settingsLanguage;  // Language= of a trusted settings file; none when null
         Expected expected;
-        Expected beforeSettings;  // a usage error is told before the settings file is read
+        Expected beforeSettings;  // usage and settings errors come before the file is read
     };
     const Row rows[] = {
         {0x0409, {}, nullptr, kEn, kEn},
@@ -207,6 +207,10 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         fake::Cp932("選択したユーザ データを本当に削除しますか? [y/N] 何も変更されていません。\n")};
     const std::string usage[] = {"--registration needs a key name\n",
                                  fake::Cp932("--registration には、キー名を指定してください。\n")};
+    // A settings file that is not there, named with what reads like a format: taken as it is.
+    const std::string missing[] = {
+        "--settings: no such file: C:\\%s%d.ini\n",
+        fake::Cp932("--settings: ファイル C:\\%s%d.ini が見つかりません。\n")};
     StaleEnglish();
     for (const Row& row : rows) {
         Strings options = row.options;
@@ -242,6 +246,12 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         EXPECT_EQ(cli::RunCli(m.platform(), wrong, with({"clean", "--registration", ""})),
                   ExitCode::kNotRun);
         EXPECT_EQ(wrong.Err(), usage[row.beforeSettings]);
+
+        fake::FakeConsole absent;
+        Strings args = {"scan", "--settings", "C:\\%s%d.ini"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        EXPECT_EQ(cli::RunCli(m.platform(), absent, args), ExitCode::kNotRun);
+        EXPECT_EQ(absent.Err(), missing[row.beforeSettings]);
     }
 }
 
