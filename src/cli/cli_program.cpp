@@ -1,8 +1,10 @@
 #include "cli/cli_program.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "app/defaults.h"
@@ -30,11 +32,6 @@ namespace {
 // Windows 4.0 and later as the runtime records it: major * 256 + minor.
 constexpr std::uint32_t kWindows40 = 0x400;
 
-constexpr char kNoConsole[] =
-    "clean: without --yes the plan has to be confirmed at an interactive console; nothing was "
-    "changed\n";
-constexpr char kNotConfirmed[] = "Nothing was changed.\n";
-
 bool IsWindows9x(ISystem& system) {
     OsVersion version;
     return system.GetVersion(&version) == err::kSuccess &&
@@ -46,6 +43,12 @@ void UseBuiltInProducts(Report* report) {
     report->products = {{kDefaultCompany, kMainProduct, kMainRelease},
                         {kDefaultCompany, kLightProduct, kLightRelease}};
     report->heading = std::string(kMainProduct) + "/" + kLightProduct;
+}
+
+// A resource text on a line of its own on standard error.
+void WriteError(Platform& os, IConsole& console, std::uint32_t id,
+                std::initializer_list<std::string_view> arguments = {}) {
+    console.WriteText(ConsoleStream::kErr, FormatResource(os.resources, id, arguments) + "\n");
 }
 
 // The products to scan: the built-in two, or what a settings file names, read as the dialog reads
@@ -63,26 +66,23 @@ bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated
     // names, relative to the current directory.
     std::string path;
     if (os.files.GetFullPathName(settingsFile, kMaxPath, &path) != err::kSuccess) {
-        *problem = "--settings: the file name cannot be used: " + settingsFile + "\n";
+        *problem = FormatResource(os.resources, IDS_CLI_SETTINGS_BAD_NAME, {settingsFile}) + "\n";
         return false;
     }
     const std::uint32_t attributes = os.files.GetFileAttributes(path);
     if (attributes == kInvalidFileAttributes || (attributes & fa::kDirectory) != 0) {
-        *problem = "--settings: no such file: " + path + "\n";
+        *problem = FormatResource(os.resources, IDS_CLI_SETTINGS_MISSING, {path}) + "\n";
         return false;
     }
     Settings settings;
     switch (ReadSettings(os, path, elevated, &settings)) {
         case SettingsVerdict::kWriters:
-            *problem = "--settings: " + path +
-                       " is not used: someone other than SYSTEM, the administrators and you can "
-                       "change it or its folder\n";
+            *problem = FormatResource(os.resources, IDS_CLI_SETTINGS_WRITERS, {path}) + "\n";
             return false;
         case SettingsVerdict::kNames:
-            *problem = "--settings: " + path +
-                       " is not used: Company, Product and Version must each be one registry key "
-                       "name (not empty, no \"\\\", at most " +
-                       std::to_string(kMaxSettingsNameChars) + " characters)\n";
+            *problem = FormatResource(os.resources, IDS_CLI_SETTINGS_NAMES,
+                                      {path, std::to_string(kMaxSettingsNameChars)}) +
+                       "\n";
             return false;
         case SettingsVerdict::kNone:
         case SettingsVerdict::kUsed:
@@ -186,10 +186,11 @@ void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
             ReportMovedAside(console, kept->movedAside());
         }
     } else {
-        console.WriteText(ConsoleStream::kErr,
-                          "clean: no backup can be kept (" + std::to_string(begun) + ": " +
-                              SystemErrorText(os.system, begun) +
-                              "); nothing was changed. --no-backup deletes without one.\n");
+        std::string reason = SystemErrorText(os.system, begun);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+            reason.pop_back();
+        }
+        WriteError(os, console, IDS_CLI_NO_BACKUP, {std::to_string(begun), reason});
         for (Action& action : plan->actions) {
             action.result = ActionResult::kSkipped;
         }
@@ -260,6 +261,11 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
         return ExitCodeOf(outcome);
     }
     if (parsed.outcome == ParseOutcome::kUsageError) {
+        if (parsed.messageId != 0) {
+            // One of the program's own: in the language --lang chose when it could be read.
+            (void)UseUiLanguage(os.resources, parsed.options.language);
+            parsed.text = os.resources.LoadString(parsed.messageId) + "\n";
+        }
         console.WriteText(ConsoleStream::kErr, parsed.text);
         outcome.usageError = true;
         return ExitCodeOf(outcome);
@@ -277,7 +283,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     }
     // Without --yes somebody has to answer; with nobody there, nothing is even scanned.
     if (options.command == Command::kClean && !options.yes && !console.InputIsInteractive()) {
-        console.WriteText(ConsoleStream::kErr, kNoConsole);
+        WriteError(os, console, IDS_CLI_NO_CONSOLE);
         outcome.notConfirmed = true;
         return ExitCodeOf(outcome);
     }
@@ -317,7 +323,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
         outcome.selectedUsers = report.plan.selection.size();
         if (options.command == Command::kClean && !report.plan.selection.empty()) {
             if (!options.yes && !Confirm(os, console, report.plan)) {
-                console.WriteText(ConsoleStream::kErr, kNotConfirmed);
+                WriteError(os, console, IDS_CLI_NOT_CONFIRMED);
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "res/resource.h"
+
 namespace qv::cli {
 namespace {
 
@@ -22,6 +24,16 @@ CLI::Option* AddRepeatable(CLI::App* command, const std::string& name,
 bool HasEmpty(const std::vector<std::string>& values) {
     return std::any_of(values.begin(), values.end(),
                        [](const std::string& value) { return value.empty(); });
+}
+
+// One of the program's own usage errors: the resource text `messageId`, which the program loads
+// in the language chosen. `options` keeps what was read (the language, when it was).
+ParsedCommandLine UsageError(std::uint32_t messageId, Options options) {
+    ParsedCommandLine parsed;
+    parsed.outcome = ParseOutcome::kUsageError;
+    parsed.messageId = messageId;
+    parsed.options = std::move(options);
+    return parsed;
 }
 
 ParsedCommandLine UsageError(std::string text) {
@@ -116,6 +128,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return UsageError(err.str());
     }
 
+    // Read first: the program's own usage errors below speak the language it names.
+    if (app.count("--lang") != 0) {
+        options.language = ParseUiLanguage(language);
+        if (!options.language) return UsageError(IDS_CLI_LANG_NEEDS_NAME, options);
+    }
     if (plan->parsed()) {
         options.command = Command::kPlan;
     } else if (clean->parsed()) {
@@ -124,20 +141,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         options.command = Command::kBackups;
     } else if (restore->parsed()) {
         options.command = Command::kRestore;
-        if (last == !options.run.empty()) return UsageError("restore needs a run id or --last");
+        if (last == !options.run.empty()) return UsageError(IDS_CLI_RESTORE_NEEDS_RUN, options);
     } else if (purge->parsed()) {
         options.command = Command::kPurge;
     } else {
         options.command = Command::kScan;
     }
-    if (HasEmpty(users)) return UsageError("--user needs an account name or a SID");
-    if (HasEmpty(registrations)) return UsageError("--registration needs a key name");
+    if (HasEmpty(users)) return UsageError(IDS_CLI_USER_NEEDS_NAME, options);
+    if (HasEmpty(registrations)) return UsageError(IDS_CLI_REGISTRATION_NEEDS_NAME, options);
     if (app.count("--settings") != 0 && options.settingsFile.empty()) {
-        return UsageError("--settings needs a file name");
-    }
-    if (app.count("--lang") != 0) {
-        options.language = ParseUiLanguage(language);
-        if (!options.language) return UsageError("--lang needs en or ja");
+        return UsageError(IDS_CLI_SETTINGS_NEEDS_FILE, options);
     }
     options.selection.users = std::move(users);
     options.selection.registrations = std::move(registrations);

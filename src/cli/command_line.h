@@ -35,7 +35,10 @@ enum class ParseOutcome {
 struct ParsedCommandLine {
     ParseOutcome outcome = ParseOutcome::kUsageError;
     Options options;
-    std::string text;
+    std::string text;  // kHelp, and kUsageError of the command line's reader (CLI11's words)
+    // kUsageError of the program's own: the resource text saying what is wrong, 0 for none. The
+    // options then hold what was read before it, the language among them.
+    std::uint32_t messageId = 0;
 };
 
 // The arguments after the program's name, in the ANSI code page.

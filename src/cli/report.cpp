@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
@@ -46,15 +47,6 @@ std::string Printable(std::string_view ansi) {
         if (byte < 0x20 || byte == 0x7F) c = '?';
     }
     return line;
-}
-
-// The resource text with its one "%s" replaced by `argument`; nothing else of it is read as a
-// format, as the dialog does with the same texts.
-std::string FormatResource(IResources& resources, std::uint32_t id, std::string_view argument) {
-    const std::string format = resources.LoadString(id);
-    const std::size_t at = text::FindText(format, "%s");
-    if (at == text::npos) return format;
-    return format.substr(0, at) + std::string(argument) + format.substr(at + 2);
 }
 
 // The system's text for an error without its line break.
@@ -199,6 +191,21 @@ std::string ActionLine(const Action& action, bool applied) {
 
 }  // namespace
 
+std::string FormatResource(IResources& resources, std::uint32_t id,
+                           std::initializer_list<std::string_view> arguments) {
+    const std::string format = resources.LoadString(id);
+    std::string out;
+    const std::string_view* next = arguments.begin();
+    std::size_t from = 0;
+    for (std::size_t at = text::FindText(format, "%s"); at != text::npos;
+         at = text::FindText(format, "%s", from)) {
+        out += format.substr(from, at - from);
+        if (next != arguments.end()) out += *next++;
+        from = at + 2;
+    }
+    return out + format.substr(from);
+}
+
 std::string IsoUtcTime(KeyTime time) {
     constexpr std::int64_t kSecondsPerDay = 86400;
     std::int64_t days = time / kSecondsPerDay;
@@ -303,7 +310,7 @@ std::string PlanText(Platform& os, const Plan& plan) { return PlanText(os, plan,
 
 std::string ReportText(Platform& os, const Report& report) {
     IResources& resources = os.resources;
-    std::string out = FormatResource(resources, IDS_HEADING, report.heading) + "\n";
+    std::string out = FormatResource(resources, IDS_HEADING, {report.heading}) + "\n";
     if (!report.allProfiles) out += "(HKEY_CURRENT_USER)\n";
     if (!report.registryRead) {
         return out + resources.LoadString(IDS_REGISTRY_UNREADABLE) + "\n";
@@ -322,9 +329,11 @@ std::string ReportText(Platform& os, const Report& report) {
                             : Printable(user.account) + " (" + Printable(user.sid) + ")") +
                        ": " + ReasonName(user.reason) + "\n";
                 out += "    " + Printable(FullKeyPath(user.sid, user.keyPath)) + "\n";
-                out += "    user " + IsoUtcTime(user.userOldestKeyTime);
+                out += "    " + FormatResource(resources, IDS_CLI_USER_TIME,
+                                               {IsoUtcTime(user.userOldestKeyTime)});
                 if (user.reason != StaleReason::kMachineKeyMissing) {
-                    out += ", machine " + IsoUtcTime(user.machineOldestKeyTime);
+                    out += FormatResource(resources, IDS_CLI_MACHINE_TIME,
+                                          {IsoUtcTime(user.machineOldestKeyTime)});
                 }
                 out += "\n";
             }
@@ -349,7 +358,7 @@ std::string ReportText(Platform& os, const Report& report) {
     if (!notScanned.empty()) out += "\n" + notScanned;
     if (unreadableCount != 0) {
         unreadable =
-            FormatResource(resources, IDS_USERS_UNREADABLE, std::to_string(unreadableCount));
+            FormatResource(resources, IDS_USERS_UNREADABLE, {std::to_string(unreadableCount)});
     }
 
     // The status, as the dialog's status line and result boxes say it.
@@ -419,18 +428,22 @@ std::string BackupsJson(Platform& os, const std::vector<KeptRun>& runs) {
     return Dump(document);
 }
 
-std::string BackupsText(Platform&, const std::vector<KeptRun>& runs) {
-    if (runs.empty()) return "No clean-up is kept.\n";
+std::string BackupsText(Platform& os, const std::vector<KeptRun>& runs) {
+    IResources& resources = os.resources;
+    if (runs.empty()) return resources.LoadString(IDS_CLI_NO_BACKUPS) + "\n";
     std::string out;
     for (const KeptRun& run : runs) {
         // The operator's name is UTF-8 in the manifest; the console line keeps ASCII only.
-        out +=
-            run.manifest.run + "  " + IsoUtcTime(run.manifest.time) + "  " +
-            Printable(TextOr(run.manifest.operatorName, "?")) + "  " + std::to_string(run.users) +
-            " user(s)  " + std::to_string(run.size) + " bytes  " + run.manifest.result +
-            (run.manifest.restoredTime != 0 ? "  restored " + IsoUtcTime(run.manifest.restoredTime)
-                                            : std::string()) +
-            "\n";
+        out += run.manifest.run + "  " + IsoUtcTime(run.manifest.time) + "  " +
+               Printable(TextOr(run.manifest.operatorName, "?")) + "  " +
+               FormatResource(resources, IDS_CLI_BACKUP_USERS, {std::to_string(run.users)}) + "  " +
+               FormatResource(resources, IDS_CLI_BACKUP_BYTES, {std::to_string(run.size)}) + "  " +
+               run.manifest.result;
+        if (run.manifest.restoredTime != 0) {
+            out += "  " + FormatResource(resources, IDS_CLI_BACKUP_RESTORED,
+                                         {IsoUtcTime(run.manifest.restoredTime)});
+        }
+        out += "\n";
     }
     return out;
 }
@@ -458,14 +471,16 @@ std::string RestoreText(Platform& os, const RestoreReport& report) {
         return "restore: " + ErrorText(os.system, report.error) + " (" +
                std::to_string(report.error) + ")\n";
     }
-    std::string out = "Run " + report.run + "\n";
+    std::string out = FormatResource(os.resources, IDS_CLI_RESTORE_RUN, {report.run}) + "\n";
     for (const RestoredItem& item : report.items) {
         out += std::string("  ") + RestoreOutcomeName(item.outcome) + "  " +
                ActionKindName(item.kind) + "  " + Printable(item.path);
         if (item.error != err::kSuccess) out += "  (" + std::to_string(item.error) + ")";
         out += "\n";
     }
-    if (report.items.empty()) out += "  nothing left to restore\n";
+    if (report.items.empty()) {
+        out += "  " + os.resources.LoadString(IDS_CLI_NOTHING_TO_RESTORE) + "\n";
+    }
     return out;
 }
 
@@ -486,11 +501,15 @@ std::string PurgeText(Platform& os, const PurgeReport& report) {
         return "purge: " + ErrorText(os.system, report.error) + "\n";
     }
     std::string out;
-    for (const std::string& run : report.purged) out += "purged " + run + "\n";
-    for (const auto& f : report.failed) {
-        out += "failed " + f.first + " (" + std::to_string(f.second) + ")\n";
+    for (const std::string& run : report.purged) {
+        out += FormatResource(os.resources, IDS_CLI_PURGED, {run}) + "\n";
     }
-    if (out.empty()) out = "No backup is that old.\n";
+    for (const auto& f : report.failed) {
+        out += FormatResource(os.resources, IDS_CLI_PURGE_FAILED,
+                              {f.first, std::to_string(f.second)}) +
+               "\n";
+    }
+    if (out.empty()) out = os.resources.LoadString(IDS_CLI_NOTHING_PURGED) + "\n";
     return out;
 }
 

@@ -1,7 +1,10 @@
 // What the console program shows of a run: the JSON document (UTF-8) and the text (ANSI code
 // page, with the dialog's texts from the string table where they apply).
 #pragma once
+#include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -26,6 +29,10 @@ struct Report {
     std::string backupRun;  // clean: the run id of the backup kept; empty without one
 };
 
+// The resource text with each "%s" replaced by the next of `arguments`, in order (none left: by
+// nothing). Nothing else of the text is read as a format, and an argument never is.
+std::string FormatResource(IResources& resources, std::uint32_t id,
+                           std::initializer_list<std::string_view> arguments);
 // Seconds since 1970 as "2020-09-13T12:26:40Z".
 std::string IsoUtcTime(KeyTime time);
 // The release of the product a registration was found under; empty when none fits.

@@ -39,6 +39,12 @@ scan_hex() {
   printf '%s\n\n%s%s\n' "${heading/\%s/Ovaline/Ovaline Sketch}" \
     "$(text_of "$1" IDS_NO_INVALID_ENTRIES)" "$(text_of "$1" IDS_CLEANUP_NOT_NEEDED)" | ansi_hex
 }
+# Whether standard error of a console run holds the line of a string (run name, language, id).
+err_says() {
+  local said
+  said=$(od -An -tx1 "$E2E_WORK/$1.err" | tr -d ' \n')
+  [[ "$said" == *"$(printf '%s\n' "$(text_of "$2" "$3")" | ansi_hex)"* ]]
+}
 declare -A ok_text=([en]="Clean Up" [ja]="クリーンアップ")
 declare -A cancel_text=([en]="Cancel" [ja]="キャンセル")
 
@@ -119,6 +125,11 @@ for run in "en en_US.UTF-8 ja 1252" "ja ja_JP.UTF-8 en 932"; do
     test "$(od -An -tx1 "$E2E_WORK/scan-$other.out" | tr -d ' \n')" = "$(scan_hex "$other")"
   cli_run "usage-$lang" scan --lang xx
   e2e_check "[$lang] --lang xx is a usage error" status_is 2 "usage-$lang"
+  e2e_check "[$lang] which standard error tells in $lang" \
+    err_says "usage-$lang" "$lang" IDS_CLI_LANG_NEEDS_NAME
+  cli_run "restore-$other" restore --lang "$other"
+  e2e_check "[$lang] a restore without a run tells so in $other (exit 2)" \
+    eval 'status_is 2 "restore-$other" && err_says "restore-$other" "$other" IDS_CLI_RESTORE_NEEDS_RUN'
   e2e_stop_tool
 done
 

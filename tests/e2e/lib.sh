@@ -167,7 +167,8 @@ e2e_string_text() {
   local id
   id=$(sed -n "s/^#define $1 \\([0-9]*\\)\$/\\1/p" "$QV_SOURCE/res/resource.h")
   [ -n "$id" ] || { echo "no string $1 in res/resource.h" >&2; return 1; }
-  sed -n "s/^QV_STRING($id, \"\\(.*\\)\")\$/\\1/p" "$QV_SOURCE/res/strings.inc"
+  # A line names its id by number or by name.
+  sed -n "s/^QV_STRING(\\($id\\|$1\\), \"\\(.*\\)\")\$/\\2/p" "$QV_SOURCE/res/strings.inc"
 }
 e2e_hex() { iconv -f UTF-8 -t CP932 | od -An -tx1 | tr -d ' \n'; }
 e2e_string_hex() { e2e_string_text "$1" | tr -d '\n' | e2e_hex; }

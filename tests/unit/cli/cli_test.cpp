@@ -182,25 +182,35 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         Strings options;
         const char* settingsLanguage;  // Language= of a trusted settings file; none when null
         Expected expected;
+        Expected beforeSettings;  // usage and settings errors come before the file is read
     };
     const Row rows[] = {
-        {0x0409, {}, nullptr, kEn},
-        {0x040C, {}, nullptr, kEn},  // French
-        {0x0804, {}, nullptr, kEn},  // Chinese
-        {0x0411, {}, nullptr, kJa},
-        {0x0411, {"--lang", "en"}, nullptr, kEn},
-        {0x0409, {"--lang", "JA"}, nullptr, kJa},
-        {0x0409, {}, "ja", kJa},
-        {0x0411, {}, "en", kEn},
-        {0x0411, {"--lang", "ja"}, "en", kJa},
-        {0x0411, {}, "fr", kJa},  // a language without texts leaves the interface's
+        {0x0409, {}, nullptr, kEn, kEn},
+        {0x040C, {}, nullptr, kEn, kEn},  // French
+        {0x0804, {}, nullptr, kEn, kEn},  // Chinese
+        {0x0411, {}, nullptr, kJa, kJa},
+        {0x0411, {"--lang", "en"}, nullptr, kEn, kEn},
+        {0x0409, {"--lang", "JA"}, nullptr, kJa, kJa},
+        {0x0409, {}, "ja", kJa, kEn},
+        {0x0411, {}, "en", kEn, kJa},
+        {0x0411, {"--lang", "ja"}, "en", kJa, kJa},
+        {0x0411, {}, "fr", kJa, kJa},  // a language without texts leaves the interface's
     };
     const std::string heading[] = {
         "Cleaning up user data for Ovaline/Ovaline Sketch:\n\n",
         fake::Cp932("Ovaline/Ovaline Sketch 用のユーザ データをクリーンアップします:\n\n")};
+    // A line of the scan's evidence: the labels of the two key times.
+    const std::string times[][2] = {{"\n    user ", ", machine "},
+                                    {fake::Cp932("\n    ユーザ "), fake::Cp932("、マシン ")}};
     const std::string question[] = {
-        "Are you sure you want to delete the selected user data? [y/N] ",
-        fake::Cp932("選択したユーザ データを本当に削除しますか? [y/N] ")};
+        "Are you sure you want to delete the selected user data? [y/N] Nothing was changed.\n",
+        fake::Cp932("選択したユーザ データを本当に削除しますか? [y/N] 何も変更されていません。\n")};
+    const std::string usage[] = {"--registration needs a key name\n",
+                                 fake::Cp932("--registration には、キー名を指定してください。\n")};
+    // A settings file that is not there, named with what reads like a format: taken as it is.
+    const std::string missing[] = {
+        "--settings: no such file: C:\\%s%d.ini\n",
+        fake::Cp932("--settings: ファイル C:\\%s%d.ini が見つかりません。\n")};
     StaleEnglish();
     for (const Row& row : rows) {
         Strings options = row.options;
@@ -222,12 +232,26 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         EXPECT_EQ(cli::RunCli(m.platform(), scan, with({"scan"})), ExitCode::kStaleFound)
             << scan.Err();
         EXPECT_EQ(scan.Out().substr(0, heading[row.expected].size()), heading[row.expected]);
+        for (const std::string& label : times[row.expected]) {
+            EXPECT_NE(scan.Out().find(label), std::string::npos) << scan.Out();
+        }
 
         fake::FakeConsole clean;
         clean.SetInteractive();
         clean.Type("n");
         EXPECT_EQ(cli::RunCli(m.platform(), clean, with({"clean"})), ExitCode::kNotRun);
         EXPECT_NE(clean.Err().find(question[row.expected]), std::string::npos) << clean.Err();
+
+        fake::FakeConsole wrong;
+        EXPECT_EQ(cli::RunCli(m.platform(), wrong, with({"clean", "--registration", ""})),
+                  ExitCode::kNotRun);
+        EXPECT_EQ(wrong.Err(), usage[row.beforeSettings]);
+
+        fake::FakeConsole absent;
+        Strings args = {"scan", "--settings", "C:\\%s%d.ini"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        EXPECT_EQ(cli::RunCli(m.platform(), absent, args), ExitCode::kNotRun);
+        EXPECT_EQ(absent.Err(), missing[row.beforeSettings]);
     }
 }
 
@@ -684,7 +708,8 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
         SCOPED_TRACE(line);
         const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
         EXPECT_EQ(parsed.outcome, ParseOutcome::kUsageError);
-        EXPECT_FALSE(parsed.text.empty());
+        // Either the reader's words or one of the program's texts, never neither nor both.
+        EXPECT_NE(parsed.text.empty(), parsed.messageId == 0) << parsed.text;
     }
 }
 
