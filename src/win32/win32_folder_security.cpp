@@ -27,6 +27,19 @@ bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
     return UserSid(user) != nullptr && sid != nullptr && ::EqualSid(UserSid(user), sid);
 }
 
+// The owner and the DACL of the open file or folder; both point into *held, which owns the
+// descriptor they were read from. A null DACL is no DACL at all.
+Win32Error ReadOwnerAndDacl(HANDLE entry, PSID* owner, PACL* dacl,
+                            UniqueLocalMemory* held) noexcept {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    DWORD r = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner,
+                                nullptr, dacl, nullptr, &raw);
+    if (r != ERROR_SUCCESS) return r;
+    *held = UniqueLocalMemory(raw);
+    return err::kSuccess;
+}
+
 }  // namespace
 
 std::vector<void*> ProcessUser() noexcept {
@@ -106,12 +119,8 @@ Win32Error CheckGrants(HANDLE folder, PSECURITY_DESCRIPTOR asked) noexcept {
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    DWORD r = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &raw);
-    if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(raw);
+    UniqueLocalMemory held;
+    if (Win32Error e = ReadOwnerAndDacl(folder, &owner, &dacl, &held); e != err::kSuccess) return e;
 
     // No DACL at all grants everyone everything.
     if (dacl == nullptr) return err::kAccessDenied;
@@ -167,12 +176,8 @@ Win32Error CheckHolders(HANDLE entry, ACCESS_MASK rights) noexcept {
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    DWORD r = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &raw);
-    if (r != ERROR_SUCCESS) return r;
-    UniqueLocalMemory held(raw);
+    UniqueLocalMemory held;
+    if (Win32Error e = ReadOwnerAndDacl(entry, &owner, &dacl, &held); e != err::kSuccess) return e;
 
     if (!isTrusted(owner) || dacl == nullptr) return err::kAccessDenied;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
