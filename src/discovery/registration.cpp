@@ -288,53 +288,31 @@ Win32Error CheckNotALink(IRegistry& registry, HKey key) {
 
 }  // namespace
 
-Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
-                                std::uint32_t access, UniqueKey* key) {
-    // KEY_QUERY_VALUE, to read the link's value.
-    constexpr std::uint32_t kQueryValue = 0x1;
-    key->reset();
-    UniqueKey current(registry);  // the key reached so far, once it is one the walk opened
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t cut = text::Find(path, '\\', start);
-        const bool last = cut == text::npos;
-        std::string_view name = path.substr(start, last ? text::npos : cut - start);
-        UniqueKey next(registry);
-        Win32Error e = registry.OpenLinkKey(
-            current ? current.get() : parent, name,
-            (last ? access : reg::kKeyRead | (access & reg::kViewMask)) | kQueryValue, next.put());
-        if (e != err::kSuccess) return e;
-        if ((e = CheckNotALink(registry, next.get())) != err::kSuccess) return e;
-        current = std::move(next);
-        if (last) break;
-        start = cut + 1;
-    }
-    *key = std::move(current);
-    return err::kSuccess;
-}
+namespace {
 
-Win32Error CreateKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
-                                  std::uint32_t access, UniqueKey* key,
-                                  std::uint32_t* disposition) {
-    // KEY_QUERY_VALUE to read a link's value, KEY_CREATE_SUB_KEY to make the next name below.
+// The walk of OpenKeyRefusingLinks and CreateKeyRefusingLinks: with `make`, a missing name is
+// made instead of ending the walk.
+Win32Error WalkKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
+                                std::uint32_t access, bool make, UniqueKey* key,
+                                std::uint32_t* disposition) {
+    // KEY_QUERY_VALUE to read a link's value; KEY_CREATE_SUB_KEY to make the next name below.
     constexpr std::uint32_t kQueryValue = 0x1;
     constexpr std::uint32_t kCreateSubKey = 0x4;
+    const std::uint32_t onTheWay =
+        reg::kKeyRead | (make ? kCreateSubKey : 0u) | (access & reg::kViewMask);
     key->reset();
-    UniqueKey current(registry);
+    UniqueKey current(registry);  // the key reached so far, once it is one the walk opened
     std::uint32_t made = reg::kOpenedExistingKey;
     std::size_t start = 0;
     for (;;) {
         std::size_t cut = text::Find(path, '\\', start);
         const bool last = cut == text::npos;
         std::string_view name = path.substr(start, last ? text::npos : cut - start);
-        const std::uint32_t wanted =
-            (last ? access : reg::kKeyRead | kCreateSubKey | (access & reg::kViewMask)) |
-            kQueryValue;
+        const std::uint32_t wanted = (last ? access : onTheWay) | kQueryValue;
         const HKey at = current ? current.get() : parent;
         UniqueKey next(registry);
         Win32Error e = registry.OpenLinkKey(at, name, wanted, next.put());
-        if (e == err::kFileNotFound) {
-            next.reset();
+        if (make && e == err::kFileNotFound) {
             e = registry.CreateKey(at, name, reg::kOptionNonVolatile, wanted, next.put(), &made);
             // Found missing a moment ago: a key there now came from someone else, maybe as a
             // link that the create followed.
@@ -358,6 +336,19 @@ Win32Error CreateKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_
     if (disposition != nullptr) *disposition = made;
     *key = std::move(current);
     return err::kSuccess;
+}
+
+}  // namespace
+
+Win32Error OpenKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
+                                std::uint32_t access, UniqueKey* key) {
+    return WalkKeyRefusingLinks(registry, parent, path, access, false, key, nullptr);
+}
+
+Win32Error CreateKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
+                                  std::uint32_t access, UniqueKey* key,
+                                  std::uint32_t* disposition) {
+    return WalkKeyRefusingLinks(registry, parent, path, access, true, key, disposition);
 }
 
 }  // namespace qv
