@@ -65,11 +65,8 @@ std::string CheckFence(IFileHandles& files, FileRef folder, const ProfileFence& 
     if (files.QueryIdentity(folder, &identity) != err::kSuccess) {
         return "its identity cannot be read";
     }
-    auto holds = [&identity](const std::vector<FileIdentity>& list) {
-        return std::find(list.begin(), list.end(), identity) != list.end();
-    };
-    if (holds(fence.profiles)) return "another user's profile";
-    if (whole && holds(fence.holders)) return "holds another user's profile";
+    if (Holds(fence.profiles, identity)) return "another user's profile";
+    if (whole && Holds(fence.holders, identity)) return "holds another user's profile";
     return std::string();
 }
 

@@ -176,10 +176,6 @@ bool IdentityOf(IFileHandles& handles, const std::string& folder, FileIdentity* 
     return handles.QueryIdentity(opened.get(), identity) == err::kSuccess;
 }
 
-bool Holds(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
-    return std::find(identities.begin(), identities.end(), identity) != identities.end();
-}
-
 // The folders from another profile's folder up to this user's profile folder, when it lies inside
 // that: each prefix of its full path opened by its path, until one is the user's own folder. The
 // other profile itself is left out; nothing when the way up never meets the user's folder.
@@ -204,6 +200,10 @@ std::vector<FileIdentity> FoldersHolding(Platform& os, const std::string& other,
 }
 
 }  // namespace
+
+bool Holds(const std::vector<FileIdentity>& identities, const FileIdentity& identity) {
+    return std::find(identities.begin(), identities.end(), identity) != identities.end();
+}
 
 bool ReadMachineProfiles(Platform& os, std::vector<MachineProfile>* profiles, bool identify) {
     std::vector<std::string> sids;

@@ -67,6 +67,8 @@ struct ProfileFence {
     std::vector<FileIdentity> profiles;
     std::vector<FileIdentity> holders;
 };
+// Whether `identity` is one of `identities`.
+[[nodiscard]] bool Holds(const std::vector<FileIdentity>& identities, const FileIdentity& identity);
 
 // The user's profile folder (from the machine's profile list, which the user cannot change) and
 // the folders of the profile that hold other programs' data too.
