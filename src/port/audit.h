@@ -57,9 +57,9 @@ class IAuditStore : public Port {
     // the lower limit QUORVANE_AUDIT_ROTATE_BYTES gives, which only tests set), the log is renamed
     // "audit.1.jsonl" after "audit.1.jsonl" ... "audit.4.jsonl" have each moved one up and
     // "audit.5.jsonl" is deleted; a new log is then opened with the checks of Open and the line
-    // written there. Rotated logs are never overwritten. A rotation that cannot be made (another
-    // process holds the log open) is left for a later line and this one is appended to the log as
-    // it is: a line is never lost nor split over two files.
+    // written there. Renames never replace a file. A rotation that cannot be made (another process
+    // holds the log open) is left for a later line and this one is appended to the log as it is:
+    // a line is never lost nor split over two files.
     [[nodiscard]] virtual Win32Error Append(std::string_view utf8Line) noexcept = 0;
     // Closes the log; nothing when it is not open.
     virtual void Close() noexcept = 0;

@@ -160,24 +160,37 @@ void Win32AuditStore::RotateBefore(std::uint64_t adding) noexcept {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(log_.get(), &size) || size.QuadPart <= 0) return;
     if (static_cast<std::uint64_t>(size.QuadPart) + adding <= rotateBytes_) return;
-    std::string names[kAuditRotatedLogs + 1];
+    // names[0] is the log, names[n] "audit.<n>.jsonl", names[kAuditRotatedLogs + 1] the name the
+    // log takes on its way to "audit.1.jsonl".
+    std::string names[kAuditRotatedLogs + 2];
     try {
         names[0] = folderPath_ + "\\" + kLogName;
         for (int n = 1; n <= kAuditRotatedLogs; ++n) {
             names[n] = folderPath_ + "\\audit." + std::to_string(n) + ".jsonl";
         }
+        names[kAuditRotatedLogs + 1] = folderPath_ + "\\audit.0.jsonl";
     } catch (const std::bad_alloc&) {
         return;
     }
-    // The log is renamed by its name in the folder held open since Open (which cannot be moved or
-    // replaced meanwhile). This process's handle shares no deletion, so it goes first; a log that
-    // another process holds cannot be renamed, and is opened again as it was. The renames never
-    // replace: a name still taken keeps everything below it where it is.
+    const std::string& leaving = names[kAuditRotatedLogs + 1];
+    // Moves every rotated log one up (the oldest is dropped) and the leaving log to audit.1. The
+    // renames never replace: a name still taken keeps the leaving log where it is, for next time.
+    auto place = [&]() {
+        (void)::DeleteFileA(names[kAuditRotatedLogs].c_str());
+        for (int n = kAuditRotatedLogs - 1; n >= 1; --n) {
+            (void)::MoveFileExA(names[n].c_str(), names[n + 1].c_str(), 0);
+        }
+        return ::MoveFileExA(leaving.c_str(), names[1].c_str(), 0) != FALSE;
+    };
+    // The logs are renamed by their names in the folder held open since Open (which cannot be
+    // moved or replaced meanwhile). This process's handle shares no deletion, so it goes first.
+    // The log is first renamed aside: a log another process holds open cannot be, and then nothing
+    // is moved and the log is opened again as it was. Meanwhile another writer finds no log and
+    // makes a new one: its lines are kept either way.
     log_.reset();
-    (void)::DeleteFileA(names[kAuditRotatedLogs].c_str());
-    for (int n = kAuditRotatedLogs - 1; n >= 0; --n) {
-        (void)::MoveFileExA(names[n].c_str(), names[n + 1].c_str(), 0);
-    }
+    if (::GetFileAttributesA(leaving.c_str()) != INVALID_FILE_ATTRIBUTES && !place()) return;
+    if (!::MoveFileExA(names[0].c_str(), leaving.c_str(), 0)) return;
+    (void)place();
 }
 
 Win32Error Win32AuditStore::Append(std::string_view utf8Line) noexcept {
