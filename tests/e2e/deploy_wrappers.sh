@@ -34,10 +34,11 @@ printf '[Quorvane]\r\nCompany=Brennard\r\nProduct=Ovaline\r\nVersion=R16.0\r\n' 
 chmod 755 "$package" "$package/conf"
 chmod 644 "$package/Quorvane.ini" "$package/conf/Ovaline.ini"
 
-# A start-up script's surroundings: a batch file that changes to C:\Windows\System32 and calls the
-# wrapper with the arguments given.
+# A start-up script's surroundings: a batch file that changes to C:\Windows\System32 and hands
+# over to the wrapper with the arguments given (without "call", whose exit code Wine's cmd loses),
+# so that the process's exit code is the wrapper's.
 driver="$(qv_unix_path "$E2E_PREFIX" 'C:\from-system32.cmd')"
-printf '@echo off\r\ncd /d C:\\windows\\system32\r\ncall "%s\\%%1" %%2 %%3 %%4\r\nexit /b %%ERRORLEVEL%%\r\n' \
+printf '@echo off\r\ncd /d C:\\windows\\system32\r\n"%s\\%%1" %%2 %%3 %%4\r\n' \
   "$package_dir" >"$driver"
 
 # The exit code of a wrapper run from C:\Windows\System32 (its output goes to the log).
