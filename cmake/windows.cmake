@@ -154,7 +154,8 @@ add_test(NAME qv_program_imports
 include(${CMAKE_SOURCE_DIR}/tests/e2e/probe.cmake OPTIONAL)
 
 # The release package (`cmake --build <dir> --target package`): a zip with both programs, the
-# deployment engines' batch wrappers, the README and the licence, in one folder "quorvane".
+# deployment engines' scripts (batch and PowerShell), the README and the licence, in one folder
+# "quorvane".
 set(QV_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package/quorvane)
 set(QV_PACKAGE ${CMAKE_BINARY_DIR}/quorvane-${PROJECT_VERSION}.zip)
 set(QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane>)
@@ -163,7 +164,8 @@ if(TARGET quorvane-cli)
   list(APPEND QV_PACKAGE_PROGRAMS $<TARGET_FILE:quorvane-cli>)
   list(APPEND QV_PACKAGE_DEPENDS quorvane-cli)
 endif()
-file(GLOB qv_deploy_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/deploy/*.cmd)
+file(GLOB qv_deploy_scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/deploy/*.cmd
+     ${CMAKE_SOURCE_DIR}/deploy/*.ps1)
 add_custom_command(OUTPUT ${QV_PACKAGE}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/package
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QV_PACKAGE_DIR}

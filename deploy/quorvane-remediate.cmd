@@ -1,9 +1,15 @@
 @echo off
-rem Remediation script for deployment engines (Intune Remediations, Configuration Manager, a
-rem Group Policy computer start-up script): removes every stale registration found.
-rem Exit code 0: everything selected removed; 2: a usage error; 3: a profile could not be read
-rem or an action failed or was refused (see the audit log in %ProgramData%\Quorvane).
-rem Extra arguments narrow the selection, for example --user NAME or --registration KEYNAME.
+rem Remediation script for deployment engines (a Group Policy computer start-up script, a task):
+rem removes every stale registration found.
+rem Exit code 0: everything selected removed, or nothing to do; 2: a usage error or unusable
+rem settings; 3: a profile could not be read or an action failed or was refused (see the audit log
+rem in %ProgramData%\Quorvane); 4: an internal error; 5: another run holds the machine.
+rem Extra arguments narrow the selection, for example --user NAME or --registration KEYNAME; a
+rem relative path in them (--settings) is taken from this script's folder, whatever the current
+rem directory.
 setlocal
+pushd "%~dp0"
 "%~dp0quorvane-cli.exe" clean --yes %*
-exit /b %ERRORLEVEL%
+set code=%ERRORLEVEL%
+popd
+exit /b %code%

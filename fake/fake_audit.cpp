@@ -59,6 +59,13 @@ Win32Error FakeAuditStore::Append(std::string_view utf8Line) noexcept {
     if (failAppend_ != err::kSuccess) return failAppend_;
     if (utf8Line.find_first_of("\r\n") != std::string_view::npos) return err::kInvalidParameter;
     try {
+        if (!contents_.empty() && !held_ && contents_.size() + utf8Line.size() + 1 > rotateBytes_) {
+            for (std::size_t n = kAuditRotatedLogs - 1; n > 0; --n) {
+                rotated_[n] = std::move(rotated_[n - 1]);
+            }
+            rotated_[0] = std::move(contents_);
+            contents_.clear();
+        }
         contents_.append(utf8Line.data(), utf8Line.size());
         contents_ += '\n';
     } catch (const std::exception&) {

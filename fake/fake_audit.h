@@ -9,6 +9,7 @@
 // compares the trustees. A log file that is a link is refused the same way. Appends need an open
 // log and land whole at the end of the file.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,11 +30,17 @@ class FakeAuditStore final : public IAuditStore {
     // Every Open, or every Append, fails with that error until it is set to 0 again.
     void FailOpen(Win32Error error) { failOpen_ = error; }
     void FailAppend(Win32Error error) { failAppend_ = error; }
+    // The rotation size (kAuditRotateBytes unless set).
+    void SetRotateBytes(std::uint64_t bytes) { rotateBytes_ = bytes; }
+    // Another process holds the log open: it cannot be renamed.
+    void HoldLog(bool held) { held_ = held; }
 
     // --- inspection ---
     // The log file's bytes, and its lines without their line feeds.
     const std::string& Contents() const { return contents_; }
     std::vector<std::string> Lines() const;
+    // The bytes of "audit.<n>.jsonl" (1 to kAuditRotatedLogs), empty when there is none.
+    const std::string& Rotated(int n) const { return rotated_[static_cast<std::size_t>(n - 1)]; }
     Entry Folder() const { return folder_; }
     // The descriptor the folder has: the one it was created with, or the one set up.
     const std::string& FolderSecurity() const { return folderSecurity_; }
@@ -59,6 +66,9 @@ class FakeAuditStore final : public IAuditStore {
     std::string folderSecurity_;
     Entry log_ = Entry::kMissing;
     std::string contents_;
+    std::string rotated_[kAuditRotatedLogs];
+    std::uint64_t rotateBytes_ = kAuditRotateBytes;
+    bool held_ = false;
     std::vector<std::string> asked_;
     std::vector<AuditPlace> places_;
     Win32Error failOpen_ = err::kSuccess;

@@ -78,6 +78,16 @@ else
   failed=$((failed + drift))
 fi
 
+step "deployment scripts and JSON schemas"
+# The .ps1 scripts cannot run here (no PowerShell): they are checked against docs/fleet.md. The
+# schemas are checked against hand-written examples and the JSON examples of the Markdown files;
+# the end-to-end tests' documents are checked after those tests (tests/e2e/run_all.sh).
+python3 scripts/check_deploy_scripts.py 2>&1 | tee "$QV_BUILD/deploy-scripts.log"
+count_summary "$QV_BUILD/deploy-scripts.log" "the deployment scripts' checks"
+python3 scripts/check_schemas.py --self-test --markdown README.md docs/*.md 2>&1 |
+  tee "$QV_BUILD/schema-examples.log"
+count_summary "$QV_BUILD/schema-examples.log" "the schema checks"
+
 step "native build and unit tests"
 if qv_configure native && qv_build native; then
   qv_ctest native --parallel 2 --timeout 600 </dev/null 2>&1 | tee "$QV_BUILD/native-tests.log"
@@ -104,18 +114,18 @@ if ! { qv_configure mingw && qv_build mingw; }; then
 fi
 
 step "release package"
-# The zip holds both programs, the batch wrappers, the README and the licence in one folder.
+# The zip holds both programs, the deployment scripts, the README and the licence in one folder.
 package_lists_everything() {
   local listing want
   qv_build mingw --target package >/dev/null || return 1
   listing=$(cmake -E tar tf "$QV_BUILD"/mingw/quorvane-*.zip) || return 1
   for want in quorvane.exe quorvane-cli.exe quorvane-detect.cmd quorvane-remediate.cmd \
-    README.md LICENSE; do
+    intune-detect.ps1 intune-remediate.ps1 configmgr-discovery.ps1 README.md LICENSE; do
     grep -qx "quorvane/$want" <<<"$listing" || { echo "  missing: $want"; return 1; }
   done
 }
 if package_lists_everything; then
-  echo "PASS: the release package holds both programs, the wrappers, the README and the licence"
+  echo "PASS: the release package holds both programs, the deployment scripts, the README and the licence"
   passed=$((passed + 1))
 else
   echo "FAIL: the release package"

@@ -163,14 +163,10 @@ void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
 // stops the clean-up. A folder of the tool's moved aside is reported there too. Unless `backup` is
 // off, what the clean-up removes is kept for a restore; a backup that cannot be started keeps
 // anything from being removed.
-[[nodiscard]] RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console,
+[[nodiscard]] RemovalOutcome ApplyWithAuditLog(Workspace& ws, IConsole& console, AuditLog& audit,
                                                const Findings& findings, Plan* plan, bool backup,
                                                std::string* backupRun) {
     Platform& os = ws.services.os;
-    AuditLog audit(os, kAuditProgramConsole);
-    std::vector<MovedAside> moved;
-    (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
-    ReportMovedAside(console, moved);
     ws.audit = &audit;
     std::unique_ptr<RunBackup> kept;
     RemovalOutcome removal = RemovalOutcome::kFailed;
@@ -207,8 +203,8 @@ bool EveryActionDone(const Plan& plan) {
 }
 
 // backups, restore and purge. A restore or purge is written to the audit log.
-ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& options,
-                          RunOutcome* outcome) {
+ExitCode RunBackupCommand(Workspace& ws, IConsole& console, AuditLog* runLog,
+                          const Options& options, RunOutcome* outcome) {
     Platform& os = ws.services.os;
     std::string json;
     std::string text;
@@ -221,10 +217,7 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
         text = e != err::kSuccess ? "backups: " + SystemErrorText(os.system, e)
                                   : BackupsText(os, runs);
     } else {
-        AuditLog audit(os, kAuditProgramConsole);
-        std::vector<MovedAside> moved;
-        (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
-        ReportMovedAside(console, moved);
+        AuditLog& audit = *runLog;
         ws.audit = &audit;
         if (options.command == Command::kRestore) {
             RestoreReport report = RestoreRun(ws, options.run, options.selection.users);
@@ -251,10 +244,13 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
     return ExitCodeOf(*outcome);
 }
 
-}  // namespace
+bool ChangesMachine(Command command) {
+    return command == Command::kClean || command == Command::kRestore || command == Command::kPurge;
+}
 
-ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args) {
-    ParsedCommandLine parsed = ParseCommandLine(args);
+// The run of a parsed command line; `audit` is the run's open audit log for a command that
+// changes the machine (ChangesMachine), else null.
+ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, AuditLog* audit) {
     RunOutcome outcome;
     if (parsed.outcome == ParseOutcome::kHelp) {
         console.WriteText(ConsoleStream::kOut, parsed.text);
@@ -310,7 +306,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};
     if (options.command == Command::kBackups || options.command == Command::kRestore ||
         options.command == Command::kPurge) {
-        return RunBackupCommand(ws, console, options, &outcome);
+        return RunBackupCommand(ws, console, audit, options, &outcome);
     }
     report.registryRead = ScanInDialogOrder(ws, report.products, &report.findings);
     outcome.registryUnreadable = !report.registryRead;
@@ -327,8 +323,9 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                 outcome.notConfirmed = true;
                 return ExitCodeOf(outcome);
             }
-            const RemovalOutcome removal = ApplyWithAuditLog(
-                ws, console, report.findings, &report.plan, !options.noBackup, &report.backupRun);
+            const RemovalOutcome removal =
+                ApplyWithAuditLog(ws, console, *audit, report.findings, &report.plan,
+                                  !options.noBackup, &report.backupRun);
             report.applied = true;
             outcome.actionFailed =
                 removal != RemovalOutcome::kDone || !EveryActionDone(report.plan);
@@ -341,6 +338,35 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
         console.WriteText(ConsoleStream::kOut, ReportText(os, report));
     }
     return ExitCodeOf(outcome);
+}
+
+}  // namespace
+
+// A run that changes or could change something (clean, restore, purge) is framed in the audit log
+// by its run-start and run-end lines from before its settings are read to its exit code, also when
+// it stops before acting or unwinds from an exception (exit code 4).
+ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args) {
+    ParsedCommandLine parsed = ParseCommandLine(args);
+    const Command command = parsed.options.command;
+    if (parsed.outcome != ParseOutcome::kRun || !ChangesMachine(command) ||
+        IsWindows9x(os.system)) {
+        return RunParsed(os, console, std::move(parsed), nullptr);
+    }
+    const bool admin = !parsed.options.currentUser && IsMemberOfAdministrators(os);
+    Tables tables;
+    HiveBook hives;
+    Workspace ws{Services{os, false}, tables, admin, 0, &hives};
+    AuditLog audit(os, kAuditProgramConsole);
+    std::vector<MovedAside> moved;
+    (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
+    ReportMovedAside(console, moved);
+    const char* name = command == Command::kClean     ? "clean"
+                       : command == Command::kRestore ? "restore"
+                                                      : "purge";
+    RunRecord record(audit, {name, admin ? "all-profiles" : "current-user", &args});
+    const ExitCode code = RunParsed(os, console, std::move(parsed), &audit);
+    record.Finish(static_cast<int>(code));
+    return code;
 }
 
 }  // namespace qv::cli

@@ -1,6 +1,7 @@
 #include "security/audit_log.h"
 
 #include <exception>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <utility>
 
@@ -13,7 +14,46 @@ namespace {
 
 constexpr std::size_t kRunIdBytes = 16;
 
+#ifndef QV_PROGRAM_VERSION
+#error "QV_PROGRAM_VERSION is set by the build from the project's version"
+#endif
+
+// The results a run-end line counts, in the order of AuditLog::results_.
+constexpr std::string_view kCountedResults[] = {"done", "failed", "refused", "skipped"};
+
+// One argument as a command line spells it: in double quotes when empty or holding a blank or a
+// double quote, whose inner double quotes are then escaped with a backslash.
+void AppendArgument(std::string_view argument, std::string* line) {
+    if (!line->empty()) *line += ' ';
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos) {
+        line->append(argument.data(), argument.size());
+        return;
+    }
+    *line += '"';
+    for (char c : argument) {
+        if (c == '"') *line += '\\';
+        *line += c;
+    }
+    *line += '"';
+}
+
+// What every line begins with: when, which run, which program, on which machine, by whom.
+nlohmann::ordered_json Head(std::int64_t time, const std::string& run, const std::string& program,
+                            const std::string& machine, const std::string& operatorName,
+                            const std::string& operatorSid) {
+    nlohmann::ordered_json line;
+    line["time"] = Iso8601Utc(time);
+    line["run"] = run;
+    line["program"] = program;
+    if (!machine.empty()) line["machine"] = machine;
+    if (!operatorName.empty()) line["operator"] = operatorName;
+    if (!operatorSid.empty()) line["operatorSid"] = operatorSid;
+    return line;
+}
+
 }  // namespace
+
+std::string_view AuditProgramVersion() { return QV_PROGRAM_VERSION; }
 
 AuditLog::AuditLog(Platform& os, std::string program) : os_(os), program_(std::move(program)) {}
 
@@ -57,13 +97,7 @@ Win32Error AuditLog::Open(AuditPlace place) {
 
 std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
     ISystem& system = os_.system;
-    nlohmann::ordered_json line;
-    line["time"] = Iso8601Utc(time);
-    line["run"] = run_;
-    line["program"] = program_;
-    if (!machine_.empty()) line["machine"] = machine_;
-    if (!operator_.empty()) line["operator"] = operator_;
-    if (!operatorSid_.empty()) line["operatorSid"] = operatorSid_;
+    nlohmann::ordered_json line = Head(time, run_, program_, machine_, operator_, operatorSid_);
     line["user"] = Utf8OrAsIs(system, entry.userSid);
     if (!entry.userAccount.empty()) line["userAccount"] = Utf8OrAsIs(system, entry.userAccount);
     line["action"] = Utf8OrAsIs(system, entry.action);
@@ -74,7 +108,8 @@ std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void AuditLog::Record(const AuditEntry& entry) noexcept {
+template <typename Make>
+void AuditLog::Write(Make make) noexcept {
     if (!open_) {
         Win32Error e = OpenStore();
         if (e != err::kSuccess) {
@@ -86,7 +121,7 @@ void AuditLog::Record(const AuditEntry& entry) noexcept {
     }
     std::string line;
     try {
-        line = Line(entry, os_.system.CurrentTime());
+        line = make(os_.system.CurrentTime());
     } catch (const std::exception&) {
         Fail(err::kNotEnoughMemory);
         ++unwritten_;
@@ -97,6 +132,60 @@ void AuditLog::Record(const AuditEntry& entry) noexcept {
         Fail(e);
         ++unwritten_;
     }
+}
+
+void AuditLog::Record(const AuditEntry& entry) noexcept {
+    for (std::size_t i = 0; i < std::size(kCountedResults); ++i) {
+        if (entry.result == kCountedResults[i]) ++results_[i];
+    }
+    Write([&](std::int64_t time) { return Line(entry, time); });
+}
+
+void AuditLog::RecordRunStart(const RunStart& start) noexcept {
+    Write([&](std::int64_t time) { return RunStartLine(start, time); });
+}
+
+void AuditLog::RecordRunEnd(int exitCode, std::string_view summaryJson) noexcept {
+    Write([&](std::int64_t time) { return RunEndLine(exitCode, summaryJson, time); });
+}
+
+std::string AuditLog::RunStartLine(const RunStart& start, std::int64_t time) const {
+    ISystem& system = os_.system;
+    std::string commandLine;
+    if (start.arguments != nullptr) {
+        for (const std::string& argument : *start.arguments) AppendArgument(argument, &commandLine);
+    }
+    commandLine = Utf8OrAsIs(system, commandLine);
+    if (commandLine.size() > kAuditMaxCommandLineBytes)
+        commandLine.resize(kAuditMaxCommandLineBytes);
+    nlohmann::ordered_json line = Head(time, run_, program_, machine_, operator_, operatorSid_);
+    line["action"] = "run-start";
+    line["version"] = std::string(AuditProgramVersion());
+    line["command"] = Utf8OrAsIs(system, start.command);
+    line["mode"] = Utf8OrAsIs(system, start.mode);
+    line["commandLine"] = commandLine;
+    // A command line cut inside a character: the replacement character stands for the rest.
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string AuditLog::RunEndLine(int exitCode, std::string_view summaryJson,
+                                 std::int64_t time) const {
+    nlohmann::ordered_json summary;
+    if (!summaryJson.empty() && summaryJson.size() <= kAuditMaxSummaryBytes) {
+        summary = nlohmann::ordered_json::parse(summaryJson, nullptr, false);
+    }
+    if (!summary.is_object()) {
+        summary = nlohmann::ordered_json::object();
+        summary["exitCode"] = exitCode;
+        for (std::size_t i = 0; i < std::size(kCountedResults); ++i) {
+            summary[std::string(kCountedResults[i])] = results_[i];
+        }
+    }
+    nlohmann::ordered_json line = Head(time, run_, program_, machine_, operator_, operatorSid_);
+    line["action"] = "run-end";
+    line["exitCode"] = exitCode;
+    line["summary"] = std::move(summary);
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 Win32Error AuditLog::OpenStore() noexcept {
@@ -115,6 +204,20 @@ Win32Error AuditLog::OpenStore() noexcept {
 
 void AuditLog::Fail(Win32Error error) noexcept {
     if (firstError_ == err::kSuccess) firstError_ = error;
+}
+
+RunRecord::RunRecord(AuditLog& log, const RunStart& start) noexcept : log_(log) {
+    log_.RecordRunStart(start);
+}
+
+RunRecord::~RunRecord() {
+    if (!finished_) log_.RecordRunEnd(kAuditExitInternalError, {});
+}
+
+void RunRecord::Finish(int exitCode, std::string_view summaryJson) noexcept {
+    if (finished_) return;
+    finished_ = true;
+    log_.RecordRunEnd(exitCode, summaryJson);
 }
 
 }  // namespace qv

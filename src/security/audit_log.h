@@ -10,11 +10,20 @@
 //
 // A log that cannot be written never stops a clean-up: each Record tries again (opening the log
 // when it is not open), and the first failure is kept for the caller to report.
+//
+// A run that changes or could change something is framed by a RunRecord: a "run-start" line
+// (program, version, command line, operator, mode) when it begins and a "run-end" line (exit code
+// and summary) when it ends, also when it stops before acting or unwinds from an exception.
+//
+//   RunRecord record(log, {"clean", "all-profiles", &arguments});
+//   ...
+//   record.Finish(exitCode, summaryJson);  // without it, the run ends with exit code 4
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/win32_codes.h"
 #include "port/platform.h"
@@ -32,6 +41,23 @@ inline constexpr char kUserAuditFolderSecurity[] =
 // The name each program writes as "program".
 inline constexpr char kAuditProgramDialog[] = "quorvane";
 inline constexpr char kAuditProgramConsole[] = "quorvane-cli";
+
+// The version every run-start line names: the project's.
+std::string_view AuditProgramVersion();
+// The exit code a run-end line carries for a run that ended without saying how: an internal error.
+inline constexpr int kAuditExitInternalError = 4;
+// The most bytes of a command line (UTF-8) and of a summary (JSON text) a run line takes; a longer
+// command line is cut, a longer summary left out.
+inline constexpr std::size_t kAuditMaxCommandLineBytes = 8192;
+inline constexpr std::size_t kAuditMaxSummaryBytes = 65536;
+
+// What a run-start line says of the run.
+struct RunStart {
+    std::string_view command;  // "clean", "restore", "purge", or the dialog's "clean-up"
+    std::string_view mode;     // "all-profiles" or "current-user"
+    // The arguments after the program's name (ANSI), as given; none for the dialog.
+    const std::vector<std::string>* arguments = nullptr;
+};
 
 // One action as the log records it. Texts are ANSI, as the engine has them; the log writes them
 // as UTF-8. Empty texts and a zero error are left out of the line.
@@ -61,6 +87,11 @@ class AuditLog {
     // Appends the line of one action; a failure is kept, never thrown, and the next Record tries
     // again.
     void Record(const AuditEntry& entry) noexcept;
+    // The run's own lines (see RunRecord); failures are kept as Record keeps them.
+    void RecordRunStart(const RunStart& start) noexcept;
+    // `summaryJson`: a JSON object's text; empty, or anything but an object, gives the action
+    // lines of this run counted by result ({"exitCode", "done", "failed", "refused", "skipped"}).
+    void RecordRunEnd(int exitCode, std::string_view summaryJson) noexcept;
 
     bool failed() const { return firstError_ != err::kSuccess; }
     Win32Error firstError() const { return firstError_; }
@@ -73,9 +104,15 @@ class AuditLog {
 
     // The line Record writes for `entry` at `time` (UTF-8, no line feed).
     std::string Line(const AuditEntry& entry, std::int64_t time) const;
+    // The lines RecordRunStart and RecordRunEnd write at `time`.
+    std::string RunStartLine(const RunStart& start, std::int64_t time) const;
+    std::string RunEndLine(int exitCode, std::string_view summaryJson, std::int64_t time) const;
 
   private:
     void Fail(Win32Error error) noexcept;
+    // Appends a line made by `make` (opening the log when it is not open); failures are kept.
+    template <typename Make>
+    void Write(Make make) noexcept;
     Win32Error OpenStore() noexcept;
 
     Platform& os_;
@@ -88,6 +125,25 @@ class AuditLog {
     bool open_ = false;
     Win32Error firstError_ = err::kSuccess;
     std::size_t unwritten_ = 0;
+    // The action lines of this run by result: done, failed, refused, skipped.
+    std::size_t results_[4] = {};
+};
+
+// The frame of one run in the audit log: run-start when made, run-end when finished. A run
+// destroyed unfinished (an exception unwinding through it) ends with kAuditExitInternalError.
+class RunRecord {
+  public:
+    RunRecord(AuditLog& log, const RunStart& start) noexcept;
+    RunRecord(const RunRecord&) = delete;
+    RunRecord& operator=(const RunRecord&) = delete;
+    ~RunRecord();
+    // Writes run-end with `exitCode` and `summaryJson` (see AuditLog::RecordRunEnd); only the
+    // first call writes.
+    void Finish(int exitCode, std::string_view summaryJson = {}) noexcept;
+
+  private:
+    AuditLog& log_;
+    bool finished_ = false;
 };
 
 }  // namespace qv

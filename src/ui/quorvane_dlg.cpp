@@ -165,6 +165,9 @@ void CQuorvaneDlg::OnCleanUp() {
     std::vector<MovedAside> moved;
     (void)OpenRunAuditLog(ws, audit, &moved);
     for (const MovedAside& m : moved) os.debug.Write(MovedAsideText(m));
+    // The clean-up's run-start and run-end lines: exit code 0 when everything checked was removed
+    // or nothing was, 3 when anything failed or the backup could not be started.
+    RunRecord record(audit, {"clean-up", admin_ ? "all-profiles" : "current-user", nullptr});
     ws.audit = &audit;
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
@@ -179,6 +182,8 @@ void CQuorvaneDlg::OnCleanUp() {
     if (backup != nullptr) {
         for (const MovedAside& m : backup->movedAside()) os.debug.Write(MovedAsideText(m));
     }
+    ws.audit = nullptr;
+    record.Finish(removal == RemovalOutcome::kFailed ? 3 : 0);
     switch (removal) {
         case RemovalOutcome::kDone:
             os.messages.Show(owner, os.resources.LoadString(IDS_DELETED), caption,

@@ -11,10 +11,12 @@
 // The folder is created with the caller's descriptor. It is then opened as itself (no link
 // followed) and held open without delete sharing for as long as the log is open, so that it
 // cannot be renamed or replaced in between; the log file is opened through it by name, also as
-// itself, for appending only.
+// itself, for appending only. Rotation renames the logs by their names in that folder, and the new
+// log is opened with the same checks.
 #pragma once
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
+#include <cstdint>
 #include <string>
 
 #include "port/audit.h"
@@ -38,9 +40,16 @@ class Win32AuditStore final : public IAuditStore {
 
   private:
     Win32Error QuorvaneFolder(std::string* folder) const noexcept;
+    // Opens the log file in the folder held open, refusing a link or a second name.
+    Win32Error OpenLog() noexcept;
+    // Rotates the logs when `adding` bytes would take the log past rotateBytes_ (see the port);
+    // the log is then closed, for Append to open again.
+    void RotateBefore(std::uint64_t adding) noexcept;
 
     std::string dataFolder_;  // empty: the shell's folder of place_
     AuditPlace place_ = AuditPlace::kMachine;
+    std::string folderPath_;  // the folder held open, in the system's text
+    std::uint64_t rotateBytes_ = kAuditRotateBytes;
     UniqueKernelHandle folder_;
     UniqueKernelHandle log_;
 };

@@ -105,7 +105,13 @@ cli_run settings-keys scan --settings settings-keys/Quorvane.ini
 e2e_check "a settings file naming a key path is not used: exit 2" status_is 2 settings-keys
 
 snapshot after-refusals
-e2e_check "neither changes anything" unchanged after-plan after-refusals
+# The refused clean leaves its run records in the audit log, in the tool's folder; nothing else.
+outside_tool_folder() { grep -v -e " $audit_folder\$" -e " $audit_folder/" "$E2E_WORK/$1.snapshot"; }
+e2e_check "neither changes anything outside the tool's folder" \
+  test "$(outside_tool_folder after-plan)" = "$(outside_tool_folder after-refusals)"
+e2e_check "the refused clean's run-start and run-end (exit 2) are in the audit log" test "$(jq -r \
+  '.action + ":" + (.exitCode | tostring)' "$E2E_PREFIX/$audit_folder/audit.jsonl" | tr '\n' ' ')" = \
+  "run-start:null run-end:2 "
 
 # --- clean of one user ---------------------------------------------------------------------------
 
@@ -201,7 +207,8 @@ nothing_else_changed() {
 e2e_check "nothing else changed and nothing was added" nothing_else_changed
 audit_log="$E2E_PREFIX/$audit_folder/audit.jsonl"
 e2e_check "the audit log has one line per action, in order, all of the console program" test \
-  "$(jq -r '.program + " " + .action + " " + .path + " " + .result' "$audit_log" 2>/dev/null)" = \
+  "$(jq -r 'select(.action | startswith("run-") | not) |
+    .program + " " + .action + " " + .path + " " + .result' "$audit_log" 2>/dev/null)" = \
   "$(jq -r '.actions[] | "quorvane-cli " + .kind + " " + .path + " " + .result' "$E2E_WORK/clean.out")"
 
 # The running user has nothing stale left: his own scan finds nothing.

@@ -31,6 +31,12 @@ if ! qv_new_prefix "$QV_E2E_BASE_PREFIX"; then
   exit 1
 fi
 
+# Every JSON document the tests produce is copied into this folder (by lib.sh, which runs the
+# console program) and validated against its schema after the last test.
+export QV_E2E_JSON_DIR="${QV_E2E_JSON_DIR:-$QV_BUILD/e2e/json}"
+rm -rf "$QV_E2E_JSON_DIR"
+mkdir -p "$QV_E2E_JSON_DIR"
+
 passed=0
 failed=0
 for test in "$QV_SOURCE"/tests/e2e/*.sh; do
@@ -50,6 +56,18 @@ for test in "$QV_SOURCE"/tests/e2e/*.sh; do
     failed=$((failed + 1))
   fi
 done
+
+echo "=== the documents' schemas"
+log="$QV_BUILD/e2e/schemas.log"
+python3 "$QV_SOURCE/scripts/check_schemas.py" --documents "$QV_E2E_JSON_DIR" 2>&1 | tee "$log"
+summary=$(tail -n 1 "$log")
+if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+else
+  echo "FAIL: the schema check ended without its summary"
+  failed=$((failed + 1))
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -150,6 +150,54 @@ TEST(AuditStoreOnSystem, RefusesAFolderThatGrantsOthersOrIsNoFolder) {
     EXPECT_EQ(narrower.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
 }
 
+// Rotation on the system, with the limit lowered by the variable: each log is renamed one up before
+// a line that would take it past the limit, the oldest beyond five is dropped, and the logs read
+// oldest first hold the last lines written, whole and in order. A log another writer holds open
+// cannot be renamed: the line goes on at its end.
+TEST(AuditStoreOnSystem, RotatesByRenameWithoutLosingOrSplittingALine) {
+    ScratchFolder dir;
+    ASSERT_TRUE(::SetEnvironmentVariableA("QUORVANE_AUDIT_ROTATE_BYTES", "64"));
+    Win32AuditStore store(dir.path());
+    const Win32Error opened = store.Open(AuditPlace::kMachine, kAuditFolderSecurity);
+    ::SetEnvironmentVariableA("QUORVANE_AUDIT_ROTATE_BYTES", nullptr);
+    ASSERT_EQ(opened, err::kSuccess);
+    std::vector<std::string> written;
+    for (int i = 0; i < 40; ++i) {
+        std::string line =
+            std::to_string(i) + std::string(static_cast<std::size_t>(i % 7) * 9, '.');
+        ASSERT_EQ(store.Append(line), err::kSuccess);
+        written.push_back(line + "\n");
+    }
+    const std::string folder = dir / "Quorvane";
+    std::string all;
+    for (int n = 5; n >= 1; --n) {
+        const std::string rotated = ReadAll(folder + "\\audit." + std::to_string(n) + ".jsonl");
+        ASSERT_FALSE(rotated.empty()) << n;
+        EXPECT_LE(rotated.size(), 64u);
+        all += rotated;
+    }
+    EXPECT_FALSE(Exists(folder + "\\audit.6.jsonl"));
+    all += ReadAll(folder + "\\audit.jsonl");
+    std::string last;
+    for (std::size_t i = written.size(); i-- > 0 && last.size() < all.size();) {
+        last = written[i] + last;
+    }
+    EXPECT_EQ(all, last);
+
+    // Another writer holds the log: no rename, the lines go on in it.
+    ASSERT_TRUE(::SetEnvironmentVariableA("QUORVANE_AUDIT_ROTATE_BYTES", "64"));
+    Win32AuditStore other(dir.path());
+    ASSERT_EQ(other.Open(AuditPlace::kMachine, kAuditFolderSecurity), err::kSuccess);
+    ::SetEnvironmentVariableA("QUORVANE_AUDIT_ROTATE_BYTES", nullptr);
+    const std::string before = ReadAll(folder + "\\audit.1.jsonl");
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(store.Append(std::string(20, 'h')), err::kSuccess);
+    EXPECT_EQ(ReadAll(folder + "\\audit.1.jsonl"), before);
+    EXPECT_GT(ReadAll(folder + "\\audit.jsonl").size(), 64u);
+    other.Close();
+    ASSERT_EQ(store.Append("after"), err::kSuccess);
+    EXPECT_EQ(ReadAll(folder + "\\audit.jsonl"), "after\n");
+}
+
 // The machine's log lies in its common application data folder.
 TEST(AuditStoreOnSystem, TheMachinesLogIsInTheCommonApplicationDataFolder) {
     char common[MAX_PATH] = {};

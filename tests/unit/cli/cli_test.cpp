@@ -161,12 +161,23 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
          at = out.find("\n  done ", at + 1)) {
         ++done;
     }
+    // Framed by the run's own lines: what was asked, and the exit code it came to.
     const std::vector<std::string> lines = m.audit.Lines();
     EXPECT_GT(done, 0u);
-    EXPECT_EQ(lines.size(), done);
+    ASSERT_EQ(lines.size(), done + 2);
     for (const std::string& line : lines) {
         EXPECT_NE(line.find("\"quorvane-cli\""), std::string::npos) << line;
     }
+    const Json start = Json::parse(lines.front());
+    EXPECT_EQ(start["action"], "run-start");
+    EXPECT_EQ(start["commandLine"], "clean --yes --user zed");
+    EXPECT_EQ(start["command"], "clean");
+    EXPECT_EQ(start["mode"], "all-profiles");
+    const Json end = Json::parse(lines.back());
+    EXPECT_EQ(end["action"], "run-end");
+    EXPECT_EQ(end["run"], start["run"]);
+    EXPECT_EQ(end["exitCode"], static_cast<int>(ExitCode::kFailed));
+    EXPECT_EQ(end["summary"]["done"], done);
     EXPECT_NE(out.find(fake::Cp932("選択したユーザ データは削除されました。 1 人のユーザ "
                                    "レジストリを読み込めませんでした。\n")),
               std::string::npos)
@@ -469,6 +480,7 @@ TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
     std::multiset<std::string> restoredActions;
     for (const std::string& line : m.audit.Lines()) {
         const std::string action = Json::parse(line)["action"];
+        if (action == "run-start" || action == "run-end") continue;
         if (action.rfind("restore", 0) == 0) {
             restoredActions.insert(action);
         } else {

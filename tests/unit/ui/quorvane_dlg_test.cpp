@@ -235,9 +235,16 @@ TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
     EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] amy\n");
     ExpectNothingHeld();
-    // The audit log has a line for each action: zed's key and the keys above it left empty.
-    const auto lines = m.audit.Lines();
-    ASSERT_FALSE(lines.empty());
+    // The audit log has a line for each action: zed's key and the keys above it left empty,
+    // between the clean-up's run-start and its run-end with exit code 0.
+    auto lines = m.audit.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(lines.front().find("\"action\":\"run-start\",\"version\":"), std::string::npos)
+        << lines.front();
+    EXPECT_NE(lines.front().find("\"command\":\"clean-up\""), std::string::npos);
+    EXPECT_NE(lines.back().find("\"action\":\"run-end\",\"exitCode\":0,"), std::string::npos)
+        << lines.back();
+    lines = {lines.begin() + 1, lines.end() - 1};
     EXPECT_NE(lines[0].find("\"action\":\"delete-key-tree\""), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(std::string("\"user\":\"") + kZed + "\""), std::string::npos);
     EXPECT_NE(lines[0].find("\"program\":\"quorvane\""), std::string::npos);
@@ -337,6 +344,10 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
         EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
         if (row.auditResult != nullptr) {
             const auto lines = m.audit.Lines();
+            ASSERT_FALSE(lines.empty());
+            EXPECT_NE(lines.back().find("\"action\":\"run-end\",\"exitCode\":3,"),
+                      std::string::npos)
+                << lines.back();
             EXPECT_NE(std::find_if(lines.begin(), lines.end(),
                                    [&](const std::string& line) {
                                        return line.find("\"delete-file\"") != std::string::npos &&
