@@ -1,9 +1,8 @@
-#include "cleanup/deleter.h"
-
 #include <algorithm>
 #include <utility>
 
 #include "base/text.h"
+#include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
 
 namespace qv {
@@ -97,7 +96,6 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
 
     Win32Error e = files.OpenFolder(bestText, folder->put());
     if (e != err::kSuccess) {
-        (void)folder->release();  // a failed open hands out no handle
         if (e == err::kFileNotFound || e == err::kPathNotFound) return Missing(err::kPathNotFound);
         return Failed(bestText, e);
     }
@@ -124,13 +122,11 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
         bool made = false;
         if (make && e == err::kFileNotFound) {
-            (void)next.release();
             e = files.CreateFolder(folder->get(), parts.names[i], FolderProtection::kInherited,
                                    next.put());
             made = true;
         }
         if (e != err::kSuccess) {
-            (void)next.release();
             if (e == err::kFileNotFound || e == err::kPathNotFound) {
                 return Missing(err::kPathNotFound);
             }
@@ -290,7 +286,6 @@ class TreeDeletion {
         std::uint32_t intent = open_intent::kDelete | (listedFolder ? open_intent::kList : 0u);
         Win32Error e = files_.OpenRelative(folder, listed.name, intent, entry.put());
         if (e != err::kSuccess) {
-            (void)entry.release();
             // Gone or turned into a file since the listing: it changed, and is left alone.
             if (e == err::kFileNotFound || e == err::kDirectory) {
                 NoteRefused("changed since its folder was listed");
@@ -379,7 +374,6 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
                                 target->handle.put());
     }
     if (e != err::kSuccess) {
-        (void)target->handle.release();
         if (e == err::kFileNotFound) return Missing(e);
         return Failed(std::string(path), e);
     }
@@ -535,10 +529,7 @@ DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes
     Win32Error e = files_.CreateFolder(parent.get(), parts.names.back(),
                                        FolderProtection::kInherited, folder.put());
     if (e == err::kAlreadyExists) return Missing(e);
-    if (e != err::kSuccess) {
-        (void)folder.release();
-        return Failed(std::string(path), e);
-    }
+    if (e != err::kSuccess) return Failed(std::string(path), e);
     const std::uint32_t own =
         attributes & (fa::kReadOnly | fa::kHidden | fa::kSystem | fa::kArchive);
     if (own != 0) (void)files_.SetAttributes(folder.get(), own);  // the folder is there either way

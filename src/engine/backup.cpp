@@ -41,10 +41,7 @@ constexpr char kBackupsFolderName[] = "Backups";
 Win32Error OpenChainBase(IFileHandles& files, std::string_view base, UniqueFileRef* folder,
                          std::uint64_t* volume) {
     Win32Error e = files.OpenFolder(base, folder->put());
-    if (e != err::kSuccess) {
-        (void)folder->release();  // a failed open hands out no handle
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     FileFacts facts;
     e = files.QueryFacts(folder->get(), &facts);
     if (e != err::kSuccess) return e;
@@ -97,10 +94,7 @@ Win32Error MoveAside(IFileHandles& files, FileRef parent, std::string_view name,
                      std::string* asideName) {
     UniqueFileRef entry(files);
     Win32Error e = files.OpenRelative(parent, name, open_intent::kDelete, entry.put());
-    if (e != err::kSuccess) {
-        (void)entry.release();  // a failed open hands out no handle
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     constexpr int kAttempts = 10;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         *asideName = UntrustedName(name, now, attempt);
@@ -128,7 +122,6 @@ Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view p
             return e;
         }
     } else {
-        (void)next.release();  // a failed open hands out no handle
         if (e != err::kFileNotFound &&
             (!IsForeign(e) || protection != FolderProtection::kAdministratorsOnly)) {
             return e;
@@ -142,10 +135,7 @@ Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view p
     }
     UniqueFileRef made(files);
     e = files.CreateFolder(parent, name, protection, made.put());
-    if (e != err::kSuccess) {
-        (void)made.release();  // nor does a failed creation
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     return StepDown(files, std::move(made), volume, protection, folder);
 }
 
@@ -169,10 +159,7 @@ Win32Error MakeChain(IFileHandles& files, std::string_view base,
             *folder = std::move(next);
         } else {
             e = files.CreateFolder(folder->get(), names[i], protection, next.put());
-            if (e != err::kSuccess) {
-                (void)next.release();  // a failed creation hands out no handle
-                return e;
-            }
+            if (e != err::kSuccess) return e;
             e = StepDown(files, std::move(next), *volume, protection, folder);
             if (e != err::kSuccess) return e;
         }
@@ -206,10 +193,7 @@ Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* f
     for (std::size_t i = first; i < parts.names.size(); ++i) {
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
-        if (e != err::kSuccess) {
-            (void)next.release();  // a failed open hands out no handle
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         e = StepDown(files, std::move(next), volume, BackupProtection(ws), folder);
         if (e != err::kSuccess) return e;
     }

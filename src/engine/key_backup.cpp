@@ -52,10 +52,7 @@ Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) 
         UniqueKey open(registry);
         Win32Error e = registry.CreateKey(key, sub.name, reg::kOptionNonVolatile,
                                           reg::kReadWriteNative, open.put(), nullptr);
-        if (e != err::kSuccess) {
-            (void)open.release();  // a failed create hands out no key
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         e = WriteOpenKey(registry, open.get(), sub);
         if (e != err::kSuccess) return e;
     }

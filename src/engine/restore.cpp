@@ -1,5 +1,3 @@
-#include "engine/restore.h"
-
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -17,6 +15,7 @@
 #include "discovery/registration.h"
 #include "engine/backup.h"
 #include "engine/key_backup.h"
+#include "engine/restore.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 
@@ -46,7 +45,6 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
         UniqueFileRef sub(files);
         if (files.OpenRelative(folder, entry.name, open_intent::kList, sub.put()) !=
             err::kSuccess) {
-            (void)sub.release();  // a failed open hands out no handle
             continue;
         }
         FileFacts facts;
@@ -251,10 +249,7 @@ class Restorer {
         Win32Error e = OpenKeptFolder(ws_, folder, &backupFolder);
         if (e != err::kSuccess) return e;
         e = os_.handles.OpenRelative(backupFolder.get(), name, open_intent::kDelete, kept.put());
-        if (e != err::kSuccess) {
-            (void)kept.release();
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         const UserReach& reach = ReachOf(a.sid);
         Deleter deleter(os_.handles, reach.anchors);
         reach.Limit(MachineAnchors(), &deleter);
@@ -380,7 +375,6 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
         UniqueFileRef run(files);
         if (files.OpenRelative(folder.get(), entry.name, open_intent::kList, run.put()) !=
             err::kSuccess) {
-            (void)run.release();
             continue;
         }
         KeptRun kept;

@@ -62,7 +62,8 @@ class IRegistry : public Port {
     [[nodiscard]] virtual Win32Error OpenLinkKey(HKey parent, std::string_view subKey,
                                                  std::uint32_t access, HKey* key) noexcept = 0;
     // RegCreateKeyExA with no class and no security attributes; creates missing intermediate keys.
-    // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey.
+    // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey. On
+    // failure *key is 0.
     [[nodiscard]] virtual Win32Error CreateKey(HKey parent, std::string_view subKey,
                                                std::uint32_t options, std::uint32_t access,
                                                HKey* key, std::uint32_t* disposition) noexcept = 0;
