@@ -31,7 +31,7 @@ class CQuorvaneApp {
 
     // The libraries start-up loaded, 0 when not loaded (or already freed). The security adapter
     // keeps the reference and reads it at each call.
-    const ModuleHandle& advapi32() const noexcept { return advapi32_.get(); }
+    const ModuleHandle& advapi32() const noexcept { return *advapi32_.addressof(); }
     ModuleHandle oleAcc() const noexcept { return oleAcc_.get(); }
 
     // Whether the command line asked for the diagnostic boxes.

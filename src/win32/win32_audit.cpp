@@ -101,11 +101,10 @@ Win32Error Win32AuditStore::Open(AuditPlace place, std::string_view folderSecuri
 
     // The folder as itself, whether made just now or found: a link in its place opens as the
     // link and is refused; held open, it cannot be swapped for one.
-    HANDLE opened = ::CreateFileA(
+    UniqueKernelHandle folderHandle(::CreateFileA(
         folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareReadWrite, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle folderHandle(opened);
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folderHandle) return ::GetLastError();
     DWORD facts = 0;
     Win32Error e = Attributes(folderHandle.get(), &facts);
     if (e != err::kSuccess) return e;
@@ -115,10 +114,10 @@ Win32Error Win32AuditStore::Open(AuditPlace place, std::string_view folderSecuri
     if (e != err::kSuccess) return e;
 
     // Appending only: every write lands at the end of the file, whole, whoever else appends.
-    opened = ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, kShareReadWrite, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle log(opened);
+    UniqueKernelHandle log(
+        ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, kShareReadWrite, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!log) return ::GetLastError();
     e = Attributes(log.get(), &facts);
     if (e != err::kSuccess) return e;
     if (facts & FILE_ATTRIBUTE_REPARSE_POINT) return err::kReparsePointEncountered;

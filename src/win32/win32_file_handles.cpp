@@ -330,7 +330,7 @@ class Win32FileHandles final : public IFileHandles {
                           FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (folder.get() == INVALID_HANDLE_VALUE) return ::GetLastError();
+        if (!folder) return ::GetLastError();
         FILE_ATTRIBUTE_TAG_INFO tag{};
         if (!::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
                                             sizeof(tag))) {
