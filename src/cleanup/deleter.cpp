@@ -1,8 +1,9 @@
+#include "cleanup/deleter.h"
+
 #include <algorithm>
 #include <utility>
 
 #include "base/text.h"
-#include "cleanup/deleter.h"
 #include "cleanup/folder_guard.h"
 
 namespace qv {
@@ -30,6 +31,13 @@ DeleteReport Missing(Win32Error error) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kMissing;
     r.error = error;
+    return r;
+}
+
+// What a step that deletes nothing (a walk, an open, a listing, a put-back) reports when it worked.
+DeleteReport Done() {
+    DeleteReport r;
+    r.outcome = DeleteOutcome::kOk;
     return r;
 }
 
@@ -143,7 +151,7 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         }
         *folder = std::move(next);
     }
-    return DeleteReport{};
+    return Done();
 }
 
 // Deletes the entry that `handle` names; with `readOnlyToo` a read-only one goes too, as the
@@ -361,7 +369,7 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     UniqueFileRef parent(files_);
     DeleteReport walk = WalkTo(files_, anchors_, fence_, parts, parts.names.size() - 1, false,
                                &parent, &target->volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) {
+    if (walk.outcome != DeleteOutcome::kOk) {
         if (walk.path.empty()) walk.path = std::string(path);
         return walk;
     }
@@ -388,7 +396,7 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
         std::string reason = CheckFence(files_, target->handle.get(), fence_, true);
         if (!reason.empty()) return Refused(std::string(path), reason);
     }
-    return DeleteReport{};
+    return Done();
 }
 
 DeleteReport Deleter::KeepTarget(Target& target, std::string_view path) {
@@ -400,7 +408,7 @@ DeleteReport Deleter::KeepTarget(Target& target, std::string_view path) {
 DeleteReport Deleter::DeleteTree(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // A product folder that is itself a link is not the user's data but a way elsewhere.
     if (IsLink(target.facts)) return Refused(std::string(path), "a link");
     // The whole tree moves in one rename of the handle checked above: nothing below it is opened,
@@ -418,7 +426,7 @@ DeleteReport Deleter::DeleteTree(std::string_view path) {
 DeleteReport Deleter::DeleteFile(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // A folder is no file (DeleteFileA answers 5); a link of any kind goes as the link.
     if (IsFolder(target.facts.attributes) && !IsLink(target.facts)) {
         return Failed(std::string(path), err::kAccessDenied);
@@ -437,7 +445,7 @@ DeleteReport Deleter::DeleteFile(std::string_view path) {
 DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // RemoveDirectoryA's answer for a file.
     if (!IsFolder(target.facts.attributes)) return Failed(std::string(path), err::kDirectory);
     // A dry run sees the folder as the deletions before would have left it.
@@ -473,7 +481,7 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     std::uint64_t volume = 0;
     DeleteReport walk =
         WalkTo(files_, anchors_, fence_, parts, parts.names.size(), true, &folder, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) {
+    if (walk.outcome != DeleteOutcome::kOk) {
         if (walk.path.empty()) walk.path = text::JoinPath(path, mask);
         return walk;
     }
@@ -491,7 +499,7 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     }
     if (e == err::kFileNotFound) return Missing(e);
     if (e != err::kSuccess) return Failed(text::JoinPath(path, mask), e);
-    return DeleteReport{};
+    return Done();
 }
 
 DeleteReport Deleter::OpenParentMaking(std::string_view path, PathParts* parts,
@@ -514,9 +522,9 @@ DeleteReport Deleter::PutBack(FileRef item, std::string_view path) {
     UniqueFileRef parent(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    if (walk.outcome != DeleteOutcome::kOk) return walk;
     Win32Error e = files_.Rename(item, parent.get(), parts.names.back());
-    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+    return e == err::kSuccess ? Done() : Failed(std::string(path), e);
 }
 
 DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes) {
@@ -524,16 +532,21 @@ DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes
     UniqueFileRef parent(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    if (walk.outcome != DeleteOutcome::kOk) return walk;
     UniqueFileRef folder(files_);
     Win32Error e = files_.CreateFolder(parent.get(), parts.names.back(),
                                        FolderProtection::kInherited, folder.put());
-    if (e == err::kAlreadyExists) return Missing(e);
+    if (e == err::kAlreadyExists) {
+        DeleteReport taken;
+        taken.outcome = DeleteOutcome::kAlreadyExists;
+        taken.error = e;
+        return taken;
+    }
     if (e != err::kSuccess) return Failed(std::string(path), e);
     const std::uint32_t own =
         attributes & (fa::kReadOnly | fa::kHidden | fa::kSystem | fa::kArchive);
     if (own != 0) (void)files_.SetAttributes(folder.get(), own);  // the folder is there either way
-    return DeleteReport{};
+    return Done();
 }
 
 }  // namespace qv

@@ -118,7 +118,7 @@ std::string ProbeRelease(Deleter& deleter, std::string_view localRootParent,
                          std::string_view productCode) {
     std::vector<FolderEntry> found;
     DeleteReport report = deleter.List(localRootParent, std::string(productCode) + "*.cfg", &found);
-    if (report.outcome != DeleteOutcome::kDeleted || found.empty()) return kDefaultRelease;
+    if (report.outcome != DeleteOutcome::kOk || found.empty()) return kDefaultRelease;
     const std::string& name = found.front().name;
     std::size_t dot = text::FindLast(name, '.');
     std::string title = dot == text::npos ? name : name.substr(0, dot);

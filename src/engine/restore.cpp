@@ -1,3 +1,5 @@
+#include "engine/restore.h"
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -15,7 +17,6 @@
 #include "discovery/registration.h"
 #include "engine/backup.h"
 #include "engine/key_backup.h"
-#include "engine/restore.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 
@@ -254,7 +255,7 @@ class Restorer {
         Deleter deleter(os_.handles, reach.anchors);
         reach.Limit(MachineAnchors(), &deleter);
         DeleteReport back = deleter.PutBack(kept.get(), a.path);
-        if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
+        if (back.outcome == DeleteOutcome::kOk) return err::kSuccess;
         if (back.outcome == DeleteOutcome::kRefused) {
             *outcome = RestoreOutcome::kRefused;
             return back.error != err::kSuccess ? back.error : err::kAccessDenied;
