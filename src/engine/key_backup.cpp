@@ -27,20 +27,18 @@ Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int dep
         if (e != err::kSuccess) return e;
         tree->values.push_back(std::move(value));
     }
-    for (std::uint32_t index = 0;; ++index) {
+    return ForEachSubKey(registry, key, kKeyNameChars, [&](const std::string& name) {
         KeyTreeCopy sub;
-        e = registry.EnumKey(key, index, kKeyNameChars, &sub.name);
-        if (e == err::kNoMoreItems) break;
-        if (e != err::kSuccess) return e;
+        sub.name = name;
         // A registry link below the registration is refused, never followed into another key.
         UniqueKey open(registry);
-        e = OpenKeyRefusingLinks(registry, key, sub.name, reg::kReadNative, &open);
-        if (e != err::kSuccess) return e;
-        e = ReadOpenKey(registry, open.get(), &sub, depth + 1);
-        if (e != err::kSuccess) return e;
+        Win32Error error = OpenKeyRefusingLinks(registry, key, sub.name, reg::kReadNative, &open);
+        if (error != err::kSuccess) return error;
+        error = ReadOpenKey(registry, open.get(), &sub, depth + 1);
+        if (error != err::kSuccess) return error;
         tree->subKeys.push_back(std::move(sub));
-    }
-    return err::kSuccess;
+        return err::kSuccess;
+    });
 }
 
 Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {

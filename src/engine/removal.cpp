@@ -37,12 +37,13 @@ std::string UsersKeyName(std::string_view path) { return "HKEY_USERS\\" + std::s
 bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& journal) {
     UniqueKey open = OpenKey(registry, kHkeyUsers, key, reg::kReadNative);
     if (!open) return false;
-    std::string name;
-    for (std::uint32_t index = 0;
-         registry.EnumKey(open.get(), index, kEnumNameChars, &name) == err::kSuccess; ++index) {
-        if (!journal.IsDeleted(UsersKeyName(key + "\\" + name))) return true;
-    }
-    return false;
+    // A name that cannot be read ends the walk.
+    bool left = false;
+    (void)ForEachSubKey(registry, open.get(), kEnumNameChars, [&](const std::string& name) {
+        left = !journal.IsDeleted(UsersKeyName(key + "\\" + name));
+        return !left;
+    });
+    return left;
 }
 
 }  // namespace

@@ -39,14 +39,13 @@ Win32Error AuditLog::Open(AuditPlace place) {
     run_ = text::Hex(std::string_view(reinterpret_cast<const char*>(id), sizeof id));
 
     std::string machine;
-    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess
-                   ? Utf8OrAsIs(os_.system, machine)
-                   : std::string();
+    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess ? Utf8(os_.system, machine)
+                                                                     : std::string();
     operatorSid_ = CurrentUserSidText(os_.security);
     std::string account;
     operator_ =
         !operatorSid_.empty() && QualifiedAccountFromSidText(os_.security, operatorSid_, &account)
-            ? Utf8OrAsIs(os_.system, account)
+            ? Utf8(os_.system, account)
             : std::string();
 
     Win32Error e = OpenStore();
@@ -64,13 +63,13 @@ std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
     if (!machine_.empty()) line["machine"] = machine_;
     if (!operator_.empty()) line["operator"] = operator_;
     if (!operatorSid_.empty()) line["operatorSid"] = operatorSid_;
-    line["user"] = Utf8OrAsIs(system, entry.userSid);
-    if (!entry.userAccount.empty()) line["userAccount"] = Utf8OrAsIs(system, entry.userAccount);
-    line["action"] = Utf8OrAsIs(system, entry.action);
-    line["path"] = Utf8OrAsIs(system, entry.path);
-    line["result"] = Utf8OrAsIs(system, entry.result);
+    line["user"] = Utf8(system, entry.userSid);
+    if (!entry.userAccount.empty()) line["userAccount"] = Utf8(system, entry.userAccount);
+    line["action"] = Utf8(system, entry.action);
+    line["path"] = Utf8(system, entry.path);
+    line["result"] = Utf8(system, entry.result);
     if (entry.error != err::kSuccess) line["error"] = entry.error;
-    if (!entry.reason.empty()) line["reason"] = Utf8OrAsIs(system, entry.reason);
+    if (!entry.reason.empty()) line["reason"] = Utf8(system, entry.reason);
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
