@@ -11,7 +11,7 @@ namespace {
 
 bool IsFolder(std::uint32_t attributes) { return (attributes & fa::kDirectory) != 0; }
 
-DeleteReport Refused(std::string path, std::string reason) {
+[[nodiscard]] DeleteReport Refused(std::string path, std::string reason) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kRefused;
     r.path = std::move(path);
@@ -19,7 +19,7 @@ DeleteReport Refused(std::string path, std::string reason) {
     return r;
 }
 
-DeleteReport Failed(std::string path, Win32Error error) {
+[[nodiscard]] DeleteReport Failed(std::string path, Win32Error error) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kFailed;
     r.error = error;
@@ -27,7 +27,7 @@ DeleteReport Failed(std::string path, Win32Error error) {
     return r;
 }
 
-DeleteReport Missing(Win32Error error) {
+[[nodiscard]] DeleteReport Missing(Win32Error error) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kMissing;
     r.error = error;
@@ -35,7 +35,7 @@ DeleteReport Missing(Win32Error error) {
 }
 
 // What a step that deletes nothing (a walk, an open, a listing, a put-back) reports when it worked.
-DeleteReport Done() {
+[[nodiscard]] DeleteReport Done() {
     DeleteReport r;
     r.outcome = DeleteOutcome::kOk;
     return r;
@@ -82,10 +82,11 @@ std::string CheckFence(IFileHandles& files, FileRef folder, const ProfileFence& 
 // With `make`, a folder missing on the way is made (by handle, inheriting its parent's
 // protection) instead of ending the walk. Below an anchor of `machineAnchors` each folder on the
 // way that was there already must be the machine's.
-DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
-                    const ProfileFence& fence, const PathParts& parts, std::size_t depth,
-                    bool allowAnchor, UniqueFileRef* folder, std::uint64_t* volume,
-                    bool make = false, const std::vector<std::string>& machineAnchors = {}) {
+[[nodiscard]] DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
+                                  const ProfileFence& fence, const PathParts& parts,
+                                  std::size_t depth, bool allowAnchor, UniqueFileRef* folder,
+                                  std::uint64_t* volume, bool make = false,
+                                  const std::vector<std::string>& machineAnchors = {}) {
     // The innermost anchor that holds the path.
     const PathParts* best = nullptr;
     std::string bestText;
@@ -158,8 +159,8 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
 // shell's deletion takes it, with its attribute left as it is where the system can ignore it. A
 // dry run deletes nothing: it answers as the deletion would and notes the path as deleted in the
 // journal's view.
-Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
-                        bool readOnlyToo, Journal* dryRun, std::string_view path) {
+[[nodiscard]] Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
+                                      bool readOnlyToo, Journal* dryRun, std::string_view path) {
     if (dryRun != nullptr) {
         if (!readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) return err::kAccessDenied;
         dryRun->MarkDeleted(path);
@@ -280,7 +281,7 @@ class TreeDeletion {
 
     // Deletes the entry the checked handle names, a read-only one too (see DeleteOpened). A dry
     // run deletes nothing and answers as the deletion would.
-    Win32Error Remove(FileRef handle, const FileFacts& facts) {
+    [[nodiscard]] Win32Error Remove(FileRef handle, const FileFacts& facts) {
         if (dryRun_ != nullptr) return err::kSuccess;
         return DeleteOpened(files_, handle, facts, true, nullptr, path_);
     }

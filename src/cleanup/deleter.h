@@ -108,12 +108,13 @@ class Deleter {
     };
     // Walks to the folder that holds `path`, checking each folder on the way, and opens the
     // entry itself with `intent` (a file where kList asked for a folder is opened without it).
-    DeleteReport OpenTarget(std::string_view path, std::uint32_t intent, Target* target);
+    [[nodiscard]] DeleteReport OpenTarget(std::string_view path, std::uint32_t intent,
+                                          Target* target);
     // Moves the checked target into the backup; the report of the action.
-    DeleteReport KeepTarget(Target& target, std::string_view path);
+    [[nodiscard]] DeleteReport KeepTarget(Target& target, std::string_view path);
     // Walks to the folder that holds `path`, making missing folders, for PutBack and MakeFolder.
-    DeleteReport OpenParentMaking(std::string_view path, PathParts* parts, UniqueFileRef* parent,
-                                  std::uint64_t* volume);
+    [[nodiscard]] DeleteReport OpenParentMaking(std::string_view path, PathParts* parts,
+                                                UniqueFileRef* parent, std::uint64_t* volume);
 
     IFileHandles& files_;
     std::vector<std::string> anchors_;

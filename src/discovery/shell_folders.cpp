@@ -19,8 +19,8 @@ bool IsStringType(std::uint32_t type) {
 // the folder afterwards is that buffer's text up to its first NUL, whatever the query returned:
 // after a failed query the caller still finds its previous text, and after a value of the wrong
 // type the raw text of that value. Callers that fill in defaults rely on this.
-Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view valueName,
-                                std::string* folder) {
+[[nodiscard]] Win32Error ReadShellFolderValue(IRegistry& registry, HKey key,
+                                              std::string_view valueName, std::string* folder) {
     std::string buffer = text::UpToNul(*folder);
     if (buffer.size() < kMaxPath) buffer.resize(kMaxPath, '\0');
 
@@ -47,8 +47,8 @@ Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view 
     return result;
 }
 
-Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyPath,
-                           std::string_view valueName, std::string* folder) {
+[[nodiscard]] Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyPath,
+                                         std::string_view valueName, std::string* folder) {
     Win32Error opened = err::kSuccess;
     UniqueKey key = OpenKey(registry, root, keyPath, reg::kReadNative, &opened);
     if (opened != err::kSuccess) return opened;

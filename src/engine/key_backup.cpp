@@ -16,7 +16,7 @@ constexpr std::uint32_t kKeyNameChars = 256;
 // The registry's own limit on the depth of a key tree.
 constexpr int kMaxDepth = 512;
 
-Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int depth) {
+[[nodiscard]] Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int depth) {
     if (depth > kMaxDepth) return err::kInvalidData;
     Win32Error e = registry.QueryLastWriteTime(key, &tree->lastWrite);
     if (e != err::kSuccess) return e;
@@ -41,7 +41,7 @@ Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int dep
     });
 }
 
-Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
+[[nodiscard]] Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
     for (const KeyValueCopy& value : tree.values) {
         Win32Error e = registry.SetValue(key, value.name, value.type, value.data);
         if (e != err::kSuccess) return e;

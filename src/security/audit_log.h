@@ -63,7 +63,7 @@ class AuditLog {
     void Record(const AuditEntry& entry) noexcept;
 
     bool failed() const { return firstError_ != err::kSuccess; }
-    Win32Error firstError() const { return firstError_; }
+    [[nodiscard]] Win32Error firstError() const { return firstError_; }
     // Lines that could not be written.
     std::size_t unwritten() const { return unwritten_; }
     // The id all lines of this run carry: 32 hexadecimal digits.
@@ -76,7 +76,7 @@ class AuditLog {
 
   private:
     void Fail(Win32Error error) noexcept;
-    Win32Error OpenStore() noexcept;
+    [[nodiscard]] Win32Error OpenStore() noexcept;
 
     Platform& os_;
     std::string program_;

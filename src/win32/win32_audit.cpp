@@ -24,7 +24,7 @@ using UniqueCoTaskText = UniqueHandle<PWSTR, &FreeCoTaskMemory>;
 
 // The machine's common application data folder, or the running user's local one (see the header
 // for the order).
-Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
+[[nodiscard]] Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
     const bool machine = place == AuditPlace::kMachine;
     try {
         PWSTR raw = nullptr;
@@ -49,7 +49,7 @@ Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
 }
 
 // What an open handle names: FILE_ATTRIBUTE_TAG_INFO.
-Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
+[[nodiscard]] Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
     FILE_ATTRIBUTE_TAG_INFO info{};
     if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
         return ::GetLastError();

@@ -37,7 +37,7 @@ class Win32AuditStore final : public IAuditStore {
     std::string LogPath() const override;
 
   private:
-    Win32Error QuorvaneFolder(std::string* folder) const noexcept;
+    [[nodiscard]] Win32Error QuorvaneFolder(std::string* folder) const noexcept;
 
     std::string dataFolder_;  // empty: the shell's folder of place_
     AuditPlace place_ = AuditPlace::kMachine;
