@@ -27,9 +27,6 @@ namespace qv::fake {
 
 namespace {
 
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-constexpr std::uint64_t kTicksPerSecond = 10000000;
-
 // Windows refuses key names longer than 255 characters (Wine 8 still accepts 256). A double-byte
 // character of the ANSI code page is one character.
 constexpr std::size_t kMaxKeyNameChars = 255;
@@ -317,11 +314,11 @@ void CopyTree(const Node& from, Node& to, Hive* hive) {
 }  // namespace
 
 FileTime FileTimeFromUnix(std::int64_t seconds) {
-    return static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+    return static_cast<FileTime>(seconds + kSecondsFrom1601To1970) * kFileTimeTicksPerSecond;
 }
 
 std::int64_t UnixFromFileTime(FileTime t) {
-    return static_cast<std::int64_t>(t / kTicksPerSecond) - kSecondsFrom1601To1970;
+    return static_cast<std::int64_t>(t / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
 }
 
 struct FakeRegistry::State {

@@ -5,7 +5,8 @@
 # server. Runs without a terminal or standard input (CI). Exits non-zero when anything fails; the
 # last line it prints is "N passed, N failed", counting the tests ctest ran, one per fuzz harness,
 # the checks of the end-to-end tests, and one failure for each step that could not run, and one
-# for each file whose layout differs from .clang-format.
+# for each file whose layout differs from .clang-format, and one for the check that every status
+# return is [[nodiscard]].
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -87,6 +88,14 @@ count_summary "$QV_BUILD/deploy-scripts.log" "the deployment scripts' checks"
 python3 scripts/check_schemas.py --self-test --markdown README.md docs/*.md 2>&1 |
   tee "$QV_BUILD/schema-examples.log"
 count_summary "$QV_BUILD/schema-examples.log" "the schema checks"
+
+step "statuses"
+# Every function that returns a status is [[nodiscard]] (one check: PASS, or FAIL with the list).
+if python3 scripts/check_nodiscard.py; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
 
 step "native build and unit tests"
 if qv_configure native && qv_build native; then

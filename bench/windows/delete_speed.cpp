@@ -43,7 +43,7 @@ bool BuildTree(const std::string& tree, int folders, int files) {
             const std::string path = folder + "\\f" + std::to_string(i) + ".txt";
             UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (file.get() == INVALID_HANDLE_VALUE) return false;
+            if (!file) return false;
             DWORD written = 0;
             if (!::WriteFile(file.get(), "data", 4, &written, nullptr)) return false;
         }

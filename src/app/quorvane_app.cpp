@@ -18,7 +18,7 @@ constexpr std::uint32_t kWindows40 = 0x400;
 
 }  // namespace
 
-bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner& runDialog) {
+void CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner& runDialog) {
     os_.system.InitCommonControls();
     // The texts in the language of the user's interface until the settings file chooses one.
     (void)UseUiLanguage(os_.resources, std::nullopt);
@@ -37,7 +37,7 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
         version.platformId == kVerPlatformWin32Windows) {
         os_.messages.Show(0, os_.resources.LoadString(IDS_WIN9X_REFUSED),
                           os_.resources.LoadString(IDS_CAPTION), mb::kIconError);
-        return false;
+        return;
     }
 
     // A library that does not load is not reported: its users see a null handle.
@@ -55,7 +55,6 @@ bool CQuorvaneApp::InitInstance(std::string_view commandLine, const DialogRunner
     }
 
     if (runDialog) runDialog(*this);
-    return false;
 }
 
 int CQuorvaneApp::ExitInstance() {

@@ -18,8 +18,9 @@ class CQuorvaneApp {
     // Constructs the clean-up dialog and runs it modally; the result is ignored.
     using DialogRunner = std::function<void(CQuorvaneApp&)>;
 
-    // The start-up steps, in order; always false (the tool ends after the dialog).
-    [[nodiscard]] bool InitInstance(std::string_view commandLine, const DialogRunner& runDialog);
+    // The start-up steps, in order; the tool ends after the dialog, or after the refusal of a
+    // system it cannot run on.
+    void InitInstance(std::string_view commandLine, const DialogRunner& runDialog);
     // Frees the libraries that were loaded; the process exit code.
     [[nodiscard]] int ExitInstance();
 
@@ -31,7 +32,7 @@ class CQuorvaneApp {
 
     // The libraries start-up loaded, 0 when not loaded (or already freed). The security adapter
     // keeps the reference and reads it at each call.
-    const ModuleHandle& advapi32() const noexcept { return advapi32_.get(); }
+    const ModuleHandle& advapi32() const noexcept { return *advapi32_.addressof(); }
     ModuleHandle oleAcc() const noexcept { return oleAcc_.get(); }
 
     // Whether the command line asked for the diagnostic boxes.

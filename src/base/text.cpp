@@ -114,6 +114,8 @@ std::string FoldCase(std::string_view s) {
     return out;
 }
 
+std::string UpToNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
+
 std::string Hex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string digits;

@@ -37,6 +37,10 @@ std::string CutBeforeLastBackslash(std::string_view s);
 std::string AfterLastBackslash(std::string_view s);
 // "folder\name": a path and one more name below it.
 std::string JoinPath(std::string_view folder, std::string_view name);
+// The text up to its first NUL, as a C string (a system call, a control, a value read into a
+// buffer) reads it; the whole text when it has none. A NUL byte is never part of a double-byte
+// character.
+std::string UpToNul(std::string_view s);
 
 // Exact comparison, byte for byte.
 bool Equals(std::string_view a, std::string_view b) noexcept;

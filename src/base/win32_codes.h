@@ -57,7 +57,7 @@ inline constexpr HResult kBadPlaceholder = static_cast<HResult>(0x80020009u);
 inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);
 inline constexpr HResult kOutOfMemory = static_cast<HResult>(0x8007000Eu);
 // HRESULT_FROM_WIN32: 0x80070000 with the error's low 16 bits; success stays 0.
-constexpr HResult FromWin32(Win32Error e) {
+[[nodiscard]] constexpr HResult FromWin32(Win32Error e) {
     return e == 0 ? 0 : static_cast<HResult>(0x80070000u | (e & 0xFFFFu));
 }
 }  // namespace hr

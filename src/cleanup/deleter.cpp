@@ -11,7 +11,7 @@ namespace {
 
 bool IsFolder(std::uint32_t attributes) { return (attributes & fa::kDirectory) != 0; }
 
-DeleteReport Refused(std::string path, std::string reason) {
+[[nodiscard]] DeleteReport Refused(std::string path, std::string reason) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kRefused;
     r.path = std::move(path);
@@ -19,7 +19,7 @@ DeleteReport Refused(std::string path, std::string reason) {
     return r;
 }
 
-DeleteReport Failed(std::string path, Win32Error error) {
+[[nodiscard]] DeleteReport Failed(std::string path, Win32Error error) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kFailed;
     r.error = error;
@@ -27,10 +27,17 @@ DeleteReport Failed(std::string path, Win32Error error) {
     return r;
 }
 
-DeleteReport Missing(Win32Error error) {
+[[nodiscard]] DeleteReport Missing(Win32Error error) {
     DeleteReport r;
     r.outcome = DeleteOutcome::kMissing;
     r.error = error;
+    return r;
+}
+
+// What a step that deletes nothing (a walk, an open, a listing, a put-back) reports when it worked.
+[[nodiscard]] DeleteReport Done() {
+    DeleteReport r;
+    r.outcome = DeleteOutcome::kOk;
     return r;
 }
 
@@ -75,10 +82,11 @@ std::string CheckFence(IFileHandles& files, FileRef folder, const ProfileFence& 
 // With `make`, a folder missing on the way is made (by handle, inheriting its parent's
 // protection) instead of ending the walk. Below an anchor of `machineAnchors` each folder on the
 // way that was there already must be the machine's.
-DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
-                    const ProfileFence& fence, const PathParts& parts, std::size_t depth,
-                    bool allowAnchor, UniqueFileRef* folder, std::uint64_t* volume,
-                    bool make = false, const std::vector<std::string>& machineAnchors = {}) {
+[[nodiscard]] DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors,
+                                  const ProfileFence& fence, const PathParts& parts,
+                                  std::size_t depth, bool allowAnchor, UniqueFileRef* folder,
+                                  std::uint64_t* volume, bool make = false,
+                                  const std::vector<std::string>& machineAnchors = {}) {
     // The innermost anchor that holds the path.
     const PathParts* best = nullptr;
     std::string bestText;
@@ -97,7 +105,6 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
 
     Win32Error e = files.OpenFolder(bestText, folder->put());
     if (e != err::kSuccess) {
-        (void)folder->release();  // a failed open hands out no handle
         if (e == err::kFileNotFound || e == err::kPathNotFound) return Missing(err::kPathNotFound);
         return Failed(bestText, e);
     }
@@ -124,13 +131,11 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
         bool made = false;
         if (make && e == err::kFileNotFound) {
-            (void)next.release();
             e = files.CreateFolder(folder->get(), parts.names[i], FolderProtection::kInherited,
                                    next.put());
             made = true;
         }
         if (e != err::kSuccess) {
-            (void)next.release();
             if (e == err::kFileNotFound || e == err::kPathNotFound) {
                 return Missing(err::kPathNotFound);
             }
@@ -147,15 +152,15 @@ DeleteReport WalkTo(IFileHandles& files, const std::vector<std::string>& anchors
         }
         *folder = std::move(next);
     }
-    return DeleteReport{};
+    return Done();
 }
 
 // Deletes the entry that `handle` names; with `readOnlyToo` a read-only one goes too, as the
 // shell's deletion takes it, with its attribute left as it is where the system can ignore it. A
 // dry run deletes nothing: it answers as the deletion would and notes the path as deleted in the
 // journal's view.
-Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
-                        bool readOnlyToo, Journal* dryRun, std::string_view path) {
+[[nodiscard]] Win32Error DeleteOpened(IFileHandles& files, FileRef handle, const FileFacts& facts,
+                                      bool readOnlyToo, Journal* dryRun, std::string_view path) {
     if (dryRun != nullptr) {
         if (!readOnlyToo && (facts.attributes & fa::kReadOnly) != 0) return err::kAccessDenied;
         dryRun->MarkDeleted(path);
@@ -276,7 +281,7 @@ class TreeDeletion {
 
     // Deletes the entry the checked handle names, a read-only one too (see DeleteOpened). A dry
     // run deletes nothing and answers as the deletion would.
-    Win32Error Remove(FileRef handle, const FileFacts& facts) {
+    [[nodiscard]] Win32Error Remove(FileRef handle, const FileFacts& facts) {
         if (dryRun_ != nullptr) return err::kSuccess;
         return DeleteOpened(files_, handle, facts, true, nullptr, path_);
     }
@@ -290,7 +295,6 @@ class TreeDeletion {
         std::uint32_t intent = open_intent::kDelete | (listedFolder ? open_intent::kList : 0u);
         Win32Error e = files_.OpenRelative(folder, listed.name, intent, entry.put());
         if (e != err::kSuccess) {
-            (void)entry.release();
             // Gone or turned into a file since the listing: it changed, and is left alone.
             if (e == err::kFileNotFound || e == err::kDirectory) {
                 NoteRefused("changed since its folder was listed");
@@ -366,7 +370,7 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
     UniqueFileRef parent(files_);
     DeleteReport walk = WalkTo(files_, anchors_, fence_, parts, parts.names.size() - 1, false,
                                &parent, &target->volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) {
+    if (walk.outcome != DeleteOutcome::kOk) {
         if (walk.path.empty()) walk.path = std::string(path);
         return walk;
     }
@@ -379,7 +383,6 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
                                 target->handle.put());
     }
     if (e != err::kSuccess) {
-        (void)target->handle.release();
         if (e == err::kFileNotFound) return Missing(e);
         return Failed(std::string(path), e);
     }
@@ -394,7 +397,7 @@ DeleteReport Deleter::OpenTarget(std::string_view path, std::uint32_t intent, Ta
         std::string reason = CheckFence(files_, target->handle.get(), fence_, true);
         if (!reason.empty()) return Refused(std::string(path), reason);
     }
-    return DeleteReport{};
+    return Done();
 }
 
 DeleteReport Deleter::KeepTarget(Target& target, std::string_view path) {
@@ -406,7 +409,7 @@ DeleteReport Deleter::KeepTarget(Target& target, std::string_view path) {
 DeleteReport Deleter::DeleteTree(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // A product folder that is itself a link is not the user's data but a way elsewhere.
     if (IsLink(target.facts)) return Refused(std::string(path), "a link");
     // The whole tree moves in one rename of the handle checked above: nothing below it is opened,
@@ -424,7 +427,7 @@ DeleteReport Deleter::DeleteTree(std::string_view path) {
 DeleteReport Deleter::DeleteFile(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // A folder is no file (DeleteFileA answers 5); a link of any kind goes as the link.
     if (IsFolder(target.facts.attributes) && !IsLink(target.facts)) {
         return Failed(std::string(path), err::kAccessDenied);
@@ -443,7 +446,7 @@ DeleteReport Deleter::DeleteFile(std::string_view path) {
 DeleteReport Deleter::RemoveEmptyFolder(std::string_view path) {
     Target target;
     DeleteReport report = OpenTarget(path, open_intent::kList | open_intent::kDelete, &target);
-    if (report.outcome != DeleteOutcome::kDeleted) return report;
+    if (report.outcome != DeleteOutcome::kOk) return report;
     // RemoveDirectoryA's answer for a file.
     if (!IsFolder(target.facts.attributes)) return Failed(std::string(path), err::kDirectory);
     // A dry run sees the folder as the deletions before would have left it.
@@ -479,7 +482,7 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     std::uint64_t volume = 0;
     DeleteReport walk =
         WalkTo(files_, anchors_, fence_, parts, parts.names.size(), true, &folder, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) {
+    if (walk.outcome != DeleteOutcome::kOk) {
         if (walk.path.empty()) walk.path = text::JoinPath(path, mask);
         return walk;
     }
@@ -497,7 +500,7 @@ DeleteReport Deleter::List(std::string_view path, std::string_view mask,
     }
     if (e == err::kFileNotFound) return Missing(e);
     if (e != err::kSuccess) return Failed(text::JoinPath(path, mask), e);
-    return DeleteReport{};
+    return Done();
 }
 
 DeleteReport Deleter::OpenParentMaking(std::string_view path, PathParts* parts,
@@ -520,9 +523,9 @@ DeleteReport Deleter::PutBack(FileRef item, std::string_view path) {
     UniqueFileRef parent(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    if (walk.outcome != DeleteOutcome::kOk) return walk;
     Win32Error e = files_.Rename(item, parent.get(), parts.names.back());
-    return e == err::kSuccess ? DeleteReport{} : Failed(std::string(path), e);
+    return e == err::kSuccess ? Done() : Failed(std::string(path), e);
 }
 
 DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes) {
@@ -530,19 +533,21 @@ DeleteReport Deleter::MakeFolder(std::string_view path, std::uint32_t attributes
     UniqueFileRef parent(files_);
     std::uint64_t volume = 0;
     DeleteReport walk = OpenParentMaking(path, &parts, &parent, &volume);
-    if (walk.outcome != DeleteOutcome::kDeleted) return walk;
+    if (walk.outcome != DeleteOutcome::kOk) return walk;
     UniqueFileRef folder(files_);
     Win32Error e = files_.CreateFolder(parent.get(), parts.names.back(),
                                        FolderProtection::kInherited, folder.put());
-    if (e == err::kAlreadyExists) return Missing(e);
-    if (e != err::kSuccess) {
-        (void)folder.release();
-        return Failed(std::string(path), e);
+    if (e == err::kAlreadyExists) {
+        DeleteReport taken;
+        taken.outcome = DeleteOutcome::kAlreadyExists;
+        taken.error = e;
+        return taken;
     }
+    if (e != err::kSuccess) return Failed(std::string(path), e);
     const std::uint32_t own =
         attributes & (fa::kReadOnly | fa::kHidden | fa::kSystem | fa::kArchive);
     if (own != 0) (void)files_.SetAttributes(folder.get(), own);  // the folder is there either way
-    return DeleteReport{};
+    return Done();
 }
 
 }  // namespace qv

@@ -24,15 +24,18 @@
 namespace qv {
 
 enum class DeleteOutcome {
-    kDeleted,  // everything asked for is gone
-    kMissing,  // there was nothing to delete (no entry at the path, or nothing matched)
+    kDeleted,        // everything asked for is gone
+    kOk,             // done, and it was no deletion: a listing, a put-back, a folder made
+    kMissing,        // there was nothing to delete (no entry at the path, or nothing matched)
+    kAlreadyExists,  // MakeFolder: something has the name already and is left as it is
     kRefused,  // the path or something on the way to it was not safe to act on; nothing done there
     kFailed,   // the system refused an open or a deletion; what could go is gone
 };
 
 struct DeleteReport {
     DeleteOutcome outcome = DeleteOutcome::kDeleted;
-    // The system's error for kFailed and kMissing (2, 3, 145, 32, 5, ...); 0 otherwise.
+    // The system's error for kFailed, kMissing and kAlreadyExists (2, 3, 145, 32, 5, 183, ...); 0
+    // otherwise.
     Win32Error error = err::kSuccess;
     // For kRefused and kFailed: the path that stopped it, and for kRefused why (for the trace).
     std::string path;
@@ -43,7 +46,8 @@ struct DeleteReport {
     std::uint32_t attributes = 0;
 
     bool ok() const {
-        return outcome == DeleteOutcome::kDeleted || outcome == DeleteOutcome::kMissing;
+        return outcome == DeleteOutcome::kDeleted || outcome == DeleteOutcome::kOk ||
+               outcome == DeleteOutcome::kMissing || outcome == DeleteOutcome::kAlreadyExists;
     }
 };
 
@@ -76,8 +80,8 @@ class Deleter {
     // Removes the folder at `path` when it is empty (kFailed with 145 when it is not).
     [[nodiscard]] DeleteReport RemoveEmptyFolder(std::string_view path);
     // The entries of the folder at `path` that match `mask` (see IFileHandles::ListFolder), the
-    // folder reached as a deletion would reach it. kMissing with 2 when nothing matches, with 3
-    // when the folder is missing.
+    // folder reached as a deletion would reach it: kOk, kMissing with 2 when nothing matches, with
+    // 3 when the folder is missing.
     [[nodiscard]] DeleteReport List(std::string_view path, std::string_view mask,
                                     std::vector<FolderEntry>* entries);
 
@@ -90,10 +94,10 @@ class Deleter {
     void RequireMachineFolders(std::vector<std::string> anchors);
     // Moves the entry `item` names (opened with open_intent::kDelete) to `path`, making the
     // folders missing on the way below the anchor, each by handle and never through a link.
-    // kFailed with 183 when the name is taken again: nothing is replaced.
+    // kOk, or kFailed with 183 when the name is taken again: nothing is replaced.
     [[nodiscard]] DeleteReport PutBack(FileRef item, std::string_view path);
-    // Makes the folder at `path` (and the missing ones on the way) with `attributes`; an existing
-    // folder there is left as it is (kMissing with 183).
+    // Makes the folder at `path` (and the missing ones on the way) with `attributes`: kOk. An
+    // existing folder there is left as it is (kAlreadyExists with 183).
     [[nodiscard]] DeleteReport MakeFolder(std::string_view path, std::uint32_t attributes);
 
   private:
@@ -104,12 +108,13 @@ class Deleter {
     };
     // Walks to the folder that holds `path`, checking each folder on the way, and opens the
     // entry itself with `intent` (a file where kList asked for a folder is opened without it).
-    DeleteReport OpenTarget(std::string_view path, std::uint32_t intent, Target* target);
+    [[nodiscard]] DeleteReport OpenTarget(std::string_view path, std::uint32_t intent,
+                                          Target* target);
     // Moves the checked target into the backup; the report of the action.
-    DeleteReport KeepTarget(Target& target, std::string_view path);
+    [[nodiscard]] DeleteReport KeepTarget(Target& target, std::string_view path);
     // Walks to the folder that holds `path`, making missing folders, for PutBack and MakeFolder.
-    DeleteReport OpenParentMaking(std::string_view path, PathParts* parts, UniqueFileRef* parent,
-                                  std::uint64_t* volume);
+    [[nodiscard]] DeleteReport OpenParentMaking(std::string_view path, PathParts* parts,
+                                                UniqueFileRef* parent, std::uint64_t* volume);
 
     IFileHandles& files_;
     std::vector<std::string> anchors_;

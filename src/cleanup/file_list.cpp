@@ -41,10 +41,12 @@ void TraceError(IDebugOutput& debug, std::string_view before, Win32Error code) {
 ActionResult ResultOf(const DeleteReport& report) {
     switch (report.outcome) {
         case DeleteOutcome::kDeleted:
+        case DeleteOutcome::kOk:
             return ActionResult::kDone;
         case DeleteOutcome::kRefused:
             return ActionResult::kRefused;
         case DeleteOutcome::kMissing:
+        case DeleteOutcome::kAlreadyExists:
         case DeleteOutcome::kFailed:
             break;
     }
@@ -193,7 +195,7 @@ void DeleteLine(Run& run, std::string_view line, const WalkStops& stops) {
         TraceRefusal(run.trace, found);
         return;
     }
-    if (found.outcome != DeleteOutcome::kDeleted) {
+    if (found.outcome != DeleteOutcome::kOk) {
         TraceError(run.trace, "\tERROR: FindFile failed. (", found.error);
         return;
     }

@@ -169,10 +169,7 @@ bool PlaceSharedFolder(IFileSystem& files, const std::string& value, std::string
 // opened.
 bool IdentityOf(IFileHandles& handles, const std::string& folder, FileIdentity* identity) {
     UniqueFileRef opened(handles);
-    if (handles.OpenFolder(folder, opened.put()) != err::kSuccess) {
-        (void)opened.release();  // a failed open hands out no handle
-        return false;
-    }
+    if (handles.OpenFolder(folder, opened.put()) != err::kSuccess) return false;
     return handles.QueryIdentity(opened.get(), identity) == err::kSuccess;
 }
 

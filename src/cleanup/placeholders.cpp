@@ -23,19 +23,6 @@ constexpr char kDefaultRelease[] = "2004";
 
 const HResult kInvalidArgument = hr::FromWin32(err::kInvalidParameter);  // E_INVALIDARG
 
-// A folder value of a key: REG_SZ only, at most 260 bytes, the text up to its first NUL.
-Win32Error ReadFolderValue(IRegistry& registry, HKey key, std::string_view name,
-                           std::string* value) {
-    std::uint32_t type = reg::kNone;
-    std::string data;
-    Win32Error e = registry.QueryValue(key, name, kMaxPath, &type, &data, nullptr);
-    if (e != err::kSuccess) return e;
-    if (type != reg::kSz) return err::kInvalidData;
-    std::size_t nul = text::Find(data, '\0');
-    *value = data.substr(0, nul);
-    return err::kSuccess;
-}
-
 // Trims a root folder value into *folder and checks it; true when it may be deleted, else
 // *refusal says why.
 bool CheckRoot(const ProfileFolders& profile, std::string_view value, std::string* folder,
@@ -118,7 +105,7 @@ std::string ProbeRelease(Deleter& deleter, std::string_view localRootParent,
                          std::string_view productCode) {
     std::vector<FolderEntry> found;
     DeleteReport report = deleter.List(localRootParent, std::string(productCode) + "*.cfg", &found);
-    if (report.outcome != DeleteOutcome::kDeleted || found.empty()) return kDefaultRelease;
+    if (report.outcome != DeleteOutcome::kOk || found.empty()) return kDefaultRelease;
     const std::string& name = found.front().name;
     std::size_t dot = text::FindLast(name, '.');
     std::string title = dot == text::npos ? name : name.substr(0, dot);
@@ -156,9 +143,10 @@ std::string ProgramFilesFolder(IRegistry& registry) {
     UniqueKey key = OpenKey(registry, kHkeyLocalMachine, kProgramFilesKey, reg::kReadNative);
     if (key) {
         std::string value;
-        if (ReadFolderValue(registry, key.get(), "ProgramFilesDir (x86)", &value) ==
+        if (ReadStringValue(registry, key.get(), "ProgramFilesDir (x86)", kMaxPath, &value) ==
                 err::kSuccess ||
-            ReadFolderValue(registry, key.get(), "ProgramFilesDir", &value) == err::kSuccess) {
+            ReadStringValue(registry, key.get(), "ProgramFilesDir", kMaxPath, &value) ==
+                err::kSuccess) {
             folder = value;
         }
     }
@@ -236,12 +224,12 @@ PlaceholderBuild BuildPlaceholderTable(Platform& os, std::string_view registrati
             build.result = e;
             return build;
         }
-        e = ReadFolderValue(os.registry, key.get(), kRoamableRootFolderValue, &roamable);
+        e = ReadStringValue(os.registry, key.get(), kRoamableRootFolderValue, kMaxPath, &roamable);
         if (e != err::kSuccess) {
             build.result = e;
             return build;
         }
-        e = ReadFolderValue(os.registry, key.get(), kLocalRootFolderValue, &local);
+        e = ReadStringValue(os.registry, key.get(), kLocalRootFolderValue, kMaxPath, &local);
         if (e != err::kSuccess) {
             build.result = e;
             return build;

@@ -21,18 +21,6 @@ using Json = nlohmann::ordered_json;
 constexpr int kSchemaVersion = 1;
 constexpr char kUsersRoot[] = "HKEY_USERS\\";
 
-// A text of the ANSI code page in UTF-8. Should the system fail to convert it, every byte outside
-// ASCII becomes "?": the document stays valid UTF-8 and never shows a byte it could not read.
-std::string Utf8(ISystem& system, std::string_view ansi) {
-    std::string utf8 = system.AnsiToUtf8(ansi);
-    if (!utf8.empty() || ansi.empty()) return utf8;
-    utf8.assign(ansi);
-    for (char& c : utf8) {
-        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-    }
-    return utf8;
-}
-
 // null for an empty text (a value the hive does not hold).
 Json OptionalText(ISystem& system, std::string_view ansi) {
     return ansi.empty() ? Json(nullptr) : Json(Utf8(system, ansi));

@@ -13,8 +13,8 @@ namespace qv {
 namespace {
 
 // A string value as the folder values are stored: the text and its terminating NUL.
-Win32Error SetStringValue(IRegistry& registry, HKey key, std::string_view name,
-                          std::string_view value) {
+[[nodiscard]] Win32Error SetStringValue(IRegistry& registry, HKey key, std::string_view name,
+                                        std::string_view value) {
     std::string data(value);
     data.push_back('\0');
     return registry.SetValue(key, name, reg::kSz, data);
@@ -273,7 +273,7 @@ namespace {
 
 // Whether the key opened as itself is a registry link: it holds the link's value with the link's
 // type. A value of that name too large to read is taken for one.
-Win32Error CheckNotALink(IRegistry& registry, HKey key) {
+[[nodiscard]] Win32Error CheckNotALink(IRegistry& registry, HKey key) {
     constexpr std::uint32_t kLinkValueBytes = 64 * 1024;
     std::uint32_t type = reg::kNone;
     std::string target;
@@ -292,9 +292,10 @@ namespace {
 
 // The walk of OpenKeyRefusingLinks and CreateKeyRefusingLinks: with `make`, a missing name is
 // made instead of ending the walk.
-Win32Error WalkKeyRefusingLinks(IRegistry& registry, HKey parent, std::string_view path,
-                                std::uint32_t access, bool make, UniqueKey* key,
-                                std::uint32_t* disposition) {
+[[nodiscard]] Win32Error WalkKeyRefusingLinks(IRegistry& registry, HKey parent,
+                                              std::string_view path, std::uint32_t access,
+                                              bool make, UniqueKey* key,
+                                              std::uint32_t* disposition) {
     // KEY_QUERY_VALUE to read a link's value; KEY_CREATE_SUB_KEY to make the next name below.
     constexpr std::uint32_t kQueryValue = 0x1;
     constexpr std::uint32_t kCreateSubKey = 0x4;

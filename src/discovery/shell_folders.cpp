@@ -13,21 +13,15 @@ bool IsStringType(std::uint32_t type) {
     return type == reg::kSz || type == reg::kExpandSz || type == 7 /* REG_MULTI_SZ */;
 }
 
-// The text up to the first NUL, as a C string reads it.
-std::string UpToNul(const std::string& buffer) {
-    std::size_t nul = buffer.find('\0');
-    return nul == std::string::npos ? buffer : buffer.substr(0, nul);
-}
-
 // Reads one "Shell Folders" value below an open key into `folder`.
 //
 // The value is read into a MAX_PATH buffer that starts out holding the folder's previous text, and
 // the folder afterwards is that buffer's text up to its first NUL, whatever the query returned:
 // after a failed query the caller still finds its previous text, and after a value of the wrong
 // type the raw text of that value. Callers that fill in defaults rely on this.
-Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view valueName,
-                                std::string* folder) {
-    std::string buffer = UpToNul(*folder);
+[[nodiscard]] Win32Error ReadShellFolderValue(IRegistry& registry, HKey key,
+                                              std::string_view valueName, std::string* folder) {
+    std::string buffer = text::UpToNul(*folder);
     if (buffer.size() < kMaxPath) buffer.resize(kMaxPath, '\0');
 
     std::uint32_t type = reg::kNone;
@@ -39,7 +33,7 @@ Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view 
             // value that fills the whole buffer would leave the path unterminated, so it is
             // refused like any other value that does not fit with its NUL.
             if (data.size() >= kMaxPath) {
-                *folder = UpToNul(buffer);
+                *folder = text::UpToNul(buffer);
                 return err::kMoreData;
             }
             data.push_back('\0');
@@ -48,13 +42,13 @@ Win32Error ReadShellFolderValue(IRegistry& registry, HKey key, std::string_view 
         if (type != reg::kSz) result = err::kInvalidData;
     }
 
-    *folder = UpToNul(buffer);
+    *folder = text::UpToNul(buffer);
     if (result == err::kSuccess) *folder = text::TrimTrailingBackslashes(*folder);
     return result;
 }
 
-Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyPath,
-                           std::string_view valueName, std::string* folder) {
+[[nodiscard]] Win32Error ReadShellFolder(IRegistry& registry, HKey root, std::string_view keyPath,
+                                         std::string_view valueName, std::string* folder) {
     Win32Error opened = err::kSuccess;
     UniqueKey key = OpenKey(registry, root, keyPath, reg::kReadNative, &opened);
     if (opened != err::kSuccess) return opened;

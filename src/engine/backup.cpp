@@ -38,13 +38,10 @@ constexpr char kQuorvaneFolder[] = "Quorvane";
 constexpr char kBackupsFolderName[] = "Backups";
 
 // Opens `base`, a folder the machine names; *volume receives its volume's serial number.
-Win32Error OpenChainBase(IFileHandles& files, std::string_view base, UniqueFileRef* folder,
-                         std::uint64_t* volume) {
+[[nodiscard]] Win32Error OpenChainBase(IFileHandles& files, std::string_view base,
+                                       UniqueFileRef* folder, std::uint64_t* volume) {
     Win32Error e = files.OpenFolder(base, folder->put());
-    if (e != err::kSuccess) {
-        (void)folder->release();  // a failed open hands out no handle
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     FileFacts facts;
     e = files.QueryFacts(folder->get(), &facts);
     if (e != err::kSuccess) return e;
@@ -56,8 +53,8 @@ Win32Error OpenChainBase(IFileHandles& files, std::string_view base, UniqueFileR
 // file put there by someone else is never used, nor a folder on another volume than `volume`.
 // Users may make folders where the backups go: one that someone beyond `protection` could reach
 // (and so empty, or fill with a run of his own making) is refused.
-Win32Error StepDown(IFileHandles& files, UniqueFileRef next, std::uint64_t volume,
-                    FolderProtection protection, UniqueFileRef* folder) {
+[[nodiscard]] Win32Error StepDown(IFileHandles& files, UniqueFileRef next, std::uint64_t volume,
+                                  FolderProtection protection, UniqueFileRef* folder) {
     FileFacts facts;
     Win32Error e = files.QueryFacts(next.get(), &facts);
     if (e != err::kSuccess) return e;
@@ -93,14 +90,11 @@ std::string UntrustedName(std::string_view name, std::int64_t now, int attempt) 
 
 // Moves the entry `name` of the open folder `parent` aside within it, by a handle opened without
 // following a link. 0 and *asideName, or the error.
-Win32Error MoveAside(IFileHandles& files, FileRef parent, std::string_view name, std::int64_t now,
-                     std::string* asideName) {
+[[nodiscard]] Win32Error MoveAside(IFileHandles& files, FileRef parent, std::string_view name,
+                                   std::int64_t now, std::string* asideName) {
     UniqueFileRef entry(files);
     Win32Error e = files.OpenRelative(parent, name, open_intent::kDelete, entry.put());
-    if (e != err::kSuccess) {
-        (void)entry.release();  // a failed open hands out no handle
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     constexpr int kAttempts = 10;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         *asideName = UntrustedName(name, now, attempt);
@@ -116,9 +110,11 @@ Win32Error MoveAside(IFileHandles& files, FileRef parent, std::string_view name,
 // else was put there by someone else: it is moved aside by its handle, never opened further nor
 // read, noted in *moved, and a new folder is made in its place. A run for the running user alone
 // refuses it instead: his own folder is his to mend.
-Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view parentPath,
-                         std::string_view name, std::uint64_t volume, FolderProtection protection,
-                         std::int64_t now, std::vector<MovedAside>* moved, UniqueFileRef* folder) {
+[[nodiscard]] Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent,
+                                       std::string_view parentPath, std::string_view name,
+                                       std::uint64_t volume, FolderProtection protection,
+                                       std::int64_t now, std::vector<MovedAside>* moved,
+                                       UniqueFileRef* folder) {
     UniqueFileRef next(files);
     Win32Error e = files.OpenRelative(parent, name, open_intent::kList, next.put());
     if (e == err::kSuccess) {
@@ -128,7 +124,6 @@ Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view p
             return e;
         }
     } else {
-        (void)next.release();  // a failed open hands out no handle
         if (e != err::kFileNotFound &&
             (!IsForeign(e) || protection != FolderProtection::kAdministratorsOnly)) {
             return e;
@@ -142,20 +137,18 @@ Win32Error OpenOwnFolder(IFileHandles& files, FileRef parent, std::string_view p
     }
     UniqueFileRef made(files);
     e = files.CreateFolder(parent, name, protection, made.put());
-    if (e != err::kSuccess) {
-        (void)made.release();  // nor does a failed creation
-        return e;
-    }
+    if (e != err::kSuccess) return e;
     return StepDown(files, std::move(made), volume, protection, folder);
 }
 
 // Opens `base` (a folder the machine names), then each of `names` below it by handle as the tool's
 // own folder (OpenOwnFolder), the last one made new: it must not exist yet. Each folder on the way
 // must be a plain folder on the volume of `base`. *volume receives that volume's serial number.
-Win32Error MakeChain(IFileHandles& files, std::string_view base,
-                     const std::vector<std::string>& names, FolderProtection protection,
-                     std::int64_t now, std::vector<MovedAside>* moved, UniqueFileRef* folder,
-                     std::uint64_t* volume) {
+[[nodiscard]] Win32Error MakeChain(IFileHandles& files, std::string_view base,
+                                   const std::vector<std::string>& names,
+                                   FolderProtection protection, std::int64_t now,
+                                   std::vector<MovedAside>* moved, UniqueFileRef* folder,
+                                   std::uint64_t* volume) {
     Win32Error e = OpenChainBase(files, base, folder, volume);
     if (e != err::kSuccess) return e;
     std::string path(base);
@@ -169,10 +162,7 @@ Win32Error MakeChain(IFileHandles& files, std::string_view base,
             *folder = std::move(next);
         } else {
             e = files.CreateFolder(folder->get(), names[i], protection, next.put());
-            if (e != err::kSuccess) {
-                (void)next.release();  // a failed creation hands out no handle
-                return e;
-            }
+            if (e != err::kSuccess) return e;
             e = StepDown(files, std::move(next), *volume, protection, folder);
             if (e != err::kSuccess) return e;
         }
@@ -206,10 +196,7 @@ Win32Error OpenKeptFolder(Workspace& ws, std::string_view path, UniqueFileRef* f
     for (std::size_t i = first; i < parts.names.size(); ++i) {
         UniqueFileRef next(files);
         e = files.OpenRelative(folder->get(), parts.names[i], open_intent::kList, next.put());
-        if (e != err::kSuccess) {
-            (void)next.release();  // a failed open hands out no handle
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         e = StepDown(files, std::move(next), volume, BackupProtection(ws), folder);
         if (e != err::kSuccess) return e;
     }

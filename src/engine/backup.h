@@ -92,7 +92,7 @@ class RunBackup final : public Keeper {
     // The tool's folders this run moved aside so far.
     const std::vector<MovedAside>& movedAside() const noexcept { return movedAside_; }
     // The first manifest write that failed, or 0.
-    Win32Error manifestError() const noexcept { return manifestError_; }
+    [[nodiscard]] Win32Error manifestError() const noexcept { return manifestError_; }
 
   private:
     struct VolumeFolder;

@@ -16,7 +16,7 @@ constexpr std::uint32_t kKeyNameChars = 256;
 // The registry's own limit on the depth of a key tree.
 constexpr int kMaxDepth = 512;
 
-Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int depth) {
+[[nodiscard]] Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int depth) {
     if (depth > kMaxDepth) return err::kInvalidData;
     Win32Error e = registry.QueryLastWriteTime(key, &tree->lastWrite);
     if (e != err::kSuccess) return e;
@@ -27,23 +27,21 @@ Win32Error ReadOpenKey(IRegistry& registry, HKey key, KeyTreeCopy* tree, int dep
         if (e != err::kSuccess) return e;
         tree->values.push_back(std::move(value));
     }
-    for (std::uint32_t index = 0;; ++index) {
+    return ForEachSubKey(registry, key, kKeyNameChars, [&](const std::string& name) {
         KeyTreeCopy sub;
-        e = registry.EnumKey(key, index, kKeyNameChars, &sub.name);
-        if (e == err::kNoMoreItems) break;
-        if (e != err::kSuccess) return e;
+        sub.name = name;
         // A registry link below the registration is refused, never followed into another key.
         UniqueKey open(registry);
-        e = OpenKeyRefusingLinks(registry, key, sub.name, reg::kReadNative, &open);
-        if (e != err::kSuccess) return e;
-        e = ReadOpenKey(registry, open.get(), &sub, depth + 1);
-        if (e != err::kSuccess) return e;
+        Win32Error error = OpenKeyRefusingLinks(registry, key, sub.name, reg::kReadNative, &open);
+        if (error != err::kSuccess) return error;
+        error = ReadOpenKey(registry, open.get(), &sub, depth + 1);
+        if (error != err::kSuccess) return error;
         tree->subKeys.push_back(std::move(sub));
-    }
-    return err::kSuccess;
+        return err::kSuccess;
+    });
 }
 
-Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
+[[nodiscard]] Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) {
     for (const KeyValueCopy& value : tree.values) {
         Win32Error e = registry.SetValue(key, value.name, value.type, value.data);
         if (e != err::kSuccess) return e;
@@ -52,10 +50,7 @@ Win32Error WriteOpenKey(IRegistry& registry, HKey key, const KeyTreeCopy& tree) 
         UniqueKey open(registry);
         Win32Error e = registry.CreateKey(key, sub.name, reg::kOptionNonVolatile,
                                           reg::kReadWriteNative, open.put(), nullptr);
-        if (e != err::kSuccess) {
-            (void)open.release();  // a failed create hands out no key
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         e = WriteOpenKey(registry, open.get(), sub);
         if (e != err::kSuccess) return e;
     }

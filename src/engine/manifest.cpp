@@ -17,7 +17,7 @@ constexpr int kFormat = 2;
 
 // An ANSI text for the reader and for the program: "<name>" as UTF-8, "<name>Ansi" exact.
 void PutPath(ISystem& system, Json* node, const char* name, std::string_view ansi) {
-    (*node)[name] = Utf8OrAsIs(system, ansi);
+    (*node)[name] = Utf8(system, ansi);
     (*node)[std::string(name) + "Ansi"] = text::Hex(ansi);
 }
 
@@ -80,7 +80,7 @@ Json ActionNode(ISystem& system, const ManifestAction& entry) {
     node["userAccount"] = entry.account;
     node["result"] = ActionResultName(a.result);
     node["error"] = a.error;
-    node["reason"] = Utf8OrAsIs(system, a.reason);
+    node["reason"] = Utf8(system, a.reason);
     PutPath(system, &node, "backup", a.backup);
     node["attributes"] = a.attributes;
     if (!entry.note.empty()) node["note"] = entry.note;

@@ -20,7 +20,7 @@ constexpr std::uint32_t kEnumNameChars = 255;
 
 // Flushes a hive that this run loaded, so that the deletion reaches the hive file before the
 // unload. 0 or the flush error.
-Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
+[[nodiscard]] Win32Error FlushUserHive(const Services& services, std::string_view sidText) {
     IRegistry& registry = services.os.registry;
     UniqueKey root = OpenKey(registry, kHkeyUsers, sidText, reg::kReadNative);
     if (!root) return err::kSuccess;  // nothing to flush through, nothing reported
@@ -37,19 +37,21 @@ std::string UsersKeyName(std::string_view path) { return "HKEY_USERS\\" + std::s
 bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& journal) {
     UniqueKey open = OpenKey(registry, kHkeyUsers, key, reg::kReadNative);
     if (!open) return false;
-    std::string name;
-    for (std::uint32_t index = 0;
-         registry.EnumKey(open.get(), index, kEnumNameChars, &name) == err::kSuccess; ++index) {
-        if (!journal.IsDeleted(UsersKeyName(key + "\\" + name))) return true;
-    }
-    return false;
+    // A name that cannot be read ends the walk.
+    bool left = false;
+    (void)ForEachSubKey(registry, open.get(), kEnumNameChars, [&](const std::string& name) {
+        left = !journal.IsDeleted(UsersKeyName(key + "\\" + name));
+        return !left;
+    });
+    return left;
 }
 
 }  // namespace
 
 namespace {
-RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection,
-                               Journal* journal);
+[[nodiscard]] RemovalOutcome RemoveSelection(Workspace& ws,
+                                             const std::vector<SelectedPair>& selection,
+                                             Journal* journal);
 }  // namespace
 
 RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
@@ -86,8 +88,9 @@ RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPa
 
 namespace {
 
-RemovalOutcome RemoveSelection(Workspace& ws, const std::vector<SelectedPair>& selection,
-                               Journal* journal) {
+[[nodiscard]] RemovalOutcome RemoveSelection(Workspace& ws,
+                                             const std::vector<SelectedPair>& selection,
+                                             Journal* journal) {
     Platform& os = ws.services.os;
     const bool dryRun = journal != nullptr && journal->dryRun();
     RemovalOutcome result = RemovalOutcome::kNothingSelected;

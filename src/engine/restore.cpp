@@ -46,7 +46,6 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
         UniqueFileRef sub(files);
         if (files.OpenRelative(folder, entry.name, open_intent::kList, sub.put()) !=
             err::kSuccess) {
-            (void)sub.release();  // a failed open hands out no handle
             continue;
         }
         FileFacts facts;
@@ -58,8 +57,8 @@ std::uint64_t SizeBelow(IFileHandles& files, FileRef folder, int depth) {
 }
 
 // Reads the manifest of the run folder `folder`; 0 or the error. *text receives the file.
-Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest,
-                        std::string* text = nullptr) {
+[[nodiscard]] Win32Error ReadManifest(IFileHandles& files, FileRef folder, Manifest* manifest,
+                                      std::string* text = nullptr) {
     std::string read;
     Win32Error e = files.ReadWholeFile(folder, kManifestName, &read);
     if (e != err::kSuccess) return e;
@@ -204,7 +203,7 @@ class Restorer {
         return text::EqualsNoCase(path->substr(0, a.sid.size() + 1), a.sid + "\\");
     }
 
-    Win32Error PutKeyTree(const Action& a) {
+    [[nodiscard]] Win32Error PutKeyTree(const Action& a) {
         std::string path, folder, name, json;
         KeyTreeCopy tree;
         if (!UsersPath(a, &path) || !SplitBackupPath(manifest_, a.backup, &folder, &name) ||
@@ -220,7 +219,7 @@ class Restorer {
         return Settle(hive, a.sid, e);
     }
 
-    Win32Error MakeKey(const Action& a) {
+    [[nodiscard]] Win32Error MakeKey(const Action& a) {
         std::string path;
         if (!UsersPath(a, &path)) return err::kInvalidData;
         HiveLease hive(ws_.services, a.sid, ws_.hives);
@@ -233,7 +232,7 @@ class Restorer {
     }
 
     // Flushes a hive this restore loaded, so that the keys reach its file, and unloads it.
-    Win32Error Settle(HiveLease& hive, const std::string& sid, Win32Error e) {
+    [[nodiscard]] Win32Error Settle(HiveLease& hive, const std::string& sid, Win32Error e) {
         if (e == err::kSuccess && hive.loadedHere()) {
             UniqueKey root = OpenKey(os_.registry, kHkeyUsers, sid, reg::kReadNative);
             if (root) e = os_.registry.FlushKey(root.get());
@@ -243,7 +242,7 @@ class Restorer {
     }
 
     // *outcome becomes kRefused when the deleter refused the way to the place.
-    Win32Error PutBackEntry(const Action& a, RestoreOutcome* outcome) {
+    [[nodiscard]] Win32Error PutBackEntry(const Action& a, RestoreOutcome* outcome) {
         std::string folder, name;
         if (!SplitBackupPath(manifest_, a.backup, &folder, &name)) return err::kInvalidData;
         UniqueFileRef kept(os_.handles);
@@ -251,15 +250,12 @@ class Restorer {
         Win32Error e = OpenKeptFolder(ws_, folder, &backupFolder);
         if (e != err::kSuccess) return e;
         e = os_.handles.OpenRelative(backupFolder.get(), name, open_intent::kDelete, kept.put());
-        if (e != err::kSuccess) {
-            (void)kept.release();
-            return e;
-        }
+        if (e != err::kSuccess) return e;
         const UserReach& reach = ReachOf(a.sid);
         Deleter deleter(os_.handles, reach.anchors);
         reach.Limit(MachineAnchors(), &deleter);
         DeleteReport back = deleter.PutBack(kept.get(), a.path);
-        if (back.outcome == DeleteOutcome::kDeleted) return err::kSuccess;
+        if (back.outcome == DeleteOutcome::kOk) return err::kSuccess;
         if (back.outcome == DeleteOutcome::kRefused) {
             *outcome = RestoreOutcome::kRefused;
             return back.error != err::kSuccess ? back.error : err::kAccessDenied;
@@ -380,7 +376,6 @@ Win32Error ListKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
         UniqueFileRef run(files);
         if (files.OpenRelative(folder.get(), entry.name, open_intent::kList, run.put()) !=
             err::kSuccess) {
-            (void)run.release();
             continue;
         }
         KeptRun kept;

@@ -16,18 +16,14 @@
 namespace qv {
 namespace {
 
-// Registry last-write times count 100-nanosecond intervals from 1601; key times count seconds
-// from 1970.
-constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000;
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-
 // A user's registration counts as stale only when its oldest key is more than this many seconds
 // older than the oldest key of the machine's registration.
 constexpr KeyTime kStaleMarginSeconds = 60;
 
 constexpr char kProcessingSid[] = "Processing sid : ";
 
-// A key's last-write time as a key time, 0 when it cannot be taken through local time.
+// A key's last-write time (from 1601) as a key time (seconds from 1970), 0 when it cannot be taken
+// through local time.
 KeyTime KeyTimeFromFileTime(ISystem& system, FileTime time) {
     const std::int64_t utc =
         static_cast<std::int64_t>(time / kFileTimeTicksPerSecond) - kSecondsFrom1601To1970;
@@ -158,13 +154,9 @@ bool JudgeRegistration(Platform& os, MachineTimes& machineTimes,
 // A folder value of a registration key as the scan reports it: the text of a REG_SZ value up to
 // its first NUL, empty when there is none.
 std::string FolderValue(IRegistry& registry, HKey key, std::string_view name) {
-    std::uint32_t type = reg::kNone;
-    std::string data;
-    if (registry.QueryValue(key, name, kMaxPath, &type, &data, nullptr) != err::kSuccess ||
-        type != reg::kSz) {
-        return std::string();
-    }
-    return data.substr(0, data.find('\0'));
+    std::string value;
+    if (ReadStringValue(registry, key, name, kMaxPath, &value) != err::kSuccess) return {};
+    return value;
 }
 
 // Tests each registration key below an open release key and notes the stale ones for `sidText`.
@@ -173,9 +165,7 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
                            std::string_view releaseKeyPath, std::string_view product,
                            UserScan& scan, Findings* findings) {
     IRegistry& registry = ws.services.os.registry;
-    std::string name;
-    for (std::uint32_t index = 0;
-         registry.EnumKey(releaseKey, index, kMaxPath, &name) == err::kSuccess; ++index) {
+    (void)ForEachSubKey(registry, releaseKey, kMaxPath, [&](const std::string& name) {
         std::string registrationKeyPath(releaseKeyPath);
         registrationKeyPath += '\\';
         registrationKeyPath += name;
@@ -183,7 +173,7 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
         UniqueKey registration(registry);
         if (OpenKeyRefusingLinks(registry, releaseKey, name, reg::kReadNative, &registration) !=
             err::kSuccess) {
-            continue;
+            return true;
         }
         UserFinding user;
         if (JudgeRegistration(ws.services.os, machineTimes, registrationKeyPath, registration.get(),
@@ -196,7 +186,8 @@ void AddStaleRegistrations(Workspace& ws, MachineTimes& machineTimes, HKey relea
             // A user without a SID is not listed: nothing would name him.
             (void)AddFinding(ws, scan.account, product, name, std::move(user), findings);
         }
-    }
+        return true;
+    });
 }
 
 // The stale registrations of one user below one product's release key. The user's data folders,
@@ -410,16 +401,16 @@ KeyTime OldestKeyTime(Platform& os, HKey key) {
         oldest = KeyTimeFromFileTime(os.system, written);
     }
 
-    std::string name;
-    for (std::uint32_t index = 0; os.registry.EnumKey(key, index, kMaxPath, &name) == err::kSuccess;
-         ++index) {
+    // A name that cannot be read ends the walk.
+    (void)ForEachSubKey(os.registry, key, kMaxPath, [&](const std::string& name) {
         // Opened below an open key: the sub key of that very key, in whichever view it was found.
         UniqueKey child = OpenKey(os.registry, key, name, reg::kKeyRead);
-        if (!child) continue;
+        if (!child) return true;
         const KeyTime childTime = OldestKeyTime(os, child.get());
         child.reset();
         if (childTime < oldest) oldest = childTime;
-    }
+        return true;
+    });
     return oldest;
 }
 

@@ -29,11 +29,10 @@ enum class ScanMode {
 // registry cannot be read (the profile list, or HKEY_CURRENT_USER in current-user mode).
 [[nodiscard]] bool ScanRegistrations(Workspace& ws, std::string_view company,
                                      std::string_view product, std::string_view release,
-                                     Findings* findings,
-                                     ScanMode mode = ScanMode::kRegisterLeftovers);
+                                     Findings* findings, ScanMode mode);
 // The same for several products, each user's hive made available once for all of them.
 [[nodiscard]] bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes,
-                                Findings* findings, ScanMode mode = ScanMode::kRegisterLeftovers);
+                                Findings* findings, ScanMode mode);
 // True when the machine lacks the registration (read in `machineKeyView`) or its oldest key is
 // more than 60 seconds newer than the oldest key of the user's registration.
 [[nodiscard]] bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,

@@ -1,7 +1,10 @@
 // Handle port: the file operations of the deleter. Everything below a trusted folder is opened by
 // one name relative to its parent's handle, without reparse processing, so that a junction or a
 // symbolic link opens as itself and is never followed; what is deleted is deleted through the
-// handle that was checked. Methods return 0 or the Win32 error code.
+// handle that was checked. Methods return 0 or the Win32 error code. A failed call leaves 0 (no
+// handle, nothing to close) in a FileRef out-parameter, so the owner that handed out its put()
+// still owns nothing, and leaves every other out-parameter (facts, identity, entries, data) as
+// it was.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "base/text.h"
 #include "base/unique_handle.h"
 #include "base/win32_codes.h"
 #include "port/port.h"
@@ -21,6 +23,9 @@ constexpr bool IsPredefinedKey(HKey k) { return k >= 0x80000000u && k <= 0x80000
 
 // 100-nanosecond intervals since 1601-01-01 UTC, as the registry keeps last-write times.
 using FileTime = std::uint64_t;
+inline constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000;
+// The seconds from the file times' epoch (1601-01-01) to the Unix epoch (1970-01-01).
+inline constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 
 // Alike on purpose: named constants, one a line, as every list of them is.
 namespace reg {
@@ -62,7 +67,8 @@ class IRegistry : public Port {
     [[nodiscard]] virtual Win32Error OpenLinkKey(HKey parent, std::string_view subKey,
                                                  std::uint32_t access, HKey* key) noexcept = 0;
     // RegCreateKeyExA with no class and no security attributes; creates missing intermediate keys.
-    // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey.
+    // *disposition (may be null) receives reg::kCreatedNewKey or reg::kOpenedExistingKey. On
+    // failure *key is 0.
     [[nodiscard]] virtual Win32Error CreateKey(HKey parent, std::string_view subKey,
                                                std::uint32_t options, std::uint32_t access,
                                                HKey* key, std::uint32_t* disposition) noexcept = 0;
@@ -130,6 +136,43 @@ using UniqueKey = UniqueHandle<HKey, &CloseOpenedKey>;
     if (result != nullptr) *result = e;
     if (e != err::kSuccess) key.reset();
     return key;
+}
+
+// A REG_SZ value read into a buffer of `bufferBytes` bytes, as the text up to its first NUL. The
+// query's error when it fails (2 for a missing value, 234 when it does not fit), 13 for a value of
+// another type; *value changes only on success.
+[[nodiscard]] inline Win32Error ReadStringValue(IRegistry& registry, HKey key,
+                                                std::string_view name, std::uint32_t bufferBytes,
+                                                std::string* value) {
+    std::uint32_t type = reg::kNone;
+    std::string data;
+    Win32Error e = registry.QueryValue(key, name, bufferBytes, &type, &data, nullptr);
+    if (e != err::kSuccess) return e;
+    if (type != reg::kSz) return err::kInvalidData;
+    *value = text::UpToNul(data);
+    return err::kSuccess;
+}
+
+// Calls visit(name) for each sub key of the open `key` from index 0 on, as RegEnumKeyExA names
+// them, each into a buffer of `bufferChars` characters. `visit` returns whether to go on (bool),
+// or a Win32Error that ends the walk unless it is 0. The walk's result: 0 after the last sub key
+// or when `visit` stopped it with false; `visit`'s error; or the error with which a name could not
+// be read (234 for one that does not fit the buffer), where the walk ends too.
+template <typename Visit>
+[[nodiscard]] Win32Error ForEachSubKey(IRegistry& registry, HKey key, std::uint32_t bufferChars,
+                                       Visit&& visit) {
+    std::string name;
+    for (std::uint32_t index = 0;; ++index) {
+        Win32Error e = registry.EnumKey(key, index, bufferChars, &name);
+        if (e == err::kNoMoreItems) return err::kSuccess;
+        if (e != err::kSuccess) return e;
+        if constexpr (std::is_same_v<std::invoke_result_t<Visit&, const std::string&>, bool>) {
+            if (!visit(static_cast<const std::string&>(name))) return err::kSuccess;
+        } else {
+            e = visit(static_cast<const std::string&>(name));
+            if (e != err::kSuccess) return e;
+        }
+    }
 }
 
 }  // namespace qv

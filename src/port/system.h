@@ -84,12 +84,18 @@ class ISystem : public Port {
 // A library of LoadLibrary, freed with FreeLibrary.
 using UniqueLibrary = UniqueHandle<ModuleHandle, &ISystem::FreeLibrary>;
 
-// An ANSI text as UTF-8; should the conversion fail, the bytes as they are (a JSON writer then
-// replaces whatever is not UTF-8 in them, so the text is written either way).
-inline std::string Utf8OrAsIs(ISystem& system, std::string_view ansi) {
+// A text of the ANSI code page in UTF-8, for every document the tool writes. Should the system fail
+// to convert it, every byte outside ASCII becomes "?": the text stays valid UTF-8 and never shows
+// a byte it could not read (bytes passed as they are could read as other characters).
+inline std::string Utf8(ISystem& system, std::string_view ansi) {
     if (ansi.empty()) return std::string();
     std::string utf8 = system.AnsiToUtf8(ansi);
-    return utf8.empty() ? std::string(ansi) : utf8;
+    if (!utf8.empty()) return utf8;
+    utf8.assign(ansi);
+    for (char& c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    }
+    return utf8;
 }
 
 }  // namespace qv

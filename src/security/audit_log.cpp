@@ -79,14 +79,13 @@ Win32Error AuditLog::Open(AuditPlace place) {
     run_ = text::Hex(std::string_view(reinterpret_cast<const char*>(id), sizeof id));
 
     std::string machine;
-    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess
-                   ? Utf8OrAsIs(os_.system, machine)
-                   : std::string();
+    machine_ = os_.system.GetComputerName(&machine) == err::kSuccess ? Utf8(os_.system, machine)
+                                                                     : std::string();
     operatorSid_ = CurrentUserSidText(os_.security);
     std::string account;
     operator_ =
         !operatorSid_.empty() && QualifiedAccountFromSidText(os_.security, operatorSid_, &account)
-            ? Utf8OrAsIs(os_.system, account)
+            ? Utf8(os_.system, account)
             : std::string();
 
     Win32Error e = OpenStore();
@@ -98,13 +97,13 @@ Win32Error AuditLog::Open(AuditPlace place) {
 std::string AuditLog::Line(const AuditEntry& entry, std::int64_t time) const {
     ISystem& system = os_.system;
     nlohmann::ordered_json line = Head(time, run_, program_, machine_, operator_, operatorSid_);
-    line["user"] = Utf8OrAsIs(system, entry.userSid);
-    if (!entry.userAccount.empty()) line["userAccount"] = Utf8OrAsIs(system, entry.userAccount);
-    line["action"] = Utf8OrAsIs(system, entry.action);
-    line["path"] = Utf8OrAsIs(system, entry.path);
-    line["result"] = Utf8OrAsIs(system, entry.result);
+    line["user"] = Utf8(system, entry.userSid);
+    if (!entry.userAccount.empty()) line["userAccount"] = Utf8(system, entry.userAccount);
+    line["action"] = Utf8(system, entry.action);
+    line["path"] = Utf8(system, entry.path);
+    line["result"] = Utf8(system, entry.result);
     if (entry.error != err::kSuccess) line["error"] = entry.error;
-    if (!entry.reason.empty()) line["reason"] = Utf8OrAsIs(system, entry.reason);
+    if (!entry.reason.empty()) line["reason"] = Utf8(system, entry.reason);
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
@@ -155,14 +154,14 @@ std::string AuditLog::RunStartLine(const RunStart& start, std::int64_t time) con
     if (start.arguments != nullptr) {
         for (const std::string& argument : *start.arguments) AppendArgument(argument, &commandLine);
     }
-    commandLine = Utf8OrAsIs(system, commandLine);
+    commandLine = Utf8(system, commandLine);
     if (commandLine.size() > kAuditMaxCommandLineBytes)
         commandLine.resize(kAuditMaxCommandLineBytes);
     nlohmann::ordered_json line = Head(time, run_, program_, machine_, operator_, operatorSid_);
     line["action"] = "run-start";
     line["version"] = std::string(AuditProgramVersion());
-    line["command"] = Utf8OrAsIs(system, start.command);
-    line["mode"] = Utf8OrAsIs(system, start.mode);
+    line["command"] = Utf8(system, start.command);
+    line["mode"] = Utf8(system, start.mode);
     line["commandLine"] = commandLine;
     // A command line cut inside a character: the replacement character stands for the rest.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

@@ -94,7 +94,7 @@ class AuditLog {
     void RecordRunEnd(int exitCode, std::string_view summaryJson) noexcept;
 
     bool failed() const { return firstError_ != err::kSuccess; }
-    Win32Error firstError() const { return firstError_; }
+    [[nodiscard]] Win32Error firstError() const { return firstError_; }
     // Lines that could not be written.
     std::size_t unwritten() const { return unwritten_; }
     // The id all lines of this run carry: 32 hexadecimal digits.
@@ -113,7 +113,7 @@ class AuditLog {
     // Appends a line made by `make` (opening the log when it is not open); failures are kept.
     template <typename Make>
     void Write(Make make) noexcept;
-    Win32Error OpenStore() noexcept;
+    [[nodiscard]] Win32Error OpenStore() noexcept;
 
     Platform& os_;
     std::string program_;

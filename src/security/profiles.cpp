@@ -17,9 +17,8 @@ constexpr std::size_t kProfileKeyPathBytes = 1024;
 // The text of a string value read into a buffer of kMaxPath bytes: up to its first NUL. A value
 // without a NUL that fills the whole buffer leaves no room for one and is not a usable path.
 bool ValueText(const std::string& data, std::string* out) {
-    const std::size_t nul = data.find('\0');  // a NUL byte never ends a character
-    if (nul == std::string::npos && data.size() >= kMaxPath) return false;
-    *out = data.substr(0, nul);
+    if (data.find('\0') == std::string::npos && data.size() >= kMaxPath) return false;
+    *out = text::UpToNul(data);
     return true;
 }
 
@@ -36,11 +35,10 @@ bool ListProfileSids(Platform& os, std::vector<std::string>* list) {
     if (!profiles) return false;
     // Stops at the first name that cannot be read as well as at the end: a name of 260 bytes or
     // more does not fit the buffer and ends the list there.
-    for (std::uint32_t index = 0;; ++index) {
-        std::string name;
-        if (os.registry.EnumKey(profiles.get(), index, kMaxPath, &name) != err::kSuccess) break;
-        list->push_back(std::move(name));
-    }
+    (void)ForEachSubKey(os.registry, profiles.get(), kMaxPath, [&](const std::string& name) {
+        list->push_back(name);
+        return true;
+    });
     return true;
 }
 
@@ -66,8 +64,7 @@ bool ProfileFolder(Platform& os, std::string_view sidText, std::string* folder) 
     std::string expanded;
     const std::uint32_t needed = os.system.ExpandEnvironmentStrings(raw, kMaxPath, &expanded);
     if (needed == 0 || needed > kMaxPath) return false;
-    const std::size_t nul = expanded.find('\0');
-    if (nul != std::string::npos) expanded.resize(nul);
+    expanded = text::UpToNul(expanded);
 
     if (profile.close() != err::kSuccess) return false;
     *folder = std::move(expanded);

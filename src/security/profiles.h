@@ -53,7 +53,7 @@ class HiveLease {
     bool available() const noexcept { return available_; }
     // Why the hive cannot be used (the load's error; 123 for a text that names no hive); 0 when
     // it can.
-    Win32Error error() const noexcept { return error_; }
+    [[nodiscard]] Win32Error error() const noexcept { return error_; }
     // Whether this lease loaded the hive: it unloads it at its end (a clean-up flushes it first).
     bool loadedHere() const noexcept { return loadedHere_; }
     // Unloads now what the lease loaded; 0, or the error of the last unload attempt. The

@@ -32,7 +32,8 @@ bool PopulateTree(Workspace& ws, UserDataTree& tree, std::string_view company,
                   std::string_view product, std::string_view release,
                   std::set<std::string>* unreadableUsers, std::set<std::string>* unnamedUsers) {
     Findings findings;
-    const bool read = ScanRegistrations(ws, company, product, release, &findings);
+    const bool read =
+        ScanRegistrations(ws, company, product, release, &findings, ScanMode::kRegisterLeftovers);
     FillTree(tree, findings, unnamedUsers);
     if (unreadableUsers != nullptr) {
         for (const ProfileFinding& profile : findings.profiles) {

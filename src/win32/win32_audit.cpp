@@ -24,7 +24,7 @@ using UniqueCoTaskText = UniqueHandle<PWSTR, &FreeCoTaskMemory>;
 
 // The machine's common application data folder, or the running user's local one (see the header
 // for the order).
-Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
+[[nodiscard]] Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
     const bool machine = place == AuditPlace::kMachine;
     try {
         PWSTR raw = nullptr;
@@ -49,7 +49,7 @@ Win32Error DataFolder(AuditPlace place, std::string* folder) noexcept {
 }
 
 // What an open handle names: FILE_ATTRIBUTE_TAG_INFO.
-Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
+[[nodiscard]] Win32Error Attributes(HANDLE handle, DWORD* attributes) noexcept {
     FILE_ATTRIBUTE_TAG_INFO info{};
     if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
         return ::GetLastError();
@@ -99,11 +99,10 @@ Win32Error Win32AuditStore::Open(AuditPlace place, std::string_view folderSecuri
 
     // The folder as itself, whether made just now or found: a link in its place opens as the
     // link and is refused; held open, it cannot be swapped for one.
-    HANDLE opened = ::CreateFileA(
+    UniqueKernelHandle folderHandle(::CreateFileA(
         folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareReadWrite, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle folderHandle(opened);
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folderHandle) return ::GetLastError();
     DWORD facts = 0;
     Win32Error e = Attributes(folderHandle.get(), &facts);
     if (e != err::kSuccess) return e;
@@ -139,11 +138,10 @@ Win32Error Win32AuditStore::OpenLog() noexcept {
         return err::kNotEnoughMemory;
     }
     // Appending only: every write lands at the end of the file, whole, whoever else appends.
-    HANDLE opened =
+    UniqueKernelHandle log(
         ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, kShareReadWrite, nullptr, OPEN_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return ::GetLastError();
-    UniqueKernelHandle log(opened);
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!log) return ::GetLastError();
     DWORD facts = 0;
     Win32Error e = Attributes(log.get(), &facts);
     if (e != err::kSuccess) return e;

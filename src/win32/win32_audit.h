@@ -39,9 +39,9 @@ class Win32AuditStore final : public IAuditStore {
     std::string LogPath() const override;
 
   private:
-    Win32Error QuorvaneFolder(std::string* folder) const noexcept;
+    [[nodiscard]] Win32Error QuorvaneFolder(std::string* folder) const noexcept;
     // Opens the log file in the folder held open, refusing a link or a second name.
-    Win32Error OpenLog() noexcept;
+    [[nodiscard]] Win32Error OpenLog() noexcept;
     // Rotates the logs when `adding` bytes would take the log past rotateBytes_ (see the port);
     // the log is then closed, for Append to open again.
     void RotateBefore(std::uint64_t adding) noexcept;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/text.h"
 #include "win32/win32_handles.h"
 
 namespace qv::win32 {
@@ -12,16 +13,13 @@ namespace {
 HTREEITEM ToSystemItem(TreeItem item) noexcept { return reinterpret_cast<HTREEITEM>(item); }
 TreeItem FromSystemItem(HTREEITEM item) noexcept { return reinterpret_cast<TreeItem>(item); }
 
-// The text up to its first NUL, as the control would read it.
-std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
-
 // Sends the tree view messages (ANSI) to `tree_`, a SysTreeView32 window this object does not own.
 class Win32TreeControl final : public ITreeControl {
   public:
     explicit Win32TreeControl(HWND tree) noexcept : tree_(tree) {}
 
     TreeItem InsertItem(TreeItem parent, std::string_view text) noexcept override {
-        std::string label = UpToNul(text);
+        std::string label = text::UpToNul(text);
         TVINSERTSTRUCTA insert{};
         insert.hParent = parent == 0 ? TVI_ROOT : ToSystemItem(parent);
         insert.hInsertAfter = TVI_LAST;
@@ -124,11 +122,11 @@ class Win32DialogWindow final : public IDialogWindow {
     WindowRef Handle() noexcept override { return FromSystemWindow(dialog_); }
 
     void SetItemText(int controlId, std::string_view text) noexcept override {
-        ::SetDlgItemTextA(dialog_, controlId, UpToNul(text).c_str());
+        ::SetDlgItemTextA(dialog_, controlId, text::UpToNul(text).c_str());
     }
 
     void SetTitle(std::string_view text) noexcept override {
-        ::SetWindowTextA(dialog_, UpToNul(text).c_str());
+        ::SetWindowTextA(dialog_, text::UpToNul(text).c_str());
     }
 
     void EnableItem(int controlId, bool enable) noexcept override {

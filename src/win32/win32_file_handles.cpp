@@ -71,15 +71,15 @@ constexpr std::size_t kListingBufferBytes = 64 * 1024;
 HANDLE ToSystemFile(FileRef handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
 FileRef FromSystemFile(HANDLE handle) noexcept { return reinterpret_cast<FileRef>(handle); }
 
-Win32Error FromStatus(NTSTATUS status) noexcept {
+[[nodiscard]] Win32Error FromStatus(NTSTATUS status) noexcept {
     return status == kStatusSuccess ? err::kSuccess : ::RtlNtStatusToDosError(status);
 }
 
-Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
+[[nodiscard]] Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
 
 // An ANSI text as the system's UTF-16. Refused (123): a text holding a NUL, which the system
 // would read cut short, and bytes that are not text of the ANSI code page.
-Win32Error ToWide(std::string_view text, std::wstring* wide) noexcept {
+[[nodiscard]] Win32Error ToWide(std::string_view text, std::wstring* wide) noexcept {
     wide->clear();
     if (text.empty()) return err::kSuccess;
     if (text.find('\0') != std::string_view::npos) return err::kInvalidName;
@@ -190,7 +190,7 @@ bool MatchesDosMask(std::wstring_view mask, std::wstring_view name) {
 
 // Whether an open folder is the root folder of its volume (its name on the volume is "\"). A
 // longer name does not fit the buffer (234), which also says it is not the root.
-Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
+[[nodiscard]] Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
     struct {
         FILE_NAME_INFO info;
         wchar_t more[8];
@@ -207,8 +207,8 @@ Win32Error IsVolumeRoot(HANDLE folder, bool* root) noexcept {
 
 // A name relative to an open folder, checked and converted as OpenRelative takes it: "", "." and
 // ".." would name the folder itself or its parent, ":" a stream of the entry rather than the entry.
-Win32Error RelativeName(std::string_view name, std::wstring* wide,
-                        UNICODE_STRING* counted) noexcept {
+[[nodiscard]] Win32Error RelativeName(std::string_view name, std::wstring* wide,
+                                      UNICODE_STRING* counted) noexcept {
     if (name.empty() || name == "." || name == "..") return err::kInvalidName;
     if (Win32Error error = ToWide(name, wide); error != err::kSuccess) return error;
     if (wide->find(L':') != std::wstring::npos) return err::kInvalidName;
@@ -231,8 +231,9 @@ NTSTATUS CreateRelative(FileRef folder, UNICODE_STRING* name, ACCESS_MASK access
 
 // A file opened by NtCreateFile below `folder` for a whole-file call: never a folder (the port's
 // 267), never reparsed, and refused should a link still be there once it is open.
-Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK access, ULONG share,
-                         ULONG disposition, UniqueKernelHandle* file) noexcept {
+[[nodiscard]] Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK access,
+                                       ULONG share, ULONG disposition,
+                                       UniqueKernelHandle* file) noexcept {
     std::wstring wide;
     UNICODE_STRING objectName{};
     if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
@@ -257,7 +258,7 @@ Win32Error OpenWholeFile(FileRef folder, std::string_view name, ACCESS_MASK acce
 
 // Writes all of `data` to the open file in chunks: where the file's position says, or with
 // `toEnd`, each chunk at the file's end (FILE_WRITE_TO_END_OF_FILE).
-Win32Error WriteAll(HANDLE file, std::string_view data, bool toEnd) noexcept {
+[[nodiscard]] Win32Error WriteAll(HANDLE file, std::string_view data, bool toEnd) noexcept {
     for (std::size_t done = 0; done < data.size();) {
         const ULONG chunk =
             static_cast<ULONG>(std::min<std::size_t>(data.size() - done, kWholeFileChunk));
@@ -330,7 +331,7 @@ class Win32FileHandles final : public IFileHandles {
                           FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (folder.get() == INVALID_HANDLE_VALUE) return ::GetLastError();
+        if (!folder) return ::GetLastError();
         FILE_ATTRIBUTE_TAG_INFO tag{};
         if (!::GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &tag,
                                             sizeof(tag))) {

@@ -9,7 +9,7 @@
 namespace qv::win32 {
 namespace {
 
-Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
+[[nodiscard]] Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
 
 void Copy(const WIN32_FIND_DATAA& found, FindData* data) {
     data->attributes = found.dwFileAttributes;

@@ -29,8 +29,8 @@ bool IsUser(const std::vector<void*>& user, PSID sid) noexcept {
 
 // The owner and the DACL of the open file or folder; both point into *held, which owns the
 // descriptor they were read from. A null DACL is no DACL at all.
-Win32Error ReadOwnerAndDacl(HANDLE entry, PSID* owner, PACL* dacl,
-                            UniqueLocalMemory* held) noexcept {
+[[nodiscard]] Win32Error ReadOwnerAndDacl(HANDLE entry, PSID* owner, PACL* dacl,
+                                          UniqueLocalMemory* held) noexcept {
     PSECURITY_DESCRIPTOR raw = nullptr;
     DWORD r = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner,
@@ -151,7 +151,7 @@ namespace {
 // answers one made from the Unix mode bits, owned by the running user, with an entry from the
 // owner's bits and one for Everyone from the others' (the group's are left out), so an entry that
 // others may write (o+w) is refused there.
-Win32Error CheckHolders(HANDLE entry, ACCESS_MASK rights) noexcept {
+[[nodiscard]] Win32Error CheckHolders(HANDLE entry, ACCESS_MASK rights) noexcept {
     static const char* const kTrusted[] = {
         "S-1-5-18",
         "S-1-5-32-544",

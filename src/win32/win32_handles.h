@@ -18,10 +18,7 @@ namespace qv::win32 {
 inline int FreeLocalMemory(HLOCAL h) noexcept { return ::LocalFree(h) == nullptr ? 0 : 1; }
 inline BOOL DestroyOwnWindow(HWND h) noexcept { return ::DestroyWindow(h); }
 inline BOOL FreeLoadedLibrary(HMODULE h) noexcept { return ::FreeLibrary(h); }
-// INVALID_HANDLE_VALUE (what a failed CreateFile gives) is no handle and is not closed.
-inline BOOL CloseKernelHandle(HANDLE h) noexcept {
-    return h == INVALID_HANDLE_VALUE ? FALSE : ::CloseHandle(h);
-}
+inline BOOL CloseKernelHandle(HANDLE h) noexcept { return ::CloseHandle(h); }
 inline LONG CloseSystemKey(HKEY h) noexcept { return ::RegCloseKey(h); }
 inline BOOL EndSearch(HANDLE h) noexcept { return ::FindClose(h); }
 
@@ -31,13 +28,14 @@ using UniqueLocalMemory = UniqueHandle<HLOCAL, &FreeLocalMemory>;
 using UniqueWindow = UniqueHandle<HWND, &DestroyOwnWindow>;
 // A library loaded with LoadLibraryA.
 using UniqueModule = UniqueHandle<HMODULE, &FreeLoadedLibrary>;
-// A kernel object handle (process, file) closed with CloseHandle.
-using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseKernelHandle>;
+// A kernel object handle (process, file) closed with CloseHandle. Null and INVALID_HANDLE_VALUE
+// (what a failed CreateFile gives) are both no handle: the owner takes what the call returned.
+using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseKernelHandle, InvalidValue::kNullOrMinusOne>;
 // A registry key opened with the system's own calls, not through the registry port (the tests and
 // the measurements, which prepare the machine beside the tool).
 using UniqueSystemKey = UniqueHandle<HKEY, &CloseSystemKey>;
-// A search begun with FindFirstFileA; a failed start (INVALID_HANDLE_VALUE) is kept as empty.
-using UniqueSearch = UniqueHandle<HANDLE, &EndSearch>;
+// A search begun with FindFirstFileA; a failed start (INVALID_HANDLE_VALUE) owns nothing.
+using UniqueSearch = UniqueHandle<HANDLE, &EndSearch, InvalidValue::kNullOrMinusOne>;
 
 // BeginPaint ... EndPaint for one WM_PAINT.
 class PaintScope {

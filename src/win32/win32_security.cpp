@@ -51,7 +51,7 @@ static_assert(offsetof(TokenGroups, groups) == offsetof(TOKEN_GROUPS, Groups));
 static_assert(sizeof(qv::TokenUser) == sizeof(TOKEN_USER));
 static_assert(sec::kTokenUserClass == ::TokenUser && sec::kTokenGroupsClass == ::TokenGroups);
 
-Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
+[[nodiscard]] Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
 
 PSID Mutable(ConstSid sid) noexcept { return const_cast<void*>(sid); }
 HANDLE ToSystemToken(TokenHandle token) noexcept { return reinterpret_cast<HANDLE>(token); }
@@ -67,8 +67,8 @@ LUID ToSystemLuid(Luid luid) noexcept {
 // and gives them back: on success and, with the sizes needed, on a too small buffer. The kind of
 // account comes back on success.
 template <typename Lookup>
-Win32Error LookupWithLengths(std::uint32_t* length, std::uint32_t* domainChars, std::uint32_t* use,
-                             Lookup lookup) noexcept {
+[[nodiscard]] Win32Error LookupWithLengths(std::uint32_t* length, std::uint32_t* domainChars,
+                                           std::uint32_t* use, Lookup lookup) noexcept {
     DWORD firstLength = *length;
     DWORD domainLength = *domainChars;
     SID_NAME_USE kind = SidTypeUnknown;

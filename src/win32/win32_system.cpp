@@ -45,9 +45,6 @@ bool ToExactWide(std::string_view text, std::wstring* wide) noexcept {
     }
 }
 
-// The text up to its first NUL, as a system function reading it would see it.
-std::string UpToNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
-
 // RtlGenRandom: advapi32's SystemFunction036, which the system forwards to another library
 // (cryptbase, no KnownDLL). Imported, that library would be looked for while the loader resolves
 // the program's imports, beside the program too; resolved here, at the first call, it is looked
@@ -313,12 +310,12 @@ bool ConvertCodePage(UINT fromCodePage, UINT toCodePage, std::string_view text,
 int Win32MessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,
                             std::uint32_t style) noexcept {
     // A NUL inside a text only shortens what the operator reads; the box is shown regardless.
-    return ::MessageBoxA(ToSystemWindow(owner), UpToNul(text).c_str(), UpToNul(caption).c_str(),
-                         style);
+    return ::MessageBoxA(ToSystemWindow(owner), text::UpToNul(text).c_str(),
+                         text::UpToNul(caption).c_str(), style);
 }
 
 void Win32DebugOutput::Write(std::string_view text) noexcept {
-    ::OutputDebugStringA(UpToNul(text).c_str());
+    ::OutputDebugStringA(text::UpToNul(text).c_str());
 }
 
 namespace {

@@ -31,10 +31,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     qv::CQuorvaneApp& app = program.app;
     qv::win32::AccessibilityScope accessibility(app);
 
-    // The command line after the program's name; the dialog's result is not used, and start-up
-    // always answers false (the tool ends after its dialog).
-    (void)app.InitInstance(commandLine != nullptr ? commandLine : "", [instance, &program](
-                                                                          qv::CQuorvaneApp& a) {
+    // The command line after the program's name; the dialog's result is not used.
+    app.InitInstance(commandLine != nullptr ? commandLine : "", [instance,
+                                                                 &program](qv::CQuorvaneApp& a) {
         // The dialog object outlives its host and the window: the host ends
         // the dialog's binding to the window's controls when the window is
         // destroyed, so the dialog's own end later touches none of them.

@@ -112,6 +112,78 @@ TEST_P(HandlesContract, RelativeOpensReachEntriesAndRefuseWhatIsNone) {
     EXPECT_TRUE(on.Exists(InFolder("sub")));
 }
 
+// What a failed call leaves in its out-parameters: no handle (0, so an owner's put() owns nothing
+// to close), and every other output as it was. Each call fails for a reason of its own; the
+// outputs start as sentinels that no call would write.
+TEST_P(HandlesContract, AFailedCallLeavesNoHandleAndOtherOutputsAsTheyWere) {
+    Handles on(machine());
+    ASSERT_EQ(on.opened(), err::kSuccess);
+    machine().MakeFile(InFolder("a.txt"), "a");
+    machine().MakeFolder(InFolder("sub"));
+    IFileHandles& port = on.port();
+    constexpr FileRef kSentinel = 0x7ff0;
+    struct HandleCall {
+        const char* what;
+        Win32Error (*call)(IFileHandles&, FileRef, const std::string&, FileRef*);
+    };
+    const std::string folder = machine().Folder();
+    const HandleCall opens[] = {
+        {"a missing folder by path", [](IFileHandles& p, FileRef, const std::string& f,
+                                        FileRef* h) { return p.OpenFolder(f + "\\missing", h); }},
+        {"a file by path", [](IFileHandles& p, FileRef, const std::string& f,
+                              FileRef* h) { return p.OpenFolder(f + "\\a.txt", h); }},
+        {"a relative path", [](IFileHandles& p, FileRef, const std::string&,
+                               FileRef* h) { return p.OpenFolder("relative", h); }},
+        {"a missing name", [](IFileHandles& p, FileRef a, const std::string&,
+                              FileRef* h) { return p.OpenRelative(a, "missing", 0, h); }},
+        {"a file to list",
+         [](IFileHandles& p, FileRef a, const std::string&, FileRef* h) {
+             return p.OpenRelative(a, "a.txt", open_intent::kList, h);
+         }},
+        {"an invalid name", [](IFileHandles& p, FileRef a, const std::string&,
+                               FileRef* h) { return p.OpenRelative(a, "..", 0, h); }},
+        {"a folder whose name is taken",
+         [](IFileHandles& p, FileRef a, const std::string&, FileRef* h) {
+             return p.CreateFolder(a, "sub", FolderProtection::kAdministratorsOnly, h);
+         }},
+        {"a folder below a file",
+         [](IFileHandles& p, FileRef a, const std::string&, FileRef* h) {
+             return p.CreateFolder(a, "a.txt\\x", FolderProtection::kInherited, h);
+         }},
+    };
+    for (const HandleCall& open : opens) {
+        FileRef handle = kSentinel;
+        EXPECT_NE(open.call(port, on.anchor(), folder, &handle), err::kSuccess) << open.what;
+        EXPECT_EQ(handle, 0u) << open.what;
+    }
+
+    Win32Error error = 0;
+    UniqueFileRef file = on.Open(on.anchor(), "a.txt", 0, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    const FileFacts factsBefore{0x5a5a, 0xa5a5, 0x1234};
+    const FileIdentity identityBefore{0x5678, 0x9abc};
+    const std::vector<FolderEntry> entriesBefore{{fa::kHidden, "sentinel", 7}};
+    FileFacts facts = factsBefore;
+    FileIdentity identity = identityBefore;
+    std::vector<FolderEntry> entries = entriesBefore;
+    std::string data = "sentinel";
+    EXPECT_NE(port.QueryFacts(0, &facts), err::kSuccess);
+    EXPECT_NE(port.QueryIdentity(0, &identity), err::kSuccess);
+    EXPECT_EQ(port.ListFolder(on.anchor(), "nothing*", &entries), err::kFileNotFound);
+    EXPECT_NE(port.ListFolder(file.get(), "*", &entries), err::kSuccess);
+    EXPECT_EQ(port.ReadWholeFile(on.anchor(), "missing", &data), err::kFileNotFound);
+    EXPECT_EQ(port.ReadWholeFile(on.anchor(), "sub", &data), err::kDirectory);
+    EXPECT_EQ(facts.attributes, factsBefore.attributes);
+    EXPECT_EQ(facts.reparseTag, factsBefore.reparseTag);
+    EXPECT_EQ(facts.volumeSerial, factsBefore.volumeSerial);
+    EXPECT_EQ(identity, identityBefore);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "sentinel");
+    EXPECT_EQ(entries[0].attributes, fa::kHidden);
+    EXPECT_EQ(entries[0].size, 7u);
+    EXPECT_EQ(data, "sentinel");
+}
+
 // An entry's identity is the same through every path and handle that reaches it, and through a
 // rename; no two entries share one.
 TEST_P(HandlesContract, IdentityNamesTheEntryWhateverPathReachesIt) {

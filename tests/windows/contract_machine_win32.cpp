@@ -61,7 +61,7 @@ class Win32ContractMachine final : public ContractMachine {
         }
         UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, 0, nullptr));
-        EXPECT_NE(file.get(), INVALID_HANDLE_VALUE) << path;
+        EXPECT_TRUE(file) << path;
         held_[path] = std::move(file);
     }
     void SetEnv(const std::string& name, const char* value) override {

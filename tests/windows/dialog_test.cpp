@@ -104,7 +104,7 @@ TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {
     }
     // Start-up loads the library (and frees it at the application's end).
     CQuorvaneApp app(os());
-    (void)app.InitInstance("", {});  // always false: the tool ends after its dialog
+    app.InitInstance("", {});
     ASSERT_NE(app.oleAcc(), 0u);
     AccessibilityScope scope(app);
     void* object = nullptr;

@@ -45,7 +45,7 @@ class WideEntries {
     bool AddFile(const std::wstring& path) {
         UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.get() == INVALID_HANDLE_VALUE) return false;
+        if (!file) return false;
         paths_.push_back(path);
         return true;
     }

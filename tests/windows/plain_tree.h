@@ -12,8 +12,7 @@ namespace qv::win32::testing {
 inline void RemoveTree(const std::string& folder) {
     {
         WIN32_FIND_DATAA found{};
-        const HANDLE first = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-        UniqueSearch search(first == INVALID_HANDLE_VALUE ? nullptr : first);
+        UniqueSearch search(::FindFirstFileA((folder + "\\*").c_str(), &found));
         if (search) {
             do {
                 const std::string name = found.cFileName;

@@ -43,7 +43,7 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 void WriteFile(const std::string& path, std::string_view contents) {
     UniqueKernelHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(file.get(), INVALID_HANDLE_VALUE) << path;
+    ASSERT_TRUE(file) << path;
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()),
                             &written, nullptr));

@@ -13,8 +13,8 @@ using fake::FakeMachine;
 class StartUpTest : public ::testing::Test {
   protected:
     // Runs start-up with a dialog that only counts its runs.
-    bool Start(CQuorvaneApp& app, std::string_view commandLine) {
-        return app.InitInstance(commandLine, [this](CQuorvaneApp&) { ++dialogRuns; });
+    void Start(CQuorvaneApp& app, std::string_view commandLine) {
+        app.InitInstance(commandLine, [this](CQuorvaneApp&) { ++dialogRuns; });
     }
     bool DebugFor(std::string_view commandLine) {
         CQuorvaneApp app(m.platform());
@@ -28,7 +28,7 @@ class StartUpTest : public ::testing::Test {
 };
 
 TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
-    EXPECT_FALSE(app.InitInstance("-d", [&](CQuorvaneApp& a) {
+    app.InitInstance("-d", [&](CQuorvaneApp& a) {
         ++dialogRuns;
         EXPECT_EQ(m.system.InitCommonControlsCalls(), 1);
         EXPECT_EQ(m.system.LoadedLibraries(),
@@ -37,7 +37,7 @@ TEST_F(StartUpTest, DialogRunsAfterEveryOtherStep) {
         EXPECT_NE(a.oleAcc(), 0u);
         EXPECT_EQ(a.settingsFile(), "C:\\Tools\\Quorvane.ini");
         EXPECT_TRUE(a.services().debug);
-    }));
+    });
     EXPECT_EQ(dialogRuns, 1);
     EXPECT_TRUE(m.messages.Shown().empty());
 }
@@ -55,7 +55,7 @@ TEST_F(StartUpTest, TextsFollowTheUserInterfaceLanguage) {
         machine.resources.SetUserInterfaceLanguage(user);
         machine.system.SetVersion({4, 10, 1});
         CQuorvaneApp started(machine.platform());
-        (void)started.InitInstance("", nullptr);
+        started.InitInstance("", nullptr);
         EXPECT_EQ(machine.resources.Language(), chosen) << user;
         ASSERT_EQ(machine.messages.Shown().size(), 1u);
         EXPECT_EQ(machine.messages.Shown()[0].caption,
@@ -71,7 +71,7 @@ TEST_F(StartUpTest, OnlyWindows9xIsRefusedAndBeforeAnythingLoads) {
         machine.system.SetVersion(v);
         CQuorvaneApp refused(machine.platform());
         bool ran = false;
-        EXPECT_FALSE(refused.InitInstance("", [&](CQuorvaneApp&) { ran = true; }));
+        refused.InitInstance("", [&](CQuorvaneApp&) { ran = true; });
         EXPECT_FALSE(ran);
         EXPECT_TRUE(machine.system.LoadedLibraries().empty());
         EXPECT_TRUE(refused.settingsFile().empty());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace qv {
@@ -16,7 +17,7 @@ struct ClosingPort {
         return result;
     }
 };
-using PortOwned = UniqueHandle<int, &ClosingPort::Close, -1>;
+using PortOwned = UniqueHandle<int, &ClosingPort::Close, InvalidValue::kMinusOne>;
 
 std::vector<int>& FreedByItself() {
     static std::vector<int> freed;
@@ -26,7 +27,16 @@ int FreeByItself(int handle) noexcept {
     FreedByItself().push_back(handle);
     return 7;
 }
+std::vector<int*>& FreedPointers() {
+    static std::vector<int*> freed;
+    return freed;
+}
+int FreePointer(int* handle) noexcept {
+    FreedPointers().push_back(handle);
+    return 7;
+}
 using SelfOwned = UniqueHandle<int, &FreeByItself>;
+using EitherInvalid = UniqueHandle<int*, &FreePointer, InvalidValue::kNullOrMinusOne>;
 
 int CloseUnlessReserved(ClosingPort& port, int handle) noexcept {
     return handle >= 100 ? 0 : port.Close(handle);
@@ -70,6 +80,23 @@ TEST(UniqueHandleTest, ClosesEachOwnedHandleExactlyOnce) {
         EXPECT_FALSE(empty);
     }
     EXPECT_EQ(FreedByItself(), (std::vector<int>{5, 8}));
+
+    // A kernel handle's policy: neither null nor -1 is closed, and both read as no handle.
+    int object = 0;
+    int* const minusOne = reinterpret_cast<int*>(~std::uintptr_t{0});
+    {
+        EitherInvalid failed(minusOne);
+        EitherInvalid none(nullptr);
+        EitherInvalid owned(&object);
+        EXPECT_FALSE(failed);
+        EXPECT_FALSE(none);
+        EXPECT_TRUE(owned);
+        EXPECT_EQ(failed.close(), 0);
+        failed.reset(minusOne);
+        *owned.put() = minusOne;  // the object is closed, the -1 written in its place is not
+        EXPECT_FALSE(owned);
+    }
+    EXPECT_EQ(FreedPointers(), (std::vector<int*>{&object}));
 
     port.closed.clear();
     {

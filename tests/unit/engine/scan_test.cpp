@@ -98,8 +98,10 @@ TEST_F(PopulationTest, FindingsCarryTheEvidenceOfEachUser) {
     Reg(kCy, kEnglish, kT - 60);  // fresh: not found
     m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, 1);
     Findings findings;
-    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings));
-    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings));
+    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings,
+                                  ScanMode::kRegisterLeftovers));
+    ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings,
+                                  ScanMode::kRegisterLeftovers));
 
     ASSERT_EQ(findings.registrations.size(), 2u);
     const RegistrationFinding& english = findings.registrations[0];

@@ -109,9 +109,10 @@ TEST_F(AuditLogTest, FailuresAreKeptAndLaterRecordsAreStillAttempted) {
 }
 
 // A run's frame: run-start with the version, command, mode and the command line as given (quoted
-// where a blank or a quote needs it, every text escaped, a byte that is no UTF-8 replaced, an
-// overlong one cut), and run-end with the exit code and the summary given, or this run's action
-// lines by result when the summary is no JSON object. A run never finished ends with exit code 4.
+// where a blank or a quote needs it, every text escaped, a byte the system cannot convert written
+// as "?", an overlong one cut), and run-end with the exit code and the summary given, or this run's
+// action lines by result when the summary is no JSON object. A run never finished ends with exit
+// code 4.
 TEST_F(AuditLogTest, RunRecordsFrameEveryRunWhateverItsCommandLine) {
     using Json = nlohmann::ordered_json;
     struct Row {
@@ -134,7 +135,7 @@ TEST_F(AuditLogTest, RunRecordsFrameEveryRunWhateverItsCommandLine) {
          3,
          Json::parse(R"({"exitCode":3,"done":1,"failed":1,"refused":0,"skipped":1})")},
         {{"purge", "--older-than", "\xff\xfe"},
-         "purge --older-than \xef\xbf\xbd\xef\xbf\xbd",
+         "purge --older-than ??",
          "[1,2]",
          2,
          Json::parse(R"({"exitCode":2,"done":1,"failed":1,"refused":0,"skipped":1})")},
