@@ -236,13 +236,16 @@ timeless() {
 CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
 
 # Keeps a copy of a JSON document a test produced in the folder $QV_E2E_JSON_DIR names, when it is
-# set (the schema check reads them there): <test>-<name of the file>, where <test> is the folder
-# of the test's work (e2e_new_prefix). Does nothing for an empty or missing file.
+# set (the schema check reads them there, each by its "command"): <test>-<name of the file
+# without its extension>.json, where <test> is the folder of the test's work (e2e_new_prefix).
+# Does nothing for an empty or missing file.
 #   e2e_keep_json FILE
 e2e_keep_json() {
   [ -n "${QV_E2E_JSON_DIR:-}" ] && [ -s "$1" ] || return 0
+  local name
+  name=$(basename "$1")
   mkdir -p "$QV_E2E_JSON_DIR"
-  cp "$1" "$QV_E2E_JSON_DIR/$(basename "$E2E_WORK")-$(basename "$1")"
+  cp "$1" "$QV_E2E_JSON_DIR/$(basename "$E2E_WORK")-${name%.*}.json"
 }
 
 # Runs the console program with no console (standard input from /dev/null), standard output into
