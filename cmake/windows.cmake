@@ -5,13 +5,12 @@
 # or on a bare Windows machine without any MinGW DLL beside them.
 set(QV_RES_DIR ${CMAKE_SOURCE_DIR}/res)
 set(QV_RC_SCRIPT ${QV_RES_DIR}/quorvane.rc)
-set(QV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 
-# The project's version for the resource scripts: a header for the version information and the
-# application manifest, both generated from project(... VERSION) whenever CMake configures.
+# The project's version for the resource scripts: the header for the version information
+# (generated in CMakeLists.txt, in QV_GENERATED_DIR) and the application manifest, both from
+# project(... VERSION) whenever CMake configures.
 set(QV_VERSION_FOUR_PARTS
     "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
-configure_file(${QV_RES_DIR}/quorvane_version.h.in ${QV_GENERATED_DIR}/quorvane_version.h @ONLY)
 set(QV_EXECUTION_LEVEL highestAvailable)
 configure_file(${QV_RES_DIR}/quorvane.manifest.in ${QV_GENERATED_DIR}/quorvane.manifest @ONLY)
 set(QV_EXECUTION_LEVEL asInvoker)

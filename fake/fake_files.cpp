@@ -1252,6 +1252,19 @@ Win32Error FakeFileSystem::CreateFolder(FileRef folder, std::string_view name,
 }
 
 Win32Error FakeFileSystem::Rename(FileRef handle, FileRef folder, std::string_view name) noexcept {
+    return Move(handle, folder, name, false);
+}
+
+Win32Error FakeFileSystem::RenameReplacing(FileRef handle, FileRef folder,
+                                           std::string_view name) noexcept {
+    return Move(handle, folder, name, true);
+}
+
+// FileRenameInformation: with `replace`, a file at the name is replaced (its node lives on for a
+// handle that still names it); a folder or a junction there, a read-only file or one in use is
+// refused with 5, as Windows refuses to replace them.
+Win32Error FakeFileSystem::Move(FileRef handle, FileRef folder, std::string_view name,
+                                bool replace) noexcept {
     auto it = s_->opens.find(handle);
     auto to = s_->opens.find(folder);
     if (it == s_->opens.end() || to == s_->opens.end()) return err::kInvalidHandle;
@@ -1273,7 +1286,13 @@ Win32Error FakeFileSystem::Rename(FileRef handle, FileRef folder, std::string_vi
     }
     if (Node* taken = target->Child(last)) {
         // Its own name in its own folder (another case of it) is a rename of the name alone.
-        if (taken != n) return err::kAlreadyExists;
+        if (taken != n && !replace) return err::kAlreadyExists;
+        if (taken != n) {
+            if (!taken->IsFile() || (taken->attributes & fa::kReadOnly) != 0 || taken->inUse) {
+                return err::kAccessDenied;
+            }
+            s_->Unlink(taken);
+        }
     }
     std::unique_ptr<Node> moving = n->parent->Detach(n);
     moving->name = std::string(last);

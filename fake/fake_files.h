@@ -127,6 +127,8 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                           FileRef* handle) noexcept override;
     [[nodiscard]] Win32Error Rename(FileRef handle, FileRef folder,
                                     std::string_view name) noexcept override;
+    [[nodiscard]] Win32Error RenameReplacing(FileRef handle, FileRef folder,
+                                             std::string_view name) noexcept override;
     [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                             std::string_view data) noexcept override;
     [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
@@ -139,6 +141,9 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
                                            std::string* data) noexcept override;
 
   private:
+    [[nodiscard]] Win32Error Move(FileRef handle, FileRef folder, std::string_view name,
+                                  bool replace) noexcept;
+
     struct State;
     std::unique_ptr<State> s_;
 };

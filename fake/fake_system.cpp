@@ -553,6 +553,14 @@ Win32Error FakeSystem::GetComputerName(std::string* name) noexcept {
     return err::kSuccess;
 }
 
+std::string FakeSystem::Utf8ToAnsi(std::string_view utf8) noexcept {
+    try {
+        return Cp932(utf8);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
 std::string FakeSystem::AnsiToUtf8(std::string_view ansi) noexcept {
     if (s_->failAnsiToUtf8) return std::string();
     try {

@@ -90,6 +90,8 @@ class FakeSystem final : public ISystem {
     // The machine's ANSI code page is 932, converted as the system converts it (see
     // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
+    // Code page 932, as Cp932 converts (a character it lacks becomes "?").
+    std::string Utf8ToAnsi(std::string_view utf8) noexcept override;
     // Folds what the system folds of code page 932: the ASCII letters, the full-width Latin
     // letters and the Greek and Cyrillic letters (every other character is its own).
     [[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept override;

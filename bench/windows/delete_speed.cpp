@@ -121,6 +121,11 @@ class TimedHandles final : public qv::IFileHandles {
         Timer t(this, qv::HandleOp::kRename);
         return system_->Rename(handle, folder, name);
     }
+    qv::Win32Error RenameReplacing(qv::FileRef handle, qv::FileRef folder,
+                                   std::string_view name) noexcept override {
+        Timer t(this, qv::HandleOp::kRename);
+        return system_->RenameReplacing(handle, folder, name);
+    }
     qv::Win32Error WriteWholeFile(qv::FileRef folder, std::string_view name,
                                   std::string_view data) noexcept override {
         Timer t(this, qv::HandleOp::kWriteWholeFile);

@@ -439,6 +439,10 @@ class TimedSystem final : public TimedPort<qv::ISystem> {
         CallClock::Timer t(clock_, "AnsiToUtf8");
         return system_.AnsiToUtf8(ansi);
     }
+    std::string Utf8ToAnsi(std::string_view utf8) noexcept override {
+        CallClock::Timer t(clock_, "WideCharToMultiByte");
+        return system_.Utf8ToAnsi(utf8);
+    }
     [[nodiscard]] bool EqualsIgnoringCase(std::string_view a,
                                           std::string_view b) noexcept override {
         CallClock::Timer t(clock_, "CompareStringOrdinal");

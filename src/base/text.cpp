@@ -52,6 +52,30 @@ std::size_t FindText(std::string_view s, std::string_view needle, std::size_t fr
     return npos;
 }
 
+std::string TrimLineEnd(std::string_view s) {
+    std::size_t end = s.size();
+    // None of the four is ever the second byte of a double-byte character.
+    while (end > 0 &&
+           (s[end - 1] == '\r' || s[end - 1] == '\n' || s[end - 1] == ' ' || s[end - 1] == '\t')) {
+        --end;
+    }
+    return std::string(s.substr(0, end));
+}
+
+std::string Substitute(std::string_view format, std::initializer_list<std::string_view> arguments) {
+    std::string out;
+    const std::string_view* next = arguments.begin();
+    std::size_t from = 0;
+    for (std::size_t at = FindText(format, "%s"); at != npos && next != arguments.end();
+         at = FindText(format, "%s", from)) {
+        out += format.substr(from, at - from);
+        out += *next++;
+        from = at + 2;
+    }
+    out += format.substr(from);
+    return out;
+}
+
 std::string TrimTrailingBackslashes(std::string_view s) {
     // Find where the final run of "\" characters begins, stepping over whole characters.
     std::size_t end = 0;

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
 // characters kept whole (a trail byte in 'a'..'z' is not a letter). Two texts are EqualsNoCase
 // exactly when their folded forms are equal, so the folded form can key a hash index.
 std::string FoldCase(std::string_view s);
+
+// The text without the line break, blanks and tabs at its end: a system's message text ("Access
+// is denied.\r\n") made fit for the middle of a sentence or a line of its own.
+std::string TrimLineEnd(std::string_view s);
+// `format` with each "%s" (found on a character boundary) replaced by the next of `arguments`, in
+// order; a "%s" beyond the arguments stays as it stands. Nothing else of `format` is read as a
+// format, and no argument ever is: a "%s" or "%d" in an argument is kept as it is.
+std::string Substitute(std::string_view format, std::initializer_list<std::string_view> arguments);
 
 // Bytes as lower-case hexadecimal digits, two per byte, and back. FromHex is false for a text of
 // odd length or with anything but hexadecimal digits.

@@ -1,6 +1,7 @@
 #include "cli/cli_program.h"
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -52,10 +53,11 @@ void WriteError(Platform& os, IConsole& console, std::uint32_t id,
 }
 
 // The products to scan: the built-in two, or what a settings file names, read as the dialog reads
-// Quorvane.ini (a file without a company leaves the built-in products). False, with the reason,
-// when the file cannot be found or is not used: in an elevated run (`elevated`) someone else can
-// change it or its folder, or it names no single key for company, product or release. The file's
-// language goes to *language.
+// Quorvane.ini. False, with the reason, when the file cannot be found or is not used: in an
+// elevated run (`elevated`) someone else can change it or its folder, it names no single key for
+// company, product or release, or it names no company at all (the operator named the file for its
+// product: the built-in ones are never scanned in its place). The file's language goes to
+// *language.
 bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated, Tables* tables,
                     Report* report, std::optional<UiLanguage>* language, std::string* problem) {
     if (settingsFile.empty()) {
@@ -90,8 +92,10 @@ bool ChooseProducts(Platform& os, const std::string& settingsFile, bool elevated
     }
     *language = settings.language;
     if (settings.company.empty()) {
-        UseBuiltInProducts(report);
-        return true;
+        // Its language still speaks the refusal.
+        if (settings.language) (void)UseUiLanguage(os.resources, settings.language);
+        *problem = FormatResource(os.resources, IDS_CLI_SETTINGS_NO_PRODUCT, {path}) + "\n";
+        return false;
     }
     tables->UseSettingsProduct(settings.visibleProductName);
     report->products = {{settings.company, settings.product, settings.version}};
@@ -143,14 +147,9 @@ bool Confirm(Platform& os, IConsole& console, const Plan& plan) {
 
 // The dialog's text for an audit log that cannot be written, with the log's path and the error.
 std::string FormatAuditFailure(Platform& os, const AuditLog& audit) {
-    std::string text = os.resources.LoadString(IDS_AUDIT_LOG_FAILED);
-    const std::size_t at = text::FindText(text, "%s");
-    if (at != text::npos) text.replace(at, 2, audit.path());
-    std::string reason = SystemErrorText(os.system, audit.firstError());
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
-        reason.pop_back();
-    }
-    return text + " (" + std::to_string(audit.firstError()) + ": " + reason + ")";
+    return FormatResource(os.resources, IDS_AUDIT_LOG_FAILED, {audit.path()}) + " (" +
+           std::to_string(audit.firstError()) + ": " + ErrorText(os.system, audit.firstError()) +
+           ")";
 }
 
 // Tells of each of the tool's folders moved aside, on standard error.
@@ -182,11 +181,8 @@ void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
             ReportMovedAside(console, kept->movedAside());
         }
     } else {
-        std::string reason = SystemErrorText(os.system, begun);
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
-            reason.pop_back();
-        }
-        WriteError(os, console, IDS_CLI_NO_BACKUP, {std::to_string(begun), reason});
+        WriteError(os, console, IDS_CLI_NO_BACKUP,
+                   {std::to_string(begun), ErrorText(os.system, begun)});
         for (Action& action : plan->actions) {
             action.result = ActionResult::kSkipped;
         }
@@ -202,57 +198,171 @@ bool EveryActionDone(const Plan& plan) {
                        [](const Action& action) { return action.result == ActionResult::kDone; });
 }
 
-// backups, restore and purge. A restore or purge is written to the audit log.
-ExitCode RunBackupCommand(Workspace& ws, IConsole& console, AuditLog* runLog,
-                          const Options& options, RunOutcome* outcome) {
+// A --user or --registration value that names nothing: no user the run saw (a profile of the
+// machine, a stale user, or in current-user mode the running user) and no stale registration's
+// key name. Not an error: a user may simply not exist on this machine.
+void FindUnmatched(Platform& os, bool allProfiles, Report* report) {
+    std::vector<std::string> users;
+    auto know = [&](const std::string& sid) {
+        users.push_back(sid);
+        std::string account;
+        if (IsSidText(sid) && AccountNameFromSidText(os.security, sid, &account)) {
+            users.push_back(account);
+        }
+    };
+    for (const ProfileFinding& profile : report->findings.profiles) know(profile.sid);
+    if (!allProfiles) know(CurrentUserSidText(os.security));
+    std::vector<std::string> keyNames;
+    for (const RegistrationFinding& registration : report->findings.registrations) {
+        for (const UserFinding& user : registration.users) {
+            users.push_back(user.sid);
+            users.push_back(user.account);
+            keyNames.push_back(text::AfterLastBackslash(user.keyPath));
+        }
+    }
+    auto unmatched = [](const std::vector<std::string>& given,
+                        const std::vector<std::string>& known, std::vector<std::string>* out) {
+        for (const std::string& name : given) {
+            const bool found = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+                return !k.empty() && text::EqualsNoCase(k, name);
+            });
+            if (!found) out->push_back(name);
+        }
+    };
+    unmatched(report->selection.users, users, &report->unmatchedUsers);
+    unmatched(report->selection.registrations, keyNames, &report->unmatchedRegistrations);
+}
+
+// The file --output names, made whole at once: the document is written to a new name in the same
+// folder, which then replaces the file in one rename, so that a reader finds either the old
+// document or the new one, never half of one. The folder is opened as the system resolves the
+// operator's path; the rest goes by handle relative to it. 0 or the error.
+[[nodiscard]] Win32Error WriteOutputFile(Platform& os, const std::string& file,
+                                         std::string_view document) {
+    std::string path;
+    if (Win32Error e = os.files.GetFullPathName(file, kMaxPath, &path); e != err::kSuccess) {
+        return e;
+    }
+    std::string folder = text::CutBeforeLastBackslash(path);
+    const std::string name = text::AfterLastBackslash(path);
+    if (name.empty() || folder == path) return err::kInvalidName;
+    if (text::Find(folder, '\\') == text::npos) folder += '\\';  // a drive's root: "C:\"
+    UniqueFileRef parent(os.handles);
+    if (Win32Error e = os.handles.OpenFolder(folder, parent.put()); e != err::kSuccess) return e;
+    unsigned char random[8] = {};
+    if (Win32Error e = os.system.GenerateRandom(random, sizeof random); e != err::kSuccess) {
+        return e;
+    }
+    const std::string temporary =
+        name + "." + text::Hex(std::string_view(reinterpret_cast<const char*>(random), 8)) + ".tmp";
+    if (Win32Error e = os.handles.WriteWholeFile(parent.get(), temporary, document);
+        e != err::kSuccess) {
+        return e;
+    }
+    UniqueFileRef written(os.handles);
+    Win32Error e =
+        os.handles.OpenRelative(parent.get(), temporary, open_intent::kDelete, written.put());
+    if (e == err::kSuccess) e = os.handles.RenameReplacing(written.get(), parent.get(), name);
+    // A document that could not take the file's place is not left beside it.
+    if (e != err::kSuccess && written.get() != 0) (void)os.handles.DeleteByHandle(written.get());
+    return e;
+}
+
+// Writes what the run came to, as the options say: the JSON document to standard output
+// (--json), or to the --output file with the text (or, with --json, the summary line alone) on
+// standard output, or the text; every text ends with the summary line. `json` makes the
+// document once the exit code is known. Gives the exit code, which a file that could not be
+// written raises.
+ExitCode Finish(Platform& os, IConsole& console, const Options& options, RunOutcome* outcome,
+                const std::string& runId, const RunSummary& summary,
+                const std::function<std::string(const RunFacts&)>& json, const std::string& text,
+                std::string* summaryJson) {
+    RunFacts facts;
+    if (os.system.GetComputerName(&facts.machine) != err::kSuccess) facts.machine.clear();
+    facts.time = os.system.CurrentTime();
+    facts.runId = runId;
+    facts.exitCode = ExitCodeOf(*outcome);
+    if (options.outputFile.empty() && options.json) {
+        console.WriteUtf8(json(facts));
+        *summaryJson = SummaryJsonText(summary, facts.exitCode);
+        return facts.exitCode;
+    }
+    if (!options.outputFile.empty()) {
+        const Win32Error e = WriteOutputFile(os, options.outputFile, json(facts));
+        if (e != err::kSuccess) {
+            WriteError(os, console, IDS_CLI_OUTPUT_FAILED,
+                       {options.outputFile, std::to_string(e), ErrorText(os.system, e)});
+            outcome->outputFailed = true;
+        }
+    }
+    const ExitCode code = ExitCodeOf(*outcome);
+    console.WriteText(ConsoleStream::kOut,
+                      (options.json ? std::string() : text) + SummaryLine(&summary, code));
+    *summaryJson = SummaryJsonText(summary, code);
+    return code;
+}
+
+// A run that stopped before it began: standard output gets the summary line alone, unless it is
+// to carry a JSON document only (then nothing: there is no document).
+ExitCode Stop(IConsole& console, bool jsonOnStandardOutput, const RunOutcome& outcome) {
+    const ExitCode code = ExitCodeOf(outcome);
+    if (!jsonOnStandardOutput) console.WriteText(ConsoleStream::kOut, SummaryLine(nullptr, code));
+    return code;
+}
+
+// backups, restore and purge. A restore or purge is written to `audit`, the run's open log.
+ExitCode RunBackupCommand(Workspace& ws, IConsole& console, AuditLog* audit, const Options& options,
+                          RunOutcome* outcome, std::string* summaryJson) {
     Platform& os = ws.services.os;
-    std::string json;
-    std::string text;
     if (options.command == Command::kBackups) {
         std::vector<KeptRun> runs;
         Win32Error e = ListKeptRuns(ws, &runs);
         MeasureKeptRuns(ws, &runs);
         outcome->actionFailed = e != err::kSuccess;
-        json = BackupsJson(os, runs);
-        text = e != err::kSuccess ? "backups: " + SystemErrorText(os.system, e)
-                                  : BackupsText(os, runs);
-    } else {
-        AuditLog& audit = *runLog;
-        ws.audit = &audit;
-        if (options.command == Command::kRestore) {
-            RestoreReport report = RestoreRun(ws, options.run, options.selection.users);
-            // A place taken again is reported and left: the run is not whole again.
-            outcome->actionFailed = report.anyFailed() || report.anyTaken();
-            json = RestoreJson(os, report);
-            text = RestoreText(os, report);
-        } else {
-            PurgeReport report = PurgeKeptRuns(ws, options.olderThanDays);
-            outcome->actionFailed = report.error != err::kSuccess || !report.failed.empty();
-            json = PurgeJson(os, report);
-            text = PurgeText(os, report);
-        }
-        ws.audit = nullptr;
-        if (audit.failed()) {
-            console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, audit) + "\n");
-        }
+        const std::string text = e != err::kSuccess ? "backups: " + ErrorText(os.system, e) + "\n"
+                                                    : BackupsText(os, runs);
+        return Finish(
+            os, console, options, outcome, std::string(), SummaryOf(runs),
+            [&](const RunFacts& facts) { return BackupsJson(os, runs, facts); }, text, summaryJson);
     }
-    if (options.json) {
-        console.WriteUtf8(json);
+    ws.audit = audit;
+    RestoreReport restored;
+    PurgeReport purged;
+    if (options.command == Command::kRestore) {
+        restored = RestoreRun(ws, options.run, options.selection.users);
+        // A place taken again is reported and left: the run is not whole again.
+        outcome->actionFailed = restored.anyFailed() || restored.anyTaken();
     } else {
-        console.WriteText(ConsoleStream::kOut, text);
+        purged = PurgeKeptRuns(ws, options.olderThanDays);
+        outcome->actionFailed = purged.error != err::kSuccess || !purged.failed.empty();
     }
-    return ExitCodeOf(*outcome);
+    ws.audit = nullptr;
+    if (audit->failed()) {
+        console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, *audit) + "\n");
+    }
+    if (options.command == Command::kRestore) {
+        return Finish(
+            os, console, options, outcome, audit->run(), SummaryOf(restored),
+            [&](const RunFacts& facts) { return RestoreJson(os, restored, facts); },
+            RestoreText(os, restored), summaryJson);
+    }
+    return Finish(
+        os, console, options, outcome, audit->run(), SummaryOf(purged),
+        [&](const RunFacts& facts) { return PurgeJson(os, purged, facts); }, PurgeText(os, purged),
+        summaryJson);
 }
 
 bool ChangesMachine(Command command) {
     return command == Command::kClean || command == Command::kRestore || command == Command::kPurge;
 }
 
-// The run of a parsed command line; `audit` is the run's open audit log for a command that
-// changes the machine (ChangesMachine), else null.
-ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, AuditLog* audit) {
+// The run of a parsed command line. `audit` is the run's open audit log for a command that
+// changes the machine (ChangesMachine), else null; `summaryJson` gets the document's summary when
+// the run came that far.
+ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, AuditLog* audit,
+                   std::string* summaryJson) {
     RunOutcome outcome;
-    if (parsed.outcome == ParseOutcome::kHelp) {
+    if (parsed.outcome == ParseOutcome::kHelp || parsed.outcome == ParseOutcome::kVersion) {
         console.WriteText(ConsoleStream::kOut, parsed.text);
         return ExitCodeOf(outcome);
     }
@@ -260,13 +370,15 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
         if (parsed.messageId != 0) {
             // One of the program's own: in the language --lang chose when it could be read.
             (void)UseUiLanguage(os.resources, parsed.options.language);
-            parsed.text = os.resources.LoadString(parsed.messageId) + "\n";
+            parsed.text =
+                FormatResource(os.resources, parsed.messageId, {parsed.messageArgument}) + "\n";
         }
         console.WriteText(ConsoleStream::kErr, parsed.text);
         outcome.usageError = true;
-        return ExitCodeOf(outcome);
+        return Stop(console, parsed.jsonOnStandardOutput, outcome);
     }
     const Options& options = parsed.options;
+    const bool jsonOnly = parsed.jsonOnStandardOutput;
     outcome.command = options.command;
     // --lang, or the language of the user's interface until the settings file chooses one.
     (void)UseUiLanguage(os.resources, options.language);
@@ -275,13 +387,13 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
     if (IsWindows9x(os.system)) {
         console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_WIN9X_REFUSED) + "\n");
         outcome.systemRefused = true;
-        return ExitCodeOf(outcome);
+        return Stop(console, jsonOnly, outcome);
     }
     // Without --yes somebody has to answer; with nobody there, nothing is even scanned.
     if (options.command == Command::kClean && !options.yes && !console.InputIsInteractive()) {
         WriteError(os, console, IDS_CLI_NO_CONSOLE);
         outcome.notConfirmed = true;
-        return ExitCodeOf(outcome);
+        return Stop(console, jsonOnly, outcome);
     }
 
     Tables tables;
@@ -295,7 +407,7 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
                         &problem)) {
         console.WriteText(ConsoleStream::kErr, problem);
         outcome.usageError = true;
-        return ExitCodeOf(outcome);
+        return Stop(console, jsonOnly, outcome);
     }
     if (!options.language && settingsLanguage) (void)UseUiLanguage(os.resources, settingsLanguage);
     // A user who is not an administrator (or whose token is not elevated) sees only his own
@@ -306,23 +418,33 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};
     if (options.command == Command::kBackups || options.command == Command::kRestore ||
         options.command == Command::kPurge) {
-        return RunBackupCommand(ws, console, audit, options, &outcome);
+        return RunBackupCommand(ws, console, audit, options, &outcome, summaryJson);
     }
     report.registryRead = ScanInDialogOrder(ws, report.products, &report.findings);
     outcome.registryUnreadable = !report.registryRead;
     outcome.unreadableProfiles = UnreadableProfileCount(report.findings);
 
+    std::string runId;
     if (options.command == Command::kScan) {
         outcome.selectedUsers = UserCount(report.findings);
     } else if (report.registryRead) {
+        report.selection = options.selection;
+        FindUnmatched(os, report.allProfiles, &report);
+        for (const std::string& user : report.unmatchedUsers) {
+            WriteError(os, console, IDS_CLI_UNMATCHED_USER, {user});
+        }
+        for (const std::string& key : report.unmatchedRegistrations) {
+            WriteError(os, console, IDS_CLI_UNMATCHED_REGISTRATION, {key});
+        }
         report.plan = BuildPlan(ws, report.findings, Select(report.findings, options.selection));
         outcome.selectedUsers = report.plan.selection.size();
         if (options.command == Command::kClean && !report.plan.selection.empty()) {
             if (!options.yes && !Confirm(os, console, report.plan)) {
                 WriteError(os, console, IDS_CLI_NOT_CONFIRMED);
                 outcome.notConfirmed = true;
-                return ExitCodeOf(outcome);
+                return Stop(console, jsonOnly, outcome);
             }
+            runId = audit->run();
             const RemovalOutcome removal =
                 ApplyWithAuditLog(ws, console, *audit, report.findings, &report.plan,
                                   !options.noBackup, &report.backupRun);
@@ -330,14 +452,13 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
             outcome.actionFailed =
                 removal != RemovalOutcome::kDone || !EveryActionDone(report.plan);
         }
-    }
-
-    if (options.json) {
-        console.WriteUtf8(ReportJson(os, report));
     } else {
-        console.WriteText(ConsoleStream::kOut, ReportText(os, report));
+        report.selection = options.selection;
     }
-    return ExitCodeOf(outcome);
+    return Finish(
+        os, console, options, &outcome, runId, SummaryOf(report),
+        [&](const RunFacts& facts) { return ReportJson(os, report, facts); },
+        ReportText(os, report), summaryJson);
 }
 
 }  // namespace
@@ -348,9 +469,10 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
 ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args) {
     ParsedCommandLine parsed = ParseCommandLine(args);
     const Command command = parsed.options.command;
+    std::string summaryJson;
     if (parsed.outcome != ParseOutcome::kRun || !ChangesMachine(command) ||
         IsWindows9x(os.system)) {
-        return RunParsed(os, console, std::move(parsed), nullptr);
+        return RunParsed(os, console, std::move(parsed), nullptr, &summaryJson);
     }
     const bool admin = !parsed.options.currentUser && IsMemberOfAdministrators(os);
     Tables tables;
@@ -364,9 +486,22 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
                        : command == Command::kRestore ? "restore"
                                                       : "purge";
     RunRecord record(audit, {name, admin ? "all-profiles" : "current-user", &args});
-    const ExitCode code = RunParsed(os, console, std::move(parsed), &audit);
-    record.Finish(static_cast<int>(code));
+    const ExitCode code = RunParsed(os, console, std::move(parsed), &audit, &summaryJson);
+    record.Finish(static_cast<int>(code), summaryJson);
     return code;
+}
+
+ExitCode ReportInternalError(Platform& os, IConsole& console, const std::vector<std::string>& args,
+                             std::string_view what) noexcept {
+    RunOutcome outcome;
+    outcome.internalError = true;
+    try {
+        WriteError(os, console, IDS_CLI_INTERNAL_ERROR, {what});
+        return Stop(console, ParseCommandLine(args).jsonOnStandardOutput, outcome);
+    } catch (...) {
+        // Nothing more can be said; the code still tells.
+        return ExitCodeOf(outcome);
+    }
 }
 
 }  // namespace qv::cli

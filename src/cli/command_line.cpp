@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <sstream>
 
+#include "quorvane_version.h"
 #include "res/resource.h"
 
 namespace qv::cli {
 namespace {
-
-constexpr char kProgramName[] = "quorvane-cli";
 
 // A repeatable option that takes exactly one value each time it is given: "--user a b" leaves
 // "b" over, which is a usage error, rather than selecting two users.
@@ -28,10 +27,12 @@ bool HasEmpty(const std::vector<std::string>& values) {
 
 // One of the program's own usage errors: the resource text `messageId`, which the program loads
 // in the language chosen. `options` keeps what was read (the language, when it was).
-ParsedCommandLine UsageError(std::uint32_t messageId, Options options) {
+ParsedCommandLine UsageError(std::uint32_t messageId, Options options,
+                             std::string argument = std::string()) {
     ParsedCommandLine parsed;
     parsed.outcome = ParseOutcome::kUsageError;
     parsed.messageId = messageId;
+    parsed.messageArgument = std::move(argument);
     parsed.options = std::move(options);
     return parsed;
 }
@@ -44,9 +45,57 @@ ParsedCommandLine UsageError(std::string text) {
     return parsed;
 }
 
+// The commands, for a first word that names none.
+constexpr const char* kCommands[] = {"scan", "plan", "clean", "backups", "restore", "purge"};
+
+bool IsCommand(const std::string& word) {
+    return std::any_of(std::begin(kCommands), std::end(kCommands),
+                       [&](const char* command) { return word == command; });
+}
+
+// What the arguments say of standard output before they are read: --json without --output.
+bool JsonOnStandardOutput(const std::vector<std::string>& args) {
+    bool json = false;
+    bool output = false;
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        json = json || arg == "--json";
+        output = output || arg == "--output" || arg.rfind("--output=", 0) == 0;
+    }
+    return json && !output;
+}
+
+ParsedCommandLine Parse(const std::vector<std::string>& args);
+
 }  // namespace
 
+const char* ProgramVersion() { return QV_VERSION_TEXT; }
+
+std::string VersionLine() { return std::string(kProgramName) + " " + ProgramVersion() + "\n"; }
+
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    ParsedCommandLine parsed = Parse(args);
+    if (parsed.outcome == ParseOutcome::kRun) {
+        parsed.jsonOnStandardOutput = parsed.options.json && parsed.options.outputFile.empty();
+    } else {
+        parsed.jsonOnStandardOutput = JsonOnStandardOutput(args);
+    }
+    return parsed;
+}
+
+namespace {
+
+ParsedCommandLine Parse(const std::vector<std::string>& args) {
+    // Before anything else, as --help is: the name and version, whatever else is given.
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (arg != "--version") continue;
+        ParsedCommandLine parsed;
+        parsed.outcome = ParseOutcome::kVersion;
+        parsed.text = VersionLine();
+        return parsed;
+    }
+
     Options options;
     CLI::App app(
         "Finds and removes the stale per-user data of Ovaline 2004 on every profile of "
@@ -59,6 +108,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     app.add_option("--settings", options.settingsFile,
                    "A settings file (as Quorvane.ini) naming another company, product and release")
         ->type_name("FILE");
+    app.add_option("--output", options.outputFile,
+                   "Write the JSON document (UTF-8) to FILE, replaced whole once written; standard "
+                   "output then carries the text (with --json only its summary line)")
+        ->type_name("FILE");
+    app.add_flag("--version", "Print the program's name and version");
     std::string language;
     app.add_option("--lang", language,
                    "The language of the text output and messages: en or ja (default: the "
@@ -123,6 +177,23 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return help(e);
     } catch (const CLI::CallForAllHelp& e) {
         return help(e);
+    } catch (const CLI::ExtrasError&) {
+        // The reader names them last first; they are named here as they were given.
+        std::string extras;
+        for (const std::string& arg : app.remaining()) extras += " " + arg;
+        return UsageError("The following argument" +
+                          std::string(app.remaining().size() > 1 ? "s were" : " was") +
+                          " not expected:" + extras + "\nRun with --help for more information.");
+    } catch (const CLI::RequiredError& e) {
+        // A first word that is no command is told as such, not as a command missing.
+        const std::vector<std::string> remaining = app.remaining();
+        if (app.get_subcommands().empty() && !remaining.empty() && !remaining.front().empty() &&
+            remaining.front()[0] != '-' && !IsCommand(remaining.front())) {
+            if (app.count("--lang") != 0) options.language = ParseUiLanguage(language);
+            return UsageError(IDS_CLI_UNKNOWN_COMMAND, options, remaining.front());
+        }
+        (void)app.exit(e, out, err);
+        return UsageError(err.str());
     } catch (const CLI::Error& e) {
         (void)app.exit(e, out, err);
         return UsageError(err.str());
@@ -152,6 +223,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (app.count("--settings") != 0 && options.settingsFile.empty()) {
         return UsageError(IDS_CLI_SETTINGS_NEEDS_FILE, options);
     }
+    if (app.count("--output") != 0 && options.outputFile.empty()) {
+        return UsageError(IDS_CLI_OUTPUT_NEEDS_FILE, options);
+    }
     options.selection.users = std::move(users);
     options.selection.registrations = std::move(registrations);
 
@@ -160,5 +234,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     parsed.options = std::move(options);
     return parsed;
 }
+
+}  // namespace
 
 }  // namespace qv::cli

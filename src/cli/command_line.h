@@ -15,7 +15,10 @@ enum class Command { kScan, kPlan, kClean, kBackups, kRestore, kPurge };
 
 struct Options {
     Command command = Command::kScan;
-    bool json = false;         // one JSON document (UTF-8) instead of the text
+    bool json = false;  // one JSON document (UTF-8) instead of the text
+    // --output: the JSON document is written to this file (UTF-8) instead; standard output then
+    // carries the text, or with --json only the summary line. Empty: none.
+    std::string outputFile;
     bool yes = false;          // clean: carry the plan out without asking
     bool currentUser = false;  // only HKEY_CURRENT_USER, as a non-administrator always has it
     std::string settingsFile;  // empty: the built-in products
@@ -29,6 +32,7 @@ struct Options {
 enum class ParseOutcome {
     kRun,
     kHelp,        // the help was asked for: `text` holds it
+    kVersion,     // --version: `text` holds the line to print
     kUsageError,  // `text` says what is wrong
 };
 
@@ -39,7 +43,17 @@ struct ParsedCommandLine {
     // kUsageError of the program's own: the resource text saying what is wrong, 0 for none. The
     // options then hold what was read before it, the language among them.
     std::uint32_t messageId = 0;
+    std::string messageArgument;  // for the "%s" of messageId's text
+    // Whether standard output is to carry the JSON document alone (--json without --output), as
+    // far as the arguments say: a usage error then writes nothing there.
+    bool jsonOnStandardOutput = false;
 };
+
+// The program's name and version as --version prints them: "quorvane-cli 1.0.0".
+std::string VersionLine();
+// The project's version, "1.0.0".
+const char* ProgramVersion();
+inline constexpr char kProgramName[] = "quorvane-cli";
 
 // The arguments after the program's name, in the ANSI code page.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "base/text.h"
 #include "base/win32_codes.h"
 
 namespace qv::cli {
@@ -17,9 +18,8 @@ int ConsoleMessageBoxes::Show(WindowRef, std::string_view text, std::string_view
     try {
         std::string line(caption);
         line += ": ";
-        line += text;
         // A system text ends in a line break already.
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        line += text::TrimLineEnd(text);
         line += '\n';
         console_.WriteText(ConsoleStream::kErr, line);
     } catch (const std::bad_alloc&) {

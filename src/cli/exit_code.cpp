@@ -1,23 +1,20 @@
 #include "cli/exit_code.h"
 
-#include <algorithm>
-
 namespace qv::cli {
 
 ExitCode ExitCodeOf(const RunOutcome& outcome) {
-    int code = static_cast<int>(ExitCode::kNothingToDo);
-    auto raise = [&code](ExitCode to) { code = std::max(code, static_cast<int>(to)); };
-    if (outcome.usageError || outcome.notConfirmed) raise(ExitCode::kNotRun);
+    if (outcome.internalError) return ExitCode::kInternalError;
+    if (outcome.busy) return ExitCode::kBusy;
+    if (outcome.usageError || outcome.notConfirmed) return ExitCode::kNotRun;
+    // Detection: what a scan or a plan found leads to the remediation, whatever else it could not
+    // read. A clean-up that went through leaves nothing of its selection behind.
+    const bool detection = outcome.command == Command::kScan || outcome.command == Command::kPlan;
+    if (detection && outcome.selectedUsers != 0) return ExitCode::kStaleFound;
     if (outcome.systemRefused || outcome.registryUnreadable || outcome.unreadableProfiles != 0 ||
-        outcome.actionFailed) {
-        raise(ExitCode::kFailed);
+        outcome.actionFailed || outcome.outputFailed) {
+        return ExitCode::kFailed;
     }
-    // Detection: a clean-up that went through leaves nothing of its selection behind, so only a
-    // scan or a plan reports what it found.
-    if (outcome.command != Command::kClean && outcome.selectedUsers != 0) {
-        raise(ExitCode::kStaleFound);
-    }
-    return static_cast<ExitCode>(code);
+    return ExitCode::kNothingToDo;
 }
 
 }  // namespace qv::cli

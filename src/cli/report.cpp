@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "base/enum_names.h"
 #include "base/text.h"
+#include "quorvane_version.h"
 #include "res/resource.h"
 #include "security/sid_text.h"
 
@@ -35,16 +36,6 @@ std::string Printable(std::string_view ansi) {
         if (byte < 0x20 || byte == 0x7F) c = '?';
     }
     return line;
-}
-
-// The system's text for an error without its line break.
-std::string ErrorText(ISystem& system, Win32Error code) {
-    std::string message = SystemErrorText(system, code);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message;
 }
 
 std::string FullKeyPath(std::string_view sid, std::string_view keyPath) {
@@ -177,21 +168,87 @@ std::string ActionLine(const Action& action, bool applied) {
     return line;
 }
 
+// The run's counts by the command's kind, and its exit code: the document's "summary".
+Json SummaryJson(const RunSummary& summary, ExitCode exitCode) {
+    Json counts;
+    counts["exitCode"] = static_cast<int>(exitCode);
+    switch (summary.command) {
+        case Command::kScan:
+        case Command::kPlan:
+        case Command::kClean:
+            counts["profiles"] = {{"in-place", summary.inPlace},
+                                  {"loaded", summary.loaded},
+                                  {"unreadable", summary.unreadable},
+                                  {"absent", summary.absent}};
+            counts["stale"] = summary.stale;
+            counts["users"] = summary.users;
+            counts["done"] = summary.done;
+            counts["failed"] = summary.failed;
+            counts["refused"] = summary.refused;
+            counts["skipped"] = summary.skipped;
+            break;
+        case Command::kRestore:
+            counts["done"] = summary.done;
+            counts["failed"] = summary.failed;
+            counts["refused"] = summary.refused;
+            counts["skipped"] = summary.skipped;
+            break;
+        case Command::kPurge:
+            counts["done"] = summary.done;
+            counts["failed"] = summary.failed;
+            break;
+        case Command::kBackups:
+            counts["runs"] = summary.runs;
+            break;
+    }
+    return counts;
+}
+
+// The members every document begins with: its schema, its command, the program that made it, on
+// which machine, when and in which run, and the run's summary with its exit code.
+Json DocumentHead(Platform& os, Command command, const RunFacts& facts, const RunSummary& summary) {
+    Json document;
+    document["schemaVersion"] = kSchemaVersion;
+    document["command"] = CommandName(command);
+    document["tool"] = {{"name", kProgramName}, {"version", QV_VERSION_TEXT}};
+    document["machine"] = OptionalText(os.system, facts.machine);
+    document["generatedAt"] = IsoUtcTime(facts.time);
+    document["runId"] = facts.runId.empty() ? Json(nullptr) : Json(facts.runId);
+    document["summary"] = SummaryJson(summary, facts.exitCode);
+    return document;
+}
+
+Json TextList(ISystem& system, const std::vector<std::string>& ansi) {
+    Json list = Json::array();
+    for (const std::string& text : ansi) list.push_back(Utf8(system, text));
+    return list;
+}
+
+// Whether a stale user's registration counts as a user of the summary: each SID once.
+std::size_t DistinctSids(std::vector<std::string> sids) {
+    std::sort(sids.begin(), sids.end());
+    return static_cast<std::size_t>(std::unique(sids.begin(), sids.end()) - sids.begin());
+}
+
 }  // namespace
 
 std::string FormatResource(IResources& resources, std::uint32_t id,
                            std::initializer_list<std::string_view> arguments) {
-    const std::string format = resources.LoadString(id);
-    std::string out;
-    const std::string_view* next = arguments.begin();
-    std::size_t from = 0;
-    for (std::size_t at = text::FindText(format, "%s"); at != text::npos;
-         at = text::FindText(format, "%s", from)) {
-        out += format.substr(from, at - from);
-        if (next != arguments.end()) out += *next++;
-        from = at + 2;
+    return text::Substitute(resources.LoadString(id), arguments);
+}
+
+std::string ErrorText(ISystem& system, Win32Error code) {
+    return text::TrimLineEnd(SystemErrorText(system, code));
+}
+
+std::string AnsiOfUtf8(ISystem& system, std::string_view utf8) {
+    std::string ansi = system.Utf8ToAnsi(utf8);
+    if (!ansi.empty() || utf8.empty()) return ansi;
+    ansi.assign(utf8);
+    for (char& c : ansi) {
+        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
     }
-    return out + format.substr(from);
+    return ansi;
 }
 
 std::string IsoUtcTime(KeyTime time) {
@@ -228,11 +285,146 @@ std::size_t UnreadableProfileCount(const Findings& findings) {
     return count;
 }
 
-std::string ReportJson(Platform& os, const Report& report) {
-    Json document;
-    document["schemaVersion"] = kSchemaVersion;
-    document["command"] = CommandName(report.command);
+RunSummary SummaryOf(const Report& report) {
+    RunSummary summary;
+    summary.command = report.command;
+    for (const ProfileFinding& profile : report.findings.profiles) {
+        switch (profile.state) {
+            case ProfileState::kInPlace:
+                ++summary.inPlace;
+                break;
+            case ProfileState::kLoaded:
+                ++summary.loaded;
+                break;
+            case ProfileState::kUnreadable:
+                ++summary.unreadable;
+                break;
+            case ProfileState::kAbsent:
+                ++summary.absent;
+                break;
+        }
+    }
+    std::vector<std::string> sids;
+    if (report.command == Command::kScan) {
+        for (const RegistrationFinding& registration : report.findings.registrations) {
+            for (const UserFinding& user : registration.users) sids.push_back(user.sid);
+        }
+    } else {
+        for (const SelectedPair& pair : report.plan.selection) sids.push_back(pair.sidText);
+    }
+    summary.stale = sids.size();
+    summary.users = DistinctSids(std::move(sids));
+    if (report.applied) {
+        for (const Action& action : report.plan.actions) {
+            switch (action.result) {
+                case ActionResult::kDone:
+                    ++summary.done;
+                    break;
+                case ActionResult::kFailed:
+                    ++summary.failed;
+                    break;
+                case ActionResult::kRefused:
+                    ++summary.refused;
+                    break;
+                case ActionResult::kSkipped:
+                case ActionResult::kPlanned:  // not carried out
+                    ++summary.skipped;
+                    break;
+            }
+        }
+    }
+    return summary;
+}
+
+RunSummary SummaryOf(const std::vector<KeptRun>& runs) {
+    RunSummary summary;
+    summary.command = Command::kBackups;
+    summary.runs = runs.size();
+    return summary;
+}
+
+RunSummary SummaryOf(const RestoreReport& report) {
+    RunSummary summary;
+    summary.command = Command::kRestore;
+    for (const RestoredItem& item : report.items) {
+        switch (item.outcome) {
+            case RestoreOutcome::kRestored:
+                ++summary.done;
+                break;
+            case RestoreOutcome::kFailed:
+                ++summary.failed;
+                break;
+            case RestoreOutcome::kRefused:
+            case RestoreOutcome::kTaken:  // never overwritten: refused for the place's sake
+                ++summary.refused;
+                break;
+            case RestoreOutcome::kNothing:
+                ++summary.skipped;
+                break;
+        }
+    }
+    return summary;
+}
+
+RunSummary SummaryOf(const PurgeReport& report) {
+    RunSummary summary;
+    summary.command = Command::kPurge;
+    summary.done = report.purged.size();
+    summary.failed = report.failed.size();
+    return summary;
+}
+
+std::string SummaryLine(const RunSummary* summary, ExitCode exitCode) {
+    std::string line = "quorvane:";
+    auto add = [&line](const char* key, std::size_t value) {
+        line += ' ';
+        line += key;
+        line += '=';
+        line += std::to_string(value);
+    };
+    if (summary != nullptr) {
+        switch (summary->command) {
+            case Command::kScan:
+            case Command::kPlan:
+            case Command::kClean:
+                add("stale", summary->stale);
+                add("users", summary->users);
+                add("absent", summary->absent);
+                add("unreadable", summary->unreadable);
+                add("done", summary->done);
+                add("failed", summary->failed);
+                add("refused", summary->refused);
+                add("skipped", summary->skipped);
+                break;
+            case Command::kRestore:
+                add("done", summary->done);
+                add("failed", summary->failed);
+                add("refused", summary->refused);
+                add("skipped", summary->skipped);
+                break;
+            case Command::kPurge:
+                add("done", summary->done);
+                add("failed", summary->failed);
+                break;
+            case Command::kBackups:
+                add("backups", summary->runs);
+                break;
+        }
+    }
+    add("exit", static_cast<std::size_t>(exitCode));
+    return line + "\n";
+}
+
+std::string ReportJson(Platform& os, const Report& report, const RunFacts& facts) {
+    Json document = DocumentHead(os, report.command, facts, SummaryOf(report));
     document["mode"] = report.allProfiles ? "all-profiles" : "current-user";
+    if (report.command != Command::kScan) {
+        document["selection"] = {
+            {"users", TextList(os.system, report.selection.users)},
+            {"registrations", TextList(os.system, report.selection.registrations)},
+            {"unmatchedUsers", TextList(os.system, report.unmatchedUsers)},
+            {"unmatchedRegistrations", TextList(os.system, report.unmatchedRegistrations)}};
+    }
     document["registryRead"] = report.registryRead;
 
     Json profiles = Json::array();
@@ -317,8 +509,12 @@ std::string ReportText(Platform& os, const Report& report) {
                             : Printable(user.account) + " (" + Printable(user.sid) + ")") +
                        ": " + ReasonName(user.reason) + "\n";
                 out += "    " + Printable(FullKeyPath(user.sid, user.keyPath)) + "\n";
-                out += "    " + FormatResource(resources, IDS_CLI_USER_TIME,
-                                               {IsoUtcTime(user.userOldestKeyTime)});
+                // A leftover folder held in memory has no key yet, so no key time: "-", as the
+                // JSON's null.
+                out += "    " +
+                       FormatResource(
+                           resources, IDS_CLI_USER_TIME,
+                           {user.leftover ? std::string("-") : IsoUtcTime(user.userOldestKeyTime)});
                 if (user.reason != StaleReason::kMachineKeyMissing) {
                     out += FormatResource(resources, IDS_CLI_MACHINE_TIME,
                                           {IsoUtcTime(user.machineOldestKeyTime)});
@@ -376,13 +572,6 @@ std::string ReportText(Platform& os, const Report& report) {
 
 namespace {
 
-Json DocumentHead(const char* command) {
-    Json document;
-    document["schemaVersion"] = kSchemaVersion;
-    document["command"] = command;
-    return document;
-}
-
 std::string Dump(const Json& document) {
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -393,8 +582,8 @@ std::string TextOr(std::string_view text, std::string_view otherwise) {
 
 }  // namespace
 
-std::string BackupsJson(Platform& os, const std::vector<KeptRun>& runs) {
-    Json document = DocumentHead("backups");
+std::string BackupsJson(Platform& os, const std::vector<KeptRun>& runs, const RunFacts& facts) {
+    Json document = DocumentHead(os, Command::kBackups, facts, SummaryOf(runs));
     Json list = Json::array();
     for (const KeptRun& run : runs) {
         Json json;
@@ -421,9 +610,9 @@ std::string BackupsText(Platform& os, const std::vector<KeptRun>& runs) {
     if (runs.empty()) return resources.LoadString(IDS_CLI_NO_BACKUPS) + "\n";
     std::string out;
     for (const KeptRun& run : runs) {
-        // The operator's name is UTF-8 in the manifest; the console line keeps ASCII only.
+        // The operator's name is UTF-8 in the manifest; the console line is ANSI.
         out += run.manifest.run + "  " + IsoUtcTime(run.manifest.time) + "  " +
-               Printable(TextOr(run.manifest.operatorName, "?")) + "  " +
+               Printable(AnsiOfUtf8(os.system, TextOr(run.manifest.operatorName, "?"))) + "  " +
                FormatResource(resources, IDS_CLI_BACKUP_USERS, {std::to_string(run.users)}) + "  " +
                FormatResource(resources, IDS_CLI_BACKUP_BYTES, {std::to_string(run.size)}) + "  " +
                run.manifest.result;
@@ -436,8 +625,8 @@ std::string BackupsText(Platform& os, const std::vector<KeptRun>& runs) {
     return out;
 }
 
-std::string RestoreJson(Platform& os, const RestoreReport& report) {
-    Json document = DocumentHead("restore");
+std::string RestoreJson(Platform& os, const RestoreReport& report, const RunFacts& facts) {
+    Json document = DocumentHead(os, Command::kRestore, facts, SummaryOf(report));
     document["run"] = report.run.empty() ? Json(nullptr) : Json(report.run);
     document["error"] = ErrorJson(os, report.error, "");
     Json items = Json::array();
@@ -472,8 +661,8 @@ std::string RestoreText(Platform& os, const RestoreReport& report) {
     return out;
 }
 
-std::string PurgeJson(Platform& os, const PurgeReport& report) {
-    Json document = DocumentHead("purge");
+std::string PurgeJson(Platform& os, const PurgeReport& report, const RunFacts& facts) {
+    Json document = DocumentHead(os, Command::kPurge, facts, SummaryOf(report));
     document["error"] = ErrorJson(os, report.error, "");
     document["purged"] = report.purged;
     Json failed = Json::array();
@@ -499,6 +688,10 @@ std::string PurgeText(Platform& os, const PurgeReport& report) {
     }
     if (out.empty()) out = os.resources.LoadString(IDS_CLI_NOTHING_PURGED) + "\n";
     return out;
+}
+
+std::string SummaryJsonText(const RunSummary& summary, ExitCode exitCode) {
+    return SummaryJson(summary, exitCode).dump();
 }
 
 }  // namespace qv::cli

@@ -143,6 +143,12 @@ class IFileHandles : public Port {
     // in `folder`, 17 when `folder` is on another volume.
     [[nodiscard]] virtual Win32Error Rename(FileRef handle, FileRef folder,
                                             std::string_view name) noexcept = 0;
+    // Rename, but a file already at `name` is replaced in the same step (FileRenameInformation
+    // with ReplaceIfExists, as MoveFileEx with MOVEFILE_REPLACE_EXISTING does), so that a reader of
+    // `name` finds either the old file or the new one whole. A link there is replaced as the link.
+    // 5 when a folder (or a junction), a read-only file or a file in use has that name.
+    [[nodiscard]] virtual Win32Error RenameReplacing(FileRef handle, FileRef folder,
+                                                     std::string_view name) noexcept = 0;
     // Makes `data` the whole contents of the file `name` in the open folder `folder`, creating it
     // when missing (FILE_OVERWRITE_IF without reparse processing: a link there is replaced, never
     // followed). 267 when a folder has that name.

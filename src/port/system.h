@@ -1,6 +1,6 @@
 // System port: version, libraries, current directory, environment, settings file, system message
 // texts, common controls, the C runtime's time functions, the computer's name, the conversion of
-// ANSI texts to UTF-8 and random bytes.
+// ANSI texts to UTF-8 and back and random bytes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +70,9 @@ class ISystem : public Port {
     // bytes that are no character of the code page become what the system's conversion makes of
     // them, never a broken sequence. Empty on failure.
     virtual std::string AnsiToUtf8(std::string_view ansi) noexcept = 0;
+    // A UTF-8 text in the ANSI code page, the other way round: a character the code page lacks
+    // becomes the code page's default character ("?"). Empty on failure.
+    virtual std::string Utf8ToAnsi(std::string_view utf8) noexcept = 0;
     // Whether two texts of the ANSI code page are the same but for the case of their letters, as
     // the file systems compare names: CompareStringOrdinal with bIgnoreCase on their UTF-16 forms,
     // which folds every letter the system knows a case of, not only A to Z. A text that the code

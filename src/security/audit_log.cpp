@@ -7,16 +7,13 @@
 
 #include "base/text.h"
 #include "base/time_text.h"
+#include "quorvane_version.h"
 #include "security/sid_text.h"
 
 namespace qv {
 namespace {
 
 constexpr std::size_t kRunIdBytes = 16;
-
-#ifndef QV_PROGRAM_VERSION
-#error "QV_PROGRAM_VERSION is set by the build from the project's version"
-#endif
 
 // The results a run-end line counts, in the order of AuditLog::results_.
 constexpr std::string_view kCountedResults[] = {"done", "failed", "refused", "skipped"};
@@ -53,7 +50,7 @@ nlohmann::ordered_json Head(std::int64_t time, const std::string& run, const std
 
 }  // namespace
 
-std::string_view AuditProgramVersion() { return QV_PROGRAM_VERSION; }
+std::string_view AuditProgramVersion() { return QV_VERSION_TEXT; }
 
 AuditLog::AuditLog(Platform& os, std::string program) : os_(os), program_(std::move(program)) {}
 

@@ -17,18 +17,6 @@ namespace {
 
 constexpr std::uint32_t kConfirmStyle = mb::kOkCancel | mb::kIconExclamation | mb::kDefButton2;
 
-// The heading is a resource text with one "%s". It is never used as a format string of its own:
-// the first "%s" is replaced by the argument and everything else is kept as it stands, so that a
-// translated text with a stray "%" cannot make the formatting read arguments that are not there.
-std::string FormatHeading(std::string_view format, std::string_view argument) {
-    std::size_t at = text::FindText(format, "%s");
-    if (at == text::npos) return std::string(format);
-    std::string heading(format.substr(0, at));
-    heading += argument;
-    heading += format.substr(at + 2);
-    return heading;
-}
-
 }  // namespace
 
 CQuorvaneDlg::CQuorvaneDlg(Services services, std::string settingsFile)
@@ -69,7 +57,7 @@ bool CQuorvaneDlg::OnInitDialog() {
         Platform& os = services_.os;
         os.messages.Show(
             window_->Handle(),
-            FormatHeading(os.resources.LoadString(IDS_SETTINGS_REFUSED), settingsFile_),
+            text::Substitute(os.resources.LoadString(IDS_SETTINGS_REFUSED), {settingsFile_}),
             os.resources.LoadString(IDS_CAPTION), mb::kIconExclamation);
         settingsVerdict_ = SettingsVerdict::kNone;
     }
@@ -90,14 +78,14 @@ bool CQuorvaneDlg::RefreshTree() {
     if (!settings_.company.empty()) {
         tables_.UseSettingsProduct(settings_.visibleProductName);
         settingsHeading_ =
-            FormatHeading(os.resources.LoadString(IDS_HEADING), settings_.visibleProductName);
+            text::Substitute(os.resources.LoadString(IDS_HEADING), {settings_.visibleProductName});
         result = PopulateTree(settings_.company, settings_.product, settings_.version);
     } else {
         settingsHeading_.clear();
         std::string products(kMainProduct);
         products += '/';
         products += kLightProduct;
-        window_->SetTitle(FormatHeading(os.resources.LoadString(IDS_HEADING), products));
+        window_->SetTitle(text::Substitute(os.resources.LoadString(IDS_HEADING), {products}));
         result = PopulateTree(kDefaultCompany, kMainProduct, kMainRelease);
         if (result) result = PopulateTree(kDefaultCompany, kLightProduct, kLightRelease);
     }
@@ -110,12 +98,12 @@ bool CQuorvaneDlg::RefreshTree() {
     // want of an account name, are never passed over as "nothing to clean".
     std::string unreadable;
     if (!unreadableUsers_.empty()) {
-        unreadable = FormatHeading(os.resources.LoadString(IDS_USERS_UNREADABLE),
-                                   std::to_string(unreadableUsers_.size()));
+        unreadable = text::Substitute(os.resources.LoadString(IDS_USERS_UNREADABLE),
+                                      {std::to_string(unreadableUsers_.size())});
     }
     if (!unnamedUsers_.empty()) {
-        unreadable += FormatHeading(os.resources.LoadString(IDS_USERS_UNNAMED),
-                                    std::to_string(unnamedUsers_.size()));
+        unreadable += text::Substitute(os.resources.LoadString(IDS_USERS_UNNAMED),
+                                       {std::to_string(unnamedUsers_.size())});
     }
     if (!tree_->HasItems()) {
         std::string status = os.resources.LoadString(IDS_NO_INVALID_ENTRIES);
@@ -201,9 +189,9 @@ void CQuorvaneDlg::OnCleanUp() {
             break;
     }
     if (audit.failed()) {
-        os.messages.Show(owner,
-                         FormatHeading(os.resources.LoadString(IDS_AUDIT_LOG_FAILED), audit.path()),
-                         caption, mb::kIconExclamation);
+        os.messages.Show(
+            owner, text::Substitute(os.resources.LoadString(IDS_AUDIT_LOG_FAILED), {audit.path()}),
+            caption, mb::kIconExclamation);
     }
 
     cleanupDone_ = true;

@@ -2,6 +2,7 @@
 // error; the exit code is the program's answer.
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,15 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
-    return static_cast<int>(qv::cli::RunCli(platform, console, args));
+    // Failures are results; an exception that still escapes (out of memory, a fault of the
+    // program's own) ends the run with exit code 4, said on standard error, never with the C
+    // runtime's abort (exit code 3, which a partial failure answers).
+    try {
+        return static_cast<int>(qv::cli::RunCli(platform, console, args));
+    } catch (const std::exception& e) {
+        return static_cast<int>(qv::cli::ReportInternalError(platform, console, args, e.what()));
+    } catch (...) {
+        return static_cast<int>(
+            qv::cli::ReportInternalError(platform, console, args, "unknown exception"));
+    }
 }

@@ -568,6 +568,17 @@ class Win32FileHandles final : public IFileHandles {
 
     [[nodiscard]] Win32Error Rename(FileRef handle, FileRef folder,
                                     std::string_view name) noexcept override {
+        return Move(handle, folder, name, false);
+    }
+
+    [[nodiscard]] Win32Error RenameReplacing(FileRef handle, FileRef folder,
+                                             std::string_view name) noexcept override {
+        return Move(handle, folder, name, true);
+    }
+
+    // FileRenameInformation relative to `folder`, replacing a file at `name` or not.
+    [[nodiscard]] static Win32Error Move(FileRef handle, FileRef folder, std::string_view name,
+                                         bool replace) noexcept {
         std::wstring wide;
         UNICODE_STRING objectName{};
         if (Win32Error error = RelativeName(name, &wide, &objectName); error != err::kSuccess) {
@@ -586,7 +597,7 @@ class Win32FileHandles final : public IFileHandles {
             return err::kNotEnoughMemory;
         }
         auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
-        rename->ReplaceIfExists = FALSE;
+        rename->ReplaceIfExists = replace ? TRUE : FALSE;
         rename->RootDirectory = ToSystemFile(folder);
         rename->FileNameLength = objectName.Length;
         std::copy(wide.begin(), wide.end(), rename->FileName);

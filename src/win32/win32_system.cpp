@@ -245,6 +245,11 @@ class Win32System final : public ISystem {
         return ConvertCodePage(CP_ACP, CP_UTF8, ansi, &utf8) ? utf8 : std::string();
     }
 
+    std::string Utf8ToAnsi(std::string_view utf8) noexcept override {
+        std::string ansi;
+        return ConvertCodePage(CP_UTF8, CP_ACP, utf8, &ansi) ? ansi : std::string();
+    }
+
     [[nodiscard]] bool EqualsIgnoringCase(std::string_view a,
                                           std::string_view b) noexcept override {
         std::wstring wideA;

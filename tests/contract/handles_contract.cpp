@@ -369,6 +369,39 @@ TEST_P(HandlesContract, ListingMatchesMasksAsTheSearchDoes) {
 
 // A backup's calls: nothing that exists is ever replaced, and a rename moves a whole tree in one
 // call while the handles below it go on working.
+// What the console's --output relies on: a file written under a new name takes the name of an
+// existing file in one rename; a folder there is never replaced; onto a free name it is a rename.
+TEST_P(HandlesContract, RenameReplacingTakesAFilesNameButNeverAFolders) {
+    Handles on(machine());
+    ASSERT_EQ(on.opened(), err::kSuccess);
+    IFileHandles& port = on.port();
+    machine().MakeFile(InFolder("doc.json"), "the last one");
+    machine().MakeFolder(InFolder("folder"));
+    ASSERT_EQ(port.WriteWholeFile(on.anchor(), "doc.json.1.tmp", "new"), err::kSuccess);
+    Win32Error error = 0;
+    UniqueFileRef written = on.Open(on.anchor(), "doc.json.1.tmp", open_intent::kDelete, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    const Win32Error ontoFolder = port.RenameReplacing(written.get(), on.anchor(), "folder");
+    if (machine().IsWine()) {
+        EXPECT_NE(ontoFolder, err::kSuccess);
+    } else {
+        EXPECT_EQ(ontoFolder, err::kAccessDenied);
+    }
+    EXPECT_TRUE(on.Exists(InFolder("folder")));
+    ASSERT_EQ(port.RenameReplacing(written.get(), on.anchor(), "doc.json"), err::kSuccess);
+    // Closed before it is read: a reader does not share the delete access the handle holds.
+    written.reset();
+    std::string read;
+    EXPECT_EQ(port.ReadWholeFile(on.anchor(), "doc.json", &read), err::kSuccess);
+    EXPECT_EQ(read, "new");
+    EXPECT_FALSE(on.Exists(InFolder("doc.json.1.tmp")));
+    written = on.Open(on.anchor(), "doc.json", open_intent::kDelete, &error);
+    ASSERT_EQ(error, err::kSuccess);
+    ASSERT_EQ(port.RenameReplacing(written.get(), on.anchor(), "fresh.json"), err::kSuccess);
+    EXPECT_FALSE(on.Exists(InFolder("doc.json")));
+    EXPECT_TRUE(on.Exists(InFolder("fresh.json")));
+}
+
 TEST_P(HandlesContract, BackupCallsCreateMoveAndWriteWithoutReplacing) {
     Handles on(machine());
     ASSERT_EQ(on.opened(), err::kSuccess);

@@ -128,6 +128,12 @@ TEST_P(SystemContract, AnsiTextsConvertToUtf8AsCodePage932Defines) {
         {"", ""},
     };
     for (const auto& [ansi, utf8] : cases) EXPECT_EQ(os().system.AnsiToUtf8(ansi), utf8);
+    // And back, for the names the backups' manifests keep in UTF-8.
+    EXPECT_EQ(os().system.Utf8ToAnsi(cases[0].second), cases[0].first);
+    EXPECT_EQ(os().system.Utf8ToAnsi(cases[1].second), cases[1].first);
+    EXPECT_EQ(os().system.Utf8ToAnsi("\xE7\x94\xB0\xE4\xB8\xAD sato"),
+              "\x93\x63\x92\x86 sato");  // "田中 sato"
+    EXPECT_EQ(os().system.Utf8ToAnsi(""), "");
 }
 
 // Names compare as the file systems compare them: every letter of the code page folded, a

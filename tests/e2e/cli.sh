@@ -2,14 +2,18 @@
 # The console program on the demo machine (scripts/lib/machine.sh): `scan --json` lists what the
 # dialog shows, with the evidence, and writes nothing; `plan` changes nothing; `clean --yes` for the
 # running user takes exactly the actions its plan listed and changes exactly what they name; and
-# every exit code: 1 for what a scan and a plan find, 2 for a usage error and for a clean-up
-# without --yes and without a console, 0 once nothing is left, 3 when a profile cannot be read.
+# every exit code: 1 for what a scan and a plan find (also when a profile cannot be read), 2 for a
+# usage error and for a clean-up without --yes and without a console, 0 once nothing is left and
+# for a --user that names nobody, 3 when a profile cannot be read and nothing stale is left or a
+# clean-up could not reach it. Every text output ends with the summary line; --output writes the
+# document in UTF-8 to a Japanese path; --version names the project's version.
 . "$(dirname "$0")/lib.sh"
 
 e2e_new_prefix cli
 owned="$E2E_WORK/owned.txt"
 qv_build_demo_machine "$E2E_PREFIX" "$owned"
 runner=$(e2e_runner_name)
+computer=$(wine cmd /c 'echo %COMPUTERNAME%' 2>/dev/null | tr -d '\r\n')
 qv_end_wine
 
 # --- scan ----------------------------------------------------------------------------------------
@@ -65,6 +69,49 @@ e2e_check "the running user's French folders are a leftover without a key time" 
 cli_run plan plan
 e2e_check "plan exits 1: stale registrations found" status_is 1 plan
 e2e_check "plan lists actions" grep -aq '^  delete-key-tree ' "$E2E_WORK/plan.out"
+e2e_check "the plan's text ends with the summary line (exit=1)" summary_line_last plan
+cli_run scan-text scan
+e2e_check "the scan's text ends with the summary line (exit=1)" summary_line_last scan-text
+e2e_check "the summary line counts what the JSON counts" test \
+  "$(tail -n 1 "$E2E_WORK/scan-text.out" | tr -d '\r' | sed 's/^quorvane: //')" = \
+  "$(jq -r '.summary | "stale=\(.stale) users=\(.users) absent=\(.profiles.absent) unreadable=\(.profiles.unreadable) done=\(.done) failed=\(.failed) refused=\(.refused) skipped=\(.skipped) exit=\(.exitCode)"' \
+    "$E2E_WORK/scan.out")"
+e2e_check "scan --json prints the document alone" \
+  test "$(jq -r '.command + " " + (.summary.exitCode | tostring)' "$E2E_WORK/scan.out")" = "scan 1"
+
+# --- the document's head, --version, --output --------------------------------------------------
+
+version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\) .*/\1/p' "$QV_SOURCE/CMakeLists.txt")
+cli_run version --version
+e2e_check "--version prints the program's name and the project's version, exit 0" test \
+  "$CLI_STATUS $(tr -d '\r' <"$E2E_WORK/version.out")" = "0 quorvane-cli $version"
+head_of() {
+  jq -r '[.tool.name, .tool.version, (.machine | type), (.generatedAt | test("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$") | tostring), (.runId | type)] | join(" ")' "$1"
+}
+e2e_check "the document names the tool, the machine, the time, and no run for a scan" \
+  test "$(head_of "$E2E_WORK/scan.out")" = "quorvane-cli $version string true null"
+e2e_check "the machine is the computer's name" test \
+  "$(jq -r .machine "$E2E_WORK/scan.out")" = "$computer"
+mkdir -p "$E2E_WORK/中村"
+printf 'the last run' >"$E2E_WORK/中村/高橋.json"
+cli_run output plan --output '中村\高橋.json'
+output_is_utf8_json() {
+  python3 - "$E2E_WORK/中村/高橋.json" <<'PY'
+import json, sys
+with open(sys.argv[1], encoding="utf-8", errors="strict") as f:
+    document = json.load(f)
+assert document["command"] == "plan" and document["summary"]["exitCode"] == 1, document["summary"]
+assert document["selection"] == {"users": [], "registrations": [], "unmatchedUsers": [],
+                                 "unmatchedRegistrations": []}, document["selection"]
+PY
+}
+e2e_check "--output to a Japanese path: exit 1, the file replaced by the document in UTF-8" \
+  eval 'status_is 1 output && output_is_utf8_json'
+e2e_keep_json "$E2E_WORK/中村/高橋.json"
+e2e_check "nothing but the document is left in its folder" \
+  test "$(ls "$E2E_WORK/中村")" = "高橋.json"
+e2e_check "standard output carries the text with the summary line" \
+  eval 'grep -aq "^  delete-key-tree " "$E2E_WORK/output.out" && summary_line_last output'
 snapshot after-plan
 e2e_check "plan changes nothing (files below drive_c and registry)" unchanged after-scan after-plan
 
@@ -75,6 +122,19 @@ e2e_check "clean without --yes and without a console exits 2" status_is 2 no-con
 cli_run usage scan --user "$runner"
 e2e_check "a usage error exits 2" status_is 2 usage
 e2e_check "the usage error is explained on standard error" test -s "$E2E_WORK/usage.err"
+e2e_check "and standard output has the summary line alone" \
+  test "$(tr -d '\r' <"$E2E_WORK/usage.out")" = "quorvane: exit=2"
+cli_run bogus bogus
+unknown=$(e2e_string_text IDS_CLI_UNKNOWN_COMMAND)
+e2e_check "a word that is no command is told as such (exit 2)" eval 'status_is 2 bogus &&
+  LC_ALL=C grep -aqF "$(printf "%s" "${unknown/\%s/bogus}" | iconv -f UTF-8 -t CP932)" "$E2E_WORK/bogus.err"'
+# A --user that names nobody on this machine (a typo) is no error: nothing is done, and the
+# document and standard error name it.
+cli_run nobody clean --yes --json --user SYSTEMM
+e2e_check "clean --yes --user SYSTEMM exits 0 and does nothing" test "$CLI_STATUS $(jq -r \
+  '(.actions | length | tostring) + " " + (.selection.unmatchedUsers | join(",")) + " " +
+   (.summary.done | tostring)' "$E2E_WORK/nobody.out")" = "0 0 SYSTEMM 0"
+e2e_check "standard error names the user" grep -aq 'SYSTEMM' "$E2E_WORK/nobody.err"
 # An elevated run (Wine's token is an administrator's) uses a settings file only when no one but
 # SYSTEM, the administrators and the running user can change it or its folder, and when it names
 # one key each. Wine keeps no security descriptor for a file of its own: it answers one made from
@@ -103,6 +163,12 @@ e2e_check "standard error says why" env LC_ALL=C grep -aqF \
 settings_in settings-keys 755 'Microsoft\Windows'
 cli_run settings-keys scan --settings settings-keys/Quorvane.ini
 e2e_check "a settings file naming a key path is not used: exit 2" status_is 2 settings-keys
+mkdir -p "$E2E_WORK/settings-bare"
+printf '[Quorvane]\r\nLanguage=en\r\n' >"$E2E_WORK/settings-bare/Quorvane.ini"
+chmod 755 "$E2E_WORK/settings-bare"
+cli_run settings-bare scan --settings settings-bare/Quorvane.ini
+e2e_check "a settings file that names no product is not used (the built-in ones are not scanned in its place): exit 2" \
+  eval 'status_is 2 settings-bare && ! grep -aq "OVLN" "$E2E_WORK/settings-bare.out"'
 
 snapshot after-refusals
 # The refused clean leaves its run records in the audit log, in the tool's folder; nothing else.
@@ -218,22 +284,56 @@ e2e_check "it says so in its mode and lists nothing" test "$(jq -r \
   '.mode + " " + (.registrations | length | tostring)' "$E2E_WORK/current-user.out")" = \
   "current-user 0"
 
-# --- a profile that cannot be read ---------------------------------------------------------------
+# --- a profile that cannot be read beside stale data (the fleet's shapes) ---------------------
 
+# The service profiles' hives go (absent: never a failure; Wine would not write back a hive it
+# loaded from a file, so their clean-up would not last), and the running user gets a stale
+# registration again: one the machine has no key of.
 qv_end_wine
+for profile in svc-system svc-local svc-network; do
+  rm -f "$(qv_unix_path "$E2E_PREFIX" "C:\\users\\$profile")/ntuser.dat"
+done
+qv_reg_key "$E2E_PREFIX/user.reg" 'Software\Brennard\Ovaline\R16.0\OVLN-201:407' \
+  "$(($(date +%s) - 30 * 86400))"
 qv_add_profile "$E2E_PREFIX" S-1-5-21-0-0-0-1999 'C:\users\broken' "$(date +%s)"
 mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')"
 # A hive file that cannot be opened: a folder of its name (a damaged file is no better under Wine,
-# which leaves its key behind a failed load).
+# which leaves its key behind a failed load until the wineserver ends: it does after each run).
 mkdir -p "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')/ntuser.dat"
 cli_run unreadable scan --json
-e2e_check "a scan with a profile whose hive cannot be loaded exits 3, though it found registrations" \
-  status_is 3 unreadable
+qv_end_wine
+e2e_check "detection with a profile whose hive cannot be loaded beside a stale registration exits 1" \
+  status_is 1 unreadable
 e2e_check "that profile is listed as unreadable" test "$(jq -r \
   '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | .state' "$E2E_WORK/unreadable.out")" = \
   unreadable
 e2e_check "with the error of its hive's load" test "$(jq -r \
   '.profiles[] | select(.sid == "S-1-5-21-0-0-0-1999") | (.error.code > 0 and
    (.error.message | length) > 0)' "$E2E_WORK/unreadable.out")" = true
+e2e_check "the summary counts it, the absent ones and what was found" test "$(jq -r \
+  '.summary | "\(.profiles.unreadable) \(.profiles.absent) \(.stale) \(.exitCode)"' \
+  "$E2E_WORK/unreadable.out")" = "1 3 1 1"
+
+# The remediation removes what it can reach, names the profile it cannot read, and exits 3.
+cli_run remedy clean --yes
+qv_end_wine
+e2e_check "the remediation beside an unreadable profile exits 3" status_is 3 remedy
+e2e_check "it names the unreadable profile" \
+  grep -aq '^unreadable: S-1-5-21-0-0-0-1999' "$E2E_WORK/remedy.out"
+e2e_check "it removed the readable profile's stale registration" \
+  grep -aq '^  done     delete-key-tree .*OVLN-201:407$' "$E2E_WORK/remedy.out"
+e2e_check "its text ends with the summary line (exit=3)" summary_line_last remedy
+cli_run after-remedy scan --json
+qv_end_wine
+e2e_check "detection afterwards exits 3: nothing stale, one profile not read" eval \
+  'status_is 3 after-remedy && test "$(jq -r "(.registrations | length | tostring) + \" \" +
+   (.summary.profiles.unreadable | tostring)" "$E2E_WORK/after-remedy.out")" = "0 1"'
+
+# A profile whose folder is gone is absent, never a failure: nothing stale, exit 0.
+rm -rf "$(qv_unix_path "$E2E_PREFIX" 'C:\users\broken')"
+cli_run absent scan
+e2e_check "with that profile gone too, detection exits 0" status_is 0 absent
+e2e_check "it is listed as absent" grep -aq '^absent: S-1-5-21-0-0-0-1999' "$E2E_WORK/absent.out"
+e2e_check "its text ends with the summary line (exit=0)" summary_line_last absent
 
 e2e_finish

@@ -32,12 +32,15 @@ status_hex() {
   printf '%s%s' "$(text_of "$1" IDS_NO_INVALID_ENTRIES)" "$(text_of "$1" IDS_CLEANUP_NOT_NEEDED)" |
     ansi_hex
 }
-# The console's scan of an empty machine: the heading, an empty line and the status.
+# The console's scan of an empty machine: the heading, an empty line, the status and the summary
+# line (ASCII in every language).
 scan_hex() {
   local heading
   heading=$(text_of "$1" IDS_HEADING)
-  printf '%s\n\n%s%s\n' "${heading/\%s/Ovaline/Ovaline Sketch}" \
-    "$(text_of "$1" IDS_NO_INVALID_ENTRIES)" "$(text_of "$1" IDS_CLEANUP_NOT_NEEDED)" | ansi_hex
+  printf '%s\n\n%s%s\n%s\n' "${heading/\%s/Ovaline/Ovaline Sketch}" \
+    "$(text_of "$1" IDS_NO_INVALID_ENTRIES)" "$(text_of "$1" IDS_CLEANUP_NOT_NEEDED)" \
+    'quorvane: stale=0 users=0 absent=0 unreadable=0 done=0 failed=0 refused=0 skipped=0 exit=0' |
+    ansi_hex
 }
 # Whether standard error of a console run holds the line of a string (run name, language, id).
 err_says() {

@@ -235,15 +235,50 @@ timeless() {
 
 CLI_EXE="$QV_BUILD/mingw/quorvane-cli.exe"
 
+# Keeps a copy of a JSON document a test produced in the folder $QV_E2E_JSON_DIR names, when it is
+# set (the schema check reads them there, each by its "command"): <test>-<name of the file
+# without its extension>.json, where <test> is the folder of the test's work (e2e_new_prefix).
+# Does nothing for an empty or missing file.
+#   e2e_keep_json FILE
+e2e_keep_json() {
+  [ -n "${QV_E2E_JSON_DIR:-}" ] && [ -s "$1" ] || return 0
+  local name
+  name=$(basename "$1")
+  mkdir -p "$QV_E2E_JSON_DIR"
+  cp "$1" "$QV_E2E_JSON_DIR/$(basename "$E2E_WORK")-${name%.*}.json"
+}
+
 # Runs the console program with no console (standard input from /dev/null), standard output into
-# $E2E_WORK/NAME.out and standard error into NAME.err; CLI_STATUS is its exit code.
+# $E2E_WORK/NAME.out and standard error into NAME.err; CLI_STATUS is its exit code. A run with
+# --json and without --output has its document on standard output: it is kept (e2e_keep_json).
 #   cli_run NAME ARGS...
 cli_run() {
-  local name="$1"
+  local name="$1" arg json=0
   shift
   (cd "$E2E_WORK" && exec wine "$CLI_EXE" "$@") </dev/null >"$E2E_WORK/$name.out" \
     2>"$E2E_WORK/$name.err"
   CLI_STATUS=$?
+  for arg in "$@"; do
+    case "$arg" in
+      --json) json=1 ;;
+      --output | --output=*) json=0; break ;;
+    esac
+  done
+  if [ "$json" = 1 ]; then e2e_keep_json "$E2E_WORK/$name.out"; fi
+  return 0
+}
+
+# The last line of a run's standard output (NAME.out) is the summary line: ASCII key=value pairs
+# after "quorvane: ", at most 2,048 characters, ending with the exit code the run answered; and it
+# is the only one.
+summary_line_last() {
+  local out="$E2E_WORK/$1.out" last
+  last=$(tail -n 1 "$out" | tr -d '\r')
+  if ! LC_ALL=C grep -qE "^quorvane:( [a-z]+=[0-9]+)* exit=$CLI_STATUS\$" <<<"$last" ||
+    [ "${#last}" -gt 2048 ] || [ "$(grep -ac '^quorvane: ' "$out")" -ne 1 ]; then
+    echo "  the last line of $1 (exit code $CLI_STATUS): $last"
+    return 1
+  fi
 }
 status_is() {
   [ "$CLI_STATUS" -eq "$1" ] && return 0

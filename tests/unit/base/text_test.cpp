@@ -43,6 +43,26 @@ TEST_F(TextTest, TrimRemovesTheWholeRunOfBackslashesOnly) {
     EXPECT_EQ(TrimTrailingBackslashes("a\\" + kHyo + "\\\\"), "a\\" + kHyo);
 }
 
+// A system's message text fits in the middle of a sentence: only its line end goes.
+TEST_F(TextTest, TrimLineEndLeavesTheTextBeforeItsLineEnd) {
+    EXPECT_EQ(TrimLineEnd("Access is denied.\r\n"), "Access is denied.");
+    EXPECT_EQ(TrimLineEnd("two\r\nlines \t\r\n\n"), "two\r\nlines");
+    EXPECT_EQ(TrimLineEnd(" \r\n"), "");
+    EXPECT_EQ(TrimLineEnd(kSo), kSo);
+}
+
+// Each "%s" of a format, on a character boundary, takes the next argument; nothing else of the
+// format or of an argument is read as a format.
+TEST_F(TextTest, SubstituteFillsEachPlaceholderInTurnAndNothingElse) {
+    EXPECT_EQ(Substitute("%s: %s.", {"a", "b"}), "a: b.");
+    EXPECT_EQ(Substitute("%d%% %s", {"%s%n"}), "%d%% %s%n");
+    EXPECT_EQ(Substitute("%s and %s", {"one"}), "one and %s");  // none left: kept
+    EXPECT_EQ(Substitute("no place", {"x"}), "no place");
+    // "ソ" ends in 0x5C; a "%" after a lead byte's pair is a character of its own.
+    EXPECT_EQ(Substitute(kSo + "%s" + kHyo, {"x"}), kSo + "x" + kHyo);
+    EXPECT_EQ(Substitute("\x83%s", {"x"}), "\x83%s");  // "%" is the trail byte of a pair
+}
+
 TEST_F(TextTest, SingleByteCodePageSeesEveryBackslash) {
     SetLeadBytes(LeadByteTable{});
     EXPECT_EQ(Find(kHyo, '\\'), 1u);

@@ -2,6 +2,7 @@
 // line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -16,7 +17,9 @@
 #include "cli/command_line.h"
 #include "cli/console_boxes.h"
 #include "cli/exit_code.h"
+#include "cli/report.h"
 #include "fake/fake_console.h"
+#include "res/resource.h"
 #include "tests/unit/ui/ui_machine.h"
 
 namespace qv {
@@ -68,6 +71,36 @@ class CliTest : public UiMachine {
     fake::FakeConsole console;
 };
 
+// What a run writes on standard output ends as deployment engines read it: with --json (and no
+// --output) the JSON document and nothing else; otherwise one summary line, the last, of ASCII
+// key=value pairs, at most 2,048 characters, that ends with the exit code the run answered.
+// --help and --version print what they are asked for.
+void ExpectSummaryLine(const std::string& out, ExitCode code, const Strings& args) {
+    auto given = [&](const std::string& option) {
+        return std::find(args.begin(), args.end(), option) != args.end();
+    };
+    if (given("--help") || given("--version")) return;
+    const std::string kHead = "quorvane: ";
+    if (given("--json") && !given("--output")) {
+        if (out.empty()) return;  // stopped before there was a document
+        EXPECT_FALSE(Json::parse(out, nullptr, false).is_discarded()) << out;
+        EXPECT_EQ(out.find("\n" + kHead), std::string::npos) << out;
+        return;
+    }
+    ASSERT_FALSE(out.empty());
+    ASSERT_EQ(out.back(), '\n');
+    const std::size_t start = out.rfind('\n', out.size() - 2) + 1;  // npos + 1 == 0
+    const std::string line = out.substr(start, out.size() - 1 - start);
+    EXPECT_EQ(line.rfind(kHead, 0), 0u) << out;
+    EXPECT_LE(line.size(), cli::kMaxSummaryLine);
+    EXPECT_TRUE(std::regex_match(line, std::regex("quorvane:( [a-z]+=[0-9]+)+"))) << line;
+    EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        << line;
+    EXPECT_EQ(line.substr(line.rfind(' ') + 1), "exit=" + std::to_string(static_cast<int>(code)));
+    // The only one.
+    EXPECT_EQ(out.find(kHead), start) << out;
+}
+
 // A small machine as the document shows it: a reinstalled registration with its folders, a leftover
 // folder held in memory (listed as the dialog lists it, before the light edition that the scan met
 // first), a registration the machine lacks, and a profile whose hive cannot be loaded, whose
@@ -78,13 +111,23 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     m.AddUser({kKen, fake::Cp932("健"), "QVTEST", "C:\\Documents and Settings\\ken"});
     m.registry.InjectFault(RegOp::Load, kKen, err::kSharingViolation, -1);
+    m.system.SetComputerName(fake::Cp932("経理-PC"));
+    m.system.SetNow(1700000000);
     const std::string before = Snapshot();
 
-    EXPECT_EQ(Run({"scan", "--json"}), ExitCode::kFailed);
+    // Stale registrations found: detection exits 1 though one profile could not be read.
+    EXPECT_EQ(Run({"scan", "--json"}), ExitCode::kStaleFound);
 
-    const Json expected = Json::parse(R"json({
+    Json expected = Json::parse(R"json({
       "schemaVersion": 1,
       "command": "scan",
+      "tool": {"name": "quorvane-cli", "version": null},
+      "machine": "経理-PC",
+      "generatedAt": "2023-11-14T22:13:20Z",
+      "runId": null,
+      "summary": {"exitCode": 1,
+                  "profiles": {"in-place": 0, "loaded": 2, "unreadable": 1, "absent": 0},
+                  "stale": 3, "users": 2, "done": 0, "failed": 0, "refused": 0, "skipped": 0},
       "mode": "all-profiles",
       "registryRead": true,
       "profiles": [
@@ -121,6 +164,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
            "roamingFolder": null, "localFolder": null, "leftover": false}]}
       ]
     })json");
+    expected["tool"]["version"] = cli::ProgramVersion();
     const Json actual = Json::parse(console.Out(), nullptr, false);
     ASSERT_FALSE(actual.is_discarded()) << console.Out();
     EXPECT_EQ(actual, expected) << actual.dump(2);
@@ -130,7 +174,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
     // Texts the system cannot convert still make valid UTF-8, without the bytes it could not read.
     fake::FakeConsole again;
     m.system.FailAnsiToUtf8();
-    EXPECT_EQ(cli::RunCli(m.platform(), again, {"scan", "--json"}), ExitCode::kFailed);
+    EXPECT_EQ(cli::RunCli(m.platform(), again, {"scan", "--json"}), ExitCode::kStaleFound);
     const Json fallback = Json::parse(again.Out(), nullptr, false);
     ASSERT_FALSE(fallback.is_discarded());
     EXPECT_EQ(fallback["profiles"][2]["account"], "??");
@@ -142,7 +186,9 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
     EXPECT_EQ(console.Out(),
               fake::Cp932("Ovaline/Ovaline Sketch 用のユーザ データをクリーンアップします:\n\n"
                           "無効なユーザ レジストリ エントリはありません。 "
-                          "クリーンアップは必要ではありません。\n"));
+                          "クリーンアップは必要ではありません。\n"
+                          "quorvane: stale=0 users=0 absent=0 unreadable=0 done=0 failed=0 "
+                          "refused=0 skipped=0 exit=0\n"));
 
     StaleEnglish();
     m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
@@ -231,8 +277,13 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
         m.resources.SetUserInterfaceLanguage(row.userLanguage);
         if (row.settingsLanguage != nullptr) {
             MakeAdministratorsFolder("Admin");
+            // A settings file names a product (one without is refused): here the built-in one,
+            // under the built-in heading.
             m.files.AddFile("C:\\Admin\\lang.ini",
-                            std::string("[Quorvane]\r\nLanguage=") + row.settingsLanguage + "\r\n");
+                            std::string("[Quorvane]\r\nCompany=Brennard\r\nProduct=Ovaline\r\n"
+                                        "Version=R16.0\r\nVisibleProductName=Ovaline/Ovaline "
+                                        "Sketch\r\nLanguage=") +
+                                row.settingsLanguage + "\r\n");
             options.insert(options.end(), {"--settings", "C:\\Admin\\lang.ini"});
         }
         auto with = [&](Strings args) {
@@ -268,7 +319,7 @@ TEST_F(CliTest, TextAndMessagesFollowTheChosenLanguage) {
 
 // Every exit code, with what each run leaves of zed's stale registration and whether it changed
 // the machine at all.
-TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
+TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
     // What a run leaves of the machine: nothing changed; something changed but zed's registration
     // key is still there; or that key is gone.
     enum Effect { kNone, kChanged, kRemoved };
@@ -294,8 +345,28 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
     const Row rows[] = {
         {"scan, nothing stale", none, {"scan"}, false, nullptr, ExitCode::kNothingToDo, kNone},
         {"scan, stale", stale, {"scan", "--json"}, false, nullptr, ExitCode::kStaleFound, kNone},
+        // Detection leads to remediation: what was found outranks what could not be read.
         {"scan, stale and a profile unreadable",
          staleUnreadable,
+         {"scan"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
+         kNone},
+        {"plan, stale and a profile unreadable",
+         staleUnreadable,
+         {"plan", "--json"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
+         kNone},
+        {"scan, nothing stale but a profile unreadable",
+         [this] {
+             // Nor the data folders an earlier row left (a leftover).
+             m.files.Remove(m.AppData(kZed) + "\\Brennard");
+             m.files.Remove(m.LocalAppData(kZed) + "\\Brennard");
+             m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+         },
          {"scan"},
          false,
          nullptr,
@@ -356,6 +427,20 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          nullptr,
          ExitCode::kFailed,
          kChanged},
+        {"clean --yes of a user who is not there: nothing done, no failure",
+         stale,
+         {"clean", "--yes", "--user", "SYSTEMM"},
+         false,
+         nullptr,
+         ExitCode::kNothingToDo,
+         kNone},
+        {"clean --yes --output into a folder that is not there: removed, but a failure",
+         stale,
+         {"clean", "--yes", "--output", "C:\\missing\\out.json"},
+         false,
+         nullptr,
+         ExitCode::kFailed,
+         kRemoved},
         {"clean without --yes and without a console",
          stale,
          {"clean"},
@@ -399,6 +484,19 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
          nullptr,
          ExitCode::kNotRun,
          kNone},
+        {"settings file that names no product",
+         [this] {
+             StaleEnglish();
+             MakeAdministratorsFolder("Admin");
+             m.files.AddFile("C:\\Admin\\bare.ini", "[Quorvane]\r\nLanguage=en\r\n");
+         },
+         {"scan", "--settings", "C:\\Admin\\bare.ini"},
+         false,
+         nullptr,
+         ExitCode::kNotRun,
+         kNone},
+        {"unknown command", stale, {"bogus"}, false, nullptr, ExitCode::kNotRun, kNone},
+        {"version", stale, {"--version"}, false, nullptr, ExitCode::kNothingToDo, kNone},
         {"trusted settings file",
          [this] {
              StaleEnglish();
@@ -435,7 +533,9 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         const std::string before = Snapshot();
         const bool held = ZedEnglishKeyExists();
 
-        EXPECT_EQ(cli::RunCli(m.platform(), console, row.args), row.expected) << console.Err();
+        const ExitCode code = cli::RunCli(m.platform(), console, row.args);
+        EXPECT_EQ(code, row.expected) << console.Err();
+        ExpectSummaryLine(console.Out(), code, row.args);
         EXPECT_EQ(Snapshot() != before, row.effect != kNone);
         if (held) {
             EXPECT_EQ(ZedEnglishKeyExists(), row.effect != kRemoved);
@@ -501,6 +601,56 @@ TEST_F(CliTest, CleanKeepsABackupThatRestorePutsBackUnlessNoBackupIsGiven) {
     ASSERT_EQ(listed["backups"].size(), 1u);  // the first run only, restored
     EXPECT_FALSE(listed["backups"][0]["restored"].is_null());
     EXPECT_GT(listed["backups"][0]["size"].get<std::uint64_t>(), 0u);  // its manifest at least
+}
+
+// --output: the document goes to the file whole, in UTF-8, replacing what was there in one rename
+// (nothing else is left in its folder); standard output carries the text with its summary line. The
+// selection names what matched nothing, which is told on standard error and is no failure.
+TEST_F(CliTest, OutputFileTakesTheDocumentAndTheSelectionNamesWhatMatchedNothing) {
+    StaleEnglish();
+    m.files.AddDirectory("C:\\Out");
+    const std::string name = fake::Cp932("高橋") + ".json";
+    m.files.AddFile("C:\\Out\\" + name, "the last run's");
+    m.system.SetCurrentDirectory("C:\\Out");
+    EXPECT_EQ(Run({"clean", "--yes", "--user", "SYSTEMM", "--user", "ZED", "--output", name}),
+              ExitCode::kNothingToDo)
+        << console.Err();
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    EXPECT_EQ(m.files.List("C:\\Out"), Strings{name});
+    const Json document =
+        Json::parse(m.files.ReadFile("C:\\Out\\" + name).value_or(""), nullptr, false);
+    ASSERT_FALSE(document.is_discarded());
+    EXPECT_EQ(document["selection"], Json::parse(R"({"users": ["SYSTEMM", "ZED"],
+        "registrations": [], "unmatchedUsers": ["SYSTEMM"], "unmatchedRegistrations": []})"));
+    EXPECT_EQ(document["summary"]["stale"], 1);
+    EXPECT_EQ(document["summary"]["exitCode"], 0);
+    EXPECT_GT(document["summary"]["done"].get<int>(), 0);
+    // The run id is the one the audit log's lines of the run carry.
+    ASSERT_FALSE(m.audit.Lines().empty());
+    EXPECT_EQ(document["runId"], Json::parse(m.audit.Lines().back())["run"]);
+    EXPECT_EQ(console.Out().find('{'), std::string::npos) << console.Out();
+    EXPECT_NE(console.Out().find("  done "), std::string::npos) << console.Out();
+    EXPECT_NE(console.Err().find("--user SYSTEMM"), std::string::npos) << console.Err();
+
+    // With --json as well, standard output carries the summary line alone; a run without an audit
+    // log has no run id.
+    console.Clear();
+    EXPECT_EQ(Run({"plan", "--registration", "OVLN-999:1", "--json", "--output", name}),
+              ExitCode::kNothingToDo);
+    EXPECT_EQ(console.Out(),
+              "quorvane: stale=0 users=0 absent=0 unreadable=0 done=0 failed=0 "
+              "refused=0 skipped=0 exit=0\n");
+    const Json plan = Json::parse(m.files.ReadFile("C:\\Out\\" + name).value_or(""));
+    EXPECT_EQ(plan["command"], "plan");
+    EXPECT_TRUE(plan["runId"].is_null());
+    EXPECT_EQ(plan["selection"]["unmatchedRegistrations"], Json::array({"OVLN-999:1"}));
+
+    // A folder in the file's place is no file to replace: said, and a failure.
+    console.Clear();
+    m.files.AddDirectory("C:\\Out\\taken.json");
+    EXPECT_EQ(Run({"scan", "--output", "taken.json"}), ExitCode::kFailed);
+    EXPECT_NE(console.Err().find("--output: taken.json"), std::string::npos) << console.Err();
+    EXPECT_EQ(m.files.List("C:\\Out").size(), 2u);
 }
 
 // What a standard user makes where the tool keeps its records neither turns an administrator's
@@ -692,6 +842,19 @@ TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
     parsed = cli::ParseCommandLine({"--help"});
     EXPECT_EQ(parsed.outcome, ParseOutcome::kHelp);
     EXPECT_NE(parsed.text.find("clean"), std::string::npos);
+
+    parsed = cli::ParseCommandLine({"restore", "--last", "--output", "C:\\out\\d.json", "--json"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.outputFile, "C:\\out\\d.json");
+    EXPECT_FALSE(parsed.jsonOnStandardOutput);
+
+    // The version wherever it is asked for, before anything else is read.
+    for (const Strings& args : {Strings{"--version"}, Strings{"scan", "--version", "--jsn"}}) {
+        parsed = cli::ParseCommandLine(args);
+        EXPECT_EQ(parsed.outcome, ParseOutcome::kVersion);
+        EXPECT_EQ(parsed.text, std::string("quorvane-cli ") + cli::ProgramVersion() + "\n");
+    }
+    EXPECT_TRUE(std::regex_match(cli::ProgramVersion(), std::regex("[0-9]+\\.[0-9]+\\.[0-9]+")));
 }
 
 TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
@@ -723,19 +886,87 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
         // Either the reader's words or one of the program's texts, never neither nor both.
         EXPECT_NE(parsed.text.empty(), parsed.messageId == 0) << parsed.text;
     }
+    // A first word that is no command is named as such, with the language asked for.
+    cli::ParsedCommandLine bogus = cli::ParseCommandLine({"--lang", "en", "bogus", "--json"});
+    EXPECT_EQ(bogus.messageId, static_cast<std::uint32_t>(IDS_CLI_UNKNOWN_COMMAND));
+    EXPECT_EQ(bogus.messageArgument, "bogus");
+    EXPECT_EQ(bogus.options.language, UiLanguage::kEnglish);
+    EXPECT_TRUE(bogus.jsonOnStandardOutput);
+    // Arguments left over are named in the order given.
+    const cli::ParsedCommandLine extras =
+        cli::ParseCommandLine({"plan", "--user", "amy", "zed", "root", "--output", "x.json"});
+    EXPECT_NE(extras.text.find("not expected: zed root\n"), std::string::npos) << extras.text;
+    EXPECT_FALSE(extras.jsonOnStandardOutput);
+    EXPECT_EQ(cli::ParseCommandLine({"scan", "--output", ""}).messageId,
+              static_cast<std::uint32_t>(IDS_CLI_OUTPUT_NEEDS_FILE));
 }
 
-TEST(CliExitCode, HighestWins) {
-    cli::RunOutcome outcome;
-    outcome.command = Command::kClean;
-    outcome.selectedUsers = 2;
-    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kNothingToDo);
-    outcome.command = Command::kPlan;
-    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kStaleFound);
-    outcome.notConfirmed = true;
-    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kNotRun);
-    outcome.unreadableProfiles = 1;
-    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kFailed);
+// The exit code over every combination of what a run can come to, against the contract's rules:
+// 4 for an internal error and 5 for a busy machine before anything; 2 for a run that did not
+// start; a detection (scan, plan) that found something answers 1 whatever else failed; then 3 for
+// anything unread, failed or refused; else 0.
+TEST(CliExitCode, EveryCombinationOfOutcomesGetsTheContractsCode) {
+    const Command commands[] = {Command::kScan,    Command::kPlan,    Command::kClean,
+                                Command::kBackups, Command::kRestore, Command::kPurge};
+    constexpr int kFlags = 10;
+    std::set<int> seen;
+    for (Command command : commands) {
+        for (unsigned bits = 0; bits < (1u << kFlags); ++bits) {
+            auto bit = [bits](int n) { return (bits >> n & 1u) != 0; };
+            cli::RunOutcome outcome;
+            outcome.command = command;
+            outcome.usageError = bit(0);
+            outcome.notConfirmed = bit(1);
+            outcome.systemRefused = bit(2);
+            outcome.registryUnreadable = bit(3);
+            outcome.unreadableProfiles = bit(4) ? 2 : 0;
+            outcome.selectedUsers = bit(5) ? 3 : 0;
+            outcome.actionFailed = bit(6);
+            outcome.outputFailed = bit(7);
+            outcome.busy = bit(8);
+            outcome.internalError = bit(9);
+            const int code = static_cast<int>(cli::ExitCodeOf(outcome));
+            seen.insert(code);
+            SCOPED_TRACE(testing::Message() << static_cast<int>(command) << " " << bits);
+            const bool detection = command == Command::kScan || command == Command::kPlan;
+            const bool anyFailure = outcome.systemRefused || outcome.registryUnreadable ||
+                                    outcome.unreadableProfiles != 0 || outcome.actionFailed ||
+                                    outcome.outputFailed;
+            if (outcome.internalError) {
+                EXPECT_EQ(code, 4);
+            } else if (outcome.busy) {
+                EXPECT_EQ(code, 5);
+            } else if (outcome.usageError || outcome.notConfirmed) {
+                EXPECT_EQ(code, 2);
+            } else if (detection && outcome.selectedUsers != 0) {
+                EXPECT_EQ(code, 1);
+            } else if (anyFailure) {
+                EXPECT_EQ(code, 3);
+            } else {
+                EXPECT_EQ(code, 0);
+            }
+            // Only a detection ever answers 1: a clean-up that went through leaves nothing.
+            if (!detection) {
+                EXPECT_NE(code, 1);
+            }
+        }
+    }
+    EXPECT_EQ(seen, (std::set<int>{0, 1, 2, 3, 4, 5}));
+}
+
+// Whatever escapes the program is told on standard error and answers 4, with the summary line.
+TEST(CliExitCode, AnInternalErrorIsToldAndAnswersFour) {
+    fake::FakeMachine m;
+    m.resources.SetUserInterfaceLanguage(0x0409);
+    fake::FakeConsole console;
+    EXPECT_EQ(cli::ReportInternalError(m.platform(), console, {"scan"}, "bad_alloc"),
+              ExitCode::kInternalError);
+    EXPECT_EQ(console.Err(), "internal error: bad_alloc\n");
+    EXPECT_EQ(console.Out(), "quorvane: exit=4\n");
+    fake::FakeConsole json;
+    EXPECT_EQ(cli::ReportInternalError(m.platform(), json, {"scan", "--json"}, "x"),
+              ExitCode::kInternalError);
+    EXPECT_EQ(json.Out(), "");
 }
 
 TEST(CliMessageBoxes, WriteToStandardErrorAndAnswerWhatChangesNothing) {
