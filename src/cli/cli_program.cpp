@@ -22,6 +22,7 @@
 #include "engine/workspace.h"
 #include "res/resource.h"
 #include "security/audit_log.h"
+#include "security/machine_lock.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 #include "security/token.h"
@@ -251,6 +252,48 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
     return ExitCodeOf(*outcome);
 }
 
+// Whether the run needs the machine's run lock: an administrator's run that may change something,
+// or that loads other users' hives (a scan or plan of every profile). Listing the backups does
+// neither.
+bool NeedsMachineLock(Command command, bool elevated, bool allProfiles) {
+    switch (command) {
+        case Command::kScan:
+        case Command::kPlan:
+            return allProfiles;
+        case Command::kClean:
+        case Command::kRestore:
+        case Command::kPurge:
+            return elevated;
+        case Command::kBackups:
+            break;
+    }
+    return false;
+}
+
+// Takes the machine's run lock into *lock, waiting up to --wait. False, told on standard error and
+// noted in *outcome, when another run still holds it or it cannot be had: nothing is done then.
+bool HoldMachine(Platform& os, IConsole& console, const Options& options, UniqueMachineLock* lock,
+                 RunOutcome* outcome) {
+    Win32Error error = err::kSuccess;
+    switch (
+        os.system.AcquireMachineLock(MachineLockWaitMs(options.waitSeconds), lock->put(), &error)) {
+        case MachineLockOutcome::kAcquired:
+            return true;
+        case MachineLockOutcome::kBusy:
+            WriteError(os, console, IDS_CLI_BUSY);
+            outcome->busy = true;
+            return false;
+        case MachineLockOutcome::kFailed:
+            break;
+    }
+    std::string reason = SystemErrorText(os.system, error);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_MACHINE_LOCK_FAILED) + "(" +
+                                               std::to_string(error) + ": " + reason + ")\n");
+    outcome->lockFailed = true;
+    return false;
+}
+
 }  // namespace
 
 ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>& args) {
@@ -305,6 +348,12 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     // A user who is not an administrator (or whose token is not elevated) sees only his own
     // registry, as in the dialog.
     report.allProfiles = !options.currentUser && elevated;
+    // Held to the end of the run, the confirmation included: what it shows stays true.
+    UniqueMachineLock machineLock(os.system);
+    if (NeedsMachineLock(options.command, elevated, report.allProfiles) &&
+        !HoldMachine(os, console, options, &machineLock, &outcome)) {
+        return ExitCodeOf(outcome);
+    }
 
     HiveBook hives;
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};

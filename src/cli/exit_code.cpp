@@ -9,7 +9,7 @@ ExitCode ExitCodeOf(const RunOutcome& outcome) {
     auto raise = [&code](ExitCode to) { code = std::max(code, static_cast<int>(to)); };
     if (outcome.usageError || outcome.notConfirmed) raise(ExitCode::kNotRun);
     if (outcome.systemRefused || outcome.registryUnreadable || outcome.unreadableProfiles != 0 ||
-        outcome.actionFailed) {
+        outcome.actionFailed || outcome.lockFailed) {
         raise(ExitCode::kFailed);
     }
     // Detection: a clean-up that went through leaves nothing of its selection behind, so only a
@@ -17,6 +17,7 @@ ExitCode ExitCodeOf(const RunOutcome& outcome) {
     if (outcome.command != Command::kClean && outcome.selectedUsers != 0) {
         raise(ExitCode::kStaleFound);
     }
+    if (outcome.busy) raise(ExitCode::kBusy);
     return static_cast<ExitCode>(code);
 }
 

@@ -12,6 +12,7 @@ enum class ExitCode : int {
     kStaleFound = 1,   // scan/plan: stale registrations found (within the selection)
     kNotRun = 2,       // usage error; clean neither confirmed nor allowed by --yes
     kFailed = 3,       // a profile or the registry could not be read; an action failed or refused
+    kBusy = 5,         // another run holds the machine (its run lock), after --wait
 };
 
 // What a run came to, as far as the exit code is concerned.
@@ -24,6 +25,8 @@ struct RunOutcome {
     std::size_t unreadableProfiles = 0;
     std::size_t selectedUsers = 0;  // stale registrations found, within the selection
     bool actionFailed = false;      // clean: an action failed, was refused or not tried
+    bool lockFailed = false;        // the machine's run lock could not be had: nothing was done
+    bool busy = false;              // another run held the machine's run lock: nothing was done
 };
 
 [[nodiscard]] ExitCode ExitCodeOf(const RunOutcome& outcome);

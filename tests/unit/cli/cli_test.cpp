@@ -17,6 +17,7 @@
 #include "cli/console_boxes.h"
 #include "cli/exit_code.h"
 #include "fake/fake_console.h"
+#include "res/resource.h"
 #include "tests/unit/ui/ui_machine.h"
 
 namespace qv {
@@ -435,6 +436,68 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
     }
 }
 
+// One run at a time per machine. While another run holds the machine's run lock, every command
+// that loads other users' hives or may change anything stops with exit 5 after waiting as long as
+// --wait says (in milliseconds, never without end), having loaded, changed and written nothing;
+// a current-user scan and the list of backups do not ask. A lock that cannot be had stops them
+// with exit 3. Once the other run lets go, a clean-up goes through, and lets go in turn.
+TEST_F(CliTest, BusyMachineStopsEveryRunThatLoadsOrChangesAndNothingElse) {
+    StaleEnglish();
+    UniqueMachineLock other(m.system);
+    Win32Error error = err::kSuccess;
+    ASSERT_EQ(m.system.AcquireMachineLock(0, other.put(), &error), MachineLockOutcome::kAcquired);
+    struct Row {
+        Strings args;
+        std::optional<std::uint32_t> waitMs;  // none: the lock is not asked for
+    };
+    const Row rows[] = {
+        {{"clean", "--yes"}, 0},
+        {{"clean", "--yes", "--json", "--wait", "2"}, 2000},
+        {{"--wait=4294968", "clean", "--yes"}, 0xFFFFFFFEu},
+        {{"scan", "--json"}, 0},
+        {{"plan", "--user", "zed"}, 0},
+        {{"restore", "--last", "--wait", "1"}, 1000},
+        {{"purge", "--older-than", "1"}, 0},
+        {{"scan", "--current-user", "--wait", "3"}, std::nullopt},
+        {{"backups"}, std::nullopt},
+    };
+    const std::string before = Snapshot();
+    for (const Row& row : rows) {
+        std::string line;
+        for (const std::string& arg : row.args) line += arg + " ";
+        SCOPED_TRACE(line);
+        fake::FakeConsole console;
+        const std::size_t asked = m.system.MachineLockTimeouts().size();
+        const ExitCode code = cli::RunCli(m.platform(), console, row.args);
+        if (row.waitMs) {
+            EXPECT_EQ(code, ExitCode::kBusy);
+            ASSERT_EQ(m.system.MachineLockTimeouts().size(), asked + 1);
+            EXPECT_EQ(m.system.MachineLockTimeouts().back(), *row.waitMs);
+            EXPECT_EQ(console.Err(), fake::ResourceString(IDS_CLI_BUSY) + "\n");
+            EXPECT_EQ(console.Out(), "");
+        } else {
+            EXPECT_NE(code, ExitCode::kBusy);
+            EXPECT_EQ(m.system.MachineLockTimeouts().size(), asked);
+        }
+        EXPECT_TRUE(m.registry.LoadLog().empty());
+        EXPECT_EQ(Snapshot(), before);
+        EXPECT_TRUE(m.audit.Lines().empty());
+    }
+
+    m.system.FailMachineLock(err::kAccessDenied);
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kFailed);
+    EXPECT_EQ(console.Err(),
+              fake::ResourceString(IDS_MACHINE_LOCK_FAILED) + "(5: Access is denied.)\n");
+    EXPECT_EQ(Snapshot(), before);
+
+    m.system.FailMachineLock(err::kSuccess);
+    other.reset();
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    EXPECT_FALSE(m.system.MachineLockHeld());
+    ExpectNothingHeld();
+}
+
 // An audit log that cannot be written is reported, and the clean-up goes on.
 TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
     StaleEnglish();
@@ -669,9 +732,12 @@ TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
     EXPECT_EQ(parsed.options.selection.users, (Strings{"amy", "S-1-5-21-7-7-7-1001"}));
     EXPECT_EQ(parsed.options.selection.registrations, Strings{"OVLN-201:409"});
     EXPECT_EQ(parsed.options.language, std::nullopt);
+    EXPECT_EQ(parsed.options.waitSeconds, 0u);
 
-    parsed = cli::ParseCommandLine({"clean", "--yes", "--user=" + fake::Cp932("健"), "--lang=en"});
+    parsed = cli::ParseCommandLine(
+        {"clean", "--yes", "--user=" + fake::Cp932("健"), "--lang=en", "--wait", "30"});
     ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.waitSeconds, 30u);
     EXPECT_EQ(parsed.options.language, UiLanguage::kEnglish);
     EXPECT_EQ(parsed.options.command, Command::kClean);
     EXPECT_TRUE(parsed.options.yes);
@@ -701,6 +767,9 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
         {"scan", "--jsn"},
         {"scan", "--lang", "fr"},
         {"scan", "--lang", ""},
+        {"clean", "--wait", "-1"},
+        {"clean", "--wait", "soon"},
+        {"clean", "--wait"},
     };
     for (const Strings& args : errors) {
         std::string line;
@@ -724,6 +793,8 @@ TEST(CliExitCode, HighestWins) {
     EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kNotRun);
     outcome.unreadableProfiles = 1;
     EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kFailed);
+    outcome.busy = true;
+    EXPECT_EQ(cli::ExitCodeOf(outcome), ExitCode::kBusy);
 }
 
 TEST(CliMessageBoxes, WriteToStandardErrorAndAnswerWhatChangesNothing) {
