@@ -254,7 +254,8 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, const Options& optio
 
 // Whether the run needs the machine's run lock: an administrator's run that may change something,
 // or that loads other users' hives (a scan or plan of every profile). Listing the backups does
-// neither.
+// neither; a user who is not an administrator cannot hold the lock and works on his own registry
+// and profile only, which every other run uses in place.
 bool NeedsMachineLock(Command command, bool elevated, bool allProfiles) {
     switch (command) {
         case Command::kScan:
