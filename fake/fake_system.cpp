@@ -328,6 +328,10 @@ struct FakeSystem::State {
     std::deque<unsigned char> queuedRandom;
     std::uint32_t randomState = 0x2545F491u;
     Win32Error randomError = err::kSuccess;
+    MachineLockRef machineLockHolder = 0;  // 0: free
+    MachineLockRef nextMachineLock = 0x4D4C0001;
+    Win32Error machineLockError = err::kSuccess;
+    std::vector<std::uint32_t> machineLockTimeouts;
 
     std::vector<std::pair<std::string, std::string>>::iterator FindEnv(std::string_view name) {
         for (auto it = env.begin(); it != env.end(); ++it) {
@@ -595,6 +599,37 @@ Win32Error FakeSystem::GenerateRandom(unsigned char* bytes, std::size_t count) n
         s_->randomState = x;
         bytes[i] = static_cast<unsigned char>(x >> 24);
     }
+    return err::kSuccess;
+}
+
+void FakeSystem::FailMachineLock(Win32Error error) { s_->machineLockError = error; }
+
+bool FakeSystem::MachineLockHeld() const { return s_->machineLockHolder != 0; }
+
+const std::vector<std::uint32_t>& FakeSystem::MachineLockTimeouts() const {
+    return s_->machineLockTimeouts;
+}
+
+MachineLockOutcome FakeSystem::AcquireMachineLock(std::uint32_t timeoutMs, MachineLockRef* lock,
+                                                  Win32Error* error) noexcept {
+    *lock = 0;
+    *error = err::kSuccess;
+    s_->machineLockTimeouts.push_back(timeoutMs);
+    if (s_->machineLockError != err::kSuccess) {
+        *error = s_->machineLockError;
+        return MachineLockOutcome::kFailed;
+    }
+    if (s_->machineLockHolder != 0) return MachineLockOutcome::kBusy;
+    s_->machineLockHolder = s_->nextMachineLock++;
+    *lock = s_->machineLockHolder;
+    return MachineLockOutcome::kAcquired;
+}
+
+Win32Error FakeSystem::ReleaseMachineLock(MachineLockRef lock) noexcept {
+    constexpr Win32Error kNotOwner = 288;  // ERROR_NOT_OWNER
+    if (lock == 0) return err::kInvalidHandle;
+    if (lock != s_->machineLockHolder) return kNotOwner;
+    s_->machineLockHolder = 0;
     return err::kSuccess;
 }
 

@@ -45,6 +45,9 @@ class FakeSystem final : public ISystem {
     // a fixed sequence of its own. FailRandom makes it fail with that error (0: succeed again).
     void QueueRandom(std::string_view bytes);
     void FailRandom(Win32Error error);
+    // The machine's run lock cannot be had: every acquisition fails with that error (0: it can
+    // again), as on Windows for a user who is not an administrator (access denied).
+    void FailMachineLock(Win32Error error);
 
     // --- inspection ---
     std::string CurrentDirectory() const;
@@ -54,6 +57,9 @@ class FakeSystem final : public ISystem {
     // loaded twice and freed once is still listed.
     std::vector<std::string> LoadedLibraries() const;
     int FreeLibraryCalls() const;
+    // Whether a run holds the machine's run lock, and the timeout of every acquisition asked for.
+    bool MachineLockHeld() const;
+    const std::vector<std::uint32_t>& MachineLockTimeouts() const;
 
     // --- ISystem ---
     void InitCommonControls() noexcept override;
@@ -97,6 +103,14 @@ class FakeSystem final : public ISystem {
     [[nodiscard]] bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept override;
     [[nodiscard]] Win32Error GenerateRandom(unsigned char* bytes,
                                             std::size_t count) noexcept override;
+    // One lock for the whole machine: every run on it (every acquisition through this port) sees
+    // every other's. A busy lock is answered at once, as when the wait ended before its holder let
+    // go; releasing a lock that is not held fails with ERROR_NOT_OWNER (none:
+    // ERROR_INVALID_HANDLE).
+    [[nodiscard]] MachineLockOutcome AcquireMachineLock(std::uint32_t timeoutMs,
+                                                        MachineLockRef* lock,
+                                                        Win32Error* error) noexcept override;
+    [[nodiscard]] Win32Error ReleaseMachineLock(MachineLockRef lock) noexcept override;
 
   private:
     struct State;

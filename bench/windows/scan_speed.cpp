@@ -453,6 +453,16 @@ class TimedSystem final : public TimedPort<qv::ISystem> {
         CallClock::Timer t(clock_, "RtlGenRandom");
         return system_.GenerateRandom(bytes, count);
     }
+    [[nodiscard]] qv::MachineLockOutcome AcquireMachineLock(std::uint32_t timeoutMs,
+                                                            qv::MachineLockRef* lock,
+                                                            Win32Error* error) noexcept override {
+        CallClock::Timer t(clock_, "CreateMutexA+WaitForSingleObject");
+        return system_.AcquireMachineLock(timeoutMs, lock, error);
+    }
+    [[nodiscard]] Win32Error ReleaseMachineLock(qv::MachineLockRef lock) noexcept override {
+        CallClock::Timer t(clock_, "ReleaseMutex");
+        return system_.ReleaseMachineLock(lock);
+    }
 };
 
 // Message boxes go to the console: a hive the scan cannot unload is reported there, and nothing

@@ -67,12 +67,14 @@ inline constexpr HResult kOutOfMemory = static_cast<HResult>(0x8007000Eu);
 namespace mb {
 inline constexpr std::uint32_t kOk = 0x0;
 inline constexpr std::uint32_t kOkCancel = 0x1;
+inline constexpr std::uint32_t kRetryCancel = 0x5;
 inline constexpr std::uint32_t kIconError = 0x10;
 inline constexpr std::uint32_t kIconExclamation = 0x30;
 inline constexpr std::uint32_t kIconInformation = 0x40;
 inline constexpr std::uint32_t kDefButton2 = 0x100;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
+inline constexpr int kIdRetry = 4;
 }  // namespace mb
 
 }  // namespace qv

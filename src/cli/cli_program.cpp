@@ -23,6 +23,7 @@
 #include "engine/workspace.h"
 #include "res/resource.h"
 #include "security/audit_log.h"
+#include "security/machine_lock.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 #include "security/token.h"
@@ -356,6 +357,48 @@ bool ChangesMachine(Command command) {
     return command == Command::kClean || command == Command::kRestore || command == Command::kPurge;
 }
 
+// Whether the run needs the machine's run lock: an administrator's run that may change something,
+// or that loads other users' hives (a scan or plan of every profile). Listing the backups does
+// neither; a user who is not an administrator cannot hold the lock and works on his own registry
+// and profile only, which every other run uses in place.
+bool NeedsMachineLock(Command command, bool elevated, bool allProfiles) {
+    switch (command) {
+        case Command::kScan:
+        case Command::kPlan:
+            return allProfiles;
+        case Command::kClean:
+        case Command::kRestore:
+        case Command::kPurge:
+            return elevated;
+        case Command::kBackups:
+            break;
+    }
+    return false;
+}
+
+// Takes the machine's run lock into *lock, waiting up to --wait. False, told on standard error and
+// noted in *outcome, when another run still holds it or it cannot be had: nothing is done then.
+bool HoldMachine(Platform& os, IConsole& console, const Options& options, UniqueMachineLock* lock,
+                 RunOutcome* outcome) {
+    Win32Error error = err::kSuccess;
+    switch (
+        os.system.AcquireMachineLock(MachineLockWaitMs(options.waitSeconds), lock->put(), &error)) {
+        case MachineLockOutcome::kAcquired:
+            return true;
+        case MachineLockOutcome::kBusy:
+            WriteError(os, console, IDS_CLI_BUSY);
+            outcome->busy = true;
+            return false;
+        case MachineLockOutcome::kFailed:
+            break;
+    }
+    console.WriteText(ConsoleStream::kErr, os.resources.LoadString(IDS_MACHINE_LOCK_FAILED) + "(" +
+                                               std::to_string(error) + ": " +
+                                               ErrorText(os.system, error) + ")\n");
+    outcome->lockFailed = true;
+    return false;
+}
+
 // The run of a parsed command line. `audit` is the run's open audit log for a command that
 // changes the machine (ChangesMachine), else null; `summaryJson` gets the document's summary when
 // the run came that far.
@@ -413,6 +456,12 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
     // A user who is not an administrator (or whose token is not elevated) sees only his own
     // registry, as in the dialog.
     report.allProfiles = !options.currentUser && elevated;
+    // Held to the end of the run, the confirmation included: what it shows stays true.
+    UniqueMachineLock machineLock(os.system);
+    if (NeedsMachineLock(options.command, elevated, report.allProfiles) &&
+        !HoldMachine(os, console, options, &machineLock, &outcome)) {
+        return Stop(console, jsonOnly, outcome);
+    }
 
     HiveBook hives;
     Workspace ws{Services{os, false}, tables, report.allProfiles, 0, &hives};

@@ -118,6 +118,10 @@ ParsedCommandLine Parse(const std::vector<std::string>& args) {
                    "The language of the text output and messages: en or ja (default: the "
                    "language of the user's interface)")
         ->type_name("en|ja");
+    app.add_option("--wait", options.waitSeconds,
+                   "Wait up to SECONDS for another run on this machine to finish (default 0); "
+                   "still busy then: exit 5")
+        ->type_name("SECONDS");
 
     CLI::App* scan = app.add_subcommand("scan", "List the stale registrations with their evidence");
     CLI::App* plan = app.add_subcommand(

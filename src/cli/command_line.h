@@ -27,6 +27,7 @@ struct Options {
     bool noBackup = false;               // clean: delete without keeping a backup
     std::string run;  // restore: the run id (or its unique beginning); empty: --last
     std::uint32_t olderThanDays = 0;  // purge
+    std::uint32_t waitSeconds = 0;    // --wait: how long to wait for the machine's run lock
 };
 
 enum class ParseOutcome {

@@ -11,7 +11,7 @@ ExitCode ExitCodeOf(const RunOutcome& outcome) {
     const bool detection = outcome.command == Command::kScan || outcome.command == Command::kPlan;
     if (detection && outcome.selectedUsers != 0) return ExitCode::kStaleFound;
     if (outcome.systemRefused || outcome.registryUnreadable || outcome.unreadableProfiles != 0 ||
-        outcome.actionFailed || outcome.outputFailed) {
+        outcome.actionFailed || outcome.outputFailed || outcome.lockFailed) {
         return ExitCode::kFailed;
     }
     return ExitCode::kNothingToDo;

@@ -36,7 +36,8 @@ struct RunOutcome {
     bool actionFailed = false;      // an action failed, was refused or not tried; for backups,
                                     // restore and purge: what they read or did failed
     bool outputFailed = false;      // the --output file could not be written
-    bool busy = false;              // the machine-wide run lock was held by another run
+    bool lockFailed = false;        // the machine's run lock could not be had: nothing was done
+    bool busy = false;              // another run held the machine's run lock: nothing was done
     bool internalError = false;     // an unexpected exception
 };
 

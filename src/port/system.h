@@ -1,6 +1,6 @@
 // System port: version, libraries, current directory, environment, settings file, system message
 // texts, common controls, the C runtime's time functions, the computer's name, the conversion of
-// ANSI texts to UTF-8 and back and random bytes.
+// ANSI texts to UTF-8 and back, random bytes and the machine's run lock.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +22,15 @@ struct OsVersion {
 };
 inline constexpr std::uint32_t kVerPlatformWin32Windows = 1;
 inline constexpr std::uint32_t kVerPlatformWin32Nt = 2;
+
+// The machine's run lock (see ISystem::AcquireMachineLock); 0 is none.
+using MachineLockRef = std::uintptr_t;
+
+enum class MachineLockOutcome {
+    kAcquired,  // held until released
+    kBusy,      // another run still held it when the wait ended
+    kFailed,    // the lock could not be created or opened (the error says why)
+};
 
 class ISystem : public Port {
   public:
@@ -82,10 +91,26 @@ class ISystem : public Port {
     // `count` bytes from the system's cryptographic random generator (RtlGenRandom).
     [[nodiscard]] virtual Win32Error GenerateRandom(unsigned char* bytes,
                                                     std::size_t count) noexcept = 0;
+    // The machine's run lock: one holder at a time on the whole machine, whichever process and
+    // session it runs in (a named mutex in the Global\ namespace whose access list grants SYSTEM
+    // and the Administrators alone, so that no other user can open or hold it). Waits up to
+    // timeoutMs milliseconds (never without end) while another holds it. kAcquired puts the lock
+    // into *lock, to be released on the same thread; a holder that ended without letting go gives
+    // it up (an abandoned mutex is acquired). kBusy: another holder, of another process or of this
+    // one (which is busy at once: the same thread would only hold it twice), still has it.
+    // kFailed: *error says why the lock could not be had (access denied to a user who is not an
+    // administrator, for one).
+    [[nodiscard]] virtual MachineLockOutcome AcquireMachineLock(std::uint32_t timeoutMs,
+                                                                MachineLockRef* lock,
+                                                                Win32Error* error) noexcept = 0;
+    [[nodiscard]] virtual Win32Error ReleaseMachineLock(MachineLockRef lock) noexcept = 0;
 };
 
 // A library of LoadLibrary, freed with FreeLibrary.
 using UniqueLibrary = UniqueHandle<ModuleHandle, &ISystem::FreeLibrary>;
+
+// The machine's run lock, released with ReleaseMachineLock.
+using UniqueMachineLock = UniqueHandle<MachineLockRef, &ISystem::ReleaseMachineLock>;
 
 // A text of the ANSI code page in UTF-8, for every document the tool writes. Should the system fail
 // to convert it, every byte outside ASCII becomes "?": the text stays valid UTF-8 and never shows

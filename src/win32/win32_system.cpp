@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "win32/win32_folder_security.h"
 #include "win32/win32_handles.h"
 
 namespace qv::win32 {
@@ -60,6 +62,16 @@ RandomFunction Random() noexcept {
     }();
     return function;
 }
+
+// The machine's run lock: a mutex in the namespace every session shares, which SYSTEM and the
+// Administrators alone may open ("P": nothing inherited; GA: all access). A user who is not an
+// administrator can neither open it nor, from an interactive session, create an object in
+// Global\ before the tool does.
+constexpr char kMachineLockName[] = "Global\\Quorvane.MachineRun";
+constexpr char kMachineLockSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+// Whether this process holds the lock. A mutex is the thread's own: a second wait of the same
+// thread would succeed at once, so a second holder in this process is refused here instead.
+std::atomic<bool> g_machineLockHeld{false};
 
 class Win32System final : public ISystem {
   public:
@@ -272,6 +284,50 @@ class Win32System final : public ISystem {
             count -= chunk;
         }
         return err::kSuccess;
+    }
+
+    [[nodiscard]] MachineLockOutcome AcquireMachineLock(std::uint32_t timeoutMs,
+                                                        MachineLockRef* lock,
+                                                        Win32Error* error) noexcept override {
+        *lock = 0;
+        *error = err::kSuccess;
+        if (g_machineLockHeld.exchange(true)) return MachineLockOutcome::kBusy;
+        auto fail = [error](Win32Error e) noexcept {
+            g_machineLockHeld = false;
+            *error = e != err::kSuccess ? e : static_cast<Win32Error>(ERROR_GEN_FAILURE);
+            return MachineLockOutcome::kFailed;
+        };
+        UniqueLocalMemory descriptor;
+        const Win32Error made = DescriptorFromSddl(kMachineLockSddl, &descriptor);
+        if (made != err::kSuccess) return fail(made);
+        SECURITY_ATTRIBUTES attributes{};
+        attributes.nLength = sizeof attributes;
+        attributes.lpSecurityDescriptor = descriptor.get();
+        attributes.bInheritHandle = FALSE;
+        // Opens the mutex when it exists (its own access list then decides), else creates it.
+        UniqueKernelHandle mutex(::CreateMutexA(&attributes, FALSE, kMachineLockName));
+        if (!mutex) return fail(::GetLastError());
+        // INFINITE is never asked for: a wait always ends.
+        const DWORD wait = std::min<DWORD>(timeoutMs, INFINITE - 1);
+        switch (::WaitForSingleObject(mutex.get(), wait)) {
+            case WAIT_OBJECT_0:
+            case WAIT_ABANDONED:  // its holder ended without letting go: the lock is free
+                *lock = reinterpret_cast<MachineLockRef>(mutex.release());
+                return MachineLockOutcome::kAcquired;
+            case WAIT_TIMEOUT:
+                g_machineLockHeld = false;
+                return MachineLockOutcome::kBusy;
+            default:
+                return fail(::GetLastError());
+        }
+    }
+
+    [[nodiscard]] Win32Error ReleaseMachineLock(MachineLockRef lock) noexcept override {
+        if (lock == 0) return err::kInvalidHandle;
+        UniqueKernelHandle mutex(reinterpret_cast<HANDLE>(lock));
+        const Win32Error released = ::ReleaseMutex(mutex.get()) ? err::kSuccess : ::GetLastError();
+        g_machineLockHeld = false;
+        return released;
     }
 };
 

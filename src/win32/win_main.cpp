@@ -2,6 +2,7 @@
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
 #include "app/quorvane_app.h"
+#include "security/machine_lock.h"
 #include "ui/quorvane_dlg.h"
 #include "win32/accessibility.h"
 #include "win32/dialog_host.h"
@@ -34,6 +35,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // The command line after the program's name; the dialog's result is not used.
     app.InitInstance(commandLine != nullptr ? commandLine : "", [instance,
                                                                  &program](qv::CQuorvaneApp& a) {
+        // One run at a time per machine: held from before the dialog is made
+        // until after it is gone; busy or failing, the tool closes here.
+        qv::UniqueMachineLock machineLock(program.machine.system);
+        if (!qv::HoldMachineForDialog(a.services().os, &machineLock)) return;
         // The dialog object outlives its host and the window: the host ends
         // the dialog's binding to the window's controls when the window is
         // destroyed, so the dialog's own end later touches none of them.

@@ -192,5 +192,27 @@ TEST_P(SystemContract, OnlyBareLibraryNamesLoad) {
     }
 }
 
+// The machine's run lock has one holder at a time, a second of the same process included, and is
+// free again once released; releasing what is not held fails.
+TEST_P(SystemContract, MachineLockHasOneHolderAtATime) {
+    ISystem& system = os().system;
+    Win32Error error = err::kInvalidParameter;
+    UniqueMachineLock first(system);
+    ASSERT_EQ(system.AcquireMachineLock(0, first.put(), &error), MachineLockOutcome::kAcquired);
+    EXPECT_EQ(error, err::kSuccess);
+    EXPECT_TRUE(first);
+
+    UniqueMachineLock second(system);
+    EXPECT_EQ(system.AcquireMachineLock(20, second.put(), &error), MachineLockOutcome::kBusy);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(error, err::kSuccess);
+
+    EXPECT_EQ(first.close(), err::kSuccess);
+    ASSERT_EQ(system.AcquireMachineLock(0, second.put(), &error), MachineLockOutcome::kAcquired);
+    EXPECT_TRUE(second);
+    EXPECT_EQ(second.close(), err::kSuccess);
+    EXPECT_EQ(system.ReleaseMachineLock(0), err::kInvalidHandle);
+}
+
 }  // namespace
 }  // namespace qv::contract

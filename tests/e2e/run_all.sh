@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every end-to-end test (tests/e2e/*.sh except the helpers) against the Windows build under
 # Wine, each in a prefix of its own copied from one fresh base prefix. Needs the mingw build
-# (quorvane.exe, quorvane-cli.exe, tree_probe.exe); starts an X server of its own when $DISPLAY is
-# not set. Prints every check and ends with "N passed, N failed" over all checks.
+# (quorvane.exe, quorvane-cli.exe, tree_probe.exe, lock_holder.exe); starts an X server of its own
+# when $DISPLAY is not set. Prints every check and ends with "N passed, N failed" over all checks.
 set -uo pipefail
 
 QV_SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,7 +10,7 @@ QV_SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
 . "$QV_SOURCE/scripts/lib/build.sh"
 export QV_SOURCE QV_BUILD
 
-for f in quorvane.exe quorvane-cli.exe tree_probe.exe; do
+for f in quorvane.exe quorvane-cli.exe tree_probe.exe lock_holder.exe; do
   if [ ! -f "$QV_BUILD/mingw/$f" ]; then
     echo "e2e: $QV_BUILD/mingw/$f is missing; build the mingw preset first" >&2
     echo "0 passed, 1 failed"

@@ -1,7 +1,13 @@
 // The system and registry adapters on the system, beyond the contract tests (tests/contract): the
-// current directory's buffer, the C runtime's local time, names that hold a NUL and the port's
-// values of the predefined roots.
+// current directory's buffer, the C runtime's local time, the machine's run lock, names that hold a
+// NUL and the port's values of the predefined roots.
 #include "windows_test_support.h"
+// The Windows headers first, then everything that builds on them.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+#include <thread>
 
 namespace qv::win32::testing {
 namespace {
@@ -34,6 +40,47 @@ TEST_F(SystemOnWindows, LocalTimeRoundTripStopsBefore1970) {
     // The C runtime has no local time before 1970, so none before 1900 either.
     EXPECT_FALSE(system_.LocalTimeRoundTrip(-1, &back));
     EXPECT_FALSE(system_.LocalTimeRoundTrip(-2208988801LL, &back));  // 1899-12-31
+}
+
+// The machine's run lock is the mutex that every version of the tool names, in the namespace all
+// sessions share, protected, for SYSTEM and the Administrators alone. Another thread does not get
+// it while it is held; one that takes it once it is free and ends without letting go leaves it
+// abandoned, which the next run acquires.
+TEST_F(SystemOnWindows, MachineLockIsTheAdministratorsGlobalMutex) {
+    UniqueMachineLock lock(system_);
+    Win32Error error = err::kInvalidParameter;
+    ASSERT_EQ(system_.AcquireMachineLock(0, lock.put(), &error), MachineLockOutcome::kAcquired);
+    UniqueKernelHandle mutex(
+        ::OpenMutexA(SYNCHRONIZE | READ_CONTROL, FALSE, "Global\\Quorvane.MachineRun"));
+    ASSERT_TRUE(mutex) << ::GetLastError();
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(mutex.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &raw),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    UniqueLocalMemory descriptor(raw);
+    char* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        raw, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    UniqueLocalMemory textOwner(text);
+    // Windows stores the generic right as the mutex's own rights (MUTEX_ALL_ACCESS).
+    const std::string sddl = text;
+    EXPECT_TRUE(sddl == "D:P(A;;GA;;;SY)(A;;GA;;;BA)" ||
+                sddl == "D:P(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)")
+        << sddl;
+
+    auto waitElsewhere = [&mutex] {
+        DWORD result = WAIT_FAILED;
+        std::thread other([&] { result = ::WaitForSingleObject(mutex.get(), 0); });
+        other.join();
+        return result;
+    };
+    EXPECT_EQ(waitElsewhere(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(lock.close(), err::kSuccess);
+    EXPECT_EQ(waitElsewhere(), static_cast<DWORD>(WAIT_OBJECT_0));  // and ends holding it
+    EXPECT_EQ(system_.AcquireMachineLock(0, lock.put(), &error), MachineLockOutcome::kAcquired);
+    EXPECT_EQ(lock.close(), err::kSuccess);
 }
 
 class RegistryOnWindows : public ::testing::Test {

@@ -546,6 +546,88 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
     }
 }
 
+// One run at a time per machine. While another run holds the machine's run lock, every command
+// that loads other users' hives or may change anything stops with exit 5 after waiting as long as
+// --wait says (in milliseconds, never without end), having loaded, changed and written nothing;
+// a current-user scan and the list of backups do not ask. A lock that cannot be had stops them
+// with exit 3. Once the other run lets go, a clean-up goes through, and lets go in turn.
+TEST_F(CliTest, BusyMachineStopsEveryRunThatLoadsOrChangesAndNothingElse) {
+    StaleEnglish();
+    UniqueMachineLock other(m.system);
+    Win32Error error = err::kSuccess;
+    ASSERT_EQ(m.system.AcquireMachineLock(0, other.put(), &error), MachineLockOutcome::kAcquired);
+    struct Row {
+        Strings args;
+        std::optional<std::uint32_t> waitMs;  // none: the lock is not asked for
+    };
+    const Row rows[] = {
+        {{"clean", "--yes"}, 0},
+        {{"clean", "--yes", "--json", "--wait", "2"}, 2000},
+        {{"--wait=4294968", "clean", "--yes"}, 0xFFFFFFFEu},
+        {{"scan", "--json"}, 0},
+        {{"plan", "--user", "zed"}, 0},
+        {{"restore", "--last", "--wait", "1"}, 1000},
+        {{"purge", "--older-than", "1"}, 0},
+        {{"scan", "--current-user", "--wait", "3"}, std::nullopt},
+        {{"backups"}, std::nullopt},
+    };
+    // The machine as the users have it: the tool's own folder, where a run that may change
+    // something keeps its record, left out.
+    auto usersMachine = [this] {
+        std::string kept;
+        std::istringstream lines(Snapshot());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("\\Quorvane") == std::string::npos) kept += line + "\n";
+        }
+        return kept;
+    };
+    const std::string before = usersMachine();
+    for (const Row& row : rows) {
+        std::string line;
+        for (const std::string& arg : row.args) line += arg + " ";
+        SCOPED_TRACE(line);
+        fake::FakeConsole console;
+        const std::size_t asked = m.system.MachineLockTimeouts().size();
+        const std::size_t logged = m.audit.Lines().size();
+        const ExitCode code = cli::RunCli(m.platform(), console, row.args);
+        const bool json = std::find(row.args.begin(), row.args.end(), "--json") != row.args.end();
+        const bool changes = std::any_of(row.args.begin(), row.args.end(), [](const auto& arg) {
+            return arg == "clean" || arg == "restore" || arg == "purge";
+        });
+        if (row.waitMs) {
+            EXPECT_EQ(code, ExitCode::kBusy);
+            ASSERT_EQ(m.system.MachineLockTimeouts().size(), asked + 1);
+            EXPECT_EQ(m.system.MachineLockTimeouts().back(), *row.waitMs);
+            EXPECT_EQ(console.Err(), fake::ResourceString(IDS_CLI_BUSY) + "\n");
+            EXPECT_EQ(console.Out(), json ? "" : "quorvane: exit=5\n");
+            // A run that may change something says that it stopped, and why, in the audit log.
+            ASSERT_EQ(m.audit.Lines().size(), logged + (changes ? 2 : 0));
+            if (changes) {
+                EXPECT_EQ(Json::parse(m.audit.Lines().back())["exitCode"], 5);
+            }
+        } else {
+            EXPECT_NE(code, ExitCode::kBusy);
+            EXPECT_EQ(m.system.MachineLockTimeouts().size(), asked);
+            EXPECT_EQ(m.audit.Lines().size(), logged);
+        }
+        EXPECT_TRUE(m.registry.LoadLog().empty());
+        EXPECT_EQ(usersMachine(), before);
+    }
+
+    m.system.FailMachineLock(err::kAccessDenied);
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kFailed);
+    EXPECT_EQ(console.Err(),
+              fake::ResourceString(IDS_MACHINE_LOCK_FAILED) + "(5: Access is denied.)\n");
+    EXPECT_EQ(usersMachine(), before);
+
+    m.system.FailMachineLock(err::kSuccess);
+    other.reset();
+    EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
+    EXPECT_FALSE(ZedEnglishKeyExists());
+    EXPECT_FALSE(m.system.MachineLockHeld());
+    ExpectNothingHeld();
+}
+
 // An audit log that cannot be written is reported, and the clean-up goes on.
 TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
     StaleEnglish();
@@ -831,9 +913,12 @@ TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {
     EXPECT_EQ(parsed.options.selection.users, (Strings{"amy", "S-1-5-21-7-7-7-1001"}));
     EXPECT_EQ(parsed.options.selection.registrations, Strings{"OVLN-201:409"});
     EXPECT_EQ(parsed.options.language, std::nullopt);
+    EXPECT_EQ(parsed.options.waitSeconds, 0u);
 
-    parsed = cli::ParseCommandLine({"clean", "--yes", "--user=" + fake::Cp932("健"), "--lang=en"});
+    parsed = cli::ParseCommandLine(
+        {"clean", "--yes", "--user=" + fake::Cp932("健"), "--lang=en", "--wait", "30"});
     ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.text;
+    EXPECT_EQ(parsed.options.waitSeconds, 30u);
     EXPECT_EQ(parsed.options.language, UiLanguage::kEnglish);
     EXPECT_EQ(parsed.options.command, Command::kClean);
     EXPECT_TRUE(parsed.options.yes);
@@ -876,6 +961,9 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
         {"scan", "--jsn"},
         {"scan", "--lang", "fr"},
         {"scan", "--lang", ""},
+        {"clean", "--wait", "-1"},
+        {"clean", "--wait", "soon"},
+        {"clean", "--wait"},
     };
     for (const Strings& args : errors) {
         std::string line;
@@ -908,7 +996,7 @@ TEST(CliCommandLine, UsageErrorsSayWhatIsWrong) {
 TEST(CliExitCode, EveryCombinationOfOutcomesGetsTheContractsCode) {
     const Command commands[] = {Command::kScan,    Command::kPlan,    Command::kClean,
                                 Command::kBackups, Command::kRestore, Command::kPurge};
-    constexpr int kFlags = 10;
+    constexpr int kFlags = 11;
     std::set<int> seen;
     for (Command command : commands) {
         for (unsigned bits = 0; bits < (1u << kFlags); ++bits) {
@@ -925,13 +1013,14 @@ TEST(CliExitCode, EveryCombinationOfOutcomesGetsTheContractsCode) {
             outcome.outputFailed = bit(7);
             outcome.busy = bit(8);
             outcome.internalError = bit(9);
+            outcome.lockFailed = bit(10);
             const int code = static_cast<int>(cli::ExitCodeOf(outcome));
             seen.insert(code);
             SCOPED_TRACE(testing::Message() << static_cast<int>(command) << " " << bits);
             const bool detection = command == Command::kScan || command == Command::kPlan;
             const bool anyFailure = outcome.systemRefused || outcome.registryUnreadable ||
                                     outcome.unreadableProfiles != 0 || outcome.actionFailed ||
-                                    outcome.outputFailed;
+                                    outcome.outputFailed || outcome.lockFailed;
             if (outcome.internalError) {
                 EXPECT_EQ(code, 4);
             } else if (outcome.busy) {
