@@ -14,6 +14,18 @@ class DialogOnSystem : public RealMachine {
     DialogOnSystem()
         : dialog_(Services{os(), false}, ""), host_(dialog_, ::GetModuleHandleA(nullptr)) {}
 
+    // Runs the window's messages, as the program's message loop does, until the dialog's
+    // refresh or clean-up is over.
+    void RunSteps() {
+        MSG msg;
+        while (dialog_.Busy()) {
+            if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+        }
+    }
+
     std::string ItemText(HWND window, int id) {
         char text[512] = {};
         ::GetDlgItemTextA(window, id, text, sizeof text);
@@ -28,6 +40,10 @@ class DialogOnSystem : public RealMachine {
 TEST_F(DialogOnSystem, InitialisationShowsTheIconAndAnEmptyMachine) {
     UniqueWindow window(host_.CreateModeless(nullptr));
     ASSERT_NE(window.get(), nullptr);
+    // The window is there before the scan: clean-up is off until its end.
+    EXPECT_TRUE(::IsWindowVisible(window.get()));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window.get(), IDOK)));
+    RunSteps();
     ASSERT_NE(host_.icon(), nullptr);
     EXPECT_EQ(::SendMessageA(window.get(), WM_GETICON, ICON_BIG, 0),
               reinterpret_cast<LRESULT>(host_.icon()));
