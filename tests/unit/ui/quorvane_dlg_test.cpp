@@ -99,7 +99,17 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     // Both hives stay out of reach for both passes: each user counts once.
     m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
     m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
-    Open();
+    Open(true);
+    // With -d, each hive that cannot be loaded is told once for both products.
+    for (const char* sid : {kZed, kAmy}) {
+        EXPECT_EQ(std::count_if(m.messages.Shown().begin(), m.messages.Shown().end(),
+                                [&](const fake::FakeMessageBoxes::Box& box) {
+                                    return box.text.find(std::string("RegLoadKey error for ") +
+                                                         sid) != std::string::npos;
+                                }),
+                  1)
+            << sid;
+    }
     const std::string twoUnreadable =
         fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
