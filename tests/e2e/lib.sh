@@ -87,7 +87,7 @@ e2e_probe() { wine "$E2E_PROBE" "$@" 2>/dev/null; }
 # The dialog as the probe reads it, into $E2E_WORK/dialog.txt. The dialog shows at once and fills
 # in while its refresh runs, its status line telling how far it is: a dump fails while that line
 # tells of a refresh or a clean-up under way, so a dump that succeeds shows the finished tree.
-e2e_dump() { e2e_probe dump >"$E2E_WORK/dialog.txt" && ! e2e_dump_busy; }
+e2e_dump() { e2e_probe dump >"$E2E_WORK/dialog.txt" && ! e2e_dump_busy "$(e2e_field status-hex)"; }
 
 # The progress texts' ends (after their last "%s") in both languages, in code page 932 as hex.
 E2E_PROGRESS_TAILS=()
@@ -102,9 +102,9 @@ e2e_progress_tails() {
   done
 }
 
-# Whether a status line (hex, default: the last dump's) tells of a refresh or clean-up under way.
+# Whether a status line (in hex, as the probe prints it) tells of a refresh or clean-up under way.
 e2e_dump_busy() {
-  local status="${1-$(e2e_field status-hex)}" tail
+  local status="$1" tail
   e2e_progress_tails
   for tail in "${E2E_PROGRESS_TAILS[@]}"; do
     [ -n "$tail" ] && [ -n "$status" ] && [[ "$status" == *"$tail" ]] && return 0

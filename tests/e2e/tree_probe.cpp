@@ -23,6 +23,9 @@
 //                                   way; prints each status line not seen before as status-hex:,
 //                                   then the longest wait for an answer and the unanswered asks:
 //                                     max-answer-ms: <n>        unanswered: <n>
+//   tree_probe cancel-after MS      waits up to two minutes for the dialog, then MS milliseconds
+//                                   more, reads its status line (as status-hex:) and clicks its
+//                                   Cancel button (BN_CLICKED of IDCANCEL)
 //   tree_probe msgbox               the message box the tool shows, if any (also one shown
 //                                   before the dialog is):
 //                                     caption: / caption-hex: / text: / text-hex:
@@ -487,6 +490,29 @@ int Responsive(HWND dialog, int forMs) {
     return 0;
 }
 
+int CancelAfter(int afterMs) {
+    const DWORD start = GetTickCount();
+    HWND dialog = nullptr;
+    while ((dialog = FindDialog()) == nullptr) {
+        if (GetTickCount() - start > 120000) return 2;
+        Sleep(5);
+    }
+    Sleep(static_cast<DWORD>(afterMs));
+    char text[512] = {};
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(GetDlgItem(dialog, kStatusId), WM_GETTEXT, sizeof text,
+                             reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000, &result)) {
+        return 1;
+    }
+    std::printf("status-hex: %s\n", Hex(text).c_str());
+    std::fflush(stdout);
+    HWND cancel = GetDlgItem(dialog, IDCANCEL);
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(cancel))
+               ? 0
+               : 1;
+}
+
 int main(int argc, char** argv) {
     // Lines end in a bare line feed, for the shell scripts that read them.
     _setmode(_fileno(stdout), _O_BINARY);
@@ -494,11 +520,12 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox | "
-            "appear MS | responsive MS\n");
+            "appear MS | responsive MS | cancel-after MS\n");
         return 1;
     }
     const std::string command = argv[1];
     if (command == "appear" && argc >= 3) return Appear(std::atoi(argv[2]));
+    if (command == "cancel-after" && argc >= 3) return CancelAfter(std::atoi(argv[2]));
     HWND dialog = FindDialog();
     if (command == "msgbox") return MessageBoxState(dialog);
     if (!dialog) {
