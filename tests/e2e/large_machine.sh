@@ -62,7 +62,7 @@ e2e_check "Esc closes the dialog" qv_poll 60 e2e_tool_ended
 
 # Again, and Cancel clicked while the scan runs: the probe waits for the window from before the
 # start, lets the scan run for 150 ms (all of it takes a second or two here), reads the status
-# line and clicks Cancel.
+# line and the clean-up button and clicks Cancel.
 e2e_probe cancel-after 150 >"$E2E_WORK/cancel.txt" &
 probe=$!
 sleep 3
@@ -72,6 +72,8 @@ cancelled_busy() {
   e2e_dump_busy "$(sed -n 's/^status-hex: //p' "$E2E_WORK/cancel.txt" | tr -d '\r')"
 }
 e2e_check "Cancel is clicked while the status line tells of the scan" cancelled_busy
+e2e_check "the clean-up button is disabled while the scan runs" \
+  test "$(sed -n 's/^ok: //p' "$E2E_WORK/cancel.txt" | tr -d '\r')" = disabled
 e2e_check "Cancel during the scan closes the dialog" qv_poll 60 e2e_tool_ended
 e2e_check "Cancel during the scan leaves no hive loaded" no_profile_hive_loaded
 

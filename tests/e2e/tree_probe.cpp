@@ -24,8 +24,9 @@
 //                                   then the longest wait for an answer and the unanswered asks:
 //                                     max-answer-ms: <n>        unanswered: <n>
 //   tree_probe cancel-after MS      waits up to two minutes for the dialog, then MS milliseconds
-//                                   more, reads its status line (as status-hex:) and clicks its
-//                                   Cancel button (BN_CLICKED of IDCANCEL)
+//                                   more, reads its status line (as status-hex:) and its clean-up
+//                                   button (ok: as dump prints it) and clicks its Cancel button
+//                                   (BN_CLICKED of IDCANCEL)
 //   tree_probe msgbox               the message box the tool shows, if any (also one shown
 //                                   before the dialog is):
 //                                     caption: / caption-hex: / text: / text-hex:
@@ -505,6 +506,7 @@ int CancelAfter(int afterMs) {
         return 1;
     }
     std::printf("status-hex: %s\n", Hex(text).c_str());
+    std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
     std::fflush(stdout);
     HWND cancel = GetDlgItem(dialog, IDCANCEL);
     return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
