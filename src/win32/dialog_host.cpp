@@ -200,6 +200,8 @@ void QuorvaneDialogHost::OnDestroy(HWND window) noexcept {
     ::SetWindowLongPtrA(window, DWLP_USER, 0);
     tree_.reset();
     window_.reset();
+    // A step asked for goes with the window (its message and timer are the window's).
+    stepAsked_ = false;
 }
 
 bool QuorvaneDialogHost::OnPaint(HWND window) {
