@@ -6,18 +6,22 @@
 // leftover language folder, and copied into a folder per profile; the machine's
 // profile list gets an entry per profile (S-1-5-21-1-2-3-<n>) naming that folder, and the machine
 // gets its own registration of the fresh one. Each round times the scan of both products
-// (ScanProducts, an administrator's scan that writes nothing, on the real adapters) and the bare
-// loop (RegLoadKeyA and RegUnLoadKeyA of every hive, the restore privilege enabled around each
-// call as the scan's hive lease does); the order alternates between rounds. Prints each time, the
-// median of each and their ratio, and where the time of one more scan and one more bare loop
-// went: the calls each made to the ports (the bare loop: its own two calls and the privilege
+// (ScanProducts, an administrator's scan that writes nothing, on the real adapters), the dialog's
+// refresh (its logic bound to a window with a real tree control, every step run; the measurement's
+// users named by the security port, as the dialog lists only named users) and the bare loop
+// (RegLoadKeyA and RegUnLoadKeyA of every hive, the restore privilege enabled around each call as
+// the scan's hive lease does); the order turns between rounds. Prints each time, the median of
+// each and their ratios to the bare loop, and where the time of one more scan and one more bare
+// loop went: the calls each made to the ports (the bare loop: its own two calls and the privilege
 // switches), how many and how long they took. Everything it added is removed again at the end.
 //   qv_scan_speed.exe [rounds [profiles [hive kilobytes [every]]]]
 //   (default 9 rounds, 100 profiles, 1024 KB, every 10th profile with registrations)
-// Exit code: 0 measured, 1 the preparation, a scan or a load failed, 2 bad arguments.
+// Needs a display for the dialog's window. Exit code: 0 measured, 1 the preparation, a scan, a
+// refresh or a load failed, 2 bad arguments.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -28,10 +32,13 @@
 #include "engine/findings.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
+#include "resource.h"
 #include "security/profiles.h"
 #include "security/token.h"
 #include "speed_support.h"
 #include "tests/windows/plain_tree.h"
+#include "ui/quorvane_dlg.h"
+#include "win32/win32_controls.h"
 #include "win32/win32_handles.h"
 #include "win32/win32_platform.h"
 #include "win32/windows_api.h"
@@ -254,7 +261,7 @@ class TimedRegistry final : public TimedPort<qv::IRegistry> {
 };
 
 // The security port on the system, every call counted and timed.
-class TimedSecurity final : public TimedPort<qv::ISecurity> {
+class TimedSecurity : public TimedPort<qv::ISecurity> {
   public:
     using TimedPort::TimedPort;
 
@@ -738,6 +745,86 @@ bool LoadAndUnload(qv::ISecurity& security, const SpeedMachine& machine,
     return true;
 }
 
+// The security port on the system, except that it names the measurement's users ("speed<n>" of
+// "QVSPEED"), which have no account here: the dialog lists only users with a name. Every call
+// goes through the timed port (to a clock of its own), so the dialog pays that, not less.
+class NamingSecurity final : public TimedSecurity {
+  public:
+    using TimedSecurity::TimedSecurity;
+
+    [[nodiscard]] Win32Error LookupAccountSid(qv::ConstSid sid, char* name,
+                                              std::uint32_t* nameChars, char* domain,
+                                              std::uint32_t* domainChars,
+                                              std::uint32_t* use) noexcept override {
+        const Win32Error e =
+            TimedSecurity::LookupAccountSid(sid, name, nameChars, domain, domainChars, use);
+        if (e != ERROR_NONE_MAPPED) return e;
+        const std::uint8_t* count = system_.GetSidSubAuthorityCount(sid);
+        if (count == nullptr || *count != 5) return e;
+        const std::uint32_t prefix[] = {21, 1, 2, 3};
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            const std::uint32_t* part = system_.GetSidSubAuthority(sid, i);
+            if (part == nullptr || *part != prefix[i]) return e;
+        }
+        const std::string account = "speed" + std::to_string(*system_.GetSidSubAuthority(sid, 4));
+        const std::string domainName = "QVSPEED";
+        if (*nameChars <= account.size() || *domainChars <= domainName.size()) {
+            *nameChars = static_cast<std::uint32_t>(account.size() + 1);
+            *domainChars = static_cast<std::uint32_t>(domainName.size() + 1);
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(name, account.c_str(), account.size() + 1);
+        std::memcpy(domain, domainName.c_str(), domainName.size() + 1);
+        *nameChars = static_cast<std::uint32_t>(account.size());
+        *domainChars = static_cast<std::uint32_t>(domainName.size());
+        *use = 1;  // SidTypeUser
+        return ERROR_SUCCESS;
+    }
+};
+
+// The dialog's refresh as the program runs it, on the real adapters into a real tree control: a
+// window with the tree (IDC_TREE), the status line and the clean-up button, the dialog's logic
+// bound to it from its initialisation (both products, as an administrator; the dialog's scan
+// registers leftover folders) to the end of its last step, each step run in turn as the window
+// host's posted messages run them. *users: the user items the tree shows at the end.
+bool DialogRefresh(qv::Platform& os, std::size_t* users) {
+    using qv::win32::UniqueWindow;
+    UniqueWindow frame(::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 480, 360, nullptr,
+                                         nullptr, nullptr, nullptr));
+    if (!frame) {
+        std::fprintf(stderr, "no window for the dialog (%lu)\n", ::GetLastError());
+        return false;
+    }
+    HWND tree = ::CreateWindowExA(0x00004220, WC_TREEVIEWA, "", 0x50800117, 0, 0, 460, 300,
+                                  frame.get(), reinterpret_cast<HMENU>(IDC_TREE), nullptr, nullptr);
+    HWND status =
+        ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 310, 460, 20, frame.get(),
+                          reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
+    HWND button = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE, 0, 330, 80, 24,
+                                    frame.get(), reinterpret_cast<HMENU>(IDOK), nullptr, nullptr);
+    if (tree == nullptr || status == nullptr || button == nullptr) {
+        std::fprintf(stderr, "no controls for the dialog (%lu)\n", ::GetLastError());
+        return false;
+    }
+    auto window = qv::win32::MakeDialogWindow(frame.get());
+    auto control = qv::win32::MakeTreeControl(tree);
+    qv::CQuorvaneDlg dialog(qv::Services{os, false}, "");
+    *users = 0;
+    {
+        qv::DialogBinding binding = dialog.Attach(*window, *control);
+        (void)dialog.OnInitDialog();
+        while (dialog.Busy()) dialog.Step();
+        for (qv::TreeItem item = control->GetNextItem(0, qv::tv::kGetRoot); item != 0;
+             item = control->GetNextItem(item, qv::tv::kGetNext)) {
+            for (qv::TreeItem user = control->GetNextItem(item, qv::tv::kGetChild); user != 0;
+                 user = control->GetNextItem(user, qv::tv::kGetNext)) {
+                ++*users;
+            }
+        }
+    }
+    return true;
+}
+
 std::size_t UsersFound(const qv::Findings& findings) {
     std::size_t users = 0;
     for (const qv::RegistrationFinding& r : findings.registrations) users += r.users.size();
@@ -785,23 +872,45 @@ int main(int argc, char** argv) {
         rounds);
     std::fflush(stdout);
 
-    std::vector<double> scans, loops;
+    // The dialog's own port of the security library: it names the measurement's users.
+    CallClock namingClock;
+    NamingSecurity naming(system.security, namingClock);
+    qv::Platform dialogOs{system.registry, naming,           system.files,
+                          system.handles,  system.system,    messages,
+                          system.debug,    system.resources, system.audit};
+    ::InitCommonControls();
+
+    // Each round: the console scan, the bare loop and the dialog's refresh, in an order that
+    // turns from round to round.
+    std::vector<double> scans, loops, dialogs;
     qv::Findings lastFindings;
+    std::size_t dialogUsers = 0;
     for (int round = 0; round < rounds; ++round) {
-        for (int step = 0; step < 2; ++step) {
-            const bool scanTurn = (step == 0) == (round % 2 == 0);
+        for (int step = 0; step < 3; ++step) {
+            const int turn = (step + round) % 3;  // 0 scan, 1 bare loop, 2 dialog
             qv::Findings findings;
             const double start = Now();
-            const bool ok = scanTurn ? Scan(os, tables, machine, &findings)
-                                     : LoadAndUnload(system.security, machine);
+            bool ok = false;
+            if (turn == 0) {
+                ok = Scan(os, tables, machine, &findings);
+            } else if (turn == 1) {
+                ok = LoadAndUnload(system.security, machine);
+            } else {
+                ok = DialogRefresh(dialogOs, &dialogUsers);
+            }
             const double seconds = Now() - start;
             if (!ok) return 1;
-            (scanTurn ? scans : loops).push_back(seconds);
-            if (scanTurn) lastFindings = std::move(findings);
-            std::printf("round %d: %-10s %8.1f ms\n", round + 1, scanTurn ? "scan" : "bare loop",
-                        seconds * 1000);
+            (turn == 0 ? scans : turn == 1 ? loops : dialogs).push_back(seconds);
+            if (turn == 0) lastFindings = std::move(findings);
+            const char* name = turn == 0 ? "scan" : turn == 1 ? "bare loop" : "dialog";
+            std::printf("round %d: %-10s %8.1f ms\n", round + 1, name, seconds * 1000);
             std::fflush(stdout);
         }
+    }
+    if (rounds > 0 && dialogUsers != UsersFound(lastFindings)) {
+        std::fprintf(stderr, "the dialog listed %zu users, the scan found %zu\n", dialogUsers,
+                     UsersFound(lastFindings));
+        return 1;
     }
 
     // One more scan through ports that count and time every call.
@@ -834,6 +943,10 @@ int main(int argc, char** argv) {
     std::printf("bare loop median: %8.1f ms  (%.2f ms per profile)\n", loopMedian * 1000,
                 loopMedian * 1000 / profiles);
     std::printf("ratio (scan / bare loop): %.2f\n", scanMedian / loopMedian);
+    const double dialogMedian = Median(dialogs);
+    std::printf("dialog refresh median: %8.1f ms  (%.2f ms per profile, %zu users listed)\n",
+                dialogMedian * 1000, dialogMedian * 1000 / profiles, dialogUsers);
+    std::printf("ratio (dialog refresh / bare loop): %.2f\n", dialogMedian / loopMedian);
     // Each round's scan against the same round's bare loop, which ran under the same load.
     std::vector<double> roundRatios;
     for (std::size_t r = 0; r < scans.size(); ++r) roundRatios.push_back(scans[r] / loops[r]);

@@ -245,61 +245,64 @@ std::set<std::string, std::less<>> SharedCompanies(const std::vector<ProductScop
     return shared;
 }
 
-bool ScanAllProfiles(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
-                     ScanMode mode) {
-    Platform& os = ws.services.os;
+// What an administrator's scan keeps from one profile to the next.
+struct ProfileScan {
+    ProfileScan(Platform& os, std::uint32_t view) : machineTimes(os, view) {}
     std::vector<std::string> sids;
-    // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
-    if (!ListProfileSids(os, &sids)) return false;
+    std::size_t next = 0;
+    MachineTimes machineTimes;
+    // Every user's folders are confined against the same profile list.
+    std::vector<MachineProfile> machineProfiles;
+    std::set<std::string, std::less<>> sharedCompanies;
+};
 
-    MachineTimes machineTimes(os, ws.tables.machineKeyView);
+// The scan of one profile for every product; the profile's finding goes to targets[0], each
+// product's registrations to its own target.
+void ScanProfile(Workspace& ws, ProfileScan& state, const std::vector<ProductScope>& scopes,
+                 const std::vector<Findings*>& targets, ScanMode mode, const std::string& sid) {
+    Platform& os = ws.services.os;
+    Findings* profiles = targets.front();
+    if (ws.services.debug) {
+        os.messages.Show(ws.owner, std::string(kProcessingSid) + sid, kSettingsSection,
+                         mb::kIconInformation);
+    }
+    // A profile list entry not named by a SID is no user's: it is not loaded under that name.
+    if (!IsSidText(sid)) {
+        profiles->profiles.push_back({sid, ProfileState::kAbsent});
+        return;
+    }
+    HiveLease hive(ws.services, sid, ws.hives);
+    if (!hive.available()) {
+        // The system finds no hive file (or no folder of it): nothing of the user is left.
+        // Any other failure is not "nothing to clean": the front end tells how many users
+        // could not be read.
+        const Win32Error e = hive.error();
+        if (e == err::kFileNotFound || e == err::kPathNotFound) {
+            profiles->profiles.push_back({sid, ProfileState::kAbsent});
+        } else {
+            profiles->profiles.push_back({sid, ProfileState::kUnreadable, e});
+        }
+        return;
+    }
+    profiles->profiles.push_back(
+        {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
+    MachineTimes& machineTimes = state.machineTimes;
     const MachineKeyCheck machineHasKey = [&machineTimes](const std::string& keyPath) {
         return machineTimes.Has(keyPath);
     };
-    // Every user's folders are confined against the same profile list.
-    std::vector<MachineProfile> machineProfiles;
-    (void)ReadMachineProfiles(os, &machineProfiles, false);
-    const std::set<std::string, std::less<>> sharedCompanies = SharedCompanies(scopes, mode);
-    for (const std::string& sid : sids) {
-        if (ws.services.debug) {
-            os.messages.Show(ws.owner, std::string(kProcessingSid) + sid, kSettingsSection,
-                             mb::kIconInformation);
-        }
-
-        // A profile list entry not named by a SID is no user's: it is not loaded under that name.
-        if (!IsSidText(sid)) {
-            findings->profiles.push_back({sid, ProfileState::kAbsent});
-            continue;
-        }
-        HiveLease hive(ws.services, sid, ws.hives);
-        if (!hive.available()) {
-            // The system finds no hive file (or no folder of it): nothing of the user is left.
-            // Any other failure is not "nothing to clean": the front end tells how many users
-            // could not be read.
-            const Win32Error e = hive.error();
-            if (e == err::kFileNotFound || e == err::kPathNotFound) {
-                findings->profiles.push_back({sid, ProfileState::kAbsent});
-            } else {
-                findings->profiles.push_back({sid, ProfileState::kUnreadable, e});
-            }
-            continue;
-        }
-        findings->profiles.push_back(
-            {sid, hive.loadedHere() ? ProfileState::kLoaded : ProfileState::kInPlace});
-        UserDataFolders dataFolders(os, ws.tables, sid,
-                                    ConfineUserFolders(os, sid, machineProfiles), machineHasKey);
-        CompanyKeys companyKeys(os.registry, sid, sharedCompanies);
-        UserScan scan{kHkeyUsers, sid, UserAccount(os.security, sid), &dataFolders, &companyKeys};
-        for (const ProductScope& scope : scopes) {
-            ScanUserProduct(ws, machineTimes, scope, scan, mode, findings);
-        }
-        // A failed unload is reported by the lease itself; the scan of this user is complete.
-        (void)hive.Release();
+    UserDataFolders dataFolders(os, ws.tables, sid,
+                                ConfineUserFolders(os, sid, state.machineProfiles), machineHasKey);
+    CompanyKeys companyKeys(os.registry, sid, state.sharedCompanies);
+    UserScan scan{kHkeyUsers, sid, UserAccount(os.security, sid), &dataFolders, &companyKeys};
+    for (std::size_t i = 0; i < scopes.size(); ++i) {
+        ScanUserProduct(ws, machineTimes, scopes[i], scan, mode, targets[i]);
     }
-    return true;
+    // A failed unload is reported by the lease itself; the scan of this user is complete.
+    (void)hive.Release();
 }
 
-bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings) {
+bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes,
+                     const std::vector<Findings*>& targets) {
     Platform& os = ws.services.os;
     Win32Error opened = err::kSuccess;
     UniqueKey currentUser = OpenKey(os.registry, kHkeyCurrentUser, "", reg::kReadNative, &opened);
@@ -308,8 +311,9 @@ bool ScanCurrentUser(Workspace& ws, const std::vector<ProductScope>& scopes, Fin
     const std::string sid = CurrentUserSidText(os.security);
     MachineTimes machineTimes(os, ws.tables.machineKeyView);
     UserScan scan{currentUser.get(), sid, UserAccount(os.security, sid), nullptr, nullptr};
-    for (const ProductScope& scope : scopes) {
-        ScanUserProduct(ws, machineTimes, scope, scan, ScanMode::kRegisterLeftovers, findings);
+    for (std::size_t i = 0; i < scopes.size(); ++i) {
+        ScanUserProduct(ws, machineTimes, scopes[i], scan, ScanMode::kRegisterLeftovers,
+                        targets[i]);
     }
     return true;
 }
@@ -325,18 +329,62 @@ bool ScanRegistrations(Workspace& ws, std::string_view company, std::string_view
 
 bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes, Findings* findings,
                   ScanMode mode) {
+    ScanSession session(ws, scopes, mode, {findings});
+    if (!session.Begin()) return false;
+    while (!session.Done()) session.Step();
+    return true;
+}
+
+struct ScanSession::State : ProfileScan {
+    using ProfileScan::ProfileScan;
+};
+
+ScanSession::ScanSession(Workspace& ws, std::vector<ProductScope> scopes, ScanMode mode,
+                         std::vector<Findings*> targets)
+    : ws_(ws), mode_(mode) {
     // A settings file that names a company but leaves out the product or release would make the
     // release key path end early, at the company or product key: its sub keys are whole products
     // or releases, not registrations. Nothing is listed for such a product.
-    std::vector<ProductScope> complete;
-    for (const ProductScope& scope : scopes) {
-        if (!scope.company.empty() && !scope.product.empty() && !scope.release.empty()) {
-            complete.push_back(scope);
-        }
+    for (std::size_t i = 0; i < scopes.size(); ++i) {
+        const ProductScope& scope = scopes[i];
+        if (scope.company.empty() || scope.product.empty() || scope.release.empty()) continue;
+        scopes_.push_back(scope);
+        targets_.push_back(targets.size() == scopes.size() ? targets[i] : targets.front());
     }
-    if (complete.empty()) return true;
-    return ws.admin ? ScanAllProfiles(ws, complete, findings, mode)
-                    : ScanCurrentUser(ws, complete, findings);
+}
+
+ScanSession::~ScanSession() = default;
+
+bool ScanSession::Begin() {
+    if (scopes_.empty()) return true;
+    if (!ws_.admin) return ScanCurrentUser(ws_, scopes_, targets_);
+    Platform& os = ws_.services.os;
+    auto state = std::make_unique<State>(os, ws_.tables.machineKeyView);
+    // A profile list that cannot be read is a registry that cannot be read, not an empty machine.
+    if (!ListProfileSids(os, &state->sids)) return false;
+    (void)ReadMachineProfiles(os, &state->machineProfiles, false);
+    state->sharedCompanies = SharedCompanies(scopes_, mode_);
+    state_ = std::move(state);
+    return true;
+}
+
+void ScanSession::Step() {
+    if (Done()) return;
+    const std::string& sid = state_->sids[state_->next];
+    ScanProfile(ws_, *state_, scopes_, targets_, mode_, sid);
+    ++state_->next;
+}
+
+bool ScanSession::Done() const noexcept {
+    return state_ == nullptr || state_->next >= state_->sids.size();
+}
+
+std::size_t ScanSession::ProfileCount() const noexcept {
+    return state_ == nullptr ? 0 : state_->sids.size();
+}
+
+std::size_t ScanSession::ProfilesDone() const noexcept {
+    return state_ == nullptr ? 0 : state_->next;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The scan: the stale product registrations of every profile (administrator) or of the running
 // user, with the evidence of each, as findings that a front end presents.
 #pragma once
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,41 @@ enum class ScanMode {
 // The same for several products, each user's hive made available once for all of them.
 [[nodiscard]] bool ScanProducts(Workspace& ws, const std::vector<ProductScope>& scopes,
                                 Findings* findings, ScanMode mode);
+// A scan taken one profile at a time, so that a front end can answer its window between two
+// profiles. An administrator's scan reads the profile list at Begin and makes each user's hive
+// available for one Step only: every hive a step loads is unloaded before the step returns, so
+// nothing of the scan stays loaded between two steps, nor when the session ends early (the
+// operator cancels). A current user's scan is done whole at Begin (no hive to load).
+class ScanSession {
+  public:
+    // `targets`: where the registrations go, one Findings for every product (as ScanProducts
+    // fills it) or one per scope, in the scopes' order; the profiles go to the first. A scope
+    // that leaves out company, product or release finds nothing.
+    ScanSession(Workspace& ws, std::vector<ProductScope> scopes, ScanMode mode,
+                std::vector<Findings*> targets);
+    ~ScanSession();
+    ScanSession(const ScanSession&) = delete;
+    ScanSession& operator=(const ScanSession&) = delete;
+
+    // Reads the profile list (or scans the running user). False when the registry cannot be
+    // read; the session is then done.
+    [[nodiscard]] bool Begin();
+    // Scans the next profile for every product. Nothing once done.
+    void Step();
+    [[nodiscard]] bool Done() const noexcept;
+    // The profiles of the scan, and how many of them have been scanned.
+    std::size_t ProfileCount() const noexcept;
+    std::size_t ProfilesDone() const noexcept;
+
+  private:
+    struct State;
+    Workspace& ws_;
+    std::vector<ProductScope> scopes_;
+    ScanMode mode_;
+    std::vector<Findings*> targets_;
+    std::unique_ptr<State> state_;
+};
+
 // True when the machine lacks the registration (read in `machineKeyView`) or its oldest key is
 // more than 60 seconds newer than the oldest key of the user's registration.
 [[nodiscard]] bool IsStaleRegistration(Platform& os, std::uint32_t machineKeyView,

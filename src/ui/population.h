@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/findings.h"
 #include "engine/workspace.h"
@@ -15,6 +16,17 @@ namespace qv {
 // are not shown; their SIDs go to *unnamedUsers (optional).
 void FillTree(UserDataTree& tree, const Findings& findings,
               std::set<std::string>* unnamedUsers = nullptr);
+// The same for findings that grow while a scan runs: adds the users that *filled (the count of
+// users of each registration added so far, kept between calls) does not count yet, and counts
+// them. Called after each step, it lists what FillTree would list at the end, except that a
+// registration seen first for unnamed users only, or sharing its label with an earlier one, may
+// stand in another place (TreeShows tells).
+// True when it added a user item.
+bool FillTreeFrom(UserDataTree& tree, const Findings& findings, std::vector<std::size_t>* filled,
+                  std::set<std::string>* unnamedUsers = nullptr);
+// Whether the tree holds exactly what FillTree would make of `parts`, one after the other, in an
+// empty tree: the same items in the same order, with the same key paths and SIDs.
+[[nodiscard]] bool TreeShows(UserDataTree& tree, const std::vector<const Findings*>& parts);
 // Scans one company, product and release and fills the tree with what it finds; the users whose
 // registry could not be read are added to *unreadableUsers, those left out for want of an account
 // name to *unnamedUsers (both optional). False when the registry cannot be read.

@@ -1,6 +1,7 @@
 // The clean-up dialog's logic: tables, administrator flag, refresh, clean-up command, cancel and
 // the tree notifications. The Windows dialog procedure (src/win32) forwards its messages here.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -34,6 +35,7 @@ class CQuorvaneDlg {
     // administrator's dialog uses it only when no one else can change it (ReadSettings), and
     // OnInitDialog tells the operator of one it did not use.
     CQuorvaneDlg(Services services, std::string settingsFile);
+    ~CQuorvaneDlg();
     CQuorvaneDlg(const CQuorvaneDlg&) = delete;
     CQuorvaneDlg& operator=(const CQuorvaneDlg&) = delete;
 
@@ -42,11 +44,26 @@ class CQuorvaneDlg {
     // time (end the previous one before binding again).
     [[nodiscard]] DialogBinding Attach(IDialogWindow& window, ITreeControl& tree);
 
+    // Prepares the tree and starts the refresh; the window shows at once, with the clean-up
+    // button disabled until the refresh ends.
     bool OnInitDialog();
+    // The refresh and the clean-up run one step at a time, so that the window answers its
+    // messages between two steps: the window host calls Step while Busy. One step scans one
+    // profile, or cleans one user (never half a user).
+    [[nodiscard]] bool Busy() const noexcept;
+    void Step();
+    // Starts a refresh: the tree is emptied and filled again while the steps scan the profiles,
+    // every hive that is not loaded loaded once for every product, and the status line tells
+    // how far the scan is.
+    void BeginRefresh();
+    // A whole refresh at once; false when the registry cannot be read.
     [[nodiscard]] bool RefreshTree();
-    [[nodiscard]] bool PopulateTree(std::string_view company, std::string_view product,
-                                    std::string_view release);
+    // Asks, then starts cleaning the checked users; the steps clean one user each and the
+    // status line tells how far the clean-up is. At its end the result is told and the tree
+    // refreshed.
     void OnCleanUp();
+    // Cancel or the close box. During a refresh it stops it (no hive of it stays loaded) and
+    // closes; during a clean-up it asks first, and stops after the user being cleaned.
     void OnCancelClicked();
     void OnTreeClick();
     void OnTreeKeyDown(std::uint16_t virtualKey);
@@ -60,7 +77,19 @@ class CQuorvaneDlg {
     bool cleanupDone() const noexcept { return cleanupDone_; }
 
   private:
+    struct Refresh;
+    struct CleanUp;
     friend void EndDialogBinding(CQuorvaneDlg* dialog) noexcept;
+    void RefreshStep();
+    void EndRefresh();
+    // What the status line and the clean-up button show once a refresh has ended.
+    void ShowRefreshResult(bool read);
+    void CleanUpStep();
+    // Tells the result of the clean-up; with `stopped` the operator stopped it and the dialog
+    // closes, else the tree is refreshed.
+    void EndCleanUp(bool stopped);
+    void ShowProgress(std::uint32_t format, std::size_t done, std::size_t total);
+    void Close();
     // The binding's end: empties and drops the tree model, forgets the window.
     void Detach() noexcept;
 
@@ -79,6 +108,10 @@ class CQuorvaneDlg {
     HiveBook hives_;
     std::set<std::string> unreadableUsers_;
     std::set<std::string> unnamedUsers_;  // users with data whom the tree leaves out: no name
+    // The refresh or clean-up under way, if any (never both).
+    std::unique_ptr<Refresh> refresh_;
+    std::unique_ptr<CleanUp> cleanup_;
+    bool refreshRead_ = false;  // whether the last refresh could read the registry
 };
 
 // Where OnPaint draws the icon of the minimised dialog: (client - icon + 1) / 2 on each axis,

@@ -119,6 +119,11 @@ std::string UserDataTree::SidText(TreeItem user) const {
     return it == users_.end() ? std::string() : it->second.sidText;
 }
 
+std::string UserDataTree::OwnKeyPath(TreeItem user) const {
+    auto it = users_.find(user);
+    return it == users_.end() ? std::string() : it->second.ownKeyPath;
+}
+
 bool UserDataTree::HasItems() { return control_.GetNextItem(0, tv::kGetRoot) != 0; }
 
 void UserDataTree::ExpandAll() {

@@ -53,6 +53,8 @@ class UserDataTree {
     // The registration key path of a registration item, the SID text of a user item.
     std::string RegistrationKeyPath(TreeItem registration) const;
     std::string SidText(TreeItem user) const;
+    // The key path of a user item's own registration.
+    std::string OwnKeyPath(TreeItem user) const;
 
     [[nodiscard]] bool HasItems();
     void ExpandAll();

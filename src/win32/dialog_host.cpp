@@ -6,6 +6,22 @@
 namespace qv::win32 {
 namespace {
 
+constexpr UINT_PTR kStepTimer = 19;
+constexpr DWORD kPaintEveryMs = 50;
+
+// Marks a call into the dialog's logic for its duration.
+class InDialog {
+  public:
+    explicit InDialog(bool& flag) noexcept : flag_(flag), was_(flag) { flag_ = true; }
+    ~InDialog() { flag_ = was_; }
+    InDialog(const InDialog&) = delete;
+    InDialog& operator=(const InDialog&) = delete;
+
+  private:
+    bool& flag_;
+    bool was_;
+};
+
 // The dialog procedure's answer to a notification whose result is 0.
 INT_PTR NotifyResult(HWND window, LRESULT result) noexcept {
     ::SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
@@ -84,16 +100,36 @@ INT_PTR QuorvaneDialogHost::OnMessage(HWND window, UINT message, WPARAM wParam, 
             return reinterpret_cast<INT_PTR>(icon_);
         case WM_COMMAND:
             if (HIWORD(wParam) != BN_CLICKED) return FALSE;
-            // Enter gives IDOK; Esc and the close box give IDCANCEL.
+            // Enter gives IDOK; Esc and the close box give IDCANCEL. None is taken while a
+            // message box of the dialog's is up (it disables the dialog; this is a guard).
+            if (inDialog_ && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) return TRUE;
             if (LOWORD(wParam) == IDOK) {
-                dialog_.OnCleanUp();
+                {
+                    InDialog in(inDialog_);
+                    dialog_.OnCleanUp();
+                }
+                ScheduleStep(window);
                 return TRUE;
             }
             if (LOWORD(wParam) == IDCANCEL) {
-                dialog_.OnCancelClicked();
+                {
+                    InDialog in(inDialog_);
+                    dialog_.OnCancelClicked();
+                }
+                ScheduleStep(window);
                 return TRUE;
             }
             return FALSE;
+        case kStepMessage:
+            stepAsked_ = false;
+            OnStep(window);
+            return TRUE;
+        case WM_TIMER:
+            if (wParam != kStepTimer) return FALSE;
+            ::KillTimer(window, kStepTimer);
+            stepAsked_ = false;
+            OnStep(window);
+            return TRUE;
         case WM_NOTIFY:
             return OnNotify(window, *reinterpret_cast<const NMHDR*>(lParam));
         case WM_DESTROY:
@@ -112,8 +148,48 @@ INT_PTR QuorvaneDialogHost::OnInitDialog(HWND window) {
     binding_ = dialog_.Attach(*window_, *tree_);
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-    // TRUE: the system gives the focus to the first tab stop, the clean-up button.
-    return dialog_.OnInitDialog() ? TRUE : FALSE;
+    INT_PTR result = FALSE;
+    {
+        InDialog in(inDialog_);
+        // TRUE: the system gives the focus to the first tab stop that is enabled.
+        result = dialog_.OnInitDialog() ? TRUE : FALSE;
+    }
+    // The window shows now, before its first step: the scan fills it in.
+    ::ShowWindow(window, SW_SHOW);
+    ::UpdateWindow(window);
+    lastPaint_ = ::GetTickCount();
+    ScheduleStep(window);
+    return result;
+}
+
+void QuorvaneDialogHost::OnStep(HWND window) {
+    // A step asked for while a message box of the dialog's runs its own loop waits for that box:
+    // the call that showed it asks again when it returns.
+    if (inDialog_) return;
+    {
+        InDialog in(inDialog_);
+        dialog_.Step();
+    }
+    PaintNow(window);
+    ScheduleStep(window);
+}
+
+void QuorvaneDialogHost::ScheduleStep(HWND window) noexcept {
+    if (stepAsked_ || inDialog_ || !dialog_.Busy() || !::IsWindow(window)) return;
+    stepAsked_ = true;
+    // Input waiting (a click on Cancel, a move of the window) goes first: a timer comes after
+    // it, a posted message before it.
+    if (HIWORD(::GetQueueStatus(QS_INPUT)) != 0) {
+        if (::SetTimer(window, kStepTimer, USER_TIMER_MINIMUM, nullptr) != 0) return;
+    }
+    if (!::PostMessageA(window, kStepMessage, 0, 0)) stepAsked_ = false;
+}
+
+void QuorvaneDialogHost::PaintNow(HWND window) noexcept {
+    const DWORD now = ::GetTickCount();
+    if (now - lastPaint_ < kPaintEveryMs && dialog_.Busy()) return;
+    lastPaint_ = now;
+    ::RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void QuorvaneDialogHost::OnDestroy(HWND window) noexcept {
@@ -124,6 +200,8 @@ void QuorvaneDialogHost::OnDestroy(HWND window) noexcept {
     ::SetWindowLongPtrA(window, DWLP_USER, 0);
     tree_.reset();
     window_.reset();
+    // A step asked for goes with the window (its message and timer are the window's).
+    stepAsked_ = false;
 }
 
 bool QuorvaneDialogHost::OnPaint(HWND window) {

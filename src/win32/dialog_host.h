@@ -34,12 +34,23 @@ class QuorvaneDialogHost {
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam,
                                        LPARAM lParam) noexcept;
 
+    // The message that runs the dialog's next step (a refresh's profile, a clean-up's user).
+    static constexpr UINT kStepMessage = WM_APP + 19;
+
   private:
     INT_PTR OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnInitDialog(HWND window);
     void OnDestroy(HWND window) noexcept;
     bool OnPaint(HWND window);
     INT_PTR OnNotify(HWND window, const NMHDR& header);
+    // Runs one step of the dialog's refresh or clean-up, then asks for the next.
+    void OnStep(HWND window);
+    // While the dialog is busy, asks for its next step: a posted message, or, when input is
+    // waiting (which posted messages would come before), a timer that comes after it.
+    void ScheduleStep(HWND window) noexcept;
+    // Paints what the last steps changed, at most every kPaintEveryMs: posted steps come before
+    // the paint messages.
+    void PaintNow(HWND window) noexcept;
     // The dialog's template in the language chosen; null when it is missing.
     const DLGTEMPLATE* Template() const noexcept;
 
@@ -55,6 +66,11 @@ class QuorvaneDialogHost {
     std::unique_ptr<IDialogWindow> window_;
     std::unique_ptr<ITreeControl> tree_;
     DialogBinding binding_;
+    // A step asked for and not run yet; a call into the dialog under way (a message box of its
+    // own runs a message loop, in which no step may start).
+    bool stepAsked_ = false;
+    bool inDialog_ = false;
+    DWORD lastPaint_ = 0;
 };
 
 }  // namespace qv::win32

@@ -84,9 +84,33 @@ e2e_stop_tool() {
 
 e2e_probe() { wine "$E2E_PROBE" "$@" 2>/dev/null; }
 
-# The dialog as the probe reads it, into $E2E_WORK/dialog.txt. The dialog becomes visible only
-# after its first refresh, so a dump that succeeds shows a filled tree.
-e2e_dump() { e2e_probe dump >"$E2E_WORK/dialog.txt"; }
+# The dialog as the probe reads it, into $E2E_WORK/dialog.txt. The dialog shows at once and fills
+# in while its refresh runs, its status line telling how far it is: a dump fails while that line
+# tells of a refresh or a clean-up under way, so a dump that succeeds shows the finished tree.
+e2e_dump() { e2e_probe dump >"$E2E_WORK/dialog.txt" && ! e2e_dump_busy "$(e2e_field status-hex)"; }
+
+# The progress texts' ends (after their last "%s") in both languages, in code page 932 as hex.
+E2E_PROGRESS_TAILS=()
+e2e_progress_tails() {
+  local id file text
+  [ "${#E2E_PROGRESS_TAILS[@]}" -gt 0 ] && return 0
+  for id in IDS_SCAN_PROGRESS IDS_CLEANUP_PROGRESS; do
+    for file in strings.inc strings_en.inc; do
+      text=$(sed -n "s/^QV_STRING($id, \"\(.*\)\")\$/\1/p" "$QV_SOURCE/res/$file")
+      E2E_PROGRESS_TAILS+=("$(printf '%s' "${text##*%s}" | e2e_hex)")
+    done
+  done
+}
+
+# Whether a status line (in hex, as the probe prints it) tells of a refresh or clean-up under way.
+e2e_dump_busy() {
+  local status="$1" tail
+  e2e_progress_tails
+  for tail in "${E2E_PROGRESS_TAILS[@]}"; do
+    [ -n "$tail" ] && [ -n "$status" ] && [[ "$status" == *"$tail" ]] && return 0
+  done
+  return 1
+}
 
 e2e_wait_dialog() { qv_poll 240 e2e_dump; }
 

@@ -16,6 +16,17 @@
 //                                       [ ] SYSTEM
 //   tree_probe checkbox LABEL [PARENT]   screen "x y" of the item's check box
 //   tree_probe label LABEL [PARENT]      screen "x y" of the middle of the item's label
+//   tree_probe appear MS            waits up to MS milliseconds for the dialog, polling every 5 ms;
+//                                     appeared-at-ms: <Unix time in ms when it was found>
+//   tree_probe responsive MS        for MS milliseconds, every 100 ms: asks the dialog WM_NULL
+//                                   (SendMessageTimeout, 1 s) and reads its status line the same
+//                                   way; prints each status line not seen before as status-hex:,
+//                                   then the longest wait for an answer and the unanswered asks:
+//                                     max-answer-ms: <n>        unanswered: <n>
+//   tree_probe cancel-after MS      waits up to two minutes for the dialog, then MS milliseconds
+//                                   more, reads its status line (as status-hex:) and its clean-up
+//                                   button (ok: as dump prints it) and clicks its Cancel button
+//                                   (BN_CLICKED of IDCANCEL)
 //   tree_probe msgbox               the message box the tool shows, if any (also one shown
 //                                   before the dialog is):
 //                                     caption: / caption-hex: / text: / text-hex:
@@ -33,7 +44,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -429,16 +442,92 @@ int MessageBoxState(HWND dialog) {
 
 }  // namespace
 
+// Milliseconds since 1970 (the shell's "date +%s%3N").
+long long UnixMilliseconds() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    return static_cast<long long>(ticks.QuadPart / 10000) - 11644473600000LL;
+}
+
+int Appear(int waitMs) {
+    const DWORD start = GetTickCount();
+    while (FindDialog() == nullptr) {
+        if (GetTickCount() - start > static_cast<DWORD>(waitMs)) return 2;
+        Sleep(5);
+    }
+    std::printf("appeared-at-ms: %lld\n", UnixMilliseconds());
+    return 0;
+}
+
+int Responsive(HWND dialog, int forMs) {
+    const DWORD start = GetTickCount();
+    DWORD longest = 0;
+    int unanswered = 0;
+    std::vector<std::string> seen;
+    HWND status = GetDlgItem(dialog, kStatusId);
+    while (GetTickCount() - start < static_cast<DWORD>(forMs) && IsWindow(dialog)) {
+        const DWORD asked = GetTickCount();
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) {
+            ++unanswered;
+        }
+        longest = std::max(longest, GetTickCount() - asked);
+        char text[512] = {};
+        if (SendMessageTimeoutA(status, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                                SMTO_ABORTIFHUNG, 1000, &result)) {
+            const std::string line(text);
+            if (std::find(seen.begin(), seen.end(), line) == seen.end()) {
+                seen.push_back(line);
+                std::printf("status-hex: %s\n", Hex(line).c_str());
+            }
+        }
+        Sleep(100);
+    }
+    std::printf("max-answer-ms: %lu\nunanswered: %d\n", static_cast<unsigned long>(longest),
+                unanswered);
+    return 0;
+}
+
+int CancelAfter(int afterMs) {
+    const DWORD start = GetTickCount();
+    HWND dialog = nullptr;
+    while ((dialog = FindDialog()) == nullptr) {
+        if (GetTickCount() - start > 120000) return 2;
+        Sleep(5);
+    }
+    Sleep(static_cast<DWORD>(afterMs));
+    char text[512] = {};
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(GetDlgItem(dialog, kStatusId), WM_GETTEXT, sizeof text,
+                             reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000, &result)) {
+        return 1;
+    }
+    std::printf("status-hex: %s\n", Hex(text).c_str());
+    std::printf("ok: %s\n", IsWindowEnabled(GetDlgItem(dialog, IDOK)) ? "enabled" : "disabled");
+    std::fflush(stdout);
+    HWND cancel = GetDlgItem(dialog, IDCANCEL);
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(cancel))
+               ? 0
+               : 1;
+}
+
 int main(int argc, char** argv) {
     // Lines end in a bare line feed, for the shell scripts that read them.
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2) {
         std::fprintf(
             stderr,
-            "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox\n");
+            "usage: tree_probe dump | checkbox LABEL [PARENT] | label LABEL [PARENT] | msgbox | "
+            "appear MS | responsive MS | cancel-after MS\n");
         return 1;
     }
     const std::string command = argv[1];
+    if (command == "appear" && argc >= 3) return Appear(std::atoi(argv[2]));
+    if (command == "cancel-after" && argc >= 3) return CancelAfter(std::atoi(argv[2]));
     HWND dialog = FindDialog();
     if (command == "msgbox") return MessageBoxState(dialog);
     if (!dialog) {
@@ -452,6 +541,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "dump") return Dump(dialog, tree);
+    if (command == "responsive" && argc >= 3) return Responsive(dialog, std::atoi(argv[2]));
     if ((command == "checkbox" || command == "label") && argc >= 3) {
         HTREEITEM item = FindItem(tree, argv[2], argc >= 4 ? argv[3] : nullptr);
         if (!item) {

@@ -14,6 +14,20 @@ class DialogOnSystem : public RealMachine {
     DialogOnSystem()
         : dialog_(Services{os(), false}, ""), host_(dialog_, ::GetModuleHandleA(nullptr)) {}
 
+    // Runs the window's messages, as the program's message loop does, until the dialog's
+    // refresh or clean-up is over (or a minute has passed: a refresh that never ends is left for
+    // the caller to find still busy, not waited for).
+    void RunSteps() {
+        const DWORD start = ::GetTickCount();
+        MSG msg;
+        while (dialog_.Busy() && ::GetTickCount() - start < 60000) {
+            if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+        }
+    }
+
     std::string ItemText(HWND window, int id) {
         char text[512] = {};
         ::GetDlgItemTextA(window, id, text, sizeof text);
@@ -28,6 +42,10 @@ class DialogOnSystem : public RealMachine {
 TEST_F(DialogOnSystem, InitialisationShowsTheIconAndAnEmptyMachine) {
     UniqueWindow window(host_.CreateModeless(nullptr));
     ASSERT_NE(window.get(), nullptr);
+    // The window is there before the scan: clean-up is off until its end.
+    EXPECT_TRUE(::IsWindowVisible(window.get()));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window.get(), IDOK)));
+    RunSteps();
     ASSERT_NE(host_.icon(), nullptr);
     EXPECT_EQ(::SendMessageA(window.get(), WM_GETICON, ICON_BIG, 0),
               reinterpret_cast<LRESULT>(host_.icon()));
@@ -88,6 +106,9 @@ TEST_F(DialogOnSystem, DestroyedWindowUnbindsTheDialogAndTheHostCanShowItAgain) 
     UniqueWindow again(host_.CreateModeless(nullptr));
     ASSERT_NE(again.get(), nullptr);
     EXPECT_NE(dialog_.tree(), nullptr);
+    // The new window's refresh runs to its end: no step of the first window is still awaited.
+    RunSteps();
+    EXPECT_FALSE(dialog_.Busy());
 }
 
 TEST_F(RealMachine, AccessibilityEntryPointsForwardOnlyWhenTheLibraryIsLoaded) {

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "app/settings.h"
 #include "base/text.h"
+#include "engine/workspace.h"
 #include "res/resource.h"
+#include "ui/population.h"
 #include "ui_machine.h"
 
 namespace qv {
@@ -18,12 +21,30 @@ using fake::ResourceString;
 
 class DialogTest : public UiMachine {
   protected:
-    void Open(bool debug = false) {
+    // The dialog as the window host opens it; `run`: its refresh is run to the end.
+    void Open(bool debug = false, bool run = true) {
         binding.reset();
         dlg = std::make_unique<CQuorvaneDlg>(Services{m.platform(), debug},
                                              "C:\\Tools\\Quorvane.ini");
         binding = dlg->Attach(window, control);
         EXPECT_TRUE(dlg->OnInitDialog());
+        if (run) Run();
+    }
+    // The window host's part: the steps of the refresh or clean-up under way, one after the
+    // other, as its posted messages run them.
+    void Run() {
+        while (dlg->Busy()) dlg->Step();
+    }
+    void CleanUp() {
+        dlg->OnCleanUp();
+        Run();
+    }
+    // A progress text of the string table with its two numbers.
+    static std::string Progress(std::uint32_t id, int n, int of) {
+        std::string text = ResourceString(id);
+        text.replace(text.find("%s"), 2, std::to_string(n));
+        text.replace(text.find("%s"), 2, std::to_string(of));
+        return text;
     }
     std::string Status() const { return window.ItemText(IDC_STATUS); }
     bool CleanUpEnabled() const { return window.IsItemEnabled(1); }
@@ -64,8 +85,10 @@ TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
               "[x]+ Ovaline Sketch 2004 (Japanese)\n  [x] amy\n");
     EXPECT_EQ(Status(), "");
     EXPECT_TRUE(CleanUpEnabled());
-    // One "Processing sid" box per profile and pass, owned by the dialog.
-    ASSERT_EQ(m.messages.Shown().size(), 4u);
+    // One pass over the profiles for both products: one "Processing sid" box per profile,
+    // owned by the dialog, and each hive loaded once.
+    ASSERT_EQ(m.messages.Shown().size(), 2u);
+    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kZed, kAmy}));
     EXPECT_EQ(m.messages.Shown()[0].owner, fake::FakeDialogWindow::kHandle);
     ExpectNothingHeld();
 }
@@ -76,7 +99,17 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     // Both hives stay out of reach for both passes: each user counts once.
     m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
     m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
-    Open();
+    Open(true);
+    // With -d, each hive that cannot be loaded is told once for both products.
+    for (const char* sid : {kZed, kAmy}) {
+        EXPECT_EQ(std::count_if(m.messages.Shown().begin(), m.messages.Shown().end(),
+                                [&](const fake::FakeMessageBoxes::Box& box) {
+                                    return box.text.find(std::string("RegLoadKey error for ") +
+                                                         sid) != std::string::npos;
+                                }),
+                  1)
+            << sid;
+    }
     const std::string twoUnreadable =
         fake::Cp932(" 2 人のユーザ レジストリを読み込めませんでした。");
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
@@ -223,7 +256,7 @@ TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
     Reg(kAmy, kEnglish);
     Open();
     ClickBox(control.FindItem("amy", control.TopLevelItems()[0]));
-    dlg->OnCleanUp();
+    CleanUp();
     const auto& boxes = m.messages.Shown();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, ResourceString(IDS_CONFIRM_DELETE));
@@ -252,7 +285,7 @@ TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
         EXPECT_NE(line.find("\"result\":\"done\""), std::string::npos) << line;
     }
 
-    dlg->OnCleanUp();
+    CleanUp();
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES));
     EXPECT_FALSE(CleanUpEnabled());
     EXPECT_EQ(control.ItemCount(), 0u);
@@ -262,7 +295,7 @@ TEST_F(DialogTest, AnAuditLogThatCannotBeWrittenIsToldAfterTheResult) {
     Reg(kZed, kEnglish);
     m.audit.FailOpen(err::kAccessDenied);
     Open();
-    dlg->OnCleanUp();
+    CleanUp();
     const auto& boxes = m.messages.Shown();
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETED));  // the clean-up went on
@@ -278,7 +311,7 @@ constexpr char kBackups[] =
 TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
     Reg(kZed, kEnglish);
     Open();
-    dlg->OnCleanUp();
+    CleanUp();
     EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
     ASSERT_EQ(m.files.List(kBackups).size(), 1u);  // one run, named by the audit log's run id
     EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\" + m.files.List(kBackups)[0] +
@@ -288,7 +321,7 @@ TEST_F(DialogTest, ACleanUpKeepsABackupUnlessTheSettingsFileSaysBackup0) {
     m.files.AddFile("C:\\Tools\\Quorvane.ini", "[Quorvane]\r\nBackup=0\r\n");
     Reg(kAmy, kEnglish);
     Open();
-    dlg->OnCleanUp();
+    CleanUp();
     EXPECT_FALSE(m.registry.KeyExists(Path(kAmy, kEnglish)));
     EXPECT_EQ(m.files.List(kBackups).size(), 1u);  // no second run
 }
@@ -336,7 +369,7 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
         row.setup();
         const std::size_t shown = m.messages.Shown().size();
         Open();
-        dlg->OnCleanUp();
+        CleanUp();
         const auto& boxes = m.messages.Shown();
         ASSERT_EQ(boxes.size(), shown + 2);
         EXPECT_EQ(boxes.back().text, ResourceString(IDS_DELETE_FAILED));
@@ -370,7 +403,7 @@ TEST_F(DialogTest, AFolderMadeBySomeoneElseIsMovedAsideOrKeepsEverything) {
     Reg(kZed, kEnglish);
     m.files.AddDirectory(kBackups);  // made by someone else, open to him
     Open();
-    dlg->OnCleanUp();
+    CleanUp();
     EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
     EXPECT_EQ(m.files.Protection(quorvane), FolderProtection::kAdministratorsOnly);
     EXPECT_NE(
@@ -384,7 +417,7 @@ TEST_F(DialogTest, AFolderMadeBySomeoneElseIsMovedAsideOrKeepsEverything) {
     Reg(kAmy, kEnglish);
     m.messages.Clear();
     Open();
-    dlg->OnCleanUp();
+    CleanUp();
     const auto& boxes = m.messages.Shown();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, ResourceString(IDS_DELETE_FAILED));
@@ -397,7 +430,7 @@ TEST_F(DialogTest, DeclinedConfirmationChangesNothing) {
     Open();
     ClickBox(control.FindItem("zed", control.TopLevelItems()[0]));
     m.messages.QueueAnswer(mb::kIdCancel);
-    dlg->OnCleanUp();
+    CleanUp();
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [ ] zed\n  [x] amy\n");
     EXPECT_EQ(m.messages.Shown().size(), 1u);
     EXPECT_TRUE(m.registry.KeyExists(Path(kZed, kEnglish)));
@@ -408,7 +441,7 @@ TEST_F(DialogTest, NothingCheckedIsReportedAndEverythingComesBackChecked) {
     Reg(kZed, kEnglish);
     Open();
     ClickBox(control.TopLevelItems()[0]);
-    dlg->OnCleanUp();
+    CleanUp();
     ASSERT_EQ(m.messages.Shown().size(), 2u);
     EXPECT_EQ(m.messages.Shown()[1].text, ResourceString(IDS_NOTHING_SELECTED));
     EXPECT_EQ(m.messages.Shown()[1].style, 0x30u);
@@ -425,6 +458,137 @@ TEST_F(DialogTest, CancelReleasesTheTreeAndClosesWithCancel) {
     EXPECT_EQ(window.EndResult(), mb::kIdCancel);
 }
 
+// The window shows at once and fills in profile by profile: the first product's registrations
+// as they are found, the others at the end, below them. Between two steps no hive of the scan is
+// loaded and no key open, and the clean-up waits for the end.
+TEST_F(DialogTest, TheRefreshFillsInOneProfilePerStepHoldingNothingBetweenSteps) {
+    Reg(kZed, "Ovaline Sketch\\R9\\OVSK-201:411");
+    Reg(kAmy, kEnglish);
+    Open(false, false);
+    EXPECT_EQ(Status(), Progress(IDS_SCAN_PROGRESS, 1, 2));
+    EXPECT_FALSE(CleanUpEnabled());
+    EXPECT_EQ(control.ItemCount(), 0u);
+    ASSERT_TRUE(dlg->Busy());
+    dlg->Step();
+    EXPECT_EQ(Status(), Progress(IDS_SCAN_PROGRESS, 2, 2));
+    EXPECT_EQ(control.ItemCount(), 0u);  // zed's is the second product's
+    EXPECT_FALSE(CleanUpEnabled());
+    ExpectNothingHeld();
+    dlg->Step();
+    EXPECT_FALSE(dlg->Busy());
+    EXPECT_EQ(control.Render(),
+              "[x]+ Ovaline 2004 (English)\n  [x] amy\n"
+              "[x]+ Ovaline Sketch 2004 (Japanese)\n  [x] zed\n");
+    EXPECT_EQ(Status(), "");
+    EXPECT_TRUE(CleanUpEnabled());
+    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kZed, kAmy}));
+    ExpectNothingHeld();
+}
+
+TEST_F(DialogTest, CancelDuringTheScanStopsAfterTheProfileWithNothingLoaded) {
+    Reg(kZed, kEnglish);
+    Reg(kAmy, kEnglish);
+    Open(false, false);
+    dlg->Step();
+    EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
+    dlg->OnCancelClicked();
+    EXPECT_FALSE(dlg->Busy());
+    EXPECT_TRUE(window.Ended());
+    EXPECT_EQ(window.EndResult(), mb::kIdCancel);
+    EXPECT_EQ(control.ItemCount(), 0u);
+    EXPECT_EQ(m.registry.LoadLog(), std::vector<std::string>{kZed});  // amy's never loaded
+    ExpectNothingHeld();
+    EXPECT_TRUE(m.messages.Shown().empty());  // nothing asked: a scan changes nothing to stop
+}
+
+// The clean-up cleans one user per step and tells which; Cancel asks, goes on when the operator
+// says so, and otherwise stops before the next user, no user half cleaned, without a result box.
+TEST_F(DialogTest, TheCleanUpShowsProgressAndCancelAsksThenStopsBetweenUsers) {
+    const std::string japanese = "Ovaline\\R16.0\\OVLN-201:411";
+    Reg(kZed, kEnglish);
+    Reg(kZed, japanese);
+    Reg(kAmy, kEnglish);
+    Open();
+    dlg->OnCleanUp();
+    EXPECT_EQ(Status(), Progress(IDS_CLEANUP_PROGRESS, 1, 2));
+    EXPECT_FALSE(CleanUpEnabled());
+    dlg->Step();
+    // Both of zed's registrations at once, listed under two items.
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, kEnglish)));
+    EXPECT_FALSE(m.registry.KeyExists(Path(kZed, japanese)));
+    EXPECT_TRUE(m.registry.KeyExists(Path(kAmy, kEnglish)));
+    EXPECT_EQ(Status(), Progress(IDS_CLEANUP_PROGRESS, 2, 2));
+    ExpectNothingHeld();
+
+    m.messages.QueueAnswer(mb::kIdCancel);  // "go on"
+    dlg->OnCancelClicked();
+    ASSERT_EQ(m.messages.Shown().size(), 2u);
+    EXPECT_EQ(m.messages.Shown()[1].text, ResourceString(IDS_CONFIRM_STOP));
+    EXPECT_EQ(m.messages.Shown()[1].owner, fake::FakeDialogWindow::kHandle);
+    EXPECT_FALSE(window.Ended());
+    EXPECT_TRUE(dlg->Busy());
+
+    dlg->OnCancelClicked();  // "stop"
+    EXPECT_TRUE(window.Ended());
+    EXPECT_FALSE(dlg->Busy());
+    EXPECT_EQ(m.messages.Shown().size(), 3u);  // the question, no result box
+    EXPECT_TRUE(m.registry.KeyExists(Path(kAmy, kEnglish)));
+    ExpectNothingHeld();
+    const auto lines = m.audit.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("\"delete-key-tree\"") != std::string::npos;
+                            }),
+              2);
+}
+
+// The one pass lists what one population per product lists, item by item in the same order,
+// whichever profiles hold which registrations, with a user whom the system cannot name first in
+// the profile list (his registrations are not shown, and an item comes where its first named
+// user's registration stands).
+TEST_F(DialogTest, OnePassListsWhatOnePopulationPerProductLists) {
+    constexpr char kGhost[] = "S-1-5-21-7-7-7-1000";  // before zed and amy
+    m.AddUser({kGhost, ""});
+    const std::vector<std::string> registrations = {kEnglish, "Ovaline\\R16.0\\OVLN-201:411",
+                                                    "Ovaline Sketch\\R9\\OVSK-201:411",
+                                                    "Ovaline\\R16.0\\OVLN-6:409"};
+    const std::vector<std::string> users = {kGhost, kZed, kAmy};
+    fake::FakeTree reference;
+    int nonEmpty = 0;
+    // Each user holds a different subset of the registrations, layout by layout.
+    for (unsigned layout = 0; layout < 4096; layout += 37) {
+        SCOPED_TRACE(layout);
+        for (std::size_t u = 0; u < users.size(); ++u) {
+            m.registry.DeleteTree(m.UserKey(users[u]) + "\\Software\\Brennard");
+            for (std::size_t r = 0; r < registrations.size(); ++r) {
+                if ((layout >> (u * registrations.size() + r)) & 1u)
+                    Reg(users[u], registrations[r]);
+            }
+        }
+        Open();
+        {
+            UserDataTree expected(reference);
+            Workspace ws{Services{m.platform(), false}, tables, true, 0, nullptr};
+            std::set<std::string> unnamed;
+            ASSERT_TRUE(
+                PopulateTree(ws, expected, "Brennard", "Ovaline", "R16.0", nullptr, &unnamed));
+            ASSERT_TRUE(
+                PopulateTree(ws, expected, "Brennard", "Ovaline Sketch", "R9", nullptr, &unnamed));
+            expected.ExpandAll();
+            EXPECT_EQ(control.Render(), reference.Render());
+            for (TreeItem item : control.TopLevelItems()) {
+                TreeItem same = expected.FindRegistrationItem(control.GetItemText(item));
+                EXPECT_EQ(dlg->tree()->RegistrationKeyPath(item),
+                          expected.RegistrationKeyPath(same));
+            }
+            if (control.ItemCount() != 0) ++nonEmpty;
+            EXPECT_EQ(Status().empty(), unnamed.empty() && control.ItemCount() != 0);
+        }
+        ExpectNothingHeld();
+    }
+    EXPECT_GT(nonEmpty, 50);
+}
+
 // The program's order: the dialog object is made first and ends last; the window host, its
 // adapters of the dialog window and the tree control, and the binding end before it.
 TEST_F(UiMachine, DialogOutlivingItsHostTouchesNoneOfItsControls) {
@@ -435,10 +599,15 @@ TEST_F(UiMachine, DialogOutlivingItsHostTouchesNoneOfItsControls) {
         auto tree = std::make_unique<fake::FakeTree>();
         DialogBinding binding = dialog->Attach(*window, *tree);
         ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->Step();  // zed's; amy's is left when the window goes
         ASSERT_EQ(tree->ItemCount(), 2u);
-        // The window's destruction: the model empties the tree while the tree still exists.
+        ASSERT_TRUE(dialog->Busy());
+        // The window's destruction: the model empties the tree while the tree still exists, and
+        // the refresh under way ends with nothing of it held.
         binding.reset();
         EXPECT_EQ(tree->ItemCount(), 0u);
+        EXPECT_FALSE(dialog->Busy());
+        ExpectNothingHeld();
     }  // the adapters are freed
     EXPECT_EQ(dialog->tree(), nullptr);
     EXPECT_FALSE(dialog->RefreshTree());
