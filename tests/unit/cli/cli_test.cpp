@@ -77,7 +77,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
     Reg(kZed, kSketchJapanese, kT - 5);
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     m.AddUser({kKen, fake::Cp932("健"), "QVTEST", "C:\\Documents and Settings\\ken"});
-    m.registry.InjectFault(RegOp::Load, kKen, err::kSharingViolation, -1);
+    m.registry.InjectFault(RegOp::kLoad, kKen, err::kSharingViolation, fake::kAlways);
     const std::string before = Snapshot();
 
     EXPECT_EQ(Run({"scan", "--json"}), ExitCode::kFailed);
@@ -129,7 +129,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
 
     // Texts the system cannot convert still make valid UTF-8, without the bytes it could not read.
     fake::FakeConsole again;
-    m.system.FailAnsiToUtf8();
+    m.system.InjectFault(fake::SysOp::kAnsiToUtf8, {}, err::kNotEnoughMemory, fake::kAlways);
     EXPECT_EQ(cli::RunCli(m.platform(), again, {"scan", "--json"}), ExitCode::kFailed);
     const Json fallback = Json::parse(again.Out(), nullptr, false);
     ASSERT_FALSE(fallback.is_discarded());
@@ -145,7 +145,7 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
                           "クリーンアップは必要ではありません。\n"));
 
     StaleEnglish();
-    m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+    m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     fake::FakeConsole text;
     EXPECT_EQ(cli::RunCli(m.platform(), text, {"clean", "--yes", "--user", "zed"}),
               ExitCode::kFailed);
@@ -274,7 +274,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
     auto stale = [this] { StaleEnglish(); };
     auto staleUnreadable = [this] {
         StaleEnglish();
-        m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+        m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     };
     // Alike on purpose: one table row per case.
     static constexpr char kOvalineSettings[] =
@@ -306,7 +306,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         {"scan, the profile list unreadable",
          [this] {
              StaleEnglish();
-             m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+             m.registry.InjectFault(RegOp::kOpen, "ProfileList", err::kAccessDenied, fake::kAlways);
          },
          {"scan"},
          false,
@@ -338,7 +338,8 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
         {"clean --yes, a deletion fails",
          [this] {
              StaleEnglish();
-             m.registry.InjectFault(RegOp::Delete, "OVLN-201:409", err::kAccessDenied, -1);
+             m.registry.InjectFault(RegOp::kDelete, "OVLN-201:409", err::kAccessDenied,
+                                    fake::kAlways);
          },
          {"clean", "--yes"},
          false,
@@ -438,8 +439,8 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndTheHighestWins) {
 // An audit log that cannot be written is reported, and the clean-up goes on.
 TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
     StaleEnglish();
-    m.audit.FailOpen(err::kAccessDenied);
-    m.audit.FailAppend(err::kAccessDenied);
+    m.audit.InjectFault(fake::AuditOp::kOpen, {}, err::kAccessDenied, fake::kAlways);
+    m.audit.InjectFault(fake::AuditOp::kAppend, {}, err::kAccessDenied, fake::kAlways);
     EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
     EXPECT_FALSE(ZedEnglishKeyExists());
     EXPECT_NE(console.Err().find(fake::Cp932("監査ログ C:\\Documents and Settings\\All "

@@ -83,9 +83,8 @@ TEST_F(AuditLogTest, FailuresAreKeptAndLaterRecordsAreStillAttempted) {
 
     m.audit.SetFolder(FakeAuditStore::Entry::kMissing);  // the link is gone
     log.Record(Deleted("C:\\b"));
-    m.audit.FailAppend(112);  // the disk is full
+    m.audit.InjectFault(fake::AuditOp::kAppend, {}, 112);  // the disk is full
     log.Record(Deleted("C:\\c"));
-    m.audit.FailAppend(err::kSuccess);
     log.Record(Deleted("C:\\d"));
 
     EXPECT_EQ(m.audit.AskedSecurity().size(), 3u);  // Open, then again at the first two records
