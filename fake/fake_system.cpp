@@ -39,24 +39,9 @@ constexpr ModuleHandle kModuleStride = 0x00100000;
 constexpr std::uintptr_t kFirstExport = 0x1000;
 constexpr std::uintptr_t kExportStride = 0x10;
 
-// The exports of oleacc.dll, the library whose entries the tool resolves by name through the
-// system port.
-constexpr const char* kOleaccExports[] = {
-    "AccessibleChildren",
-    "AccessibleObjectFromEvent",
-    "AccessibleObjectFromPoint",
-    "AccessibleObjectFromWindow",
-    "CreateStdAccessibleObject",
-    "CreateStdAccessibleProxyA",
-    "CreateStdAccessibleProxyW",
-    "GetRoleTextA",
-    "GetRoleTextW",
-    "GetStateTextA",
-    "GetStateTextW",
-    "LresultFromObject",
-    "ObjectFromLresult",
-    "WindowFromAccessibleObject",
-};
+// The exports of oleacc.dll that the tool resolves by name through the system port (the library
+// has more; the tool forwards only these).
+constexpr const char* kOleaccExports[] = {"CreateStdAccessibleObject", "LresultFromObject"};
 
 // The English system texts, as FormatMessageA returns them.
 struct SystemMessage {
