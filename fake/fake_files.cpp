@@ -56,11 +56,7 @@ bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 // A double-byte character becomes one UTF-16 character, so the limit counts characters.
-bool TooLongForAnsiCall(std::string_view path) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < path.size(); i += text::CharLength(path, i)) ++chars;
-    return chars + 1 > kMaxPath;
-}
+bool TooLongForAnsiCall(std::string_view path) { return CharCount(path) + 1 > kMaxPath; }
 
 // What the ANSI file functions answer for a name before they look for it: an empty one 3 (what
 // Wine does; no Windows test settles it), one holding a NUL 123, one too long 206.

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 
@@ -194,12 +195,6 @@ std::vector<std::string> SplitKeyPath(std::string_view path) {
         start = end + 1;
     }
     return parts;
-}
-
-std::size_t CharCount(std::string_view s) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
-    return n;
 }
 
 std::uint32_t GrantedAccess(std::uint32_t requested) {

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 namespace {
@@ -367,12 +368,8 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
     const State::Account* found = &s_->accounts[entry->second];
 
     const auto size = [this](const std::string& s) {
-        std::size_t n = s.size();
-        if (s_->lookupCountsCharacters) {
-            n = 0;
-            for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
-        }
-        return static_cast<std::uint32_t>(n + 1);
+        return static_cast<std::uint32_t>((s_->lookupCountsCharacters ? CharCount(s) : s.size()) +
+                                          1);
     };
     auto nameNeeded = size(found->name);
     auto domainNeeded = size(found->domain);
