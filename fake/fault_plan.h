@@ -20,11 +20,11 @@ class FaultInjection {
   public:
     // The next `times` calls of `op` (kAlways: every one from now on) whose subject names `name`
     // fail with `error`. A call's subject is what it acts on, as each fake's call enum says (a
-    // key path, a sub key name, an entry's name, a library name; none for most calls of the
+    // key path, a sub key name, an entry's name, a library name; none for the calls of the
     // security and the audit log); it names `name` when `name` is empty, or is the subject or
     // one of its parts between backslashes, ignoring case. The first matching fault answers.
     void InjectFault(Op op, std::string_view name, Win32Error error, int times = 1) {
-        faults_.push_back({op, std::string(name), error, times});
+        if (times != 0) faults_.push_back({op, std::string(name), error, times});
     }
     void ClearFaults() { faults_.clear(); }
 
