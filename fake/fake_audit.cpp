@@ -9,11 +9,6 @@ void FakeAuditStore::SetFolder(Entry entry, std::string_view security) {
     folderSecurity_ = entry == Entry::kPlain ? std::string(security) : std::string();
 }
 
-void FakeAuditStore::SetLogFile(Entry entry, std::string_view contents) {
-    log_ = entry;
-    contents_ = entry == Entry::kPlain ? std::string(contents) : std::string();
-}
-
 std::vector<std::string> FakeAuditStore::Lines() const {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -31,7 +26,7 @@ Win32Error FakeAuditStore::Open(AuditPlace place, std::string_view folderSecurit
     try {
         asked_.emplace_back(folderSecurity);
         places_.push_back(place);
-        if (failOpen_ != err::kSuccess) return failOpen_;
+        if (Win32Error e = TakeFault(AuditOp::kOpen, {})) return e;
         if (folderSecurity.empty()) return err::kInvalidParameter;
         switch (folder_) {
             case Entry::kLink:
@@ -44,8 +39,6 @@ Win32Error FakeAuditStore::Open(AuditPlace place, std::string_view folderSecurit
                 if (folderSecurity_ != folderSecurity) return err::kAccessDenied;
                 break;
         }
-        if (log_ == Entry::kLink) return err::kReparsePointEncountered;
-        log_ = Entry::kPlain;
     } catch (const std::exception&) {
         return err::kNotEnoughMemory;
     }
@@ -56,7 +49,7 @@ Win32Error FakeAuditStore::Open(AuditPlace place, std::string_view folderSecurit
 Win32Error FakeAuditStore::Append(std::string_view utf8Line) noexcept {
     ++appends_;
     if (!open_) return err::kInvalidHandle;
-    if (failAppend_ != err::kSuccess) return failAppend_;
+    if (Win32Error e = TakeFault(AuditOp::kAppend, {})) return e;
     if (utf8Line.find_first_of("\r\n") != std::string_view::npos) return err::kInvalidParameter;
     try {
         if (!contents_.empty() && !held_ && contents_.size() + utf8Line.size() + 1 > rotateBytes_) {

@@ -6,39 +6,38 @@
 // plain folder (a link gives err::kReparsePointEncountered) whose descriptor grants no one beyond
 // what was asked. The fake compares descriptors as texts: a folder whose descriptor is not the one
 // asked for counts as granting someone else (err::kAccessDenied), where the system adapter
-// compares the trustees. A log file that is a link is refused the same way. Appends need an open
-// log and land whole at the end of the file.
+// compares the trustees. Appends need an open log and land whole at the end of the file.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fake/fault_plan.h"
 #include "port/audit.h"
 
 namespace qv::fake {
 
-class FakeAuditStore final : public IAuditStore {
+// The port's calls that take injected faults; their faults have no subject.
+enum class AuditOp { kOpen, kAppend };
+
+class FakeAuditStore final : public IAuditStore, public FaultInjection<AuditOp> {
   public:
     enum class Entry { kMissing, kPlain, kLink };
 
     // --- setup ---
     // An existing folder with that descriptor (SDDL), a link in its place, or none (the default).
     void SetFolder(Entry entry, std::string_view security = {});
-    // An existing log file with those bytes, a link in its place, or none (the default).
-    void SetLogFile(Entry entry, std::string_view contents = {});
-    // Every Open, or every Append, fails with that error until it is set to 0 again.
-    void FailOpen(Win32Error error) { failOpen_ = error; }
-    void FailAppend(Win32Error error) { failAppend_ = error; }
     // The rotation size (kAuditRotateBytes unless set).
     void SetRotateBytes(std::uint64_t bytes) { rotateBytes_ = bytes; }
     // Another process holds the log open: it cannot be renamed.
     void HoldLog(bool held) { held_ = held; }
 
     // --- inspection ---
-    // The log file's bytes, and its lines without their line feeds.
-    const std::string& Contents() const { return contents_; }
+    // The log file's lines without their line feeds.
     std::vector<std::string> Lines() const;
+    // The bytes of "audit.jsonl".
+    const std::string& Contents() const { return contents_; }
     // The bytes of "audit.<n>.jsonl" (1 to kAuditRotatedLogs), empty when there is none.
     const std::string& Rotated(int n) const { return rotated_[static_cast<std::size_t>(n - 1)]; }
     Entry Folder() const { return folder_; }
@@ -47,7 +46,6 @@ class FakeAuditStore final : public IAuditStore {
     // The descriptor every Open asked for, in order, and the place.
     const std::vector<std::string>& AskedSecurity() const { return asked_; }
     const std::vector<AuditPlace>& AskedPlaces() const { return places_; }
-    bool IsOpen() const { return open_; }
     int Appends() const { return appends_; }  // calls, failed ones too
 
     // --- IAuditStore ---
@@ -64,15 +62,12 @@ class FakeAuditStore final : public IAuditStore {
   private:
     Entry folder_ = Entry::kMissing;
     std::string folderSecurity_;
-    Entry log_ = Entry::kMissing;
     std::string contents_;
     std::string rotated_[kAuditRotatedLogs];
     std::uint64_t rotateBytes_ = kAuditRotateBytes;
     bool held_ = false;
     std::vector<std::string> asked_;
     std::vector<AuditPlace> places_;
-    Win32Error failOpen_ = err::kSuccess;
-    Win32Error failAppend_ = err::kSuccess;
     bool open_ = false;
     int appends_ = 0;
 };

@@ -1,5 +1,6 @@
-// How the fake machine folds the case of names, as the system's upper-casing does for code page
-// 932.
+// How the fake machine reads names of code page 932: their characters (a lead byte and its trail
+// byte are one, as the system's conversion to UTF-16 makes them one), and their case, folded as
+// the system's upper-casing folds it.
 #pragma once
 #include <string>
 #include <string_view>
@@ -7,6 +8,14 @@
 #include "base/text.h"
 
 namespace qv::fake {
+
+// The number of characters of a text, a double-byte character counted once: what the system's
+// limits on names count.
+inline std::size_t CharCount(std::string_view cp932) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < cp932.size(); i += text::CharLength(cp932, i)) ++n;
+    return n;
+}
 
 // A text of code page 932 with every letter that has a case in its upper case: the ASCII letters,
 // the full-width Latin letters (0x8281-0x829A to 0x8260-0x8279), the Greek letters (0x83BF-0x83D6

@@ -56,11 +56,7 @@ bool HasInvalidNameChar(std::string_view name, bool allowWildcards) {
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 // A double-byte character becomes one UTF-16 character, so the limit counts characters.
-bool TooLongForAnsiCall(std::string_view path) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < path.size(); i += text::CharLength(path, i)) ++chars;
-    return chars + 1 > kMaxPath;
-}
+bool TooLongForAnsiCall(std::string_view path) { return CharCount(path) + 1 > kMaxPath; }
 
 // What the ANSI file functions answer for a name before they look for it: an empty one 3 (what
 // Wine does; no Windows test settles it), one holding a NUL 123, one too long 206.
@@ -470,12 +466,7 @@ struct FakeFileSystem::State {
     std::map<FileRef, Open> opens;
     FileRef nextRef = 0x2000;
     FakeFileSystem::HandleHook hook;
-    struct Fault {
-        HandleOp op;
-        std::string name;  // folded
-        Win32Error error;
-    };
-    std::vector<Fault> faults;
+    FakeFileSystem* owner = nullptr;  // whose injected faults the calls take
     bool recording = false;
     std::vector<std::string> reached;
 
@@ -492,13 +483,7 @@ struct FakeFileSystem::State {
         return path;
     }
 
-    // The injected error of `op` on the entry `name`, or 0.
-    Win32Error FaultOf(HandleOp op, std::string_view name) const {
-        for (const Fault& f : faults) {
-            if (f.op == op && f.name == text::FoldCase(name)) return f.error;
-        }
-        return err::kSuccess;
-    }
+    Win32Error FaultOf(HandleOp op, std::string_view name) { return owner->TakeFault(op, name); }
 
     std::string CurrentDirectory() const { return current ? current() : std::string("C:\\"); }
 
@@ -779,7 +764,10 @@ struct FakeFileSystem::State {
     }
 };
 
-FakeFileSystem::FakeFileSystem() : s_(std::make_unique<State>()) { AddDrive('C'); }
+FakeFileSystem::FakeFileSystem() : s_(std::make_unique<State>()) {
+    s_->owner = this;
+    AddDrive('C');
+}
 FakeFileSystem::~FakeFileSystem() = default;
 
 void FakeFileSystem::SetCurrentDirectoryProvider(std::function<std::string()> current) {
@@ -803,11 +791,6 @@ void FakeFileSystem::AddFile(std::string_view path, std::string_view contents,
     Node* n = s_->Place(s_->SetupPath(path), Node::Kind::kFile);
     n->contents = std::string(contents);
     n->attributes = attributes & kStoredAttributes;
-}
-
-void FakeFileSystem::SetReadOnly(std::string_view path, bool readOnly) {
-    Node* n = s_->Existing(path);
-    n->attributes = readOnly ? (n->attributes | fa::kReadOnly) : (n->attributes & ~fa::kReadOnly);
 }
 
 void FakeFileSystem::SetOwner(std::string_view path, std::string_view sid) {
@@ -1020,10 +1003,6 @@ void FakeFileSystem::Move(std::string_view from, std::string_view to) {
 }
 
 void FakeFileSystem::SetHandleHook(HandleHook hook) { s_->hook = std::move(hook); }
-
-void FakeFileSystem::InjectHandleFault(HandleOp op, std::string_view name, Win32Error error) {
-    s_->faults.push_back({op, text::FoldCase(name), error});
-}
 
 std::size_t FakeFileSystem::OpenHandleCount() const { return s_->opens.size(); }
 

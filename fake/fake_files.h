@@ -13,12 +13,17 @@
 #include <string_view>
 #include <vector>
 
+#include "fake/fault_plan.h"
 #include "port/file_handles.h"
 #include "port/files.h"
 
 namespace qv::fake {
 
-class FakeFileSystem final : public IFileSystem, public IFileHandles {
+// Faults are keyed by HandleOp; a fault's subject is the name of the entry the call acts on (the
+// folder listed; for OpenFolder the path). Close, CheckProtection and CheckWriters take none.
+class FakeFileSystem final : public IFileSystem,
+                             public IFileHandles,
+                             public FaultInjection<HandleOp> {
   public:
     // Called at the start of every call of the handle port but Close and CheckProtection, which
     // change nothing on the disk, with the call and the name it acts on
@@ -42,7 +47,6 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // file, which reports FILE_ATTRIBUTE_ARCHIVE).
     void AddFile(std::string_view path, std::string_view contents = {},
                  std::uint32_t attributes = 0);
-    void SetReadOnly(std::string_view path, bool readOnly = true);
     // A file held open by another process: DeleteFileA fails with 32; its folder cannot go.
     void SetInUse(std::string_view path, bool inUse = true);
     // A junction at `path` pointing to the folder `target`: attributes directory | reparse point;
@@ -59,9 +63,6 @@ class FakeFileSystem final : public IFileSystem, public IFileHandles {
     // the tool itself.
     void SetOwner(std::string_view path, std::string_view sid);
     void SetHandleHook(HandleHook hook);
-    // From now on `op` on the entry called `name` (any case) fails with `error`; Close and
-    // CheckProtection take no injected faults.
-    void InjectHandleFault(HandleOp op, std::string_view name, Win32Error error);
     std::size_t OpenHandleCount() const;
     // From now on (or no longer) every path with which a call reaches the disk is noted, the
     // notes so far dropped: the path a GetFileAttributes, FindFirstFile or OpenFolder is given, and

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 
@@ -180,13 +181,6 @@ struct Handle {
     std::uint32_t access = 0;
 };
 
-struct Fault {
-    RegOp op;
-    std::string pathPart;
-    Win32Error error;
-    int times;
-};
-
 std::vector<std::string> SplitKeyPath(std::string_view path) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -198,16 +192,6 @@ std::vector<std::string> SplitKeyPath(std::string_view path) {
         start = end + 1;
     }
     return parts;
-}
-
-std::size_t CharCount(std::string_view s) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
-    return n;
-}
-
-bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
-    return text::FindText(text::FoldCase(haystack), text::FoldCase(needle)) != text::npos;
 }
 
 std::uint32_t GrantedAccess(std::uint32_t requested) {
@@ -340,11 +324,11 @@ struct FakeRegistry::State {
     std::map<HKey, Handle> handles;
     HKey nextHandle = 0x1000;
 
-    int calls[static_cast<int>(RegOp::Save) + 1] = {};
+    int calls[static_cast<int>(RegOp::kSave) + 1] = {};
     std::vector<std::string> loadLog;
     std::vector<std::string> unloadLog;
     std::vector<std::string> flushLog;
-    std::vector<Fault> faults;
+    FakeRegistry* owner = nullptr;  // whose injected faults the calls take
 
     FileTime Now() const { return FileTimeFromUnix(clock()); }
 
@@ -441,13 +425,8 @@ struct FakeRegistry::State {
     }
 
     bool TakeFault(RegOp op, std::string_view path, Win32Error* error) {
-        for (auto it = faults.begin(); it != faults.end(); ++it) {
-            if (it->op != op || !ContainsNoCase(path, it->pathPart)) continue;
-            *error = it->error;
-            if (it->times > 0 && --it->times == 0) faults.erase(it);
-            return true;
-        }
-        return false;
+        *error = owner->TakeFault(op, path);
+        return *error != err::kSuccess;
     }
 
     // What a handle stands for. HKEY_CURRENT_USER is looked up on every call, as the system maps it
@@ -611,7 +590,7 @@ struct FakeRegistry::State {
                     bool openLink) {
         Ref ref;
         std::vector<std::string> parts;
-        Win32Error e = BeginKeyCall(RegOp::Open, parent, subKey, key, &ref, &parts);
+        Win32Error e = BeginKeyCall(RegOp::kOpen, parent, subKey, key, &ref, &parts);
         if (e != err::kSuccess) return e;
         e = ApplyView(ref, access, &parts);
         if (e != err::kSuccess) return e;
@@ -647,6 +626,7 @@ struct FakeRegistry::State {
 };
 
 FakeRegistry::FakeRegistry() : s_(std::make_unique<State>()) {
+    s_->owner = this;
     s_->machine = s_->NewHive(HiveKind::Machine, "HKLM");
     s_->users = s_->NewHive(HiveKind::UsersRoot, "HKU");
 }
@@ -789,10 +769,6 @@ bool FakeRegistry::IsLoadedByApp(std::string_view name) const {
     return hive != nullptr && hive->loadedByApp;
 }
 
-bool FakeRegistry::HiveFileExists(std::string_view file) const {
-    return s_->FindHiveFile(file) != nullptr;
-}
-
 namespace {
 
 void CollectKeys(const Node& node, const std::string& path,
@@ -837,15 +813,6 @@ const std::vector<std::string>& FakeRegistry::LoadLog() const { return s_->loadL
 const std::vector<std::string>& FakeRegistry::UnloadLog() const { return s_->unloadLog; }
 const std::vector<std::string>& FakeRegistry::FlushLog() const { return s_->flushLog; }
 
-// --- fault injection ---
-
-void FakeRegistry::InjectFault(RegOp op, std::string_view pathPart, Win32Error error, int times) {
-    if (times == 0) return;
-    s_->faults.push_back(Fault{op, std::string(pathPart), error, times});
-}
-
-void FakeRegistry::ClearFaults() { s_->faults.clear(); }
-
 // --- IRegistry ---
 
 Win32Error FakeRegistry::OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
@@ -864,7 +831,7 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     (void)options;  // volatile keys are not modelled; every key persists
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->BeginKeyCall(RegOp::Create, parent, subKey, key, &ref, &parts);
+    Win32Error e = s_->BeginKeyCall(RegOp::kCreate, parent, subKey, key, &ref, &parts);
     if (e != err::kSuccess) return e;
     e = s_->ApplyView(ref, access, &parts);
     if (e != err::kSuccess) return e;
@@ -913,7 +880,7 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
 Win32Error FakeRegistry::EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
                                  std::string* name) noexcept {
     State::Ref ref;
-    if (Win32Error e = s_->ReachOpenKey(RegOp::Enum, key, kKeyEnumerateSubKeys, &ref)) return e;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kEnum, key, kKeyEnumerateSubKeys, &ref)) return e;
     if (name == nullptr) return err::kInvalidParameter;
     if (index >= ref.node->children.size()) return err::kNoMoreItems;
     const std::string& found = ref.node->children.At(index)->name;
@@ -927,7 +894,7 @@ Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::u
                                     std::uint32_t* type, std::string* data,
                                     std::uint32_t* neededBytes) noexcept {
     State::Ref ref;
-    if (Win32Error e = s_->ReachOpenKey(RegOp::Query, key, kKeyQueryValue, &ref)) return e;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kQuery, key, kKeyQueryValue, &ref)) return e;
     const Value* v = ref.node->FindValue(valueName);
     if (v == nullptr) return err::kFileNotFound;
     std::uint32_t size = static_cast<std::uint32_t>(v->data.size());
@@ -945,17 +912,17 @@ Win32Error FakeRegistry::QueryValue(HKey key, std::string_view valueName, std::u
 Win32Error FakeRegistry::SetValue(HKey key, std::string_view valueName, std::uint32_t type,
                                   std::string_view data) noexcept {
     State::Ref ref;
-    if (Win32Error e = s_->ReachOpenKey(RegOp::Set, key, kKeySetValue, &ref)) return e;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kSet, key, kKeySetValue, &ref)) return e;
     ref.node->SetValue(valueName, type, data);
     ref.node->time = s_->Now();
     return err::kSuccess;
 }
 
 Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Delete)];
+    ++s_->calls[static_cast<int>(RegOp::kDelete)];
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->ReachBelow(RegOp::Delete, parent, subKey, &ref, &parts);
+    Win32Error e = s_->ReachBelow(RegOp::kDelete, parent, subKey, &ref, &parts);
     if (e != err::kSuccess) return e;
     std::shared_ptr<Node> node = Descend(ref.node, parts);
     if (!node) return err::kFileNotFound;
@@ -976,7 +943,7 @@ Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcep
 }
 
 Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Flush)];
+    ++s_->calls[static_cast<int>(RegOp::kFlush)];
     State::Ref ref;
     Win32Error e = s_->Resolve(key, &ref);
     if (e != err::kSuccess) return e;
@@ -984,7 +951,7 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
     s_->flushLog.push_back(hive->kind == HiveKind::Machine     ? std::string("HKLM")
                            : hive->kind == HiveKind::UsersRoot ? std::string("HKU")
                                                                : hive->mountName);
-    if (s_->TakeFault(RegOp::Flush, ref.path, &e)) return e;
+    if (s_->TakeFault(RegOp::kFlush, ref.path, &e)) return e;
     if (ref.node->deleted) return err::kKeyDeleted;
     // The store is the hive file itself, so there is nothing left to write.
     return err::kSuccess;
@@ -993,16 +960,16 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
 Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
     // RegQueryInfoKeyA needs KEY_QUERY_VALUE on the handle.
     State::Ref ref;
-    if (Win32Error e = s_->ReachOpenKey(RegOp::QueryInfo, key, kKeyQueryValue, &ref)) return e;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kQueryInfo, key, kKeyQueryValue, &ref)) return e;
     if (time == nullptr) return err::kInvalidParameter;
     *time = ref.node->time;
     return err::kSuccess;
 }
 
 Win32Error FakeRegistry::SetLastWriteTime(HKey key, FileTime time) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Set)];
+    ++s_->calls[static_cast<int>(RegOp::kSet)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::Set, key, &ref);
+    Win32Error e = s_->Reach(RegOp::kSet, key, &ref);
     if (e != err::kSuccess) return e;
     if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
     ref.node->time = time;
@@ -1020,9 +987,9 @@ Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
 
 Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* name,
                                    std::uint32_t* type, std::string* data) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::EnumValue)];
+    ++s_->calls[static_cast<int>(RegOp::kEnumValue)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::EnumValue, key, &ref);
+    Win32Error e = s_->Reach(RegOp::kEnumValue, key, &ref);
     if (e != err::kSuccess) return e;
     // RegEnumValueA reads values: KEY_QUERY_VALUE.
     if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
@@ -1037,9 +1004,9 @@ Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* n
 }
 
 Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::Save)];
+    ++s_->calls[static_cast<int>(RegOp::kSave)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::Save, key, &ref);
+    Win32Error e = s_->Reach(RegOp::kSave, key, &ref);
     if (e != err::kSuccess) return e;
     if (file.empty()) return err::kInvalidParameter;
     // The system creates the file first (never over an existing one: ERROR_ALREADY_EXISTS), then
@@ -1065,7 +1032,7 @@ Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
 
 Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
                                  std::string_view file) noexcept {
-    if (Win32Error e = s_->BeginHiveCall(RegOp::Load, s_->loadLog, parent, subKey)) return e;
+    if (Win32Error e = s_->BeginHiveCall(RegOp::kLoad, s_->loadLog, parent, subKey)) return e;
     if (subKey.empty() || text::Find(subKey, '\\') != text::npos ||
         CharCount(subKey) > kMaxKeyNameChars) {
         return err::kInvalidParameter;
@@ -1085,7 +1052,7 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
 }
 
 Win32Error FakeRegistry::UnLoadKey(HKey parent, std::string_view subKey) noexcept {
-    if (Win32Error e = s_->BeginHiveCall(RegOp::Unload, s_->unloadLog, parent, subKey)) return e;
+    if (Win32Error e = s_->BeginHiveCall(RegOp::kUnload, s_->unloadLog, parent, subKey)) return e;
     Hive* hive = subKey.empty() ? nullptr : s_->MountedHive(subKey);
     if (hive == nullptr) return err::kFileNotFound;
     // A hive the system loaded (a logged-on user, .DEFAULT) is in use by the system.

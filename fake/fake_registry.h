@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fake/fault_plan.h"
 #include "port/registry.h"
 
 namespace qv::fake {
@@ -28,22 +29,25 @@ namespace qv::fake {
 FileTime FileTimeFromUnix(std::int64_t seconds);
 std::int64_t UnixFromFileTime(FileTime t);
 
+// The port's calls, for counting and injected faults. A fault's subject is the key's full path as
+// OpenKeyPaths writes it (for a call naming a sub key, the path of that sub key), or for kLoad and
+// kUnload the sub key name under HKEY_USERS.
 enum class RegOp {
-    Open,
-    Create,
-    Enum,
-    Query,
-    Set,
-    Delete,
-    Flush,
-    QueryInfo,
-    Load,
-    Unload,
-    EnumValue,
-    Save
+    kOpen,
+    kCreate,
+    kEnum,
+    kQuery,
+    kSet,
+    kDelete,
+    kFlush,
+    kQueryInfo,
+    kLoad,
+    kUnload,
+    kEnumValue,
+    kSave
 };
 
-class FakeRegistry final : public IRegistry {
+class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
   public:
     FakeRegistry();
     ~FakeRegistry() override;
@@ -115,8 +119,6 @@ class FakeRegistry final : public IRegistry {
     // Whether HKEY_USERS\<name> is present, and whether this process loaded it with RegLoadKeyA.
     bool IsMounted(std::string_view name) const;
     bool IsLoadedByApp(std::string_view name) const;
-    // Whether CreateHiveFile (or a "<hive file>|" setup path) made this hive file.
-    bool HiveFileExists(std::string_view file) const;
     // Every key of the machine, each before the keys below it: HKEY_LOCAL_MACHINE, the hives
     // mounted under HKEY_USERS, then the hive files that are not loaded ("<hive file>|..."), with
     // the key's path as OpenKeyPaths writes it, its last-write time and its values in order.
@@ -137,13 +139,6 @@ class FakeRegistry final : public IRegistry {
     const std::vector<std::string>& LoadLog() const;
     const std::vector<std::string>& UnloadLog() const;
     const std::vector<std::string>& FlushLog() const;
-
-    // --- fault injection ---
-    // The next calls of `op` whose full key path (as OpenKeyPaths writes it, or the sub key name
-    // for Load and Unload) contains `pathPart` (case-insensitive; empty matches all) fail with
-    // `error`, `times` times (-1: always).
-    void InjectFault(RegOp op, std::string_view pathPart, Win32Error error, int times = 1);
-    void ClearFaults();
 
     // --- IRegistry ---
     [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,

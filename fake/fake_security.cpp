@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "fake/fake_case.h"
 
 namespace qv::fake {
 namespace {
@@ -31,41 +32,18 @@ constexpr std::uint32_t kSePrivilegeRemoved = 0x4;  // SE_PRIVILEGE_REMOVED
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The system's fixed privilege LUIDs (the same on every NT machine).
+// The privileges the tool and its tests name, with the system's fixed LUIDs (winnt.h,
+// SE_TCB_PRIVILEGE 7, SE_BACKUP_PRIVILEGE 17, SE_RESTORE_PRIVILEGE 18, SE_SHUTDOWN_PRIVILEGE 19;
+// the same on every NT machine); any other name is no privilege here (1313).
 struct PrivilegeName {
     const char* name;
     Luid luid;
 };
 constexpr PrivilegeName kPrivileges[] = {
-    {"SeCreateTokenPrivilege", 2},
-    {"SeAssignPrimaryTokenPrivilege", 3},
-    {"SeLockMemoryPrivilege", 4},
-    {"SeIncreaseQuotaPrivilege", 5},
-    {"SeMachineAccountPrivilege", 6},
     {"SeTcbPrivilege", 7},
-    {"SeSecurityPrivilege", 8},
-    {"SeTakeOwnershipPrivilege", 9},
-    {"SeLoadDriverPrivilege", 10},
-    {"SeSystemProfilePrivilege", 11},
-    {"SeSystemtimePrivilege", 12},
-    {"SeProfileSingleProcessPrivilege", 13},
-    {"SeIncreaseBasePriorityPrivilege", 14},
-    {"SeCreatePagefilePrivilege", 15},
-    {"SeCreatePermanentPrivilege", 16},
     {"SeBackupPrivilege", 17},
     {"SeRestorePrivilege", 18},
     {"SeShutdownPrivilege", 19},
-    {"SeDebugPrivilege", 20},
-    {"SeAuditPrivilege", 21},
-    {"SeSystemEnvironmentPrivilege", 22},
-    {"SeChangeNotifyPrivilege", 23},
-    {"SeRemoteShutdownPrivilege", 24},
-    {"SeUndockPrivilege", 25},
-    {"SeSyncAgentPrivilege", 26},
-    {"SeEnableDelegationPrivilege", 27},
-    {"SeManageVolumePrivilege", 28},
-    {"SeImpersonatePrivilege", 29},
-    {"SeCreateGlobalPrivilege", 30},
 };
 
 const PrivilegeName* FindPrivilege(std::string_view name) {
@@ -168,20 +146,10 @@ struct FakeSecurity::State {
 
     std::map<TokenHandle, std::uint32_t> openTokens;  // handle -> access granted
     TokenHandle nextToken = 0x1A4;
-    Win32Error lastAdjustStatus = 0;
 
     bool unbound = false;
     bool lookupCountsCharacters = false;
-    std::map<SecOp, std::pair<Win32Error, int>> faults;
     std::size_t sidLookups = 0;  // LookupAccountSid calls
-
-    // The pending fault of `op`, consumed; 0 when none.
-    Win32Error Fault(SecOp op) {
-        auto it = faults.find(op);
-        if (it == faults.end() || it->second.second <= 0) return 0;
-        --it->second.second;
-        return it->second.first;
-    }
 
     void Add(Account account) {
         std::size_t at = accounts.size();
@@ -268,10 +236,6 @@ void FakeSecurity::SetLookupCountsCharacters(bool characters) {
     s_->lookupCountsCharacters = characters;
 }
 
-void FakeSecurity::InjectFault(SecOp op, Win32Error error, int times) {
-    s_->faults[op] = {error, times};
-}
-
 // --- inspection ---
 
 bool FakeSecurity::IsPrivilegeEnabled(std::string_view name) const {
@@ -285,7 +249,6 @@ std::size_t FakeSecurity::OpenTokenCount() const { return s_->openTokens.size();
 std::size_t FakeSecurity::LiveSidCount() const { return s_->liveSids.size(); }
 std::size_t FakeSecurity::BadFreeSidCount() const { return s_->badFrees; }
 std::size_t FakeSecurity::SidLookupCount() const { return s_->sidLookups; }
-Win32Error FakeSecurity::LastAdjustStatus() const { return s_->lastAdjustStatus; }
 
 std::vector<std::uint8_t> FakeSecurity::SidBytes(std::string_view sidText) {
     // S-1-<authority>-<sub>-...: authority decimal (below 2^48) or 0x and 12 hex digits.
@@ -330,7 +293,7 @@ Win32Error FakeSecurity::AllocateAndInitializeSid(const SidIdentifierAuthority& 
                                                   const std::uint32_t (&subAuthorities)[8],
                                                   Sid* sid) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = s_->Fault(SecOp::Allocate)) return e;
+    if (Win32Error e = TakeFault(SecOp::kAllocate, {})) return e;
     if (sid == nullptr || subAuthorityCount == 0 || subAuthorityCount > 8) {
         return err::kInvalidParameter;
     }
@@ -396,7 +359,7 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
                                           std::uint32_t* use) noexcept {
     if (s_->unbound) return err::kProcNotFound;
     ++s_->sidLookups;
-    if (Win32Error e = s_->Fault(SecOp::LookupSid)) return e;
+    if (Win32Error e = TakeFault(SecOp::kLookupSid, {})) return e;
     if (nameChars == nullptr || domainChars == nullptr) return err::kInvalidParameter;
     if (SidLength(sid) == 0) return kInvalidSid;
 
@@ -405,12 +368,8 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
     const State::Account* found = &s_->accounts[entry->second];
 
     const auto size = [this](const std::string& s) {
-        std::size_t n = s.size();
-        if (s_->lookupCountsCharacters) {
-            n = 0;
-            for (std::size_t i = 0; i < s.size(); i += text::CharLength(s, i)) ++n;
-        }
-        return static_cast<std::uint32_t>(n + 1);
+        return static_cast<std::uint32_t>((s_->lookupCountsCharacters ? CharCount(s) : s.size()) +
+                                          1);
     };
     auto nameNeeded = size(found->name);
     auto domainNeeded = size(found->domain);
@@ -446,7 +405,7 @@ Win32Error FakeSecurity::LookupAccountName(const char* accountName, Sid sid,
                                            std::uint32_t* domainChars,
                                            std::uint32_t* use) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = s_->Fault(SecOp::LookupName)) return e;
+    if (Win32Error e = TakeFault(SecOp::kLookupName, {})) return e;
     if (accountName == nullptr || sidBytes == nullptr || domainChars == nullptr) {
         return err::kInvalidParameter;
     }
@@ -495,7 +454,7 @@ Win32Error FakeSecurity::LookupAccountName(const char* accountName, Sid sid,
 
 Win32Error FakeSecurity::LookupPrivilegeValue(const char* name, Luid* luid) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = s_->Fault(SecOp::LookupPrivilege)) return e;
+    if (Win32Error e = TakeFault(SecOp::kLookupPrivilege, {})) return e;
     if (name == nullptr || luid == nullptr) return err::kInvalidParameter;
     const PrivilegeName* p = FindPrivilege(std::string_view(name));
     if (p == nullptr) return kNoSuchPrivilege;
@@ -505,7 +464,7 @@ Win32Error FakeSecurity::LookupPrivilegeValue(const char* name, Luid* luid) noex
 
 Win32Error FakeSecurity::OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = s_->Fault(SecOp::OpenToken)) return e;
+    if (Win32Error e = TakeFault(SecOp::kOpenToken, {})) return e;
     if (token == nullptr) return err::kInvalidParameter;
     TokenHandle h = s_->nextToken;
     s_->nextToken += 4;  // handle values are multiples of 4, as the system's are
@@ -519,7 +478,7 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
                                              std::uint32_t* returnLength) noexcept {
     if (s_->unbound) return err::kProcNotFound;
     bool sizeOnly = buffer == nullptr || length == 0;
-    if (Win32Error e = s_->Fault(sizeOnly ? SecOp::TokenInfoSize : SecOp::TokenInfo)) {
+    if (Win32Error e = TakeFault(sizeOnly ? SecOp::kTokenInfoSize : SecOp::kTokenInfo, {})) {
         if (sizeOnly && returnLength != nullptr) *returnLength = 0;
         return e;
     }
@@ -584,21 +543,19 @@ Win32Error FakeSecurity::WriteTokenGroups(void* buffer, std::uint32_t length,
 Win32Error FakeSecurity::AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
                                               std::uint32_t attributes) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = s_->Fault(SecOp::Adjust)) return e;
+    if (Win32Error e = TakeFault(SecOp::kAdjust, {})) return e;
     auto open = s_->openTokens.find(token);
     if (open == s_->openTokens.end()) return err::kInvalidHandle;
     if ((open->second & sec::kTokenAdjustPrivileges) == 0) return err::kAccessDenied;
 
     if (disableAll) {
         for (State::Privilege& p : s_->held) p.enabled = false;
-        s_->lastAdjustStatus = err::kSuccess;
         return err::kSuccess;
     }
     State::Privilege* held = s_->Held(luid);
     if (held == nullptr) {
         // The system succeeds and only sets ERROR_NOT_ALL_ASSIGNED as the last error; the token
         // is left as it was.
-        s_->lastAdjustStatus = err::kNotAllAssigned;
         return err::kSuccess;
     }
     if ((attributes & kSePrivilegeRemoved) != 0) {
@@ -606,7 +563,6 @@ Win32Error FakeSecurity::AdjustTokenPrivilege(TokenHandle token, bool disableAll
     } else {
         held->enabled = (attributes & sec::kPrivilegeEnabled) != 0;
     }
-    s_->lastAdjustStatus = err::kSuccess;
     return err::kSuccess;
 }
 
@@ -616,14 +572,14 @@ Win32Error FakeSecurity::CloseToken(TokenHandle token) noexcept {
     if (open == s_->openTokens.end()) return err::kInvalidHandle;
     // A handle is gone once CloseHandle was called on it, even when the call reports an error.
     s_->openTokens.erase(open);
-    if (Win32Error e = s_->Fault(SecOp::CloseToken)) return e;
+    if (Win32Error e = TakeFault(SecOp::kCloseToken, {})) return e;
     return err::kSuccess;
 }
 
 Win32Error FakeSecurity::GetUserName(char* buffer, std::uint32_t* chars) noexcept {
     // GetUserNameA is imported in the ordinary way, not bound by name: an unbound security
     // library does not affect it.
-    if (Win32Error e = s_->Fault(SecOp::GetUserName)) return e;
+    if (Win32Error e = TakeFault(SecOp::kGetUserName, {})) return e;
     if (chars == nullptr) return err::kInvalidParameter;
     auto needed = static_cast<std::uint32_t>(s_->userName.size() + 1);
     if (buffer == nullptr || *chars < needed) {

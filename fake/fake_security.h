@@ -7,24 +7,27 @@
 #include <string_view>
 #include <vector>
 
+#include "fake/fault_plan.h"
 #include "port/security.h"
 
 namespace qv::fake {
 
+// The port's calls that take injected faults; their faults have no subject (inject them with an
+// empty name). kTokenInfoSize is GetTokenInformation asked for the size only.
 enum class SecOp {
-    Allocate,
-    LookupSid,
-    LookupName,
-    LookupPrivilege,
-    OpenToken,
-    TokenInfoSize,
-    TokenInfo,
-    Adjust,
-    CloseToken,
-    GetUserName
+    kAllocate,
+    kLookupSid,
+    kLookupName,
+    kLookupPrivilege,
+    kOpenToken,
+    kTokenInfoSize,
+    kTokenInfo,
+    kAdjust,
+    kCloseToken,
+    kGetUserName
 };
 
-class FakeSecurity final : public ISecurity {
+class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
   public:
     FakeSecurity();
     ~FakeSecurity() override;
@@ -59,7 +62,6 @@ class FakeSecurity final : public ISecurity {
     // count characters, not bytes, and a text given too small a buffer for its bytes comes back
     // cut to fit, its last character possibly halved. Windows counts bytes (the default).
     void SetLookupCountsCharacters(bool characters);
-    void InjectFault(SecOp op, Win32Error error, int times = 1);
 
     // --- inspection ---
     bool IsPrivilegeEnabled(std::string_view name) const;
@@ -70,9 +72,6 @@ class FakeSecurity final : public ISecurity {
     std::size_t BadFreeSidCount() const;
     // LookupAccountSid calls made (those of an unbound library not counted).
     std::size_t SidLookupCount() const;
-    // What the last AdjustTokenPrivilege left as the thread's last error: 0, or
-    // err::kNotAllAssigned when the token did not hold the privilege.
-    Win32Error LastAdjustStatus() const;
     // Builds a SID from its text for tests (stored form); empty on bad text.
     static std::vector<std::uint8_t> SidBytes(std::string_view sidText);
 

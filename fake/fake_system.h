@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fake/fault_plan.h"
 #include "port/system.h"
 #include "port/user.h"
 
@@ -17,7 +18,21 @@ namespace qv::fake {
 
 class FakeFileSystem;
 
-class FakeSystem final : public ISystem {
+// The port's calls that take injected faults, and their subjects: the library's file name ("name"
+// completed with ".dll"); the time asked for, in decimal seconds since 1970; none for the others.
+// A failing GetCurrentDirectory answers 0, LoadLibrary 0, LocalTimeRoundTrip false (besides years
+// before 1900), AnsiToUtf8 an empty text, as when the system runs out of memory.
+// kAcquireMachineLock: a fault fails the acquisition (as on Windows for a user who is not an
+// administrator: access denied).
+enum class SysOp {
+    kGetCurrentDirectory,
+    kLoadLibrary,
+    kLocalTimeRoundTrip,
+    kAnsiToUtf8,
+    kAcquireMachineLock
+};
+
+class FakeSystem final : public ISystem, public FaultInjection<SysOp> {
   public:
     explicit FakeSystem(FakeFileSystem& files);
     ~FakeSystem() override;
@@ -26,28 +41,12 @@ class FakeSystem final : public ISystem {
     void SetVersion(OsVersion v);  // default 5.1, NT family
     void SetEnv(std::string_view name, std::string_view value);
     void UnsetEnv(std::string_view name);
-    // ExpandEnvironmentStringsA fails (answers 0, the buffer untouched), as it does when the system
-    // runs out of memory or a text exceeds its 32K limit.
-    void FailExpansion(bool fail = true);
     void SetCurrentDirectory(std::string_view dir);  // default "C:\Tools"
-    void FailCurrentDirectory(bool fail = true);
-    // LoadLibrary of that library returns 0. Known libraries (advapi32, oleacc, kernel32, user32,
-    // comctl32, shell32, ...) load from the system folder under any case, with or without ".dll";
-    // others never load, nor does any name with a path or a drive.
-    void FailLibrary(std::string_view name, bool fail = true);
-    void SetNow(std::int64_t unixSeconds);  // default 2026-01-01 00:00:00 UTC
-    // Times for which the local-time round trip fails (besides years before 1900).
-    void FailLocalTime(std::int64_t unixSeconds);
-    // The conversion to UTF-8 fails (as it does when the system runs out of memory).
-    void FailAnsiToUtf8(bool fail = true);
-    void SetComputerName(std::string_view name);  // default "QVTEST-PC"
+    void SetNow(std::int64_t unixSeconds);           // default 2026-01-01 00:00:00 UTC
+    void SetComputerName(std::string_view name);     // default "QVTEST-PC"
     // The bytes the random generator hands out next, in order; when they run out it goes on with
-    // a fixed sequence of its own. FailRandom makes it fail with that error (0: succeed again).
+    // a fixed sequence of its own.
     void QueueRandom(std::string_view bytes);
-    void FailRandom(Win32Error error);
-    // The machine's run lock cannot be had: every acquisition fails with that error (0: it can
-    // again), as on Windows for a user who is not an administrator (access denied).
-    void FailMachineLock(Win32Error error);
 
     // --- inspection ---
     std::string CurrentDirectory() const;
@@ -64,6 +63,9 @@ class FakeSystem final : public ISystem {
     // --- ISystem ---
     void InitCommonControls() noexcept override;
     [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;
+    // Known libraries (advapi32, oleacc, kernel32, user32, comctl32, shell32, ...) load from the
+    // system folder under any case, with or without ".dll"; others never load, nor does any name
+    // with a path or a drive.
     [[nodiscard]] ModuleHandle LoadLibrary(std::string_view name) noexcept override;
     [[nodiscard]] Win32Error FreeLibrary(ModuleHandle module) noexcept override;
     // GetProcAddress gives every export of a loaded library an address of its own, the same on
@@ -94,7 +96,7 @@ class FakeSystem final : public ISystem {
                                           std::int64_t* result) noexcept override;
     [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override;
     // The machine's ANSI code page is 932, converted as the system converts it (see
-    // Utf8FromCp932); empty when FailAnsiToUtf8 says so.
+    // Utf8FromCp932).
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
     // Code page 932, as Cp932 converts (a character it lacks becomes "?").
     std::string Utf8ToAnsi(std::string_view utf8) noexcept override;

@@ -36,7 +36,6 @@ struct FakeTree::State {
     TreeItem caret = 0;
     TreeItem hitItem = 0;
     std::uint32_t hitFlags = kHitNowhere;
-    Point lastHitTestPoint{};
     std::uint32_t style = tv::kCheckBoxes;
     bool checkBoxImages = false;
 
@@ -157,16 +156,9 @@ bool FakeTree::IsChecked(TreeItem item) const {
     return it != nullptr && ImageOf(it->state) == 2;
 }
 
-bool FakeTree::IsExpanded(TreeItem item) const {
-    const State::Item* it = s_->Find(item);
-    return it != nullptr && (it->state & kStateExpanded) != 0;
-}
-
 std::uint32_t FakeTree::Style() const { return s_->style; }
 
 bool FakeTree::HasCheckBoxImages() const { return s_->checkBoxImages; }
-
-Point FakeTree::LastHitTestPoint() const { return s_->lastHitTestPoint; }
 
 // --- what the operator does ---
 
@@ -276,8 +268,7 @@ bool FakeTree::Expand(TreeItem item, std::uint32_t code) noexcept {
     }
 }
 
-TreeItem FakeTree::HitTest(Point client, std::uint32_t* flags) noexcept {
-    s_->lastHitTestPoint = client;
+TreeItem FakeTree::HitTest(Point, std::uint32_t* flags) noexcept {
     if (flags != nullptr) *flags = s_->hitFlags;
     return s_->hitItem;
 }

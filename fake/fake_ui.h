@@ -38,12 +38,9 @@ class FakeTree final : public ITreeControl {
     std::vector<TreeItem> Children(TreeItem item) const;
     TreeItem FindItem(std::string_view label, TreeItem parent = 0) const;  // 0 if none
     bool IsChecked(TreeItem item) const;
-    bool IsExpanded(TreeItem item) const;
     std::uint32_t Style() const;  // starts with TVS_CHECKBOXES set
     // Whether the control has its check-box images (TVM_GETIMAGELIST, TVSIL_STATE, is not null).
     bool HasCheckBoxImages() const;
-    // The client point of the last hit test.
-    Point LastHitTestPoint() const;
 
     // Where the tree's client area starts on the screen: ScreenToClient subtracts it.
     static constexpr Point kClientOrigin{100, 100};
@@ -85,14 +82,13 @@ class FakeDialogWindow final : public IDialogWindow {
     bool IsItemEnabled(int controlId) const;  // controls start enabled
     bool Ended() const { return ended_; }
     int EndResult() const { return endResult_; }
-    void SetMessagePos(Point p) { messagePos_ = p; }
 
     WindowRef Handle() noexcept override { return kHandle; }
     void SetItemText(int controlId, std::string_view text) noexcept override;
     void SetTitle(std::string_view text) noexcept override;
     void EnableItem(int controlId, bool enable) noexcept override;
     void EndDialog(int result) noexcept override;
-    Point GetMessagePos() noexcept override { return messagePos_; }
+    Point GetMessagePos() noexcept override { return {}; }
 
   private:
     std::map<int, std::string> texts_;
@@ -100,7 +96,6 @@ class FakeDialogWindow final : public IDialogWindow {
     std::string title_;
     bool ended_ = false;
     int endResult_ = 0;
-    Point messagePos_{};
 };
 
 }  // namespace qv::fake

@@ -215,6 +215,16 @@ TEST_P(RegistryContract, KeyNamesAreLimitedTo255Characters) {
         EXPECT_EQ(e, err::kInvalidParameter) << length;
         EXPECT_EQ(made, 0u) << length;
     }
+    // The limit counts characters: 255 double-byte characters (510 bytes) are one valid name,
+    // though every trail byte is 0x5C, the code of "\".
+    std::string wide;
+    for (int i = 0; i < 255; ++i) wide += "\x83\x5C";
+    UniqueKey holder = Create(registry, key.get(), "dbcs");
+    Create(registry, holder.get(), wide);
+    std::string name;
+    EXPECT_EQ(registry.EnumKey(holder.get(), 0, 1024, &name), err::kSuccess);
+    EXPECT_EQ(name, wide);
+    EXPECT_EQ(registry.EnumKey(holder.get(), 1, 1024, &name), err::kNoMoreItems);
 }
 
 TEST_P(RegistryContract, CreatingDeletingOrWritingStampsTheChangedKeyOnly) {

@@ -104,7 +104,8 @@ TEST_P(SystemContract, SettingsFileIsReadAsTheSystemReadsIt) {
 }
 
 TEST_P(SystemContract, SystemMessagesEndInALineBreak) {
-    for (Win32Error code : {2u, 5u, 87u, 145u, 1018u, 1314u, 1332u}) {
+    for (Win32Error code :
+         {2u, 3u, 5u, 6u, 13u, 18u, 32u, 87u, 122u, 145u, 234u, 259u, 1010u, 1018u, 1314u, 1332u}) {
         std::string text = os().system.FormatSystemMessage(code);
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
@@ -156,14 +157,38 @@ TEST_P(SystemContract, NamesEqualIgnoringTheCaseOfEveryLetter) {
     }
 }
 
-TEST_P(SystemContract, AFreedLibraryIsNoModuleAnyMore) {
+// Each load of a library is a reference to the one module (LoadLibrary counts them, FreeLibrary
+// takes one away); an entry is found by its exact name, the same address every time.
+TEST_P(SystemContract, ALibraryStaysUntilItsLastReferenceIsFreed) {
     ISystem& system = os().system;
     ModuleHandle oleacc = system.LoadLibrary("oleacc.dll");
     ASSERT_NE(oleacc, 0u);
-    EXPECT_NE(system.GetProcAddress(oleacc, "CreateStdAccessibleObject"), nullptr);
+    EXPECT_EQ(system.LoadLibrary("OLEACC"), oleacc);  // ".dll" completed, any case
+    void* create = system.GetProcAddress(oleacc, "CreateStdAccessibleObject");
+    void* lresult = system.GetProcAddress(oleacc, "LresultFromObject");
+    EXPECT_NE(create, nullptr);
+    EXPECT_NE(lresult, nullptr);
+    EXPECT_NE(create, lresult);
+    EXPECT_EQ(system.GetProcAddress(oleacc, "createstdaccessibleobject"), nullptr);
     EXPECT_EQ(system.GetProcAddress(oleacc, "NoSuchEntry"), nullptr);
     EXPECT_EQ(system.FreeLibrary(oleacc), err::kSuccess);
+    EXPECT_EQ(system.GetProcAddress(oleacc, "CreateStdAccessibleObject"), create);
+    EXPECT_EQ(system.FreeLibrary(oleacc), err::kSuccess);
     EXPECT_EQ(system.FreeLibrary(oleacc), err::kModNotFound);
+}
+
+// GetCurrentDirectoryA writes the directory only into a buffer that holds it and its NUL.
+TEST_P(SystemContract, CurrentDirectoryIsWrittenOnlyWhenItFitsWithItsNul) {
+    ISystem& system = os().system;
+    std::string dir;
+    const std::uint32_t length = system.GetCurrentDirectory(260, &dir);
+    ASSERT_NE(length, 0u);
+    EXPECT_EQ(dir.size(), length);
+    std::string kept = "untouched";
+    EXPECT_EQ(system.GetCurrentDirectory(length, &kept), 0u);
+    EXPECT_EQ(kept, "untouched");
+    EXPECT_EQ(system.GetCurrentDirectory(length + 1, &kept), length);
+    EXPECT_EQ(kept, dir);
 }
 
 // Random bytes (the run ids of the audit log and the backups): the buffer is filled, and two

@@ -15,17 +15,16 @@ TEST(FakeAuditStoreTest, RefusesWhatTheSystemAdapterRefuses) {
 
     store.SetFolder(FakeAuditStore::Entry::kPlain, "D:(A;OICI;FA;;;BU)");
     EXPECT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kAccessDenied);
-    store.SetFolder(FakeAuditStore::Entry::kPlain, kProtected);
-    store.SetLogFile(FakeAuditStore::Entry::kLink);
+    store.SetFolder(FakeAuditStore::Entry::kLink);
     EXPECT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kReparsePointEncountered);
-    EXPECT_FALSE(store.IsOpen());
+    EXPECT_EQ(store.Append("x"), err::kInvalidHandle);
 
-    store.SetLogFile(FakeAuditStore::Entry::kPlain, "old\n");
+    store.SetFolder(FakeAuditStore::Entry::kPlain, kProtected);
     ASSERT_EQ(store.Open(AuditPlace::kMachine, kProtected), err::kSuccess);
     EXPECT_EQ(store.Append("a\nb"), err::kInvalidParameter);
     EXPECT_EQ(store.Append("a\rb"), err::kInvalidParameter);
     EXPECT_EQ(store.Append("new"), err::kSuccess);
-    EXPECT_EQ(store.Contents(), "old\nnew\n");
+    EXPECT_EQ(store.Lines(), std::vector<std::string>{"new"});
     store.Close();
     EXPECT_EQ(store.Append("late"), err::kInvalidHandle);
 }

@@ -295,7 +295,7 @@ TEST_F(FakeHandlesTest, AHandleFollowsItsEntryNotThePath) {
     EXPECT_TRUE(files.Exists("C:\\Tools\\f.txt"));
     EXPECT_EQ(calls, (Names{"C:\\u", "data", "f.txt", "f.txt"}));
 
-    files.InjectHandleFault(HandleOp::kQueryFacts, "MOVED", err::kAccessDenied);
+    files.InjectFault(HandleOp::kQueryFacts, "MOVED", err::kAccessDenied, fake::kAlways);
     FileFacts facts;
     EXPECT_EQ(files.QueryFacts(data.get(), &facts), err::kAccessDenied);
     EXPECT_EQ(files.QueryFacts(u.get(), &facts), err::kSuccess);
@@ -353,10 +353,10 @@ TEST_F(FakeHandlesTest, BackupCallsBeyondTheContract) {
     EXPECT_EQ(files.ReadWholeFile(u.get(), "big.bin", &read), err::kFileTooLarge);
     EXPECT_EQ(read, "untouched");
 
-    files.InjectHandleFault(HandleOp::kRename, "DATA", err::kSharingViolation);
-    files.InjectHandleFault(HandleOp::kWriteWholeFile, "j.txt", err::kAccessDenied);
-    files.InjectHandleFault(HandleOp::kReadWholeFile, "w.txt", err::kAccessDenied);
-    files.InjectHandleFault(HandleOp::kCreateFolder, "again", err::kAccessDenied);
+    files.InjectFault(HandleOp::kRename, "DATA", err::kSharingViolation, fake::kAlways);
+    files.InjectFault(HandleOp::kWriteWholeFile, "j.txt", err::kAccessDenied, fake::kAlways);
+    files.InjectFault(HandleOp::kReadWholeFile, "w.txt", err::kAccessDenied, fake::kAlways);
+    files.InjectFault(HandleOp::kCreateFolder, "again", err::kAccessDenied, fake::kAlways);
     EXPECT_EQ(files.Rename(data.get(), u.get(), "data"), err::kSharingViolation);
     EXPECT_EQ(files.WriteWholeFile(u.get(), "J.TXT", "j"), err::kAccessDenied);
     EXPECT_EQ(files.ReadWholeFile(inner.get(), "w.txt", &read), err::kAccessDenied);

@@ -185,7 +185,7 @@ TEST_F(FakeSecurityTest, TokensAreTrackedUntilClosedAndNeedTheirAccess) {
     EXPECT_EQ(security.CloseToken(query), err::kSuccess);
     EXPECT_EQ(security.CloseToken(query), err::kInvalidHandle);
     // A close that reports a failure still releases the handle.
-    security.InjectFault(SecOp::CloseToken, err::kAccessDenied);
+    security.InjectFault(SecOp::kCloseToken, {}, err::kAccessDenied);
     EXPECT_EQ(security.CloseToken(adjust), err::kAccessDenied);
     EXPECT_EQ(security.OpenTokenCount(), 0u);
 }
@@ -282,7 +282,7 @@ TEST_F(FakeSecurityTest, AdministratorAliasIsListedOnceAndNotAtAnEnd) {
 
 TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
     TokenHandle token = Open(sec::kTokenQuery);
-    security.InjectFault(SecOp::TokenInfo, err::kNotEnoughMemory);
+    security.InjectFault(SecOp::kTokenInfo, {}, err::kNotEnoughMemory);
     std::uint32_t needed = 0;
     EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed),
               err::kInsufficientBuffer);
@@ -290,7 +290,7 @@ TEST_F(FakeSecurityTest, SizeQueryAndBufferQueryFailSeparately) {
     EXPECT_EQ(
         security.GetTokenInformation(token, sec::kTokenGroupsClass, buffer.data(), needed, &needed),
         err::kNotEnoughMemory);
-    security.InjectFault(SecOp::TokenInfoSize, err::kAccessDenied);
+    security.InjectFault(SecOp::kTokenInfoSize, {}, err::kAccessDenied);
     EXPECT_EQ(security.GetTokenInformation(token, sec::kTokenGroupsClass, nullptr, 0, &needed),
               err::kAccessDenied);
     EXPECT_EQ(needed, 0u);
@@ -307,12 +307,10 @@ TEST_F(FakeSecurityTest, HeldPrivilegeIsSwitchedOthersAreNotAssigned) {
     EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, sec::kPrivilegeEnabled),
               err::kSuccess);
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
-    EXPECT_EQ(security.LastAdjustStatus(), err::kSuccess);
 
-    // Not held: the call succeeds, the status says not all were assigned, nothing changes.
+    // Not held: the call succeeds (the system's TRUE with ERROR_NOT_ALL_ASSIGNED), nothing changes.
     EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 19, sec::kPrivilegeEnabled),
               err::kSuccess);
-    EXPECT_EQ(security.LastAdjustStatus(), err::kNotAllAssigned);
     EXPECT_FALSE(security.IsPrivilegeEnabled("SeShutdownPrivilege"));
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
 

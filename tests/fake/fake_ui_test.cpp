@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "res/resource.h"
-
 namespace qv::fake {
 namespace {
 
@@ -135,56 +133,21 @@ TEST_F(FakeTreeTest, StateImagesAndToggle) {
     EXPECT_EQ(tree.GetItemState(bob, 0xFFFF), kChecked | 0x0002);
 }
 
+// TVM_EXPAND answers FALSE for an item without children and sets TVIS_EXPANDED only on one with.
 TEST_F(FakeTreeTest, OnlyItemsWithChildrenExpand) {
+    constexpr std::uint32_t kExpanded = 0x0020;  // TVIS_EXPANDED
     EXPECT_FALSE(tree.Expand(ann, tv::kExpand));
-    EXPECT_FALSE(tree.IsExpanded(ann));
+    EXPECT_EQ(tree.GetItemState(ann, kExpanded), 0u);
     EXPECT_TRUE(tree.Expand(reg1, tv::kExpand));
-    EXPECT_TRUE(tree.IsExpanded(reg1));
-    EXPECT_FALSE(tree.IsExpanded(reg2));
+    EXPECT_EQ(tree.GetItemState(reg1, kExpanded), kExpanded);
+    EXPECT_EQ(tree.GetItemState(reg2, kExpanded), 0u);
 }
 
-TEST_F(FakeTreeTest, RenderShowsBoxesExpansionAndIndent) {
-    EXPECT_TRUE(tree.SetItemState(reg1, kChecked, tv::kStateImageMask));
-    EXPECT_TRUE(tree.SetItemState(ann, kChecked, tv::kStateImageMask));
-    EXPECT_TRUE(tree.SetItemState(reg2, 0, tv::kStateImageMask));
-    EXPECT_TRUE(tree.Expand(reg1, tv::kExpand));
-    EXPECT_EQ(tree.Render(),
-              "[x]+ Ovaline 2004 (English)\n"
-              "  [x] ann\n"
-              "  [ ] bob\n"
-              "[?] Ovaline Sketch (English)\n"
-              "  [ ] cat\n");
-}
-
-TEST_F(FakeTreeTest, HitTestAndClientCoordinates) {
-    std::uint32_t flags = 0;
-    EXPECT_EQ(tree.HitTest({1, 2}, &flags), 0u);
-    EXPECT_EQ(flags, 1u);  // TVHT_NOWHERE
-    tree.SetHitTestResult(cat, tv::kHitOnItemStateIcon);
-    EXPECT_EQ(tree.HitTest({3, 4}, &flags), cat);
-    EXPECT_EQ(flags, tv::kHitOnItemStateIcon);
-    EXPECT_EQ(tree.LastHitTestPoint().x, 3);
-    EXPECT_EQ(tree.LastHitTestPoint().y, 4);
+// ScreenToClient subtracts the client area's origin on the screen.
+TEST_F(FakeTreeTest, ClientCoordinatesAreScreenCoordinatesLessTheOrigin) {
     Point p = tree.ScreenToClient({130, 90});
     EXPECT_EQ(p.x, 130 - FakeTree::kClientOrigin.x);
     EXPECT_EQ(p.y, 90 - FakeTree::kClientOrigin.y);
-}
-
-TEST(FakeDialogWindowTest, RecordsTextsEnablingAndEnd) {
-    FakeDialogWindow dlg;
-    EXPECT_EQ(dlg.ItemText(IDC_STATUS), "");
-    EXPECT_TRUE(dlg.IsItemEnabled(1));
-    dlg.SetItemText(IDC_STATUS, "status");
-    dlg.SetTitle("title");
-    dlg.EnableItem(1, false);
-    EXPECT_EQ(dlg.ItemText(IDC_STATUS), "status");
-    EXPECT_EQ(dlg.Title(), "title");
-    EXPECT_FALSE(dlg.IsItemEnabled(1));
-    EXPECT_TRUE(dlg.IsItemEnabled(2));
-    EXPECT_FALSE(dlg.Ended());
-    dlg.EndDialog(2);
-    EXPECT_TRUE(dlg.Ended());
-    EXPECT_EQ(dlg.EndResult(), 2);
 }
 
 }  // namespace

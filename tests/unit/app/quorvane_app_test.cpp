@@ -110,7 +110,8 @@ TEST_F(StartUpTest, SettingsFileLiesInTheCurrentDirectory) {
     Start(root, "");
     EXPECT_EQ(root.settingsFile(), "C:\\\\Quorvane.ini");
 
-    m.system.FailCurrentDirectory();
+    m.system.InjectFault(fake::SysOp::kGetCurrentDirectory, {}, err::kNotEnoughMemory,
+                         fake::kAlways);
     CQuorvaneApp unknown(m.platform());
     Start(unknown, "");
     EXPECT_TRUE(unknown.settingsFile().empty());
@@ -118,7 +119,7 @@ TEST_F(StartUpTest, SettingsFileLiesInTheCurrentDirectory) {
 }
 
 TEST_F(StartUpTest, ExitFreesWhatWasLoaded) {
-    m.system.FailLibrary("oleacc.dll");
+    m.system.InjectFault(fake::SysOp::kLoadLibrary, "oleacc.dll", err::kModNotFound, fake::kAlways);
     Start(app, "");
     EXPECT_EQ(app.oleAcc(), 0u);
     EXPECT_EQ(app.ExitInstance(), 0);
@@ -147,7 +148,7 @@ TEST_F(StartUpTest, AccessibilityEntriesComeFromTheLoadedLibraryOnly) {
     }
     EXPECT_EQ(app.AccessibilityEntry("AccessibleObjectFromWindow"), nullptr);
 
-    m.system.FailLibrary("oleacc.dll");
+    m.system.InjectFault(fake::SysOp::kLoadLibrary, "oleacc.dll", err::kModNotFound, fake::kAlways);
     CQuorvaneApp without(m.platform());
     Start(without, "");
     EXPECT_EQ(without.AccessibilityEntry("LresultFromObject"), nullptr);

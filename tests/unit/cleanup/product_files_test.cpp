@@ -208,7 +208,7 @@ TEST(RaceTest, NoSwapAtAnyMomentReachesOutsideTheProfile) {
 
 TEST_F(ProductFilesTest, FolderWhoseAttributesCannotBeReadIsNotEntered) {
     Register(kAnn);
-    m.files.InjectHandleFault(HandleOp::kQueryFacts, "Support", err::kAccessDenied);
+    m.files.InjectFault(HandleOp::kQueryFacts, "Support", err::kAccessDenied, fake::kAlways);
     EXPECT_EQ(Clean(), ProductFilesOutcome::kDataLeft);
     EXPECT_TRUE(m.files.Exists(Roaming(kAnn) + "\\Support\\ovlbase.hpt"));
     EXPECT_FALSE(m.files.Exists(Local(kAnn)));  // the other folder is no less the user's

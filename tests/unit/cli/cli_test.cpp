@@ -110,7 +110,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
     Reg(kZed, kSketchJapanese, kT - 5);
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     m.AddUser({kKen, fake::Cp932("健"), "QVTEST", "C:\\Documents and Settings\\ken"});
-    m.registry.InjectFault(RegOp::Load, kKen, err::kSharingViolation, -1);
+    m.registry.InjectFault(RegOp::kLoad, kKen, err::kSharingViolation, fake::kAlways);
     m.system.SetComputerName(fake::Cp932("経理-PC"));
     m.system.SetNow(1700000000);
     const std::string before = Snapshot();
@@ -173,7 +173,7 @@ TEST_F(CliTest, ScanJsonListsTheEvidenceAndWritesNothing) {
 
     // Texts the system cannot convert still make valid UTF-8, without the bytes it could not read.
     fake::FakeConsole again;
-    m.system.FailAnsiToUtf8();
+    m.system.InjectFault(fake::SysOp::kAnsiToUtf8, {}, err::kNotEnoughMemory, fake::kAlways);
     EXPECT_EQ(cli::RunCli(m.platform(), again, {"scan", "--json"}), ExitCode::kStaleFound);
     const Json fallback = Json::parse(again.Out(), nullptr, false);
     ASSERT_FALSE(fallback.is_discarded());
@@ -191,7 +191,7 @@ TEST_F(CliTest, TextSpeaksTheDialogsJapanese) {
                           "refused=0 skipped=0 exit=0\n"));
 
     StaleEnglish();
-    m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+    m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     fake::FakeConsole text;
     EXPECT_EQ(cli::RunCli(m.platform(), text, {"clean", "--yes", "--user", "zed"}),
               ExitCode::kFailed);
@@ -336,7 +336,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
     auto stale = [this] { StaleEnglish(); };
     auto staleUnreadable = [this] {
         StaleEnglish();
-        m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+        m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     };
     // Alike on purpose: one table row per case.
     static constexpr char kOvalineSettings[] =
@@ -365,7 +365,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
              // Nor the data folders an earlier row left (a leftover).
              m.files.Remove(m.AppData(kZed) + "\\Brennard");
              m.files.Remove(m.LocalAppData(kZed) + "\\Brennard");
-             m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, -1);
+             m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
          },
          {"scan"},
          false,
@@ -388,7 +388,7 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
         {"scan, the profile list unreadable",
          [this] {
              StaleEnglish();
-             m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, -1);
+             m.registry.InjectFault(RegOp::kOpen, "ProfileList", err::kAccessDenied, fake::kAlways);
          },
          {"scan"},
          false,
@@ -420,7 +420,8 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
         {"clean --yes, a deletion fails",
          [this] {
              StaleEnglish();
-             m.registry.InjectFault(RegOp::Delete, "OVLN-201:409", err::kAccessDenied, -1);
+             m.registry.InjectFault(RegOp::kDelete, "OVLN-201:409", err::kAccessDenied,
+                                    fake::kAlways);
          },
          {"clean", "--yes"},
          false,
@@ -614,13 +615,13 @@ TEST_F(CliTest, BusyMachineStopsEveryRunThatLoadsOrChangesAndNothingElse) {
         EXPECT_EQ(usersMachine(), before);
     }
 
-    m.system.FailMachineLock(err::kAccessDenied);
+    m.system.InjectFault(fake::SysOp::kAcquireMachineLock, {}, err::kAccessDenied, fake::kAlways);
     EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kFailed);
     EXPECT_EQ(console.Err(),
               fake::ResourceString(IDS_MACHINE_LOCK_FAILED) + "(5: Access is denied.)\n");
     EXPECT_EQ(usersMachine(), before);
 
-    m.system.FailMachineLock(err::kSuccess);
+    m.system.ClearFaults();
     other.reset();
     EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
     EXPECT_FALSE(ZedEnglishKeyExists());
@@ -631,8 +632,8 @@ TEST_F(CliTest, BusyMachineStopsEveryRunThatLoadsOrChangesAndNothingElse) {
 // An audit log that cannot be written is reported, and the clean-up goes on.
 TEST_F(CliTest, UnwritableAuditLogIsReportedAndTheCleanUpGoesOn) {
     StaleEnglish();
-    m.audit.FailOpen(err::kAccessDenied);
-    m.audit.FailAppend(err::kAccessDenied);
+    m.audit.InjectFault(fake::AuditOp::kOpen, {}, err::kAccessDenied, fake::kAlways);
+    m.audit.InjectFault(fake::AuditOp::kAppend, {}, err::kAccessDenied, fake::kAlways);
     EXPECT_EQ(Run({"clean", "--yes"}), ExitCode::kNothingToDo);
     EXPECT_FALSE(ZedEnglishKeyExists());
     EXPECT_NE(console.Err().find(fake::Cp932("監査ログ C:\\Documents and Settings\\All "

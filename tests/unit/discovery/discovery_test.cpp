@@ -157,7 +157,7 @@ TEST_F(DiscoveryTest, FailedCreationEndsTheScanKeepingEarlierKeys) {
     m.files.AddDirectory(Local("Ovaline Kinetra 2004\\R16.0\\enu"));
     m.files.AddDirectory(Local("Ovaline 2004\\R16.0\\fra"));
     m.files.AddDirectory(Local("Ovaline 2004\\R16.0\\enu"));
-    m.registry.InjectFault(RegOp::Create, "OVLN-201:40C", err::kAccessDenied);
+    m.registry.InjectFault(RegOp::kCreate, "OVLN-201:40C", err::kAccessDenied);
     Scan();
     EXPECT_EQ(m.registry.SubKeyNames(UserReg("Ovaline\\R16.0")), Strings{"OVLN-205:409"});
 }

@@ -275,7 +275,7 @@ TEST(BackupTest, RunsAreKeptWhereOnlyTheirOwnersReachThemAndNothingUnmovedGoes) 
     HiveBook hives;
     Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
     // No product folder can be moved (another process holds it): none is deleted either.
-    m.files.InjectHandleFault(HandleOp::kRename, "enu", err::kSharingViolation);
+    m.files.InjectFault(HandleOp::kRename, "enu", err::kSharingViolation, fake::kAlways);
     Plan plan = CleanWithBackup(ws, "r1");
 
     const std::string own = std::string(kBackups) + "\\Backups\\r1";

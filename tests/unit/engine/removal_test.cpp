@@ -58,14 +58,14 @@ TEST_F(RemovalTest, TypicalRoadRemovesFilesKeyAndEmptyParents) {
 
 TEST_F(RemovalTest, NothingCheckedGivesMinusOne) {
     EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kNothingSelected);
-    EXPECT_EQ(m.registry.CallCount(fake::RegOp::Open), 0);
+    EXPECT_EQ(m.registry.CallCount(fake::RegOp::kOpen), 0);
 
     Register(kAnn);
     tree.SetCheck(Check(kAnn, "ann"), false);
     ASSERT_EQ(tree.GetCheck(tree.FindRegistrationItem(kLabel)), 1);
     EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kNothingSelected);
     EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
-    EXPECT_EQ(m.registry.CallCount(fake::RegOp::Load), 0);
+    EXPECT_EQ(m.registry.CallCount(fake::RegOp::kLoad), 0);
 }
 
 TEST_F(RemovalTest, SubKeyNameTooLongForTheEnumerationStopsTheWalkWithZero) {
@@ -95,7 +95,7 @@ TEST_P(FlushFailureTest, GivesZeroAndABoxOnlyWithTheDebugSwitch) {
     ws.services.debug = GetParam();
     Register(kAnn);
     Register(kBob);
-    m.registry.InjectFault(fake::RegOp::Flush, kAnn, err::kKeyDeleted);
+    m.registry.InjectFault(fake::RegOp::kFlush, kAnn, err::kKeyDeleted);
     Check(kAnn, "ann");
     Check(kBob, "bob");
 
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(DebugSwitch, FlushFailureTest, ::testing::Bool());
 TEST_F(RemovalTest, UserWhoseHiveCannotBeLoadedIsSkippedAndTheRunIsNoSuccess) {
     Register(kAnn);
     Register(kBob);
-    m.registry.InjectFault(fake::RegOp::Load, kAnn, err::kSharingViolation, -1);
+    m.registry.InjectFault(fake::RegOp::kLoad, kAnn, err::kSharingViolation, fake::kAlways);
     Check(kAnn, "ann");
     EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
 

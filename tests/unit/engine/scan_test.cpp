@@ -51,7 +51,8 @@ TEST_F(PopulationTest, StaleOnlyWhenMoreThanAMinuteOlderOrUninstalled) {
     EXPECT_FALSE(Stale(kT + 600, kT));
     EXPECT_TRUE(Stale(kT + 600, 0));
     // A time that cannot go through local time counts as 0, the oldest possible.
-    m.system.FailLocalTime(kT - 5);
+    m.system.InjectFault(fake::SysOp::kLocalTimeRoundTrip, std::to_string(kT - 5),
+                         err::kInvalidParameter, fake::kAlways);
     EXPECT_TRUE(Stale(kT - 5, kT));
     EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
 }
@@ -96,7 +97,7 @@ TEST_F(PopulationTest, FindingsCarryTheEvidenceOfEachUser) {
     constexpr char kCy[] = "S-1-5-21-7-7-7-1003";
     m.AddUser({kCy, "cy", "QVTEST", {}, /*loggedOn=*/true});
     Reg(kCy, kEnglish, kT - 60);  // fresh: not found
-    m.registry.InjectFault(RegOp::Load, kAmy, err::kSharingViolation, 1);
+    m.registry.InjectFault(RegOp::kLoad, kAmy, err::kSharingViolation, 1);
     Findings findings;
     ASSERT_TRUE(ScanRegistrations(ws, "Brennard", "Ovaline", "R16.0", &findings,
                                   ScanMode::kRegisterLeftovers));
@@ -367,11 +368,11 @@ TEST_F(PopulationTest, EachUsersAccountIsLookedUpOnceForAllHisFindings) {
     EXPECT_EQ(lookups, 4u);
     // A SID the system maps to no account is not asked again for the user's other findings,
     // which are listed without a name.
-    m.security.InjectFault(fake::SecOp::LookupSid, err::kNoneMapped, 2);
+    m.security.InjectFault(fake::SecOp::kLookupSid, {}, err::kNoneMapped, 2);
     EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"", "", "", "amy", "amy", "amy"}));
     EXPECT_EQ(lookups, 4u);
     // Any other failure is: only the finding it was asked for goes without the account.
-    m.security.InjectFault(fake::SecOp::LookupSid, err::kNotEnoughMemory, 2);
+    m.security.InjectFault(fake::SecOp::kLookupSid, {}, err::kNotEnoughMemory, 2);
     EXPECT_EQ(scan(&lookups), (std::multiset<std::string>{"", "amy", "amy", "amy", "zed", "zed"}));
     EXPECT_EQ(lookups, 6u);
     ExpectNothingHeld();
@@ -450,7 +451,7 @@ TEST_F(PopulationTest, LeftoverFoldersAreRegisteredBeforeTheScan) {
 TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
     Reg(kZed, kEnglish);
     Reg(kAmy, kEnglish);
-    m.registry.InjectFault(RegOp::Load, kZed, err::kSharingViolation);
+    m.registry.InjectFault(RegOp::kLoad, kZed, err::kSharingViolation);
     ws.services.debug = true;
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] amy\n");
@@ -469,11 +470,11 @@ TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
 
 TEST_F(PopulationTest, UnreadableProfileListOrHiveIsNoEmptyMachine) {
     Reg(kZed, kEnglish);
-    m.registry.InjectFault(RegOp::Open, "ProfileList", err::kAccessDenied, 1);
+    m.registry.InjectFault(RegOp::kOpen, "ProfileList", err::kAccessDenied, 1);
     EXPECT_FALSE(Populate());
     EXPECT_EQ(control.ItemCount(), 0u);
     // A hive that cannot be loaded: the user is noted, not taken for one with nothing to clean.
-    m.registry.InjectFault(RegOp::Load, kZed, err::kSharingViolation, -1);
+    m.registry.InjectFault(RegOp::kLoad, kZed, err::kSharingViolation, fake::kAlways);
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.ItemCount(), 0u);
     EXPECT_EQ(unreadable, std::set<std::string>{kZed});
@@ -491,7 +492,7 @@ TEST_F(PopulationTest, CurrentUserModeReadsOnlyTheRunningUsersHive) {
     EXPECT_EQ(m.registry.SubKeyNames(m.UserKey(kOperator) + "\\Software\\Brennard\\Ovaline\\R16.0"),
               Strings{"OVLN-201:409"});
     ExpectNothingHeld();
-    m.registry.InjectFault(RegOp::Open, kOperator, err::kAccessDenied);
+    m.registry.InjectFault(RegOp::kOpen, kOperator, err::kAccessDenied);
     EXPECT_FALSE(Populate());
 }
 

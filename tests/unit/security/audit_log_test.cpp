@@ -87,9 +87,8 @@ TEST_F(AuditLogTest, FailuresAreKeptAndLaterRecordsAreStillAttempted) {
 
     m.audit.SetFolder(FakeAuditStore::Entry::kMissing);  // the link is gone
     log.Record(Deleted("C:\\b"));
-    m.audit.FailAppend(112);  // the disk is full
+    m.audit.InjectFault(fake::AuditOp::kAppend, {}, 112);  // the disk is full
     log.Record(Deleted("C:\\c"));
-    m.audit.FailAppend(err::kSuccess);
     log.Record(Deleted("C:\\d"));
 
     EXPECT_EQ(m.audit.AskedSecurity().size(), 3u);  // Open, then again at the first two records
@@ -147,7 +146,8 @@ TEST_F(AuditLogTest, RunRecordsFrameEveryRunWhateverItsCommandLine) {
     };
     for (const Row& row : rows) {
         FakeMachine machine;
-        machine.system.FailAnsiToUtf8();  // the bytes as given, for the replacement to show
+        machine.system.InjectFault(fake::SysOp::kAnsiToUtf8, {}, err::kNotEnoughMemory,
+                                   fake::kAlways);  // for the replacement to show
         AuditLog log(machine.platform(), kAuditProgramConsole);
         ASSERT_EQ(log.Open(AuditPlace::kMachine), err::kSuccess);
         {

@@ -52,7 +52,8 @@ TEST(MachineLockForDialog, AdministratorsHoldTheMachineOrCloseWithNothingDone) {
     }
     {
         FakeMachine m;
-        m.system.FailMachineLock(err::kAccessDenied);
+        m.system.InjectFault(fake::SysOp::kAcquireMachineLock, {}, err::kAccessDenied,
+                             fake::kAlways);
         UniqueMachineLock lock(m.system);
         EXPECT_FALSE(HoldMachineForDialog(m.platform(), &lock));
         ASSERT_EQ(m.messages.Shown().size(), 1u);
@@ -62,7 +63,8 @@ TEST(MachineLockForDialog, AdministratorsHoldTheMachineOrCloseWithNothingDone) {
     {
         FakeMachine m;
         m.security.SetAdministrator(false);
-        m.system.FailMachineLock(err::kAccessDenied);
+        m.system.InjectFault(fake::SysOp::kAcquireMachineLock, {}, err::kAccessDenied,
+                             fake::kAlways);
         UniqueMachineLock lock(m.system);
         EXPECT_TRUE(HoldMachineForDialog(m.platform(), &lock));
         EXPECT_FALSE(lock);

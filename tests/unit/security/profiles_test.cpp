@@ -165,7 +165,7 @@ TEST_F(ProfilesTest, HiveLoadedHereIsUnloadedOnEveryPathWithThePrivilegeOff) {
 TEST_F(ProfilesTest, FailedLoadIsShownOnlyWithTheSwitch) {
     for (bool withSwitch : {false, true}) {
         debug = withSwitch;
-        m.registry.InjectFault(RegOp::Load, kAnn, 32);
+        m.registry.InjectFault(RegOp::kLoad, kAnn, 32);
         HiveLease hive(services(), kAnn);
         EXPECT_FALSE(hive.available());
         EXPECT_FALSE(hive.loadedHere());
@@ -193,7 +193,7 @@ TEST_F(ProfilesTest, UnloadIsRetriedThenReportedAndAStuckHiveStaysTheToolsOwn) {
         HiveLease hive(services(), kAnn, &book);
         ASSERT_TRUE(hive.loadedHere());
         // A scanner holds a key for a moment: the second attempt succeeds, nothing is shown.
-        m.registry.InjectFault(RegOp::Unload, kAnn, 5, 1);
+        m.registry.InjectFault(RegOp::kUnload, kAnn, 5, 1);
         EXPECT_EQ(hive.Release(), err::kSuccess);
     }
     EXPECT_FALSE(m.registry.IsMounted(kAnn));

@@ -110,7 +110,7 @@ TEST_F(SidTextTest, ParseRules) {
     EXPECT_EQ(Parsed("S-1-0x-5"), "S-1-0-5");
     EXPECT_EQ(Parsed("S-1-0x00000000000599-5"), "S-1-5-5");  // beyond six fields: ignored
     EXPECT_EQ(Parsed("S-1-0x01zz02-5"), "S-1-0x010000000000-5");
-    m.security.InjectFault(SecOp::Allocate, 8);
+    m.security.InjectFault(SecOp::kAllocate, {}, 8);
     EXPECT_EQ(Parsed("S-1-5-18"), "none");
 }
 
@@ -128,7 +128,7 @@ TEST_F(SidTextTest, AccountNamesComeWithoutDomain) {
     std::string name = "untouched";
     EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5-21-4-4-4-4", &name));
     EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5", &name));
-    m.security.InjectFault(SecOp::LookupSid, 1332, 2);
+    m.security.InjectFault(SecOp::kLookupSid, {}, 1332, 2);
     EXPECT_FALSE(AccountNameFromSidText(m.security, "S-1-5-21-1-1-1-1001", &name));
     EXPECT_EQ(name, "untouched");
 }
@@ -197,8 +197,8 @@ TEST_F(SidTextTest, CurrentUserIsTheTokensUserNotAnAccountOfTheSameName) {
     EXPECT_EQ(CurrentUserSidText(m.security), "S-1-5-21-4294967295-1-2-3-4-5-6-7-8-9-10-11-12-13");
     EXPECT_EQ(m.security.OpenTokenCount(), 0u);
 
-    for (SecOp op : {SecOp::OpenToken, SecOp::TokenInfoSize, SecOp::TokenInfo}) {
-        m.security.InjectFault(op, 5);
+    for (SecOp op : {SecOp::kOpenToken, SecOp::kTokenInfoSize, SecOp::kTokenInfo}) {
+        m.security.InjectFault(op, {}, 5);
         EXPECT_EQ(CurrentUserSidText(m.security), "") << static_cast<int>(op);
         EXPECT_EQ(m.security.OpenTokenCount(), 0u);
     }

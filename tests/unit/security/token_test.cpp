@@ -53,15 +53,15 @@ TEST_F(TokenTest, OtherGroupsAreNotAdministrators) {
 }
 
 TEST_F(TokenTest, FailuresAnswerNotAdministratorSilently) {
-    for (SecOp op : {SecOp::OpenToken, SecOp::TokenInfoSize, SecOp::Allocate}) {
-        m.security.InjectFault(op, 5);
+    for (SecOp op : {SecOp::kOpenToken, SecOp::kTokenInfoSize, SecOp::kAllocate}) {
+        m.security.InjectFault(op, {}, 5);
         EXPECT_FALSE(IsMemberOfAdministrators(m.platform()));
     }
     EXPECT_TRUE(m.messages.Shown().empty());
 }
 
 TEST_F(TokenTest, FailedGroupQueryIsShown) {
-    m.security.InjectFault(SecOp::TokenInfo, 5);
+    m.security.InjectFault(SecOp::kTokenInfo, {}, 5);
     EXPECT_FALSE(IsMemberOfAdministrators(m.platform()));
     ASSERT_EQ(m.messages.Shown().size(), 1u);
     const auto& box = m.messages.Shown()[0];
@@ -87,8 +87,9 @@ TEST_F(TokenTest, PrivilegeNotHeldStillSwitchesSuccessfully) {
 
 TEST_F(TokenTest, PrivilegeSwitchFailures) {
     EXPECT_FALSE(AdjustNamedPrivilege(m.security, true, "SeNoSuchPrivilege"));
-    for (SecOp op : {SecOp::OpenToken, SecOp::LookupPrivilege, SecOp::Adjust, SecOp::CloseToken}) {
-        m.security.InjectFault(op, 6);
+    for (SecOp op :
+         {SecOp::kOpenToken, SecOp::kLookupPrivilege, SecOp::kAdjust, SecOp::kCloseToken}) {
+        m.security.InjectFault(op, {}, 6);
         EXPECT_FALSE(AdjustNamedPrivilege(m.security, true, "SeRestorePrivilege"));
     }
 }

@@ -97,8 +97,8 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     Reg(kZed, kEnglish);
     Reg(kAmy, kEnglish);
     // Both hives stay out of reach for both passes: each user counts once.
-    m.registry.InjectFault(fake::RegOp::Load, kZed, err::kSharingViolation, -1);
-    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    m.registry.InjectFault(fake::RegOp::kLoad, kZed, err::kSharingViolation, fake::kAlways);
+    m.registry.InjectFault(fake::RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     Open(true);
     // With -d, each hive that cannot be loaded is told once for both products.
     for (const char* sid : {kZed, kAmy}) {
@@ -115,7 +115,7 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
     EXPECT_EQ(Status(), ResourceString(IDS_NO_INVALID_ENTRIES) + twoUnreadable);
     // With one of them listed, the line still tells of the other.
     m.registry.ClearFaults();
-    m.registry.InjectFault(fake::RegOp::Load, kAmy, err::kSharingViolation, -1);
+    m.registry.InjectFault(fake::RegOp::kLoad, kAmy, err::kSharingViolation, fake::kAlways);
     EXPECT_TRUE(dlg->RefreshTree());
     EXPECT_EQ(control.Render(), "[x]+ Ovaline 2004 (English)\n  [x] zed\n");
     EXPECT_EQ(Status(), fake::Cp932(" 1 人のユーザ レジストリを読み込めませんでした。"));
@@ -124,7 +124,7 @@ TEST_F(DialogTest, UsersWhoseRegistryCannotBeReadAreCountedNotPassedOver) {
 TEST_F(DialogTest, UnreadableCurrentUserRegistrySkipsTheLightEdition) {
     m.security.SetAdministrator(false);
     Reg(kOperator, "Ovaline Sketch\\R9\\OVSK-201:411");
-    m.registry.InjectFault(fake::RegOp::Open, kOperator, err::kAccessDenied);
+    m.registry.InjectFault(fake::RegOp::kOpen, kOperator, err::kAccessDenied);
     Open();
     EXPECT_EQ(Status(), ResourceString(IDS_REGISTRY_UNREADABLE));
     EXPECT_EQ(control.ItemCount(), 0u);
@@ -293,7 +293,7 @@ TEST_F(DialogTest, ConfirmedCleanUpRemovesCheckedUsersAndRefreshes) {
 
 TEST_F(DialogTest, AnAuditLogThatCannotBeWrittenIsToldAfterTheResult) {
     Reg(kZed, kEnglish);
-    m.audit.FailOpen(err::kAccessDenied);
+    m.audit.InjectFault(fake::AuditOp::kOpen, {}, err::kAccessDenied, fake::kAlways);
     Open();
     CleanUp();
     const auto& boxes = m.messages.Shown();
@@ -339,7 +339,8 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
         {"a file of the list refused",
          [&] {
              m.files.AddFile(temp + "ovln1.tmp");
-             m.files.InjectHandleFault(HandleOp::kQueryFacts, "ovln1.tmp", err::kAccessDenied);
+             m.files.InjectFault(HandleOp::kQueryFacts, "ovln1.tmp", err::kAccessDenied,
+                                 fake::kAlways);
          },
          "refused"},
         {"a file of the list in use",
@@ -354,7 +355,8 @@ TEST_F(DialogTest, ACleanUpThatLeavesAnythingBehindFailsAndKeepsTheKey) {
              // Made by someone else, open to him.
              m.files.Remove(text::CutBeforeLastBackslash(kBackups));
              m.files.AddDirectory(kBackups);
-             m.files.InjectHandleFault(HandleOp::kRename, "Quorvane", err::kSharingViolation);
+             m.files.InjectFault(HandleOp::kRename, "Quorvane", err::kSharingViolation,
+                                 fake::kAlways);
          },
          nullptr},
     };
@@ -413,7 +415,7 @@ TEST_F(DialogTest, AFolderMadeBySomeoneElseIsMovedAsideOrKeepsEverything) {
 
     m.files.Remove(quorvane);
     m.files.AddDirectory(kBackups);
-    m.files.InjectHandleFault(HandleOp::kRename, "Quorvane", err::kSharingViolation);
+    m.files.InjectFault(HandleOp::kRename, "Quorvane", err::kSharingViolation, fake::kAlways);
     Reg(kAmy, kEnglish);
     m.messages.Clear();
     Open();
