@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/tables.h"
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 #include "engine/findings.h"
 #include "engine/plan.h"
 #include "engine/scan.h"

@@ -11,7 +11,7 @@
 #include "cli/exit_code.h"
 #include "engine/findings.h"
 #include "engine/plan.h"
-#include "engine/restore.h"
+#include "engine/backup/restore.h"
 #include "engine/scan.h"
 #include "port/platform.h"
 

@@ -1,7 +1,7 @@
 #include "engine/plan.h"
 
 #include "base/text.h"
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 #include "engine/removal.h"
 
 namespace qv {

@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "cleanup/file_list.h"
 #include "discovery/registration.h"
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 

@@ -8,7 +8,7 @@
 
 #include "app/defaults.h"
 #include "base/text.h"
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 #include "engine/removal.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"

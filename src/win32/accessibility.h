@@ -5,7 +5,7 @@
 #pragma once
 #include <oleacc.h>
 
-#include "app/quorvane_app.h"
+#include "ui/quorvane_app.h"
 #include "win32/windows_api.h"
 
 namespace qv::win32 {

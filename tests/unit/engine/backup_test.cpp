@@ -2,7 +2,7 @@
 // key with its values and every file and folder with its attributes and contents, and each
 // registration key its last-write time (the keys above it are stamped by the writes below them,
 // as by the deletion, and are compared without their times).
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "base/text.h"
-#include "engine/key_backup.h"
-#include "engine/manifest.h"
+#include "engine/backup/key_backup.h"
+#include "engine/backup/manifest.h"
 #include "engine/plan.h"
-#include "engine/restore.h"
+#include "engine/backup/restore.h"
 #include "engine/scan.h"
 #include "random_machine.h"
 

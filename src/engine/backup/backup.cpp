@@ -1,4 +1,4 @@
-#include "engine/backup.h"
+#include "engine/backup/backup.h"
 
 #include <cstdio>
 #include <map>
@@ -8,8 +8,8 @@
 #include "base/time_text.h"
 #include "cleanup/folder_guard.h"
 #include "discovery/shell_folders.h"
-#include "engine/key_backup.h"
-#include "engine/manifest.h"
+#include "engine/backup/key_backup.h"
+#include "engine/backup/manifest.h"
 #include "security/sid_text.h"
 #include "security/token.h"
 

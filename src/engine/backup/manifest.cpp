@@ -1,4 +1,4 @@
-#include "engine/manifest.h"
+#include "engine/backup/manifest.h"
 
 #include <exception>
 #include <nlohmann/json.hpp>

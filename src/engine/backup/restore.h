@@ -8,7 +8,7 @@
 
 #include "base/win32_codes.h"
 #include "cleanup/journal.h"
-#include "engine/manifest.h"
+#include "engine/backup/manifest.h"
 #include "engine/workspace.h"
 
 namespace qv {

@@ -1,4 +1,4 @@
-#include "app/quorvane_app.h"
+#include "ui/quorvane_app.h"
 
 #include "app/defaults.h"
 #include "app/language.h"

@@ -1,4 +1,4 @@
-#include "engine/key_backup.h"
+#include "engine/backup/key_backup.h"
 
 #include <cstdio>
 #include <exception>

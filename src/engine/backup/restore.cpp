@@ -1,4 +1,4 @@
-#include "engine/restore.h"
+#include "engine/backup/restore.h"
 
 #include <algorithm>
 #include <map>
@@ -15,8 +15,8 @@
 #include "cleanup/folder_guard.h"
 #include "cleanup/placeholders.h"
 #include "discovery/registration.h"
-#include "engine/backup.h"
-#include "engine/key_backup.h"
+#include "engine/backup/backup.h"
+#include "engine/backup/key_backup.h"
 #include "security/profiles.h"
 #include "security/sid_text.h"
 

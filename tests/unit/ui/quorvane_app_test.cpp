@@ -1,4 +1,4 @@
-#include "app/quorvane_app.h"
+#include "ui/quorvane_app.h"
 
 #include <gtest/gtest.h>
 
