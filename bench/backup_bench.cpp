@@ -63,12 +63,12 @@ void BM_CleanListedFilesWithBackup(benchmark::State& state) {
         state.ResumeTiming();
 
         std::unique_ptr<qv::RunBackup> backup;
-        if (qv::RunBackup::Begin(ws, "bench", "bench", &backup) != qv::err::kSuccess) {
+        if (qv::RunBackup::Begin(ws, nullptr, "bench", "bench", &backup) != qv::err::kSuccess) {
             state.SkipWithError("no backup could be begun");
             break;
         }
-        ws.backup = backup.get();
-        benchmark::DoNotOptimize(qv::ApplyPlan(ws, findings, &plan));
+        benchmark::DoNotOptimize(
+            qv::ApplyPlan(ws, findings, &plan, qv::CleanupRun{nullptr, backup.get()}));
         backup->Finish(true);
 
         state.PauseTiming();
@@ -83,7 +83,6 @@ void BM_CleanListedFilesWithBackup(benchmark::State& state) {
             state.SkipWithError("the clean-up did not keep every listed file");
             break;
         }
-        ws.backup = nullptr;
         backup.reset();
         machine.reset();
         state.ResumeTiming();

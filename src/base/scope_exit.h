@@ -27,7 +27,7 @@ class [[nodiscard]] ScopeExit {
     bool armed_ = true;
 };
 
-// auto restore = MakeScopeExit([&] { ws.audit = nullptr; });
+// auto detach = MakeScopeExit([journal] { journal->SetObserver(nullptr); });
 template <typename F>
 [[nodiscard]] ScopeExit<F> MakeScopeExit(F f) noexcept {
     return ScopeExit<F>(std::move(f));

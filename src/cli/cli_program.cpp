@@ -16,9 +16,9 @@
 #include "cli/command_line.h"
 #include "cli/report.h"
 #include "engine/backup/backup.h"
+#include "engine/backup/restore.h"
 #include "engine/plan.h"
 #include "engine/removal.h"
-#include "engine/backup/restore.h"
 #include "engine/scan.h"
 #include "engine/workspace.h"
 #include "res/resource.h"
@@ -167,15 +167,13 @@ void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
                                                const Findings& findings, Plan* plan, bool backup,
                                                std::string* backupRun) {
     Platform& os = ws.services.os;
-    ws.audit = &audit;
     std::unique_ptr<RunBackup> kept;
     RemovalOutcome removal = RemovalOutcome::kFailed;
-    Win32Error begun =
-        backup ? RunBackup::Begin(ws, audit.run(), kAuditProgramConsole, &kept) : err::kSuccess;
+    Win32Error begun = backup
+                           ? RunBackup::Begin(ws, &audit, audit.run(), kAuditProgramConsole, &kept)
+                           : err::kSuccess;
     if (begun == err::kSuccess) {
-        ws.backup = kept.get();
-        removal = ApplyPlan(ws, findings, plan);
-        ws.backup = nullptr;
+        removal = ApplyPlan(ws, findings, plan, CleanupRun{&audit, kept.get()});
         if (kept != nullptr) {
             kept->Finish(removal == RemovalOutcome::kDone);
             *backupRun = kept->run();
@@ -188,7 +186,6 @@ void ReportMovedAside(IConsole& console, const std::vector<MovedAside>& moved) {
             action.result = ActionResult::kSkipped;
         }
     }
-    ws.audit = nullptr;
     if (audit.failed())
         console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, audit) + "\n");
     return removal;
@@ -326,18 +323,16 @@ ExitCode RunBackupCommand(Workspace& ws, IConsole& console, AuditLog* audit, con
             os, console, options, outcome, std::string(), SummaryOf(runs),
             [&](const RunFacts& facts) { return BackupsJson(os, runs, facts); }, text, summaryJson);
     }
-    ws.audit = audit;
     RestoreReport restored;
     PurgeReport purged;
     if (options.command == Command::kRestore) {
-        restored = RestoreRun(ws, options.run, options.selection.users);
+        restored = RestoreRun(ws, options.run, options.selection.users, audit);
         // A place taken again is reported and left: the run is not whole again.
         outcome->actionFailed = restored.anyFailed() || restored.anyTaken();
     } else {
-        purged = PurgeKeptRuns(ws, options.olderThanDays);
+        purged = PurgeKeptRuns(ws, options.olderThanDays, audit);
         outcome->actionFailed = purged.error != err::kSuccess || !purged.failed.empty();
     }
-    ws.audit = nullptr;
     if (audit->failed()) {
         console.WriteText(ConsoleStream::kErr, FormatAuditFailure(os, *audit) + "\n");
     }
@@ -473,7 +468,8 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
     outcome.registryUnreadable = !report.registryRead;
     outcome.unreadableProfiles = UnreadableProfileCount(report.findings);
 
-    std::string runId;
+    // A run that may change something has its audit log's run id, whatever it comes to.
+    const std::string runId = audit != nullptr ? audit->run() : std::string();
     if (options.command == Command::kScan) {
         outcome.selectedUsers = UserCount(report.findings);
     } else if (report.registryRead) {
@@ -493,7 +489,6 @@ ExitCode RunParsed(Platform& os, IConsole& console, ParsedCommandLine parsed, Au
                 outcome.notConfirmed = true;
                 return Stop(console, jsonOnly, outcome);
             }
-            runId = audit->run();
             const RemovalOutcome removal =
                 ApplyWithAuditLog(ws, console, *audit, report.findings, &report.plan,
                                   !options.noBackup, &report.backupRun);

@@ -37,13 +37,13 @@ std::vector<SelectedPair> Select(const Findings& findings, const Selection& sele
 Plan BuildPlan(Workspace& ws, const Findings&, const std::vector<SelectedPair>& selection) {
     Journal journal(true);
     // The dry run's result is in the actions it noted, each with its own.
-    (void)RemoveCheckedUserData(ws, selection, &journal);
+    (void)RemoveCheckedUserData(ws, selection, CleanupRun{}, &journal);
     return Plan{selection, journal.TakeActions()};
 }
 
-RemovalOutcome ApplyPlan(Workspace& ws, const Findings&, Plan* plan) {
-    Journal journal(false, ws.backup);
-    const RemovalOutcome result = RemoveCheckedUserData(ws, plan->selection, &journal);
+RemovalOutcome ApplyPlan(Workspace& ws, const Findings&, Plan* plan, const CleanupRun& run) {
+    Journal journal(false, run.backup);
+    const RemovalOutcome result = RemoveCheckedUserData(ws, plan->selection, run, &journal);
     plan->actions = journal.TakeActions();
     return result;
 }

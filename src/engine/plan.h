@@ -31,8 +31,9 @@ std::vector<SelectedPair> Select(const Findings& findings, const Selection& sele
 // The actions of cleaning `selection`, in order, with nothing changed on the machine (a dry run of
 // the clean-up: it reads the machine and notes what it would delete).
 Plan BuildPlan(Workspace& ws, const Findings& findings, const std::vector<SelectedPair>& selection);
-// Cleans the plan's selection for real; the plan's actions become the ones taken, each with its
-// result, and gives the removal's outcome.
-[[nodiscard]] RemovalOutcome ApplyPlan(Workspace& ws, const Findings& findings, Plan* plan);
+// Cleans the plan's selection for real, recorded and kept as `run` says; the plan's actions become
+// the ones taken, each with its result, and gives the removal's outcome.
+[[nodiscard]] RemovalOutcome ApplyPlan(Workspace& ws, const Findings& findings, Plan* plan,
+                                       const CleanupRun& run);
 
 }  // namespace qv

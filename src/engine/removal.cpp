@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/messages.h"
+#include "base/scope_exit.h"
 #include "base/text.h"
 #include "cleanup/file_list.h"
 #include "discovery/registration.h"
@@ -51,22 +52,22 @@ bool HasSubKeyLeft(IRegistry& registry, const std::string& key, const Journal& j
 namespace {
 [[nodiscard]] RemovalOutcome RemoveSelection(Workspace& ws,
                                              const std::vector<SelectedPair>& selection,
-                                             Journal* journal);
+                                             RunBackup* backup, Journal* journal);
 }  // namespace
 
 RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPair>& selection,
-                                     Journal* journal) {
+                                     const CleanupRun& run, Journal* journal) {
     // A real clean-up with an audit log records every action as it is taken, so that the lines
     // written so far stay whatever happens after them.
     // The backup's manifest, likewise, gets a line for each action.
-    Journal recorded(false, ws.backup);
-    const bool recording = ws.audit != nullptr || ws.backup != nullptr;
+    Journal recorded(false, run.backup);
+    const bool recording = run.audit != nullptr || run.backup != nullptr;
     if (journal == nullptr && recording) journal = &recorded;
     if (journal == nullptr || journal->dryRun() || !recording) {
-        return RemoveSelection(ws, selection, journal);
+        return RemoveSelection(ws, selection, run.backup, journal);
     }
     std::map<std::string, std::string> accounts;
-    journal->SetObserver([&ws, &accounts](const Action& action) {
+    journal->SetObserver([&ws, &run, &accounts](const Action& action) {
         auto it = accounts.find(action.sid);
         if (it == accounts.end()) {
             std::string account;
@@ -74,23 +75,22 @@ RemovalOutcome RemoveCheckedUserData(Workspace& ws, const std::vector<SelectedPa
             (void)AccountNameFromSidText(ws.services.os.security, action.sid, &account);
             it = accounts.emplace(action.sid, account).first;
         }
-        if (ws.audit != nullptr) {
-            ws.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
-                              ActionResultName(action.result), action.error, action.reason});
+        if (run.audit != nullptr) {
+            run.audit->Record({ActionKindName(action.kind), action.path, action.sid, it->second,
+                               ActionResultName(action.result), action.error, action.reason});
         }
-        if (ws.backup != nullptr)
-            ws.backup->Record(action, ws.services.os.system.AnsiToUtf8(it->second));
+        if (run.backup != nullptr)
+            run.backup->Record(action, ws.services.os.system.AnsiToUtf8(it->second));
     });
-    const RemovalOutcome result = RemoveSelection(ws, selection, journal);
-    journal->SetObserver(nullptr);
-    return result;
+    const auto detach = MakeScopeExit([journal] { journal->SetObserver(nullptr); });
+    return RemoveSelection(ws, selection, run.backup, journal);
 }
 
 namespace {
 
 [[nodiscard]] RemovalOutcome RemoveSelection(Workspace& ws,
                                              const std::vector<SelectedPair>& selection,
-                                             Journal* journal) {
+                                             RunBackup* backup, Journal* journal) {
     Platform& os = ws.services.os;
     const bool dryRun = journal != nullptr && journal->dryRun();
     RemovalOutcome result = RemovalOutcome::kNothingSelected;
@@ -137,7 +137,7 @@ namespace {
         std::string kept;
         if (!dryRun) {
             // The key goes only once its backup is kept.
-            if (ws.backup != nullptr) e = ws.backup->KeepKeyTree(registrationPath, &kept);
+            if (backup != nullptr) e = backup->KeepKeyTree(registrationPath, &kept);
             if (e == err::kSuccess) e = DeleteKeyTree(os.registry, kHkeyUsers, registrationPath);
         } else if (!pair.leftover) {
             // What the deletion would find: the key, unless it is gone already.

@@ -4,12 +4,9 @@
 #pragma once
 #include "app/tables.h"
 #include "port/platform.h"
-#include "security/audit_log.h"
 #include "security/profiles.h"
 
 namespace qv {
-
-class RunBackup;
 
 struct Workspace {
     Services services;
@@ -17,9 +14,6 @@ struct Workspace {
     bool admin = false;
     WindowRef owner = 0;
     HiveBook* hives = nullptr;  // optional
-    AuditLog* audit = nullptr;  // optional: where a real clean-up records each action
-    // Optional: where a real clean-up keeps what it removes; without it, it deletes.
-    RunBackup* backup = nullptr;
 };
 
 }  // namespace qv

@@ -272,16 +272,15 @@ void CQuorvaneDlg::OnCleanUp() {
     // operator stopped it.
     run.record.emplace(run.audit,
                        RunStart{"clean-up", admin_ ? "all-profiles" : "current-user", nullptr});
-    run.ws.audit = &run.audit;
     // What the clean-up removes is kept for a restore, unless the settings file says Backup=0. A
     // backup that cannot be started keeps the clean-up from removing anything.
-    if (!settings_.backupOff && RunBackup::Begin(run.ws, run.audit.run(), kAuditProgramDialog,
-                                                 &run.backup) != err::kSuccess) {
+    if (!settings_.backupOff &&
+        RunBackup::Begin(run.ws, &run.audit, run.audit.run(), kAuditProgramDialog, &run.backup) !=
+            err::kSuccess) {
         run.removal = RemovalOutcome::kFailed;
         EndCleanUp(false);
         return;
     }
-    run.ws.backup = run.backup.get();
     // One step per user, with all his checked registrations: the users in the order the tree
     // lists them first, each one's registrations in tree order.
     std::map<std::string, std::size_t> userIndex;
@@ -302,7 +301,8 @@ void CQuorvaneDlg::OnCleanUp() {
 
 void CQuorvaneDlg::CleanUpStep() {
     CleanUp& run = *cleanup_;
-    const RemovalOutcome removal = RemoveCheckedUserData(run.ws, run.users[run.next]);
+    const RemovalOutcome removal = RemoveCheckedUserData(run.ws, run.users[run.next],
+                                                         CleanupRun{&run.audit, run.backup.get()});
     ++run.next;
     // A user not cleaned fails the whole clean-up; the other users are still cleaned.
     if (removal == RemovalOutcome::kFailed || run.removal == RemovalOutcome::kFailed) {

@@ -175,9 +175,10 @@ snapshot after-refusals
 outside_tool_folder() { grep -v -e " $audit_folder\$" -e " $audit_folder/" "$E2E_WORK/$1.snapshot"; }
 e2e_check "neither changes anything outside the tool's folder" \
   test "$(outside_tool_folder after-plan)" = "$(outside_tool_folder after-refusals)"
+# The log's first run is the refused clean; the clean of nobody that follows it is framed too.
 e2e_check "the refused clean's run-start and run-end (exit 2) are in the audit log" test "$(jq -r \
   '.action + ":" + (.exitCode | tostring)' "$E2E_PREFIX/$audit_folder/audit.jsonl" | tr '\n' ' ')" = \
-  "run-start:null run-end:2 "
+  "run-start:null run-end:2 run-start:null run-end:0 "
 
 # --- clean of one user ---------------------------------------------------------------------------
 

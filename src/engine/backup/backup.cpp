@@ -259,17 +259,17 @@ Win32Error OpenRunAuditLog(Workspace& ws, AuditLog& log, std::vector<MovedAside>
     return e != err::kSuccess ? e : claimed;
 }
 
-RunBackup::RunBackup(Workspace& ws, std::string run)
-    : ws_(ws), run_(std::move(run)), manifest_(std::make_unique<ManifestState>()) {}
+RunBackup::RunBackup(Workspace& ws, AuditLog* audit, std::string run)
+    : ws_(ws), audit_(audit), run_(std::move(run)), manifest_(std::make_unique<ManifestState>()) {}
 
 RunBackup::~RunBackup() = default;
 
-Win32Error RunBackup::Begin(Workspace& ws, std::string_view runId, std::string_view program,
-                            std::unique_ptr<RunBackup>* backup) {
+Win32Error RunBackup::Begin(Workspace& ws, AuditLog* audit, std::string_view runId,
+                            std::string_view program, std::unique_ptr<RunBackup>* backup) {
     Platform& os = ws.services.os;
     const std::string backups = BackupsFolder(ws);
     if (backups.empty() || !HoldsOnlyNameCharacters(runId, false)) return err::kPathNotFound;
-    std::unique_ptr<RunBackup> run(new RunBackup(ws, std::string(runId)));
+    std::unique_ptr<RunBackup> run(new RunBackup(ws, audit, std::string(runId)));
     auto own = std::make_unique<VolumeFolder>();
     own->handle = UniqueFileRef(os.handles);
     // The base is the shell folder the backups lie in; the two names above the run's own folder
@@ -339,9 +339,9 @@ Win32Error RunBackup::FolderOn(std::uint64_t volume, std::string_view path, Volu
 }
 
 void RunBackup::NoteMovedAside(std::size_t from) {
-    if (ws_.audit == nullptr) return;
+    if (audit_ == nullptr) return;
     for (std::size_t i = from; i < movedAside_.size(); ++i) {
-        RecordMovedAside(*ws_.audit, movedAside_[i]);
+        RecordMovedAside(*audit_, movedAside_[i]);
     }
 }
 

@@ -25,6 +25,7 @@
 #include "base/win32_codes.h"
 #include "cleanup/journal.h"
 #include "engine/workspace.h"
+#include "security/audit_log.h"
 
 namespace qv {
 
@@ -71,9 +72,10 @@ class RunBackup final : public Keeper {
     // Makes the run's folder (it must not exist) with the folders above it, and writes the first
     // manifest. An administrator's run moves a folder above it that is not the tool's own aside
     // (ClaimMachineFolder), as it does on each volume it keeps something on; each is written to
-    // ws.audit and kept in movedAside(). `program` is the program's name as the audit log writes
-    // it. 0 or the error with which no backup can be kept: the caller then removes nothing.
-    [[nodiscard]] static Win32Error Begin(Workspace& ws, std::string_view runId,
+    // `audit` (optional) and kept in movedAside(). `program` is the program's name as the audit
+    // log writes it. 0 or the error with which no backup can be kept: the caller then removes
+    // nothing.
+    [[nodiscard]] static Win32Error Begin(Workspace& ws, AuditLog* audit, std::string_view runId,
                                           std::string_view program,
                                           std::unique_ptr<RunBackup>* backup);
 
@@ -96,7 +98,7 @@ class RunBackup final : public Keeper {
 
   private:
     struct VolumeFolder;
-    RunBackup(Workspace& ws, std::string run);
+    RunBackup(Workspace& ws, AuditLog* audit, std::string run);
     // The run's folder on `volume`, made on first use below the root of the volume `path` lies on;
     // only in an administrator's run (17 otherwise).
     [[nodiscard]] Win32Error FolderOn(std::uint64_t volume, std::string_view path,
@@ -104,11 +106,12 @@ class RunBackup final : public Keeper {
     std::string NextName();
     // Writes the manifest's header, or once it is written, the lines of folders added since.
     void WriteManifest();
-    // Writes the folders moved aside from movedAside_[from] on to ws.audit.
+    // Writes the folders moved aside from movedAside_[from] on to audit_.
     void NoteMovedAside(std::size_t from);
     void Append(const std::string& line);
 
     Workspace& ws_;
+    AuditLog* audit_;
     std::string run_;
     std::string folder_;
     std::vector<std::unique_ptr<VolumeFolder>> volumes_;  // the first is the run's own folder

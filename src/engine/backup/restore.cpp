@@ -313,8 +313,8 @@ bool Wanted(Platform& os, const std::string& sid, const std::vector<std::string>
     return false;
 }
 
-void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
-    if (ws.audit == nullptr) return;
+void Audit(AuditLog* audit, const RestoredItem& item, std::string_view account) {
+    if (audit == nullptr) return;
     const char* result =
         item.outcome == RestoreOutcome::kRestored ? "done"
         : item.outcome == RestoreOutcome::kTaken || item.outcome == RestoreOutcome::kRefused
@@ -324,7 +324,7 @@ void Audit(Workspace& ws, const RestoredItem& item, std::string_view account) {
                          : item.outcome == RestoreOutcome::kRefused
                              ? "a folder on the way is not safe to put it into"
                              : "";
-    ws.audit->Record(
+    audit->Record(
         {AuditActionOf(item.kind), item.path, item.sid, account, result, item.error, reason});
 }
 
@@ -410,8 +410,8 @@ void MeasureKeptRuns(Workspace& ws, std::vector<KeptRun>* runs) {
     }
 }
 
-RestoreReport RestoreRun(Workspace& ws, std::string_view run,
-                         const std::vector<std::string>& users) {
+RestoreReport RestoreRun(Workspace& ws, std::string_view run, const std::vector<std::string>& users,
+                         AuditLog* audit) {
     Platform& os = ws.services.os;
     RestoreReport report;
     std::vector<KeptRun> runs;
@@ -484,14 +484,14 @@ RestoreReport RestoreRun(Workspace& ws, std::string_view run,
             }
         }
         if (item.outcome != RestoreOutcome::kNothing) {
-            Audit(ws, item, accounts[item.sid]);
+            Audit(audit, item, accounts[item.sid]);
             report.items.push_back(std::move(item));
         }
     }
     return report;
 }
 
-PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days) {
+PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days, AuditLog* audit) {
     Platform& os = ws.services.os;
     PurgeReport report;
     std::vector<KeptRun> runs;
@@ -524,9 +524,9 @@ PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days) {
                 failure = gone.error != err::kSuccess ? gone.error : err::kAccessDenied;
             }
         }
-        if (ws.audit != nullptr) {
-            ws.audit->Record({"purge-backup", run.folder, "", "",
-                              failure == err::kSuccess ? "done" : "failed", failure, ""});
+        if (audit != nullptr) {
+            audit->Record({"purge-backup", run.folder, "", "",
+                           failure == err::kSuccess ? "done" : "failed", failure, ""});
         }
         if (failure == err::kSuccess) {
             report.purged.push_back(run.manifest.run);

@@ -10,6 +10,7 @@
 #include "cleanup/journal.h"
 #include "engine/backup/manifest.h"
 #include "engine/workspace.h"
+#include "security/audit_log.h"
 
 namespace qv {
 
@@ -56,16 +57,18 @@ struct RestoreReport {
 
 // Puts the run `run` back (a run id or a unique beginning of one; "" for the newest run), only
 // for the users given by account name or SID (all when none is). Items restored before are not
-// touched again; each one restored now is marked in the manifest at once.
+// touched again; each one restored now is marked in the manifest at once, and written to `audit`
+// (optional).
 [[nodiscard]] RestoreReport RestoreRun(Workspace& ws, std::string_view run,
-                                       const std::vector<std::string>& users);
+                                       const std::vector<std::string>& users, AuditLog* audit);
 
 struct PurgeReport {
     Win32Error error = err::kSuccess;  // the backups could not be listed
     std::vector<std::string> purged;   // run ids
     std::vector<std::pair<std::string, Win32Error>> failed;
 };
-// Deletes the runs whose clean-up is more than `days` days old, every one of their folders.
-[[nodiscard]] PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days);
+// Deletes the runs whose clean-up is more than `days` days old, every one of their folders; each
+// run purged is written to `audit` (optional).
+[[nodiscard]] PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days, AuditLog* audit);
 
 }  // namespace qv

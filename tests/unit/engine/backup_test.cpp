@@ -17,8 +17,8 @@
 #include "base/text.h"
 #include "engine/backup/key_backup.h"
 #include "engine/backup/manifest.h"
-#include "engine/plan.h"
 #include "engine/backup/restore.h"
+#include "engine/plan.h"
 #include "engine/scan.h"
 #include "random_machine.h"
 
@@ -50,10 +50,8 @@ Plan CleanWithBackup(Workspace& ws, const std::string& run) {
                      &findings, ScanMode::kWriteNothing));
     Plan plan = BuildPlan(ws, findings, Select(findings, {}));
     std::unique_ptr<RunBackup> backup;
-    EXPECT_EQ(RunBackup::Begin(ws, run, "test", &backup), err::kSuccess);
-    ws.backup = backup.get();
-    (void)ApplyPlan(ws, findings, &plan);
-    ws.backup = nullptr;
+    EXPECT_EQ(RunBackup::Begin(ws, nullptr, run, "test", &backup), err::kSuccess);
+    (void)ApplyPlan(ws, findings, &plan, CleanupRun{nullptr, backup.get()});
     return plan;
 }
 
@@ -80,7 +78,7 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
             }
         }
 
-        RestoreReport restored = RestoreRun(ws, "", {});
+        RestoreReport restored = RestoreRun(ws, "", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
         EXPECT_EQ(restored.run, run);
         for (const RestoredItem& item : restored.items) {
@@ -112,7 +110,7 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
 
         // A second restore finds everything restored and changes nothing.
         const auto once = r.Image();
-        RestoreReport again = RestoreRun(ws, run, {});
+        RestoreReport again = RestoreRun(ws, run, {}, nullptr);
         EXPECT_EQ(again.error, err::kSuccess);
         EXPECT_TRUE(again.items.empty());
         EXPECT_EQ(r.Image(), once);
@@ -138,7 +136,7 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
         if (tree == nullptr) continue;
         r.m.files.AddFile(tree->path + "\\new.txt", "new");
 
-        RestoreReport restored = RestoreRun(ws, "taken", {});
+        RestoreReport restored = RestoreRun(ws, "taken", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
         EXPECT_TRUE(restored.anyTaken());
         EXPECT_EQ(r.m.files.ReadFile(tree->path + "\\new.txt"), std::string("new"));
@@ -146,7 +144,7 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
 
         // Once the place is free again, the item that was left is put back by a second restore.
         r.m.files.Remove(tree->path);
-        RestoreReport second = RestoreRun(ws, "taken", {});
+        RestoreReport second = RestoreRun(ws, "taken", {}, nullptr);
         ASSERT_EQ(second.items.size(), 1u);
         EXPECT_EQ(second.items[0].outcome, RestoreOutcome::kRestored);
         EXPECT_FALSE(r.m.files.Exists(tree->backup));
@@ -187,7 +185,7 @@ TEST(BackupTest, TheManifestGrowsByALinePerActionAndALineCutOffIsLeftOut) {
         ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
-        RestoreReport restored = RestoreRun(ws, "lines", {});
+        RestoreReport restored = RestoreRun(ws, "lines", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
         ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
         ASSERT_EQ(runs.size(), 1u);
@@ -229,7 +227,7 @@ TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
         r.m.files.AddDirectory(emptied->path);
         r.m.files.SetOwner(emptied->path, "S-1-5-21-9-9-9-1001");
 
-        RestoreReport report = RestoreRun(ws, "again", {});
+        RestoreReport report = RestoreRun(ws, "again", {}, nullptr);
         EXPECT_EQ(report.error, err::kSuccess);
         EXPECT_TRUE(report.anyFailed());
         bool refused = false;
@@ -241,7 +239,7 @@ TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
         EXPECT_TRUE(r.m.files.List(emptied->path).empty());
 
         r.m.files.Remove(emptied->path);
-        RestoreReport second = RestoreRun(ws, "again", {});
+        RestoreReport second = RestoreRun(ws, "again", {}, nullptr);
         EXPECT_FALSE(second.anyFailed());
         EXPECT_TRUE(r.m.files.Exists(item->path));
         EXPECT_FALSE(r.m.files.Exists(item->backup));
@@ -324,7 +322,7 @@ TEST(BackupTest, RunsAreKeptWhereOnlyTheirOwnersReachThemAndNothingUnmovedGoes) 
     m3.files.AddDrive('D');
     m3.files.AddFile("D:\\data\\x.txt", "x");
     std::unique_ptr<RunBackup> backup;
-    ASSERT_EQ(RunBackup::Begin(ws3, "r4", "test", &backup), err::kSuccess);
+    ASSERT_EQ(RunBackup::Begin(ws3, nullptr, "r4", "test", &backup), err::kSuccess);
     UniqueFileRef data(m3.files);
     UniqueFileRef file(m3.files);
     FileFacts facts;
@@ -354,8 +352,8 @@ TEST(BackupTest, ABackupsFolderMadeBySomeoneElseIsNeverTrusted) {
     Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
     std::vector<KeptRun> runs;
     EXPECT_EQ(ListKeptRuns(ws, &runs), err::kAccessDenied);
-    EXPECT_NE(RestoreRun(ws, "", {}).error, err::kSuccess);
-    EXPECT_NE(PurgeKeptRuns(ws, 0).error, err::kSuccess);
+    EXPECT_NE(RestoreRun(ws, "", {}, nullptr).error, err::kSuccess);
+    EXPECT_NE(PurgeKeptRuns(ws, 0, nullptr).error, err::kSuccess);
     EXPECT_TRUE(m.files.Exists(std::string(kBackups) + "\\Backups\\planted\\manifest.json"));
 }
 
@@ -614,7 +612,7 @@ TEST(BackupTest, AKeyTreeWithAnUnsafeNameIsKeptWithoutAScriptAndRestored) {
         if (a.action.backup == kept->backup) noted = a.note.find(".reg") != std::string::npos;
     }
     EXPECT_TRUE(noted);
-    RestoreReport restored = RestoreRun(ws, "evil", {});
+    RestoreReport restored = RestoreRun(ws, "evil", {}, nullptr);
     EXPECT_FALSE(restored.anyFailed());
     EXPECT_EQ(m.registry.GetValue(evil, "qv").has_value(), true);
 }

@@ -71,7 +71,7 @@ TEST(PlanTest, OnRandomMachinesTheChangesAreExactlyThePlannedActions) {
         ASSERT_EQ(r.Image(), before) << "the scan or the plan changed the machine";
 
         Plan applied = plan;
-        (void)ApplyPlan(ws, findings, &applied);
+        (void)ApplyPlan(ws, findings, &applied, CleanupRun{});
         ASSERT_EQ(applied.actions.size(), plan.actions.size());
         for (std::size_t i = 0; i < plan.actions.size(); ++i) {
             EXPECT_EQ(ActionKindName(applied.actions[i].kind),

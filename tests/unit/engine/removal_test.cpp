@@ -31,7 +31,7 @@ TEST_F(RemovalTest, TypicalRoadRemovesFilesKeyAndEmptyParents) {
     m.files.AddFile(shared);
     Check(kAnn, "ann");
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kDone);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
 
     EXPECT_FALSE(m.files.Exists(Roaming(kAnn)));
     EXPECT_FALSE(m.files.Exists(Local(kAnn)));
@@ -57,13 +57,13 @@ TEST_F(RemovalTest, TypicalRoadRemovesFilesKeyAndEmptyParents) {
 }
 
 TEST_F(RemovalTest, NothingCheckedGivesMinusOne) {
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kNothingSelected);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kNothingSelected);
     EXPECT_EQ(m.registry.CallCount(fake::RegOp::kOpen), 0);
 
     Register(kAnn);
     tree.SetCheck(Check(kAnn, "ann"), false);
     ASSERT_EQ(tree.GetCheck(tree.FindRegistrationItem(kLabel)), 1);
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kNothingSelected);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kNothingSelected);
     EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
     EXPECT_EQ(m.registry.CallCount(fake::RegOp::kLoad), 0);
 }
@@ -80,7 +80,7 @@ TEST_F(RemovalTest, SubKeyNameTooLongForTheEnumerationStopsTheWalkWithZero) {
     m.registry.CreateKey(KeyOf(kAnn, sketchKey));
     Check(kAnn, "ann", sketchKey, "Ovaline Sketch 2004 (English)");
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
     EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
     EXPECT_TRUE(HasKey(kBob, kOvalineKey));
     EXPECT_TRUE(Contains(m.registry.UnloadLog(), kBob));
@@ -99,7 +99,7 @@ TEST_P(FlushFailureTest, GivesZeroAndABoxOnlyWithTheDebugSwitch) {
     Check(kAnn, "ann");
     Check(kBob, "bob");
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
     EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
     EXPECT_TRUE(HasKey(kBob, kOvalineKey));
     ASSERT_EQ(m.messages.Shown().size(), GetParam() ? 1u : 0u);
@@ -117,10 +117,10 @@ TEST_F(RemovalTest, UserWhoseHiveCannotBeLoadedIsSkippedAndTheRunIsNoSuccess) {
     Register(kBob);
     m.registry.InjectFault(fake::RegOp::kLoad, kAnn, err::kSharingViolation, fake::kAlways);
     Check(kAnn, "ann");
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
 
     Check(kBob, "bob");
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
     EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
     EXPECT_TRUE(m.files.Exists(Roaming(kAnn)));
     EXPECT_FALSE(HasKey(kBob, kOvalineKey));
@@ -143,7 +143,7 @@ TEST_F(RemovalTest, RefusedProductFolderKeepsTheKeyOthersAreStillCleanedAndNoPri
         if (m.security.IsPrivilegeEnabled("SeRestorePrivilege")) ++callsWithPrivilege;
     });
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
 
     EXPECT_EQ(callsWithPrivilege, 0);
     EXPECT_TRUE(m.files.Exists("C:\\WINDOWS\\system32\\kernel.dll"));
@@ -166,7 +166,7 @@ TEST_F(RemovalTest, RegistryLinkInTheRegistrationIsRefusedAndWhatItLeadsToStays)
     m.registry.AddLink(KeyOf(kAnn, kOvalineKey) + "\\Profiles", "HKLM\\SOFTWARE\\Victim");
     Check(kAnn, "ann");
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kFailed);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
 
     EXPECT_EQ(m.registry.GetString("HKLM\\SOFTWARE\\Victim\\Keep", "Value"), "kept");
     EXPECT_TRUE(HasKey(kAnn, kOvalineKey));
@@ -181,7 +181,7 @@ TEST_F(RemovalTest, UsersUnderOneLabelEachLoseTheirOwnRegistration) {
     Check(kBob, "bob", otherCode);
     ASSERT_EQ(control.Children(tree.FindRegistrationItem(kLabel)).size(), 2u);
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kDone);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
     EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
     EXPECT_FALSE(HasKey(kBob, otherCode));
     EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
@@ -196,12 +196,12 @@ TEST_F(RemovalTest, ReleaseKeyGoesWithValuesOnlyWithTheLastRegistrationBelowIt) 
     m.registry.CreateKey(KeyOf(kAnn, "Software\\Brennard\\Viewer"));
     TreeItem user = Check(kAnn, "ann");
 
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kDone);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
     EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Ovaline\\R16.0"));
 
     tree.SetCheck(user, false);
     Check(kAnn, "ann", japanese, "Ovaline 2004 (Japanese)");
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kDone);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
     EXPECT_FALSE(HasKey(kAnn, "Software\\Brennard\\Ovaline"));
     EXPECT_TRUE(HasKey(kAnn, "Software\\Brennard\\Viewer"));
     ExpectNothingLeftOpen();
@@ -212,7 +212,7 @@ class LoggedOnRemovalTest : public CleanupTest {};
 TEST_F(LoggedOnRemovalTest, HiveInPlaceIsNeitherFlushedNorUnloaded) {
     Register(kAnn);
     Check(kAnn, "ann");
-    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs()), RemovalOutcome::kDone);
+    EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
     EXPECT_FALSE(m.registry.KeyExists(KeyOf(kAnn, kOvalineKey)));
     EXPECT_TRUE(m.registry.IsMounted(kAnn));
     EXPECT_TRUE(m.registry.FlushLog().empty());
