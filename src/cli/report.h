@@ -9,9 +9,9 @@
 
 #include "cli/command_line.h"
 #include "cli/exit_code.h"
+#include "engine/backup/restore.h"
 #include "engine/findings.h"
 #include "engine/plan.h"
-#include "engine/backup/restore.h"
 #include "engine/scan.h"
 #include "port/platform.h"
 

@@ -1,8 +1,8 @@
 // quorvane.exe: builds the machine, runs start-up and, from it, the clean-up dialog.
 #include "win32/windows_api.h"
 // The Windows headers first, then everything that builds on them.
-#include "ui/quorvane_app.h"
 #include "security/machine_lock.h"
+#include "ui/quorvane_app.h"
 #include "ui/quorvane_dlg.h"
 #include "win32/accessibility.h"
 #include "win32/dialog_host.h"

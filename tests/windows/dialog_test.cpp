@@ -1,7 +1,7 @@
 // The clean-up dialog run by the system's dialog manager through the dialog procedure, on this
 // machine's registry (which holds no product registration), and the accessibility entry points.
-#include "ui/quorvane_app.h"
 #include "resource.h"
+#include "ui/quorvane_app.h"
 #include "win32/accessibility.h"
 #include "win32/dialog_host.h"
 #include "windows_test_support.h"
