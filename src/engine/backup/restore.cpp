@@ -500,7 +500,9 @@ PurgeReport PurgeKeptRuns(Workspace& ws, std::uint32_t days, AuditLog* audit) {
     const std::int64_t cut =
         os.system.CurrentTime() - static_cast<std::int64_t>(days) * kSecondsPerDay;
     for (const KeptRun& run : runs) {
-        if (run.manifest.time >= cut) continue;
+        // A run of the cut's own second is old enough: "--older-than 0" purges every run, also
+        // one made a moment ago.
+        if (run.manifest.time > cut) continue;
         Win32Error failure = err::kSuccess;
         // The run's own folder last: it holds the manifest that names the others.
         std::vector<std::string> folders(run.manifest.folders.rbegin(),

@@ -114,6 +114,12 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
         EXPECT_EQ(again.error, err::kSuccess);
         EXPECT_TRUE(again.items.empty());
         EXPECT_EQ(r.Image(), once);
+
+        // A purge of runs older than 0 days takes the run made this very second too.
+        const PurgeReport purged = PurgeKeptRuns(ws, 0, nullptr);
+        EXPECT_EQ(purged.error, err::kSuccess);
+        EXPECT_EQ(purged.purged, std::vector<std::string>{run});
+        EXPECT_TRUE(purged.failed.empty());
     }
     EXPECT_GT(kept, 100);  // the machines were varied enough to keep something
     EXPECT_GT(timed, 20);  // and to compare the times of registrations put back
