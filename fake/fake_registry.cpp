@@ -417,16 +417,10 @@ struct FakeRegistry::State {
                              std::string_view subKey) {
         ++calls[static_cast<int>(op)];
         log.emplace_back(subKey);
-        Win32Error e = err::kSuccess;
-        if (TakeFault(op, subKey, &e)) return e;
+        if (Win32Error e = owner->TakeFault(op, subKey)) return e;
         if (parent != kHkeyUsers) return err::kInvalidParameter;
         if (!restorePrivilege()) return err::kPrivilegeNotHeld;
         return err::kSuccess;
-    }
-
-    bool TakeFault(RegOp op, std::string_view path, Win32Error* error) {
-        *error = owner->TakeFault(op, path);
-        return *error != err::kSuccess;
     }
 
     // What a handle stands for. HKEY_CURRENT_USER is looked up on every call, as the system maps it
@@ -482,7 +476,7 @@ struct FakeRegistry::State {
     Win32Error Reach(RegOp op, HKey key, Ref* ref) {
         Win32Error e = Resolve(key, ref);
         if (e != err::kSuccess) return e;
-        if (TakeFault(op, ref->path, &e)) return e;
+        if ((e = owner->TakeFault(op, ref->path))) return e;
         return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
     }
 
@@ -494,7 +488,7 @@ struct FakeRegistry::State {
         if (e != err::kSuccess) return e;
         if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
         *parts = SplitKeyPath(subKey);
-        if (TakeFault(op, JoinPath(ref->path, *parts), &e)) return e;
+        if ((e = owner->TakeFault(op, JoinPath(ref->path, *parts)))) return e;
         return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
     }
 
@@ -951,7 +945,7 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
     s_->flushLog.push_back(hive->kind == HiveKind::Machine     ? std::string("HKLM")
                            : hive->kind == HiveKind::UsersRoot ? std::string("HKU")
                                                                : hive->mountName);
-    if (s_->TakeFault(RegOp::kFlush, ref.path, &e)) return e;
+    if ((e = TakeFault(RegOp::kFlush, ref.path))) return e;
     if (ref.node->deleted) return err::kKeyDeleted;
     // The store is the hive file itself, so there is nothing left to write.
     return err::kSuccess;
@@ -967,11 +961,8 @@ Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
 }
 
 Win32Error FakeRegistry::SetLastWriteTime(HKey key, FileTime time) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::kSet)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::kSet, key, &ref);
-    if (e != err::kSuccess) return e;
-    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kSet, key, kKeySetValue, &ref)) return e;
     ref.node->time = time;
     return err::kSuccess;
 }
@@ -987,12 +978,9 @@ Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
 
 Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* name,
                                    std::uint32_t* type, std::string* data) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::kEnumValue)];
-    State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::kEnumValue, key, &ref);
-    if (e != err::kSuccess) return e;
     // RegEnumValueA reads values: KEY_QUERY_VALUE.
-    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    State::Ref ref;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kEnumValue, key, kKeyQueryValue, &ref)) return e;
     if (name == nullptr) return err::kInvalidParameter;
     // Values come in the order they were first set, as the system keeps them.
     if (index >= ref.node->values.size()) return err::kNoMoreItems;
