@@ -32,9 +32,6 @@ namespace {
 // character of the ANSI code page is one character.
 constexpr std::size_t kMaxKeyNameChars = 255;
 
-// Before the machine wires its clock: 2004-11-09 00:00:00 UTC, a plain fixed moment.
-constexpr std::int64_t kDefaultNow = 1099958400;
-
 // Key access rights.
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
 constexpr std::uint32_t kKeySetValue = 0x0002;
@@ -306,11 +303,7 @@ std::int64_t UnixFromFileTime(FileTime t) {
 }
 
 struct FakeRegistry::State {
-    std::function<std::int64_t()> clock = [] { return kDefaultNow; };
-    std::function<bool()> restorePrivilege = [] { return false; };
-    std::function<bool(std::string_view)> fileExists;
-    std::function<bool()> backupPrivilege = [] { return false; };
-    std::function<Win32Error(std::string_view)> createFile;
+    Wiring w;
     std::string currentUserSid;
     bool wow64 = false;
 
@@ -330,7 +323,7 @@ struct FakeRegistry::State {
     std::vector<std::string> flushLog;
     FakeRegistry* owner = nullptr;  // whose injected faults the calls take
 
-    FileTime Now() const { return FileTimeFromUnix(clock()); }
+    FileTime Now() const { return FileTimeFromUnix(w.now()); }
 
     std::shared_ptr<Node> NewNode(std::string name, Hive* hive) {
         auto node = std::make_shared<Node>();
@@ -419,7 +412,7 @@ struct FakeRegistry::State {
         log.emplace_back(subKey);
         if (Win32Error e = owner->TakeFault(op, subKey)) return e;
         if (parent != kHkeyUsers) return err::kInvalidParameter;
-        if (!restorePrivilege()) return err::kPrivilegeNotHeld;
+        if (!w.restorePrivilege()) return err::kPrivilegeNotHeld;
         return err::kSuccess;
     }
 
@@ -629,29 +622,13 @@ FakeRegistry::~FakeRegistry() = default;
 
 // --- wiring ---
 
-void FakeRegistry::SetClock(std::function<std::int64_t()> now) { s_->clock = std::move(now); }
-
-void FakeRegistry::SetRestorePrivilegeCheck(std::function<bool()> enabled) {
-    s_->restorePrivilege = std::move(enabled);
-}
+void FakeRegistry::Wire(Wiring wiring) { s_->w = std::move(wiring); }
 
 void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std::move(sid); }
 
 void FakeRegistry::SetWow64(bool wow64) {
     s_->wow64 = wow64;
     if (wow64) s_->CreateSetup(std::string("HKLM\\Software\\") + kWow64Node);
-}
-
-void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
-    s_->fileExists = std::move(exists);
-}
-
-void FakeRegistry::SetBackupPrivilegeCheck(std::function<bool()> enabled) {
-    s_->backupPrivilege = std::move(enabled);
-}
-
-void FakeRegistry::SetFileCreator(std::function<Win32Error(std::string_view)> create) {
-    s_->createFile = std::move(create);
 }
 
 // --- setup ---
@@ -999,12 +976,12 @@ Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
     if (file.empty()) return err::kInvalidParameter;
     // The system creates the file first (never over an existing one: ERROR_ALREADY_EXISTS), then
     // saves into it, which needs SeBackupPrivilege; a refused save leaves no file behind.
-    const bool onDisk = s_->fileExists ? s_->fileExists(file) : false;
+    const bool onDisk = s_->w.fileExists ? s_->w.fileExists(file) : false;
     Hive* known = s_->FindHiveFile(file);
-    if (onDisk || (known != nullptr && !s_->fileExists)) return err::kAlreadyExists;
-    if (!s_->backupPrivilege()) return err::kPrivilegeNotHeld;
-    if (s_->createFile) {
-        e = s_->createFile(file);
+    if (onDisk || (known != nullptr && !s_->w.fileExists)) return err::kAlreadyExists;
+    if (!s_->w.backupPrivilege()) return err::kPrivilegeNotHeld;
+    if (s_->w.createFile) {
+        e = s_->w.createFile(file);
         if (e == err::kFileExists) return err::kAlreadyExists;
         if (e != err::kSuccess) return e;
     }
@@ -1026,7 +1003,7 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
         return err::kInvalidParameter;
     }
     if (file.empty()) return err::kInvalidParameter;
-    if (s_->fileExists && !s_->fileExists(file)) return err::kFileNotFound;
+    if (s_->w.fileExists && !s_->w.fileExists(file)) return err::kFileNotFound;
     Hive* hive = s_->FindHiveFile(file);
     if (hive == nullptr) return err::kFileNotFound;
     // A hive file that is loaded is held open exclusively by the system.
