@@ -292,31 +292,4 @@ void FakeTree::ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-
-std::string FakeDialogWindow::ItemText(int controlId) const {
-    auto it = texts_.find(controlId);
-    return it != texts_.end() ? it->second : std::string();
-}
-
-bool FakeDialogWindow::IsItemEnabled(int controlId) const {
-    auto it = enabled_.find(controlId);
-    return it == enabled_.end() || it->second;
-}
-
-void FakeDialogWindow::SetItemText(int controlId, std::string_view text) noexcept {
-    texts_[controlId] = std::string(text);
-}
-
-void FakeDialogWindow::SetTitle(std::string_view text) noexcept { title_ = std::string(text); }
-
-void FakeDialogWindow::EnableItem(int controlId, bool enable) noexcept {
-    enabled_[controlId] = enable;
-}
-
-void FakeDialogWindow::EndDialog(int result) noexcept {
-    ended_ = true;
-    endResult_ = result;
-}
-
 }  // namespace qv::fake
