@@ -816,11 +816,7 @@ void FakeFileSystem::AddJunction(std::string_view path, std::string_view target)
 void FakeFileSystem::Remove(std::string_view path) {
     Lookup l = s_->Resolve(s_->SetupPath(path));
     if (l.node == nullptr) return;  // nothing there: nothing to remove
-    if (l.node->parent == nullptr) {
-        l.node->children.clear();  // a drive root: the drive is emptied
-        l.node->index.clear();
-        return;
-    }
+    if (l.node->parent == nullptr) throw std::logic_error("FakeFileSystem: a drive cannot go");
     s_->Unlink(l.node);
 }
 

@@ -494,14 +494,16 @@ struct FakeRegistry::State {
         return (ref->access & access) == 0 ? err::kAccessDenied : err::kSuccess;
     }
 
-    // What opening and creating a key do first: the call is counted, *key is emptied, and the
-    // parent and the path below it are reached (an injected fault answers on the way).
-    Win32Error BeginKeyCall(RegOp op, HKey parent, std::string_view subKey, HKey* key, Ref* ref,
-                            std::vector<std::string>* parts) {
+    // What opening and creating a key do first: the call is counted, *key is emptied, the
+    // parent and the path below it are reached (an injected fault answers on the way), and the
+    // path is taken in the registry view `access` asks for.
+    Win32Error BeginKeyCall(RegOp op, HKey parent, std::string_view subKey, std::uint32_t access,
+                            HKey* key, Ref* ref, std::vector<std::string>* parts) {
         ++calls[static_cast<int>(op)];
         if (key == nullptr) return err::kInvalidParameter;
         *key = 0;
-        return ReachBelow(op, parent, subKey, ref, parts);
+        if (Win32Error e = ReachBelow(op, parent, subKey, ref, parts)) return e;
+        return ApplyView(*ref, access, parts);
     }
 
     // The registry views of a 64-bit program on 64-bit Windows ("Registry Keys Affected by
@@ -577,10 +579,9 @@ struct FakeRegistry::State {
                     bool openLink) {
         Ref ref;
         std::vector<std::string> parts;
-        Win32Error e = BeginKeyCall(RegOp::kOpen, parent, subKey, key, &ref, &parts);
-        if (e != err::kSuccess) return e;
-        e = ApplyView(ref, access, &parts);
-        if (e != err::kSuccess) return e;
+        if (Win32Error e = BeginKeyCall(RegOp::kOpen, parent, subKey, access, key, &ref, &parts)) {
+            return e;
+        }
         // An empty name on a predefined root gives that root back; on any other key it opens a
         // new handle to the same key.
         if (parts.empty() && ref.predefined) {
@@ -650,13 +651,9 @@ void FakeRegistry::SetRawValue(std::string_view path, std::string_view name, std
 void FakeRegistry::DeleteTree(std::string_view path) {
     std::shared_ptr<Node> node = s_->FindSetup(path);
     if (!node) return;
-    if (node == s_->users->root) throw std::invalid_argument("FakeRegistry: DeleteTree of HKU");
+    // A hive cannot be deleted.
     if (node->parent == nullptr || node->parent == s_->users->root.get()) {
-        // A root stays (a hive cannot be deleted, only emptied).
-        for (auto& entry : node->children) MarkDeleted(*entry.second);
-        node->children.Clear();
-        node->values.clear();
-        return;
+        throw std::invalid_argument("FakeRegistry: DeleteTree of a root or a hive's root");
     }
     Node* parent = node->parent;
     MarkDeleted(*node);
@@ -802,10 +799,10 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     (void)options;  // volatile keys are not modelled; every key persists
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->BeginKeyCall(RegOp::kCreate, parent, subKey, key, &ref, &parts);
-    if (e != err::kSuccess) return e;
-    e = s_->ApplyView(ref, access, &parts);
-    if (e != err::kSuccess) return e;
+    if (Win32Error e =
+            s_->BeginKeyCall(RegOp::kCreate, parent, subKey, access, key, &ref, &parts)) {
+        return e;
+    }
     if (parts.empty() && ref.predefined) {
         *key = parent;
         if (disposition != nullptr) *disposition = reg::kOpenedExistingKey;

@@ -84,8 +84,8 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
                    std::uint32_t type = reg::kSz);  // stores the text and its NUL
     void SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
                      std::string_view bytes);
-    // Removes the key and everything below it (handles open on them then get 1018). The root of a
-    // hive is emptied instead, as a hive itself cannot be deleted. A missing key is no error.
+    // Removes the key and everything below it (handles open on them then get 1018); not a root or
+    // a hive's root, as a hive itself cannot be deleted. A missing key is no error.
     void DeleteTree(std::string_view path);
     // A registry link at `path` (made as REG_OPTION_CREATE_LINK makes one) to the existing key
     // `target`: every path through it reaches the target, except an open with
