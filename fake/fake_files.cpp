@@ -602,11 +602,21 @@ struct FakeFileSystem::State {
         return n != nullptr && !(p->trailingSeparator && n->IsFile()) ? n : nullptr;
     }
 
+    // The folder `p` names, junctions followed, for a search or an open of it: the error of the
+    // path, or 267 when it names a file.
+    Win32Error OpenFolderAt(const FullPath& p, Node** folder) const {
+        Lookup l = Resolve(p);
+        if (l.node == nullptr) return l.error;
+        Win32Error e = err::kSuccess;
+        *folder = Follow(l.node, 0, &e);
+        if (*folder == nullptr) return e;
+        return (*folder)->IsFile() ? err::kDirectory : err::kSuccess;
+    }
+
     // The folder `p` names, junctions followed; null when it names no folder.
     Node* FolderAt(const FullPath& p) const {
-        Win32Error e = err::kSuccess;
-        Node* n = Follow(Resolve(p).node, 0, &e);
-        return n != nullptr && !n->IsFile() ? n : nullptr;
+        Node* n = nullptr;
+        return OpenFolderAt(p, &n) == err::kSuccess ? n : nullptr;
     }
 
     // The node of the process's current directory, junctions followed.
@@ -900,13 +910,11 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
         mask = full->parts.back();
         folderPath = full->Parent();
     }
-    Lookup l = s_->Resolve(folderPath);
-    if (l.node == nullptr) return l.error == err::kFileNotFound ? err::kPathNotFound : l.error;
-    Win32Error e = err::kSuccess;
-    Node* folder = s_->Follow(l.node, 0, &e);
-    if (folder == nullptr) return e;
     // The search opens the folder to list it: a file there is no folder ("file\*" gives 267).
-    if (folder->IsFile()) return err::kDirectory;
+    Node* folder = nullptr;
+    if (Win32Error e = s_->OpenFolderAt(folderPath, &folder)) {
+        return e == err::kFileNotFound ? err::kPathNotFound : e;
+    }
     if (mask.empty()) return err::kFileNotFound;
     if (HasInvalidNameChar(mask, true)) return err::kInvalidName;
 
@@ -999,15 +1007,10 @@ Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) no
     if (s_->hook) s_->hook(HandleOp::kOpenFolder, path);
     if (Win32Error e = CheckAnsiName(path)) return e;
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenFolder, path)) return e;
-    std::string s = ToBackslashes(path);
-    std::optional<FullPath> full = ParseAbsolute(s);
+    std::optional<FullPath> full = ParseAbsolute(ToBackslashes(path));
     if (!full) return err::kInvalidName;
-    Lookup l = s_->Resolve(*full);
-    if (l.node == nullptr) return l.error;
-    Win32Error e = err::kSuccess;
-    Node* folder = s_->Follow(l.node, 0, &e);
-    if (folder == nullptr) return e;
-    if (folder->IsFile()) return err::kDirectory;
+    Node* folder = nullptr;
+    if (Win32Error e = s_->OpenFolderAt(*full, &folder)) return e;
     *handle = s_->AddOpen(folder, open_intent::kList);
     return err::kSuccess;
 }
