@@ -40,7 +40,6 @@ class FakeAuditStore final : public IAuditStore, public FaultInjection<AuditOp> 
     const std::string& Contents() const { return contents_; }
     // The bytes of "audit.<n>.jsonl" (1 to kAuditRotatedLogs), empty when there is none.
     const std::string& Rotated(int n) const { return rotated_[static_cast<std::size_t>(n - 1)]; }
-    Entry Folder() const { return folder_; }
     // The descriptor the folder has: the one it was created with, or the one set up.
     const std::string& FolderSecurity() const { return folderSecurity_; }
     // The descriptor every Open asked for, in order, and the place.

@@ -594,30 +594,35 @@ struct FakeFileSystem::State {
         return out;
     }
 
-    Lookup Resolve(std::string_view path, bool trimLast) const {
-        std::optional<FullPath> p = Full(path, trimLast);
-        if (!p) {
-            Lookup l;
-            l.error = err::kInvalidName;
-            return l;
-        }
-        return Resolve(*p);
+    // The entry a path of a test or an ANSI call names (trailing dots and spaces dropped); null
+    // when it names nothing, as "C:\file.txt\" does: a trailing separator asks for a folder.
+    Node* Entry(std::string_view path) const {
+        std::optional<FullPath> p = Full(path, true);
+        Node* n = p ? Resolve(*p).node : nullptr;
+        return n != nullptr && !(p->trailingSeparator && n->IsFile()) ? n : nullptr;
+    }
+
+    // The folder `p` names, junctions followed, for a search or an open of it: the error of the
+    // path, or 267 when it names a file.
+    Win32Error OpenFolderAt(const FullPath& p, Node** folder) const {
+        Lookup l = Resolve(p);
+        if (l.node == nullptr) return l.error;
+        Win32Error e = err::kSuccess;
+        *folder = Follow(l.node, 0, &e);
+        if (*folder == nullptr) return e;
+        return (*folder)->IsFile() ? err::kDirectory : err::kSuccess;
     }
 
     // The folder `p` names, junctions followed; null when it names no folder.
     Node* FolderAt(const FullPath& p) const {
-        Win32Error e = err::kSuccess;
-        Node* n = Follow(Resolve(p).node, 0, &e);
-        return n != nullptr && !n->IsFile() ? n : nullptr;
+        Node* n = nullptr;
+        return OpenFolderAt(p, &n) == err::kSuccess ? n : nullptr;
     }
 
     // The node of the process's current directory, junctions followed.
     Node* CurrentDirectoryNode() const {
         std::optional<FullPath> p = ParseAbsolute(ToBackslashes(CurrentDirectory()));
-        if (!p) return nullptr;
-        Lookup l = Resolve(*p);
-        Win32Error e = err::kSuccess;
-        return Follow(l.node, 0, &e);
+        return p ? FolderAt(*p) : nullptr;
     }
 
     // Where a relative name leads from the open entry `start`, as a create or a rename through a
@@ -669,15 +674,22 @@ struct FakeFileSystem::State {
         return FaultOf(op, *last);
     }
 
+    // The start of a call of `op` on the entry the handle names: the hook, the access the handle
+    // must have been opened with (`need`, of open_intent), and the fault injected there.
+    Win32Error Enter(FileRef handle, HandleOp op, Node** node, std::uint32_t need = 0) {
+        auto it = opens.find(handle);
+        if (it == opens.end()) return err::kInvalidHandle;
+        *node = it->second.node;
+        if (hook) hook(op, (*node)->name);
+        if ((it->second.intent & need) != need) return err::kAccessDenied;
+        return FaultOf(op, (*node)->name);
+    }
+
     // The disposition of the entry the handle names; with `ignoreReadOnly` a read-only entry goes
     // too.
     Win32Error Delete(FileRef handle, bool ignoreReadOnly) {
-        auto it = opens.find(handle);
-        if (it == opens.end()) return err::kInvalidHandle;
-        Node* n = it->second.node;
-        if (hook) hook(HandleOp::kDelete, n->name);
-        if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
-        if (Win32Error e = FaultOf(HandleOp::kDelete, n->name)) return e;
+        Node* n = nullptr;
+        if (Win32Error e = Enter(handle, HandleOp::kDelete, &n, open_intent::kDelete)) return e;
         if (n->deleted) return err::kSuccess;  // already gone: the disposition is set again
         if (n->parent == nullptr) return err::kAccessDenied;  // a volume's root folder
         // STATUS_CANNOT_DELETE for a read-only entry, STATUS_DIRECTORY_NOT_EMPTY for a folder
@@ -814,34 +826,23 @@ void FakeFileSystem::AddJunction(std::string_view path, std::string_view target)
 void FakeFileSystem::Remove(std::string_view path) {
     Lookup l = s_->Resolve(s_->SetupPath(path));
     if (l.node == nullptr) return;  // nothing there: nothing to remove
-    if (l.node->parent == nullptr) {
-        l.node->children.clear();  // a drive root: the drive is emptied
-        l.node->index.clear();
-        return;
-    }
+    if (l.node->parent == nullptr) throw std::logic_error("FakeFileSystem: a drive cannot go");
     s_->Unlink(l.node);
 }
 
 // --- inspection ---
 
-bool FakeFileSystem::Exists(std::string_view path) const {
-    std::optional<FullPath> p = s_->Full(path, true);
-    if (!p) return false;
-    Lookup l = s_->Resolve(*p);
-    return l.node != nullptr && !(p->trailingSeparator && l.node->IsFile());
-}
+bool FakeFileSystem::Exists(std::string_view path) const { return s_->Entry(path) != nullptr; }
 
 bool FakeFileSystem::IsDirectory(std::string_view path) const {
-    Lookup l = s_->Resolve(path, true);
-    return l.node != nullptr && !l.node->IsFile();
+    const Node* n = s_->Entry(path);
+    return n != nullptr && !n->IsFile();
 }
 
 std::optional<std::string> FakeFileSystem::ReadFile(std::string_view path) const {
-    std::optional<FullPath> p = s_->Full(path, true);
-    if (!p || p->trailingSeparator) return std::nullopt;
-    Lookup l = s_->Resolve(*p);
-    if (l.node == nullptr || !l.node->IsFile()) return std::nullopt;
-    return l.node->contents;
+    const Node* n = s_->Entry(path);
+    if (n == nullptr || !n->IsFile()) return std::nullopt;
+    return n->contents;
 }
 
 std::vector<std::string> FakeFileSystem::List(std::string_view folder) const {
@@ -872,20 +873,13 @@ std::vector<std::string> FakeFileSystem::AllPaths(std::string_view folder) const
     return out;
 }
 
-namespace {
-
-void CollectEntries(const Node& folder, const std::string& prefix,
-                    std::vector<FakeFileSystem::EntryRecord>* out) {
-    WalkBelow(folder, prefix, [out](const Node& c, const std::string& path) {
-        out->push_back({path, c.Attributes(), c.contents, c.target});
-    });
-}
-
-}  // namespace
-
 std::vector<FakeFileSystem::EntryRecord> FakeFileSystem::AllEntries() const {
     std::vector<EntryRecord> out;
-    for (const auto& drive : s_->drives) CollectEntries(*drive.second, drive.second->name, &out);
+    for (const auto& drive : s_->drives) {
+        WalkBelow(*drive.second, drive.second->name, [&out](const Node& c, const std::string& p) {
+            out.push_back({p, c.Attributes(), c.contents, c.target});
+        });
+    }
     return out;
 }
 
@@ -896,13 +890,8 @@ std::size_t FakeFileSystem::OpenFindCount() const { return s_->searches.size(); 
 std::uint32_t FakeFileSystem::GetFileAttributes(std::string_view path) noexcept {
     s_->Reached(path);
     if (HoldsNul(path) || TooLongForAnsiCall(path)) return kInvalidFileAttributes;
-    std::optional<FullPath> p = s_->Full(path, true);
-    if (!p) return kInvalidFileAttributes;
-    Lookup l = s_->Resolve(*p);
-    if (l.node == nullptr) return kInvalidFileAttributes;
-    // "C:\file.txt\" names nothing: a trailing separator asks for a folder.
-    if (p->trailingSeparator && l.node->IsFile()) return kInvalidFileAttributes;
-    return l.node->Attributes();
+    const Node* n = s_->Entry(path);
+    return n != nullptr ? n->Attributes() : kInvalidFileAttributes;
 }
 
 Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* handle,
@@ -921,13 +910,11 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
         mask = full->parts.back();
         folderPath = full->Parent();
     }
-    Lookup l = s_->Resolve(folderPath);
-    if (l.node == nullptr) return l.error == err::kFileNotFound ? err::kPathNotFound : l.error;
-    Win32Error e = err::kSuccess;
-    Node* folder = s_->Follow(l.node, 0, &e);
-    if (folder == nullptr) return e;
     // The search opens the folder to list it: a file there is no folder ("file\*" gives 267).
-    if (folder->IsFile()) return err::kDirectory;
+    Node* folder = nullptr;
+    if (Win32Error e = s_->OpenFolderAt(folderPath, &folder)) {
+        return e == err::kFileNotFound ? err::kPathNotFound : e;
+    }
     if (mask.empty()) return err::kFileNotFound;
     if (HasInvalidNameChar(mask, true)) return err::kInvalidName;
 
@@ -1020,18 +1007,11 @@ Win32Error FakeFileSystem::OpenFolder(std::string_view path, FileRef* handle) no
     if (s_->hook) s_->hook(HandleOp::kOpenFolder, path);
     if (Win32Error e = CheckAnsiName(path)) return e;
     if (Win32Error e = s_->FaultOf(HandleOp::kOpenFolder, path)) return e;
-    std::string s = ToBackslashes(path);
-    std::optional<FullPath> full = ParseAbsolute(s);
+    std::optional<FullPath> full = ParseAbsolute(ToBackslashes(path));
     if (!full) return err::kInvalidName;
-    Lookup l = s_->Resolve(*full);
-    if (l.node == nullptr) return l.error;
-    Win32Error e = err::kSuccess;
-    Node* folder = s_->Follow(l.node, 0, &e);
-    if (folder == nullptr) return e;
-    if (folder->IsFile()) return err::kDirectory;
-    *handle = s_->nextRef;
-    s_->nextRef += 4;
-    s_->opens[*handle] = {folder, open_intent::kList};
+    Node* folder = nullptr;
+    if (Win32Error e = s_->OpenFolderAt(*full, &folder)) return e;
+    *handle = s_->AddOpen(folder, open_intent::kList);
     return err::kSuccess;
 }
 
@@ -1070,32 +1050,26 @@ Win32Error FakeFileSystem::OpenRelative(FileRef folder, std::string_view name, s
         // directory, refuses delete access.
         if (cur->inUse || cur == s_->CurrentDirectoryNode()) return err::kSharingViolation;
     }
-    *handle = s_->nextRef;
-    s_->nextRef += 4;
-    s_->opens[*handle] = {cur, intent};
+    *handle = s_->AddOpen(cur, intent);
     return err::kSuccess;
 }
 
 Win32Error FakeFileSystem::QueryFacts(FileRef handle, FileFacts* facts) noexcept {
-    auto it = s_->opens.find(handle);
-    if (it == s_->opens.end() || facts == nullptr) return err::kInvalidHandle;
-    const Node& n = *it->second.node;
-    if (s_->hook) s_->hook(HandleOp::kQueryFacts, n.name);
-    if (Win32Error e = s_->FaultOf(HandleOp::kQueryFacts, n.name)) return e;
-    facts->attributes = n.Attributes();
-    facts->reparseTag = n.IsJunction() ? kReparseTagMountPoint : 0;
-    facts->volumeSerial = n.volumeSerial;
+    Node* n = nullptr;
+    if (facts == nullptr) return err::kInvalidHandle;
+    if (Win32Error e = s_->Enter(handle, HandleOp::kQueryFacts, &n)) return e;
+    facts->attributes = n->Attributes();
+    facts->reparseTag = n->IsJunction() ? kReparseTagMountPoint : 0;
+    facts->volumeSerial = n->volumeSerial;
     return err::kSuccess;
 }
 
 Win32Error FakeFileSystem::QueryIdentity(FileRef handle, FileIdentity* identity) noexcept {
-    auto it = s_->opens.find(handle);
-    if (it == s_->opens.end() || identity == nullptr) return err::kInvalidHandle;
-    const Node& n = *it->second.node;
-    if (s_->hook) s_->hook(HandleOp::kQueryIdentity, n.name);
-    if (Win32Error e = s_->FaultOf(HandleOp::kQueryIdentity, n.name)) return e;
-    identity->volumeSerial = n.volumeSerial;
-    identity->fileIndex = n.fileIndex;
+    Node* n = nullptr;
+    if (identity == nullptr) return err::kInvalidHandle;
+    if (Win32Error e = s_->Enter(handle, HandleOp::kQueryIdentity, &n)) return e;
+    identity->volumeSerial = n->volumeSerial;
+    identity->fileIndex = n->fileIndex;
     return err::kSuccess;
 }
 
@@ -1127,13 +1101,11 @@ Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
 }
 
 Win32Error FakeFileSystem::SetAttributes(FileRef handle, std::uint32_t attributes) noexcept {
-    auto it = s_->opens.find(handle);
-    if (it == s_->opens.end()) return err::kInvalidHandle;
-    Node& n = *it->second.node;
-    if (s_->hook) s_->hook(HandleOp::kSetAttributes, n.name);
-    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
-    if (Win32Error e = s_->FaultOf(HandleOp::kSetAttributes, n.name)) return e;
-    n.attributes = (n.attributes & ~kSettableAttributes) | (attributes & kSettableAttributes);
+    Node* n = nullptr;
+    if (Win32Error e = s_->Enter(handle, HandleOp::kSetAttributes, &n, open_intent::kDelete)) {
+        return e;
+    }
+    n->attributes = (n->attributes & ~kSettableAttributes) | (attributes & kSettableAttributes);
     return err::kSuccess;
 }
 
@@ -1194,11 +1166,9 @@ Win32Error FakeFileSystem::CheckWriters(FileRef folder, std::string_view name) n
 }
 
 std::optional<FolderProtection> FakeFileSystem::Protection(std::string_view path) const {
-    std::optional<FullPath> p = s_->Full(path, true);
-    if (!p) return std::nullopt;
-    Lookup l = s_->Resolve(*p);
-    if (l.node == nullptr) return std::nullopt;
-    return l.node->protection.value_or(FolderProtection::kInherited);
+    const Node* n = s_->Entry(path);
+    if (n == nullptr) return std::nullopt;
+    return n->protection.value_or(FolderProtection::kInherited);
 }
 
 Win32Error FakeFileSystem::CreateNewFile(std::string_view path, std::string_view contents) {
@@ -1244,14 +1214,11 @@ Win32Error FakeFileSystem::RenameReplacing(FileRef handle, FileRef folder,
 // refused with 5, as Windows refuses to replace them.
 Win32Error FakeFileSystem::Move(FileRef handle, FileRef folder, std::string_view name,
                                 bool replace) noexcept {
-    auto it = s_->opens.find(handle);
     auto to = s_->opens.find(folder);
-    if (it == s_->opens.end() || to == s_->opens.end()) return err::kInvalidHandle;
-    Node* n = it->second.node;
-    if (s_->hook) s_->hook(HandleOp::kRename, n->name);
+    if (to == s_->opens.end()) return err::kInvalidHandle;
+    Node* n = nullptr;
     // The old name goes away: the handle needs DELETE access.
-    if ((it->second.intent & open_intent::kDelete) == 0) return err::kAccessDenied;
-    if (Win32Error e = s_->FaultOf(HandleOp::kRename, n->name)) return e;
+    if (Win32Error e = s_->Enter(handle, HandleOp::kRename, &n, open_intent::kDelete)) return e;
     // An entry whose name is gone (deleted) and a volume's root folder have no name to change.
     if (n->deleted || n->parent == nullptr) return err::kAccessDenied;
     Node* target = nullptr;

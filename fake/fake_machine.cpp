@@ -6,15 +6,16 @@ namespace qv::fake {
 
 FakeMachine::FakeMachine()
     : platform_{registry, security, files, files, system, messages, debug, resources, audit} {
-    registry.SetClock([this] { return system.Now(); });
-    registry.SetRestorePrivilegeCheck(
-        [this] { return security.IsPrivilegeEnabled(sec::kRestorePrivilege); });
+    FakeRegistry::Wiring wiring;
+    wiring.now = [this] { return system.Now(); };
+    wiring.restorePrivilege = [this] {
+        return security.IsPrivilegeEnabled(sec::kRestorePrivilege);
+    };
+    wiring.backupPrivilege = [this] { return security.IsPrivilegeEnabled(sec::kBackupPrivilege); };
+    wiring.fileExists = [this](std::string_view file) { return files.Exists(file); };
+    wiring.createFile = [this](std::string_view file) { return files.CreateNewFile(file, "regf"); };
+    registry.Wire(std::move(wiring));
     files.SetCurrentDirectoryProvider([this] { return system.CurrentDirectory(); });
-    registry.SetFileCheck([this](std::string_view file) { return files.Exists(file); });
-    registry.SetBackupPrivilegeCheck(
-        [this] { return security.IsPrivilegeEnabled(sec::kBackupPrivilege); });
-    registry.SetFileCreator(
-        [this](std::string_view file) { return files.CreateNewFile(file, "regf"); });
 
     files.AddDirectory("C:\\Tools");
     files.AddDirectory("C:\\Temp");

@@ -32,9 +32,6 @@ namespace {
 // character of the ANSI code page is one character.
 constexpr std::size_t kMaxKeyNameChars = 255;
 
-// Before the machine wires its clock: 2004-11-09 00:00:00 UTC, a plain fixed moment.
-constexpr std::int64_t kDefaultNow = 1099958400;
-
 // Key access rights.
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
 constexpr std::uint32_t kKeySetValue = 0x0002;
@@ -306,11 +303,7 @@ std::int64_t UnixFromFileTime(FileTime t) {
 }
 
 struct FakeRegistry::State {
-    std::function<std::int64_t()> clock = [] { return kDefaultNow; };
-    std::function<bool()> restorePrivilege = [] { return false; };
-    std::function<bool(std::string_view)> fileExists;
-    std::function<bool()> backupPrivilege = [] { return false; };
-    std::function<Win32Error(std::string_view)> createFile;
+    Wiring w;
     std::string currentUserSid;
     bool wow64 = false;
 
@@ -330,7 +323,7 @@ struct FakeRegistry::State {
     std::vector<std::string> flushLog;
     FakeRegistry* owner = nullptr;  // whose injected faults the calls take
 
-    FileTime Now() const { return FileTimeFromUnix(clock()); }
+    FileTime Now() const { return FileTimeFromUnix(w.now()); }
 
     std::shared_ptr<Node> NewNode(std::string name, Hive* hive) {
         auto node = std::make_shared<Node>();
@@ -417,16 +410,10 @@ struct FakeRegistry::State {
                              std::string_view subKey) {
         ++calls[static_cast<int>(op)];
         log.emplace_back(subKey);
-        Win32Error e = err::kSuccess;
-        if (TakeFault(op, subKey, &e)) return e;
+        if (Win32Error e = owner->TakeFault(op, subKey)) return e;
         if (parent != kHkeyUsers) return err::kInvalidParameter;
-        if (!restorePrivilege()) return err::kPrivilegeNotHeld;
+        if (!w.restorePrivilege()) return err::kPrivilegeNotHeld;
         return err::kSuccess;
-    }
-
-    bool TakeFault(RegOp op, std::string_view path, Win32Error* error) {
-        *error = owner->TakeFault(op, path);
-        return *error != err::kSuccess;
     }
 
     // What a handle stands for. HKEY_CURRENT_USER is looked up on every call, as the system maps it
@@ -482,7 +469,7 @@ struct FakeRegistry::State {
     Win32Error Reach(RegOp op, HKey key, Ref* ref) {
         Win32Error e = Resolve(key, ref);
         if (e != err::kSuccess) return e;
-        if (TakeFault(op, ref->path, &e)) return e;
+        if ((e = owner->TakeFault(op, ref->path))) return e;
         return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
     }
 
@@ -494,7 +481,7 @@ struct FakeRegistry::State {
         if (e != err::kSuccess) return e;
         if (!subKey.empty() && subKey.front() == '\\') return err::kBadPathname;
         *parts = SplitKeyPath(subKey);
-        if (TakeFault(op, JoinPath(ref->path, *parts), &e)) return e;
+        if ((e = owner->TakeFault(op, JoinPath(ref->path, *parts)))) return e;
         return ref->node->deleted ? err::kKeyDeleted : err::kSuccess;
     }
 
@@ -507,14 +494,16 @@ struct FakeRegistry::State {
         return (ref->access & access) == 0 ? err::kAccessDenied : err::kSuccess;
     }
 
-    // What opening and creating a key do first: the call is counted, *key is emptied, and the
-    // parent and the path below it are reached (an injected fault answers on the way).
-    Win32Error BeginKeyCall(RegOp op, HKey parent, std::string_view subKey, HKey* key, Ref* ref,
-                            std::vector<std::string>* parts) {
+    // What opening and creating a key do first: the call is counted, *key is emptied, the
+    // parent and the path below it are reached (an injected fault answers on the way), and the
+    // path is taken in the registry view `access` asks for.
+    Win32Error BeginKeyCall(RegOp op, HKey parent, std::string_view subKey, std::uint32_t access,
+                            HKey* key, Ref* ref, std::vector<std::string>* parts) {
         ++calls[static_cast<int>(op)];
         if (key == nullptr) return err::kInvalidParameter;
         *key = 0;
-        return ReachBelow(op, parent, subKey, ref, parts);
+        if (Win32Error e = ReachBelow(op, parent, subKey, ref, parts)) return e;
+        return ApplyView(*ref, access, parts);
     }
 
     // The registry views of a 64-bit program on 64-bit Windows ("Registry Keys Affected by
@@ -590,10 +579,9 @@ struct FakeRegistry::State {
                     bool openLink) {
         Ref ref;
         std::vector<std::string> parts;
-        Win32Error e = BeginKeyCall(RegOp::kOpen, parent, subKey, key, &ref, &parts);
-        if (e != err::kSuccess) return e;
-        e = ApplyView(ref, access, &parts);
-        if (e != err::kSuccess) return e;
+        if (Win32Error e = BeginKeyCall(RegOp::kOpen, parent, subKey, access, key, &ref, &parts)) {
+            return e;
+        }
         // An empty name on a predefined root gives that root back; on any other key it opens a
         // new handle to the same key.
         if (parts.empty() && ref.predefined) {
@@ -635,29 +623,13 @@ FakeRegistry::~FakeRegistry() = default;
 
 // --- wiring ---
 
-void FakeRegistry::SetClock(std::function<std::int64_t()> now) { s_->clock = std::move(now); }
-
-void FakeRegistry::SetRestorePrivilegeCheck(std::function<bool()> enabled) {
-    s_->restorePrivilege = std::move(enabled);
-}
+void FakeRegistry::Wire(Wiring wiring) { s_->w = std::move(wiring); }
 
 void FakeRegistry::SetCurrentUserSid(std::string sid) { s_->currentUserSid = std::move(sid); }
 
 void FakeRegistry::SetWow64(bool wow64) {
     s_->wow64 = wow64;
     if (wow64) s_->CreateSetup(std::string("HKLM\\Software\\") + kWow64Node);
-}
-
-void FakeRegistry::SetFileCheck(std::function<bool(std::string_view)> exists) {
-    s_->fileExists = std::move(exists);
-}
-
-void FakeRegistry::SetBackupPrivilegeCheck(std::function<bool()> enabled) {
-    s_->backupPrivilege = std::move(enabled);
-}
-
-void FakeRegistry::SetFileCreator(std::function<Win32Error(std::string_view)> create) {
-    s_->createFile = std::move(create);
 }
 
 // --- setup ---
@@ -679,13 +651,9 @@ void FakeRegistry::SetRawValue(std::string_view path, std::string_view name, std
 void FakeRegistry::DeleteTree(std::string_view path) {
     std::shared_ptr<Node> node = s_->FindSetup(path);
     if (!node) return;
-    if (node == s_->users->root) throw std::invalid_argument("FakeRegistry: DeleteTree of HKU");
+    // A hive cannot be deleted.
     if (node->parent == nullptr || node->parent == s_->users->root.get()) {
-        // A root stays (a hive cannot be deleted, only emptied).
-        for (auto& entry : node->children) MarkDeleted(*entry.second);
-        node->children.Clear();
-        node->values.clear();
-        return;
+        throw std::invalid_argument("FakeRegistry: DeleteTree of a root or a hive's root");
     }
     Node* parent = node->parent;
     MarkDeleted(*node);
@@ -831,10 +799,10 @@ Win32Error FakeRegistry::CreateKey(HKey parent, std::string_view subKey, std::ui
     (void)options;  // volatile keys are not modelled; every key persists
     State::Ref ref;
     std::vector<std::string> parts;
-    Win32Error e = s_->BeginKeyCall(RegOp::kCreate, parent, subKey, key, &ref, &parts);
-    if (e != err::kSuccess) return e;
-    e = s_->ApplyView(ref, access, &parts);
-    if (e != err::kSuccess) return e;
+    if (Win32Error e =
+            s_->BeginKeyCall(RegOp::kCreate, parent, subKey, access, key, &ref, &parts)) {
+        return e;
+    }
     if (parts.empty() && ref.predefined) {
         *key = parent;
         if (disposition != nullptr) *disposition = reg::kOpenedExistingKey;
@@ -951,7 +919,7 @@ Win32Error FakeRegistry::FlushKey(HKey key) noexcept {
     s_->flushLog.push_back(hive->kind == HiveKind::Machine     ? std::string("HKLM")
                            : hive->kind == HiveKind::UsersRoot ? std::string("HKU")
                                                                : hive->mountName);
-    if (s_->TakeFault(RegOp::kFlush, ref.path, &e)) return e;
+    if ((e = TakeFault(RegOp::kFlush, ref.path))) return e;
     if (ref.node->deleted) return err::kKeyDeleted;
     // The store is the hive file itself, so there is nothing left to write.
     return err::kSuccess;
@@ -967,11 +935,8 @@ Win32Error FakeRegistry::QueryLastWriteTime(HKey key, FileTime* time) noexcept {
 }
 
 Win32Error FakeRegistry::SetLastWriteTime(HKey key, FileTime time) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::kSet)];
     State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::kSet, key, &ref);
-    if (e != err::kSuccess) return e;
-    if ((ref.access & kKeySetValue) == 0) return err::kAccessDenied;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kSet, key, kKeySetValue, &ref)) return e;
     ref.node->time = time;
     return err::kSuccess;
 }
@@ -987,12 +952,9 @@ Win32Error FakeRegistry::CloseKey(HKey key) noexcept {
 
 Win32Error FakeRegistry::EnumValue(HKey key, std::uint32_t index, std::string* name,
                                    std::uint32_t* type, std::string* data) noexcept {
-    ++s_->calls[static_cast<int>(RegOp::kEnumValue)];
-    State::Ref ref;
-    Win32Error e = s_->Reach(RegOp::kEnumValue, key, &ref);
-    if (e != err::kSuccess) return e;
     // RegEnumValueA reads values: KEY_QUERY_VALUE.
-    if ((ref.access & kKeyQueryValue) == 0) return err::kAccessDenied;
+    State::Ref ref;
+    if (Win32Error e = s_->ReachOpenKey(RegOp::kEnumValue, key, kKeyQueryValue, &ref)) return e;
     if (name == nullptr) return err::kInvalidParameter;
     // Values come in the order they were first set, as the system keeps them.
     if (index >= ref.node->values.size()) return err::kNoMoreItems;
@@ -1011,12 +973,12 @@ Win32Error FakeRegistry::SaveKey(HKey key, std::string_view file) noexcept {
     if (file.empty()) return err::kInvalidParameter;
     // The system creates the file first (never over an existing one: ERROR_ALREADY_EXISTS), then
     // saves into it, which needs SeBackupPrivilege; a refused save leaves no file behind.
-    const bool onDisk = s_->fileExists ? s_->fileExists(file) : false;
+    const bool onDisk = s_->w.fileExists ? s_->w.fileExists(file) : false;
     Hive* known = s_->FindHiveFile(file);
-    if (onDisk || (known != nullptr && !s_->fileExists)) return err::kAlreadyExists;
-    if (!s_->backupPrivilege()) return err::kPrivilegeNotHeld;
-    if (s_->createFile) {
-        e = s_->createFile(file);
+    if (onDisk || (known != nullptr && !s_->w.fileExists)) return err::kAlreadyExists;
+    if (!s_->w.backupPrivilege()) return err::kPrivilegeNotHeld;
+    if (s_->w.createFile) {
+        e = s_->w.createFile(file);
         if (e == err::kFileExists) return err::kAlreadyExists;
         if (e != err::kSuccess) return e;
     }
@@ -1038,7 +1000,7 @@ Win32Error FakeRegistry::LoadKey(HKey parent, std::string_view subKey,
         return err::kInvalidParameter;
     }
     if (file.empty()) return err::kInvalidParameter;
-    if (s_->fileExists && !s_->fileExists(file)) return err::kFileNotFound;
+    if (s_->w.fileExists && !s_->w.fileExists(file)) return err::kFileNotFound;
     Hive* hive = s_->FindHiveFile(file);
     if (hive == nullptr) return err::kFileNotFound;
     // A hive file that is loaded is held open exclusively by the system.

@@ -53,11 +53,23 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
     ~FakeRegistry() override;
 
     // --- wiring (done by FakeMachine) ---
-    // The clock that stamps last-write times (seconds since 1970).
-    void SetClock(std::function<std::int64_t()> now);
-    // Whether SeRestorePrivilege is enabled in the process token; RegLoadKeyA and RegUnLoadKeyA
-    // fail with 1314 otherwise.
-    void SetRestorePrivilegeCheck(std::function<bool()> enabled);
+    // What the registry asks of the rest of the machine.
+    struct Wiring {
+        // The clock that stamps last-write times (seconds since 1970); unwired, 2004-11-09.
+        std::function<std::int64_t()> now = [] { return std::int64_t{1099958400}; };
+        // Whether SeRestorePrivilege is enabled in the process token; RegLoadKeyA and
+        // RegUnLoadKeyA fail with 1314 otherwise. SeBackupPrivilege the same for RegSaveKeyA.
+        std::function<bool()> restorePrivilege = [] { return false; };
+        std::function<bool()> backupPrivilege = [] { return false; };
+        // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file,
+        // so a hive whose file is gone fails to load with 2 (unwired, every hive file exists).
+        std::function<bool(std::string_view)> fileExists;
+        // Creates the file a saved hive goes into, as CreateFileA with CREATE_NEW does: 0, or the
+        // error (80 when the name is taken, 3 when the folder is missing). Unwired, RegSaveKeyA
+        // only refuses a hive file the registry knows already.
+        std::function<Win32Error(std::string_view)> createFile;
+    };
+    void Wire(Wiring wiring);
     // The SID text whose hive HKEY_CURRENT_USER is (it must be mounted under HKEY_USERS).
     void SetCurrentUserSid(std::string sid);
     // Makes the machine 64-bit Windows, the tool a 64-bit program on it:
@@ -65,16 +77,6 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
     // fake_registry.cpp). By default the machine is 32-bit Windows, where the view flags change
     // nothing.
     void SetWow64(bool wow64);
-    // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file, so a
-    // hive whose file is gone fails to load with 2 (without a check every hive file exists).
-    void SetFileCheck(std::function<bool(std::string_view)> exists);
-    // Whether SeBackupPrivilege is enabled in the process token; RegSaveKeyA fails with 1314
-    // otherwise.
-    void SetBackupPrivilegeCheck(std::function<bool()> enabled);
-    // Creates the file a saved hive goes into on the machine's disk, as CreateFileA with
-    // CREATE_NEW does: 0, or the error (80 when the name is taken, 3 when the folder is missing).
-    // Without it RegSaveKeyA only refuses a hive file the registry knows already.
-    void SetFileCreator(std::function<Win32Error(std::string_view)> create);
 
     // --- setup ---
     void CreateKey(std::string_view path);
@@ -82,8 +84,8 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
                    std::uint32_t type = reg::kSz);  // stores the text and its NUL
     void SetRawValue(std::string_view path, std::string_view name, std::uint32_t type,
                      std::string_view bytes);
-    // Removes the key and everything below it (handles open on them then get 1018). The root of a
-    // hive is emptied instead, as a hive itself cannot be deleted. A missing key is no error.
+    // Removes the key and everything below it (handles open on them then get 1018); not a root or
+    // a hive's root, as a hive itself cannot be deleted. A missing key is no error.
     void DeleteTree(std::string_view path);
     // A registry link at `path` (made as REG_OPTION_CREATE_LINK makes one) to the existing key
     // `target`: every path through it reaches the target, except an open with

@@ -60,34 +60,18 @@ Bytes SidOrThrow(std::string_view sidText) {
     return sid;
 }
 
-bool ParseDecimal(std::string_view s, std::uint64_t limit, std::uint64_t* value) {
+// Digits in `base` (10 or 16, either case) up to `limit`; false for anything else.
+bool ParseNumber(std::string_view s, std::uint64_t base, std::uint64_t limit,
+                 std::uint64_t* value) {
     if (s.empty() || s.size() > 20) return false;
     std::uint64_t v = 0;
     for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (v > (limit - digit) / 10) return false;
-        v = v * 10 + digit;
-    }
-    *value = v;
-    return true;
-}
-
-bool ParseHex(std::string_view s, std::uint64_t limit, std::uint64_t* value) {
-    if (s.empty() || s.size() > 16) return false;
-    std::uint64_t v = 0;
-    for (char c : s) {
-        std::uint64_t digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<std::uint64_t>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<std::uint64_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<std::uint64_t>(c - 'A' + 10);
-        else
-            return false;
-        v = v * 16 + digit;
-        if (v > limit) return false;
+        const char lower = static_cast<char>(c | 0x20);
+        const std::uint64_t digit = c >= '0' && c <= '9'           ? std::uint64_t(c - '0')
+                                    : lower >= 'a' && lower <= 'f' ? std::uint64_t(lower - 'a' + 10)
+                                                                   : 99;
+        if (digit >= base || v > (limit - digit) / base) return false;
+        v = v * base + digit;
     }
     *value = v;
     return true;
@@ -136,7 +120,7 @@ struct FakeSecurity::State {
     std::unordered_map<std::string, std::size_t> bySid;
     std::unordered_map<std::string, std::vector<std::size_t>> byName;
     std::string userName = "operator";
-    Bytes tokenUser;
+    Group tokenUser;  // its attributes are none
     std::vector<Group> groups;
     std::vector<Privilege> held;  // privileges of the process token
 
@@ -192,7 +176,9 @@ void FakeSecurity::AddAccount(std::string_view sidText, std::string_view name,
 
 void FakeSecurity::SetUserName(std::string_view name) { s_->userName = std::string(name); }
 
-void FakeSecurity::SetTokenUser(std::string_view sidText) { s_->tokenUser = SidOrThrow(sidText); }
+void FakeSecurity::SetTokenUser(std::string_view sidText) {
+    s_->tokenUser = {SidOrThrow(sidText), 0};
+}
 
 void FakeSecurity::SetTokenGroups(std::vector<std::pair<std::string, std::uint32_t>> groups) {
     std::vector<State::Group> out;
@@ -268,8 +254,8 @@ std::vector<std::uint8_t> FakeSecurity::SidBytes(std::string_view sidText) {
     constexpr std::uint64_t kMaxAuthority = (std::uint64_t{1} << 48) - 1;
     std::string_view a = parts[2];
     if (a.size() > 2 && a[0] == '0' && (a[1] == 'x' || a[1] == 'X')) {
-        if (a.size() != 14 || !ParseHex(a.substr(2), kMaxAuthority, &authority)) return {};
-    } else if (!ParseDecimal(a, kMaxAuthority, &authority)) {
+        if (a.size() != 14 || !ParseNumber(a.substr(2), 16, kMaxAuthority, &authority)) return {};
+    } else if (!ParseNumber(a, 10, kMaxAuthority, &authority)) {
         return {};
     }
 
@@ -279,7 +265,7 @@ std::vector<std::uint8_t> FakeSecurity::SidBytes(std::string_view sidText) {
     for (int i = 0; i < 6; ++i) sid[2 + i] = static_cast<std::uint8_t>(authority >> (8 * (5 - i)));
     for (std::size_t i = 3; i < parts.size(); ++i) {
         std::uint64_t sub = 0;
-        if (!ParseDecimal(parts[i], 0xFFFFFFFFu, &sub)) return {};
+        if (!ParseNumber(parts[i], 10, 0xFFFFFFFFu, &sub)) return {};
         std::size_t at = kSidHeaderBytes + 4 * (i - 3);
         for (int b = 0; b < 4; ++b) sid[at + b] = static_cast<std::uint8_t>(sub >> (8 * b));
     }
@@ -486,56 +472,35 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
     if (open == s_->openTokens.end()) return err::kInvalidHandle;
     if ((open->second & sec::kTokenQuery) == 0) return err::kAccessDenied;
     if (returnLength == nullptr) return err::kInvalidParameter;
-    switch (infoClass) {
-        case sec::kTokenUserClass:
-            return WriteTokenUser(buffer, length, returnLength);
-        case sec::kTokenGroupsClass:
-            return WriteTokenGroups(buffer, length, returnLength);
-        default:
-            // The fake knows only the information classes the tool asks for.
-            return err::kInvalidParameter;
-    }
-}
-
-// Both answers are laid out as the system lays them out: the fixed part, then the SIDs its
-// entries point to, all in the caller's buffer. SID sizes are multiples of 4 and the entries end
-// on a pointer boundary, so every SID is 4-byte aligned. A buffer too small for the whole answer
-// gets nothing, 122 and the size needed, also when it is null or empty.
-Win32Error FakeSecurity::WriteTokenUser(void* buffer, std::uint32_t length,
-                                        std::uint32_t* returnLength) noexcept {
-    const Bytes& sid = s_->tokenUser;
-    const std::size_t needed = sizeof(TokenUser) + sid.size();
-    *returnLength = static_cast<std::uint32_t>(needed);
-    if (buffer == nullptr || length < needed) return err::kInsufficientBuffer;
-
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    std::memcpy(out + sizeof(TokenUser), sid.data(), sid.size());
-    // A token's user entry carries no attributes.
-    const SidAndAttributes entry{out + sizeof(TokenUser), 0};
-    std::memcpy(out + offsetof(TokenUser, user), &entry, sizeof entry);
-    return err::kSuccess;
-}
-
-Win32Error FakeSecurity::WriteTokenGroups(void* buffer, std::uint32_t length,
-                                          std::uint32_t* returnLength) noexcept {
-    const auto& groups = s_->groups;
-    std::size_t header = offsetof(TokenGroups, groups) + groups.size() * sizeof(SidAndAttributes);
+    // The fake knows only the information classes the tool asks for.
+    const bool user = infoClass == sec::kTokenUserClass;
+    if (!user && infoClass != sec::kTokenGroupsClass) return err::kInvalidParameter;
+    // Both answers are laid out as the system lays them out: the fixed part, then the SIDs its
+    // entries point to, all in the caller's buffer. SID sizes are multiples of 4 and the entries
+    // end on a pointer boundary, so every SID is 4-byte aligned. A buffer too small for the whole
+    // answer gets nothing, 122 and the size needed, also when it is null or empty. A token's user
+    // entry carries no attributes.
+    const State::Group* entries = user ? &s_->tokenUser : s_->groups.data();
+    const std::size_t count = user ? 1 : s_->groups.size();
+    const std::size_t firstEntry = user ? offsetof(TokenUser, user) : offsetof(TokenGroups, groups);
+    const std::size_t header =
+        user ? sizeof(TokenUser) : firstEntry + count * sizeof(SidAndAttributes);
     std::size_t needed = header;
-    for (const State::Group& g : groups) needed += g.sid.size();
-
+    for (std::size_t i = 0; i < count; ++i) needed += entries[i].sid.size();
     *returnLength = static_cast<std::uint32_t>(needed);
     if (buffer == nullptr || length < needed) return err::kInsufficientBuffer;
 
     auto* out = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t count = static_cast<std::uint32_t>(groups.size());
-    std::memcpy(out + offsetof(TokenGroups, groupCount), &count, sizeof count);
+    if (!user) {
+        const auto groupCount = static_cast<std::uint32_t>(count);
+        std::memcpy(out + offsetof(TokenGroups, groupCount), &groupCount, sizeof groupCount);
+    }
     std::size_t sidAt = header;
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        std::memcpy(out + sidAt, groups[i].sid.data(), groups[i].sid.size());
-        SidAndAttributes entry{out + sidAt, groups[i].attributes};
-        std::memcpy(out + offsetof(TokenGroups, groups) + i * sizeof(SidAndAttributes), &entry,
-                    sizeof entry);
-        sidAt += groups[i].sid.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(out + sidAt, entries[i].sid.data(), entries[i].sid.size());
+        const SidAndAttributes entry{out + sidAt, entries[i].attributes};
+        std::memcpy(out + firstEntry + i * sizeof(SidAndAttributes), &entry, sizeof entry);
+        sidAt += entries[i].sid.size();
     }
     return err::kSuccess;
 }

@@ -105,11 +105,6 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
     [[nodiscard]] Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;
 
   private:
-    Win32Error WriteTokenUser(void* buffer, std::uint32_t length,
-                              std::uint32_t* returnLength) noexcept;
-    Win32Error WriteTokenGroups(void* buffer, std::uint32_t length,
-                                std::uint32_t* returnLength) noexcept;
-
     struct State;
     std::unique_ptr<State> s_;
 };

@@ -86,12 +86,11 @@ constexpr SystemMessage kSystemMessages[] = {
     {1814, "The specified resource name cannot be found in the image file.\r\n"},
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
+// `s` without the `blanks` at either end (no blank is the trail byte of a double-byte character).
+std::string_view Trim(std::string_view s, std::string_view blanks = " \t\r\v\f") {
+    const std::size_t first = s.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
 // A bare library name with ".dll" added when it has no extension, as the loader completes it.
@@ -110,19 +109,13 @@ std::string ProfilePath(std::string_view file) {
     return std::string(file);
 }
 
-std::string_view TrimSpaces(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
-
 // The value of `key` in `section` of an INI text; nullopt when the section or key is missing.
 // The first section of that name and the first key of that name in it count. The names asked for
 // lose their leading and trailing spaces (only spaces), as on Windows and Wine (contract test).
 std::optional<std::string> FindProfileValue(std::string_view ini, std::string_view section,
                                             std::string_view key) {
-    section = TrimSpaces(section);
-    key = TrimSpaces(key);
+    section = Trim(section, " ");
+    key = Trim(key, " ");
     bool inSection = false;
     bool sectionSeen = false;
     std::size_t start = 0;
@@ -701,16 +694,13 @@ std::string Utf8FromCp932(std::string_view cp932) {
 }
 
 std::string ResourceString(std::uint32_t id, std::uint16_t languageId) {
-    if (IsJapanese(languageId)) {
-        for (const StringEntry& e : kStringTable) {
+    const auto find = [id](const auto& table) {
+        for (const StringEntry& e : table) {
             if (e.id == id) return Cp932(e.utf8);
         }
-    } else {
-        for (const StringEntry& e : kEnglishStringTable) {
-            if (e.id == id) return Cp932(e.utf8);
-        }
-    }
-    return std::string();
+        return std::string();
+    };
+    return IsJapanese(languageId) ? find(kStringTable) : find(kEnglishStringTable);
 }
 
 }  // namespace qv::fake

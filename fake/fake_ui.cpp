@@ -5,10 +5,7 @@
 namespace qv::fake {
 namespace {
 
-constexpr std::uint32_t kGetPrevious = 0x0002;    // TVGN_PREVIOUS
 constexpr std::uint32_t kStateExpanded = 0x0020;  // TVIS_EXPANDED
-constexpr std::uint32_t kCollapse = 0x0001;       // TVE_COLLAPSE
-constexpr std::uint32_t kToggle = 0x0003;         // TVE_TOGGLE
 constexpr std::uint32_t kHitNowhere = 0x0001;     // TVHT_NOWHERE
 
 std::uint32_t ImageOf(std::uint32_t state) { return (state & tv::kStateImageMask) >> 12; }
@@ -211,9 +208,7 @@ TreeItem FakeTree::GetNextItem(TreeItem item, std::uint32_t code) noexcept {
             return it->parent;
         case tv::kGetNext:
             return it->next;
-        case kGetPrevious:
-            return it->prev;
-        default:
+        default:  // the codes the tool does not use (TVGN_PREVIOUS, ...) answer nothing here
             return 0;
     }
 }
@@ -251,21 +246,11 @@ bool FakeTree::DeleteItem(TreeItem item) noexcept {
 bool FakeTree::Expand(TreeItem item, std::uint32_t code) noexcept {
     State::Item* it = s_->Find(item);
     if (it == nullptr) return false;
-    // The control refuses to expand or collapse an item without children.
-    if (it->firstChild == 0) return false;
-    switch (code & 0x3) {
-        case tv::kExpand:
-            it->state |= kStateExpanded;
-            return true;
-        case kCollapse:
-            it->state &= ~kStateExpanded;
-            return true;
-        case kToggle:
-            it->state ^= kStateExpanded;
-            return true;
-        default:
-            return false;
-    }
+    // The control refuses to expand an item without children. TVE_COLLAPSE and TVE_TOGGLE,
+    // which the tool does not use, fail here.
+    if (it->firstChild == 0 || (code & 0x3) != tv::kExpand) return false;
+    it->state |= kStateExpanded;
+    return true;
 }
 
 TreeItem FakeTree::HitTest(Point, std::uint32_t* flags) noexcept {
@@ -290,33 +275,6 @@ void FakeTree::ModifyStyle(std::uint32_t remove, std::uint32_t add) noexcept {
             item.state = (item.state & ~tv::kStateImageMask) | tv::StateImage(1);
         }
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-std::string FakeDialogWindow::ItemText(int controlId) const {
-    auto it = texts_.find(controlId);
-    return it != texts_.end() ? it->second : std::string();
-}
-
-bool FakeDialogWindow::IsItemEnabled(int controlId) const {
-    auto it = enabled_.find(controlId);
-    return it == enabled_.end() || it->second;
-}
-
-void FakeDialogWindow::SetItemText(int controlId, std::string_view text) noexcept {
-    texts_[controlId] = std::string(text);
-}
-
-void FakeDialogWindow::SetTitle(std::string_view text) noexcept { title_ = std::string(text); }
-
-void FakeDialogWindow::EnableItem(int controlId, bool enable) noexcept {
-    enabled_[controlId] = enable;
-}
-
-void FakeDialogWindow::EndDialog(int result) noexcept {
-    ended_ = true;
-    endResult_ = result;
 }
 
 }  // namespace qv::fake

@@ -77,17 +77,27 @@ class FakeDialogWindow final : public IDialogWindow {
   public:
     static constexpr WindowRef kHandle = 0x1234;
 
-    std::string ItemText(int controlId) const;
+    std::string ItemText(int controlId) const {
+        return texts_.count(controlId) ? texts_.at(controlId) : "";
+    }
     const std::string& Title() const { return title_; }
-    bool IsItemEnabled(int controlId) const;  // controls start enabled
+    // Controls start enabled.
+    bool IsItemEnabled(int controlId) const {
+        return enabled_.count(controlId) == 0 || enabled_.at(controlId);
+    }
     bool Ended() const { return ended_; }
     int EndResult() const { return endResult_; }
 
     WindowRef Handle() noexcept override { return kHandle; }
-    void SetItemText(int controlId, std::string_view text) noexcept override;
-    void SetTitle(std::string_view text) noexcept override;
-    void EnableItem(int controlId, bool enable) noexcept override;
-    void EndDialog(int result) noexcept override;
+    void SetItemText(int controlId, std::string_view text) noexcept override {
+        texts_[controlId] = std::string(text);
+    }
+    void SetTitle(std::string_view text) noexcept override { title_ = std::string(text); }
+    void EnableItem(int controlId, bool enable) noexcept override { enabled_[controlId] = enable; }
+    void EndDialog(int result) noexcept override {
+        ended_ = true;
+        endResult_ = result;
+    }
     Point GetMessagePos() noexcept override { return {}; }
 
   private:

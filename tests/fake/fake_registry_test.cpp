@@ -20,8 +20,9 @@ constexpr HKey kSentinel = 0xBAD0;
 class RegistryTest : public ::testing::Test {
   protected:
     RegistryTest() {
-        reg.SetClock([this] { return now; });
-        reg.SetRestorePrivilegeCheck([this] { return privilege; });
+        wiring.now = [this] { return now; };
+        wiring.restorePrivilege = [this] { return privilege; };
+        reg.Wire(wiring);
         reg.MountSystemHive(kSid);
         reg.SetCurrentUserSid(kSid);
         reg.CreateHiveFile(kAnnHive);
@@ -45,6 +46,7 @@ class RegistryTest : public ::testing::Test {
 
     std::int64_t now = 1200000000;
     bool privilege = true;
+    FakeRegistry::Wiring wiring;
     FakeRegistry reg;
 };
 
@@ -443,14 +445,15 @@ TEST_F(RegistryTest, FaultsHitMatchingPathsTheGivenNumberOfTimes) {
 TEST_F(HiveTest, ASavedKeyLoadsAsACopyWithItsTimesAndNeedsTheBackupPrivilege) {
     bool backup = false;
     std::vector<std::string> created;
-    reg.SetBackupPrivilegeCheck([&] { return backup; });
-    reg.SetFileCheck([&](std::string_view file) {
+    wiring.backupPrivilege = [&] { return backup; };
+    wiring.fileExists = [&](std::string_view file) {
         return std::find(created.begin(), created.end(), file) != created.end();
-    });
-    reg.SetFileCreator([&](std::string_view file) {
+    };
+    wiring.createFile = [&](std::string_view file) {
         created.emplace_back(file);
         return err::kSuccess;
-    });
+    };
+    reg.Wire(wiring);
     const std::string base = std::string("HKU\\") + kSid + "\\Software\\Brennard";
     reg.SetString(base + "\\Ovaline", "B", "b");
     reg.SetRawValue(base, "A", reg::kDword, std::string("\x01\0\0\0", 4));
