@@ -526,10 +526,7 @@ ExitCode RunCli(Platform& os, IConsole& console, const std::vector<std::string>&
     std::vector<MovedAside> moved;
     (void)OpenRunAuditLog(ws, audit, &moved);  // a failure is kept, and each line tries again
     ReportMovedAside(console, moved);
-    const char* name = command == Command::kClean     ? "clean"
-                       : command == Command::kRestore ? "restore"
-                                                      : "purge";
-    RunRecord record(audit, {name, admin ? "all-profiles" : "current-user", &args});
+    RunRecord record(audit, {CommandName(command), admin ? "all-profiles" : "current-user", &args});
     const ExitCode code = RunParsed(os, console, std::move(parsed), &audit, &summaryJson);
     record.Finish(static_cast<int>(code), summaryJson);
     return code;

@@ -132,8 +132,6 @@ constexpr EnumName<Command> kCommandNames[] = {
 };
 static_assert(NamesEveryValue(kCommandNames));
 
-const char* CommandName(Command command) { return NameOf(kCommandNames, command, "scan"); }
-
 // Days since 1970-01-01 as a date of the proleptic Gregorian calendar, by eras of 400 years
 // (146,097 days) that begin on 1 March, so that the leap day ends a year.
 void CivilDate(std::int64_t days, std::int64_t* year, unsigned* month, unsigned* day) {
@@ -689,6 +687,8 @@ std::string PurgeText(Platform& os, const PurgeReport& report) {
     if (out.empty()) out = os.resources.LoadString(IDS_CLI_NOTHING_PURGED) + "\n";
     return out;
 }
+
+const char* CommandName(Command command) { return NameOf(kCommandNames, command, "scan"); }
 
 std::string SummaryJsonText(const RunSummary& summary, ExitCode exitCode) {
     return SummaryJson(summary, exitCode).dump();

@@ -71,6 +71,8 @@ RunSummary SummaryOf(const PurgeReport& report);
 // "exit=N", with its line break. Without a summary (a run that stopped before it began), only
 // "quorvane: exit=N".
 std::string SummaryLine(const RunSummary* summary, ExitCode exitCode);
+// The command's name as the documents and the audit log write it ("scan", "clean", ...).
+const char* CommandName(Command command);
 // The document's "summary" object as compact JSON text, for the audit log's run-end line.
 std::string SummaryJsonText(const RunSummary& summary, ExitCode exitCode);
 // The longest a summary line may be, its line break not counted: what the deployment engines
