@@ -13,9 +13,7 @@ QV_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 cd "$QV_SOURCE" || exit 1
 . scripts/lib/wine.sh
 . scripts/lib/build.sh
-
-passed=0
-failed=0
+. scripts/lib/counts.sh
 
 finish() {
   echo
@@ -25,34 +23,6 @@ finish() {
 }
 
 step() { echo; echo "=== $*"; }
-
-# Adds the counts of a ctest run from its summary ("95% tests passed, 2 tests failed out of 40");
-# a run without a summary counts as one failure.
-count_ctest() {
-  local log="$1" line
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [[ "$line" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
-    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[1]))
-  else
-    echo "FAIL: no test summary in $log"
-    failed=$((failed + 1))
-  fi
-}
-
-# Adds the counts of a run that ends with "N passed, N failed" (the fuzz harnesses, the end-to-end
-# tests); a run without that line counts as one failure, named by $2.
-count_summary() {
-  local log="$1" what="$2" summary
-  summary=$(tail -n 1 "$log")
-  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
-  else
-    echo "FAIL: $what ended without their summary"
-    failed=$((failed + 1))
-  fi
-}
 
 step "setup"
 if ! bash scripts/setup.sh </dev/null; then

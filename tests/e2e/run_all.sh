@@ -8,6 +8,7 @@ set -uo pipefail
 QV_SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
 . "$QV_SOURCE/scripts/lib/wine.sh"
 . "$QV_SOURCE/scripts/lib/build.sh"
+. "$QV_SOURCE/scripts/lib/counts.sh"
 export QV_SOURCE QV_BUILD
 
 for f in quorvane.exe quorvane-cli.exe tree_probe.exe lock_holder.exe; do
@@ -37,37 +38,19 @@ export QV_E2E_JSON_DIR="${QV_E2E_JSON_DIR:-$QV_BUILD/e2e/json}"
 rm -rf "$QV_E2E_JSON_DIR"
 mkdir -p "$QV_E2E_JSON_DIR"
 
-passed=0
-failed=0
 for test in "$QV_SOURCE"/tests/e2e/*.sh; do
   case "$(basename "$test")" in lib.sh | run_all.sh) continue ;; esac
   echo "=== $(basename "$test" .sh)"
   log="$QV_BUILD/e2e/$(basename "$test" .sh).log"
   mkdir -p "$QV_BUILD/e2e"
   bash "$test" 2>&1 | tee "$log"
-  status=${PIPESTATUS[0]}
-  summary=$(tail -n 1 "$log")
-  if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
-    if [ "$status" -ne 0 ] && [ "${BASH_REMATCH[2]}" -eq 0 ]; then failed=$((failed + 1)); fi
-  else
-    echo "FAIL: $(basename "$test" .sh) ended without its summary (status $status)"
-    failed=$((failed + 1))
-  fi
+  count_summary "$log" "$(basename "$test" .sh)" "${PIPESTATUS[0]}"
 done
 
 echo "=== the documents' schemas"
 log="$QV_BUILD/e2e/schemas.log"
 python3 "$QV_SOURCE/scripts/check_schemas.py" --documents "$QV_E2E_JSON_DIR" 2>&1 | tee "$log"
-summary=$(tail -n 1 "$log")
-if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-else
-  echo "FAIL: the schema check ended without its summary"
-  failed=$((failed + 1))
-fi
+count_summary "$log" "the schema check"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
