@@ -47,7 +47,6 @@ void Tables::FillBuiltIn() {
         {"plk", "415"}, {"rus", "419"}, {"nor", "414"}, {"dan", "406"}, {"grk", "408"},
         {"swe", "41D"}, {"hun", "40E"}, {"esp", "40A"}, {"ptg", "816"}, {"deu", "407"},
     };
-    // Alike on purpose: tests/unit/app/tables_test.cpp writes these rows out again.
     static const char* const kLanguages[][2] = {
         {"409", "English"},
         {"407", "German"},

@@ -276,6 +276,21 @@ NTSTATUS CreateRelative(FileRef folder, UNICODE_STRING* name, ACCESS_MASK access
     return err::kSuccess;
 }
 
+// Writes all of `data` to the file `name` below `folder`, which no one else reads or writes
+// meanwhile: the file made anew or emptied, or with `append` opened or made and written at its end.
+// FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, so nothing
+// that is there already can be changed through that handle.
+[[nodiscard]] Win32Error WriteFileBelow(FileRef folder, std::string_view name,
+                                        std::string_view data, bool append) noexcept {
+    UniqueKernelHandle file;
+    if (Win32Error error = OpenWholeFile(folder, name, append ? FILE_APPEND_DATA : FILE_WRITE_DATA,
+                                         0, append ? FILE_OPEN_IF : FILE_OVERWRITE_IF, &file);
+        error != err::kSuccess) {
+        return error;
+    }
+    return WriteAll(file.get(), data, append);
+}
+
 }  // namespace
 
 // A name the system returned, as ANSI text. False when the ANSI code page cannot hold it: the
@@ -608,27 +623,12 @@ class Win32FileHandles final : public IFileHandles {
 
     [[nodiscard]] Win32Error WriteWholeFile(FileRef folder, std::string_view name,
                                             std::string_view data) noexcept override {
-        // No one else reads or writes it while it is being written.
-        UniqueKernelHandle file;
-        if (Win32Error error =
-                OpenWholeFile(folder, name, FILE_WRITE_DATA, 0, FILE_OVERWRITE_IF, &file);
-            error != err::kSuccess) {
-            return error;
-        }
-        return WriteAll(file.get(), data, false);
+        return WriteFileBelow(folder, name, data, false);
     }
 
     [[nodiscard]] Win32Error AppendToFile(FileRef folder, std::string_view name,
                                           std::string_view data) noexcept override {
-        // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, so
-        // nothing that is there already can be changed through this handle.
-        UniqueKernelHandle file;
-        if (Win32Error error =
-                OpenWholeFile(folder, name, FILE_APPEND_DATA, 0, FILE_OPEN_IF, &file);
-            error != err::kSuccess) {
-            return error;
-        }
-        return WriteAll(file.get(), data, true);
+        return WriteFileBelow(folder, name, data, true);
     }
 
     [[nodiscard]] Win32Error ReadWholeFile(FileRef folder, std::string_view name,

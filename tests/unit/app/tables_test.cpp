@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+
 namespace qv {
 namespace {
 
@@ -14,46 +17,57 @@ class TablesTest : public ::testing::Test {
 };
 
 // Every row, in the order the tables enumerate them (the order folders are scanned in and a search
-// by value sees).
+// by value sees), and the language each locale id is named by.
 TEST_F(TablesTest, BuiltInRowsInTheirFixedOrder) {
-    const Rows products = {{"Ovaline Kinetra 2004", "205"},
-                           {"Brennard Geoview 2004", "202"},
-                           {"Ovaline 2004", "201"},
-                           {"Brennard Spanwell 2004", "206"},
-                           {"Brennard Terrane 2004", "208"},
-                           {"Ovaline Sketch 2004", "201"},
-                           {"Brennard Frontwell 2004", "204"},
-                           {"Kinetra Studio 2004", "203"}};
-    const Rows locales = {{"nld", "413"}, {"fra", "40C"}, {"jpn", "411"}, {"csy", "405"},
-                          {"fin", "40B"}, {"enu", "409"}, {"kor", "412"}, {"chs", "804"},
-                          {"cht", "404"}, {"ptb", "416"}, {"plk", "415"}, {"rus", "419"},
-                          {"nor", "414"}, {"dan", "406"}, {"grk", "408"}, {"swe", "41D"},
-                          {"hun", "40E"}, {"esp", "40A"}, {"ptg", "816"}, {"deu", "407"}};
-    // Alike on purpose: the rows are written out again, so that a changed row of the code fails
-    // here.
-    const Rows languages = {{"409", "English"},
-                            {"407", "German"},
-                            {"40C", "French"},
-                            {"40A", "Spanish"},
-                            {"415", "Polish"},
-                            {"40E", "Hungarian"},
-                            {"405", "Czech"},
-                            {"419", "Russian"},
-                            {"816", "Portuguese"},
-                            {"416", "Brazilian"},
-                            {"408", "Greek"},
-                            {"804", "Simplified Chinese"},
-                            {"404", "Traditional Chinese"},
-                            {"412", "Korean"},
-                            {"411", "Japanese"},
-                            {"41D", "Swedish"},
-                            {"406", "Danish"},
-                            {"40B", "Finish"},
-                            {"414", "Norwegian"},
-                            {"413", "Dutch"}};
-    EXPECT_EQ(tables.productIds.Rows(), products);
-    EXPECT_EQ(tables.localeCodes.Rows(), locales);
-    EXPECT_EQ(tables.languageNames.Rows(), languages);
+    // The products as "name = id", one a line.
+    const std::string products = R"(Ovaline Kinetra 2004 = 205
+Brennard Geoview 2004 = 202
+Ovaline 2004 = 201
+Brennard Spanwell 2004 = 206
+Brennard Terrane 2004 = 208
+Ovaline Sketch 2004 = 201
+Brennard Frontwell 2004 = 204
+Kinetra Studio 2004 = 203
+)";
+    std::string productRows;
+    for (const auto& [name, id] : tables.productIds.Rows()) productRows += name + " = " + id + "\n";
+    EXPECT_EQ(productRows, products);
+    // Each locale folder name with its locale id and the language named for that id, in the
+    // order the folders are scanned in.
+    struct Locale {
+        const char* code;
+        const char* id;
+        const char* language;
+    };
+    const Locale locales[] = {
+        {"nld", "413", "Dutch"},
+        {"fra", "40C", "French"},
+        {"jpn", "411", "Japanese"},
+        {"csy", "405", "Czech"},
+        {"fin", "40B", "Finish"},
+        {"enu", "409", "English"},
+        {"kor", "412", "Korean"},
+        {"chs", "804", "Simplified Chinese"},
+        {"cht", "404", "Traditional Chinese"},
+        {"ptb", "416", "Brazilian"},
+        {"plk", "415", "Polish"},
+        {"rus", "419", "Russian"},
+        {"nor", "414", "Norwegian"},
+        {"dan", "406", "Danish"},
+        {"grk", "408", "Greek"},
+        {"swe", "41D", "Swedish"},
+        {"hun", "40E", "Hungarian"},
+        {"esp", "40A", "Spanish"},
+        {"ptg", "816", "Portuguese"},
+        {"deu", "407", "German"},
+    };
+    Rows localeRows;
+    for (const Locale& locale : locales) {
+        localeRows.emplace_back(locale.code, locale.id);
+        EXPECT_EQ(tables.languageNames.Lookup(locale.id), locale.language) << locale.id;
+    }
+    EXPECT_EQ(tables.localeCodes.Rows(), localeRows);
+    EXPECT_EQ(tables.languageNames.Size(), std::size(locales));
 }
 
 TEST_F(TablesTest, LookupsAreCaseSensitive) {

@@ -55,19 +55,24 @@ Plan CleanWithBackup(Workspace& ws, const std::string& run) {
     return plan;
 }
 
+// A random machine with a workspace that keeps the hives it loads in a book of its own.
+struct RandomRun : RandomMachine {
+    explicit RandomRun(unsigned seed) : RandomMachine(seed) {}
+    HiveBook hives;
+    Workspace ws{Services{m.platform(), false}, tables, true, 0, &hives};
+};
+
 TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
     int kept = 0;
     int timed = 0;
     for (unsigned seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        RandomMachine r(seed);
-        HiveBook hives;
-        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        RandomRun r(seed);
         const auto before = r.Image();
         const auto timesBefore = r.KeyTimes();
 
         const std::string run = "run" + std::to_string(seed);
-        Plan plan = CleanWithBackup(ws, run);
+        Plan plan = CleanWithBackup(r.ws, run);
         for (const Action& a : plan.actions) {
             const bool removes = a.kind == ActionKind::kDeleteFolderTree ||
                                  a.kind == ActionKind::kDeleteFile ||
@@ -78,7 +83,7 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
             }
         }
 
-        RestoreReport restored = RestoreRun(ws, "", {}, nullptr);
+        RestoreReport restored = RestoreRun(r.ws, "", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
         EXPECT_EQ(restored.run, run);
         for (const RestoredItem& item : restored.items) {
@@ -110,13 +115,13 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
 
         // A second restore finds everything restored and changes nothing.
         const auto once = r.Image();
-        RestoreReport again = RestoreRun(ws, run, {}, nullptr);
+        RestoreReport again = RestoreRun(r.ws, run, {}, nullptr);
         EXPECT_EQ(again.error, err::kSuccess);
         EXPECT_TRUE(again.items.empty());
         EXPECT_EQ(r.Image(), once);
 
         // A purge of runs older than 0 days takes the run made this very second too.
-        const PurgeReport purged = PurgeKeptRuns(ws, 0, nullptr);
+        const PurgeReport purged = PurgeKeptRuns(r.ws, 0, nullptr);
         EXPECT_EQ(purged.error, err::kSuccess);
         EXPECT_EQ(purged.purged, std::vector<std::string>{run});
         EXPECT_TRUE(purged.failed.empty());
@@ -128,10 +133,8 @@ TEST(BackupTest, OnRandomMachinesCleanThenRestoreGivesEverythingBack) {
 TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
     // Seeds until one cleans a product folder tree.
     for (unsigned seed = 1; seed <= 40; ++seed) {
-        RandomMachine r(seed);
-        HiveBook hives;
-        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
-        Plan plan = CleanWithBackup(ws, "taken");
+        RandomRun r(seed);
+        Plan plan = CleanWithBackup(r.ws, "taken");
         const Action* tree = nullptr;
         for (const Action& a : plan.actions) {
             if (a.kind == ActionKind::kDeleteFolderTree && a.result == ActionResult::kDone) {
@@ -142,7 +145,7 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
         if (tree == nullptr) continue;
         r.m.files.AddFile(tree->path + "\\new.txt", "new");
 
-        RestoreReport restored = RestoreRun(ws, "taken", {}, nullptr);
+        RestoreReport restored = RestoreRun(r.ws, "taken", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
         EXPECT_TRUE(restored.anyTaken());
         EXPECT_EQ(r.m.files.ReadFile(tree->path + "\\new.txt"), std::string("new"));
@@ -150,7 +153,7 @@ TEST(BackupTest, ARestoreLeavesAPlaceTakenAgainAndItsBackup) {
 
         // Once the place is free again, the item that was left is put back by a second restore.
         r.m.files.Remove(tree->path);
-        RestoreReport second = RestoreRun(ws, "taken", {}, nullptr);
+        RestoreReport second = RestoreRun(r.ws, "taken", {}, nullptr);
         ASSERT_EQ(second.items.size(), 1u);
         EXPECT_EQ(second.items[0].outcome, RestoreOutcome::kRestored);
         EXPECT_FALSE(r.m.files.Exists(tree->backup));
@@ -166,14 +169,12 @@ TEST(BackupTest, TheManifestGrowsByALinePerActionAndALineCutOffIsLeftOut) {
     int cut = 0;
     for (unsigned seed = 1; seed <= 20; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        RandomMachine r(seed);
-        HiveBook hives;
-        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
+        RandomRun r(seed);
         std::map<HandleOp, int> writes;
         r.m.files.SetHandleHook([&writes](HandleOp op, std::string_view name) {
             if (text::EqualsNoCase(name, kManifestName)) ++writes[op];
         });
-        Plan plan = CleanWithBackup(ws, "lines");
+        Plan plan = CleanWithBackup(r.ws, "lines");
         r.m.files.SetHandleHook(nullptr);
         EXPECT_EQ(writes[HandleOp::kWriteWholeFile], 1);  // the header
         EXPECT_EQ(writes[HandleOp::kAppendToFile], static_cast<int>(plan.actions.size()));
@@ -188,12 +189,12 @@ TEST(BackupTest, TheManifestGrowsByALinePerActionAndALineCutOffIsLeftOut) {
         const std::size_t at = last + 1 + (seed * 7919u) % (text.size() - last - 1);
         r.m.files.AddFile(path, text.substr(0, at));
         std::vector<KeptRun> runs;
-        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(ListKeptRuns(r.ws, &runs), err::kSuccess);
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
-        RestoreReport restored = RestoreRun(ws, "lines", {}, nullptr);
+        RestoreReport restored = RestoreRun(r.ws, "lines", {}, nullptr);
         EXPECT_EQ(restored.error, err::kSuccess);
-        ASSERT_EQ(ListKeptRuns(ws, &runs), err::kSuccess);
+        ASSERT_EQ(ListKeptRuns(r.ws, &runs), err::kSuccess);
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_EQ(runs[0].manifest.actions.size(), plan.actions.size() - 1);
         for (const ManifestAction& a : runs[0].manifest.actions) {
@@ -211,10 +212,8 @@ TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
     const std::string common = text::FoldCase(test::kCommon) + "\\";
     for (unsigned seed = 1; seed <= 80; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        RandomMachine r(seed);
-        HiveBook hives;
-        Workspace ws{Services{r.m.platform(), false}, r.tables, true, 0, &hives};
-        Plan plan = CleanWithBackup(ws, "again");
+        RandomRun r(seed);
+        Plan plan = CleanWithBackup(r.ws, "again");
         const Action* emptied = nullptr;
         const Action* item = nullptr;
         for (const Action& a : plan.actions) {
@@ -233,7 +232,7 @@ TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
         r.m.files.AddDirectory(emptied->path);
         r.m.files.SetOwner(emptied->path, "S-1-5-21-9-9-9-1001");
 
-        RestoreReport report = RestoreRun(ws, "again", {}, nullptr);
+        RestoreReport report = RestoreRun(r.ws, "again", {}, nullptr);
         EXPECT_EQ(report.error, err::kSuccess);
         EXPECT_TRUE(report.anyFailed());
         bool refused = false;
@@ -245,7 +244,7 @@ TEST(BackupTest, ARestoreRefusesAMachineFolderThatAUserMadeAgain) {
         EXPECT_TRUE(r.m.files.List(emptied->path).empty());
 
         r.m.files.Remove(emptied->path);
-        RestoreReport second = RestoreRun(ws, "again", {}, nullptr);
+        RestoreReport second = RestoreRun(r.ws, "again", {}, nullptr);
         EXPECT_FALSE(second.anyFailed());
         EXPECT_TRUE(r.m.files.Exists(item->path));
         EXPECT_FALSE(r.m.files.Exists(item->backup));
