@@ -185,12 +185,13 @@ void FakeSecurity::SetAdministrator(AdminGroup group) {
 }
 
 void FakeSecurity::SetHeldPrivileges(std::vector<std::string> names) {
-    s_->held.clear();
+    std::map<Luid, bool> held;
     for (const std::string& name : names) {
         const Luid luid = PrivilegeLuid(name);
         if (luid == 0) throw std::invalid_argument("FakeSecurity: unknown privilege " + name);
-        s_->held[luid] = false;
+        held[luid] = false;
     }
+    s_->held = std::move(held);
 }
 
 void FakeSecurity::SetUnbound(bool unbound) { s_->unbound = unbound; }
