@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstring>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
@@ -28,29 +27,22 @@ constexpr std::uint8_t kSidRevision = 1;
 constexpr std::uint8_t kSidMaxSubAuthorities = 15;
 constexpr std::size_t kSidHeaderBytes = 8;  // revision, count, 6-byte authority
 
-constexpr std::uint32_t kSePrivilegeRemoved = 0x4;  // SE_PRIVILEGE_REMOVED
-
 using Bytes = std::vector<std::uint8_t>;
 
 // The privileges the tool and its tests name, with the system's fixed LUIDs (winnt.h,
 // SE_TCB_PRIVILEGE 7, SE_BACKUP_PRIVILEGE 17, SE_RESTORE_PRIVILEGE 18, SE_SHUTDOWN_PRIVILEGE 19;
-// the same on every NT machine); any other name is no privilege here (1313).
-struct PrivilegeName {
-    const char* name;
-    Luid luid;
-};
-constexpr PrivilegeName kPrivileges[] = {
-    {"SeTcbPrivilege", 7},
-    {"SeBackupPrivilege", 17},
-    {"SeRestorePrivilege", 18},
-    {"SeShutdownPrivilege", 19},
-};
-
-const PrivilegeName* FindPrivilege(std::string_view name) {
-    for (const PrivilegeName& p : kPrivileges) {
-        if (text::EqualsNoCase(name, p.name)) return &p;
+// the same on every NT machine). 0, no LUID of a privilege, for any other name.
+Luid PrivilegeLuid(std::string_view name) {
+    constexpr std::pair<const char*, Luid> kPrivileges[] = {
+        {"SeTcbPrivilege", 7},
+        {"SeBackupPrivilege", 17},
+        {"SeRestorePrivilege", 18},
+        {"SeShutdownPrivilege", 19},
+    };
+    for (const auto& [privilege, luid] : kPrivileges) {
+        if (text::EqualsNoCase(name, privilege)) return luid;
     }
-    return nullptr;
+    return 0;
 }
 
 Bytes SidOrThrow(std::string_view sidText) {
@@ -66,10 +58,8 @@ bool ParseNumber(std::string_view s, std::uint64_t base, std::uint64_t limit,
     if (s.empty() || s.size() > 20) return false;
     std::uint64_t v = 0;
     for (char c : s) {
-        const char lower = static_cast<char>(c | 0x20);
-        const std::uint64_t digit = c >= '0' && c <= '9'           ? std::uint64_t(c - '0')
-                                    : lower >= 'a' && lower <= 'f' ? std::uint64_t(lower - 'a' + 10)
-                                                                   : 99;
+        const std::size_t at = std::string_view("0123456789abcdefABCDEF").find(c);
+        const std::uint64_t digit = at < 16 ? at : at - 6;  // no digit: npos, or near it
         if (digit >= base || v > (limit - digit) / base) return false;
         v = v * base + digit;
     }
@@ -85,21 +75,12 @@ std::size_t SidLength(ConstSid sid) {
     return kSidHeaderBytes + 4u * p[1];
 }
 
-// Copies `s` and its NUL into a caller's buffer that was checked to be large enough.
-void CopyText(const std::string& s, char* out) { std::memcpy(out, s.c_str(), s.size() + 1); }
-
 const char kAdministratorsSid[] = "S-1-5-32-544";
-
-// A SID's stored form as the index holds it.
-std::string SidKey(const void* sid, std::size_t length) {
-    return std::string(static_cast<const char*>(sid), length);
-}
 
 }  // namespace
 
 struct FakeSecurity::State {
     struct Account {
-        Bytes sid;
         std::string name;
         std::string domain;
         std::uint32_t use;
@@ -108,24 +89,17 @@ struct FakeSecurity::State {
         Bytes sid;
         std::uint32_t attributes;
     };
-    struct Privilege {
-        Luid luid;
-        bool enabled;
-    };
 
-    std::vector<Account> accounts;  // in the order added
-    // A machine has an account per profile and the tool looks up every profile's, so lookups
-    // go through indexes instead of walking the accounts: by SID (the first account added with
-    // it), and by folded name (every account of that name, in the order added).
-    std::unordered_map<std::string, std::size_t> bySid;
-    std::unordered_map<std::string, std::vector<std::size_t>> byName;
+    // The accounts by their SIDs' stored form: a machine has an account per profile and the tool
+    // looks up every profile's. A SID names the first account added with it.
+    std::unordered_map<std::string, Account> accounts;
     std::string userName = "operator";
     Group tokenUser;  // its attributes are none
     std::vector<Group> groups;
-    std::vector<Privilege> held;  // privileges of the process token
+    std::map<Luid, bool> held;  // privileges of the process token: enabled or not
 
-    // SIDs handed out by AllocateAndInitializeSid and not yet freed; each owns its memory.
-    std::map<const void*, std::unique_ptr<std::uint8_t[]>> liveSids;
+    // SIDs handed out by AllocateAndInitializeSid and not yet freed, each with its memory.
+    std::map<const void*, Bytes> liveSids;
     std::size_t badFrees = 0;
 
     std::map<TokenHandle, std::uint32_t> openTokens;  // handle -> access granted
@@ -133,29 +107,28 @@ struct FakeSecurity::State {
 
     bool unbound = false;
     bool lookupCountsCharacters = false;
-    std::size_t sidLookups = 0;  // LookupAccountSid calls
+    std::map<SecOp, std::size_t> calls;  // calls made of the bound functions
 
-    void Add(Account account) {
-        std::size_t at = accounts.size();
-        bySid.emplace(SidKey(account.sid.data(), account.sid.size()), at);
-        byName[text::FoldCase(account.name)].push_back(at);
-        accounts.push_back(std::move(account));
+    void Add(std::string_view sidText, std::string name, std::string domain, std::uint32_t use) {
+        const Bytes sid = SidOrThrow(sidText);
+        accounts.emplace(std::string(sid.begin(), sid.end()),
+                         Account{std::move(name), std::move(domain), use});
     }
 
-    Privilege* Held(Luid luid) {
-        for (Privilege& p : held) {
-            if (p.luid == luid) return &p;
-        }
-        return nullptr;
+    // The token a call names, if it was opened with `access`.
+    Win32Error CheckToken(TokenHandle token, std::uint32_t access) const {
+        auto open = openTokens.find(token);
+        if (open == openTokens.end()) return err::kInvalidHandle;
+        return (open->second & access) != 0 ? err::kSuccess : err::kAccessDenied;
     }
 };
 
 FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
     // The well-known accounts every NT machine resolves.
-    s_->Add({SidOrThrow("S-1-5-18"), "SYSTEM", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->Add({SidOrThrow("S-1-5-19"), "LOCAL SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->Add({SidOrThrow("S-1-5-20"), "NETWORK SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup});
-    s_->Add({SidOrThrow(kAdministratorsSid), "Administrators", "BUILTIN", kSidTypeAlias});
+    s_->Add("S-1-5-18", "SYSTEM", "NT AUTHORITY", kSidTypeWellKnownGroup);
+    s_->Add("S-1-5-19", "LOCAL SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup);
+    s_->Add("S-1-5-20", "NETWORK SERVICE", "NT AUTHORITY", kSidTypeWellKnownGroup);
+    s_->Add(kAdministratorsSid, "Administrators", "BUILTIN", kSidTypeAlias);
 
     // An ordinary interactive user's token: Everyone, Users, INTERACTIVE, Authenticated Users,
     // LOCAL, all mandatory, enabled by default and enabled (7).
@@ -167,11 +140,19 @@ FakeSecurity::FakeSecurity() : s_(std::make_unique<State>()) {
 
 FakeSecurity::~FakeSecurity() = default;
 
+// An unbound library fails the functions bound by name with 127, before they are counted or take
+// a fault.
+Win32Error FakeSecurity::Begin(SecOp op) {
+    if (s_->unbound) return err::kProcNotFound;
+    ++s_->calls[op];
+    return TakeFault(op, {});
+}
+
 // --- setup ---
 
 void FakeSecurity::AddAccount(std::string_view sidText, std::string_view name,
                               std::string_view domain) {
-    s_->Add({SidOrThrow(sidText), std::string(name), std::string(domain), kSidTypeUser});
+    s_->Add(sidText, std::string(name), std::string(domain), kSidTypeUser);
 }
 
 void FakeSecurity::SetUserName(std::string_view name) { s_->userName = std::string(name); }
@@ -191,27 +172,24 @@ void FakeSecurity::SetAdministrator(bool admin) {
 }
 
 void FakeSecurity::SetAdministrator(AdminGroup group) {
-    Bytes adminSid = SidOrThrow(kAdministratorsSid);
+    const Bytes admin = SidOrThrow(kAdministratorsSid);
     auto& groups = s_->groups;
     groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                [&](const State::Group& g) { return g.sid == adminSid; }),
+                                [&](const State::Group& g) { return g.sid == admin; }),
                  groups.end());
-    if (group != AdminGroup::kAbsent) {
-        // A real token lists the alias after the first groups, not first or last: a walk that
-        // looks at only one end of the list does not find it.
-        std::size_t at = std::min<std::size_t>(1, groups.size());
-        const std::uint32_t attributes =
-            group == AdminGroup::kEnabled ? 0xFu : sec::kGroupUseForDenyOnly;
-        groups.insert(groups.begin() + static_cast<std::ptrdiff_t>(at), {adminSid, attributes});
-    }
+    if (group == AdminGroup::kAbsent) return;
+    // A real token lists the alias after the first groups, not first or last: a walk that looks
+    // at only one end of the list does not find it.
+    groups.insert(groups.begin() + std::min<std::ptrdiff_t>(1, groups.size()),
+                  {admin, group == AdminGroup::kEnabled ? 0xFu : sec::kGroupUseForDenyOnly});
 }
 
 void FakeSecurity::SetHeldPrivileges(std::vector<std::string> names) {
-    std::vector<State::Privilege> held;
+    std::map<Luid, bool> held;
     for (const std::string& name : names) {
-        const PrivilegeName* p = FindPrivilege(name);
-        if (p == nullptr) throw std::invalid_argument("FakeSecurity: unknown privilege " + name);
-        held.push_back({p->luid, false});
+        const Luid luid = PrivilegeLuid(name);
+        if (luid == 0) throw std::invalid_argument("FakeSecurity: unknown privilege " + name);
+        held[luid] = false;
     }
     s_->held = std::move(held);
 }
@@ -225,50 +203,39 @@ void FakeSecurity::SetLookupCountsCharacters(bool characters) {
 // --- inspection ---
 
 bool FakeSecurity::IsPrivilegeEnabled(std::string_view name) const {
-    const PrivilegeName* p = FindPrivilege(name);
-    if (p == nullptr) return false;
-    const State::Privilege* held = s_->Held(p->luid);
-    return held != nullptr && held->enabled;
+    auto held = s_->held.find(PrivilegeLuid(name));
+    return held != s_->held.end() && held->second;
 }
 
 std::size_t FakeSecurity::OpenTokenCount() const { return s_->openTokens.size(); }
 std::size_t FakeSecurity::LiveSidCount() const { return s_->liveSids.size(); }
 std::size_t FakeSecurity::BadFreeSidCount() const { return s_->badFrees; }
-std::size_t FakeSecurity::SidLookupCount() const { return s_->sidLookups; }
+std::size_t FakeSecurity::SidLookupCount() const { return s_->calls[SecOp::kLookupSid]; }
 
 std::vector<std::uint8_t> FakeSecurity::SidBytes(std::string_view sidText) {
-    // S-1-<authority>-<sub>-...: authority decimal (below 2^48) or 0x and 12 hex digits.
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t dash = text::Find(sidText, '-', start);
-        parts.push_back(sidText.substr(start, dash == text::npos ? text::npos : dash - start));
-        if (dash == text::npos) break;
-        start = dash + 1;
+    // S-1-<authority>-<sub>-...: the authority decimal (below 2^48) or 0x and 12 hex digits, at
+    // most 15 sub-authorities.
+    if (!text::EqualsNoCase(sidText.substr(0, 4), "S-1-")) return {};
+    Bytes sid = {kSidRevision, 0, 0, 0, 0, 0, 0, 0};
+    for (std::size_t start = 4, part = 0; start <= sidText.size(); ++part) {
+        const std::size_t end = std::min(text::Find(sidText, '-', start), sidText.size());
+        const std::string_view s = sidText.substr(start, end - start);
+        start = end + 1;
+        const bool hex = part == 0 && s.size() == 14 && text::EqualsNoCase(s.substr(0, 2), "0x");
+        std::uint64_t value = 0;
+        if (!ParseNumber(hex ? s.substr(2) : s, hex ? 16 : 10,
+                         part == 0 ? (std::uint64_t{1} << 48) - 1 : 0xFFFFFFFFu, &value)) {
+            return {};
+        }
+        // The authority is stored big-endian, the sub-authorities little-endian.
+        if (part == 0) {
+            for (int i = 0; i < 6; ++i) sid[2 + i] = std::uint8_t(value >> (8 * (5 - i)));
+        } else {
+            for (int b = 0; b < 4; ++b) sid.push_back(std::uint8_t(value >> (8 * b)));
+        }
     }
-    if (parts.size() < 3 || parts.size() - 3 > kSidMaxSubAuthorities) return {};
-    if (parts[0] != "S" && parts[0] != "s") return {};
-    if (parts[1] != "1") return {};
-
-    std::uint64_t authority = 0;
-    constexpr std::uint64_t kMaxAuthority = (std::uint64_t{1} << 48) - 1;
-    std::string_view a = parts[2];
-    if (a.size() > 2 && a[0] == '0' && (a[1] == 'x' || a[1] == 'X')) {
-        if (a.size() != 14 || !ParseNumber(a.substr(2), 16, kMaxAuthority, &authority)) return {};
-    } else if (!ParseNumber(a, 10, kMaxAuthority, &authority)) {
-        return {};
-    }
-
-    Bytes sid(kSidHeaderBytes + 4 * (parts.size() - 3));
-    sid[0] = kSidRevision;
-    sid[1] = static_cast<std::uint8_t>(parts.size() - 3);
-    for (int i = 0; i < 6; ++i) sid[2 + i] = static_cast<std::uint8_t>(authority >> (8 * (5 - i)));
-    for (std::size_t i = 3; i < parts.size(); ++i) {
-        std::uint64_t sub = 0;
-        if (!ParseNumber(parts[i], 10, 0xFFFFFFFFu, &sub)) return {};
-        std::size_t at = kSidHeaderBytes + 4 * (i - 3);
-        for (int b = 0; b < 4; ++b) sid[at + b] = static_cast<std::uint8_t>(sub >> (8 * b));
-    }
+    sid[1] = static_cast<std::uint8_t>((sid.size() - kSidHeaderBytes) / 4);
+    if (sid.size() > kSidHeaderBytes + 4u * kSidMaxSubAuthorities) return {};
     return sid;
 }
 
@@ -278,24 +245,18 @@ Win32Error FakeSecurity::AllocateAndInitializeSid(const SidIdentifierAuthority& 
                                                   std::uint8_t subAuthorityCount,
                                                   const std::uint32_t (&subAuthorities)[8],
                                                   Sid* sid) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = TakeFault(SecOp::kAllocate, {})) return e;
+    if (Win32Error e = Begin(SecOp::kAllocate)) return e;
     if (sid == nullptr || subAuthorityCount == 0 || subAuthorityCount > 8) {
         return err::kInvalidParameter;
     }
-    std::size_t length = kSidHeaderBytes + 4u * subAuthorityCount;
-    auto memory = std::make_unique<std::uint8_t[]>(length);
+    Bytes memory(kSidHeaderBytes + 4u * subAuthorityCount);
     memory[0] = kSidRevision;
     memory[1] = subAuthorityCount;
     std::memcpy(&memory[2], authority.value, 6);
-    for (std::size_t i = 0; i < subAuthorityCount; ++i) {
-        for (int b = 0; b < 4; ++b) {
-            memory[kSidHeaderBytes + 4 * i + b] =
-                static_cast<std::uint8_t>(subAuthorities[i] >> (8 * b));
-        }
-    }
-    *sid = memory.get();
-    s_->liveSids.emplace(memory.get(), std::move(memory));
+    // The sub-authorities in the machine's byte order, as GetSidSubAuthority hands them out.
+    std::memcpy(&memory[kSidHeaderBytes], subAuthorities, 4u * subAuthorityCount);
+    *sid = memory.data();
+    s_->liveSids.emplace(*sid, std::move(memory));
     return err::kSuccess;
 }
 
@@ -306,10 +267,7 @@ void FakeSecurity::FreeSid(Sid sid) noexcept {
     if (s_->liveSids.erase(sid) == 0) ++s_->badFrees;
 }
 
-bool FakeSecurity::IsValidSid(ConstSid sid) noexcept {
-    if (s_->unbound) return false;
-    return SidLength(sid) != 0;
-}
+bool FakeSecurity::IsValidSid(ConstSid sid) noexcept { return !s_->unbound && SidLength(sid) != 0; }
 
 const SidIdentifierAuthority* FakeSecurity::GetSidIdentifierAuthority(ConstSid sid) noexcept {
     if (s_->unbound || sid == nullptr) return nullptr;
@@ -332,10 +290,8 @@ const std::uint32_t* FakeSecurity::GetSidSubAuthority(ConstSid sid, std::uint32_
 }
 
 bool FakeSecurity::EqualSid(ConstSid a, ConstSid b) noexcept {
-    if (s_->unbound) return false;
-    std::size_t la = SidLength(a);
-    std::size_t lb = SidLength(b);
-    return la != 0 && la == lb && std::memcmp(a, b, la) == 0;
+    const std::size_t length = SidLength(a);
+    return !s_->unbound && length != 0 && length == SidLength(b) && std::memcmp(a, b, length) == 0;
 }
 
 // --- ISecurity: account lookups ---
@@ -343,22 +299,18 @@ bool FakeSecurity::EqualSid(ConstSid a, ConstSid b) noexcept {
 Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
                                           char* domain, std::uint32_t* domainChars,
                                           std::uint32_t* use) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    ++s_->sidLookups;
-    if (Win32Error e = TakeFault(SecOp::kLookupSid, {})) return e;
+    if (Win32Error e = Begin(SecOp::kLookupSid)) return e;
     if (nameChars == nullptr || domainChars == nullptr) return err::kInvalidParameter;
     if (SidLength(sid) == 0) return kInvalidSid;
-
-    auto entry = s_->bySid.find(SidKey(sid, SidLength(sid)));
-    if (entry == s_->bySid.end()) return err::kNoneMapped;
-    const State::Account* found = &s_->accounts[entry->second];
+    auto found = s_->accounts.find(std::string(static_cast<const char*>(sid), SidLength(sid)));
+    if (found == s_->accounts.end()) return err::kNoneMapped;
+    const State::Account& account = found->second;
 
     const auto size = [this](const std::string& s) {
-        return static_cast<std::uint32_t>((s_->lookupCountsCharacters ? CharCount(s) : s.size()) +
-                                          1);
+        return static_cast<std::uint32_t>(s_->lookupCountsCharacters ? CharCount(s) : s.size()) + 1;
     };
-    auto nameNeeded = size(found->name);
-    auto domainNeeded = size(found->domain);
+    const std::uint32_t nameNeeded = size(account.name);
+    const std::uint32_t domainNeeded = size(account.domain);
     if (name == nullptr || *nameChars < nameNeeded || domain == nullptr ||
         *domainChars < domainNeeded) {
         // Both sizes come back, whichever buffer was short, NUL included.
@@ -366,96 +318,46 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
         *domainChars = domainNeeded;
         return err::kInsufficientBuffer;
     }
-    if (s_->lookupCountsCharacters) {
-        // Cut to the buffer's bytes, NUL included.
-        const auto cut = [](const std::string& s, char* out, std::uint32_t bytes) {
-            const std::size_t n = std::min<std::size_t>(s.size(), bytes - 1);
-            std::memcpy(out, s.data(), n);
-            out[n] = '\0';
-        };
-        cut(found->name, name, *nameChars);
-        cut(found->domain, domain, *domainChars);
-    } else {
-        CopyText(found->name, name);
-        CopyText(found->domain, domain);
-    }
+    // Counted in bytes, the texts fit; counted in characters, they are cut to the buffers' bytes,
+    // NUL included.
+    const auto copy = [](const std::string& s, char* out, std::uint32_t bytes) {
+        const std::size_t n = std::min<std::size_t>(s.size(), bytes - 1);
+        std::memcpy(out, s.data(), n);
+        out[n] = '\0';
+    };
+    copy(account.name, name, *nameChars);
+    copy(account.domain, domain, *domainChars);
     // On success the lengths are those of the texts, without the NUL.
     *nameChars = nameNeeded - 1;
     *domainChars = domainNeeded - 1;
-    if (use != nullptr) *use = found->use;
+    if (use != nullptr) *use = account.use;
     return err::kSuccess;
 }
 
-Win32Error FakeSecurity::LookupAccountName(const char* accountName, Sid sid,
-                                           std::uint32_t* sidBytes, char* domain,
-                                           std::uint32_t* domainChars,
-                                           std::uint32_t* use) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = TakeFault(SecOp::kLookupName, {})) return e;
-    if (accountName == nullptr || sidBytes == nullptr || domainChars == nullptr) {
-        return err::kInvalidParameter;
-    }
-
-    // "DOMAIN\name" restricts the search to that domain; a bare name takes the first account of
-    // that name, in the order the system resolves them.
-    std::string_view full(accountName);
-    std::string_view wantDomain;
-    std::string_view wantName = full;
-    std::size_t slash = text::Find(full, '\\');
-    bool qualified = slash != text::npos;
-    if (qualified) {
-        wantDomain = full.substr(0, slash);
-        wantName = full.substr(slash + 1);
-    }
-    const State::Account* found = nullptr;
-    auto named = s_->byName.find(text::FoldCase(wantName));
-    if (named != s_->byName.end()) {
-        for (std::size_t at : named->second) {
-            const State::Account& a = s_->accounts[at];
-            if (!qualified || text::EqualsNoCase(a.domain, wantDomain)) {
-                found = &a;
-                break;
-            }
-        }
-    }
-    if (found == nullptr) return err::kNoneMapped;
-
-    auto sidNeeded = static_cast<std::uint32_t>(found->sid.size());
-    auto domainNeeded = static_cast<std::uint32_t>(found->domain.size() + 1);
-    if (sid == nullptr || *sidBytes < sidNeeded || domain == nullptr ||
-        *domainChars < domainNeeded) {
-        *sidBytes = sidNeeded;
-        *domainChars = domainNeeded;
-        return err::kInsufficientBuffer;
-    }
-    std::memcpy(sid, found->sid.data(), found->sid.size());
-    CopyText(found->domain, domain);
-    *sidBytes = sidNeeded;
-    *domainChars = domainNeeded - 1;
-    if (use != nullptr) *use = found->use;
-    return err::kSuccess;
+Win32Error FakeSecurity::LookupAccountName(const char*, Sid, std::uint32_t*, char*, std::uint32_t*,
+                                           std::uint32_t*) noexcept {
+    // The tool never looks an account up by name: the fake does not imitate LookupAccountNameA
+    // and fails it.
+    return s_->unbound ? err::kProcNotFound : err::kNotSupported;
 }
 
 // --- ISecurity: token and privileges ---
 
 Win32Error FakeSecurity::LookupPrivilegeValue(const char* name, Luid* luid) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = TakeFault(SecOp::kLookupPrivilege, {})) return e;
+    if (Win32Error e = Begin(SecOp::kLookupPrivilege)) return e;
     if (name == nullptr || luid == nullptr) return err::kInvalidParameter;
-    const PrivilegeName* p = FindPrivilege(std::string_view(name));
-    if (p == nullptr) return kNoSuchPrivilege;
-    *luid = p->luid;
+    const Luid value = PrivilegeLuid(name);
+    if (value == 0) return kNoSuchPrivilege;
+    *luid = value;
     return err::kSuccess;
 }
 
 Win32Error FakeSecurity::OpenProcessToken(std::uint32_t access, TokenHandle* token) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = TakeFault(SecOp::kOpenToken, {})) return e;
+    if (Win32Error e = Begin(SecOp::kOpenToken)) return e;
     if (token == nullptr) return err::kInvalidParameter;
-    TokenHandle h = s_->nextToken;
+    *token = s_->nextToken;
     s_->nextToken += 4;  // handle values are multiples of 4, as the system's are
-    s_->openTokens[h] = access;
-    *token = h;
+    s_->openTokens[*token] = access;
     return err::kSuccess;
 }
 
@@ -463,43 +365,38 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
                                              void* buffer, std::uint32_t length,
                                              std::uint32_t* returnLength) noexcept {
     if (s_->unbound) return err::kProcNotFound;
-    bool sizeOnly = buffer == nullptr || length == 0;
-    if (Win32Error e = TakeFault(sizeOnly ? SecOp::kTokenInfoSize : SecOp::kTokenInfo, {})) {
-        if (sizeOnly && returnLength != nullptr) *returnLength = 0;
-        return e;
-    }
-    auto open = s_->openTokens.find(token);
-    if (open == s_->openTokens.end()) return err::kInvalidHandle;
-    if ((open->second & sec::kTokenQuery) == 0) return err::kAccessDenied;
     if (returnLength == nullptr) return err::kInvalidParameter;
+    // The Windows adapter hands back the length the system wrote: 0 when it wrote none.
+    *returnLength = 0;
+    const SecOp op = buffer == nullptr || length == 0 ? SecOp::kTokenInfoSize : SecOp::kTokenInfo;
+    if (Win32Error e = TakeFault(op, {})) return e;
+    if (Win32Error e = s_->CheckToken(token, sec::kTokenQuery)) return e;
     // The fake knows only the information classes the tool asks for.
     const bool user = infoClass == sec::kTokenUserClass;
     if (!user && infoClass != sec::kTokenGroupsClass) return err::kInvalidParameter;
-    // Both answers are laid out as the system lays them out: the fixed part, then the SIDs its
-    // entries point to, all in the caller's buffer. SID sizes are multiples of 4 and the entries
-    // end on a pointer boundary, so every SID is 4-byte aligned. A buffer too small for the whole
-    // answer gets nothing, 122 and the size needed, also when it is null or empty. A token's user
-    // entry carries no attributes.
-    const State::Group* entries = user ? &s_->tokenUser : s_->groups.data();
-    const std::size_t count = user ? 1 : s_->groups.size();
-    const std::size_t firstEntry = user ? offsetof(TokenUser, user) : offsetof(TokenGroups, groups);
-    const std::size_t header =
-        user ? sizeof(TokenUser) : firstEntry + count * sizeof(SidAndAttributes);
-    std::size_t needed = header;
-    for (std::size_t i = 0; i < count; ++i) needed += entries[i].sid.size();
+    // Both answers are laid out as the system lays them out: the fixed part (TOKEN_GROUPS its
+    // count, then the entries; TOKEN_USER its one entry), then the SIDs the entries point to, all
+    // in the caller's buffer. SID sizes are multiples of 4 and the entries end on a pointer
+    // boundary, so every SID is 4-byte aligned. A buffer too small for the whole answer gets
+    // nothing, 122 and the size needed, also when it is null or empty. A token's user entry
+    // carries no attributes.
+    const std::vector<State::Group> entries = user ? std::vector{s_->tokenUser} : s_->groups;
+    const std::size_t first = user ? offsetof(TokenUser, user) : offsetof(TokenGroups, groups);
+    std::size_t sidAt = first + entries.size() * sizeof(SidAndAttributes);
+    std::size_t needed = sidAt;
+    for (const State::Group& entry : entries) needed += entry.sid.size();
     *returnLength = static_cast<std::uint32_t>(needed);
     if (buffer == nullptr || length < needed) return err::kInsufficientBuffer;
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     if (!user) {
-        const auto groupCount = static_cast<std::uint32_t>(count);
+        const auto groupCount = static_cast<std::uint32_t>(entries.size());
         std::memcpy(out + offsetof(TokenGroups, groupCount), &groupCount, sizeof groupCount);
     }
-    std::size_t sidAt = header;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         std::memcpy(out + sidAt, entries[i].sid.data(), entries[i].sid.size());
         const SidAndAttributes entry{out + sidAt, entries[i].attributes};
-        std::memcpy(out + firstEntry + i * sizeof(SidAndAttributes), &entry, sizeof entry);
+        std::memcpy(out + first + i * sizeof entry, &entry, sizeof entry);
         sidAt += entries[i].sid.size();
     }
     return err::kSuccess;
@@ -507,53 +404,34 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
 
 Win32Error FakeSecurity::AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
                                               std::uint32_t attributes) noexcept {
-    if (s_->unbound) return err::kProcNotFound;
-    if (Win32Error e = TakeFault(SecOp::kAdjust, {})) return e;
-    auto open = s_->openTokens.find(token);
-    if (open == s_->openTokens.end()) return err::kInvalidHandle;
-    if ((open->second & sec::kTokenAdjustPrivileges) == 0) return err::kAccessDenied;
-
-    if (disableAll) {
-        for (State::Privilege& p : s_->held) p.enabled = false;
-        return err::kSuccess;
-    }
-    State::Privilege* held = s_->Held(luid);
-    if (held == nullptr) {
-        // The system succeeds and only sets ERROR_NOT_ALL_ASSIGNED as the last error; the token
-        // is left as it was.
-        return err::kSuccess;
-    }
-    if ((attributes & kSePrivilegeRemoved) != 0) {
-        s_->held.erase(s_->held.begin() + (held - s_->held.data()));
-    } else {
-        held->enabled = (attributes & sec::kPrivilegeEnabled) != 0;
-    }
+    if (Win32Error e = Begin(SecOp::kAdjust)) return e;
+    if (Win32Error e = s_->CheckToken(token, sec::kTokenAdjustPrivileges)) return e;
+    // The tool switches one privilege at a time: the fake does not imitate DisableAllPrivileges
+    // or SE_PRIVILEGE_REMOVED (0x4) and fails them.
+    if (disableAll || (attributes & 0x4) != 0) return err::kNotSupported;
+    auto held = s_->held.find(luid);
+    // A privilege the token does not hold: the system succeeds and only sets
+    // ERROR_NOT_ALL_ASSIGNED as the last error; the token is left as it was.
+    if (held != s_->held.end()) held->second = (attributes & sec::kPrivilegeEnabled) != 0;
     return err::kSuccess;
 }
 
 Win32Error FakeSecurity::CloseToken(TokenHandle token) noexcept {
     // CloseHandle lives in kernel32, so it works whether or not the security library bound.
-    auto open = s_->openTokens.find(token);
-    if (open == s_->openTokens.end()) return err::kInvalidHandle;
     // A handle is gone once CloseHandle was called on it, even when the call reports an error.
-    s_->openTokens.erase(open);
-    if (Win32Error e = TakeFault(SecOp::kCloseToken, {})) return e;
-    return err::kSuccess;
+    if (s_->openTokens.erase(token) == 0) return err::kInvalidHandle;
+    return TakeFault(SecOp::kCloseToken, {});
 }
 
 Win32Error FakeSecurity::GetUserName(char* buffer, std::uint32_t* chars) noexcept {
     // GetUserNameA is imported in the ordinary way, not bound by name: an unbound security
-    // library does not affect it.
-    if (Win32Error e = TakeFault(SecOp::kGetUserName, {})) return e;
+    // library does not affect it. Its count includes the NUL, on success too.
     if (chars == nullptr) return err::kInvalidParameter;
-    auto needed = static_cast<std::uint32_t>(s_->userName.size() + 1);
-    if (buffer == nullptr || *chars < needed) {
-        *chars = needed;
-        return err::kInsufficientBuffer;
-    }
-    CopyText(s_->userName, buffer);
-    *chars = needed;  // on success the count includes the NUL
-    return err::kSuccess;
+    const auto needed = static_cast<std::uint32_t>(s_->userName.size() + 1);
+    const bool fits = buffer != nullptr && *chars >= needed;
+    if (fits) std::memcpy(buffer, s_->userName.c_str(), needed);
+    *chars = needed;
+    return fits ? err::kSuccess : err::kInsufficientBuffer;
 }
 
 }  // namespace qv::fake

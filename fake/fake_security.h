@@ -17,14 +17,12 @@ namespace qv::fake {
 enum class SecOp {
     kAllocate,
     kLookupSid,
-    kLookupName,
     kLookupPrivilege,
     kOpenToken,
     kTokenInfoSize,
     kTokenInfo,
     kAdjust,
-    kCloseToken,
-    kGetUserName
+    kCloseToken
 };
 
 class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
@@ -33,8 +31,7 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
     ~FakeSecurity() override;
 
     // --- setup ---
-    // An account that LookupAccountSidA and LookupAccountNameA know. Names are looked up in the
-    // order accounts were added (the first of two accounts with one name wins).
+    // An account that LookupAccountSidA knows; a SID names the first account added with it.
     void AddAccount(std::string_view sidText, std::string_view name, std::string_view domain);
     // The user running the tool: GetUserNameA returns `name`.
     void SetUserName(std::string_view name);
@@ -89,6 +86,7 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
     [[nodiscard]] Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
                                               char* domain, std::uint32_t* domainChars,
                                               std::uint32_t* use) noexcept override;
+    // LookupAccountNameA, which the tool never calls, is not imitated: it fails with 50.
     [[nodiscard]] Win32Error LookupAccountName(const char* accountName, Sid sid,
                                                std::uint32_t* sidBytes, char* domain,
                                                std::uint32_t* domainChars,
@@ -99,6 +97,8 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
     [[nodiscard]] Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
                                                  void* buffer, std::uint32_t length,
                                                  std::uint32_t* returnLength) noexcept override;
+    // AdjustTokenPrivilege imitates switching one privilege on or off; DisableAllPrivileges and
+    // SE_PRIVILEGE_REMOVED, which the tool never asks for, fail with 50.
     [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
                                                   std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error CloseToken(TokenHandle token) noexcept override;
@@ -106,6 +106,8 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
 
   private:
     struct State;
+    // The checks every call of a function bound by name begins with; 0 when it goes on.
+    [[nodiscard]] Win32Error Begin(SecOp op);
     std::unique_ptr<State> s_;
 };
 

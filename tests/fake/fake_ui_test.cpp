@@ -143,12 +143,5 @@ TEST_F(FakeTreeTest, OnlyItemsWithChildrenExpand) {
     EXPECT_EQ(tree.GetItemState(reg2, kExpanded), 0u);
 }
 
-// ScreenToClient subtracts the client area's origin on the screen.
-TEST_F(FakeTreeTest, ClientCoordinatesAreScreenCoordinatesLessTheOrigin) {
-    Point p = tree.ScreenToClient({130, 90});
-    EXPECT_EQ(p.x, 130 - FakeTree::kClientOrigin.x);
-    EXPECT_EQ(p.y, 90 - FakeTree::kClientOrigin.y);
-}
-
 }  // namespace
 }  // namespace qv::fake
