@@ -334,13 +334,6 @@ Win32Error FakeSecurity::LookupAccountSid(ConstSid sid, char* name, std::uint32_
     return err::kSuccess;
 }
 
-Win32Error FakeSecurity::LookupAccountName(const char*, Sid, std::uint32_t*, char*, std::uint32_t*,
-                                           std::uint32_t*) noexcept {
-    // The tool never looks an account up by name: the fake does not imitate LookupAccountNameA
-    // and fails it.
-    return s_->unbound ? err::kProcNotFound : err::kNotSupported;
-}
-
 // --- ISecurity: token and privileges ---
 
 Win32Error FakeSecurity::LookupPrivilegeValue(const char* name, Luid* luid) noexcept {
@@ -402,13 +395,13 @@ Win32Error FakeSecurity::GetTokenInformation(TokenHandle token, std::uint32_t in
     return err::kSuccess;
 }
 
-Win32Error FakeSecurity::AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+Win32Error FakeSecurity::AdjustTokenPrivilege(TokenHandle token, Luid luid,
                                               std::uint32_t attributes) noexcept {
     if (Win32Error e = Begin(SecOp::kAdjust)) return e;
     if (Win32Error e = s_->CheckToken(token, sec::kTokenAdjustPrivileges)) return e;
-    // The tool switches one privilege at a time: the fake does not imitate DisableAllPrivileges
-    // or SE_PRIVILEGE_REMOVED (0x4) and fails them.
-    if (disableAll || (attributes & 0x4) != 0) return err::kNotSupported;
+    // The tool switches a privilege on or off: the fake does not imitate SE_PRIVILEGE_REMOVED (0x4)
+    // and fails it.
+    if ((attributes & 0x4) != 0) return err::kNotSupported;
     auto held = s_->held.find(luid);
     // A privilege the token does not hold: the system succeeds and only sets
     // ERROR_NOT_ALL_ASSIGNED as the last error; the token is left as it was.

@@ -86,20 +86,15 @@ class FakeSecurity final : public ISecurity, public FaultInjection<SecOp> {
     [[nodiscard]] Win32Error LookupAccountSid(ConstSid sid, char* name, std::uint32_t* nameChars,
                                               char* domain, std::uint32_t* domainChars,
                                               std::uint32_t* use) noexcept override;
-    // LookupAccountNameA, which the tool never calls, is not imitated: it fails with 50.
-    [[nodiscard]] Win32Error LookupAccountName(const char* accountName, Sid sid,
-                                               std::uint32_t* sidBytes, char* domain,
-                                               std::uint32_t* domainChars,
-                                               std::uint32_t* use) noexcept override;
     [[nodiscard]] Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept override;
     [[nodiscard]] Win32Error OpenProcessToken(std::uint32_t access,
                                               TokenHandle* token) noexcept override;
     [[nodiscard]] Win32Error GetTokenInformation(TokenHandle token, std::uint32_t infoClass,
                                                  void* buffer, std::uint32_t length,
                                                  std::uint32_t* returnLength) noexcept override;
-    // AdjustTokenPrivilege imitates switching one privilege on or off; DisableAllPrivileges and
-    // SE_PRIVILEGE_REMOVED, which the tool never asks for, fail with 50.
-    [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+    // AdjustTokenPrivilege imitates switching one privilege on or off; SE_PRIVILEGE_REMOVED,
+    // which the tool never asks for, fails with 50.
+    [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, Luid luid,
                                                   std::uint32_t attributes) noexcept override;
     [[nodiscard]] Win32Error CloseToken(TokenHandle token) noexcept override;
     [[nodiscard]] Win32Error GetUserName(char* buffer, std::uint32_t* chars) noexcept override;

@@ -305,13 +305,6 @@ class TimedSecurity : public TimedPort<qv::ISecurity> {
         CallClock::Timer t(clock_, "LookupAccountSidA");
         return system_.LookupAccountSid(sid, name, nameChars, domain, domainChars, use);
     }
-    [[nodiscard]] Win32Error LookupAccountName(const char* accountName, qv::Sid sid,
-                                               std::uint32_t* sidBytes, char* domain,
-                                               std::uint32_t* domainChars,
-                                               std::uint32_t* use) noexcept override {
-        CallClock::Timer t(clock_, "LookupAccountNameA");
-        return system_.LookupAccountName(accountName, sid, sidBytes, domain, domainChars, use);
-    }
     [[nodiscard]] Win32Error LookupPrivilegeValue(const char* name,
                                                   qv::Luid* luid) noexcept override {
         CallClock::Timer t(clock_, "LookupPrivilegeValueA");
@@ -328,11 +321,10 @@ class TimedSecurity : public TimedPort<qv::ISecurity> {
         CallClock::Timer t(clock_, "GetTokenInformation");
         return system_.GetTokenInformation(token, infoClass, buffer, length, returnLength);
     }
-    [[nodiscard]] Win32Error AdjustTokenPrivilege(qv::TokenHandle token, bool disableAll,
-                                                  qv::Luid luid,
+    [[nodiscard]] Win32Error AdjustTokenPrivilege(qv::TokenHandle token, qv::Luid luid,
                                                   std::uint32_t attributes) noexcept override {
         CallClock::Timer t(clock_, "AdjustTokenPrivileges");
-        return system_.AdjustTokenPrivilege(token, disableAll, luid, attributes);
+        return system_.AdjustTokenPrivilege(token, luid, attributes);
     }
     [[nodiscard]] Win32Error CloseToken(qv::TokenHandle token) noexcept override {
         CallClock::Timer t(clock_, "CloseHandle (token)");

@@ -72,11 +72,6 @@ class ISecurity : public Port {
                                                       std::uint32_t* nameChars, char* domain,
                                                       std::uint32_t* domainChars,
                                                       std::uint32_t* use) noexcept = 0;
-    // LookupAccountNameA on the local system; *sidBytes and *domainChars as above.
-    [[nodiscard]] virtual Win32Error LookupAccountName(const char* accountName, Sid sid,
-                                                       std::uint32_t* sidBytes, char* domain,
-                                                       std::uint32_t* domainChars,
-                                                       std::uint32_t* use) noexcept = 0;
     [[nodiscard]] virtual Win32Error LookupPrivilegeValue(const char* name,
                                                           Luid* luid) noexcept = 0;
     // OpenProcessToken on the current process.
@@ -87,8 +82,7 @@ class ISecurity : public Port {
                                                          std::uint32_t* returnLength) noexcept = 0;
     // AdjustTokenPrivileges with a one-entry TOKEN_PRIVILEGES, no previous state. Returns 0 also
     // when the token does not hold the privilege (the system's TRUE with ERROR_NOT_ALL_ASSIGNED).
-    [[nodiscard]] virtual Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll,
-                                                          Luid luid,
+    [[nodiscard]] virtual Win32Error AdjustTokenPrivilege(TokenHandle token, Luid luid,
                                                           std::uint32_t attributes) noexcept = 0;
     // CloseHandle on a token.
     [[nodiscard]] virtual Win32Error CloseToken(TokenHandle token) noexcept = 0;

@@ -83,8 +83,8 @@ bool AdjustNamedPrivilege(ISecurity& security, bool enable, std::string_view pri
 
     // A token that does not hold the privilege still answers success; the hive load that needs it
     // is where that shows.
-    if (security.AdjustTokenPrivilege(token.get(), false, luid,
-                                      enable ? sec::kPrivilegeEnabled : 0u) != err::kSuccess) {
+    if (security.AdjustTokenPrivilege(token.get(), luid, enable ? sec::kPrivilegeEnabled : 0u) !=
+        err::kSuccess) {
         return false;
     }
     return token.close() == err::kSuccess;

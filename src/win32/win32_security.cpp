@@ -17,7 +17,6 @@ enum Entry {
     kFreeSid,
     kAllocateAndInitializeSid,
     kLookupAccountSidA,
-    kLookupAccountNameA,
     kAdjustTokenPrivileges,
     kLookupPrivilegeValueA,
     kOpenProcessToken,
@@ -35,7 +34,6 @@ constexpr const char* kEntryNames[kEntryCount] = {
     "FreeSid",
     "AllocateAndInitializeSid",
     "LookupAccountSidA",
-    "LookupAccountNameA",
     "AdjustTokenPrivileges",
     "LookupPrivilegeValueA",
     "OpenProcessToken",
@@ -149,19 +147,6 @@ class Win32Security final : public ISecurity {
                                  });
     }
 
-    [[nodiscard]] Win32Error LookupAccountName(const char* accountName, Sid sid,
-                                               std::uint32_t* sidBytes, char* domain,
-                                               std::uint32_t* domainChars,
-                                               std::uint32_t* use) noexcept override {
-        auto lookup = Bound<decltype(&::LookupAccountNameA)>(kLookupAccountNameA);
-        if (lookup == nullptr) return err::kProcNotFound;
-        return LookupWithLengths(sidBytes, domainChars, use,
-                                 [&](DWORD* sidLength, DWORD* domainLength, SID_NAME_USE* kind) {
-                                     return lookup(nullptr, accountName, sid, sidLength, domain,
-                                                   domainLength, kind);
-                                 });
-    }
-
     [[nodiscard]] Win32Error LookupPrivilegeValue(const char* name, Luid* luid) noexcept override {
         auto lookup = Bound<decltype(&::LookupPrivilegeValueA)>(kLookupPrivilegeValueA);
         if (lookup == nullptr) return err::kProcNotFound;
@@ -194,7 +179,7 @@ class Win32Security final : public ISecurity {
         return e;
     }
 
-    [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, bool disableAll, Luid luid,
+    [[nodiscard]] Win32Error AdjustTokenPrivilege(TokenHandle token, Luid luid,
                                                   std::uint32_t attributes) noexcept override {
         auto adjust = Bound<decltype(&::AdjustTokenPrivileges)>(kAdjustTokenPrivileges);
         if (adjust == nullptr) return err::kProcNotFound;
@@ -204,8 +189,7 @@ class Win32Security final : public ISecurity {
         change.Privileges[0].Attributes = attributes;
         // TRUE also when the token lacks the privilege (ERROR_NOT_ALL_ASSIGNED): not a
         // failure here.
-        return Result(
-            adjust(ToSystemToken(token), disableAll ? TRUE : FALSE, &change, 0, nullptr, nullptr));
+        return Result(adjust(ToSystemToken(token), FALSE, &change, 0, nullptr, nullptr));
     }
 
     [[nodiscard]] Win32Error CloseToken(TokenHandle token) noexcept override {

@@ -21,7 +21,6 @@
 #undef GetUserName
 #undef LoadLibrary
 #undef LoadString
-#undef LookupAccountName
 #undef LookupAccountSid
 #undef LookupPrivilegeValue
 #undef RemoveDirectory

@@ -91,9 +91,8 @@ TEST_P(SecurityContract, PrivilegesHaveTheSystemsValues) {
     TokenHandle token = 0;
     ASSERT_EQ(security.OpenProcessToken(sec::kTokenAdjustPrivileges | sec::kTokenQuery, &token),
               err::kSuccess);
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 7, sec::kPrivilegeEnabled),
-              err::kSuccess);
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 7, 0), err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, 7, sec::kPrivilegeEnabled), err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, 7, 0), err::kSuccess);
     EXPECT_EQ(security.CloseToken(token), err::kSuccess);
 }
 

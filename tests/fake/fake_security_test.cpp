@@ -111,8 +111,7 @@ TEST_F(FakeSecurityTest, TokensAreTrackedUntilClosedAndNeedTheirAccess) {
     std::uint32_t needed = 0;
     EXPECT_EQ(security.GetTokenInformation(adjust, sec::kTokenGroupsClass, nullptr, 0, &needed),
               err::kAccessDenied);
-    EXPECT_EQ(security.AdjustTokenPrivilege(query, false, 18, sec::kPrivilegeEnabled),
-              err::kAccessDenied);
+    EXPECT_EQ(security.AdjustTokenPrivilege(query, 18, sec::kPrivilegeEnabled), err::kAccessDenied);
     EXPECT_EQ(security.CloseToken(query), err::kSuccess);
     EXPECT_EQ(security.CloseToken(query), err::kInvalidHandle);
     // A close that reports a failure still releases the handle.
@@ -218,17 +217,15 @@ TEST_F(FakeSecurityTest, HeldPrivilegeIsSwitchedOthersAreNotAssigned) {
     // The privileges' values (18 SeRestorePrivilege, 19 SeShutdownPrivilege): contract tests.
     TokenHandle token = Open(sec::kTokenAdjustPrivileges | sec::kTokenQuery);
 
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, sec::kPrivilegeEnabled),
-              err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, 18, sec::kPrivilegeEnabled), err::kSuccess);
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
 
     // Not held: the call succeeds (the system's TRUE with ERROR_NOT_ALL_ASSIGNED), nothing changes.
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 19, sec::kPrivilegeEnabled),
-              err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, 19, sec::kPrivilegeEnabled), err::kSuccess);
     EXPECT_FALSE(security.IsPrivilegeEnabled("SeShutdownPrivilege"));
     EXPECT_TRUE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
 
-    EXPECT_EQ(security.AdjustTokenPrivilege(token, false, 18, 0), err::kSuccess);
+    EXPECT_EQ(security.AdjustTokenPrivilege(token, 18, 0), err::kSuccess);
     EXPECT_FALSE(security.IsPrivilegeEnabled(sec::kRestorePrivilege));
     EXPECT_EQ(security.CloseToken(token), err::kSuccess);
 }
