@@ -67,7 +67,7 @@ void BM_ConsoleScan(benchmark::State& state) {
     const int profiles = static_cast<int>(state.range(0));
     auto machine = std::make_unique<Machine>(profiles);
     qv::Workspace ws{machine->services, machine->tables, true, 0};
-    const auto& loads = machine->m.registry.LoadLog();
+    const auto& loads = machine->m.registry.Log(qv::fake::RegOp::kLoad);
 
     {
         qv::Findings findings;

@@ -25,10 +25,6 @@
 
 namespace qv::fake {
 
-// Seconds since 1970 <-> registry FileTime.
-FileTime FileTimeFromUnix(std::int64_t seconds);
-std::int64_t UnixFromFileTime(FileTime t);
-
 // The port's calls, for counting and injected faults. A fault's subject is the key's full path as
 // OpenKeyPaths writes it (for a call naming a sub key, the path of that sub key), or for kLoad and
 // kUnload the sub key name under HKEY_USERS.
@@ -62,11 +58,11 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
         std::function<bool()> restorePrivilege = [] { return false; };
         std::function<bool()> backupPrivilege = [] { return false; };
         // Whether a file exists on the machine's disk: RegLoadKeyA reads the hive from its file,
-        // so a hive whose file is gone fails to load with 2 (unwired, every hive file exists).
+        // so a hive whose file is gone fails to load with 2; RegSaveKeyA never writes over one.
+        // This and createFile have no default: FakeMachine wires them to its disk.
         std::function<bool(std::string_view)> fileExists;
         // Creates the file a saved hive goes into, as CreateFileA with CREATE_NEW does: 0, or the
-        // error (80 when the name is taken, 3 when the folder is missing). Unwired, RegSaveKeyA
-        // only refuses a hive file the registry knows already.
+        // error (80 when the name is taken, 3 when the folder is missing).
         std::function<Win32Error(std::string_view)> createFile;
     };
     void Wire(Wiring wiring);
@@ -98,9 +94,7 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
     // A hive that the system loaded under HKEY_USERS\<name> (a logged-on user, .DEFAULT, the
     // service accounts): usable in place, RegUnLoadKeyA refuses it.
     void MountSystemHive(std::string_view name);
-    // Last-write time of a key, in seconds since 1970.
-    void SetKeyTime(std::string_view path, std::int64_t unixSeconds);
-    // Sets the time of the key and of every key below it.
+    // Sets the last-write time (seconds since 1970) of the key and of every key below it.
     void SetTreeTime(std::string_view path, std::int64_t unixSeconds);
 
     // --- inspection ---
@@ -111,9 +105,6 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
         std::uint32_t type;
         std::string bytes;
     };
-    // The value exactly as stored.
-    std::optional<RawValue> GetValue(std::string_view path, std::string_view name) const;
-    std::optional<std::int64_t> KeyTime(std::string_view path) const;
     // In enumeration order (by name, case-insensitive).
     std::vector<std::string> SubKeyNames(std::string_view path) const;
     // In the order the values were first set.
@@ -132,15 +123,12 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
     std::vector<KeyRecord> AllKeys() const;
     // Keys opened through the port and not closed yet, as "HKU\S-1-...\Software\..." paths.
     std::vector<std::string> OpenKeyPaths() const;
-    std::size_t OpenKeyCount() const;
     // How often each operation was called through the port.
     int CallCount(RegOp op) const;
-    // Sub key names passed to RegLoadKeyA / RegUnLoadKeyA, in call order (failed calls too), and
-    // for each RegFlushKey on a valid handle the name of its hive under HKEY_USERS ("HKLM" for a
-    // key of HKEY_LOCAL_MACHINE).
-    const std::vector<std::string>& LoadLog() const;
-    const std::vector<std::string>& UnloadLog() const;
-    const std::vector<std::string>& FlushLog() const;
+    // For kLoad and kUnload, the sub key names passed to RegLoadKeyA / RegUnLoadKeyA, in call
+    // order (failed calls too); for kFlush, for each RegFlushKey on a valid handle the name of its
+    // hive under HKEY_USERS ("HKLM" for a key of HKEY_LOCAL_MACHINE).
+    const std::vector<std::string>& Log(RegOp op) const;
 
     // --- IRegistry ---
     [[nodiscard]] Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,

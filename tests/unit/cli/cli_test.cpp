@@ -611,7 +611,7 @@ TEST_F(CliTest, BusyMachineStopsEveryRunThatLoadsOrChangesAndNothingElse) {
             EXPECT_EQ(m.system.MachineLockTimeouts().size(), asked);
             EXPECT_EQ(m.audit.Lines().size(), logged);
         }
-        EXPECT_TRUE(m.registry.LoadLog().empty());
+        EXPECT_TRUE(m.registry.Log(fake::RegOp::kLoad).empty());
         EXPECT_EQ(usersMachine(), before);
     }
 
@@ -898,7 +898,7 @@ TEST_F(CliTest, NonAdministratorScansOnlyHisOwnRegistry) {
     EXPECT_EQ(document["mode"], "current-user");
     ASSERT_EQ(document["registrations"].size(), 1u);
     EXPECT_EQ(document["registrations"][0]["users"][0]["sid"], kOperator);
-    EXPECT_TRUE(m.registry.LoadLog().empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kLoad).empty());
 }
 
 TEST(CliCommandLine, ReadsTheSelectionAndTheMode) {

@@ -42,7 +42,7 @@ class DiscoveryTest : public ::testing::Test {
     }
     void Scan(const char* product = "Ovaline", const char* release = "R16.0") {
         RegisterOrphanedUserData(m.platform(), tables, kAnn, "Brennard", product, release);
-        EXPECT_EQ(m.registry.OpenKeyCount(), 0u);
+        EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
     }
 
     fake::FakeMachine m;
@@ -62,7 +62,7 @@ TEST_F(DiscoveryTest, ShellFolderIsTrimmedOnlyWhenReadAsString) {
     m.registry.SetString(ShellKey(), "AppData", "D:\\x\\", reg::kExpandSz);
     EXPECT_EQ(ReadUserShellFolder(m.registry, kAnn, "AppData", &folder), err::kInvalidData);
     EXPECT_EQ(folder, "D:\\x\\");
-    EXPECT_EQ(m.registry.OpenKeyCount(), 0u);
+    EXPECT_TRUE(m.registry.OpenKeyPaths().empty());
 }
 
 TEST_F(DiscoveryTest, ShellFolderMustFitWithItsNulIn260Bytes) {

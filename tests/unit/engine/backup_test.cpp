@@ -619,7 +619,7 @@ TEST(BackupTest, AKeyTreeWithAnUnsafeNameIsKeptWithoutAScriptAndRestored) {
     EXPECT_TRUE(noted);
     RestoreReport restored = RestoreRun(ws, "evil", {}, nullptr);
     EXPECT_FALSE(restored.anyFailed());
-    EXPECT_EQ(m.registry.GetValue(evil, "qv").has_value(), true);
+    EXPECT_EQ(m.registry.GetString(evil, "qv").has_value(), true);
 }
 
 // A registry link in a user's key tree, or on the way to where a restore writes one, is refused and

@@ -64,7 +64,7 @@ TEST(PlanTest, OnRandomMachinesTheChangesAreExactlyThePlannedActions) {
             EXPECT_NE(profile.state, ProfileState::kUnreadable) << profile.sid;
         }
         // An entry not named by a SID is never loaded under that name.
-        for (const std::string& loaded : r.m.registry.LoadLog()) {
+        for (const std::string& loaded : r.m.registry.Log(fake::RegOp::kLoad)) {
             EXPECT_EQ(loaded.find(".bak"), std::string::npos) << loaded;
         }
         Plan plan = BuildPlan(ws, findings, Select(findings, {}));

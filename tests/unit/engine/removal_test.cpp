@@ -47,8 +47,8 @@ TEST_F(RemovalTest, TypicalRoadRemovesFilesKeyAndEmptyParents) {
 
     EXPECT_FALSE(HasKey(kAnn, "Software\\Brennard"));
     EXPECT_TRUE(HasKey(kAnn, "Software\\Microsoft"));
-    EXPECT_TRUE(Contains(m.registry.FlushLog(), kAnn));
-    EXPECT_TRUE(Contains(m.registry.UnloadLog(), kAnn));
+    EXPECT_TRUE(Contains(m.registry.Log(fake::RegOp::kFlush), kAnn));
+    EXPECT_TRUE(Contains(m.registry.Log(fake::RegOp::kUnload), kAnn));
 
     // bob was not checked.
     EXPECT_TRUE(HasKey(kBob, kOvalineKey));
@@ -83,7 +83,7 @@ TEST_F(RemovalTest, SubKeyNameTooLongForTheEnumerationStopsTheWalkWithZero) {
     EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kFailed);
     EXPECT_FALSE(HasKey(kAnn, kOvalineKey));
     EXPECT_TRUE(HasKey(kBob, kOvalineKey));
-    EXPECT_TRUE(Contains(m.registry.UnloadLog(), kBob));
+    EXPECT_TRUE(Contains(m.registry.Log(fake::RegOp::kUnload), kBob));
     // The walk stopped: ann's later registration was not visited.
     EXPECT_TRUE(HasKey(kAnn, sketchKey));
     ExpectNothingLeftOpen();
@@ -125,7 +125,7 @@ TEST_F(RemovalTest, UserWhoseHiveCannotBeLoadedIsSkippedAndTheRunIsNoSuccess) {
     EXPECT_TRUE(m.files.Exists(Roaming(kAnn)));
     EXPECT_FALSE(HasKey(kBob, kOvalineKey));
     EXPECT_FALSE(m.files.Exists(Roaming(kBob)));
-    EXPECT_FALSE(Contains(m.registry.UnloadLog(), kAnn));
+    EXPECT_FALSE(Contains(m.registry.Log(fake::RegOp::kUnload), kAnn));
     ExpectNothingLeftOpen();
 }
 
@@ -215,8 +215,8 @@ TEST_F(LoggedOnRemovalTest, HiveInPlaceIsNeitherFlushedNorUnloaded) {
     EXPECT_EQ(RemoveCheckedUserData(ws, tree.CheckedPairs(), {}), RemovalOutcome::kDone);
     EXPECT_FALSE(m.registry.KeyExists(KeyOf(kAnn, kOvalineKey)));
     EXPECT_TRUE(m.registry.IsMounted(kAnn));
-    EXPECT_TRUE(m.registry.FlushLog().empty());
-    EXPECT_TRUE(m.registry.UnloadLog().empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kFlush).empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kUnload).empty());
 }
 
 }  // namespace

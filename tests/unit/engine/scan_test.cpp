@@ -63,9 +63,9 @@ TEST_F(PopulationTest, OldestKeyAnywhereInEitherSubtreeCounts) {
     m.registry.CreateKey(Path("", deep));
     Reg(kOperator, kEnglish, kT);
     Reg("", kEnglish, kT);
-    m.registry.SetKeyTime(Path(kOperator, deep), kT - 100);
+    m.registry.SetTreeTime(Path(kOperator, deep), kT - 100);
     EXPECT_TRUE(IsStale());
-    m.registry.SetKeyTime(Path("", deep), kT - 150);
+    m.registry.SetTreeTime(Path("", deep), kT - 150);
     EXPECT_FALSE(IsStale());
 }
 
@@ -136,7 +136,7 @@ TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
     m.files.AddDirectory(m.LocalAppData(kAmy) + "\\Brennard\\Ovaline 2004\\R16.0\\fra");
     Findings findings;
     ASSERT_TRUE(ScanProducts(ws, kBothProducts, &findings, ScanMode::kWriteNothing));
-    EXPECT_EQ(m.registry.LoadLog(), (Strings{kZed, kAmy}));
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kLoad), (Strings{kZed, kAmy}));
     std::vector<std::string> labels;
     for (const RegistrationFinding& r : findings.registrations) labels.push_back(r.label);
     EXPECT_EQ(labels, (Strings{"Ovaline 2004 (English)", "Ovaline 2004 (French)",
@@ -464,7 +464,7 @@ TEST_F(PopulationTest, DebugBoxPerProfileEvenWhenItsHiveFailsToLoad) {
     }
     EXPECT_EQ(texts, (Strings{std::string("Processing sid : ") + kZed,
                               std::string("Processing sid : ") + kAmy}));
-    EXPECT_EQ(m.registry.UnloadLog(), Strings{kAmy});
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kUnload), Strings{kAmy});
     ExpectNothingHeld();
 }
 
@@ -488,7 +488,7 @@ TEST_F(PopulationTest, CurrentUserModeReadsOnlyTheRunningUsersHive) {
     m.files.AddDirectory(m.LocalAppData(kOperator) + "\\Brennard\\Ovaline 2004\\R16.0\\deu");
     EXPECT_TRUE(Populate());
     EXPECT_EQ(control.Render(), "[x] Ovaline 2004 (English)\n  [x] operator\n");
-    EXPECT_TRUE(m.registry.LoadLog().empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kLoad).empty());
     EXPECT_EQ(m.registry.SubKeyNames(m.UserKey(kOperator) + "\\Software\\Brennard\\Ovaline\\R16.0"),
               Strings{"OVLN-201:409"});
     ExpectNothingHeld();

@@ -132,8 +132,8 @@ TEST_F(ProfilesTest, LoadedHiveIsUsedInPlace) {
         EXPECT_TRUE(hive.available());
         EXPECT_FALSE(hive.loadedHere());
     }
-    EXPECT_TRUE(m.registry.LoadLog().empty());
-    EXPECT_TRUE(m.registry.UnloadLog().empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kLoad).empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kUnload).empty());
     EXPECT_TRUE(m.registry.IsMounted(FakeMachine::kOperatorSid));
 }
 
@@ -158,8 +158,8 @@ TEST_F(ProfilesTest, HiveLoadedHereIsUnloadedOnEveryPathWithThePrivilegeOff) {
     } catch (const std::runtime_error&) {
     }
     EXPECT_FALSE(m.registry.IsMounted(kAnn));
-    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kAnn, kAnn}));
-    EXPECT_EQ(m.registry.UnloadLog(), (std::vector<std::string>{kAnn, kAnn}));
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kLoad), (std::vector<std::string>{kAnn, kAnn}));
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kUnload), (std::vector<std::string>{kAnn, kAnn}));
 }
 
 TEST_F(ProfilesTest, FailedLoadIsShownOnlyWithTheSwitch) {
@@ -209,7 +209,7 @@ TEST_F(ProfilesTest, UnloadIsRetriedThenReportedAndAStuckHiveStaysTheToolsOwn) {
         ASSERT_TRUE(open);
         EXPECT_EQ(hive.Release(), err::kAccessDenied);
     }
-    EXPECT_EQ(m.registry.UnloadLog().size(), 2 + attempts);
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kUnload).size(), 2 + attempts);
     EXPECT_TRUE(m.registry.IsMounted(kAnn));
     EXPECT_TRUE(book.IsStuck(kAnn));
     ASSERT_EQ(m.messages.Shown().size(), 1u);
@@ -231,7 +231,7 @@ TEST_F(ProfilesTest, NamesThatAreNotAHiveAreNotLoaded) {
         EXPECT_FALSE(hive.available());
         EXPECT_FALSE(hive.loadedHere());
     }
-    EXPECT_TRUE(m.registry.LoadLog().empty());
+    EXPECT_TRUE(m.registry.Log(fake::RegOp::kLoad).empty());
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(DialogTest, BothProductsAreListedExpandedAndNothingStaysHeld) {
     // One pass over the profiles for both products: one "Processing sid" box per profile,
     // owned by the dialog, and each hive loaded once.
     ASSERT_EQ(m.messages.Shown().size(), 2u);
-    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kZed, kAmy}));
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kLoad), (std::vector<std::string>{kZed, kAmy}));
     EXPECT_EQ(m.messages.Shown()[0].owner, fake::FakeDialogWindow::kHandle);
     ExpectNothingHeld();
 }
@@ -483,7 +483,7 @@ TEST_F(DialogTest, TheRefreshFillsInOneProfilePerStepHoldingNothingBetweenSteps)
               "[x]+ Ovaline Sketch 2004 (Japanese)\n  [x] zed\n");
     EXPECT_EQ(Status(), "");
     EXPECT_TRUE(CleanUpEnabled());
-    EXPECT_EQ(m.registry.LoadLog(), (std::vector<std::string>{kZed, kAmy}));
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kLoad), (std::vector<std::string>{kZed, kAmy}));
     ExpectNothingHeld();
 }
 
@@ -498,7 +498,8 @@ TEST_F(DialogTest, CancelDuringTheScanStopsAfterTheProfileWithNothingLoaded) {
     EXPECT_TRUE(window.Ended());
     EXPECT_EQ(window.EndResult(), mb::kIdCancel);
     EXPECT_EQ(control.ItemCount(), 0u);
-    EXPECT_EQ(m.registry.LoadLog(), std::vector<std::string>{kZed});  // amy's never loaded
+    EXPECT_EQ(m.registry.Log(fake::RegOp::kLoad),
+              std::vector<std::string>{kZed});  // amy's never loaded
     ExpectNothingHeld();
     EXPECT_TRUE(m.messages.Shown().empty());  // nothing asked: a scan changes nothing to stop
 }
