@@ -32,6 +32,8 @@ namespace {
 constexpr std::size_t kMaxKeyNameChars = 255;
 
 // Key access rights. A handle keeps the rights it was opened with; MAXIMUM_ALLOWED grants all.
+// GENERIC_READ and the other generic rights, which the tool never asks for, are not mapped to key
+// rights here: a handle opened with them alone holds none.
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
 constexpr std::uint32_t kKeySetValue = 0x0002;
 constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
