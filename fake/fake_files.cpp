@@ -88,10 +88,9 @@ std::vector<std::string_view> Characters(std::string_view s) {
 bool MaskMatches(std::string_view mask, std::string_view name) {
     const std::vector<std::string_view> m = Characters(mask == "*.*" ? "*" : mask);
     const std::vector<std::string_view> n = Characters(name);
-    std::size_t lastDot = n.size();
-    for (std::size_t i = 0; i < n.size(); ++i) {
-        if (n[i] == ".") lastDot = i;
-    }
+    // Where DOS_STAR stops: the name's last "." (without one, nowhere).
+    const auto dot = std::find(n.rbegin(), n.rend(), std::string_view("."));
+    const std::size_t lastDot = static_cast<std::size_t>(n.rend() - dot) - 1;
     // Whether the mask from its p-th character on matches the name from its i-th, remembered.
     std::vector<signed char> known((m.size() + 1) * (n.size() + 1), -1);
     std::function<bool(std::size_t, std::size_t)> match = [&](std::size_t p, std::size_t i) {
@@ -129,21 +128,10 @@ struct FullPath {
 
     std::string Text() const {
         std::string out = root;
-        bool unc = root.size() >= 2 && root[0] == '\\';
-        if (!unc || !parts.empty() || trailingSeparator) out += '\\';
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            if (i > 0) out += '\\';
-            out += parts[i];
-        }
-        if (trailingSeparator && !parts.empty()) out += '\\';
+        for (const std::string& part : parts) out += "\\" + part;
+        // A drive's root keeps its "\" ("C:\"); a share's root only when the path has it.
+        if (trailingSeparator || (parts.empty() && root[0] != '\\')) out += '\\';
         return out;
-    }
-
-    FullPath Parent() const {
-        FullPath p = *this;
-        if (!p.parts.empty()) p.parts.pop_back();
-        p.trailingSeparator = false;
-        return p;
     }
 };
 
@@ -196,12 +184,8 @@ std::optional<FullPath> ParseAbsolute(std::string_view s) {
         std::vector<std::string> parts = SplitAtBackslashes(s.substr(2));
         if (parts[0].empty()) return std::nullopt;
         p.root = "\\\\" + parts[0];
-        std::size_t used = 2 + parts[0].size();
-        if (parts.size() > 1 && !parts[1].empty()) {
-            p.root += "\\" + parts[1];
-            used += 1 + parts[1].size();
-        }
-        if (used < s.size()) Append(p, s.substr(used + 1));
+        if (parts.size() > 1 && !parts[1].empty()) p.root += "\\" + parts[1];
+        Append(p, s.substr(std::min(s.size(), p.root.size() + 1)));  // the rest after the root
         return p;
     }
     return std::nullopt;
@@ -254,8 +238,8 @@ std::uint64_t NextFileIndex() {
 struct Node {
     enum class Kind { kFolder, kFile, kJunction };
 
-    Node(std::string_view name_, Kind kind_, std::string_view contents_ = {})
-        : name(name_), kind(kind_), contents(contents_) {}
+    Node(std::string_view entryName, Kind entryKind, std::string_view data = {})
+        : name(entryName), kind(entryKind), contents(data) {}
 
     std::string name;
     Kind kind = Kind::kFolder;
@@ -267,7 +251,7 @@ struct Node {
     std::uint64_t volumeSerial = 0;  // of the drive the entry was made on
     // The entry's file index: its own for as long as it lives, kept through renames and moves.
     std::uint64_t fileIndex = NextFileIndex();
-    bool deleted = false;  // no longer reachable by any path; a handle may still name it
+    bool unlinked = false;  // taken out of the tree: see Deleted
     // The access list the entry carries (see FakeFileSystem::Protection); set when it is added to
     // its first folder and kept from then on.
     std::optional<FolderProtection> protection;
@@ -282,12 +266,10 @@ struct Node {
     // Frees the entries below one by one: a recursion of the children's destructors would take a
     // frame per level of the tree.
     ~Node() {
-        std::list<std::unique_ptr<Node>> pending = std::move(children);
-        while (!pending.empty()) {
-            std::unique_ptr<Node> n = std::move(pending.back());
-            pending.pop_back();
-            for (auto& c : n->children) pending.push_back(std::move(c));
-            n->children.clear();
+        while (!children.empty()) {
+            std::unique_ptr<Node> last = std::move(children.back());
+            children.pop_back();
+            children.splice(children.end(), last->children);
         }
     }
 
@@ -326,16 +308,13 @@ struct Node {
         folder->Add(std::move(self));
     }
 
-    // Marks the entry and everything below it, with a stack of its own: a user's tree may be
-    // deeper than the thread's stack allows a recursion to go.
-    void MarkDeleted() {
-        std::vector<Node*> pending{this};
-        while (!pending.empty()) {
-            Node* n = pending.back();
-            pending.pop_back();
-            n->deleted = true;
-            for (const auto& c : n->children) pending.push_back(c.get());
+    // No longer reachable by any path (it or a folder above it was taken out of the tree); a
+    // handle may still name it.
+    bool Deleted() const {
+        for (const Node* n = this; n != nullptr; n = n->parent) {
+            if (n->unlinked) return true;
         }
+        return false;
     }
 
     std::uint32_t Attributes() const {
@@ -347,44 +326,14 @@ struct Node {
     std::string Path() const { return parent != nullptr ? parent->Path() + "\\" + name : name; }
 };
 
-// Calls `visit` with every entry below `folder` and its path (`prefix` and the names below it),
-// depth first, each folder before its entries, in creation order; with a stack of its own.
-template <typename Visit>
-void WalkBelow(const Node& folder, const std::string& prefix, Visit visit) {
-    struct Level {
-        const Node* folder;
-        std::list<std::unique_ptr<Node>>::const_iterator next;
-        std::size_t length;
-    };
-    std::string path = prefix;
-    std::vector<Level> stack{{&folder, folder.children.begin(), path.size()}};
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.next == level.folder->children.end()) {
-            stack.pop_back();
-            continue;
-        }
-        const Node& c = **level.next++;
-        path.resize(level.length);
-        path += '\\';
-        path += c.name;
-        visit(c, path);
-        if (c.IsFolder()) stack.push_back({&c, c.children.begin(), path.size()});
-    }
-}
-
-struct Search {
-    std::vector<FolderEntry> entries;
-    std::size_t next = 0;
-};
-
 }  // namespace
 
 struct FakeFileSystem::State {
     std::map<std::string, std::unique_ptr<Node>> drives;  // "C:" -> root
     std::function<std::string()> current;
-    // Searches take a snapshot of the folder when they start; handles are never reused.
-    std::map<FindHandle, Search> searches;
+    // Searches take a snapshot of the folder when they start (the entries still to come, the
+    // next one last); handles are never reused.
+    std::map<FindHandle, std::vector<FolderEntry>> searches;
     FindHandle nextHandle = 0x1000;
     std::vector<std::unique_ptr<Node>> graveyard;  // entries taken out of the tree
     // Handles of the handle port: the entry and what it was opened for.
@@ -435,9 +384,8 @@ struct FakeFileSystem::State {
     // opened on it (or below it) goes on naming it, as a handle on Windows names the file, not
     // the path.
     void Unlink(Node* n) {
-        std::unique_ptr<Node> gone = n->parent->Detach(n);
-        gone->MarkDeleted();
-        graveyard.push_back(std::move(gone));
+        graveyard.push_back(n->parent->Detach(n));
+        n->unlinked = true;
     }
 
     // The entries a search of `folder` with `mask` returns, in order: "." and ".." first except
@@ -447,8 +395,7 @@ struct FakeFileSystem::State {
         std::vector<FolderEntry> entries;
         if (!driveRoot && MaskMatches(mask, ".")) entries.push_back({folder.Attributes(), "."});
         if (!driveRoot && MaskMatches(mask, "..")) {
-            const Node* up = folder.parent;
-            entries.push_back({up != nullptr ? up->Attributes() : fa::kDirectory, ".."});
+            entries.push_back({folder.parent ? folder.parent->Attributes() : fa::kDirectory, ".."});
         }
         // A junction opened as itself is the empty folder that carries the link.
         if (folder.IsJunction()) return entries;
@@ -541,7 +488,7 @@ struct FakeFileSystem::State {
             if (Win32Error f = Follow(folder)) return f;
         }
         if ((*folder)->IsFile()) return err::kDirectory;
-        if ((*folder)->IsJunction() || (*folder)->deleted) return err::kAccessDenied;
+        if ((*folder)->IsJunction() || (*folder)->Deleted()) return err::kAccessDenied;
         return err::kSuccess;
     }
 
@@ -572,7 +519,7 @@ struct FakeFileSystem::State {
     Win32Error Delete(FileRef handle, bool ignoreReadOnly) {
         Node* n = nullptr;
         if (Win32Error e = Enter(handle, HandleOp::kDelete, &n, open_intent::kDelete)) return e;
-        if (n->deleted) return err::kSuccess;  // already gone: the disposition is set again
+        if (n->Deleted()) return err::kSuccess;  // already gone: the disposition is set again
         if (n->parent == nullptr) return err::kAccessDenied;  // a volume's root folder
         // STATUS_CANNOT_DELETE for a read-only entry, STATUS_DIRECTORY_NOT_EMPTY for a folder
         // with entries; a junction goes as the link whatever its target holds.
@@ -592,7 +539,7 @@ struct FakeFileSystem::State {
         // The old name goes away: the handle needs DELETE access.
         if (Win32Error e = Enter(handle, HandleOp::kRename, &n, open_intent::kDelete)) return e;
         // An entry whose name is gone (deleted) and a volume's root folder have no name to change.
-        if (n->deleted || n->parent == nullptr) return err::kAccessDenied;
+        if (n->Deleted() || n->parent == nullptr) return err::kAccessDenied;
         Node* target = nullptr;
         std::string last;
         if (Win32Error e = ParentOf(to->node, name, &target, &last)) return e;
@@ -645,9 +592,7 @@ struct FakeFileSystem::State {
     }
 
     FileRef AddOpen(Node* n, std::uint32_t intent) {
-        const FileRef h = nextRef += 4;
-        opens[h] = {n, intent};
-        return h;
+        return opens.emplace(nextRef += 4, Open{n, intent}).first->first;
     }
 
     // --- setup ---
@@ -676,12 +621,12 @@ struct FakeFileSystem::State {
         return *p;
     }
 
-    Node* Existing(std::string_view path) const {
+    // The entry at `path`; when there is none, null, or a setup mistake where it is `required`.
+    Node* Existing(std::string_view path, bool required = true) const {
         Node* n = nullptr;
-        if (Resolve(SetupPath(path), &n) != err::kSuccess) {
-            throw std::logic_error("FakeFileSystem: missing " + std::string(path));
-        }
-        return n;
+        if (Resolve(SetupPath(path), &n) == err::kSuccess) return n;
+        if (required) throw std::logic_error("FakeFileSystem: missing " + std::string(path));
+        return nullptr;
     }
 
     // Puts an entry named by the last component of `p` into its folder. An existing file is
@@ -737,15 +682,14 @@ void FakeFileSystem::SetInUse(std::string_view path, bool inUse) {
 }
 
 void FakeFileSystem::AddJunction(std::string_view path, std::string_view target) {
-    std::optional<FullPath> t = s_->Full(target, false);
-    if (!t) throw std::logic_error("FakeFileSystem: bad junction target");
-    t->trailingSeparator = false;
-    s_->Place(s_->SetupPath(path), Node::Kind::kJunction)->target = t->Text();
+    FullPath t = s_->SetupPath(target);
+    t.trailingSeparator = false;
+    s_->Place(s_->SetupPath(path), Node::Kind::kJunction)->target = t.Text();
 }
 
 void FakeFileSystem::Remove(std::string_view path) {
-    Node* n = nullptr;
-    if (s_->Resolve(s_->SetupPath(path), &n) != err::kSuccess) return;  // nothing to remove
+    Node* n = s_->Existing(path, false);
+    if (n == nullptr) return;  // nothing to remove
     if (n->parent == nullptr) throw std::logic_error("FakeFileSystem: a drive cannot go");
     s_->Unlink(n);
 }
@@ -811,12 +755,22 @@ std::vector<std::string> FakeFileSystem::AllPaths(std::string_view folder) const
     return out;
 }
 
+// Depth first, each folder before its entries, in creation order; with a stack of its own: a
+// user's tree may be deeper than the thread's stack allows a recursion to go.
 std::vector<FakeFileSystem::EntryRecord> FakeFileSystem::AllEntries() const {
+    std::vector<std::pair<const Node*, std::string>> pending;  // the next entry last
+    for (auto d = s_->drives.rbegin(); d != s_->drives.rend(); ++d) {
+        pending.emplace_back(d->second.get(), d->second->name);
+    }
     std::vector<EntryRecord> out;
-    for (const auto& drive : s_->drives) {
-        WalkBelow(*drive.second, drive.second->name, [&out](const Node& c, const std::string& p) {
-            out.push_back({p, c.Attributes(), c.contents, c.target});
-        });
+    while (!pending.empty()) {
+        const auto [n, path] = std::move(pending.back());
+        pending.pop_back();
+        if (n->parent != nullptr) out.push_back({path, n->Attributes(), n->contents, n->target});
+        if (!n->IsFolder()) continue;
+        for (auto c = n->children.rbegin(); c != n->children.rend(); ++c) {
+            pending.emplace_back(c->get(), path + "\\" + (*c)->name);
+        }
     }
     return out;
 }
@@ -831,12 +785,15 @@ std::optional<FolderProtection> FakeFileSystem::Protection(std::string_view path
 
 Win32Error FakeFileSystem::CreateNewFile(std::string_view path, std::string_view contents) {
     std::optional<FullPath> p = s_->Full(path, true);
-    if (!p || p->parts.empty() || p->trailingSeparator) return err::kInvalidName;
-    if (HasInvalidNameChar(p->parts.back(), false)) return err::kInvalidName;
-    Node* folder = s_->FolderAt(p->Parent());
+    if (!p || p->parts.empty() || p->trailingSeparator || BadComponent(p->parts.back())) {
+        return err::kInvalidName;
+    }
+    const std::string name = std::move(p->parts.back());
+    p->parts.pop_back();
+    Node* folder = s_->FolderAt(*p);
     if (folder == nullptr) return err::kPathNotFound;
-    if (folder->Child(p->parts.back()) != nullptr) return err::kFileExists;
-    folder->Add(std::make_unique<Node>(p->parts.back(), Node::Kind::kFile, contents));
+    if (folder->Child(name) != nullptr) return err::kFileExists;
+    folder->Add(std::make_unique<Node>(name, Node::Kind::kFile, contents));
     return err::kSuccess;
 }
 
@@ -858,30 +815,32 @@ Win32Error FakeFileSystem::FindFirstFile(std::string_view pattern, FindHandle* h
     // Its trailing dots stay: they mean something to the match.
     std::optional<FullPath> full = s_->Full(pattern, false);
     if (!full) return err::kInvalidName;
-    const bool masked = !full->trailingSeparator && !full->parts.empty();
-    const std::string mask = masked ? full->parts.back() : std::string();
-    const FullPath folderPath = masked ? full->Parent() : *full;
+    std::string mask;
+    if (!full->trailingSeparator && !full->parts.empty()) {
+        mask = std::move(full->parts.back());
+        full->parts.pop_back();
+    }
     // The search opens the folder to list it: a file there is no folder ("file\*" gives 267).
     Node* folder = nullptr;
-    if (Win32Error e = s_->OpenFolderAt(folderPath, &folder)) {
+    if (Win32Error e = s_->OpenFolderAt(*full, &folder)) {
         return e == err::kFileNotFound ? err::kPathNotFound : e;
     }
     if (mask.empty()) return err::kFileNotFound;
     if (HasInvalidNameChar(mask, true)) return err::kInvalidName;
-    Search search{s_->Matches(*folder, folderPath.IsDriveRoot(), mask), 0};
-    if (search.entries.empty()) return err::kFileNotFound;
+    std::vector<FolderEntry> found = s_->Matches(*folder, full->IsDriveRoot(), mask);
+    if (found.empty()) return err::kFileNotFound;
+    std::reverse(found.begin(), found.end());
     *handle = s_->nextHandle += 4;
-    s_->searches.emplace(*handle, std::move(search));
+    s_->searches.emplace(*handle, std::move(found));
     return FindNextFile(*handle, data);
 }
 
 Win32Error FakeFileSystem::FindNextFile(FindHandle handle, FindData* data) noexcept {
     auto it = s_->searches.find(handle);
     if (it == s_->searches.end()) return err::kInvalidHandle;
-    Search& search = it->second;
-    if (search.next >= search.entries.size()) return err::kNoMoreFiles;
-    const FolderEntry& e = search.entries[search.next++];
-    if (data != nullptr) *data = {e.attributes, e.name, {}};
+    if (it->second.empty()) return err::kNoMoreFiles;
+    if (data != nullptr) *data = {it->second.back().attributes, it->second.back().name, {}};
+    it->second.pop_back();
     return err::kSuccess;
 }
 
@@ -978,7 +937,7 @@ Win32Error FakeFileSystem::ListFolder(FileRef folder, std::string_view mask,
         return err::kInvalidName;
     }
     // A deleted folder is empty, and a folder whose delete is pending lists nothing more.
-    std::vector<FolderEntry> out = s_->Matches(n, n.parent == nullptr && !n.deleted, mask);
+    std::vector<FolderEntry> out = s_->Matches(n, n.parent == nullptr && !n.Deleted(), mask);
     if (out.empty()) return err::kFileNotFound;
     *entries = std::move(out);
     return err::kSuccess;
