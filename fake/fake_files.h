@@ -142,9 +142,6 @@ class FakeFileSystem final : public IFileSystem,
                                            std::string* data) noexcept override;
 
   private:
-    [[nodiscard]] Win32Error Move(FileRef handle, FileRef folder, std::string_view name,
-                                  bool replace) noexcept;
-
     struct State;
     std::unique_ptr<State> s_;
 };
