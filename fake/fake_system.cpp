@@ -8,6 +8,7 @@
 #include <iterator>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "base/scope_exit.h"
 #include "base/text.h"
@@ -42,11 +43,7 @@ constexpr std::uintptr_t kExportStride = 0x10;
 constexpr const char* kOleaccExports[] = {"CreateStdAccessibleObject", "LresultFromObject"};
 
 // The English system texts, as FormatMessageA returns them.
-struct SystemMessage {
-    Win32Error code;
-    const char* text;
-};
-constexpr SystemMessage kSystemMessages[] = {
+constexpr std::pair<Win32Error, const char*> kSystemMessages[] = {
     {2, "The system cannot find the file specified.\r\n"},
     {3, "The system cannot find the path specified.\r\n"},
     {5, "Access is denied.\r\n"},
@@ -135,15 +132,11 @@ auto OrEmpty(F f) noexcept -> decltype(f()) {
     }
 }
 
-struct StringEntry {
-    std::uint32_t id;
-    const char* utf8;
-};
 #define QV_STRING(id, text) {id, text},
-constexpr StringEntry kStringTable[] = {
+constexpr std::pair<std::uint32_t, const char*> kStringTable[] = {
 #include "res/strings.inc"
 };
-constexpr StringEntry kEnglishStringTable[] = {
+constexpr std::pair<std::uint32_t, const char*> kEnglishStringTable[] = {
 #include "res/strings_en.inc"
 };
 #undef QV_STRING
@@ -292,8 +285,8 @@ std::string FakeSystem::GetPrivateProfileString(std::string_view section, std::s
 }
 
 std::string FakeSystem::FormatSystemMessage(Win32Error code) noexcept {
-    for (const SystemMessage& m : kSystemMessages) {
-        if (m.code == code) return m.text;
+    for (const auto& [known, text] : kSystemMessages) {
+        if (known == code) return text;
     }
     return std::string();
 }
@@ -427,8 +420,8 @@ std::string Utf8FromCp932(std::string_view cp932) {
 
 std::string ResourceString(std::uint32_t id, std::uint16_t languageId) {
     const auto find = [id](const auto& table) {
-        for (const StringEntry& e : table) {
-            if (e.id == id) return Cp932(e.utf8);
+        for (const auto& [known, utf8] : table) {
+            if (known == id) return Cp932(utf8);
         }
         return std::string();
     };
