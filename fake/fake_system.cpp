@@ -349,7 +349,7 @@ Win32Error FakeSystem::ReleaseMachineLock(MachineLockRef lock) noexcept {
     return err::kSuccess;
 }
 
-// --- FakeMessageBoxes, FakeDebugOutput ---
+// --- FakeMessageBoxes ---
 
 int FakeMessageBoxes::Show(WindowRef owner, std::string_view text, std::string_view caption,
                            std::uint32_t style) noexcept {
@@ -358,12 +358,6 @@ int FakeMessageBoxes::Show(WindowRef owner, std::string_view text, std::string_v
     const int answer = answers_.front();
     answers_.pop_front();
     return answer;
-}
-
-std::string FakeDebugOutput::Text() const {
-    std::string all;
-    for (const std::string& line : lines_) all += line;
-    return all;
 }
 
 // --- FakeResources ---

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -164,7 +164,10 @@ class FakeMessageBoxes final : public IMessageBoxes {
 class FakeDebugOutput final : public IDebugOutput {
   public:
     const std::vector<std::string>& Lines() const { return lines_; }
-    std::string Text() const;  // all writes joined
+    // All writes joined.
+    std::string Text() const {
+        return std::accumulate(lines_.begin(), lines_.end(), std::string());
+    }
     void Clear() { lines_.clear(); }
     void Write(std::string_view text) noexcept override { lines_.emplace_back(text); }
 
