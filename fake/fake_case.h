@@ -22,13 +22,10 @@ inline std::size_t CharCount(std::string_view cp932) {
 // to 0x839F-0x83B6) and the Cyrillic letters (0x8470-0x8491 to 0x8440-0x8460, 0x847F being no
 // character). A lead byte's pair is one character: its trail byte is never taken as a letter.
 inline std::string UpperCaseCp932(std::string_view cp932) {
-    std::string out(cp932);
+    std::string out = text::FoldCase(cp932);  // the ASCII letters
     for (std::size_t i = 0; i < out.size(); i += text::CharLength(out, i)) {
+        if (text::CharLength(out, i) == 1) continue;
         auto byte = static_cast<unsigned char>(out[i]);
-        if (text::CharLength(out, i) == 1) {
-            if (byte >= 'a' && byte <= 'z') out[i] = static_cast<char>(byte - 0x20);
-            continue;
-        }
         auto trail = static_cast<unsigned char>(out[i + 1]);
         int upper = trail;
         if (byte == 0x82 && trail >= 0x81 && trail <= 0x9A) upper = trail - 0x21;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "port/console.h"
 
@@ -27,11 +28,19 @@ class FakeConsole final : public IConsole {
         err_.clear();
     }
 
-    void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override;
-    void WriteUtf8(std::string_view utf8) noexcept override;
+    void WriteText(ConsoleStream stream, std::string_view ansiText) noexcept override {
+        (stream == ConsoleStream::kOut ? out_ : err_).append(ansiText);
+    }
+    void WriteUtf8(std::string_view utf8) noexcept override { out_.append(utf8); }
     [[nodiscard]] bool InputIsInteractive() noexcept override { return interactive_; }
     // A console without typed lines is at the end of its input.
-    [[nodiscard]] bool ReadLine(std::string* line) noexcept override;
+    [[nodiscard]] bool ReadLine(std::string* line) noexcept override {
+        if (input_.empty()) return false;
+        *line = std::move(input_.front());
+        input_.pop_front();
+        ++linesRead_;
+        return true;
+    }
 
   private:
     bool interactive_ = false;

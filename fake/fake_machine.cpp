@@ -80,15 +80,4 @@ std::string FakeMachine::UserKey(std::string_view sid) const {
     return user.profileDir + "\\ntuser.dat|";
 }
 
-std::string FakeMachine::ProfileDir(std::string_view sid) const { return User(sid).profileDir; }
-std::string FakeMachine::AppData(std::string_view sid) const {
-    return ProfileDir(sid) + "\\Application Data";
-}
-std::string FakeMachine::LocalAppData(std::string_view sid) const {
-    return LocalSettings(sid) + "\\Application Data";
-}
-std::string FakeMachine::LocalSettings(std::string_view sid) const {
-    return ProfileDir(sid) + "\\Local Settings";
-}
-
 }  // namespace qv::fake

@@ -71,14 +71,17 @@ class FakeMachine {
     // The setup path of a user's hive root: "HKU\<sid>" when mounted, else "<hive file>|".
     // Append "\\Software\\..." (for a hive file the first "\\" after "|" is optional).
     std::string UserKey(std::string_view sid) const;
-    std::string ProfileDir(std::string_view sid) const;
+    std::string ProfileDir(std::string_view sid) const { return User(sid).profileDir; }
     // The user's shell folders as AddUser writes them.
-    // <profile>\Application Data
-    std::string AppData(std::string_view sid) const;
-    // <profile>\Local Settings\Application Data
-    std::string LocalAppData(std::string_view sid) const;
-    // <profile>\Local Settings
-    std::string LocalSettings(std::string_view sid) const;
+    std::string AppData(std::string_view sid) const {
+        return ProfileDir(sid) + "\\Application Data";
+    }
+    std::string LocalAppData(std::string_view sid) const {
+        return LocalSettings(sid) + "\\Application Data";
+    }
+    std::string LocalSettings(std::string_view sid) const {
+        return ProfileDir(sid) + "\\Local Settings";
+    }
 
   private:
     const FakeUser& User(std::string_view sid) const;

@@ -3,13 +3,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
-#include <optional>
-#include <set>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "fake/fault_plan.h"
 #include "port/system.h"
 #include "port/user.h"
@@ -34,35 +33,41 @@ enum class SysOp {
 
 class FakeSystem final : public ISystem, public FaultInjection<SysOp> {
   public:
-    explicit FakeSystem(FakeFileSystem& files);
-    ~FakeSystem() override;
+    explicit FakeSystem(FakeFileSystem& files) : files_(files) {}
 
     // --- setup ---
-    void SetVersion(OsVersion v);  // default 5.1, NT family
-    void SetEnv(std::string_view name, std::string_view value);
-    void UnsetEnv(std::string_view name);
-    void SetCurrentDirectory(std::string_view dir);  // default "C:\Tools"
-    void SetNow(std::int64_t unixSeconds);           // default 2026-01-01 00:00:00 UTC
-    void SetComputerName(std::string_view name);     // default "QVTEST-PC"
+    void SetVersion(OsVersion v) { version_ = v; }  // default 5.1, NT family
+    // Names are case-insensitive.
+    void SetEnv(std::string_view name, std::string_view value) {
+        env_[text::FoldCase(name)] = std::string(value);
+    }
+    void UnsetEnv(std::string_view name) { env_.erase(text::FoldCase(name)); }
+    void SetCurrentDirectory(std::string_view dir) { currentDirectory_ = dir; }
+    void SetNow(std::int64_t unixSeconds) { now_ = unixSeconds; }
+    void SetComputerName(std::string_view name) { computerName_ = name; }
     // The bytes the random generator hands out next, in order; when they run out it goes on with
     // a fixed sequence of its own.
-    void QueueRandom(std::string_view bytes);
+    void QueueRandom(std::string_view bytes) { queuedRandom_.append(bytes); }
 
     // --- inspection ---
-    std::string CurrentDirectory() const;
-    std::int64_t Now() const;
-    int InitCommonControlsCalls() const;
+    const std::string& CurrentDirectory() const { return currentDirectory_; }
+    std::int64_t Now() const { return now_; }
+    int InitCommonControlsCalls() const { return initCommonControlsCalls_; }
     // One name (as passed to LoadLibrary) per load not yet matched by a FreeLibrary: a library
     // loaded twice and freed once is still listed.
-    std::vector<std::string> LoadedLibraries() const;
-    int FreeLibraryCalls() const;
+    const std::vector<std::string>& LoadedLibraries() const { return loaded_; }
+    int FreeLibraryCalls() const { return freeLibraryCalls_; }
     // Whether a run holds the machine's run lock, and the timeout of every acquisition asked for.
-    bool MachineLockHeld() const;
-    const std::vector<std::uint32_t>& MachineLockTimeouts() const;
+    bool MachineLockHeld() const { return machineLockHolder_ != 0; }
+    const std::vector<std::uint32_t>& MachineLockTimeouts() const { return machineLockTimeouts_; }
+    const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
 
     // --- ISystem ---
-    void InitCommonControls() noexcept override;
-    [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override;
+    void InitCommonControls() noexcept override { ++initCommonControlsCalls_; }
+    [[nodiscard]] Win32Error GetVersion(OsVersion* version) noexcept override {
+        *version = version_;
+        return err::kSuccess;
+    }
     // Known libraries (advapi32, oleacc, kernel32, user32, comctl32, shell32, ...) load from the
     // system folder under any case, with or without ".dll"; others never load, nor does any name
     // with a path or a drive.
@@ -83,18 +88,20 @@ class FakeSystem final : public ISystem, public FaultInjection<SysOp> {
     // Reads the INI file from the fake file system, as GetPrivateProfileStringA does: section and
     // key names case-insensitive, the first of each name counts, values trimmed of surrounding
     // blanks and of one pair of quotes, cut to 4095 characters; a missing file, section or key
-    // gives the default without its trailing blanks. A bare file name is read from C:\WINDOWS.
+    // gives the default without its trailing blanks.
     std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                         std::string_view defaultValue,
                                         std::string_view file) noexcept override;
     std::string FormatSystemMessage(Win32Error code) noexcept override;
-    std::int64_t CurrentTime() noexcept override;
+    std::int64_t CurrentTime() noexcept override { return now_; }
     // Waits no time; the wait is noted.
-    void Sleep(std::uint32_t milliseconds) noexcept override;
-    const std::vector<std::uint32_t>& Sleeps() const;
+    void Sleep(std::uint32_t milliseconds) noexcept override { sleeps_.push_back(milliseconds); }
     [[nodiscard]] bool LocalTimeRoundTrip(std::int64_t utcSeconds,
                                           std::int64_t* result) noexcept override;
-    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override;
+    [[nodiscard]] Win32Error GetComputerName(std::string* name) noexcept override {
+        *name = computerName_;
+        return err::kSuccess;
+    }
     // The machine's ANSI code page is 932, converted as the system converts it (see
     // Utf8FromCp932).
     std::string AnsiToUtf8(std::string_view ansi) noexcept override;
@@ -115,8 +122,22 @@ class FakeSystem final : public ISystem, public FaultInjection<SysOp> {
     [[nodiscard]] Win32Error ReleaseMachineLock(MachineLockRef lock) noexcept override;
 
   private:
-    struct State;
-    std::unique_ptr<State> s_;
+    FakeFileSystem& files_;
+    OsVersion version_{5, 1, kVerPlatformWin32Nt};
+    std::map<std::string, std::string> env_;  // by text::FoldCase of the name
+    std::string currentDirectory_ = "C:\\Tools";
+    std::int64_t now_ = 1767225600;  // 2026-01-01 00:00:00 UTC
+    std::string computerName_ = "QVTEST-PC";
+    std::vector<std::uint32_t> sleeps_;
+    int initCommonControlsCalls_ = 0;
+    int freeLibraryCalls_ = 0;
+    std::vector<std::string> loaded_;   // the name of every load not yet freed
+    std::vector<std::string> exports_;  // every name GetProcAddress answered, in order
+    std::string queuedRandom_;
+    std::uint32_t randomState_ = 0x2545F491u;
+    MachineLockRef machineLockHolder_ = 0;  // 0: free
+    MachineLockRef nextMachineLock_ = 0x4D4C0001;
+    std::vector<std::uint32_t> machineLockTimeouts_;
 };
 
 class FakeMessageBoxes final : public IMessageBoxes {
@@ -143,9 +164,12 @@ class FakeMessageBoxes final : public IMessageBoxes {
 class FakeDebugOutput final : public IDebugOutput {
   public:
     const std::vector<std::string>& Lines() const { return lines_; }
-    std::string Text() const;  // all writes joined
+    // All writes joined.
+    std::string Text() const {
+        return std::accumulate(lines_.begin(), lines_.end(), std::string());
+    }
     void Clear() { lines_.clear(); }
-    void Write(std::string_view text) noexcept override;
+    void Write(std::string_view text) noexcept override { lines_.emplace_back(text); }
 
   private:
     std::vector<std::string> lines_;
@@ -160,8 +184,12 @@ inline constexpr std::uint16_t kLangEnglishUs = 0x0409;
 class FakeResources final : public IResources {
   public:
     FakeResources();
-    void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes);
-    void RemoveResource(std::uint32_t id, std::string_view type);
+    void SetBytes(std::uint32_t id, std::string_view type, std::string_view bytes) {
+        blobs_[text::FoldCase(type)][id] = bytes;
+    }
+    void RemoveResource(std::uint32_t id, std::string_view type) {
+        blobs_[text::FoldCase(type)].erase(id);
+    }
     void SetUserInterfaceLanguage(std::uint16_t languageId) { userLanguage_ = languageId; }
     // The language UseLanguage chose; 0 when none was.
     std::uint16_t Language() const { return language_; }
@@ -174,9 +202,8 @@ class FakeResources final : public IResources {
   private:
     std::uint16_t userLanguage_ = kLangJapanese;
     std::uint16_t language_ = 0;
-    std::map<std::uint32_t, std::string> japanese_;
-    std::map<std::uint32_t, std::string> english_;
-    std::map<std::pair<std::uint32_t, std::string>, std::string> blobs_;
+    // The bytes by the type's text::FoldCase (type names are case-insensitive), then by id.
+    std::map<std::string, std::map<std::uint32_t, std::string>> blobs_;
 };
 
 // UTF-8 to code page 932, for tests that compare with the tool's Japanese texts.

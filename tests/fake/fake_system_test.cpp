@@ -38,13 +38,6 @@ TEST_F(FakeSystemTest, SettingsFileLinesWithoutValues) {
     EXPECT_EQ(Ini("Country"), "dflt");
 }
 
-TEST_F(FakeSystemTest, SettingsFileOfABareNameIsInTheWindowsFolder) {
-    // A bare file name is looked for in the Windows directory, not the current one.
-    files.AddFile("C:\\Tools\\bare.ini", "[S]\r\nK=here\r\n");
-    files.AddFile("C:\\WINDOWS\\bare.ini", "[S]\r\nK=windows\r\n");
-    EXPECT_EQ(system.GetPrivateProfileString("S", "K", "", "bare.ini"), "windows");
-}
-
 TEST_F(FakeSystemTest, SettingsValueIsCutBeforeADoubleByteCharacter) {
     // A double-byte character that would straddle the last place is left out whole.
     std::string sjis = std::string(4094, 'a') + "\x95\x5C";
