@@ -269,7 +269,11 @@ Win32Error FakeSystem::GetEnvironmentVariable(std::string_view name, std::string
 std::string FakeSystem::GetPrivateProfileString(std::string_view section, std::string_view key,
                                                 std::string_view defaultValue,
                                                 std::string_view file) noexcept {
-    std::optional<std::string> ini = files_.ReadFile(file);
+    // A name without a path names a file of the Windows folder, not of the current directory
+    // (GetPrivateProfileStringA's documentation).
+    const bool bare = text::Find(file, '\\') == text::npos && text::Find(file, '/') == text::npos;
+    std::optional<std::string> ini =
+        files_.ReadFile(bare ? "C:\\WINDOWS\\" + std::string(file) : std::string(file));
     std::optional<std::string> value = ini ? FindProfileValue(*ini, section, key) : std::nullopt;
     // The default loses its trailing blanks, as the system writes a NUL over them.
     std::string out(value ? *value

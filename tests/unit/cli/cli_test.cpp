@@ -498,6 +498,21 @@ TEST_F(CliTest, ExitCodesFollowTheTableAndEveryTextEndsWithTheSummaryLine) {
          kNone},
         {"unknown command", stale, {"bogus"}, false, nullptr, ExitCode::kNotRun, kNone},
         {"version", stale, {"--version"}, false, nullptr, ExitCode::kNothingToDo, kNone},
+        // A bare name is the file of the current directory, not the one of the Windows folder
+        // that the system's reader of settings files would take.
+        {"settings file named without a path",
+         [this] {
+             StaleEnglish();
+             MakeAdministratorsFolder("Admin");
+             m.files.AddFile("C:\\Admin\\ok.ini", kOvalineSettings);
+             m.files.AddFile("C:\\WINDOWS\\ok.ini", "[Quorvane]\r\nLanguage=en\r\n");
+             m.system.SetCurrentDirectory("C:\\Admin");
+         },
+         {"scan", "--settings", "ok.ini"},
+         false,
+         nullptr,
+         ExitCode::kStaleFound,
+         kNone},
         {"trusted settings file",
          [this] {
              StaleEnglish();
