@@ -38,6 +38,7 @@ constexpr std::uint32_t kKeyQueryValue = 0x0001;
 constexpr std::uint32_t kKeySetValue = 0x0002;
 constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+constexpr std::uint32_t kDelete = 0x10000;
 
 // Where the 32-bit view of HKEY_LOCAL_MACHINE\Software lies in the 64-bit view.
 constexpr char kWow64Node[] = "Wow6432Node";
@@ -660,6 +661,19 @@ Win32Error FakeRegistry::DeleteKey(HKey parent, std::string_view subKey) noexcep
     if (s_->IsRootOrHiveRoot(*node) || !node->children.empty()) return err::kAccessDenied;
     node->parent->time = s_->Now();
     Remove(*node);
+    return err::kSuccess;
+}
+
+Win32Error FakeRegistry::DeleteOpenKey(HKey key) noexcept {
+    // NtDeleteKey needs DELETE access on the handle and deletes what it names, as RegDeleteKeyA
+    // deletes what its name names, with the same refusals.
+    State::Ref ref;
+    if (Win32Error e = s_->Begin(RegOp::kDelete, key, kDelete, &ref)) return e;
+    if (s_->IsRootOrHiveRoot(*ref.node) || !ref.node->children.empty()) {
+        return err::kAccessDenied;
+    }
+    ref.node->parent->time = s_->Now();
+    Remove(*ref.node);
     return err::kSuccess;
 }
 

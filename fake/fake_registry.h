@@ -147,6 +147,7 @@ class FakeRegistry final : public IRegistry, public FaultInjection<RegOp> {
     [[nodiscard]] Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
                                       std::string_view data) noexcept override;
     [[nodiscard]] Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override;
+    [[nodiscard]] Win32Error DeleteOpenKey(HKey key) noexcept override;
     [[nodiscard]] Win32Error FlushKey(HKey key) noexcept override;
     [[nodiscard]] Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override;
     [[nodiscard]] Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override;

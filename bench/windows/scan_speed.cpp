@@ -229,6 +229,10 @@ class TimedRegistry final : public TimedPort<qv::IRegistry> {
         CallClock::Timer t(clock_, "RegDeleteKeyA");
         return system_.DeleteKey(parent, subKey);
     }
+    [[nodiscard]] Win32Error DeleteOpenKey(qv::HKey key) noexcept override {
+        CallClock::Timer t(clock_, "NtDeleteKey");
+        return system_.DeleteOpenKey(key);
+    }
     [[nodiscard]] Win32Error FlushKey(qv::HKey key) noexcept override {
         CallClock::Timer t(clock_, "RegFlushKey");
         return system_.FlushKey(key);

@@ -186,7 +186,9 @@ Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name
         e = DeleteKeyTree(registry, key.get(), subKey);
         if (e != err::kSuccess) break;
     }
-    if (e == err::kNoMoreItems || e == err::kBadKey) e = registry.DeleteKey(parent, name);
+    // The key goes by its handle: what was checked is what goes, even if the user has put a link
+    // in its place by now.
+    if (e == err::kNoMoreItems || e == err::kBadKey) e = registry.DeleteOpenKey(key.get());
     return e;
 }
 
@@ -198,17 +200,25 @@ void PruneEmptyParentKeys(IRegistry& registry, std::string_view path, Journal* j
         std::size_t cut = text::FindLast(key, '\\');
         if (cut == text::npos) return;
         key.resize(cut);
+        // A hive's root key is never deleted.
+        if (text::FindLast(key, '\\') == text::npos) return;
         if (dryRun) {
-            // A hive's root key is never deleted; any other key goes when the sub keys it has,
-            // or the one a leftover registration would have made, are all gone in the dry run.
-            if (text::FindLast(key, '\\') == text::npos) return;
+            // A key goes when the sub keys it has, or the one a leftover registration would have
+            // made, are all gone in the dry run.
             if (HasSubKeyLeft(registry, key, *journal)) return;
             journal->Note(ActionKind::kDeleteEmptyKey, UsersKeyName(key), sid, ActionResult::kDone);
             journal->MarkDeleted(UsersKeyName(key));
             continue;
         }
-        // The registry refuses a key that still has a sub key, and a hive's root key.
-        if (registry.DeleteKey(kHkeyUsers, key) != err::kSuccess) return;
+        // Each key on the way opens as itself (a link stops the pruning) and goes by its handle;
+        // the registry refuses a key that still has a sub key.
+        UniqueKey parent(registry);
+        if (OpenKeyRefusingLinks(registry, kHkeyUsers, key,
+                                 reg::kMaximumAllowed | reg::kWow64_64Key,
+                                 &parent) != err::kSuccess ||
+            registry.DeleteOpenKey(parent.get()) != err::kSuccess) {
+            return;
+        }
         if (journal != nullptr) {
             journal->Note(ActionKind::kDeleteEmptyKey, UsersKeyName(key), sid, ActionResult::kDone);
         }

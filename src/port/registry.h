@@ -96,6 +96,11 @@ class IRegistry : public Port {
                                               std::string_view data) noexcept = 0;
     // RegDeleteKeyA: refuses a key that has sub keys (err::kAccessDenied).
     [[nodiscard]] virtual Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept = 0;
+    // NtDeleteKey: deletes the key the handle names (opened with DELETE access, as
+    // kMaximumAllowed gives it to an administrator), whatever path leads to it by now; a link
+    // opened as itself goes as the link. Refuses a key that has sub keys (err::kAccessDenied).
+    // Every handle on it is then on a deleted key (err::kKeyDeleted).
+    [[nodiscard]] virtual Win32Error DeleteOpenKey(HKey key) noexcept = 0;
     // RegFlushKey.
     [[nodiscard]] virtual Win32Error FlushKey(HKey key) noexcept = 0;
     // RegQueryInfoKeyA, its last-write time output only.

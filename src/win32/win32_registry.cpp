@@ -8,6 +8,9 @@
 
 #include "win32/win32_handles.h"
 
+// Exported by ntdll; winternl.h does not declare it.
+extern "C" NTSYSAPI NTSTATUS NTAPI NtDeleteKey(HANDLE KeyHandle);
+
 namespace qv::win32 {
 namespace {
 
@@ -157,6 +160,12 @@ class Win32Registry final : public IRegistry {
         std::string sub;
         if (!ToSystemText(subKey, &sub)) return err::kInvalidParameter;
         return static_cast<Win32Error>(::RegDeleteKeyA(ToSystemKey(parent), sub.c_str()));
+    }
+
+    [[nodiscard]] Win32Error DeleteOpenKey(HKey key) noexcept override {
+        const NTSTATUS status = ::NtDeleteKey(ToSystemKey(key));
+        return status == 0 ? err::kSuccess
+                           : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
     }
 
     [[nodiscard]] Win32Error FlushKey(HKey key) noexcept override {

@@ -148,8 +148,19 @@ TEST_P(RegistryContract, DeletionTakesOneKeyWithItsValuesAndStrandsItsHandles) {
     EXPECT_EQ(registry.QueryValue(again.get(), "V", 260, nullptr, &text, nullptr),
               err::kFileNotFound);
     again.reset();
-    EXPECT_EQ(registry.DeleteKey(kHkeyCurrentUser, parent + "\\Child"), err::kSuccess);
-    EXPECT_EQ(registry.DeleteKey(kHkeyCurrentUser, parent), err::kSuccess);
+
+    // By its handle: it needs DELETE access, a key with a sub key is refused, and the key goes
+    // with its handles left on a deleted key.
+    UniqueKey top = OpenKey(registry, kHkeyCurrentUser, parent, reg::kMaximumAllowed);
+    UniqueKey readOnly = OpenKey(registry, kHkeyCurrentUser, parent, reg::kKeyRead);
+    EXPECT_EQ(registry.DeleteOpenKey(top.get()), err::kAccessDenied);
+    child = OpenKey(registry, kHkeyCurrentUser, parent + "\\Child", reg::kMaximumAllowed);
+    ASSERT_EQ(registry.DeleteOpenKey(child.get()), err::kSuccess);
+    EXPECT_FALSE(OpenKey(registry, kHkeyCurrentUser, parent + "\\Child", reg::kKeyRead));
+    EXPECT_EQ(registry.EnumKey(child.get(), 0, 256, &text), err::kKeyDeleted);
+    EXPECT_EQ(registry.DeleteOpenKey(readOnly.get()), err::kAccessDenied);
+    EXPECT_EQ(registry.DeleteOpenKey(top.get()), err::kSuccess);
+    EXPECT_FALSE(OpenKey(registry, kHkeyCurrentUser, parent, reg::kKeyRead));
 }
 
 // A registry link is its target to every open but one with REG_OPTION_OPEN_LINK, which opens the
@@ -193,6 +204,16 @@ TEST_P(RegistryContract, ALinkIsItsTargetUnlessOpenedAsItselfAndTheWalkRefusesIt
             plain ? err::kSuccess : err::kStoppedOnSymlink);
         EXPECT_EQ(static_cast<bool>(walked), plain);
     }
+    // Deleted by its handle, a link opened as itself goes as the link; its target stays.
+    UniqueKey link(registry);
+    ASSERT_EQ(
+        registry.OpenLinkKey(kHkeyCurrentUser, base + "\\Link", reg::kMaximumAllowed, link.put()),
+        err::kSuccess);
+    EXPECT_EQ(registry.DeleteOpenKey(link.get()), err::kSuccess);
+    link.reset();
+    EXPECT_EQ(registry.OpenLinkKey(kHkeyCurrentUser, base + "\\Link", reg::kKeyRead, link.put()),
+              err::kFileNotFound);
+    EXPECT_TRUE(OpenKey(registry, kHkeyCurrentUser, base + "\\Target\\Below", reg::kKeyRead));
 }
 
 TEST_P(RegistryContract, KeyNamesAreLimitedTo255Characters) {

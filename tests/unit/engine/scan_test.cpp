@@ -191,6 +191,7 @@ class PathRecorder final : public IRegistry, public IFileSystem {
     Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override {
         return registry_.DeleteKey(parent, subKey);
     }
+    Win32Error DeleteOpenKey(HKey key) noexcept override { return registry_.DeleteOpenKey(key); }
     Win32Error FlushKey(HKey key) noexcept override { return registry_.FlushKey(key); }
     Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override {
         return registry_.QueryLastWriteTime(key, time);
