@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tests/unit/cleanup/cleanup_fixture.h"
+#include "tests/unit/forwarding_registry.h"
 
 namespace qv::test {
 namespace {
@@ -179,10 +180,10 @@ TEST_F(RemovalTest, RegistryLinkInTheRegistrationIsRefusedAndWhatItLeadsToStays)
 
 // The fake registry, with a user who puts a registry link in place of a key the moment the
 // deletion's walk has found it empty: after its check, before its deletion.
-class SwappingRegistry final : public IRegistry {
+class SwappingRegistry final : public ForwardingRegistry {
   public:
     SwappingRegistry(IRegistry& registry, std::function<void()> swap)
-        : registry_(registry), swap_(std::move(swap)) {}
+        : ForwardingRegistry(registry), swap_(std::move(swap)) {}
 
     Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
                        std::string* name) noexcept override {
@@ -190,57 +191,8 @@ class SwappingRegistry final : public IRegistry {
         if (e == err::kNoMoreItems && swap_) std::exchange(swap_, nullptr)();
         return e;
     }
-    Win32Error OpenKey(HKey parent, std::string_view subKey, std::uint32_t access,
-                       HKey* key) noexcept override {
-        return registry_.OpenKey(parent, subKey, access, key);
-    }
-    Win32Error OpenLinkKey(HKey parent, std::string_view subKey, std::uint32_t access,
-                           HKey* key) noexcept override {
-        return registry_.OpenLinkKey(parent, subKey, access, key);
-    }
-    Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
-                         std::uint32_t access, HKey* key,
-                         std::uint32_t* disposition) noexcept override {
-        return registry_.CreateKey(parent, subKey, options, access, key, disposition);
-    }
-    Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
-                          std::uint32_t* type, std::string* data,
-                          std::uint32_t* neededBytes) noexcept override {
-        return registry_.QueryValue(key, valueName, bufferBytes, type, data, neededBytes);
-    }
-    Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                         std::string* data) noexcept override {
-        return registry_.EnumValue(key, index, name, type, data);
-    }
-    Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
-                        std::string_view data) noexcept override {
-        return registry_.SetValue(key, valueName, type, data);
-    }
-    Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override {
-        return registry_.DeleteKey(parent, subKey);
-    }
-    Win32Error DeleteOpenKey(HKey key) noexcept override { return registry_.DeleteOpenKey(key); }
-    Win32Error FlushKey(HKey key) noexcept override { return registry_.FlushKey(key); }
-    Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override {
-        return registry_.QueryLastWriteTime(key, time);
-    }
-    Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override {
-        return registry_.SetLastWriteTime(key, time);
-    }
-    Win32Error CloseKey(HKey key) noexcept override { return registry_.CloseKey(key); }
-    Win32Error SaveKey(HKey key, std::string_view file) noexcept override {
-        return registry_.SaveKey(key, file);
-    }
-    Win32Error LoadKey(HKey parent, std::string_view subKey,
-                       std::string_view file) noexcept override {
-        return registry_.LoadKey(parent, subKey, file);
-    }
-    Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override {
-        return registry_.UnLoadKey(parent, subKey);
-    }
 
   private:
-    IRegistry& registry_;
     std::function<void()> swap_;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "tests/unit/forwarding_registry.h"
 #include "tests/unit/ui/ui_machine.h"
 #include "ui/population.h"
 
@@ -149,12 +150,14 @@ TEST_F(PopulationTest, OneScanOfBothProductsLoadsEachHiveOnceAndWritesNothing) {
 
 // The registry and files ports of the fake machine, noting the keys opened and the paths whose
 // attributes are asked for.
-class PathRecorder final : public IRegistry, public IFileSystem {
+class PathRecorder final : public test::ForwardingRegistry, public IFileSystem {
   public:
     explicit PathRecorder(fake::FakeMachine& m)
-        : registry_(m.registry), files_(m.files), platform_{*this,   m.security,  *this,
-                                                            m.files, m.system,    m.messages,
-                                                            m.debug, m.resources, m.audit} {}
+        : ForwardingRegistry(m.registry), files_(m.files), platform_{*this,    m.security,
+                                                                     *this,    m.files,
+                                                                     m.system, m.messages,
+                                                                     m.debug,  m.resources,
+                                                                     m.audit} {}
     Platform& platform() { return platform_; }
 
     Strings openedKeys;
@@ -169,50 +172,6 @@ class PathRecorder final : public IRegistry, public IFileSystem {
                            HKey* key) noexcept override {
         openedKeys.emplace_back(subKey);
         return registry_.OpenLinkKey(parent, subKey, access, key);
-    }
-    Win32Error CreateKey(HKey parent, std::string_view subKey, std::uint32_t options,
-                         std::uint32_t access, HKey* key,
-                         std::uint32_t* disposition) noexcept override {
-        return registry_.CreateKey(parent, subKey, options, access, key, disposition);
-    }
-    Win32Error EnumKey(HKey key, std::uint32_t index, std::uint32_t bufferChars,
-                       std::string* name) noexcept override {
-        return registry_.EnumKey(key, index, bufferChars, name);
-    }
-    Win32Error QueryValue(HKey key, std::string_view valueName, std::uint32_t bufferBytes,
-                          std::uint32_t* type, std::string* data,
-                          std::uint32_t* neededBytes) noexcept override {
-        return registry_.QueryValue(key, valueName, bufferBytes, type, data, neededBytes);
-    }
-    Win32Error SetValue(HKey key, std::string_view valueName, std::uint32_t type,
-                        std::string_view data) noexcept override {
-        return registry_.SetValue(key, valueName, type, data);
-    }
-    Win32Error DeleteKey(HKey parent, std::string_view subKey) noexcept override {
-        return registry_.DeleteKey(parent, subKey);
-    }
-    Win32Error DeleteOpenKey(HKey key) noexcept override { return registry_.DeleteOpenKey(key); }
-    Win32Error FlushKey(HKey key) noexcept override { return registry_.FlushKey(key); }
-    Win32Error QueryLastWriteTime(HKey key, FileTime* time) noexcept override {
-        return registry_.QueryLastWriteTime(key, time);
-    }
-    Win32Error CloseKey(HKey key) noexcept override { return registry_.CloseKey(key); }
-    Win32Error LoadKey(HKey parent, std::string_view subKey,
-                       std::string_view file) noexcept override {
-        return registry_.LoadKey(parent, subKey, file);
-    }
-    Win32Error UnLoadKey(HKey parent, std::string_view subKey) noexcept override {
-        return registry_.UnLoadKey(parent, subKey);
-    }
-    Win32Error EnumValue(HKey key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                         std::string* data) noexcept override {
-        return registry_.EnumValue(key, index, name, type, data);
-    }
-    Win32Error SaveKey(HKey key, std::string_view file) noexcept override {
-        return registry_.SaveKey(key, file);
-    }
-    Win32Error SetLastWriteTime(HKey key, FileTime time) noexcept override {
-        return registry_.SetLastWriteTime(key, time);
     }
 
     std::uint32_t GetFileAttributes(std::string_view path) noexcept override {
@@ -233,7 +192,6 @@ class PathRecorder final : public IRegistry, public IFileSystem {
     }
 
   private:
-    IRegistry& registry_;
     IFileSystem& files_;
     Platform platform_;
 };
