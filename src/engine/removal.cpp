@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "base/scope_exit.h"
@@ -175,20 +176,28 @@ namespace {
 }  // namespace
 
 Win32Error DeleteKeyTree(IRegistry& registry, HKey parent, std::string_view name) {
-    // Each key of the tree opens as itself: a registry link in it is refused, never followed.
-    UniqueKey key(registry);
-    Win32Error e = OpenKeyRefusingLinks(registry, parent, name,
-                                        reg::kMaximumAllowed | reg::kWow64_64Key, &key);
-    if (e != err::kSuccess) return e;
+    // Each key of the tree opens as itself: a registry link in it is refused, never followed. The
+    // keys open on the way down are a stack of their own, not a recursion: the user shapes the
+    // tree.
+    constexpr std::uint32_t kAccess = reg::kMaximumAllowed | reg::kWow64_64Key;
+    std::vector<UniqueKey> open;
+    open.emplace_back(registry);
+    Win32Error e = OpenKeyRefusingLinks(registry, parent, name, kAccess, &open.back());
     std::string subKey;
-    // Index 0 every time: each deletion that succeeds takes that sub key away.
-    while ((e = registry.EnumKey(key.get(), 0, kEnumNameChars, &subKey)) == err::kSuccess) {
-        e = DeleteKeyTree(registry, key.get(), subKey);
-        if (e != err::kSuccess) break;
+    while (e == err::kSuccess && !open.empty()) {
+        // Index 0 every time: each deletion that succeeds takes that sub key away.
+        e = registry.EnumKey(open.back().get(), 0, kEnumNameChars, &subKey);
+        if (e == err::kSuccess) {
+            UniqueKey below(registry);
+            e = OpenKeyRefusingLinks(registry, open.back().get(), subKey, kAccess, &below);
+            if (e == err::kSuccess) open.push_back(std::move(below));
+        } else if (e == err::kNoMoreItems || e == err::kBadKey) {
+            // The key goes by its handle: what was checked is what goes, even if the user has put
+            // a link in its place by now.
+            e = registry.DeleteOpenKey(open.back().get());
+            open.pop_back();
+        }
     }
-    // The key goes by its handle: what was checked is what goes, even if the user has put a link
-    // in its place by now.
-    if (e == err::kNoMoreItems || e == err::kBadKey) e = registry.DeleteOpenKey(key.get());
     return e;
 }
 
