@@ -71,10 +71,6 @@ constexpr std::size_t kListingBufferBytes = 64 * 1024;
 HANDLE ToSystemFile(FileRef handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
 FileRef FromSystemFile(HANDLE handle) noexcept { return reinterpret_cast<FileRef>(handle); }
 
-[[nodiscard]] Win32Error FromStatus(NTSTATUS status) noexcept {
-    return status == kStatusSuccess ? err::kSuccess : ::RtlNtStatusToDosError(status);
-}
-
 [[nodiscard]] Win32Error Result(BOOL ok) noexcept { return ok ? err::kSuccess : ::GetLastError(); }
 
 // An ANSI text as the system's UTF-16. Refused (123): a text holding a NUL, which the system

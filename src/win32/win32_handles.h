@@ -10,6 +10,8 @@
 #include "port/registry.h"
 #include "port/window.h"
 #include "win32/windows_api.h"
+// After <windows.h>: the NT calls' types and RtlNtStatusToDosError.
+#include <winternl.h>
 
 namespace qv::win32 {
 
@@ -78,6 +80,12 @@ inline HKey FromSystemKey(HKEY key) noexcept {
         return low;
     }
     return value;
+}
+
+// An NT call's status as the port's Win32 error code: 0 for success, else the code the system
+// maps it to.
+[[nodiscard]] inline Win32Error FromStatus(NTSTATUS status) noexcept {
+    return status == 0 ? err::kSuccess : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
 }
 
 inline HWND ToSystemWindow(WindowRef window) noexcept { return reinterpret_cast<HWND>(window); }

@@ -163,9 +163,7 @@ class Win32Registry final : public IRegistry {
     }
 
     [[nodiscard]] Win32Error DeleteOpenKey(HKey key) noexcept override {
-        const NTSTATUS status = ::NtDeleteKey(ToSystemKey(key));
-        return status == 0 ? err::kSuccess
-                           : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
+        return FromStatus(::NtDeleteKey(ToSystemKey(key)));
     }
 
     [[nodiscard]] Win32Error FlushKey(HKey key) noexcept override {
@@ -186,10 +184,8 @@ class Win32Registry final : public IRegistry {
         // KEY_WRITE_TIME_INFORMATION: the time alone.
         LARGE_INTEGER written;
         written.QuadPart = static_cast<LONGLONG>(time);
-        const NTSTATUS status = ::NtSetInformationKey(ToSystemKey(key), KeyWriteTimeInformation,
-                                                      &written, sizeof written);
-        return status == 0 ? err::kSuccess
-                           : static_cast<Win32Error>(::RtlNtStatusToDosError(status));
+        return FromStatus(::NtSetInformationKey(ToSystemKey(key), KeyWriteTimeInformation, &written,
+                                                sizeof written));
     }
 
     [[nodiscard]] Win32Error CloseKey(HKey key) noexcept override {
